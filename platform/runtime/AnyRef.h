@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/runtime/Decimal.h"
 #include "platform/runtime/RecordLayout.h"
 
 namespace rt {
@@ -39,22 +40,31 @@ class AnyRef {
   // The value as a number: a string is read as a decimal number (0 when it is not one).
   double Number() const;
   std::int64_t Integer() const;
+  // The exact value of a number (a Real through its shortest text); a text is read as a
+  // number, invalid when it is not one.
+  Decimal Value() const;
 
-  // Writes text: strings are padded or cut; numbers are parsed ("" and non-numbers give 0).
+  // Writes text: strings are padded or cut; numbers are parsed ("" and non-numbers give 0;
+  // a fraction is rounded to a Decimal's places and dropped for integer types).
   void SetText(std::string_view text) const;
   void SetNumber(double value) const;
   void SetInteger(std::int64_t value) const;
+  // Writes an exact value: rounded to a Decimal's places, truncated for integers.
+  void SetValue(const Decimal& value) const;
 
   // Compares by value: two numbers numerically; two texts as strings with trailing blanks
   // ignored; a number and a text by value when the text is a number, else as texts.
-  // Returns <0, 0 or >0.
+  // A null reference orders before everything else. Returns <0, 0 or >0.
   int Compare(const AnyRef& other) const;
-  // Clears to blanks/zero; high > 0 sets the highest value, high < 0 the lowest.
+  // Clears to blanks/zero; high > 0 sets the highest value, high < 0 the lowest (for texts
+  // the lowest is the blank text, which orders before every other text).
   void Clear(int high = 0) const;
   // Copies the other's value, converting between types.
   void CopyFrom(const AnyRef& other) const;
 
  private:
+  FieldDesc Desc() const;
+
   void* address_ = nullptr;
   FieldType type_ = FieldType::Long;
   std::uint32_t size_ = 0;

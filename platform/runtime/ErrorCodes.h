@@ -6,6 +6,7 @@ namespace rt {
 inline constexpr int kNoError = 0;
 inline constexpr int kNoFileError = 2;            // file (or record by key) not found
 inline constexpr int kAccessDenied = 5;           // no permission, or a read-only file opened for writing
+inline constexpr int kEntryNotFound = 30;           // queue entry not found
 inline constexpr int kNoRecordError = 33;         // record not available: end or start of file reached
 inline constexpr int kBadNameError = 36;          // invalid name or empty data
 inline constexpr int kDupKeyError = 40;           // creating a duplicate key

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/runtime/Decimal.h"
+
 namespace rt {
 
 enum class FieldType : std::uint8_t {
@@ -35,7 +37,7 @@ struct FieldDesc {
   FieldType type = FieldType::Long;
   std::uint32_t offset = 0;
   std::uint32_t size = 0;
-  std::string picture;  // display picture, e.g. "n-14" or "s80"
+  std::string picture;      // display picture, e.g. "n-14" or "s80"
   std::uint8_t places = 0;  // decimal places of a Decimal field
 };
 
@@ -46,8 +48,8 @@ class RecordLayout {
 
   // Appends a field after the last one. `size` is needed only for strings. Returns the
   // field's 1-based number.
-  int AddField(std::string label, FieldType type, std::uint32_t size = 0,
-               std::string picture = {}, std::uint8_t places = 0);
+  int AddField(std::string label, FieldType type, std::uint32_t size = 0, std::string picture = {},
+               std::uint8_t places = 0);
 
   const std::string& Name() const { return name_; }
   std::uint32_t Size() const { return size_; }
@@ -65,7 +67,11 @@ class RecordLayout {
 };
 
 // Byte-level access to one field of a buffer. Numbers are read and written in the host's
-// byte order; texts of String fields come back with trailing blanks kept.
+// byte order; texts of String fields come back with trailing blanks kept. Decimal fields
+// are read and written by value: ReadInteger drops the fraction, ReadText gives the plain
+// text with the field's places ("-3.50"), and text is written exactly (never through a
+// double), rounded half away from zero to the field's places. Text that is not a number
+// writes 0 to a numeric field; integers wrap to the field's width.
 std::int64_t ReadInteger(const FieldDesc& field, const void* record);
 void WriteInteger(const FieldDesc& field, void* record, std::int64_t value);
 double ReadReal(const FieldDesc& field, const void* record);
@@ -73,6 +79,14 @@ void WriteReal(const FieldDesc& field, void* record, double value);
 std::string ReadText(const FieldDesc& field, const void* record);
 // Writes text into a String (padded with blanks, cut at the size) or CString field.
 void WriteText(const FieldDesc& field, void* record, std::string_view text);
+// Exact value of a numeric or numeric-text field (invalid for text that is not a number);
+// Real fields go through their shortest exact text.
+Decimal ReadDecimal(const FieldDesc& field, const void* record);
+// Writes a value: rounded to a Decimal field's places, truncated towards zero for integer
+// fields; an invalid value writes 0.
+void WriteDecimal(const FieldDesc& field, void* record, const Decimal& value);
+// Shortest text that reads back as the same double ("0.1", "12", "1e+300").
+std::string RealText(double value);
 // Clears a field: blanks for String, empty for CString, zero otherwise.
 void ClearField(const FieldDesc& field, void* record);
 

@@ -3,6 +3,7 @@
 // two string arguments, with process and thread start/end hooks and thread-instanced data.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -59,6 +60,8 @@ class CriticalSection {
   std::recursive_mutex mutex_;
 };
 
+std::uint64_t NextThreadLocalId();
+
 // A thread-instanced variable: each thread gets its own copy, made on first use with the
 // factory (default construction when none is given). A copy lives until Destroy() on its
 // thread or until the thread ends.
@@ -73,7 +76,7 @@ class ThreadLocal {
   ~ThreadLocal() = default;
 
   T& Get() {
-    auto& slot = Slots()[this];
+    auto& slot = Slots()[id_];
     if (!slot) slot = factory_();
     return *slot;
   }
@@ -82,19 +85,22 @@ class ThreadLocal {
   // True when the calling thread has made its copy.
   bool Exists() const {
     auto& slots = Slots();
-    auto it = slots.find(this);
+    auto it = slots.find(id_);
     return it != slots.end() && it->second;
   }
   // Destroys the calling thread's copy (the next use makes a new one).
-  void Destroy() { Slots().erase(this); }
+  void Destroy() { Slots().erase(id_); }
 
  private:
-  using SlotMap = std::unordered_map<const ThreadLocal*, std::unique_ptr<T>>;
+  // Copies are keyed by a number never reused, so a variable made later at the same address
+  // does not find an old copy.
+  using SlotMap = std::unordered_map<std::uint64_t, std::unique_ptr<T>>;
   static SlotMap& Slots() {
     thread_local SlotMap slots;
     return slots;
   }
   std::function<std::unique_ptr<T>()> factory_;
+  std::uint64_t id_ = NextThreadLocalId();
 };
 
 }  // namespace rt

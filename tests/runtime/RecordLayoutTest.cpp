@@ -45,3 +45,35 @@ TEST(RecordLayoutTest, IntegersWrapToTheirWidth) {
 
 }  // namespace
 }  // namespace rt
+
+namespace rt {
+namespace {
+
+TEST(RecordLayoutTest, DecimalFieldsHoldExactValuesAtTheirPlaces) {
+  RecordLayout layout;
+  layout.AddField("AMOUNT", FieldType::Decimal, 0, "n12.2", 2);
+  layout.AddField("R", FieldType::Real);
+  std::vector<char> buffer(layout.Size());
+  const FieldDesc& amount = layout.Field(1);
+  WriteText(amount, buffer.data(), "1234.565");
+  EXPECT_EQ(ReadText(amount, buffer.data()), "1234.57");
+  EXPECT_EQ(ReadInteger(amount, buffer.data()), 1234);
+  EXPECT_DOUBLE_EQ(ReadReal(amount, buffer.data()), 1234.57);
+  WriteInteger(amount, buffer.data(), -7);
+  EXPECT_EQ(ReadText(amount, buffer.data()), "-7.00");
+  WriteReal(amount, buffer.data(), 0.285);
+  EXPECT_EQ(ReadText(amount, buffer.data()), "0.29");
+  WriteText(amount, buffer.data(), "not a number");
+  EXPECT_EQ(ReadText(amount, buffer.data()), "0.00");
+  // Too large for the field: stored as 0 rather than a wrapped value.
+  WriteText(amount, buffer.data(), "999999999999999999");
+  EXPECT_EQ(ReadText(amount, buffer.data()), "0.00");
+
+  WriteText(layout.Field(2), buffer.data(), "2.5e-3");
+  EXPECT_EQ(ReadText(layout.Field(2), buffer.data()), "0.0025");
+  WriteText(layout.Field(2), buffer.data(), "1.5x");
+  EXPECT_EQ(ReadText(layout.Field(2), buffer.data()), "0");
+}
+
+}  // namespace
+}  // namespace rt

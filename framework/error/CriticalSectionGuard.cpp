@@ -1,0 +1,14 @@
+#include "framework/error/CriticalSectionGuard.h"
+
+void CriticalSectionGuard::Wait(rt::CriticalSection* section) {
+  Release();
+  if (section == nullptr) return;
+  section->Enter();
+  Sync = section;
+}
+
+void CriticalSectionGuard::Release() {
+  if (Sync == nullptr) return;
+  Sync->Leave();
+  Sync = nullptr;
+}

@@ -1,0 +1,72 @@
+#pragma once
+// One event queue per runtime thread. Any thread may post to any thread; the owner waits
+// for the next event in its window's event loop.
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace rt {
+
+struct EventMessage {
+  int event = 0;
+  int control = 0;
+  int windowId = 0;  // 0: the thread's active window
+  int keyCode = 0;
+  // Screen input carried with a user's action: the new text of an entry or the new choice
+  // of a list, applied to the control before the event is handled.
+  std::optional<std::string> screenText;
+  std::optional<int> screenChoice;
+  // Notification payload (Notify events).
+  int notifyCode = 0;
+  int notifyThread = 0;
+  long notifyParameter = 0;
+  // Part of an accept-all pass (dropped when the pass is cut short).
+  bool acceptAllPass = false;
+};
+
+class EventQueue {
+ public:
+  void Post(EventMessage message);
+  // Puts a message before everything queued (used by the accept-all pass).
+  void PostFront(EventMessage message);
+  // Waits for the next message. Returns nothing when `timeout` passes first.
+  std::optional<EventMessage> Wait(std::chrono::milliseconds timeout);
+  bool Empty() const;
+  // Removes the queued messages of an accept-all pass.
+  void DropAcceptAllPass();
+  // True while the owner thread waits in Wait() with nothing queued.
+  bool Idle() const;
+  // A close-down request: every window of the thread closes, including windows opened later.
+  void RequestCloseDown();
+  bool CloseDownRequested() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<EventMessage> queue_;
+  bool waiting_ = false;
+  bool closeDown_ = false;
+};
+
+// The queue of a runtime thread (made on first use).
+std::shared_ptr<EventQueue> ThreadEvents(int thread);
+// The calling thread's queue.
+EventQueue& MyEvents();
+// Drops a thread's queue when the thread ends.
+void ForgetThreadEvents(int thread);
+// Posts an event to a control of a thread (0: the calling thread). Returns false when the
+// thread does not exist.
+bool Post(int event, int control = 0, int thread = 0);
+bool PostMessage(int thread, EventMessage message);
+// Asks a thread to close all its windows.
+void PostCloseDown(int thread);
+// True when every runtime thread that has a queue, the caller excepted, is waiting for
+// events with none queued.
+bool AllThreadsIdle();
+
+}  // namespace rt

@@ -1,0 +1,38 @@
+#pragma once
+// An owned POSIX file descriptor for the raw and text drivers, with the mapping of system
+// errors to runtime error codes.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rt {
+
+class FileHandle {
+ public:
+  FileHandle() = default;
+  ~FileHandle() { Close(); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  // Opens with open(2) flags; returns the runtime error code (error state set).
+  int Open(const std::string& path, int flags, int permissions = 0644);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+
+  // Reads up to `length` bytes at `offset` (retrying short reads); `got` is the count.
+  int ReadAt(std::int64_t offset, void* destination, std::size_t length, std::size_t& got);
+  // Writes all bytes at `offset`, or appends when offset is negative.
+  int WriteAt(std::int64_t offset, const void* source, std::size_t length);
+  int Size(std::int64_t& bytes);
+
+  // Sets the thread's error from errno and returns the runtime code: 2 not found,
+  // 5 permission, 8 disk or I/O failure, 90 anything else (with the system text).
+  static int FromErrno(int error, std::string_view what);
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace rt

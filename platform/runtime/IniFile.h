@@ -1,0 +1,73 @@
+#pragma once
+// Settings files of "[section]" headers and "entry=value" lines. Sections and entries are
+// matched without regard to case (ASCII). A missing file reads as empty and is created by
+// the first write. Every write rewrites the whole file through a temporary file and a rename,
+// so a reader (in this or another process) sees either the old or the new file, never a torn
+// one; lines the write does not concern (comments, other sections, lines that are not
+// entries) are kept as they were.
+//
+// Reading is forgiving: a header without "]" names a section with the rest of the line, a
+// header's name runs to the last "]" on the line, lines starting with ";" or "#" are
+// comments, lines without "=" and entries before the first header are ignored. When a
+// section or an entry appears more than once, the first occurrence is read.
+//
+// A value read back is the text after "=" with surrounding blanks removed and one pair of
+// enclosing double quotes taken off; a value written with surrounding blanks or enclosing
+// quotes is quoted, so every value without a line break reads back as written.
+//
+// Paths may use "\" as the separator (".\PageletDemo.INI" is the file in the working
+// directory). All operations of the process are serialised by one lock; parsed files are
+// cached and re-read when the file on disk changes.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rt {
+
+class IniFile {
+ public:
+  // Files larger than this are read up to this size and refused for writing.
+  static constexpr std::size_t kMaxFileSize = 64u << 20;
+
+  explicit IniFile(std::string_view path);
+
+  const std::string& Path() const { return path_; }
+
+  // The value of the entry, or `defaultValue` when the file, the section or the entry is
+  // missing.
+  std::string Get(std::string_view section, std::string_view entry,
+                  std::string_view defaultValue = {}) const;
+  bool Has(std::string_view section, std::string_view entry) const;
+  // Section names and a section's entry names, first occurrence each, in file order.
+  std::vector<std::string> Sections() const;
+  std::vector<std::string> Entries(std::string_view section) const;
+
+  // Sets the entry's value, adding the section and the entry when missing. Returns kNoError,
+  // or an error code after setting the thread's runtime error (the file is then unchanged):
+  // kBadNameError for a name or value that cannot be stored (empty name, line breaks, "="
+  // in an entry name), kNoFileError when the folder does not exist, kAccessDenied,
+  // kFileSystemError for other failures.
+  int Put(std::string_view section, std::string_view entry, std::string_view value);
+  // Removes the entry (every occurrence in the section). Removing what is not there succeeds
+  // and leaves the file alone.
+  int DeleteEntry(std::string_view section, std::string_view entry);
+  // Removes every occurrence of the section with all its lines.
+  int DeleteSection(std::string_view section);
+
+  // The runtime's INI calls: read with a default; write, where a missing value deletes the
+  // entry.
+  static std::string Read(std::string_view section, std::string_view entry,
+                          std::string_view defaultValue, std::string_view fileName);
+  static int Write(std::string_view section, std::string_view entry,
+                   std::optional<std::string_view> value, std::string_view fileName);
+
+  // "\" turned into "/".
+  static std::string NormalizePath(std::string_view path);
+
+ private:
+  std::string path_;
+};
+
+}  // namespace rt

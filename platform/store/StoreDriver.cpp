@@ -1,0 +1,1282 @@
+#include "platform/store/StoreDriver.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <mutex>
+
+#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/File.h"
+
+namespace rt {
+
+namespace {
+
+constexpr const char* kFormatVersion = "1";
+constexpr std::int64_t kMinRid = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kMaxRid = std::numeric_limits<std::int64_t>::max();
+
+std::string Quote(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+template <typename T>
+T Load(const std::uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename T>
+void StoreAs(std::uint8_t* p, std::int64_t v) {
+  const T t = static_cast<T>(v);
+  std::memcpy(p, &t, sizeof t);
+}
+
+std::string SqlType(FieldType t) {
+  if (t == FieldType::Real) return "REAL";
+  if (t == FieldType::String || t == FieldType::CString) return "TEXT";
+  return "INTEGER";
+}
+
+int Code(int code, std::string_view text = {}) {
+  SetError(code, text);
+  return code;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string UriPath(const std::string& path) {
+  std::string out = "file:";
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(c));
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "?immutable=1";
+}
+
+}  // namespace
+
+// The driver part of a saved file state.
+class StoreDriver::State : public FileDriverState {
+ public:
+  Cursor cursor;
+  std::int64_t rid = 0;
+  std::int64_t version = 0;
+  bool watched = false;
+  std::vector<Blob> blobs;
+};
+
+void RegisterStoreDriver() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RegisterFileDriver(kStoreDriverName, kStoreExtension,
+                       [](File& f) { return std::make_unique<StoreDriver>(f); });
+  });
+}
+
+StoreDriver::StoreDriver(File& file) : FileDriver(file) {
+  blobs_.resize(static_cast<std::size_t>(file.BlobCount()));
+  selectList_ = SelectList();
+}
+
+StoreDriver::~StoreDriver() {
+  statements_.clear();
+  if (db_) sqlite3_close_v2(db_);
+}
+
+// ---- Schema ----
+
+std::string StoreDriver::Column(int field) const {
+  const std::string& label = file_.Layout().Field(field).label;
+  const auto colon = label.find(':');
+  return Quote(colon == std::string::npos ? label : label.substr(colon + 1));
+}
+
+std::string StoreDriver::ComponentExpr(const KeyComponent& c) const {
+  std::string expr = Column(c.field);
+  if (c.noCase && IsText(file_.Layout().Field(c.field).type)) expr += " COLLATE NOCASE";
+  return expr;
+}
+
+std::string StoreDriver::IndexSql(const FileKey& key) const {
+  std::string sql = key.Unique() ? "CREATE UNIQUE INDEX " : "CREATE INDEX ";
+  sql += Quote("key:" + key.Name()) + " ON records(";
+  for (int i = 1; i <= key.ComponentCount(); ++i) {
+    if (i > 1) sql += ", ";
+    sql += ComponentExpr(key.Component(i));
+    sql += key.Component(i).ascending ? " ASC" : " DESC";
+  }
+  return sql + ")";
+}
+
+std::string StoreDriver::SelectList() const {
+  std::string list = "_rid, _ver, _nulls";
+  for (int b = 1; b <= file_.BlobCount(); ++b)
+    list += ", _bsize" + std::to_string(b);
+  for (int f = 1; f <= file_.Layout().FieldCount(); ++f)
+    list += ", " + Column(f);
+  return list;
+}
+
+int StoreDriver::Fail(int rc, std::string_view what) {
+  const int primary = rc & 0xFF;
+  const std::string text = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  const std::string driverText = std::string(what) + ": " + text;
+  const std::string driverCode = std::to_string(rc);
+  int code = kDriverError;
+  switch (primary) {
+    case SQLITE_CONSTRAINT:
+      code = (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY) ? kDupKeyError
+                                                                                    : kDriverError;
+      break;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      code = kBadFileError;
+      break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      code = kAccessDenied;
+      break;
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_NOMEM:
+      code = kFileSystemError;
+      break;
+    case SQLITE_CANTOPEN:
+      code = kAccessDenied;
+      break;
+    default:
+      break;
+  }
+  SetError(code, {}, driverCode, driverText);
+  return code;
+}
+
+StoreStatement* StoreDriver::Statement(const std::string& sql) {
+  auto it = statements_.find(sql);
+  if (it != statements_.end()) {
+    it->second->Reset();
+    return it->second.get();
+  }
+  auto stmt = std::make_unique<StoreStatement>();
+  const int rc = stmt->Prepare(db_, sql);
+  if (rc != SQLITE_OK) {
+    Fail(rc, "prepare");
+    return nullptr;
+  }
+  return statements_.emplace(sql, std::move(stmt)).first->second.get();
+}
+
+int StoreDriver::Exec(const std::string& sql) {
+  char* message = nullptr;
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+  sqlite3_free(message);
+  if (rc != SQLITE_OK) return Fail(rc, sql);
+  return kNoError;
+}
+
+int StoreDriver::CheckSchema() {
+  StoreStatement meta;
+  int rc = meta.Prepare(db_, "SELECT value FROM store_meta WHERE name = 'format'");
+  if (rc != SQLITE_OK) {
+    if ((rc & 0xFF) == SQLITE_ERROR) {
+      SetError(kBadFileError, {}, std::to_string(rc), "not a table of the STORE driver");
+      return kBadFileError;
+    }
+    return Fail(rc, "open");
+  }
+  rc = meta.Step();
+  if (rc != SQLITE_ROW) {
+    if (rc != SQLITE_DONE) return Fail(rc, "open");
+    SetError(kBadFileError, {}, "0", "not a table of the STORE driver");
+    return kBadFileError;
+  }
+  if (meta.Text(0) != kFormatVersion) {
+    SetError(kBadFileError, {}, "0", "unknown STORE format " + std::string(meta.Text(0)));
+    return kBadFileError;
+  }
+  // Every declared field and BLOB must have its column.
+  StoreStatement cols;
+  if ((rc = cols.Prepare(db_, "SELECT name FROM pragma_table_info('records')")) != SQLITE_OK) {
+    return Fail(rc, "open");
+  }
+  std::vector<std::string> present;
+  while ((rc = cols.Step()) == SQLITE_ROW)
+    present.emplace_back(cols.Text(0));
+  if (rc != SQLITE_DONE) return Fail(rc, "open");
+  auto has = [&](const std::string& quoted) {
+    const std::string bare = quoted.substr(1, quoted.size() - 2);
+    for (const auto& p : present) {
+      if (strcasecmp(p.c_str(), bare.c_str()) == 0) return true;
+    }
+    return false;
+  };
+  for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
+    if (!has(Column(f))) {
+      SetError(kBadFileError, {}, "0", "the table has no column " + Column(f));
+      return kBadFileError;
+    }
+  }
+  for (int b = 1; b <= file_.BlobCount(); ++b) {
+    if (!has(Quote("_bsize" + std::to_string(b)))) {
+      SetError(kBadFileError, {}, "0", "the table has no BLOB " + std::to_string(b));
+      return kBadFileError;
+    }
+  }
+  // Every key must exist as an index with the declared definition.
+  StoreStatement idx;
+  if ((rc = idx.Prepare(db_, "SELECT sql FROM sqlite_master WHERE type = 'index' AND name = ?")) !=
+      SQLITE_OK) {
+    return Fail(rc, "open");
+  }
+  for (int k = 1; k <= file_.KeyCount(); ++k) {
+    const FileKey& key = *file_.Key(k);
+    idx.Reset();
+    idx.Bind(1, std::string_view("key:" + key.Name()));
+    rc = idx.Step();
+    if (rc != SQLITE_ROW || idx.Text(0) != IndexSql(key)) {
+      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc, "open");
+      SetError(kInvalidKeyError, {}, "0", "key " + key.Name() + " needs building");
+      return kInvalidKeyError;
+    }
+  }
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::CreateIndexes(bool replace) {
+  for (int k = 1; k <= file_.KeyCount(); ++k) {
+    const FileKey& key = *file_.Key(k);
+    if (replace) {
+      if (int e = Exec("DROP INDEX IF EXISTS " + Quote("key:" + key.Name()))) return e;
+    }
+    if (int e = Exec(IndexSql(key))) return e;
+  }
+  return kNoError;
+}
+
+// ---- Create, open, close, build ----
+
+int StoreDriver::Create() {
+  const std::string path = file_.PhysicalName();
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    const std::string p = path + suffix;
+    if (::unlink(p.c_str()) != 0 && errno != ENOENT) {
+      SetError(kAccessDenied, {}, std::to_string(errno), "cannot replace " + p);
+      return kAccessDenied;
+    }
+  }
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int result = kNoError;
+  if (rc != SQLITE_OK) {
+    result = Fail(rc, "create " + path);
+  } else {
+    std::string table =
+        "CREATE TABLE records (_rid INTEGER PRIMARY KEY AUTOINCREMENT, _ver INTEGER NOT NULL "
+        "DEFAULT 1, _nulls TEXT";
+    for (int b = 1; b <= file_.BlobCount(); ++b) {
+      table += ", _bsize" + std::to_string(b) + " INTEGER NOT NULL DEFAULT 0";
+    }
+    for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
+      table += ", " + Column(f) + " " + SqlType(file_.Layout().Field(f).type);
+    }
+    table += ")";
+    sqlite3_busy_timeout(db_, busyMs_);
+    result = Exec("PRAGMA journal_mode=WAL");
+    if (!result) result = Exec("BEGIN IMMEDIATE");
+    if (!result) result = Exec(table);
+    if (!result) {
+      result = Exec(
+          "CREATE TABLE blob_chunks (rid INTEGER NOT NULL, blob INTEGER NOT NULL, chunk INTEGER "
+          "NOT NULL, bytes BLOB NOT NULL, UNIQUE (rid, blob, chunk))");
+    }
+    if (!result) result = Exec("CREATE TABLE store_meta (name TEXT PRIMARY KEY, value TEXT)");
+    if (!result) {
+      StoreStatement s;
+      s.Prepare(db_, "INSERT INTO store_meta VALUES ('format', ?), ('label', ?)");
+      s.Bind(1, std::string_view(kFormatVersion));
+      s.Bind(2, std::string_view(file_.Label()));
+      const int src = s.Step();
+      if (src != SQLITE_DONE) result = Fail(src, "create");
+    }
+    if (!result) result = CreateIndexes(false);
+    if (!result) {
+      result = Exec("COMMIT");
+    } else {
+      const ErrorState err = LastError();
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      SetError(err.code, err.text, err.driverCode, err.driverText);
+    }
+  }
+  statements_.clear();
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  if (result == kNoError) ClearError();
+  return result;
+}
+
+int StoreDriver::Open(int mode) {
+  const std::string path = file_.PhysicalName();
+  mode_ = mode;
+  if (!Exists(path)) return Code(kNoFileError);
+  const bool write = Writable();
+  if (write && ::access(path.c_str(), W_OK) != 0) return Code(kAccessDenied);
+  if (::access(path.c_str(), R_OK) != 0) return Code(kAccessDenied);
+  const std::string recover = file_.Option("RECOVER");
+  if (!recover.empty()) busyMs_ = std::max(1, std::atoi(recover.c_str())) * 1000;
+
+  auto attempt = [&](const std::string& name, int flags) {
+    statements_.clear();
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+    int rc = sqlite3_open_v2(name.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) return Fail(rc, "open " + path);
+    sqlite3_busy_timeout(db_, busyMs_);
+    sqlite3_extended_result_codes(db_, 1);
+    return CheckSchema();
+  };
+  int result = attempt(path, write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
+  if (result == kAccessDenied && !write) {
+    // A read-only WAL table in a folder where its side files cannot be made: open it as
+    // unchanging, since nobody can write a file that is not writable.
+    result = attempt(UriPath(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+  }
+  if (result == kNoError && write && sqlite3_db_readonly(db_, "main") == 1) {
+    result = Code(kAccessDenied);
+  }
+  if (result == kNoError && write) result = Exec("PRAGMA synchronous=FULL");
+  if (result != kNoError) {
+    const ErrorState err = LastError();
+    statements_.clear();
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+    SetError(err.code, err.text, err.driverCode, err.driverText);
+    return result;
+  }
+  cursor_ = Cursor{};
+  currentRid_ = 0;
+  ClearBlobs();
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Close() {
+  if (inTransaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  inTransaction_ = false;
+  statements_.clear();
+  const int rc = db_ ? sqlite3_close_v2(db_) : SQLITE_OK;
+  db_ = nullptr;
+  if (rc != SQLITE_OK) return Fail(rc, "close");
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Build() {
+  const std::string path = file_.PhysicalName();
+  if (!Exists(path)) return Code(kNoFileError);
+  int rc =
+      sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int result = kNoError;
+  if (rc != SQLITE_OK) {
+    result = Fail(rc, "build " + path);
+  } else {
+    sqlite3_busy_timeout(db_, busyMs_);
+    result = CheckSchema();
+    if (result == kInvalidKeyError || result == kNoError) {
+      result = Exec("BEGIN IMMEDIATE");
+      if (!result) result = CreateIndexes(true);
+      if (!result) {
+        result = Exec("COMMIT");
+      } else {
+        const ErrorState err = LastError();
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        SetError(err.code, err.text, err.driverCode, err.driverText);
+      }
+    }
+  }
+  statements_.clear();
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  if (result == kNoError) ClearError();
+  return result;
+}
+
+int StoreDriver::Send(std::string_view option, std::string_view value, std::string& reply) {
+  if (option == "RECOVER") {
+    busyMs_ = std::max(1, std::atoi(std::string(value).c_str())) * 1000;
+    if (db_) sqlite3_busy_timeout(db_, busyMs_);
+    reply = std::string(value);
+  } else if (option != "QUICKSCAN" && option != "FILEBUFFERS") {
+    return NotSupported();
+  }
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Records(std::int64_t& count) {
+  StoreStatement* s = Statement("SELECT count(*) FROM records");
+  if (!s) return ErrorCode();
+  const int rc = s->Step();
+  if (rc != SQLITE_ROW) return Fail(rc, "records");
+  count = s->Int(0);
+  ClearError();
+  return kNoError;
+}
+
+bool StoreDriver::Writable() const {
+  return (mode_ & 0x0F) != kAccessReadOnly;
+}
+
+// ---- Values ----
+
+KeyValue StoreDriver::FieldValue(int field, const std::uint8_t* record) const {
+  const FieldDesc& f = file_.Layout().Field(field);
+  const std::uint8_t* p = record + f.offset;
+  switch (f.type) {
+    case FieldType::Byte:
+      return static_cast<std::int64_t>(Load<std::uint8_t>(p));
+    case FieldType::Short:
+      return static_cast<std::int64_t>(Load<std::int16_t>(p));
+    case FieldType::UShort:
+      return static_cast<std::int64_t>(Load<std::uint16_t>(p));
+    case FieldType::Long:
+    case FieldType::Date:
+    case FieldType::Time:
+      return static_cast<std::int64_t>(Load<std::int32_t>(p));
+    case FieldType::ULong:
+      return static_cast<std::int64_t>(Load<std::uint32_t>(p));
+    case FieldType::Decimal:
+      return Load<std::int64_t>(p);
+    case FieldType::Real:
+      return Load<double>(p);
+    case FieldType::String: {
+      std::size_t n = f.size;
+      while (n > 0 && p[n - 1] == ' ')
+        --n;
+      return std::string(reinterpret_cast<const char*>(p), n);
+    }
+    case FieldType::CString:
+      return std::string(reinterpret_cast<const char*>(p),
+                         strnlen(reinterpret_cast<const char*>(p), f.size));
+  }
+  return std::int64_t{0};
+}
+
+std::vector<KeyValue> StoreDriver::KeyValues(const FileKey& key, const std::uint8_t* record) const {
+  std::vector<KeyValue> values;
+  for (const KeyComponent& c : key.Components())
+    values.push_back(FieldValue(c.field, record));
+  return values;
+}
+
+void StoreDriver::BindValue(StoreStatement& s, int index, const KeyValue& v) {
+  if (const auto* i = std::get_if<std::int64_t>(&v)) {
+    s.Bind(index, *i);
+  } else if (const auto* d = std::get_if<double>(&v)) {
+    s.Bind(index, *d);
+  } else {
+    s.Bind(index, std::string_view(std::get<std::string>(v)));
+  }
+}
+
+void StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
+  row.rid = s.Int(0);
+  row.version = s.Int(1);
+  row.nulls = std::string(s.Text(2));
+  const int blobs = file_.BlobCount();
+  row.blobSizes.resize(static_cast<std::size_t>(blobs));
+  for (int b = 0; b < blobs; ++b)
+    row.blobSizes[b] = s.Int(3 + b);
+  row.record.assign(file_.RecordSize(), 0);
+  std::uint8_t* rec = row.record.data();
+  const RecordLayout& layout = file_.Layout();
+  for (int f = 1; f <= layout.FieldCount(); ++f) {
+    const FieldDesc& d = layout.Field(f);
+    const int col = 3 + blobs + f - 1;
+    if (s.Type(col) == SQLITE_NULL) {
+      ClearField(d, rec);
+      continue;
+    }
+    std::uint8_t* p = rec + d.offset;
+    switch (d.type) {
+      case FieldType::Byte:
+        StoreAs<std::uint8_t>(p, s.Int(col));
+        break;
+      case FieldType::Short:
+        StoreAs<std::int16_t>(p, s.Int(col));
+        break;
+      case FieldType::UShort:
+        StoreAs<std::uint16_t>(p, s.Int(col));
+        break;
+      case FieldType::Long:
+      case FieldType::Date:
+      case FieldType::Time:
+        StoreAs<std::int32_t>(p, s.Int(col));
+        break;
+      case FieldType::ULong:
+        StoreAs<std::uint32_t>(p, s.Int(col));
+        break;
+      case FieldType::Decimal:
+        StoreAs<std::int64_t>(p, s.Int(col));
+        break;
+      case FieldType::Real: {
+        const double v = s.Real(col);
+        std::memcpy(p, &v, sizeof v);
+        break;
+      }
+      case FieldType::String:
+      case FieldType::CString: {
+        const std::string_view t = s.Text(col);
+        if (d.type == FieldType::String) {
+          const std::size_t n = std::min<std::size_t>(t.size(), d.size);
+          std::memcpy(p, t.data(), n);
+          std::memset(p + n, ' ', d.size - n);
+        } else if (d.size > 0) {
+          const std::size_t n = std::min<std::size_t>(t.size(), d.size - 1);
+          std::memcpy(p, t.data(), n);
+          std::memset(p + n, 0, d.size - n);
+        }
+        break;
+      }
+    }
+  }
+}
+
+void StoreDriver::Apply(Row& row) {
+  std::memcpy(file_.Record(), row.record.data(), row.record.size());
+  file_.SetNulls(row.nulls);
+  currentRid_ = row.rid;
+  currentVersion_ = row.version;
+  watched_ = watchArmed_;
+  watchArmed_ = false;
+  for (std::size_t b = 0; b < blobs_.size(); ++b) {
+    Blob fresh;
+    if (!skipBlobs_) {
+      fresh.storedRid = row.rid;
+      fresh.size = row.blobSizes[b];
+    }
+    blobs_[b] = std::move(fresh);
+  }
+  skipBlobs_ = false;
+}
+
+int StoreDriver::ReadByRid(std::int64_t rid, int missingCode) {
+  StoreStatement* s = Statement("SELECT " + selectList_ + " FROM records WHERE _rid = ?");
+  if (!s) return ErrorCode();
+  s->Bind(1, rid);
+  const int rc = s->Step();
+  if (rc == SQLITE_DONE) return Code(missingCode);
+  if (rc != SQLITE_ROW) return Fail(rc, "read");
+  Row row;
+  ReadRow(*s, row);
+  s->Reset();
+  Apply(row);
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::RequireCurrent() {
+  if (currentRid_ != 0) return kNoError;
+  return Code(kNoRecordError);
+}
+
+// ---- Sequences ----
+
+int StoreDriver::SetFile() {
+  cursor_ = Cursor{};
+  Invalidate();
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::SetKey(const FileKey& key, SetFrom from) {
+  Cursor c;
+  c.key = key.Number();
+  switch (from) {
+    case SetFrom::Start:
+      c.anchor = Anchor::Start;
+      break;
+    case SetFrom::End:
+      c.anchor = Anchor::End;
+      break;
+    case SetFrom::Values:
+      c.anchor = Anchor::Values;
+      c.values = KeyValues(key, file_.Record());
+      break;
+  }
+  cursor_ = std::move(c);
+  Invalidate();
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Next() {
+  return Step(+1);
+}
+int StoreDriver::Previous() {
+  return Step(-1);
+}
+
+int StoreDriver::Step(int direction) {
+  if (cache_.empty() || cacheDirection_ != direction || watchArmed_) {
+    cache_.clear();
+    cacheDirection_ = direction;
+    const std::size_t limit = watchArmed_ ? 1 : std::max<std::size_t>(1, prefetch_);
+    if (int e = Fetch(direction, limit, cache_)) return e;
+    if (cache_.empty()) return Code(kNoRecordError);
+  }
+  Row row = std::move(cache_.front());
+  cache_.pop_front();
+  Apply(row);
+  cursor_.anchor = Anchor::Record;
+  cursor_.rid = row.rid;
+  cursor_.values =
+      cursor_.key ? KeyValues(*file_.Key(cursor_.key), row.record.data()) : std::vector<KeyValue>{};
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Fetch(int direction, std::size_t limit, std::deque<Row>& rows) {
+  const Anchor a = cursor_.anchor;
+  if (a == Anchor::End && direction > 0) return kNoError;
+  if (a == Anchor::Start || a == Anchor::End) return FetchLevel(direction, -1, limit, rows);
+  const int components = cursor_.key ? file_.Key(cursor_.key)->ComponentCount() : 0;
+  for (int level = components; level >= 0 && rows.size() < limit; --level) {
+    if (int e = FetchLevel(direction, level, limit - rows.size(), rows)) return e;
+  }
+  return kNoError;
+}
+
+// One keyset query: components 1..level equal to the anchor's values and then either the
+// record id past the anchor's (level == component count) or component level+1 past the
+// anchor's value. level -1 reads from the start or end without a condition.
+int StoreDriver::FetchLevel(int direction, int level, std::size_t limit, std::deque<Row>& rows) {
+  const FileKey* key = cursor_.key ? file_.Key(cursor_.key) : nullptr;
+  const int components = key ? key->ComponentCount() : 0;
+  const bool forward = direction > 0;
+  std::string where;
+  std::vector<const KeyValue*> binds;
+  std::int64_t ridBind = 0;
+  bool bindRid = false;
+  if (level >= 0) {
+    for (int i = 1; i <= level && i <= components; ++i) {
+      where += (where.empty() ? "" : " AND ") + ComponentExpr(key->Component(i)) + " = ?";
+      binds.push_back(&cursor_.values[i - 1]);
+    }
+    if (level == components) {
+      const Anchor a = cursor_.anchor;
+      if (a == Anchor::Record || a == Anchor::Inclusive) {
+        const bool strict = a == Anchor::Record;
+        where += std::string(where.empty() ? "" : " AND ") + "_rid " + (forward ? ">" : "<") +
+                 (strict ? "" : "=") + " ?";
+        bindRid = true;
+        ridBind = cursor_.rid;
+      }
+    } else {
+      const KeyComponent& c = key->Component(level + 1);
+      const bool greater = c.ascending == forward;
+      where += (where.empty() ? "" : " AND ") + ComponentExpr(c) + (greater ? " > ?" : " < ?");
+      binds.push_back(&cursor_.values[level]);
+    }
+  }
+  std::string order;
+  for (int i = 1; i <= components; ++i) {
+    const KeyComponent& c = key->Component(i);
+    order += ComponentExpr(c) + ((c.ascending == forward) ? " ASC, " : " DESC, ");
+  }
+  order += forward ? "_rid ASC" : "_rid DESC";
+  std::string sql = "SELECT " + selectList_ + " FROM records";
+  if (!where.empty()) sql += " WHERE " + where;
+  sql += " ORDER BY " + order + " LIMIT ?";
+  StoreStatement* s = Statement(sql);
+  if (!s) return ErrorCode();
+  int index = 1;
+  for (const KeyValue* v : binds)
+    BindValue(*s, index++, *v);
+  if (bindRid) s->Bind(index++, ridBind);
+  s->Bind(index, static_cast<std::int64_t>(limit));
+  int rc;
+  while ((rc = s->Step()) == SQLITE_ROW) {
+    Row row;
+    ReadRow(*s, row);
+    rows.push_back(std::move(row));
+  }
+  s->Reset();
+  if (rc != SQLITE_DONE) return Fail(rc, "read");
+  return kNoError;
+}
+
+int StoreDriver::GetByKey(const FileKey& key) {
+  std::string sql = "SELECT " + selectList_ + " FROM records WHERE ";
+  for (int i = 1; i <= key.ComponentCount(); ++i) {
+    if (i > 1) sql += " AND ";
+    sql += ComponentExpr(key.Component(i)) + " = ?";
+  }
+  sql += " ORDER BY _rid LIMIT 1";
+  StoreStatement* s = Statement(sql);
+  if (!s) return ErrorCode();
+  const auto values = KeyValues(key, file_.Record());
+  for (std::size_t i = 0; i < values.size(); ++i)
+    BindValue(*s, static_cast<int>(i) + 1, values[i]);
+  const int rc = s->Step();
+  if (rc == SQLITE_DONE) return Code(kRecordNotFoundError, "Record Not Found");
+  if (rc != SQLITE_ROW) return Fail(rc, "get");
+  Row row;
+  ReadRow(*s, row);
+  s->Reset();
+  Apply(row);
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::GetByPointer(std::int64_t pointer, std::uint32_t) {
+  if (pointer <= 0) return Code(kRecordNotFoundError, "Record Not Found");
+  const int result = ReadByRid(pointer, kRecordNotFoundError);
+  if (result == kRecordNotFoundError) SetError(result, "Record Not Found");
+  return result;
+}
+
+namespace {
+int BadPosition() {
+  SetError(kDriverError, {}, "0", "Invalid position");
+  return kDriverError;
+}
+}  // namespace
+
+int StoreDriver::Position(const FileKey* key, std::string& position) {
+  if (int e = RequireCurrent()) return e;
+  FilePosition p;
+  p.record = currentRid_;
+  if (key) {
+    p.kind = FilePosition::Kind::Key;
+    p.key = key->Number();
+    p.values = KeyValues(*key, file_.Record());
+  }
+  position = p.Encode();
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Reset(const FileKey* key, std::string_view position) {
+  auto p = FilePosition::Decode(position);
+  if (!p) return BadPosition();
+  Cursor c;
+  c.anchor = Anchor::Inclusive;
+  c.rid = p->record;
+  if (!key) {
+    if (p->kind != FilePosition::Kind::File) return BadPosition();
+  } else {
+    if (p->kind == FilePosition::Kind::File || p->key != key->Number()) return BadPosition();
+    c.key = key->Number();
+    if (p->kind == FilePosition::Kind::Key) {
+      if (static_cast<int>(p->values.size()) != key->ComponentCount()) return BadPosition();
+      c.values = std::move(p->values);
+    } else {
+      // The values did not fit in the position: take them from the record, which must exist.
+      StoreStatement* s = Statement("SELECT " + selectList_ + " FROM records WHERE _rid = ?");
+      if (!s) return ErrorCode();
+      s->Bind(1, p->record);
+      const int rc = s->Step();
+      if (rc == SQLITE_DONE) return Code(kNoRecordError);
+      if (rc != SQLITE_ROW) return Fail(rc, "reset");
+      Row row;
+      ReadRow(*s, row);
+      s->Reset();
+      c.values = KeyValues(*key, row.record.data());
+    }
+  }
+  cursor_ = std::move(c);
+  Invalidate();
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Reget(const FileKey* key, std::string_view position) {
+  const auto p = FilePosition::Decode(position);
+  if (!p) return BadPosition();
+  if ((key == nullptr) != (p->kind == FilePosition::Kind::File)) return BadPosition();
+  if (key && p->key != key->Number()) return BadPosition();
+  const int result = ReadByRid(p->record, kRecordNotFoundError);
+  if (result == kRecordNotFoundError) SetError(result, "Record Not Found");
+  return result;
+}
+
+// ---- Writes ----
+
+namespace {
+
+// A savepoint that rolls back unless released.
+class Savepoint {
+ public:
+  explicit Savepoint(sqlite3* db) : db_(db) {
+    ok_ = sqlite3_exec(db_, "SAVEPOINT store_write", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  ~Savepoint() {
+    if (ok_ && !released_) {
+      sqlite3_exec(db_, "ROLLBACK TO store_write", nullptr, nullptr, nullptr);
+      sqlite3_exec(db_, "RELEASE store_write", nullptr, nullptr, nullptr);
+    }
+  }
+  bool Ok() const { return ok_; }
+  int Release() {
+    released_ = true;
+    return sqlite3_exec(db_, "RELEASE store_write", nullptr, nullptr, nullptr);
+  }
+
+ private:
+  sqlite3* db_;
+  bool ok_ = false;
+  bool released_ = false;
+};
+
+}  // namespace
+
+int StoreDriver::Add(std::uint32_t) {
+  Invalidate();
+  if (insertSql_.empty()) {
+    std::string values = "?";
+    insertSql_ = "INSERT INTO records (_nulls";
+    for (int b = 1; b <= file_.BlobCount(); ++b) {
+      insertSql_ += ", _bsize" + std::to_string(b);
+      values += ", ?";
+    }
+    for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
+      insertSql_ += ", " + Column(f);
+      values += ", ?";
+    }
+    insertSql_ += ") VALUES (" + values + ")";
+  }
+  const std::string& sql = insertSql_;
+  Savepoint savepoint(db_);
+  if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "add");
+  StoreStatement* s = Statement(sql);
+  if (!s) return ErrorCode();
+  int index = 1;
+  s->Bind(index++, std::string_view(file_.GetNulls()));
+  for (const Blob& b : blobs_)
+    s->Bind(index++, b.size);
+  for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
+    BindValue(*s, index++, FieldValue(f, file_.Record()));
+  }
+  const int rc = s->Step();
+  s->Reset();
+  if (rc != SQLITE_DONE) return Fail(rc, "add");
+  const std::int64_t rid = sqlite3_last_insert_rowid(db_);
+  if (int e = WriteBlobs(rid, false)) return e;
+  const int release = savepoint.Release();
+  if (release != SQLITE_OK) return Fail(release, "add");
+  currentRid_ = rid;
+  currentVersion_ = 1;
+  watched_ = false;
+  for (Blob& b : blobs_) {
+    b.storedRid = rid;
+    b.modified = false;
+  }
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Put() {
+  if (int e = RequireCurrent()) return e;
+  Invalidate();
+  std::string sql = "UPDATE records SET _ver = _ver + 1, _nulls = ?";
+  for (std::size_t b = 0; b < blobs_.size(); ++b) {
+    if (blobs_[b].modified) sql += ", _bsize" + std::to_string(b + 1) + " = ?";
+  }
+  for (int f = 1; f <= file_.Layout().FieldCount(); ++f)
+    sql += ", " + Column(f) + " = ?";
+  sql += " WHERE _rid = ?";
+  if (watched_) sql += " AND _ver = ?";
+  Savepoint savepoint(db_);
+  if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "put");
+  StoreStatement* s = Statement(sql);
+  if (!s) return ErrorCode();
+  int index = 1;
+  s->Bind(index++, std::string_view(file_.GetNulls()));
+  for (const Blob& b : blobs_) {
+    if (b.modified) s->Bind(index++, b.size);
+  }
+  for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
+    BindValue(*s, index++, FieldValue(f, file_.Record()));
+  }
+  s->Bind(index++, currentRid_);
+  if (watched_) s->Bind(index++, currentVersion_);
+  const int rc = s->Step();
+  s->Reset();
+  if (rc != SQLITE_DONE) return Fail(rc, "put");
+  if (sqlite3_changes(db_) == 0) {
+    if (watched_) return Code(kRecordChangedError);
+    return Code(kNoRecordError, "The record was deleted by another station");
+  }
+  if (int e = WriteBlobs(currentRid_, true)) return e;
+  const int release = savepoint.Release();
+  if (release != SQLITE_OK) return Fail(release, "put");
+  ++currentVersion_;
+  for (Blob& b : blobs_) {
+    if (b.modified) {
+      b.storedRid = currentRid_;
+      b.modified = false;
+    }
+  }
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Delete() {
+  if (int e = RequireCurrent()) return e;
+  Invalidate();
+  Savepoint savepoint(db_);
+  if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "delete");
+  StoreStatement* s = Statement("DELETE FROM records WHERE _rid = ?");
+  if (!s) return ErrorCode();
+  s->Bind(1, currentRid_);
+  int rc = s->Step();
+  s->Reset();
+  if (rc != SQLITE_DONE) return Fail(rc, "delete");
+  StoreStatement* c = Statement("DELETE FROM blob_chunks WHERE rid = ?");
+  if (!c) return ErrorCode();
+  c->Bind(1, currentRid_);
+  rc = c->Step();
+  c->Reset();
+  if (rc != SQLITE_DONE) return Fail(rc, "delete");
+  rc = savepoint.Release();
+  if (rc != SQLITE_OK) return Fail(rc, "delete");
+  for (Blob& b : blobs_) {
+    if (!b.data) b = Blob{};
+    b.storedRid = 0;
+  }
+  currentRid_ = 0;
+  watched_ = false;
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Duplicate(const FileKey* key, bool& duplicate) {
+  duplicate = false;
+  for (int k = 1; k <= file_.KeyCount(); ++k) {
+    const FileKey& candidate = *file_.Key(k);
+    if (key ? &candidate != key : !candidate.Unique()) continue;
+    std::string sql = "SELECT 1 FROM records WHERE ";
+    for (int i = 1; i <= candidate.ComponentCount(); ++i) {
+      sql += ComponentExpr(candidate.Component(i)) + " = ? AND ";
+    }
+    sql += "_rid <> ? LIMIT 1";
+    StoreStatement* s = Statement(sql);
+    if (!s) return ErrorCode();
+    const auto values = KeyValues(candidate, file_.Record());
+    int index = 1;
+    for (const auto& v : values)
+      BindValue(*s, index++, v);
+    s->Bind(index, currentRid_);
+    const int rc = s->Step();
+    s->Reset();
+    if (rc == SQLITE_ROW) {
+      duplicate = true;
+      break;
+    }
+    if (rc != SQLITE_DONE) return Fail(rc, "duplicate");
+  }
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Watch() {
+  watchArmed_ = true;
+  ClearError();
+  return kNoError;
+}
+
+// ---- Transactions ----
+
+int StoreDriver::StartTransaction(int timeoutSeconds) {
+  if (inTransaction_) {
+    SetError(kDriverError, {}, "0", "a transaction is already running on this file");
+    return kDriverError;
+  }
+  sqlite3_busy_timeout(db_, std::max(1, timeoutSeconds) * 1000);
+  const int result = Exec("BEGIN IMMEDIATE");
+  sqlite3_busy_timeout(db_, busyMs_);
+  if (result != kNoError) return result;
+  inTransaction_ = true;
+  Invalidate();
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::Commit() {
+  if (!inTransaction_) {
+    SetError(kDriverError, {}, "0", "no transaction is running on this file");
+    return kDriverError;
+  }
+  Invalidate();
+  const int result = Exec("COMMIT");
+  if (result != kNoError) {
+    const ErrorState err = LastError();
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    SetError(err.code, err.text, err.driverCode, err.driverText);
+  }
+  inTransaction_ = false;
+  return result;
+}
+
+int StoreDriver::Rollback() {
+  if (!inTransaction_) {
+    SetError(kDriverError, {}, "0", "no transaction is running on this file");
+    return kDriverError;
+  }
+  Invalidate();
+  inTransaction_ = false;
+  return Exec("ROLLBACK");
+}
+
+// ---- State ----
+
+std::unique_ptr<FileDriverState> StoreDriver::SaveState() {
+  auto state = std::make_unique<State>();
+  state->cursor = cursor_;
+  state->rid = currentRid_;
+  state->version = currentVersion_;
+  state->watched = watched_;
+  state->blobs = blobs_;  // contents shared, copied on the next write
+  return state;
+}
+
+int StoreDriver::RestoreState(const FileDriverState& saved) {
+  const auto* state = dynamic_cast<const State*>(&saved);
+  if (!state) {
+    SetError(kDriverError, {}, "0", "the state was not saved by this driver");
+    return kDriverError;
+  }
+  cursor_ = state->cursor;
+  currentRid_ = state->rid;
+  currentVersion_ = state->version;
+  watched_ = state->watched;
+  blobs_ = state->blobs;
+  Invalidate();
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::SetPrefetch(int count) {
+  prefetch_ = static_cast<std::size_t>(std::max(0, count));
+  Invalidate();
+  ClearError();
+  return kNoError;
+}
+
+// ---- BLOBs ----
+
+void StoreDriver::ClearBlobs() {
+  for (Blob& b : blobs_) {
+    b = Blob{};
+    b.modified = true;
+  }
+}
+
+int StoreDriver::BlobSize(int blob, std::int64_t& size) {
+  size = blobs_[blob - 1].size;
+  ClearError();
+  return kNoError;
+}
+
+// Reads the stored contents into memory (once).
+int StoreDriver::LoadBlob(Blob& blob, int number) {
+  if (blob.data) return kNoError;
+  auto data = std::make_shared<std::vector<char>>();
+  try {
+    data->resize(static_cast<std::size_t>(blob.size));
+  } catch (const std::bad_alloc&) {
+    SetError(kFileSystemError, {}, "0", "not enough memory for the BLOB");
+    return kFileSystemError;
+  }
+  if (blob.storedRid != 0 && blob.size > 0) {
+    const Blob lazy = blob;
+    StoreStatement* s =
+        Statement("SELECT chunk, bytes FROM blob_chunks WHERE rid = ? AND blob = ? ORDER BY chunk");
+    if (!s) return ErrorCode();
+    s->Bind(1, lazy.storedRid);
+    s->Bind(2, static_cast<std::int64_t>(number));
+    int rc;
+    while ((rc = s->Step()) == SQLITE_ROW) {
+      const std::int64_t at = s->Int(0) * kStoreChunkSize;
+      const std::string_view bytes = s->Blob(1);
+      if (at >= blob.size) continue;
+      const std::size_t n =
+          std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(blob.size - at));
+      std::memcpy(data->data() + at, bytes.data(), n);
+    }
+    s->Reset();
+    if (rc != SQLITE_DONE) return Fail(rc, "BLOB read");
+  }
+  blob.data = std::move(data);
+  return kNoError;
+}
+
+int StoreDriver::MakeWritable(Blob& blob, int number) {
+  if (int e = LoadBlob(blob, number)) return e;
+  if (blob.data.use_count() > 1) blob.data = std::make_shared<std::vector<char>>(*blob.data);
+  blob.modified = true;
+  return kNoError;
+}
+
+int StoreDriver::SetBlobSize(int number, std::int64_t size) {
+  Blob& blob = blobs_[number - 1];
+  if (int e = MakeWritable(blob, number)) return e;
+  try {
+    blob.data->resize(static_cast<std::size_t>(size));
+  } catch (const std::exception&) {
+    SetError(kFileSystemError, {}, "0", "not enough memory for the BLOB");
+    return kFileSystemError;
+  }
+  blob.size = size;
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::ReadBlob(int number, std::int64_t offset, void* destination, std::size_t length,
+                          std::size_t& got) {
+  got = 0;
+  Blob& blob = blobs_[number - 1];
+  if (offset >= blob.size || length == 0) {
+    ClearError();
+    return kNoError;
+  }
+  const std::size_t n = std::min<std::size_t>(length, static_cast<std::size_t>(blob.size - offset));
+  auto* out = static_cast<char*>(destination);
+  if (blob.data) {
+    std::memcpy(out, blob.data->data() + offset, n);
+    got = n;
+    ClearError();
+    return kNoError;
+  }
+  std::memset(out, 0, n);
+  const std::int64_t first = offset / kStoreChunkSize;
+  const std::int64_t last = (offset + static_cast<std::int64_t>(n) - 1) / kStoreChunkSize;
+  StoreStatement* s = Statement(
+      "SELECT chunk, bytes FROM blob_chunks WHERE rid = ? AND blob = ? AND chunk BETWEEN ? AND ? "
+      "ORDER BY chunk");
+  if (!s) return ErrorCode();
+  s->Bind(1, blob.storedRid);
+  s->Bind(2, static_cast<std::int64_t>(number));
+  s->Bind(3, first);
+  s->Bind(4, last);
+  int rc;
+  const std::int64_t end = offset + static_cast<std::int64_t>(n);
+  while ((rc = s->Step()) == SQLITE_ROW) {
+    const std::int64_t chunkStart = s->Int(0) * kStoreChunkSize;
+    const std::string_view bytes = s->Blob(1);
+    const std::int64_t from = std::max(offset, chunkStart);
+    const std::int64_t to = std::min(end, chunkStart + static_cast<std::int64_t>(bytes.size()));
+    if (to > from) {
+      std::memcpy(out + (from - offset), bytes.data() + (from - chunkStart),
+                  static_cast<std::size_t>(to - from));
+    }
+  }
+  s->Reset();
+  if (rc != SQLITE_DONE) return Fail(rc, "BLOB read");
+  got = n;
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::WriteBlob(int number, std::int64_t offset, const void* source,
+                           std::size_t length) {
+  Blob& blob = blobs_[number - 1];
+  if (int e = MakeWritable(blob, number)) return e;
+  const std::int64_t end = offset + static_cast<std::int64_t>(length);
+  try {
+    if (end > blob.size) blob.data->resize(static_cast<std::size_t>(end));
+  } catch (const std::exception&) {
+    SetError(kFileSystemError, {}, "0", "not enough memory for the BLOB");
+    return kFileSystemError;
+  }
+  if (length > 0) std::memcpy(blob.data->data() + offset, source, length);
+  blob.size = std::max(blob.size, end);
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::WriteChunks(std::int64_t rid, int number, const Blob& blob) {
+  StoreStatement* del = Statement("DELETE FROM blob_chunks WHERE rid = ? AND blob = ?");
+  if (!del) return ErrorCode();
+  del->Bind(1, rid);
+  del->Bind(2, static_cast<std::int64_t>(number));
+  int rc = del->Step();
+  del->Reset();
+  if (rc != SQLITE_DONE) return Fail(rc, "BLOB write");
+  if (blob.size == 0) return kNoError;
+  if (!blob.data) {
+    // Contents still in the table under another record: copy them there.
+    StoreStatement* copy = Statement(
+        "INSERT INTO blob_chunks (rid, blob, chunk, bytes) SELECT ?, blob, chunk, bytes FROM "
+        "blob_chunks WHERE rid = ? AND blob = ?");
+    if (!copy) return ErrorCode();
+    copy->Bind(1, rid);
+    copy->Bind(2, blob.storedRid);
+    copy->Bind(3, static_cast<std::int64_t>(number));
+    rc = copy->Step();
+    copy->Reset();
+    if (rc != SQLITE_DONE) return Fail(rc, "BLOB write");
+    return kNoError;
+  }
+  StoreStatement* ins =
+      Statement("INSERT INTO blob_chunks (rid, blob, chunk, bytes) VALUES (?, ?, ?, ?)");
+  if (!ins) return ErrorCode();
+  for (std::int64_t at = 0, chunk = 0; at < blob.size; at += kStoreChunkSize, ++chunk) {
+    const std::int64_t n = std::min(kStoreChunkSize, blob.size - at);
+    ins->Reset();
+    ins->Bind(1, rid);
+    ins->Bind(2, static_cast<std::int64_t>(number));
+    ins->Bind(3, chunk);
+    ins->BindStaticBlob(4, blob.data->data() + at, static_cast<std::uint64_t>(n));
+    rc = ins->Step();
+    if (rc != SQLITE_DONE) {
+      ins->Reset();
+      return Fail(rc, "BLOB write");
+    }
+  }
+  ins->Reset();
+  return kNoError;
+}
+
+int StoreDriver::WriteBlobs(std::int64_t rid, bool onlyModified) {
+  for (std::size_t b = 0; b < blobs_.size(); ++b) {
+    const Blob& blob = blobs_[b];
+    if (onlyModified && !blob.modified) continue;
+    if (!onlyModified && blob.size == 0) continue;
+    if (int e = WriteChunks(rid, static_cast<int>(b) + 1, blob)) return e;
+  }
+  return kNoError;
+}
+
+int StoreDriver::Size(std::int64_t& bytes) {
+  struct stat st {};
+  const std::string path = file_.PhysicalName();
+  if (::stat(path.c_str(), &st) != 0) return Code(kNoFileError);
+  bytes = st.st_size;
+  ClearError();
+  return kNoError;
+}
+
+}  // namespace rt

@@ -1,0 +1,164 @@
+#pragma once
+// The STORE driver: a table in an SQLite database of its own (WAL mode), one file per table
+// named after the file's name property plus kStoreExtension.
+//
+// Storage: table "records" with a column per field (named after the field label without its
+// prefix), a hidden record id "_rid" (never reused), a change counter "_ver" raised by every
+// write, the null flags "_nulls" and a size column "_bsize<n>" per BLOB; BLOB contents in
+// "blob_chunks" as (rid, blob, chunk) rows of kStoreChunkSize bytes, so that any size works
+// and a partial read loads only the chunks it needs; "store_meta" marks the file as a table
+// of this driver. Each key is an index with its components' directions and case rules.
+//
+// Reads in key order continue from the last record's key values and record id through the
+// index (never OFFSET, never the whole table), one level of the key at a time, so each read
+// costs the same anywhere in a table of any size. BLOBs are read lazily from the table; a
+// BLOB is held in memory only once it is written, and written back on Add/Put.
+// Known limits: records are not held (no 43); a lazily read BLOB reflects the table at the
+// time it is read; share modes are honoured between File objects of one process only.
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sqlite3.h>
+
+#include "platform/runtime/FileDriver.h"
+#include "platform/runtime/FilePosition.h"
+#include "platform/store/StoreStatement.h"
+
+namespace rt {
+
+inline constexpr const char* kStoreDriverName = "STORE";
+inline constexpr const char* kStoreExtension = ".sqlite";
+inline constexpr std::int64_t kStoreChunkSize = 256 * 1024;
+
+// Registers STORE with the runtime's driver registry (idempotent). Call once at start-up.
+void RegisterStoreDriver();
+
+class StoreDriver : public FileDriver {
+ public:
+  explicit StoreDriver(File& file);
+  ~StoreDriver() override;
+
+  int Create() override;
+  int Open(int mode) override;
+  int Close() override;
+  int Build() override;
+  int Send(std::string_view option, std::string_view value, std::string& reply) override;
+  int Records(std::int64_t& count) override;
+
+  int SetFile() override;
+  int SetKey(const FileKey& key, SetFrom from) override;
+  int Next() override;
+  int Previous() override;
+  int GetByKey(const FileKey& key) override;
+  int GetByPointer(std::int64_t pointer, std::uint32_t length) override;
+  int Position(const FileKey* key, std::string& position) override;
+  int Reset(const FileKey* key, std::string_view position) override;
+  int Reget(const FileKey* key, std::string_view position) override;
+  std::int64_t Pointer() const override { return currentRid_; }
+
+  int Add(std::uint32_t length) override;
+  int Put() override;
+  int Delete() override;
+  int Duplicate(const FileKey* key, bool& duplicate) override;
+  int Watch() override;
+
+  bool SupportsTransactions() const override { return true; }
+  int StartTransaction(int timeoutSeconds) override;
+  int Commit() override;
+  int Rollback() override;
+
+  std::unique_ptr<FileDriverState> SaveState() override;
+  int RestoreState(const FileDriverState& state) override;
+
+  void SkipBlobsOnNextRead() override { skipBlobs_ = true; }
+  int SetPrefetch(int count) override;
+  void ClearBlobs() override;
+  int BlobSize(int blob, std::int64_t& size) override;
+  int SetBlobSize(int blob, std::int64_t size) override;
+  int ReadBlob(int blob, std::int64_t offset, void* destination, std::size_t length,
+               std::size_t& got) override;
+  int WriteBlob(int blob, std::int64_t offset, const void* source, std::size_t length) override;
+  int Size(std::int64_t& bytes) override;
+
+ private:
+  struct Row {
+    std::int64_t rid = 0;
+    std::int64_t version = 0;
+    std::vector<std::uint8_t> record;
+    std::string nulls;
+    std::vector<std::int64_t> blobSizes;
+  };
+  struct Blob {
+    std::int64_t storedRid = 0;  // record whose stored contents this is (0: none)
+    std::int64_t size = 0;
+    std::shared_ptr<std::vector<char>> data;  // contents in memory once loaded or written
+    bool modified = false;
+  };
+  enum class Anchor : std::uint8_t { Start, End, Values, Record, Inclusive };
+  struct Cursor {
+    int key = 0;  // 0: record order
+    Anchor anchor = Anchor::Start;
+    std::vector<KeyValue> values;
+    std::int64_t rid = 0;
+  };
+  class State;
+
+  // Schema.
+  std::string Column(int field) const;
+  std::string ComponentExpr(const KeyComponent& c) const;
+  std::string IndexSql(const FileKey& key) const;
+  std::string SelectList() const;
+  int CheckSchema();
+  int CreateIndexes(bool replace);
+
+  // SQL helpers.
+  int Fail(int rc, std::string_view what);
+  StoreStatement* Statement(const std::string& sql);
+  int Exec(const std::string& sql);
+  void BindValue(StoreStatement& s, int index, const KeyValue& v);
+  std::vector<KeyValue> KeyValues(const FileKey& key, const std::uint8_t* record) const;
+  KeyValue FieldValue(int field, const std::uint8_t* record) const;
+  void ReadRow(StoreStatement& s, Row& row) const;
+  void Apply(Row& row);
+  int ReadByRid(std::int64_t rid, int missingCode);
+
+  // Sequences.
+  int Step(int direction);
+  int Fetch(int direction, std::size_t limit, std::deque<Row>& rows);
+  int FetchLevel(int direction, int level, std::size_t limit, std::deque<Row>& rows);
+  void Invalidate() { cache_.clear(); }
+
+  // BLOBs.
+  int LoadBlob(Blob& blob, int number);
+  int MakeWritable(Blob& blob, int number);
+  int WriteBlobs(std::int64_t rid, bool onlyModified);
+  int WriteChunks(std::int64_t rid, int number, const Blob& blob);
+
+  bool Writable() const;
+  int RequireCurrent();
+
+  sqlite3* db_ = nullptr;
+  std::map<std::string, std::unique_ptr<StoreStatement>> statements_;
+  std::string selectList_;
+  std::string insertSql_;
+  int mode_ = 0;
+  int busyMs_ = 5000;
+  bool inTransaction_ = false;
+  Cursor cursor_;
+  std::deque<Row> cache_;
+  int cacheDirection_ = 0;
+  std::size_t prefetch_ = 0;
+  std::int64_t currentRid_ = 0;
+  std::int64_t currentVersion_ = 0;
+  bool watchArmed_ = false;
+  bool watched_ = false;
+  bool skipBlobs_ = false;
+  std::vector<Blob> blobs_;
+};
+
+}  // namespace rt

@@ -1,0 +1,171 @@
+#include "framework/error/ErrorLog.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "framework/error/ErrorHooks.h"
+#include "framework/error/ErrorManager.h"
+#include "platform/runtime/HeadlessBackend.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> ReadLines(const fs::path& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+class ErrorLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previousDir_ = fs::current_path();
+    char pattern[] = "/tmp/error-log-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::current_path(dir_);
+    backend_ = rt::InstallHeadlessBackend();
+  }
+  void TearDown() override {
+    fs::current_path(previousDir_);
+    fs::remove_all(dir_);
+  }
+
+  fs::path previousDir_;
+  fs::path dir_;
+  std::shared_ptr<rt::HeadlessBackend> backend_;
+};
+
+TEST_F(ErrorLogTest, FirstMessageCreatesTheFileAndLaterOnesAppend) {
+  rt::ThreadLocal<ErrorStatus> status;
+  {
+    ErrorManager manager;
+    manager.Start(status);
+    manager.SetLogErrors(1);
+    ASSERT_FALSE(fs::exists(kErrorLogFileName));
+    manager.SetFile("DemoData");
+    manager.Throw(6);
+    ASSERT_TRUE(fs::exists(kErrorLogFileName));
+    manager.Throw(28);
+    // The log is closed between messages.
+    EXPECT_FALSE(manager.StdErrorLog->IsFileOpen());
+  }
+  status.Destroy();
+  auto lines = ReadLines(kErrorLogFileName);
+  ASSERT_EQ(lines.size(), 2u);
+  const std::regex format(R"(^[^@ ]+@[^ ]+ --> (.*)$)");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(lines[0], match, format)) << lines[0];
+  EXPECT_EQ(match[1], "File DemoData could not be closed.  Error:  (0).");
+  ASSERT_TRUE(std::regex_match(lines[1], match, format)) << lines[1];
+  EXPECT_EQ(match[1], "There are no records available to process.");
+}
+
+TEST_F(ErrorLogTest, OpensNestAndForcedCloseEndsThem) {
+  ErrorLog log;
+  EXPECT_EQ(log.Open(0), LevelQuiet);
+  EXPECT_EQ(log.Open(0), LevelQuiet);
+  EXPECT_EQ(log.Close(0), LevelQuiet);
+  EXPECT_TRUE(log.IsFileOpen());
+  EXPECT_EQ(log.Take("still open"), LevelQuiet);
+  EXPECT_EQ(log.Close(0), LevelQuiet);
+  EXPECT_FALSE(log.IsFileOpen());
+  EXPECT_EQ(log.Usage, 0);
+
+  log.Open(0);
+  log.Open(0);
+  log.Open(0);
+  EXPECT_EQ(log.Close(1), LevelQuiet);
+  EXPECT_FALSE(log.IsFileOpen());
+  EXPECT_EQ(log.Usage, 0);
+  EXPECT_EQ(ReadLines(kErrorLogFileName), std::vector<std::string>{"still open"});
+}
+
+TEST_F(ErrorLogTest, UnmatchedCloseDoesNotBlockLaterOpens) {
+  ErrorLog log;
+  EXPECT_EQ(log.Take("nothing open"), LevelNotify);
+  EXPECT_EQ(log.Close(0), LevelQuiet);
+  EXPECT_EQ(log.Usage, 0);
+  EXPECT_EQ(log.Open(0), LevelQuiet);
+  EXPECT_TRUE(log.IsFileOpen());
+  EXPECT_EQ(log.Take("written"), LevelQuiet);
+  log.Close(0);
+  EXPECT_EQ(ReadLines(kErrorLogFileName), std::vector<std::string>{"written"});
+}
+
+TEST_F(ErrorLogTest, LongAndMultiLineTextsStayOneBoundedLine) {
+  ErrorLog log;
+  log.Open(0);
+  EXPECT_EQ(log.Take(std::string(3000, 'x')), LevelQuiet);
+  EXPECT_EQ(log.Take("first\nsecond\r\nthird"), LevelQuiet);
+  // Cutting never splits a multi-byte character.
+  EXPECT_EQ(log.Take(std::string(1023, 'a') + "\xC3\xA9"), LevelQuiet);
+  log.Close(0);
+  auto lines = ReadLines(kErrorLogFileName);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], std::string(kErrorLogLineLength, 'x'));
+  EXPECT_EQ(lines[1], "first second  third");
+  EXPECT_EQ(lines[2], std::string(1023, 'a'));
+}
+
+TEST_F(ErrorLogTest, UnwritableLogNeverStopsAMessage) {
+  ErrorLog broken("no-such-dir/OrvError.Log");
+  EXPECT_EQ(broken.Open(0), LevelNotify);
+  EXPECT_EQ(broken.Take("lost"), LevelNotify);
+
+  rt::ThreadLocal<ErrorStatus> status;
+  {
+    ErrorManager manager;
+    manager.Start(status);
+    manager.Init(&broken);
+    manager.SetLogErrors(1);
+    for (int i = 0; i < 2; ++i)
+      EXPECT_EQ(manager.Throw(28), LevelNotify);
+  }
+  status.Destroy();
+  auto transcript = backend_->Transcript();
+  ASSERT_EQ(transcript.size(), 2u);
+  EXPECT_EQ(transcript[1].caption, "No Records");
+  EXPECT_EQ(broken.Usage, 0);
+}
+
+TEST_F(ErrorLogTest, HooksShareOneManagerAndGiveEachThreadItsOwnStatus) {
+  rt::ClearHooks();
+  RegisterErrorHooks();
+  std::string seenInThread;
+  ErrorManager* inMain = nullptr;
+  ErrorManager* inThread = nullptr;
+  rt::RunProgram([&] {
+    StartGlobalErrors();
+    inMain = &GlobalErrors();
+    GlobalErrors().SetLogErrors(1);
+    GlobalErrors().SetProcedureName("MainFrame");
+    GlobalErrors().SetFile("main-file");
+    rt::Start([&](const std::vector<std::string>&) {
+      inThread = &GlobalErrors();
+      GlobalErrors().SetProcedureName("BrowseData");
+      GlobalErrors().AddError(900, "%Procedure:%File", "T", LevelNotify);
+      GlobalErrors().Throw(900);
+      GlobalErrors().SetProcedureName({}, true);
+    });
+    rt::JoinAllThreads();
+    GlobalErrors().Throw(900);
+  });
+  rt::ClearHooks();
+  EXPECT_EQ(inMain, inThread);
+  auto transcript = backend_->Transcript();
+  ASSERT_EQ(transcript.size(), 2u);
+  EXPECT_EQ(transcript[0].text, "BrowseData:");
+  EXPECT_EQ(transcript[1].text, "MainFrame:main-file");
+  // Process end released the manager, which closed the log for good.
+  EXPECT_EQ(ReadLines(kErrorLogFileName).size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,256 @@
+#include "platform/runtime/Window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "platform/runtime/Dialogs.h"
+#include "platform/runtime/Events.h"
+#include "platform/runtime/Queue.h"
+#include "platform/runtime/Threads.h"
+#include "support/Robot.h"
+
+namespace rt {
+namespace {
+
+using testing_support::Robot;
+
+// A small window: an entry bound to a string, a check box, a list, two buttons and a menu.
+std::shared_ptr<WindowDef> SmallWindow() {
+  auto def = std::make_shared<WindowDef>("TestModule", "SMALL", "Small Window");
+  def->MenuBar();
+  def->Menu("&File");
+  def->Item("&Hello");
+  def->Separator();
+  def->Item("E&xit").Action(StandardAction::Close);
+  def->EndMenu();
+  def->EndMenu();
+  def->Entry("s20").At(10, 10, 80, 12);          // 1
+  def->Check("Flag").At(10, 30, 80, 12);         // 2
+  def->Button("&Go").At(10, 50, 40, 14);         // 3
+  def->List("30R|M~N~C@n-5@60L|~Name~@s20@");   // 4
+  def->Button("&Close").Action(StandardAction::Close);  // 5
+  return def;
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearHooks();
+    backend_ = InstallHeadlessBackend();
+    RegisterWindowDef(SmallWindow());
+  }
+  std::shared_ptr<HeadlessBackend> backend_;
+};
+
+TEST_F(WindowTest, DefinitionNumbersControlsAndMenuItems) {
+  auto w = Window::Prepare("testmodule", "small");
+  ASSERT_TRUE(w);
+  const WindowDef& d = w->Definition();
+  // Menu bar -1, "&File" -2, "&Hello" -3, separator -4, "E&xit" -5.
+  ASSERT_NE(d.Find(-5), nullptr);
+  EXPECT_EQ(d.Find(-5)->text, "E&xit");
+  EXPECT_EQ(d.Find(-3)->parent, -2);
+  EXPECT_EQ(d.Find(1)->type, ctl::kEntry);
+  EXPECT_EQ(d.Find(5)->text, "&Close");
+  EXPECT_EQ(w->Columns(4).size(), 2u);
+  EXPECT_EQ(Window::Prepare("TestModule", "NOSUCH"), nullptr);
+}
+
+// Runs the small window on a started thread; the procedure counts "&Go" presses and the
+// "&Hello" menu item, and records what the accept-all pass delivers.
+TEST_F(WindowTest, RobotDrivesAWindowOnAStartedThread) {
+  std::mutex mutex;
+  std::vector<std::string> log;
+  std::string boundText = "start";
+  std::uint8_t flag = 0;
+  auto add = [&](std::string s) {
+    std::lock_guard lock(mutex);
+    log.push_back(std::move(s));
+  };
+  RunProgram([&] {
+    Start([&](const std::vector<std::string>&) {
+      RecordLayout layout;
+      layout.AddField("Q:N", FieldType::Long);
+      layout.AddField("Q:Name", FieldType::String, 20);
+      Queue queue(layout);
+      for (int i = 1; i <= 3; ++i) {
+        queue.Field(1).SetInteger(i);
+        queue.Field(2).SetText("row" + std::to_string(i));
+        queue.Add();
+      }
+      char text[20];
+      auto w = Window::Prepare("TestModule", "SMALL");
+      w->Bind(1, AnyRef(text, FieldType::String, sizeof text));
+      w->Bind(2, AnyRef::Of(flag));
+      w->BindList(4, &queue);
+      AnyRef(text, FieldType::String, sizeof text).SetText(boundText);
+      w->Open();
+      w->EventLoop([&] {
+        switch (w->Event()) {
+          case event::kAccepted:
+            if (w->Field() == 3) {
+              add("go");
+              w->Select();  // accept all, then Completed
+            } else if (w->Field() == -3) {
+              add("hello");
+            } else {
+              add("accepted " + std::to_string(w->Field()));
+            }
+            break;
+          case event::kNewSelection:
+            add("row " + std::to_string(w->Choice(4)));
+            break;
+          case event::kCompleted:
+            add("completed");
+            break;
+          default:
+            break;
+        }
+        return 0;
+      });
+      boundText = AnyRef(text, FieldType::String, sizeof text).Text();
+    });
+    Robot robot(backend_);
+    const int id = robot.WaitForWindow("Small Window");
+    ASSERT_NE(id, 0);
+    ASSERT_TRUE(robot.WaitIdle());
+    EXPECT_EQ(robot.ScreenText(id, 1), "start");
+    ASSERT_EQ(robot.Control(id, 4)->rows.size(), 3u);
+    // Cells are formatted by the column pictures ("n-5" is five wide).
+    EXPECT_EQ(robot.Control(id, 4)->rows[1], (std::vector<std::string>{"    2", "row2"}));
+    EXPECT_TRUE(robot.Type(id, 1, "typed"));
+    EXPECT_TRUE(robot.SetCheck(id, 2, true));
+    EXPECT_TRUE(robot.PickRow(id, 4, 2));
+    EXPECT_TRUE(robot.ChooseMenu(id, "&Hello"));
+    EXPECT_TRUE(robot.Press(id, 3));
+    ASSERT_TRUE(robot.WaitIdle());
+    EXPECT_TRUE(robot.ChooseMenu(id, "E&xit"));
+    EXPECT_TRUE(robot.WaitClosed(id));
+    JoinAllThreads();
+  });
+  EXPECT_EQ(boundText.substr(0, 5), "typed");
+  EXPECT_EQ(flag, 1);
+  // Each control accepted in definition order, then Completed.
+  EXPECT_EQ(log, (std::vector<std::string>{"accepted 1", "accepted 2", "row 2", "hello", "go",
+                                           "accepted 1", "accepted 2", "completed",
+                                           "accepted -5"}));
+}
+
+TEST_F(WindowTest, WindowUnderADialogOnItsThreadTakesNoInput) {
+  auto dialogDef = std::make_shared<WindowDef>("TestModule", "DIALOG", "Dialog");
+  dialogDef->Button("OK").Action(StandardAction::Close);
+  RegisterWindowDef(dialogDef);
+  std::atomic<int> lowerPresses{0};
+  RunProgram([&] {
+    Start([&](const std::vector<std::string>&) {
+      auto lower = Window::Prepare("TestModule", "SMALL");
+      lower->Open();
+      lower->EventLoop([&] {
+        if (lower->Event() == event::kAccepted && lower->Field() == 3) {
+          ++lowerPresses;
+          auto dialog = Window::Prepare("TestModule", "DIALOG");
+          dialog->Open();
+          dialog->EventLoop([] { return 0; });
+        }
+        return 0;
+      });
+    });
+    Robot robot(backend_);
+    const int lower = robot.WaitForWindow("Small Window");
+    ASSERT_TRUE(robot.Press(lower, 3));
+    const int dialog = robot.WaitForWindow("Dialog");
+    ASSERT_NE(dialog, 0);
+    ASSERT_TRUE(robot.WaitIdle());
+    EXPECT_EQ(robot.Window(dialog)->ownerId, lower);
+    EXPECT_FALSE(robot.Window(lower)->enabled);
+    EXPECT_FALSE(robot.Press(lower, 3));
+    // Even input that gets through to the thread is not delivered to the lower window.
+    EXPECT_TRUE(robot.Post(lower, event::kAccepted, 3));
+    ASSERT_TRUE(robot.Press(dialog, 1));
+    EXPECT_TRUE(robot.WaitClosed(dialog));
+    ASSERT_TRUE(robot.WaitIdle());
+    EXPECT_TRUE(robot.Window(lower)->enabled);
+    EXPECT_EQ(lowerPresses.load(), 1);
+    // Program end closes the remaining window of the other thread.
+  });
+  EXPECT_EQ(lowerPresses.load(), 1);
+  EXPECT_TRUE(backend_->Windows().empty());
+}
+
+TEST_F(WindowTest, OnlyAlertedKeysReachTheProcedure) {
+  std::vector<int> keys;
+  RunProgram([&] {
+    Start([&](const std::vector<std::string>&) {
+      auto w = Window::Prepare("TestModule", "SMALL");
+      w->Open();
+      w->Alert(4, key::kInsert);
+      w->EventLoop([&] {
+        if (w->Event() == event::kAlertKey) keys.push_back(w->KeyCode());
+        return 0;
+      });
+    });
+    Robot robot(backend_);
+    const int id = robot.WaitForWindow("SMALL");
+    ASSERT_TRUE(robot.WaitIdle());
+    robot.SendKey(id, 4, key::kDelete);
+    robot.SendKey(id, 4, key::kInsert);
+    ASSERT_TRUE(robot.WaitIdle());
+    robot.CloseWindow(id);
+    JoinAllThreads();
+  });
+  EXPECT_EQ(keys, std::vector<int>{key::kInsert});
+}
+
+TEST_F(WindowTest, HandlerResultsSteerTheDefaultAction) {
+  // A handler returning 1 for CloseWindow keeps the window open; -1 leaves at once.
+  std::vector<int> events;
+  RunProgram([&] {
+    auto w = Window::Prepare("TestModule", "SMALL");
+    w->Open();
+    int closes = 0;
+    w->EventLoop([&] {
+      events.push_back(w->Event());
+      if (w->Event() == event::kOpenWindow) {
+        Post(event::kCloseWindow);
+        Post(event::kCloseWindow);
+        Post(event::kUser);
+      }
+      if (w->Event() == event::kCloseWindow) return ++closes == 1 ? 1 : 0;
+      return 0;
+    });
+    EXPECT_FALSE(w->IsOpen());
+  });
+  EXPECT_EQ(events, (std::vector<int>{event::kOpenWindow, event::kSized, event::kCloseWindow,
+                                      event::kCloseWindow}));
+}
+
+TEST_F(WindowTest, DialogsAreAnsweredByTheResponderAndRecorded) {
+  backend_->PushAnswer(kButtonNo);
+  EXPECT_EQ(Message("Sure?", "Ask", MessageIcon::Question, kButtonYes | kButtonNo, kButtonYes),
+            kButtonNo);
+  // Unanswered: the default button, else the first button of the set.
+  EXPECT_EQ(Message("Again?", "", MessageIcon::None, kButtonYes | kButtonNo, kButtonNo), kButtonNo);
+  EXPECT_EQ(Message("Retry?", "", MessageIcon::None, kButtonRetry | kButtonCancel), kButtonRetry);
+  std::string name = "old.pdf";
+  EXPECT_FALSE(FileDialog("Pick", name, "PDF Files|*.pdf"));
+  EXPECT_EQ(name, "old.pdf");
+  backend_->PushFile("/tmp/a.pdf");
+  EXPECT_TRUE(FileDialog("Pick", name, "PDF Files|*.pdf"));
+  EXPECT_EQ(name, "/tmp/a.pdf");
+  auto t = backend_->Transcript();
+  ASSERT_EQ(t.size(), 5u);
+  EXPECT_EQ(t[0].kind, "message");
+  EXPECT_EQ(t[0].text, "Sure?");
+  EXPECT_EQ(t[0].buttons, kButtonYes | kButtonNo);
+  EXPECT_EQ(t[3].kind, "file");
+  EXPECT_EQ(t[3].text, "PDF Files|*.pdf");
+}
+
+TEST(HaltTest, HaltEndsTheProcessWithItsCode) {
+  EXPECT_EXIT(Halt(3, "fatal"), ::testing::ExitedWithCode(3), "");
+}
+
+}  // namespace
+}  // namespace rt

@@ -1,0 +1,96 @@
+#pragma once
+// A small table for the store tests: ID (long), Name (string 20), Grp (short), one BLOB, with
+// a unique primary key on ID, a case-insensitive duplicate key on Name and a key on Grp
+// descending then Name. Each fixture works in its own temporary folder.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/runtime/File.h"
+#include "platform/store/StoreDriver.h"
+
+namespace storetest {
+
+inline rt::RecordLayout TestLayout() {
+  rt::RecordLayout layout("TestRec");
+  layout.AddField("TST:ID", rt::FieldType::Long);
+  layout.AddField("TST:Name", rt::FieldType::String, 20);
+  layout.AddField("TST:Grp", rt::FieldType::Short);
+  return layout;
+}
+
+inline std::unique_ptr<rt::File> MakeTable(const std::string& path) {
+  rt::RegisterStoreDriver();
+  auto file = std::make_unique<rt::File>("TESTDATA", "TST", "STORE", TestLayout());
+  file->AddKey("TST:ID_Key", {{1, true, false}}, true, true);
+  file->AddKey("TST:Name_Key", {{2, true, true}}, false);
+  file->AddKey("TST:Grp_Key", {{3, false, false}, {2, true, false}}, false);
+  file->AddBlob("TST:Data");
+  file->SetName(path);
+  return file;
+}
+
+inline std::string TempDir() {
+  std::string templ = (std::filesystem::temp_directory_path() / "storetest-XXXXXX").string();
+  const char* made = ::mkdtemp(templ.data());
+  return made ? std::string(made) : std::string();
+}
+
+class StoreFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TempDir();
+    ASSERT_FALSE(dir_.empty());
+    path_ = dir_ + "/TESTDATA";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  std::unique_ptr<rt::File> Opened(int mode = 0x42) {
+    auto f = MakeTable(path_);
+    if (!std::filesystem::exists(path_ + ".sqlite")) {
+      EXPECT_EQ(f->Create(), 0);
+    }
+    EXPECT_EQ(f->Open(mode), 0);
+    return f;
+  }
+
+  static void SetRow(rt::File& f, int id, const std::string& name, int grp) {
+    f.ClearRecord();
+    const auto& l = f.Layout();
+    rt::WriteInteger(l.Field(1), f.Record(), id);
+    rt::WriteText(l.Field(2), f.Record(), name);
+    rt::WriteInteger(l.Field(3), f.Record(), grp);
+  }
+  static int AddRow(rt::File& f, int id, const std::string& name, int grp) {
+    SetRow(f, id, name, grp);
+    return f.Add();
+  }
+  static int Id(const rt::File& f) {
+    return static_cast<int>(rt::ReadInteger(f.Layout().Field(1), f.Record()));
+  }
+  static std::string Name(const rt::File& f) {
+    std::string s = rt::ReadText(f.Layout().Field(2), f.Record());
+    while (!s.empty() && s.back() == ' ')
+      s.pop_back();
+    return s;
+  }
+  // IDs read with Next until the end of the sequence.
+  static std::vector<int> ReadAll(rt::File& f, bool backwards = false) {
+    std::vector<int> ids;
+    while ((backwards ? f.Previous() : f.Next()) == 0)
+      ids.push_back(Id(f));
+    return ids;
+  }
+
+  std::string dir_;
+  std::string path_;
+};
+
+}  // namespace storetest

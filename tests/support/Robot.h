@@ -1,0 +1,63 @@
+#pragma once
+// Acts as a user on the headless backend: finds windows, presses controls, types, picks
+// rows, chooses menu items, sends keys, answers dialogs, and reads what the screen shows.
+// Input to a disabled control or to a window that takes no input is refused (false).
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/runtime/EventQueue.h"
+#include "platform/runtime/HeadlessBackend.h"
+
+namespace testing_support {
+
+class Robot {
+ public:
+  explicit Robot(std::shared_ptr<rt::HeadlessBackend> backend,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  rt::HeadlessBackend& Backend() { return *backend_; }
+
+  // Waits for an open window whose caption or definition name ("module$name" or the name
+  // alone) matches; when several match, the newest. Returns its id, or 0 on timeout.
+  int WaitForWindow(std::string_view captionOrName);
+  // Waits until the window is closed.
+  bool WaitClosed(int windowId);
+  // Waits until every runtime thread waits for events with nothing queued.
+  bool WaitIdle();
+  std::optional<rt::WindowView> Window(int windowId) const;
+  std::optional<rt::ControlView> Control(int windowId, int control) const;
+  int CountWindows(std::string_view captionOrName) const;
+
+  bool Press(int windowId, int control);
+  bool Type(int windowId, int control, std::string_view text);
+  bool SetCheck(int windowId, int control, bool on);
+  bool PickRow(int windowId, int control, int row);
+  bool DoubleClickRow(int windowId, int control, int row);
+  // Chooses a menu item by its text ("&Browse Data") or, with a number, by item number.
+  bool ChooseMenu(int windowId, std::string_view itemText);
+  bool ChooseMenu(int windowId, int item);
+  bool SendKey(int windowId, int control, int keyCode);
+  bool CloseWindow(int windowId);
+  bool Post(int windowId, int event, int control = 0);
+
+  // Answers for the next dialogs.
+  void Answer(int button) { backend_->PushAnswer(button); }
+  void AnswerFile(std::string fileName) { backend_->PushFile(std::move(fileName)); }
+
+  std::string Text(int windowId, int control) const;
+  std::string ScreenText(int windowId, int control) const;
+  bool Enabled(int windowId, int control) const;
+
+ private:
+  bool Accepts(int windowId, int control) const;
+  bool Send(int windowId, rt::EventMessage message);
+
+  std::shared_ptr<rt::HeadlessBackend> backend_;
+  std::chrono::milliseconds timeout_;
+};
+
+}  // namespace testing_support
