@@ -8,6 +8,7 @@ inline constexpr int kNoFileError = 2;            // file (or record by key) not
 inline constexpr int kAccessDenied = 5;           // no permission, or a read-only file opened for writing
 inline constexpr int kEntryNotFound = 30;           // queue entry not found
 inline constexpr int kNoRecordError = 33;         // record not available: end or start of file reached
+inline constexpr int kRecordNotFoundError = 35;     // no record with the given key values
 inline constexpr int kBadNameError = 36;          // invalid name or empty data
 inline constexpr int kDupKeyError = 40;           // creating a duplicate key
 inline constexpr int kRecordHeldError = 43;       // record held by another user

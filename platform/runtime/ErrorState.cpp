@@ -31,6 +31,7 @@ std::string StandardErrorText(int code) {
     case kAccessDenied: return "Access Denied";
     case kFileSystemError: return "Insufficient Memory or Disk Error";
     case kNoRecordError: return "Record Not Available";
+    case kRecordNotFoundError: return "Record Not Found";
     case kBadNameError: return "Invalid Filename";
     case kFileNotOpenError: return "File Not Open";
     case kDupKeyError: return "Creates Duplicate Key";

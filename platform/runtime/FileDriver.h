@@ -18,9 +18,6 @@ namespace rt {
 
 class File;
 
-// Record not found by key values or by pointer (the runtime's code 35).
-inline constexpr int kRecordNotFoundError = 35;
-
 // The opaque driver part of a saved file state.
 class FileDriverState {
  public:

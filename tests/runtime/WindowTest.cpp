@@ -203,6 +203,36 @@ TEST_F(WindowTest, OnlyAlertedKeysReachTheProcedure) {
   EXPECT_EQ(keys, std::vector<int>{key::kInsert});
 }
 
+TEST_F(WindowTest, TextThePictureCannotReadIsRejectedAndKeepsTheVariable) {
+  auto def = std::make_shared<WindowDef>("TestModule", "NUMBER", "Number");
+  def->Entry("n-14");
+  RegisterWindowDef(def);
+  std::int32_t number = 42;
+  std::vector<int> events;
+  RunProgram([&] {
+    Start([&](const std::vector<std::string>&) {
+      auto w = Window::Prepare("TestModule", "NUMBER");
+      w->Bind(1, AnyRef::Of(number));
+      w->Open();
+      w->EventLoop([&] {
+        if (w->Field() == 1) events.push_back(w->Event());
+        return 0;
+      });
+    });
+    Robot robot(backend_);
+    const int id = robot.WaitForWindow("Number");
+    ASSERT_TRUE(robot.Type(id, 1, "12x"));
+    ASSERT_TRUE(robot.WaitIdle());
+    EXPECT_EQ(number, 42);
+    ASSERT_TRUE(robot.Type(id, 1, "  -7"));
+    ASSERT_TRUE(robot.WaitIdle());
+    robot.CloseWindow(id);
+    JoinAllThreads();
+  });
+  EXPECT_EQ(number, -7);
+  EXPECT_EQ(events, (std::vector<int>{event::kRejected, event::kAccepted}));
+}
+
 TEST_F(WindowTest, HandlerResultsSteerTheDefaultAction) {
   // A handler returning 1 for CloseWindow keeps the window open; -1 leaves at once.
   std::vector<int> events;
