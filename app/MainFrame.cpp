@@ -1,0 +1,102 @@
+#include "app/MainFrame.h"
+
+#include "app/BrowseData.h"
+#include "app/Globals.h"
+#include "framework/error/ErrorHooks.h"
+#include "framework/window/WindowController.h"
+#include "platform/runtime/Properties.h"
+#include "platform/runtime/Threads.h"
+#include "platform/runtime/Window.h"
+
+namespace {
+
+constexpr char kModule[] = "PageletDemo$PageletDemo001";
+constexpr char kWindow[] = "P8$APPFRAME";
+
+class MainFrameController : public WindowController {
+ public:
+  MainFrameController(rt::Window& window, ToolbarDispatcher& toolbar)
+      : window_(window), toolbar_(toolbar) {}
+
+  ErrorLevel Init() override {
+    GlobalErrors().SetProcedureName("MainFrame");
+    Request = GlobalRequest();
+    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    FirstField = 1;
+    VCRRequest = &::VCRRequest();
+    Errors = &GlobalErrors();
+    GlobalRequest() = 0;
+    GlobalResponse() = 0;
+    SetToolbar(toolbar_);
+    OpenWindow(window_);
+    SetAlerts();
+    window_.SetProp(0, rt::prop::kFrameStatus, 0L);
+    return LevelQuiet;
+  }
+
+  ErrorLevel TakeAccepted() override {
+    if (MyWindow && MyWindow->Accepted() == kMainFrameBrowseData) {
+      rt::Start([](const std::vector<std::string>&) { BrowseData(); }, 25000);
+    }
+    return WindowController::TakeAccepted();
+  }
+
+  ErrorLevel Kill() override {
+    const ErrorLevel r = WindowController::Kill();
+    if (r == LevelQuiet) GlobalErrors().SetProcedureName({}, true);
+    return r;
+  }
+
+ private:
+  rt::Window& window_;
+  ToolbarDispatcher& toolbar_;
+};
+
+}  // namespace
+
+void RegisterMainFrameWindow() {
+  using rt::StandardAction;
+  auto def = std::make_shared<rt::WindowDef>(kModule, kWindow, "Pagelet Demo");
+  def->kind = rt::WindowKind::Frame;
+  def->icon = "WAFRAME.ICO";
+  def->font = "MS Sans Serif";
+  def->pos = {0, 0, 480, 320};
+  def->MenuBar();                                              // -1
+  def->Menu("&File");                                          // -2
+  def->Item("&Print Setup ...").Tip("Setup printer").Action(StandardAction::PrintSetup);
+  def->Separator();                                            // -4
+  def->Item("E&xit").Tip("Exit this application").Action(StandardAction::Close);
+  def->EndMenu();
+  def->Menu("&Edit");                                          // -6
+  def->Item("Cu&t").Tip("Remove item to Windows Clipboard").Action(StandardAction::Cut);
+  def->Item("&Copy").Tip("Copy item to Windows Clipboard").Action(StandardAction::Copy);
+  def->Item("&Paste").Tip("Paste contents of Windows Clipboard").Action(StandardAction::Paste);
+  def->EndMenu();
+  def->Menu("&View Demo");                                     // -10
+  def->Item("&Browse Data");                                   // -11
+  def->EndMenu();
+  def->Menu("&Window");                                        // -12
+  def->Item("T&ile").Tip("Make all open windows visible").Action(StandardAction::Tile);
+  def->Item("&Cascade").Tip("Stack all open windows").Action(StandardAction::Cascade);
+  def->Item("&Arrange Icons").Tip("Align all window icons").Action(StandardAction::ArrangeIcons);
+  def->EndMenu();
+  def->Menu("&Help");                                          // -16
+  def->Item("&Contents").Tip("View the contents of the help file")
+      .Action(StandardAction::HelpContents);
+  def->Item("&Search for Help On...").Tip("Search for help on a subject")
+      .Action(StandardAction::HelpSearch);
+  def->Item("&How to Use Help").Tip("How to use Windows Help").Action(StandardAction::HelpOnHelp);
+  def->EndMenu();
+  def->EndMenu();
+  rt::RegisterWindowDef(std::move(def));
+}
+
+void MainFrame() {
+  auto window = rt::Window::Prepare(kModule, kWindow);
+  if (!window) return;
+  ToolbarDispatcher toolbar;
+  auto controller = std::make_unique<MainFrameController>(*window, toolbar);
+  GlobalResponse() = controller->Run();
+  controller.reset();
+  window.reset();
+}

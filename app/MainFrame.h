@@ -1,0 +1,12 @@
+#pragma once
+// The main frame procedure: the application frame whose menu starts the document browse on
+// a thread of its own and offers the standard window, clipboard, printer and help actions.
+
+// Registers the frame's window definition ("PageletDemo$PageletDemo001", "P8$APPFRAME").
+void RegisterMainFrameWindow();
+
+// Runs the frame until it closes; sets GlobalResponse to the controller's result.
+void MainFrame();
+
+// Menu item numbers of the frame (from -1 downward in definition order).
+inline constexpr int kMainFrameBrowseData = -11;

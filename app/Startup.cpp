@@ -1,0 +1,20 @@
+#include "app/Startup.h"
+
+#include "app/Globals.h"
+#include "app/MainFrame.h"
+#include "framework/data/FileOpenRegistry.h"
+#include "framework/error/ErrorHooks.h"
+#include "platform/runtime/Threads.h"
+#include "platform/store/StoreDriver.h"
+
+void RegisterApplicationHooks() {
+  rt::RegisterStoreDriver();
+  RegisterErrorHooks();
+  rt::RegisterHooks({"application", RegisterMainFrameWindow, ClearThreadGlobals, nullptr, nullptr});
+  RegisterFileRegistryHooks();
+}
+
+void ProgramMain() {
+  StartGlobalErrors();
+  MainFrame();
+}

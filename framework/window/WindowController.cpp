@@ -1,0 +1,528 @@
+#include "framework/window/WindowController.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "platform/runtime/AnyRef.h"
+#include "platform/runtime/BindingScope.h"
+#include "platform/runtime/Dialogs.h"
+#include "platform/runtime/EventQueue.h"
+#include "platform/runtime/Events.h"
+#include "platform/runtime/Properties.h"
+#include "platform/runtime/Window.h"
+#include "platform/runtime/WindowDef.h"
+
+namespace {
+
+// Copies field `fieldNo` of one record into the same-numbered field of another.
+void CopyField(const RecordReference& from, const RecordReference& to, int fieldNo) {
+  const rt::AnyRef source(from.Address, from.Layout->Field(fieldNo));
+  const rt::AnyRef target(to.Address, to.Layout->Field(fieldNo));
+  target.CopyFrom(source);
+}
+
+bool HasField(const RecordReference& record, std::int32_t fieldNo) {
+  return fieldNo >= 1 && fieldNo <= record.Layout->FieldCount();
+}
+
+}  // namespace
+
+WindowController::WindowController() = default;
+
+WindowController::~WindowController() {
+  if (!Dead && CL) WindowController::Kill();
+}
+
+// ---- Virtual operations ----
+
+void WindowController::Ask() {
+  if (Dead) return;
+  LastInsertedPosition.clear();
+  if (!MyWindow || !MyWindow->IsOpen()) return;
+  MyWindow->EventLoop([this] {
+    switch (TakeEvent()) {
+      case LevelFatal:
+        return -1;
+      case LevelNotify:
+        return 1;
+      default:
+        return 0;
+    }
+  });
+}
+
+ErrorLevel WindowController::Init() {
+  OriginalRequest = Request;
+  if (!CL) CL = std::make_unique<std::vector<ComponentEntry>>();
+  if (!Buttons) Buttons = std::make_unique<std::vector<ButtonEntry>>();
+  if (!bindingScope_) bindingScope_ = std::make_unique<rt::BindingScope>();
+  // The right-button click that started this procedure must not act in its window.
+  if (rt::Window* active = rt::Window::Active()) {
+    const int key = active->KeyCode();
+    if (key == rt::key::kMouseRight || key == rt::key::kMouseRightUp) active->SetKeyCode(0);
+  }
+  InsertAction = 2;
+  DeleteAction = 2;
+  ChangeAction = 2;
+  CancelAction = 3;
+  AutoToolbar = 1;
+  AutoRefresh = 1;
+  OwnerWindow = nullptr;
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::Kill() {
+  if (Dead || !CL) return LevelNotify;
+  // Each component leaves the list before its Kill, so a Kill that removes itself (or
+  // another component) finds a consistent list.
+  while (!CL->empty()) {
+    WindowComponent* component = CL->front().WC;
+    CL->erase(CL->begin());
+    if (component) component->Kill();
+  }
+  CL.reset();
+  Buttons.reset();
+  History.reset();
+  if (Files) {
+    for (FileEntry& f : *Files)
+      if (f.Manager) ReleaseFileBuffer(*f.Manager, f.Saved);
+    Files.reset();
+  }
+  if (Primary) ReleasePrimaryBuffer(Saved);
+  if (Toolbar) Toolbar->Kill();
+  if (Resize) Resize->Kill();
+  Dead = 1;
+  bindingScope_.reset();
+  return LevelQuiet;
+}
+
+void WindowController::Open() {
+  if (Translator && MyWindow) Translator->TranslateWindow(*MyWindow);
+  Reset(0);
+  Inited |= 1;
+}
+
+void WindowController::OpenWindow(rt::Window& window, rt::Window* owner) {
+  MyWindow = &window;
+  if (owner) OwnerWindow = owner;
+  Opened = window.Open(OwnerWindow) ? 1 : 0;
+}
+
+void WindowController::PrimeFields() {}
+
+ErrorLevel WindowController::PrimeUpdate() {
+  return LevelQuiet;
+}
+
+void WindowController::Reset(std::uint8_t force) {
+  if (MyWindow && MyWindow->AcceptAllMode()) return;
+  const auto combined = static_cast<std::uint8_t>(force + ForcedReset);
+  ForcedReset = 0;
+  if (CL) {
+    // By index: a component may register or remove components while it resets.
+    for (std::size_t i = 0; i < CL->size(); ++i)
+      if (WindowComponent* c = (*CL)[i].WC) c->Reset(combined);
+    for (std::size_t i = 0; i < CL->size(); ++i)
+      if (WindowComponent* c = (*CL)[i].WC) c->UpdateWindow();
+  }
+  if (MyWindow) MyWindow->Display();
+}
+
+void WindowController::RestoreField(std::int32_t control) {
+  if (!History) return;
+  for (const HistoryEntry& h : *History) {
+    if (h.Control != control) continue;
+    CopyField(h.SRecord, h.FRecord, h.FieldNo);
+    if (MyWindow) MyWindow->Display(control);
+    return;
+  }
+}
+
+std::uint8_t WindowController::Run() {
+  if (Init() == LevelQuiet) Ask();
+  Kill();
+  return Response != NoResponse ? Response : static_cast<std::uint8_t>(RequestCancelled);
+}
+
+std::uint8_t WindowController::Run(std::uint16_t, std::uint8_t) {
+  return RequestCancelled;
+}
+
+void WindowController::SetAlerts() {
+  if (CL)
+    for (std::size_t i = 0; i < CL->size(); ++i)
+      if (WindowComponent* c = (*CL)[i].WC) c->SetAlerts();
+  if (HistoryKey != 0 && History && MyWindow)
+    for (const HistoryEntry& h : *History)
+      MyWindow->Alert(h.Control, HistoryKey);
+}
+
+void WindowController::SetResponse(std::uint8_t response) {
+  Response = response;
+  PostToWindow(rt::event::kCloseWindow);
+  if (response == RequestCancelled && Toolbar && VCRRequest) *VCRRequest = NoNavigation;
+}
+
+ErrorLevel WindowController::TakeAccepted() {
+  if (!MyWindow) return LevelQuiet;
+  const std::int32_t accepted = MyWindow->Field();
+  if (Toolbar) {
+    Toolbar->TakeEvent(VCRRequest, *this);
+    if (accepted == kToolbarHistory) RestoreField(MyWindow->FocusField());
+  }
+  if (Buttons) {
+    for (const ButtonEntry& b : *Buttons) {
+      if (b.Control == accepted) {
+        SetResponse(b.Action);
+        return LevelNotify;
+      }
+    }
+  }
+  if (OKControl != 0 && accepted == OKControl) PostCompletion();
+  if (SaveControl != 0 && accepted == SaveControl) {
+    if (Request == ViewRecord) return LevelNotify;
+    BeforeSaveRequest = Request;
+    Request = SaveRecord;
+    PostCompletion();
+  }
+  EnableCancelButtons();
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::TakeCompleted() {
+  CopyHistoryRecords();
+  switch (Request) {
+    case InsertRecord:
+      return CompleteInsert();
+    case ChangeRecord:
+      return CompleteChange();
+    case DeleteRecord:
+      return CompleteDelete();
+    case SaveRecord:
+      if (OriginalRequest == InsertRecord) return SaveInsert();
+      if (OriginalRequest == ChangeRecord) return SaveChange();
+      return LevelQuiet;
+    default:
+      return LevelQuiet;
+  }
+}
+
+ErrorLevel WindowController::TakeCloseEvent() {
+  if (Response == RequestCompleted || !Primary) return LevelQuiet;
+  // A form's question about unsaved changes and the release of its pre-added record are
+  // the primary's record operations, made by the data-access layer.
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::TakeEvent() {
+  if (!MyWindow) return LevelQuiet;
+  const int event = MyWindow->Event();
+  const int control = MyWindow->Field();
+  ErrorLevel r = LevelQuiet;
+  if (control == 0) {
+    r = TakeWindowEvent();
+    if (r != LevelQuiet) return r;
+  }
+  switch (event) {
+    case rt::event::kAccepted:
+      r = TakeAccepted();
+      break;
+    case rt::event::kNewSelection:
+      r = TakeNewSelection();
+      break;
+    case rt::event::kAlertKey:
+      // A key arrives at the focused control.
+      if (HistoryKey != 0 && MyWindow->KeyCode() == HistoryKey)
+        RestoreField(control != 0 ? control : MyWindow->FocusField());
+      break;
+    case rt::event::kRejected:
+      r = TakeRejected();
+      break;
+    case rt::event::kSelected:
+      r = TakeSelected();
+      break;
+    case rt::event::kSized:
+      PostToWindow(rt::event::kResize);
+      break;
+    default:
+      break;
+  }
+  if (r != LevelQuiet) return r;
+  if (control != 0) {
+    r = TakeFieldEvent();
+    if (r != LevelQuiet) return r;
+  }
+  if (CL) {
+    for (std::size_t i = 0; i < CL->size(); ++i) {
+      WindowComponent* c = (*CL)[i].WC;
+      if (!c) continue;
+      r = c->TakeEvent();
+      if (r != LevelQuiet) return r;
+    }
+  }
+  if (AutoRefresh && CL && !IsNoRefreshEvent(event, control)) {
+    for (std::size_t i = 0; i < CL->size(); ++i) {
+      WindowComponent* c = (*CL)[i].WC;
+      if (c && c->ResetRequired()) {
+        Reset(0);
+        break;
+      }
+    }
+  }
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::TakeFieldEvent() {
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::TakeNewSelection() {
+  if (MyWindow && MyWindow->Type(MyWindow->Field()) == rt::ctl::kSheet) {
+    Reset(0);
+    if (AutoToolbar && Toolbar) Toolbar->SetTarget(0);
+  }
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::TakeNotify(std::int32_t, std::int32_t, long) {
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::TakeRejected() {
+  rt::Beep();
+  if (MyWindow) {
+    const int control = MyWindow->Field();
+    MyWindow->Display(control);
+    MyWindow->Select(control);
+  }
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::TakeSelected() {
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::TakeWindowEvent() {
+  if (!MyWindow) return LevelQuiet;
+  switch (MyWindow->Event()) {
+    case rt::event::kCloseWindow:
+    case rt::event::kCloseDown:
+      return TakeCloseEvent();
+    case rt::event::kOpenWindow:
+      if (!(Inited & 1)) Open();
+      if (FirstField != 0) MyWindow->Select(FirstField);
+      return LevelQuiet;
+    case rt::event::kLoseFocus:
+      if (ResetOnGainFocus) ForcedReset = 1;
+      return LevelQuiet;
+    case rt::event::kGainFocus:
+      if (Inited & 1)
+        Reset(0);
+      else
+        Open();
+      return LevelQuiet;
+    case rt::event::kNotify: {
+      const rt::EventMessage& note = MyWindow->Current();
+      const ErrorLevel r = TakeNotify(note.notifyCode, note.notifyThread, note.notifyParameter);
+      if (r == LevelQuiet && note.notifyCode == rt::event::kGainFocus) {
+        // Another thread asks this window to come forward.
+        std::this_thread::yield();
+        if (MyWindow->PropNumber(0, rt::prop::kIconized) != 0)
+          MyWindow->SetProp(0, rt::prop::kIconized, 0L);
+        PostToWindow(rt::event::kGainFocus);
+      }
+      return r;
+    }
+    case rt::event::kCompleted:
+      return TakeCompleted();
+    case rt::event::kSized:
+      // The Sized event that follows opening does not reset; later ones do.
+      if (Inited & 2)
+        Reset(0);
+      else
+        Inited |= 2;
+      return LevelQuiet;
+    default:
+      return LevelQuiet;
+  }
+}
+
+void WindowController::Update() {
+  if (!CL) return;
+  for (std::size_t i = 0; i < CL->size(); ++i)
+    if (WindowComponent* c = (*CL)[i].WC) c->Update();
+}
+
+void WindowController::SetDisabled(std::int32_t control, bool disabled) {
+  if (control != 0 && MyWindow) MyWindow->Disable(control, disabled);
+}
+
+ErrorLevel WindowController::CompleteInsert() {
+  return LevelQuiet;
+}
+ErrorLevel WindowController::CompleteChange() {
+  return LevelQuiet;
+}
+ErrorLevel WindowController::CompleteDelete() {
+  return LevelQuiet;
+}
+ErrorLevel WindowController::SaveChange() {
+  return LevelQuiet;
+}
+ErrorLevel WindowController::SaveInsert() {
+  return LevelQuiet;
+}
+
+// ---- Registration ----
+
+void WindowController::AddItem(WindowComponent& component) {
+  if (!CL) CL = std::make_unique<std::vector<ComponentEntry>>();
+  CL->push_back({0, &component});
+}
+
+void WindowController::AddButton(std::int32_t control, std::uint8_t response) {
+  if (!Buttons) Buttons = std::make_unique<std::vector<ButtonEntry>>();
+  Buttons->push_back({control, response});
+}
+
+void WindowController::AddUpdateFile(FileManager& manager) {
+  if (!Files) Files = std::make_unique<std::vector<FileEntry>>();
+  Files->push_back({&manager, 0});
+}
+
+ErrorLevel WindowController::AddHistoryFile(const RecordReference& record,
+                                            const RecordReference& copy) {
+  if (!record.Valid() || !copy.Valid()) return LevelNotify;
+  if (!History) History = std::make_unique<std::vector<HistoryEntry>>();
+  historyRecord_ = record;
+  historyCopy_ = copy;
+  return LevelQuiet;
+}
+
+ErrorLevel WindowController::AddHistoryField(std::int32_t control, std::int32_t fieldNo) {
+  if (!History || !historyRecord_.Valid() || !historyCopy_.Valid()) return LevelNotify;
+  if (!HasField(historyRecord_, fieldNo) || !HasField(historyCopy_, fieldNo)) return LevelNotify;
+  const HistoryEntry entry{historyRecord_, historyCopy_, control, fieldNo};
+  for (HistoryEntry& h : *History) {
+    if (h.Control == control) {
+      h = entry;
+      return LevelQuiet;
+    }
+  }
+  History->push_back(entry);
+  return LevelQuiet;
+}
+
+void WindowController::SetResize(ResizeTarget& resizer) {
+  Resize = &resizer;
+}
+
+void WindowController::SetToolbar(ToolbarDispatcher& toolbar) {
+  Toolbar = &toolbar;
+  toolbar.Init();
+}
+
+void WindowController::RemoveItem(WindowComponent& component) {
+  if (!CL) return;
+  std::erase_if(*CL, [&](const ComponentEntry& e) { return e.WC == &component; });
+}
+
+// ---- Helpers ----
+
+void WindowController::PostCompletion() {
+  if (!MyWindow) return;
+  if (OriginalRequest == InsertRecord || OriginalRequest == ChangeRecord ||
+      OriginalRequest == ViewRecord) {
+    if (OriginalRequest == ViewRecord && !BatchProcessing) PostToWindow(rt::event::kCompleted);
+    MyWindow->Select();
+  } else if (!BatchProcessing) {
+    PostToWindow(rt::event::kCompleted);
+  } else {
+    MyWindow->Select();
+  }
+}
+
+void WindowController::EnableCancelButtons() {
+  if (!DisableCancelButton || !Buttons) return;
+  for (const ButtonEntry& b : *Buttons)
+    if (b.Action == RequestCancelled) SetDisabled(b.Control, false);
+}
+
+void WindowController::DisableCancelButtons() {
+  if (!DisableCancelButton || !Buttons) return;
+  for (const ButtonEntry& b : *Buttons)
+    if (b.Action == RequestCancelled) SetDisabled(b.Control, true);
+}
+
+void WindowController::Reselect() {
+  if (MyWindow && FirstField != 0) MyWindow->Select(FirstField);
+}
+
+void WindowController::PostToWindow(int event, int control) {
+  if (!MyWindow || !MyWindow->IsOpen()) return;
+  rt::EventMessage message;
+  message.event = event;
+  message.control = control;
+  message.windowId = MyWindow->Id();
+  rt::PostMessage(MyWindow->Thread(), std::move(message));
+}
+
+void WindowController::ReleaseFileBuffer(FileManager&, std::int16_t& id) {
+  id = 0;
+}
+
+void WindowController::ReleasePrimaryBuffer(std::int16_t& id) {
+  id = 0;
+}
+
+bool WindowController::IsNoRefreshEvent(int event, int control) const {
+  namespace ev = rt::event;
+  switch (event) {
+    case ev::kMouseIn:
+    case ev::kMouseOut:
+    case ev::kPreAlertKey:
+    case ev::kDragging:
+    case ev::kTabChanging:
+    case ev::kExpanding:
+    case ev::kContracting:
+    case ev::kDroppingDown:
+    case ev::kSelecting:
+    case ev::kLoseFocus:
+    case ev::kGainFocus:
+    case ev::kMove:
+    case ev::kSize:
+    case ev::kRestore:
+    case ev::kMaximize:
+    case ev::kIconize:
+      return true;
+    case ev::kScrollUp:
+    case ev::kScrollDown:
+    case ev::kPageUp:
+    case ev::kPageDown:
+    case ev::kScrollTop:
+    case ev::kScrollBottom:
+    case ev::kScrollDrag:
+    case ev::kScrollTrack:
+      // A control that scrolls itself has already redrawn.
+      return MyWindow && control != 0 && MyWindow->PropNumber(control, rt::prop::kImmediate) != 0;
+    default:
+      return false;
+  }
+}
+
+void WindowController::CopyHistoryRecords() {
+  if (!History) return;
+  std::vector<const void*> copied;
+  for (const HistoryEntry& h : *History) {
+    if (std::find(copied.begin(), copied.end(), h.FRecord.Address) != copied.end()) continue;
+    copied.push_back(h.FRecord.Address);
+    if (h.FRecord.Layout == h.SRecord.Layout) {
+      std::memmove(h.SRecord.Address, h.FRecord.Address, h.FRecord.Layout->Size());
+    } else {
+      const int fields = std::min(h.FRecord.Layout->FieldCount(), h.SRecord.Layout->FieldCount());
+      for (int n = 1; n <= fields; ++n)
+        CopyField(h.FRecord, h.SRecord, n);
+    }
+  }
+}
