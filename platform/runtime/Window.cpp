@@ -161,6 +161,10 @@ void Window::EventLoop(const std::function<int()>& handler) {
     event_ = m->event;
     field_ = m->control;
     ApplyScreenInput(*m);
+    // Input typed, picked or keyed into a control means the control has the focus.
+    if (field_ > 0 && (m->screenText || m->screenChoice || event_ == event::kAlertKey)) {
+      focus_ = field_;
+    }
     if (event_ == event::kAccepted && field_ > 0) {
       // An accepted entry updates its variable; text its picture cannot read is rejected
       // and leaves the variable as it was.
