@@ -2,7 +2,6 @@
 
 #include "app/Globals.h"
 #include "app/MainFrame.h"
-#include "framework/data/FileOpenRegistry.h"
 #include "framework/error/ErrorHooks.h"
 #include "platform/runtime/Threads.h"
 #include "platform/store/StoreDriver.h"
@@ -11,7 +10,6 @@ void RegisterApplicationHooks() {
   rt::RegisterStoreDriver();
   RegisterErrorHooks();
   rt::RegisterHooks({"application", RegisterMainFrameWindow, ClearThreadGlobals, nullptr, nullptr});
-  RegisterFileRegistryHooks();
 }
 
 void ProgramMain() {

@@ -1,0 +1,391 @@
+#include "platform/pdf/PdfDocumentSet.h"
+
+#include <poppler/cpp/poppler-document.h>
+#include <poppler/cpp/poppler-global.h>
+#include <poppler/cpp/poppler-page-renderer.h>
+#include <poppler/cpp/poppler-page.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string_view>
+#include <system_error>
+
+#include "platform/pdf/PdfEngineLock.h"
+#include "platform/runtime/ErrorCodes.h"
+
+namespace rt {
+
+struct PdfDocumentSet::Document {
+  std::string name;
+  std::uint64_t byteSize = 0;
+  std::unique_ptr<poppler::document> document;
+  int pageCount = 0;
+  std::vector<std::unique_ptr<poppler::page>> pages;  // made on first use
+  std::vector<std::optional<std::string>> texts;      // extracted on first use
+
+  poppler::page* Page(int index) {
+    if (!pages[index]) pages[index].reset(document->create_page(index));
+    return pages[index].get();
+  }
+};
+
+namespace {
+
+// The library's marker search windows: the header may sit after leading junk and the
+// end-of-file marker before trailing junk, each within 1024 bytes.
+constexpr std::size_t kMarkerWindow = 1024;
+
+PdfError Fail(int code, std::string_view reason, const std::string& name) {
+  std::string text(reason);
+  if (!name.empty()) text += ": " + name;
+  return PdfError{code, std::move(text)};
+}
+
+std::string ToUtf8(const poppler::ustring& text) {
+  poppler::byte_array bytes = text.to_utf8();
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string FormatDate(time_t value) {
+  if (value <= 0) return {};
+  std::tm parts{};
+  if (gmtime_r(&value, &parts) == nullptr) return {};
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+  return text;
+}
+
+std::string FormatNumber(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  std::string result = text;
+  if (result.size() > 2 && result.compare(result.size() - 2, 2, ".0") == 0)
+    result.resize(result.size() - 2);
+  return result;
+}
+
+bool Contains(std::string_view haystack, std::string_view needle) {
+  return haystack.find(needle) != std::string_view::npos;
+}
+
+PdfSize DisplayedSize(const poppler::page& page) {
+  poppler::rectf box = page.page_rect(poppler::crop_box);
+  PdfSize size{std::abs(box.width()), std::abs(box.height())};
+  auto orientation = page.orientation();
+  if (orientation == poppler::page::landscape || orientation == poppler::page::seascape) {
+    std::swap(size.width, size.height);
+  }
+  return size;
+}
+
+}  // namespace
+
+PdfDocumentSet::PdfDocumentSet() = default;
+PdfDocumentSet::~PdfDocumentSet() = default;
+
+PdfError PdfDocumentSet::LoadFile(const std::string& fileName) {
+  Clear();
+  std::vector<char> bytes;
+  PdfError error = ReadFile(fileName, bytes);
+  if (!error.Ok()) return error;
+  return Add(std::move(bytes), fileName, true);
+}
+
+PdfError PdfDocumentSet::AppendFile(const std::string& fileName) {
+  std::vector<char> bytes;
+  PdfError error = ReadFile(fileName, bytes);
+  if (!error.Ok()) return error;
+  return Add(std::move(bytes), fileName, false);
+}
+
+PdfError PdfDocumentSet::LoadBytes(std::vector<char> bytes, const std::string& name) {
+  Clear();
+  return Add(std::move(bytes), name, true);
+}
+
+PdfError PdfDocumentSet::AppendBytes(std::vector<char> bytes, const std::string& name) {
+  return Add(std::move(bytes), name, false);
+}
+
+void PdfDocumentSet::Clear() {
+  documents_.clear();
+  Reindex();
+}
+
+PdfError PdfDocumentSet::ReadFile(const std::string& fileName, std::vector<char>& bytes) const {
+  namespace fs = std::filesystem;
+  if (fileName.empty()) return Fail(kBadNameError, "No file name given", {});
+  std::error_code ec;
+  const fs::path path(fileName);
+  const fs::file_status status = fs::status(path, ec);
+  if (ec || !fs::exists(status)) {
+    if (ec == std::errc::permission_denied) {
+      return Fail(kAccessDenied, "The file cannot be read (access denied)", fileName);
+    }
+    return Fail(kNoFileError, "File not found", fileName);
+  }
+  if (fs::is_directory(status)) return Fail(kBadNameError, "Not a file but a folder", fileName);
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec) return Fail(kAccessDenied, "The file cannot be read", fileName);
+  if (size == 0) return Fail(kBadFileError, "The file is empty", fileName);
+  if (size > kMaxDocumentBytes) {
+    return Fail(kFileSystemError, "The file is too large to open", fileName);
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Fail(kAccessDenied, "The file cannot be read (access denied)", fileName);
+  try {
+    bytes.resize(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return Fail(kFileSystemError, "Not enough memory to open the file", fileName);
+  }
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.gcount() != static_cast<std::streamsize>(bytes.size())) {
+    bytes.clear();
+    return Fail(kFileSystemError, "The file could not be read completely", fileName);
+  }
+  return {};
+}
+
+PdfError PdfDocumentSet::Add(std::vector<char> bytes, const std::string& name, bool replace) {
+  if (replace) Clear();
+  if (bytes.empty()) return Fail(kBadFileError, "The document is empty", name);
+  if (bytes.size() > kMaxDocumentBytes) {
+    return Fail(kFileSystemError, "The document is too large to open", name);
+  }
+  const std::string_view view(bytes.data(), bytes.size());
+  if (!Contains(view.substr(0, kMarkerWindow), "%PDF-")) {
+    return Fail(kBadFileError, "Not a PDF document", name);
+  }
+  // The library would rebuild a cut-off file from what is left and show part of it as if it
+  // were whole; refuse it instead.
+  const std::size_t tail = view.size() > kMarkerWindow ? view.size() - kMarkerWindow : 0;
+  if (!Contains(view.substr(tail), "%%EOF")) {
+    return Fail(kBadFileError, "The PDF document is incomplete (truncated)", name);
+  }
+
+  PdfEngineLock::Prepare();
+  auto entry = std::make_unique<Document>();
+  entry->name = name;
+  entry->byteSize = bytes.size();
+  try {
+    std::lock_guard<std::mutex> lock(PdfEngineLock::Mutex());
+    poppler::byte_array data = std::move(bytes);
+    entry->document.reset(poppler::document::load_from_data(&data));
+    if (!entry->document) {
+      return Fail(kBadFileError, "The PDF document is damaged and cannot be read", name);
+    }
+    if (entry->document->is_locked()) {
+      return Fail(kAccessDenied, "The PDF document is password-protected", name);
+    }
+    entry->pageCount = entry->document->pages();
+  } catch (const std::bad_alloc&) {
+    return Fail(kFileSystemError, "Not enough memory to open the document", name);
+  } catch (...) {
+    return Fail(kBadFileError, "The PDF document is damaged and cannot be read", name);
+  }
+  if (entry->pageCount <= 0) return Fail(kBadFileError, "The PDF document has no pages", name);
+  entry->pages.resize(entry->pageCount);
+  entry->texts.resize(entry->pageCount);
+  documents_.push_back(std::move(entry));
+  Reindex();
+  return {};
+}
+
+void PdfDocumentSet::Reindex() {
+  firstPages_.clear();
+  pageCount_ = 0;
+  for (const auto& document : documents_) {
+    firstPages_.push_back(pageCount_);
+    pageCount_ += document->pageCount;
+  }
+}
+
+PdfDocumentSet::Document* PdfDocumentSet::Locate(int page, int& indexInDocument) const {
+  if (page < 0 || page >= pageCount_) return nullptr;
+  auto it = std::upper_bound(firstPages_.begin(), firstPages_.end(), page);
+  const std::size_t document = static_cast<std::size_t>(it - firstPages_.begin()) - 1;
+  indexInDocument = page - firstPages_[document];
+  return documents_[document].get();
+}
+
+std::vector<std::string> PdfDocumentSet::DocumentNames() const {
+  std::vector<std::string> names;
+  for (const auto& document : documents_)
+    names.push_back(document->name);
+  return names;
+}
+
+PdfSize PdfDocumentSet::PageSize(int page) const {
+  int index = 0;
+  Document* document = Locate(page, index);
+  if (document == nullptr) return {};
+  try {
+    poppler::page* p = document->Page(index);
+    return p ? DisplayedSize(*p) : PdfSize{};
+  } catch (...) {
+    return {};
+  }
+}
+
+std::vector<PdfSize> PdfDocumentSet::PageSizes() const {
+  std::vector<PdfSize> sizes;
+  sizes.reserve(pageCount_);
+  for (int page = 0; page < pageCount_; ++page)
+    sizes.push_back(PageSize(page));
+  return sizes;
+}
+
+const std::string& PdfDocumentSet::PageText(int page) {
+  static const std::string kNone;
+  int index = 0;
+  Document* document = Locate(page, index);
+  if (document == nullptr) return kNone;
+  std::optional<std::string>& text = document->texts[index];
+  if (!text) {
+    try {
+      poppler::page* p = document->Page(index);
+      text = p ? ToUtf8(p->text()) : std::string();
+      // The library ends a page's text with a page break; the set adds its own between pages.
+      if (!text->empty() && text->back() == '\f') text->pop_back();
+    } catch (...) {
+      text = std::string();
+    }
+  }
+  return *text;
+}
+
+std::string PdfDocumentSet::DocumentText() {
+  std::string text;
+  text.reserve(DocumentTextLength());
+  for (int page = 0; page < pageCount_; ++page) {
+    if (page > 0) text += '\f';
+    text += PageText(page);
+  }
+  return text;
+}
+
+std::size_t PdfDocumentSet::DocumentTextLength() {
+  std::size_t length = pageCount_ > 0 ? static_cast<std::size_t>(pageCount_ - 1) : 0;
+  for (int page = 0; page < pageCount_; ++page)
+    length += PageText(page).size();
+  return length;
+}
+
+std::vector<PdfRect> PdfDocumentSet::Search(int page, const std::string& text,
+                                            bool caseInsensitive) {
+  std::vector<PdfRect> boxes;
+  int index = 0;
+  Document* document = Locate(page, index);
+  if (document == nullptr || text.empty()) return boxes;
+  try {
+    poppler::page* p = document->Page(index);
+    if (p == nullptr) return boxes;
+    const poppler::ustring needle =
+        poppler::ustring::from_utf8(text.data(), static_cast<int>(text.size()));
+    const auto sensitivity = caseInsensitive ? poppler::case_insensitive : poppler::case_sensitive;
+    poppler::rectf box;
+    auto direction = poppler::page::search_from_top;
+    while (static_cast<int>(boxes.size()) < kMaxMatchesPerPage &&
+           p->search(needle, box, direction, sensitivity)) {
+      PdfRect found{box.x(), box.y(), box.width(), box.height()};
+      // A search that stops advancing would otherwise loop for ever.
+      if (!boxes.empty() && boxes.back() == found) break;
+      boxes.push_back(found);
+      direction = poppler::page::search_next_result;
+    }
+  } catch (...) {
+    // A page the library cannot search has no matches.
+  }
+  return boxes;
+}
+
+PdfError PdfDocumentSet::RenderPage(int page, double pixelsPerPoint, PdfImage& image) {
+  image = PdfImage{};
+  int index = 0;
+  Document* document = Locate(page, index);
+  if (document == nullptr) return Fail(kNoRecordError, "No such page", std::to_string(page + 1));
+  if (!std::isfinite(pixelsPerPoint) || pixelsPerPoint <= 0) {
+    return Fail(kBadNameError, "Invalid rendering scale", {});
+  }
+  PdfEngineLock::Prepare();
+  try {
+    poppler::page* p = document->Page(index);
+    if (p == nullptr) return Fail(kBadFileError, "The page cannot be read", document->name);
+    const PdfSize size = DisplayedSize(*p);
+    const double width = std::ceil(size.width * pixelsPerPoint);
+    const double height = std::ceil(size.height * pixelsPerPoint);
+    if (width * height > static_cast<double>(kMaxRenderPixels) || width > 1e6 || height > 1e6) {
+      return Fail(kFileSystemError, "The page is too large to render at this zoom", {});
+    }
+    poppler::page_renderer renderer;
+    renderer.set_image_format(poppler::image::format_argb32);
+    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+    const double dpi = 72.0 * pixelsPerPoint;
+    poppler::image rendered = renderer.render_page(p, dpi, dpi);
+    if (!rendered.is_valid() || rendered.format() != poppler::image::format_argb32) {
+      return Fail(kBadFileError, "The page could not be rendered", document->name);
+    }
+    image.width = rendered.width();
+    image.height = rendered.height();
+    image.stride = rendered.bytes_per_row();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(rendered.const_data());
+    image.bytes.assign(data, data + static_cast<std::size_t>(image.stride) * image.height);
+  } catch (const std::bad_alloc&) {
+    image = PdfImage{};
+    return Fail(kFileSystemError, "Not enough memory to render the page", {});
+  } catch (...) {
+    image = PdfImage{};
+    return Fail(kBadFileError, "The page could not be rendered", document->name);
+  }
+  return {};
+}
+
+std::vector<PdfProperty> PdfDocumentSet::Properties() const {
+  std::vector<PdfProperty> properties;
+  for (const auto& entry : documents_) {
+    const poppler::document& d = *entry->document;
+    auto add = [&](const char* label, std::string value) {
+      properties.push_back(PdfProperty{label, std::move(value)});
+    };
+    try {
+      add("File", entry->name);
+      add("Title", ToUtf8(d.get_title()));
+      add("Author", ToUtf8(d.get_author()));
+      add("Subject", ToUtf8(d.get_subject()));
+      add("Keywords", ToUtf8(d.get_keywords()));
+      add("Creator", ToUtf8(d.get_creator()));
+      add("Producer", ToUtf8(d.get_producer()));
+      add("Created", FormatDate(d.get_creation_date_t()));
+      add("Changed", FormatDate(d.get_modification_date_t()));
+      int major = 0;
+      int minor = 0;
+      d.get_pdf_version(&major, &minor);
+      add("PDF version", std::to_string(major) + "." + std::to_string(minor));
+      add("Pages", std::to_string(entry->pageCount));
+      std::string pageSize;
+      if (poppler::page* first = entry->Page(0)) {
+        const PdfSize size = DisplayedSize(*first);
+        pageSize = FormatNumber(size.width) + " x " + FormatNumber(size.height) + " pt (" +
+                   FormatNumber(size.width * 25.4 / 72) + " x " +
+                   FormatNumber(size.height * 25.4 / 72) + " mm)";
+      }
+      add("Page size", pageSize);
+      add("File size", std::to_string(entry->byteSize) + " bytes");
+      add("Encrypted", d.is_encrypted() ? "Yes" : "No");
+      add("Linearized", d.is_linearized() ? "Yes" : "No");
+    } catch (...) {
+      // Whatever was read before the failure is still shown.
+    }
+  }
+  return properties;
+}
+
+}  // namespace rt

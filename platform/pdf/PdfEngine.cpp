@@ -1,0 +1,256 @@
+#include "platform/pdf/PdfEngine.h"
+
+#include <poppler/cpp/poppler-version.h>
+
+#include "platform/pdf/PdfEngineRegistry.h"
+#include "platform/pdf/PdfText.h"
+#include "platform/runtime/ErrorCodes.h"
+#include "platform/runtime/ErrorState.h"
+
+namespace rt {
+namespace {
+
+constexpr int kWholeDocument = -2;
+constexpr int kNoPage = -1;
+
+}  // namespace
+
+std::shared_ptr<PdfEngine> PdfEngine::Create() {
+  auto engine = std::make_shared<PdfEngine>(Token{});
+  engine->id_ = PdfEngineRegistry::Add(engine);
+  return engine;
+}
+
+PdfEngine::PdfEngine(Token) {}
+
+PdfEngine::~PdfEngine() {
+  if (id_ != 0) PdfEngineRegistry::Remove(id_);
+}
+
+PdfError PdfEngine::Record(PdfError error) {
+  lastError_ = error;
+  if (!error.Ok()) SetError(error.code, error.text);
+  return error;
+}
+
+void PdfEngine::DocumentsChanged(bool keepPosition) {
+  search_.Reset();
+  view_.SetPages(documents_.PageSizes());
+  if (!keepPosition) view_.GoToPage(0);
+  ++revision_;
+}
+
+PdfError PdfEngine::LoadFile(const std::string& fileName) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  PdfError error = documents_.LoadFile(fileName);
+  DocumentsChanged(false);
+  return Record(std::move(error));
+}
+
+PdfError PdfEngine::AppendFile(const std::string& fileName) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  PdfError error = documents_.AppendFile(fileName);
+  if (error.Ok()) DocumentsChanged(true);
+  return Record(std::move(error));
+}
+
+PdfError PdfEngine::LoadBytes(std::vector<char> bytes, const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  PdfError error = documents_.LoadBytes(std::move(bytes), name);
+  DocumentsChanged(false);
+  return Record(std::move(error));
+}
+
+PdfError PdfEngine::AppendBytes(std::vector<char> bytes, const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  PdfError error = documents_.AppendBytes(std::move(bytes), name);
+  if (error.Ok()) DocumentsChanged(true);
+  return Record(std::move(error));
+}
+
+void PdfEngine::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  documents_.Clear();
+  lastError_ = PdfError{};
+  DocumentsChanged(false);
+}
+
+int PdfEngine::PageCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return documents_.PageCount();
+}
+
+std::vector<std::string> PdfEngine::DocumentNames() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return documents_.DocumentNames();
+}
+
+PdfError PdfEngine::LastError() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastError_;
+}
+
+int PdfEngine::SelectedPage(int scope, int which) const {
+  if (scope == 0 && which == 1) return kWholeDocument;
+  int page = kNoPage;
+  if (scope == 0 && which == 0) page = view_.CurrentPage();
+  if ((scope == 1 || scope == 2) && which >= 0) page = which == 0 ? 0 : which - 1;
+  return page >= 0 && page < documents_.PageCount() ? page : kNoPage;
+}
+
+std::size_t PdfEngine::SelectedLength(int scope, int which) {
+  const int page = SelectedPage(scope, which);
+  if (page == kWholeDocument) return documents_.DocumentTextLength();
+  return page == kNoPage ? 0 : documents_.PageText(page).size();
+}
+
+std::string PdfEngine::SelectedText(int scope, int which) {
+  const int page = SelectedPage(scope, which);
+  if (page == kWholeDocument) return documents_.DocumentText();
+  return page == kNoPage ? std::string() : documents_.PageText(page);
+}
+
+std::size_t PdfEngine::TextLength(int scope, int which) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return SelectedLength(scope, which);
+}
+
+std::size_t PdfEngine::GetText(std::size_t capacity, char* buffer, int scope, int which) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (buffer == nullptr || capacity == 0) return 0;
+  const int page = SelectedPage(scope, which);
+  if (page >= 0) return PdfText::CopyTo(documents_.PageText(page), buffer, capacity);
+  if (page == kWholeDocument) return PdfText::CopyTo(documents_.DocumentText(), buffer, capacity);
+  buffer[0] = '\0';
+  return 0;
+}
+
+std::string PdfEngine::Text(int scope, int which) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return SelectedText(scope, which);
+}
+
+int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bool caseInsensitive,
+                        bool dontGoToPage) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  search_.highlight = highlight;
+  const int current = search_.Find(documents_, text, findNext, caseInsensitive);
+  if (current >= 0 && !dontGoToPage) {
+    const PdfMatch& match = search_.Matches()[current];
+    view_.ShowBox(match.page, match.box);
+  }
+  ++revision_;
+  return static_cast<int>(search_.Matches().size());
+}
+
+std::vector<PdfMatch> PdfEngine::Matches() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return search_.Matches();
+}
+
+int PdfEngine::CurrentMatch() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return search_.CurrentIndex();
+}
+
+bool PdfEngine::Highlight() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return search_.highlight;
+}
+
+bool PdfEngine::Zoom(int command) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!view_.Zoom(command)) return false;
+  ++revision_;
+  return true;
+}
+
+void PdfEngine::SetViewport(int width, int height) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  view_.SetViewport(width, height);
+  ++revision_;
+}
+
+void PdfEngine::SetScreenDpi(double dpi) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  view_.SetScreenDpi(dpi);
+  ++revision_;
+}
+
+void PdfEngine::FitToControl() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  view_.FitToViewport();
+  ++revision_;
+}
+
+void PdfEngine::GoToPage(int page) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  view_.GoToPage(page);
+  ++revision_;
+}
+
+void PdfEngine::ScrollTo(int x, int y) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  view_.ScrollTo(x, y);
+  ++revision_;
+}
+
+PdfViewState PdfEngine::View() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return view_;
+}
+
+bool PdfEngine::SetPrintOption(int command) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return printOptions_.Apply(command);
+}
+
+PdfPrintOptions PdfEngine::PrintOptions() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return printOptions_;
+}
+
+PdfError PdfEngine::MakePrintJob(int firstPage, int lastPage, PdfPrintJob& job) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  job = PdfPrintJob{};
+  if (printOptions_.printingDisabled) return {kAccessDenied, "Printing is switched off"};
+  const int count = documents_.PageCount();
+  if (count == 0) return {kNoRecordError, "There is no document to print"};
+  if (lastPage == -1) lastPage = count - 1;
+  if (firstPage < 0 || lastPage < firstPage || lastPage >= count) {
+    return {kBadNameError, "Invalid page range: " + std::to_string(firstPage + 1) + " to " +
+                               std::to_string(lastPage + 1) + " of " + std::to_string(count)};
+  }
+  job.documents = documents_.DocumentNames();
+  job.firstPage = firstPage;
+  job.lastPage = lastPage;
+  job.options = printOptions_;
+  return {};
+}
+
+std::vector<PdfProperty> PdfEngine::Properties() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return documents_.Properties();
+}
+
+std::string PdfEngine::AboutText() {
+  return "Pagelet PDF view\nShows, searches and prints PDF documents.\nPDF engine: Poppler " +
+         poppler::version_string();
+}
+
+PdfError PdfEngine::RenderPage(int page, double pixelsPerPoint, PdfImage& image) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return documents_.RenderPage(page, pixelsPerPoint, image);
+}
+
+PdfError PdfEngine::RenderViewPage(int page, PdfImage& image) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return documents_.RenderPage(page, view_.PixelsPerPoint(), image);
+}
+
+std::uint64_t PdfEngine::Revision() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return revision_;
+}
+
+}  // namespace rt

@@ -1,0 +1,120 @@
+#pragma once
+// The PDF engine behind a view control: a document set, its view state, search and print
+// options, with every operation serialised by the engine's own mutex so that a window's
+// thread and a find dialog's thread may call it at once.
+//
+// Engines are shared objects: the owning control holds the std::shared_ptr from Create(),
+// other threads reach the engine by its Id() through PdfEngineRegistry (or keep a weak_ptr
+// from Handle()). Once the owner lets go, lookups answer null, so a late call from another
+// thread becomes a harmless no-op instead of a call on a dead object.
+//
+// Text selectors (scope, which) for TextLength, GetText and Text:
+//   (1, n) and (2, n): page n of the set (1-based); n = 0 is the first page;
+//   (0, 1):            the whole set, page texts separated by a form feed ('\f');
+//   (0, 0):            the view's current page.
+// Other pairs, and pages that do not exist, select no text. Lengths are in UTF-8 bytes, the
+// encoding GetText writes.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/pdf/PdfDocumentSet.h"
+#include "platform/pdf/PdfError.h"
+#include "platform/pdf/PdfImage.h"
+#include "platform/pdf/PdfMatch.h"
+#include "platform/pdf/PdfPrintJob.h"
+#include "platform/pdf/PdfPrintOptions.h"
+#include "platform/pdf/PdfProperty.h"
+#include "platform/pdf/PdfSearch.h"
+#include "platform/pdf/PdfViewState.h"
+
+namespace rt {
+
+class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
+  struct Token {};
+
+ public:
+  // A new engine, registered under a fresh id.
+  static std::shared_ptr<PdfEngine> Create();
+  explicit PdfEngine(Token);
+  ~PdfEngine();
+  PdfEngine(const PdfEngine&) = delete;
+  PdfEngine& operator=(const PdfEngine&) = delete;
+
+  int Id() const { return id_; }
+  std::weak_ptr<PdfEngine> Handle() { return weak_from_this(); }
+
+  // Documents. A failed load leaves the view empty; a failed append keeps what was shown.
+  // Errors are also recorded as LastError() and as the calling thread's runtime error.
+  PdfError LoadFile(const std::string& fileName);
+  PdfError AppendFile(const std::string& fileName);
+  PdfError LoadBytes(std::vector<char> bytes, const std::string& name = {});
+  PdfError AppendBytes(std::vector<char> bytes, const std::string& name = {});
+  void Clear();
+  int PageCount() const;
+  std::vector<std::string> DocumentNames() const;
+  PdfError LastError() const;
+
+  // Text (see the selectors above).
+  std::size_t TextLength(int scope, int which);
+  // Copies at most `capacity` bytes of the selected text into `buffer`, whole characters
+  // only, with a terminating zero when room is left; returns the bytes copied. For a
+  // terminated string pass TextLength() + 1 bytes.
+  std::size_t GetText(std::size_t capacity, char* buffer, int scope, int which);
+  std::string Text(int scope, int which);
+
+  // Searches every page of the set (see PdfSearch). Unless `dontGoToPage`, the view moves to
+  // the current match. Returns the number of matches (0 when nothing was found).
+  int FindText(std::string_view text, bool highlight, bool findNext, bool caseInsensitive,
+               bool dontGoToPage);
+  std::vector<PdfMatch> Matches() const;
+  int CurrentMatch() const;  // index into Matches(), -1 when none
+  bool Highlight() const;
+
+  // View.
+  bool Zoom(int command);
+  void SetViewport(int width, int height);
+  void SetScreenDpi(double dpi);
+  void FitToControl();
+  void GoToPage(int page);
+  void ScrollTo(int x, int y);
+  PdfViewState View() const;  // a snapshot
+
+  // Printing.
+  bool SetPrintOption(int command);
+  PdfPrintOptions PrintOptions() const;
+  // Describes printing pages [firstPage, lastPage] (0-based; -1 for lastPage: to the end).
+  PdfError MakePrintJob(int firstPage, int lastPage, PdfPrintJob& job) const;
+
+  std::vector<PdfProperty> Properties() const;
+  static std::string AboutText();
+
+  // Renders a page at a scale (pixels per point); RenderViewPage uses the view's zoom.
+  PdfError RenderPage(int page, double pixelsPerPoint, PdfImage& image);
+  PdfError RenderViewPage(int page, PdfImage& image);
+
+  // Grows by one with every change a surface must redraw for.
+  std::uint64_t Revision() const;
+
+ private:
+  PdfError Record(PdfError error);
+  void DocumentsChanged(bool keepPosition);
+  std::string SelectedText(int scope, int which);
+  std::size_t SelectedLength(int scope, int which);
+  int SelectedPage(int scope, int which) const;  // -1: none, -2: whole document
+
+  mutable std::mutex mutex_;
+  int id_ = 0;
+  PdfDocumentSet documents_;
+  PdfViewState view_;
+  PdfSearch search_;
+  PdfPrintOptions printOptions_;
+  PdfError lastError_;
+  std::uint64_t revision_ = 0;
+};
+
+}  // namespace rt

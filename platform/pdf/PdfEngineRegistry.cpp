@@ -1,0 +1,59 @@
+#include "platform/pdf/PdfEngineRegistry.h"
+
+#include <charconv>
+#include <climits>
+#include <mutex>
+#include <unordered_map>
+
+namespace rt {
+namespace {
+
+struct Registry {
+  std::mutex mutex;
+  int lastId = 0;
+  std::unordered_map<int, std::weak_ptr<PdfEngine>> engines;
+};
+
+Registry& Instance() {
+  static Registry registry;
+  return registry;
+}
+
+}  // namespace
+
+int PdfEngineRegistry::Add(std::weak_ptr<PdfEngine> engine) {
+  Registry& registry = Instance();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  if (registry.lastId == INT_MAX) return 0;  // ids exhausted: the engine is not reachable
+  const int id = ++registry.lastId;
+  registry.engines.emplace(id, std::move(engine));
+  return id;
+}
+
+void PdfEngineRegistry::Remove(int id) {
+  Registry& registry = Instance();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  registry.engines.erase(id);
+}
+
+std::shared_ptr<PdfEngine> PdfEngineRegistry::Find(int id) {
+  Registry& registry = Instance();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  auto it = registry.engines.find(id);
+  return it == registry.engines.end() ? nullptr : it->second.lock();
+}
+
+std::shared_ptr<PdfEngine> PdfEngineRegistry::Find(std::string_view decimalId) {
+  const std::size_t first = decimalId.find_first_not_of(' ');
+  const std::size_t last = decimalId.find_last_not_of(' ');
+  if (first == std::string_view::npos) return nullptr;
+  decimalId = decimalId.substr(first, last - first + 1);
+  int id = 0;
+  auto [end, error] = std::from_chars(decimalId.data(), decimalId.data() + decimalId.size(), id);
+  if (error != std::errc() || end != decimalId.data() + decimalId.size() || id <= 0) {
+    return nullptr;
+  }
+  return Find(id);
+}
+
+}  // namespace rt

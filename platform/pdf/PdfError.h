@@ -1,0 +1,15 @@
+#pragma once
+// The outcome of a PDF engine operation: a runtime error code (0 on success) and its text.
+
+#include <string>
+
+namespace rt {
+
+struct PdfError {
+  int code = 0;
+  std::string text;
+
+  bool Ok() const { return code == 0; }
+};
+
+}  // namespace rt

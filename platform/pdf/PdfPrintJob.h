@@ -1,0 +1,23 @@
+#pragma once
+// What a print surface needs to print a view's pages: the documents they come from, the range
+// of pages of the document set (0-based, inclusive) and the options in force. The surface
+// renders each page through the engine at the options' resolution.
+
+#include <string>
+#include <vector>
+
+#include "platform/pdf/PdfPrintOptions.h"
+
+namespace rt {
+
+struct PdfPrintJob {
+  std::vector<std::string> documents;  // names of the documents in the set, in order
+  int firstPage = 0;
+  int lastPage = -1;
+  int copies = 1;
+  PdfPrintOptions options;
+
+  int PageCount() const { return lastPage >= firstPage ? lastPage - firstPage + 1 : 0; }
+};
+
+}  // namespace rt
