@@ -2,6 +2,7 @@
 
 #include "app/Globals.h"
 #include "app/MainFrame.h"
+#include "framework/data/FileOpenRegistry.h"
 #include "framework/error/ErrorHooks.h"
 #include "platform/runtime/Threads.h"
 #include "platform/store/StoreDriver.h"
@@ -10,6 +11,7 @@ void RegisterApplicationHooks() {
   rt::RegisterStoreDriver();
   RegisterErrorHooks();
   rt::RegisterHooks({"application", RegisterMainFrameWindow, ClearThreadGlobals, nullptr, nullptr});
+  RegisterFileRegistryHooks();
 }
 
 void ProgramMain() {

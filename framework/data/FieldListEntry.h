@@ -1,0 +1,13 @@
+#pragma once
+// An entry of a file manager's field list.
+
+#include <string>
+
+#include "platform/runtime/AnyRef.h"
+
+struct FieldListEntry {
+  std::string Tag;
+  rt::AnyRef Fld;
+  int FType = 0;
+  std::string FPicture;
+};

@@ -1,0 +1,12 @@
+#pragma once
+// A reference to a record buffer: its address, size and layout.
+
+#include <cstdint>
+
+#include "platform/runtime/RecordLayout.h"
+
+struct RecordGroup {
+  std::uint8_t* Address = nullptr;
+  std::uint32_t Size = 0;
+  const rt::RecordLayout* Layout = nullptr;
+};

@@ -1,0 +1,13 @@
+#pragma once
+// A saved state of a table: its saved buffer run, the runtime's file state and the position.
+
+#include <cstdint>
+#include <string>
+
+struct SavedStateEntry {
+  std::uint16_t Buffer = 0;  // id of the saved buffer run
+  std::uint16_t Id = 0;
+  std::uint8_t AutoIncDone = 0;
+  std::int32_t State = 0;  // the runtime's file-state handle
+  std::string Pos;         // position in the primary key, or in the file
+};
