@@ -84,9 +84,9 @@ class ThreadLocal {
   T* operator->() { return &Get(); }
   // True when the calling thread has made its copy.
   bool Exists() const {
-    auto& slots = Slots();
-    auto it = slots.find(id_);
-    return it != slots.end() && it->second;
+    auto& copies = Slots();
+    auto it = copies.find(id_);
+    return it != copies.end() && it->second;
   }
   // Destroys the calling thread's copy (the next use makes a new one).
   void Destroy() { Slots().erase(id_); }
@@ -96,8 +96,8 @@ class ThreadLocal {
   // does not find an old copy.
   using SlotMap = std::unordered_map<std::uint64_t, std::unique_ptr<T>>;
   static SlotMap& Slots() {
-    thread_local SlotMap slots;
-    return slots;
+    thread_local SlotMap copies;
+    return copies;
   }
   std::function<std::unique_ptr<T>()> factory_;
   std::uint64_t id_ = NextThreadLocalId();

@@ -55,6 +55,7 @@ struct WindowView {
   Rect pos;
   bool resizable = true;
   bool enabled = true;  // false while a window above it on its thread is open
+  std::vector<int> alerts;  // keys alerted on the window itself
   std::vector<ControlView> controls;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -186,13 +187,30 @@ void Window::EventLoop(const std::function<int()>& handler) {
 }
 
 void Window::ApplyScreenInput(const EventMessage& m) {
-  Control* c = m.control != 0 ? Find(m.control) : nullptr;
+  if (m.control == 0) {
+    // A resize by the user carries the new client size, "width,height" in dialog units.
+    if (m.event == event::kSized && m.screenText) {
+      int width = 0;
+      int height = 0;
+      if (std::sscanf(m.screenText->c_str(), "%d,%d", &width, &height) == 2 && width > 0 &&
+          height > 0) {
+        pos_.width = width;
+        pos_.height = height;
+      }
+    }
+    return;
+  }
+  Control* c = Find(m.control);
   if (!c) return;
   if (m.screenText) {
     if (TakesValue(c->def.type)) c->value = std::atoi(m.screenText->c_str());
     else c->screenText = *m.screenText;
   }
-  if (m.screenChoice) c->choice = *m.screenChoice;
+  if (m.screenChoice) {
+    // A thumb drag carries the thumb position, anything else the chosen row or tab.
+    if (m.event == event::kScrollDrag) c->thumb = std::clamp(*m.screenChoice, 0, 100);
+    else c->choice = *m.screenChoice;
+  }
   if (m.screenText || m.screenChoice) Publish(*c);
 }
 
@@ -574,6 +592,7 @@ WindowView Window::ViewOfWindow() const {
   w.pos = pos_;
   w.resizable = def_->resizable;
   w.enabled = enabled_;
+  w.alerts = windowAlerts_;
   for (auto& c : controls_) w.controls.push_back(ViewOf(*c));
   return w;
 }

@@ -7,6 +7,7 @@
 
 #include "platform/runtime/Dialogs.h"
 #include "platform/runtime/Events.h"
+#include "platform/runtime/Properties.h"
 #include "platform/runtime/Queue.h"
 #include "platform/runtime/Threads.h"
 #include "support/Robot.h"
@@ -231,6 +232,30 @@ TEST_F(WindowTest, TextThePictureCannotReadIsRejectedAndKeepsTheVariable) {
   });
   EXPECT_EQ(number, -7);
   EXPECT_EQ(events, (std::vector<int>{event::kRejected, event::kAccepted}));
+}
+
+TEST_F(WindowTest, ThumbDragsAndResizesCarryTheirValues) {
+  RunProgram([&] {
+    auto w = Window::Prepare("TestModule", "SMALL");
+    w->Open();
+    w->SetChoice(4, 2);
+    EventMessage drag;
+    drag.event = event::kScrollDrag;
+    drag.control = 4;
+    drag.screenChoice = 140;
+    EventMessage sized;
+    sized.event = event::kSized;
+    sized.screenText = "200,150";
+    PostMessage(0, drag);
+    PostMessage(0, sized);
+    Post(event::kCloseWindow);
+    w->EventLoop([] { return 0; });
+    // The thumb is clamped to 0..100 and the selected row stays.
+    EXPECT_EQ(w->PropNumber(4, prop::kVScrollPos), 100);
+    EXPECT_EQ(w->Choice(4), 2);
+    EXPECT_EQ(w->Position(0).width, 200);
+    EXPECT_EQ(w->PropNumber(0, prop::kClientHeight), 150);
+  });
 }
 
 TEST_F(WindowTest, HandlerResultsSteerTheDefaultAction) {

@@ -1,0 +1,142 @@
+#include "gui/qt/QtFrame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QStatusBar>
+#include <algorithm>
+
+#include "gui/qt/QtIcons.h"
+#include "gui/qt/QtMenuSet.h"
+#include "platform/runtime/Events.h"
+
+namespace gui {
+
+namespace {
+// A frame smaller than this has no room for its windows.
+constexpr int kMinimumWidth = 800;
+constexpr int kMinimumHeight = 600;
+}  // namespace
+
+QtFrame::QtFrame(const rt::WindowView& view)
+    : QtSurface(view.id, view.thread),
+      units_(view.font, view.fontSize),
+      area_(new QMdiArea(this)),
+      menus_(nullptr) {
+  setFont(units_.Font());
+  setWindowTitle(QString::fromStdString(view.caption));
+  setWindowIcon(QtIcons::ForName(view.icon));
+  area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setCentralWidget(area_);
+  statusBar()->show();
+  menus_ = new QtMenuSet(
+      menuBar(),
+      [this](int item) {
+        if (TakesInput()) Send(rt::event::kAccepted, item);
+      },
+      this);
+  for (const rt::ControlView& c : view.controls)
+    ApplyControl(c);
+  const QSize size = units_.ToPixels(view.pos.width, view.pos.height);
+  resize(std::max(size.width(), kMinimumWidth), std::max(size.height(), kMinimumHeight));
+  if (view.pos.x != 0 || view.pos.y != 0) move(units_.X(view.pos.x), units_.Y(view.pos.y));
+  enabled_ = view.enabled;
+  UpdateInputState();
+}
+
+QtFrame::~QtFrame() = default;
+
+void QtFrame::ApplyWindow(const std::string& caption, const rt::Rect&, bool enabled) {
+  // The frame keeps the size the user gave it; only its caption and input state follow.
+  setWindowTitle(QString::fromStdString(caption));
+  enabled_ = enabled;
+  UpdateInputState();
+}
+
+void QtFrame::UpdateInputState() {
+  menuBar()->setEnabled(TakesInput());
+}
+
+void QtFrame::SetBlocked(bool blocked) {
+  blocked_ = std::max(0, blocked_ + (blocked ? 1 : -1));
+  UpdateInputState();
+}
+
+void QtFrame::ApplyControl(const rt::ControlView& c) {
+  types_[c.number] = c.type;
+  if (!rt::IsMenuType(c.type)) return;  // the frame shows only its menu
+  menus_->Apply(c);
+  if (!windowMenuHooked_) {
+    if (QMenu* menu = menus_->FindMenu("Window")) {
+      windowMenuHooked_ = true;
+      connect(menu, &QMenu::aboutToShow, this, [this] { FillWindowMenu(); });
+    }
+  }
+}
+
+void QtFrame::FillWindowMenu() {
+  QMenu* menu = menus_->FindMenu("Window");
+  if (!menu) return;
+  for (QAction* a : windowActions_) {
+    menu->removeAction(a);
+    delete a;
+  }
+  windowActions_.clear();
+  const auto windows = area_->subWindowList(QMdiArea::CreationOrder);
+  if (windows.isEmpty()) return;
+  windowActions_.append(menu->addSeparator());
+  int n = 1;
+  for (QMdiSubWindow* sub : windows) {
+    const QString text = QString("&%1 %2").arg(n++).arg(sub->windowTitle());
+    QAction* a = menu->addAction(text);
+    a->setCheckable(true);
+    a->setChecked(sub == area_->activeSubWindow());
+    QPointer<QMdiSubWindow> target(sub);
+    connect(a, &QAction::triggered, this, [this, target] {
+      if (target) area_->setActiveSubWindow(target);
+    });
+    windowActions_.append(a);
+  }
+}
+
+void QtFrame::ArrangeIcons() {
+  int x = 0;
+  for (QMdiSubWindow* sub : area_->subWindowList(QMdiArea::CreationOrder)) {
+    if (!sub->isMinimized()) continue;
+    const QSize s = sub->size();
+    sub->move(x, area_->viewport()->height() - s.height());
+    x += s.width();
+  }
+}
+
+void QtFrame::DestroyControl(int number) {
+  types_.erase(number);
+  menus_->Remove(number);
+}
+
+void QtFrame::FocusControl(int) {}
+
+QWidget* QtFrame::ControlWidget(int) const {
+  return nullptr;
+}
+
+int QtFrame::ControlType(int number) const {
+  auto it = types_.find(number);
+  return it == types_.end() ? 0 : it->second;
+}
+
+void QtFrame::closeEvent(QCloseEvent* event) {
+  if (Closing()) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  if (TakesInput()) Send(rt::event::kCloseWindow);
+}
+
+}  // namespace gui

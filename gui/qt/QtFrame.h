@@ -1,0 +1,56 @@
+#pragma once
+// The application frame: a main window whose central widget is the MDI area holding the
+// windows that have no owner, its menu in the menu bar ("&Window" also lists the open
+// windows) and a status bar showing the tips of menu items and controls. The close box asks
+// the runtime.
+
+#include <QMainWindow>
+#include <map>
+
+#include "gui/qt/DialogUnits.h"
+#include "gui/qt/QtSurface.h"
+
+class QMdiArea;
+
+namespace gui {
+
+class QtMenuSet;
+
+class QtFrame : public QMainWindow, public QtSurface {
+  Q_OBJECT
+
+ public:
+  explicit QtFrame(const rt::WindowView& view);
+  ~QtFrame() override;
+
+  QWidget* Widget() override { return this; }
+  void ApplyWindow(const std::string& caption, const rt::Rect& pos, bool enabled) override;
+  void ApplyControl(const rt::ControlView& control) override;
+  void DestroyControl(int number) override;
+  void FocusControl(int number) override;
+  QWidget* ControlWidget(int number) const override;
+  int ControlType(int number) const override;
+  void SetBlocked(bool blocked) override;
+  void Activated() override {}
+
+  QMdiArea* Area() const { return area_; }
+  QtMenuSet* Menus() const { return menus_; }
+  // Lines the minimised windows up along the bottom of the area.
+  void ArrangeIcons();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FillWindowMenu();
+  void UpdateInputState();
+
+  DialogUnits units_;
+  QMdiArea* area_;
+  QtMenuSet* menus_;
+  std::map<int, int> types_;
+  QList<QAction*> windowActions_;
+  bool windowMenuHooked_ = false;
+};
+
+}  // namespace gui

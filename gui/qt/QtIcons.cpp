@@ -1,0 +1,100 @@
+#include "gui/qt/QtIcons.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QStyle>
+
+namespace gui {
+
+namespace {
+
+constexpr int kSize = 32;
+
+QPixmap Canvas() {
+  QPixmap pixmap(kSize, kSize);
+  pixmap.fill(Qt::transparent);
+  return pixmap;
+}
+
+// A sheet of paper with a folded corner, the base of the document icons.
+void DrawPage(QPainter& p, const QColor& fill) {
+  QPainterPath page;
+  page.moveTo(7, 3);
+  page.lineTo(20, 3);
+  page.lineTo(26, 9);
+  page.lineTo(26, 29);
+  page.lineTo(7, 29);
+  page.closeSubpath();
+  p.setPen(QPen(QColor(60, 60, 60), 1.5));
+  p.setBrush(fill);
+  p.drawPath(page);
+  p.drawLine(QPointF(20, 3), QPointF(20, 9));
+  p.drawLine(QPointF(20, 9), QPointF(26, 9));
+}
+
+QIcon Drawn(const QString& which) {
+  QPixmap pixmap = Canvas();
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  if (which == "frame") {
+    DrawPage(p, QColor(250, 250, 250));
+    p.setPen(QPen(QColor(200, 40, 40), 2));
+    for (int y = 13; y <= 25; y += 4)
+      p.drawLine(10, y, 23, y);
+  } else if (which == "insert") {
+    DrawPage(p, Qt::white);
+    p.setPen(QPen(QColor(30, 150, 30), 4, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(16, 12, 16, 26);
+    p.drawLine(9, 19, 23, 19);
+  } else if (which == "change") {
+    DrawPage(p, Qt::white);
+    p.setPen(QPen(QColor(200, 140, 20), 4, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(11, 26, 24, 13);
+    p.setPen(QPen(QColor(60, 60, 60), 2));
+    p.drawLine(9, 28, 11, 26);
+  } else if (which == "delete") {
+    DrawPage(p, Qt::white);
+    p.setPen(QPen(QColor(200, 30, 30), 4, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(11, 14, 22, 25);
+    p.drawLine(22, 14, 11, 25);
+  } else if (which == "view") {
+    DrawPage(p, Qt::white);
+    p.setPen(QPen(QColor(30, 70, 170), 3));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QPointF(14, 17), 5, 5);
+    p.drawLine(18, 21, 24, 27);
+  }
+  p.end();
+  return QIcon(pixmap);
+}
+
+QIcon Themed(const char* themeName, QStyle::StandardPixmap fallback) {
+  QIcon icon = QIcon::fromTheme(themeName);
+  if (!icon.isNull()) return icon;
+  return QApplication::style()->standardIcon(fallback);
+}
+
+QIcon ThemedOrDrawn(const char* themeName, const QString& drawn) {
+  QIcon icon = QIcon::fromTheme(themeName);
+  return icon.isNull() ? Drawn(drawn) : icon;
+}
+
+}  // namespace
+
+QIcon QtIcons::ForName(const std::string& name) {
+  QString key = QString::fromStdString(name).trimmed().toUpper();
+  if (key.endsWith(".ICO")) key.chop(4);
+  if (key == "WAFRAME") return Drawn("frame");
+  if (key == "WAINSERT") return ThemedOrDrawn("list-add", "insert");
+  if (key == "WACHANGE") return ThemedOrDrawn("document-edit", "change");
+  if (key == "WADELETE") return ThemedOrDrawn("edit-delete", "delete");
+  if (key == "WACLOSE") return Themed("window-close", QStyle::SP_DialogCloseButton);
+  if (key == "WACANCEL") return Themed("dialog-cancel", QStyle::SP_DialogCancelButton);
+  if (key == "WAOK") return Themed("dialog-ok", QStyle::SP_DialogOkButton);
+  if (key == "WIZCNVT") return ThemedOrDrawn("document-preview", "view");
+  return QIcon();
+}
+
+}  // namespace gui

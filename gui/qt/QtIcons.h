@@ -1,0 +1,16 @@
+#pragma once
+// Icons for the names windows use ("WAINSERT.ICO", "WAOK.ICO"...), matched without regard to
+// case: the desktop theme's icon where there is one, else a small icon drawn here.
+
+#include <QIcon>
+#include <string>
+
+namespace gui {
+
+class QtIcons {
+ public:
+  // A null icon for an empty or unknown name.
+  static QIcon ForName(const std::string& name);
+};
+
+}  // namespace gui

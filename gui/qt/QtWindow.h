@@ -1,0 +1,82 @@
+#pragma once
+// The widget of an ordinary runtime window: an optional menu bar over a client area whose
+// controls are placed at the runtime's positions (dialog units of the window font; no
+// layouts: the runtime owns geometry). User input becomes events posted to the window's
+// thread; the close box asks the runtime instead of closing.
+
+#include <QPointer>
+#include <QWidget>
+#include <map>
+
+#include "gui/qt/DialogUnits.h"
+#include "gui/qt/QtSurface.h"
+
+class QMenuBar;
+
+namespace gui {
+
+class QtMenuSet;
+
+class QtWindow : public QWidget, public QtSurface {
+  Q_OBJECT
+
+ public:
+  explicit QtWindow(const rt::WindowView& view, QWidget* parent = nullptr,
+                    Qt::WindowFlags flags = {});
+  ~QtWindow() override;
+
+  QWidget* Widget() override { return this; }
+  void ApplyWindow(const std::string& caption, const rt::Rect& pos, bool enabled) override;
+  void ApplyControl(const rt::ControlView& control) override;
+  void DestroyControl(int number) override;
+  void FocusControl(int number) override;
+  QWidget* ControlWidget(int number) const override;
+  int ControlType(int number) const override;
+  void SetBlocked(bool blocked) override;
+  void Activated() override;
+
+  QWidget* Client() const { return client_; }
+  QMenuBar* MenuBar() const { return menuBar_; }
+  const DialogUnits& Units() const { return units_; }
+  // The widget that frames the window on screen: an MDI subwindow or the window itself.
+  QWidget* Container();
+  QSize sizeHint() const override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Slot {
+    rt::ControlView view;
+    QPointer<QWidget> widget;  // for a tab: its (empty) page
+  };
+  QWidget* Create(const rt::ControlView& c);
+  // True when the control is visible: not hidden, and on the current tab of every sheet it
+  // lies on.
+  bool Shown(int number, int depth = 0) const;
+  void ShowTabControls();
+  void Update(Slot& slot, const rt::ControlView& c);
+  void Place(const Slot& slot);
+  void SendFrom(int control, rt::EventMessage message);
+  bool HandleKey(int control, int keyCode);
+  void PressDefaultButton();
+  void UpdateInputState();
+  void LayoutChildren();
+  void ApplySize(const rt::Rect& pos);
+  int MenuBarHeight() const;
+
+  DialogUnits units_;
+  QMenuBar* menuBar_ = nullptr;
+  QtMenuSet* menus_ = nullptr;
+  QWidget* client_ = nullptr;
+  std::map<int, Slot> controls_;
+  std::map<const QObject*, int> numbers_;  // control widgets to control numbers
+  rt::Rect pos_;
+  QSize clientSize_;  // the client size the runtime knows of
+  QPointer<QWidget> pendingFocus_;
+  bool applying_ = false;
+};
+
+}  // namespace gui

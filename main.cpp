@@ -1,0 +1,10 @@
+// The program's entry: the desktop's event loop on this thread, program main on runtime
+// thread 1, the start-up hooks of every subsystem around it.
+
+#include "app/Startup.h"
+#include "gui/qt/QtBackend.h"
+
+int main(int argc, char** argv) {
+  RegisterApplicationHooks();
+  return gui::RunDesktop(argc, argv, ProgramMain);
+}

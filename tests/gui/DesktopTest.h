@@ -1,0 +1,99 @@
+#pragma once
+// A fixture for tests that drive real widgets: a fresh QtBackend per test, the runtime
+// program on a thread of its own, and Qt events pumped on the GUI thread while waiting.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "gui/qt/QtBackend.h"
+#include "gui/qt/QtWindow.h"
+#include "platform/runtime/EventQueue.h"
+#include "platform/runtime/HeadlessBackend.h"
+#include "platform/runtime/Threads.h"
+
+namespace gui_test {
+
+class DesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rt::ClearHooks();
+    InstallFreshBackend();
+  }
+
+  void TearDown() override {
+    FinishProgram();
+    backend_->Shutdown();
+    rt::InstallBackend(std::make_shared<rt::HeadlessBackend>());
+    QApplication::processEvents();
+  }
+
+  void InstallFreshBackend() {
+    if (backend_) backend_->Shutdown();
+    backend_ = std::make_shared<gui::QtBackend>();
+    rt::InstallBackend(backend_);
+  }
+
+  // Runs program main on a thread of its own (it becomes runtime thread 1).
+  void StartProgram(std::function<void()> programMain) {
+    done_ = false;
+    runner_ = std::thread([this, programMain] {
+      rt::RunProgram(programMain);
+      done_ = true;
+    });
+  }
+
+  // Pumps Qt events until the condition holds; false on timeout.
+  static bool PumpUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+      if (timer.elapsed() > timeoutMs) return false;
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+
+  // Waits for program main to return; on timeout asks every thread to close and waits on.
+  bool FinishProgram() {
+    if (!runner_.joinable()) return true;
+    bool clean = PumpUntil([this] { return done_.load(); });
+    if (!clean) {
+      // Cancel waiting requests and close every window so that the program can end.
+      backend_->Shutdown();
+      for (int t : rt::RunningThreads())
+        rt::PostCloseDown(t);
+      PumpUntil([this] { return done_.load(); }, 60000);
+    }
+    runner_.join();
+    return clean;
+  }
+
+  // The open window with that caption, or nullptr.
+  static gui::QtWindow* FindWindow(const QString& caption) {
+    for (QWidget* w : QApplication::allWidgets()) {
+      auto* window = qobject_cast<gui::QtWindow*>(w);
+      if (window && !window->Closing() && window->windowTitle() == caption) return window;
+    }
+    return nullptr;
+  }
+
+  template <typename T>
+  static T* Visible() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* t = qobject_cast<T*>(w); t && t->isVisible()) return t;
+    return nullptr;
+  }
+
+  std::shared_ptr<gui::QtBackend> backend_;
+  std::thread runner_;
+  std::atomic<bool> done_{true};
+};
+
+}  // namespace gui_test
