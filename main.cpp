@@ -3,8 +3,10 @@
 
 #include "app/Startup.h"
 #include "gui/qt/QtBackend.h"
+#include "gui/qt/QtPdfSurface.h"
 
 int main(int argc, char** argv) {
   RegisterApplicationHooks();
+  gui::InstallPdfSurfaces();
   return gui::RunDesktop(argc, argv, ProgramMain);
 }

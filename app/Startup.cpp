@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "app/DemoData.h"
 #include "app/Globals.h"
 #include "app/MainFrame.h"
 #include "framework/data/FileOpenRegistry.h"
@@ -12,9 +13,12 @@ void RegisterApplicationHooks() {
   RegisterErrorHooks();
   rt::RegisterHooks({"application", RegisterMainFrameWindow, ClearThreadGlobals, nullptr, nullptr});
   RegisterFileRegistryHooks();
+  RegisterDemoDataHooks();
 }
 
 void ProgramMain() {
   StartGlobalErrors();
+
+  CreateDemoDataManagers();
   MainFrame();
 }

@@ -5,16 +5,12 @@
 
 #include "framework/data/FileMessages.h"
 #include "framework/data/FileOpenRegistry.h"
+#include "framework/data/RelationManager.h"
 #include "framework/data/ThreadFileMap.h"
 #include "framework/error/ErrorManager.h"
 #include "platform/runtime/Bindings.h"
 #include "platform/runtime/ErrorCodes.h"
 #include "platform/runtime/ErrorState.h"
-
-#if __has_include("framework/data/RelationManager.h")
-#include "framework/data/RelationManager.h"
-#define FILE_MANAGER_HAS_RELATIONS 1
-#endif
 
 namespace {
 
@@ -581,16 +577,11 @@ ErrorLevel FileManager::DeleteCheck() {
 ErrorLevel FileManager::CancelAutoNumber(RelationManager* relationManager) {
   if (Use(2) != LevelQuiet || !HasAutoInc || !AutoIncDone) return LevelQuiet;
   ErrorLevel result = LevelQuiet;
-#ifdef FILE_MANAGER_HAS_RELATIONS
   if (relationManager) {
     result = relationManager->Delete(false);
   } else {
     result = DeleteCurrent(false);
   }
-#else
-  (void)relationManager;
-  result = DeleteCurrent(false);
-#endif
   if (result == LevelQuiet) AutoIncDone = 0;
   return result;
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <thread>
 
+#include "framework/data/FileManager.h"
+#include "framework/data/RelationManager.h"
 #include "platform/runtime/AnyRef.h"
 #include "platform/runtime/BindingScope.h"
 #include "platform/runtime/Dialogs.h"
@@ -468,11 +470,15 @@ void WindowController::PostToWindow(int event, int control) {
   rt::PostMessage(MyWindow->Thread(), std::move(message));
 }
 
-void WindowController::ReleaseFileBuffer(FileManager&, std::int16_t& id) {
+void WindowController::ReleaseFileBuffer(FileManager& manager, std::int16_t& id) {
+  std::int32_t saved = id;
+  manager.RestoreBuffer(saved, false);
   id = 0;
 }
 
 void WindowController::ReleasePrimaryBuffer(std::int16_t& id) {
+  std::int32_t saved = id;
+  if (Primary && Primary->Me) Primary->Me->RestoreBuffer(saved, false);
   id = 0;
 }
 

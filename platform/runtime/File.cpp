@@ -9,6 +9,7 @@
 
 #include "platform/runtime/ErrorState.h"
 #include "platform/runtime/FileTransaction.h"
+#include "platform/runtime/ViewCursor.h"
 
 namespace rt {
 
@@ -495,7 +496,7 @@ int File::Next() {
   Operation op(*this, kOpNext);
   return op.Run([&] {
     if (int e = RequireOpen()) return e;
-    return driver_->Next();
+    return ReadAttempt(driver_->Next());
   });
 }
 
@@ -503,7 +504,7 @@ int File::Previous() {
   Operation op(*this, kOpPrevious);
   return op.Run([&] {
     if (int e = RequireOpen()) return e;
-    return driver_->Previous();
+    return ReadAttempt(driver_->Previous());
   });
 }
 
@@ -512,7 +513,7 @@ int File::Get(const FileKey& key) {
   return op.Run([&] {
     if (int e = RequireOpen()) return e;
     if (!OwnKey(&key)) return BadKey();
-    return driver_->GetByKey(key);
+    return ReadAttempt(driver_->GetByKey(key));
   });
 }
 
@@ -520,7 +521,7 @@ int File::GetByPointer(std::int64_t pointer, std::uint32_t length) {
   Operation op(*this, kOpGetByPointer, std::to_string(pointer));
   return op.Run([&] {
     if (int e = RequireOpen()) return e;
-    return driver_->GetByPointer(pointer, length);
+    return ReadAttempt(driver_->GetByPointer(pointer, length));
   });
 }
 
@@ -550,7 +551,7 @@ int File::Reget(const FileKey* key, std::string_view position) {
   return op.Run([&] {
     if (int e = RequireOpen()) return e;
     if (!OwnKey(key)) return BadKey();
-    return driver_->Reget(key, position);
+    return ReadAttempt(driver_->Reget(key, position));
   });
 }
 
@@ -710,6 +711,12 @@ void File::FreeState(int handle) {
 
 // ---- Options ----
 
+int File::ReadAttempt(int result) {
+  // The read-without-BLOBs option covers the next read attempt only, failed or not.
+  if (result != kNoError && driver_) driver_->CancelSkipBlobs();
+  return result;
+}
+
 void File::SkipBlobsOnNextRead() {
   std::lock_guard lock(mutex_);
   if (driver_) driver_->SkipBlobsOnNextRead();
@@ -813,6 +820,12 @@ int File::Size(std::int64_t& bytes) {
 std::uint32_t File::BytesRead() const {
   std::lock_guard lock(mutex_);
   return IsOpen() ? driver_->BytesRead() : 0;
+}
+
+int File::OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor) {
+  std::lock_guard lock(mutex_);
+  if (int e = RequireOpen()) return e;
+  return driver_->OpenViewCursor(query, cursor);
 }
 
 }  // namespace rt

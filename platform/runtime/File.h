@@ -180,6 +180,10 @@ class File {
   int GetBlobContents(int blob, std::string& contents);
   int SetBlobContents(int blob, std::string_view contents);
 
+  // ---- Views ----
+  // A reader of the file in a view's order for rt::View; 80 when the driver has none.
+  int OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor);
+
   // ---- Raw and text files ----
   int Size(std::int64_t& bytes);
   std::uint32_t BytesRead() const;
@@ -195,6 +199,7 @@ class File {
   int Before(FileCallbackParams& params);
   int After(FileCallbackParams& params, int result);
   int RequireOpen();
+  int ReadAttempt(int result);
   int RequireWritable();
   bool ValidBlob(int blob);
   bool OwnKey(const FileKey* key) const;

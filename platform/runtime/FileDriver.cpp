@@ -8,6 +8,7 @@
 #include "platform/runtime/ErrorState.h"
 #include "platform/runtime/RawDriver.h"
 #include "platform/runtime/TextDriver.h"
+#include "platform/runtime/ViewCursor.h"
 
 namespace rt {
 
@@ -32,6 +33,9 @@ int FileDriver::SetFile() {
   return NotSupported();
 }
 int FileDriver::SetKey(const FileKey&, SetFrom) {
+  return NotSupported();
+}
+int FileDriver::OpenViewCursor(const ViewQuery&, std::unique_ptr<ViewCursor>&) {
   return NotSupported();
 }
 int FileDriver::Next() {

@@ -17,6 +17,8 @@
 namespace rt {
 
 class File;
+class ViewCursor;
+struct ViewQuery;
 
 // The opaque driver part of a saved file state.
 class FileDriverState {
@@ -74,6 +76,8 @@ class FileDriver {
   virtual int RestoreState(const FileDriverState& state);
 
   virtual void SkipBlobsOnNextRead() {}
+  // A read attempt failed: a pending skip-BLOBs request must not carry over to a later read.
+  virtual void CancelSkipBlobs() {}
   virtual int SetPrefetch(int count);
   virtual void ClearBlobs() {}
   virtual int BlobSize(int blob, std::int64_t& size);
@@ -86,6 +90,9 @@ class FileDriver {
   virtual int Size(std::int64_t& bytes);
   // Bytes moved by the last read of a raw or text record.
   virtual std::uint32_t BytesRead() const { return 0; }
+
+  // A reader of the file in a view's order (ViewCursor.h); drivers without one answer 80.
+  virtual int OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor);
 
  protected:
   // Sets the thread's error to "function not supported" and returns its code.

@@ -11,6 +11,7 @@
 
 #include "platform/runtime/ErrorState.h"
 #include "platform/runtime/File.h"
+#include "platform/store/StoreViewCursor.h"
 
 namespace rt {
 
@@ -1275,6 +1276,16 @@ int StoreDriver::Size(std::int64_t& bytes) {
   const std::string path = file_.PhysicalName();
   if (::stat(path.c_str(), &st) != 0) return Code(kNoFileError);
   bytes = st.st_size;
+  ClearError();
+  return kNoError;
+}
+
+// ---- Views ----
+
+int StoreDriver::OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor) {
+  auto made = std::make_unique<StoreViewCursor>(*this, alive_, query);
+  if (int e = made->Prepare()) return e;
+  cursor = std::move(made);
   ClearError();
   return kNoError;
 }

@@ -38,6 +38,8 @@ inline constexpr std::int64_t kStoreChunkSize = 256 * 1024;
 // Registers STORE with the runtime's driver registry (idempotent). Call once at start-up.
 void RegisterStoreDriver();
 
+class StoreViewCursor;
+
 class StoreDriver : public FileDriver {
  public:
   explicit StoreDriver(File& file);
@@ -76,6 +78,7 @@ class StoreDriver : public FileDriver {
   int RestoreState(const FileDriverState& state) override;
 
   void SkipBlobsOnNextRead() override { skipBlobs_ = true; }
+  void CancelSkipBlobs() override { skipBlobs_ = false; }
   int SetPrefetch(int count) override;
   void ClearBlobs() override;
   int BlobSize(int blob, std::int64_t& size) override;
@@ -85,7 +88,12 @@ class StoreDriver : public FileDriver {
   int WriteBlob(int blob, std::int64_t offset, const void* source, std::size_t length) override;
   int Size(std::int64_t& bytes) override;
 
+  // Reads in a view's order (StoreViewCursor.h).
+  int OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor) override;
+
  private:
+  friend class StoreViewCursor;
+
   struct Row {
     std::int64_t rid = 0;
     std::int64_t version = 0;
@@ -159,6 +167,8 @@ class StoreDriver : public FileDriver {
   bool watched_ = false;
   bool skipBlobs_ = false;
   std::vector<Blob> blobs_;
+  // Expires with the driver, so that view cursors notice the table was closed.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace rt

@@ -322,6 +322,27 @@ TEST_F(StoreFile, BlobsWrittenInPiecesReachTheTableOnAddAndPut) {
   EXPECT_NE(g->SetBlobSize(1, -1), 0);
 }
 
+TEST_F(StoreFile, ReadWithoutBlobsCoversOnlyTheNextAttempt) {
+  auto f = Opened();
+  // A failed read (here: nothing to read yet) uses up the option...
+  f->SkipBlobsOnNextRead();
+  SetRow(*f, 1, "", 0);
+  EXPECT_NE(f->Get(*f->Key(1)), 0);
+  SetRow(*f, 1, "doc", 1);
+  ASSERT_EQ(f->SetBlobContents(1, "%PDF-bytes"), 0);
+  ASSERT_EQ(f->Add(), 0);
+  // ...so the next read brings the BLOB.
+  SetRow(*f, 1, "", 0);
+  ASSERT_EQ(f->Get(*f->Key(1)), 0);
+  EXPECT_EQ(f->BlobSize(1), 10);
+  // A successful read without BLOBs leaves them out once.
+  f->SkipBlobsOnNextRead();
+  ASSERT_EQ(f->Get(*f->Key(1)), 0);
+  EXPECT_EQ(f->BlobSize(1), 0);
+  ASSERT_EQ(f->Get(*f->Key(1)), 0);
+  EXPECT_EQ(f->BlobSize(1), 10);
+}
+
 TEST_F(StoreFile, FileStateBringsBackPositionRecordAndBlobs) {
   auto f = Opened();
   for (int i = 1; i <= 5; ++i) {

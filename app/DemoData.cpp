@@ -1,0 +1,137 @@
+#include "app/DemoData.h"
+
+#include <array>
+#include <memory>
+
+#include "app/DemoDataFileManager.h"
+#include "app/DemoDataRelationManager.h"
+#include "app/LoadBlobFromFile.h"
+#include "platform/runtime/Threads.h"
+#include "platform/store/StoreDriver.h"
+
+namespace {
+
+struct ThreadObjects {
+  DemoDataFileManager* fileManager = nullptr;
+  DemoDataRelationManager* relationManager = nullptr;
+  // The relation manager owns the file manager; this owns the relation manager.
+  std::unique_ptr<DemoDataRelationManager> relationManagerObject;
+  std::array<std::uint8_t, kDemoDataRecordSize> recall{};
+  bool recallCleared = false;
+};
+
+rt::ThreadLocal<ThreadObjects>& Objects() {
+  static rt::ThreadLocal<ThreadObjects> objects;
+  return objects;
+}
+
+std::unique_ptr<rt::File> MakeDemoData() {
+  rt::RegisterStoreDriver();
+  auto file =
+      std::make_unique<rt::File>(kDemoDataLabel, "DEM", rt::kStoreDriverName, DemoDataLayout());
+  file->AddKey(kDemoDataKeyName, {{kDemoDataIdField, true, false}}, true, true);
+  file->AddBlob("DEM:DataBlob");
+  return file;
+}
+
+rt::ThreadLocal<rt::File>& Files() {
+  static rt::ThreadLocal<rt::File> files(MakeDemoData);
+  return files;
+}
+
+const rt::FieldDesc& Field(int number) {
+  return DemoDataLayout().Field(number);
+}
+
+void StartThread() {
+  if (rt::ThreadNumber() != 1) CreateDemoDataManagers();
+}
+
+void EndThread() {
+  ReleaseDemoDataManagers();
+  DestroyDemoData();
+  DestroyInFile();
+}
+
+}  // namespace
+
+const rt::RecordLayout& DemoDataLayout() {
+  static const rt::RecordLayout layout = [] {
+    rt::RecordLayout made("DemoData");
+    made.AddField("DEM:ID", rt::FieldType::Long, 0, "n-14");
+    made.AddField("DEM:FileName", rt::FieldType::String, kDemoDataFileNameSize, "s80");
+    return made;
+  }();
+  return layout;
+}
+
+rt::File& DemoData() {
+  return Files().Get();
+}
+
+const rt::FileKey& DemoDataIdKey() {
+  return *DemoData().Key(1);
+}
+
+void DestroyDemoData() {
+  if (Files().Exists()) Files().Destroy();
+}
+
+std::int32_t DemoDataId() {
+  return static_cast<std::int32_t>(rt::ReadInteger(Field(kDemoDataIdField), DemoData().Record()));
+}
+
+void SetDemoDataId(std::int32_t id) {
+  rt::WriteInteger(Field(kDemoDataIdField), DemoData().Record(), id);
+}
+
+std::string DemoDataFileName() {
+  return rt::ReadText(Field(kDemoDataFileNameField), DemoData().Record());
+}
+
+void SetDemoDataFileName(std::string_view name) {
+  rt::WriteText(Field(kDemoDataFileNameField), DemoData().Record(), name);
+}
+
+std::uint8_t* DemoDataRecall() {
+  ThreadObjects& objects = Objects().Get();
+  if (!objects.recallCleared) {
+    for (const rt::FieldDesc& field : DemoDataLayout().Fields())
+      rt::ClearField(field, objects.recall.data());
+    objects.recallCleared = true;
+  }
+  return objects.recall.data();
+}
+
+DemoDataFileManager*& DemoDataFileManagerRef() {
+  return Objects()->fileManager;
+}
+
+DemoDataRelationManager*& DemoDataRelationManagerRef() {
+  return Objects()->relationManager;
+}
+
+void CreateDemoDataManagers() {
+  ThreadObjects& objects = Objects().Get();
+  if (objects.relationManagerObject) return;
+  auto fileManager = std::make_unique<DemoDataFileManager>();
+  DemoDataFileManager& files = *fileManager;
+  objects.relationManagerObject = std::make_unique<DemoDataRelationManager>(std::move(fileManager));
+  objects.relationManager = objects.relationManagerObject.get();
+  objects.fileManager = &files;
+  files.Init();
+  objects.relationManager->Init(files, 1);
+}
+
+void ReleaseDemoDataManagers() {
+  if (!Objects().Exists()) return;
+  ThreadObjects& objects = Objects().Get();
+  if (objects.relationManagerObject) objects.relationManagerObject->Kill();
+  objects.relationManagerObject.reset();
+  objects.relationManager = nullptr;
+  objects.fileManager = nullptr;
+}
+
+void RegisterDemoDataHooks() {
+  rt::RegisterHooks({"document table", nullptr, StartThread, EndThread, nullptr});
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The document table DemoData: one row per PDF document with its number, the name of the
+// file it came from and the document's bytes. Each thread has its own file record (buffer
+// and position) and its own file manager and relation manager over it.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/runtime/File.h"
+#include "platform/runtime/FileKey.h"
+#include "platform/runtime/RecordLayout.h"
+
+class DemoDataFileManager;
+class DemoDataRelationManager;
+
+inline constexpr std::uint32_t kDemoDataRecordSize = 84;
+inline constexpr std::uint32_t kDemoDataFileNameSize = 80;
+inline constexpr int kDemoDataIdField = 1;        // DEM:ID, signed 32-bit, "n-14"
+inline constexpr int kDemoDataFileNameField = 2;  // DEM:FileName, string(80), "s80"
+inline constexpr int kDemoDataBlob = 1;           // DEM:DataBlob
+inline constexpr char kDemoDataLabel[] = "DEMODATA";
+inline constexpr char kDemoDataKeyName[] = "DEM:ID_Key";
+// The name shown as %File in the table's messages.
+inline constexpr char kDemoDataDisplayName[] = "DemoData";
+
+// The record layout: DEM:ID, DEM:FileName (84 bytes).
+const rt::RecordLayout& DemoDataLayout();
+
+// The calling thread's file record (made on the thread's first use).
+rt::File& DemoData();
+// The key DEM:ID_Key of the calling thread's file record.
+const rt::FileKey& DemoDataIdKey();
+// Destroys the calling thread's file record, when it made one.
+void DestroyDemoData();
+
+// The calling thread's DEM:ID and DEM:FileName in its record buffer.
+std::int32_t DemoDataId();
+void SetDemoDataId(std::int32_t id);
+std::string DemoDataFileName();
+void SetDemoDataFileName(std::string_view name);
+
+// The form's field-recall copy of the record: 84 bytes of the same layout, per thread,
+// cleared on its first use on each thread.
+std::uint8_t* DemoDataRecall();
+
+// The calling thread's manager references (nullptr when none).
+DemoDataFileManager*& DemoDataFileManagerRef();
+DemoDataRelationManager*& DemoDataRelationManagerRef();
+
+// Creates and initialises the calling thread's managers: the file manager, then the
+// relation manager, then Init of both (the relation manager frames changes in
+// transactions). A thread that already has them keeps them.
+void CreateDemoDataManagers();
+// Kills and frees the calling thread's managers.
+void ReleaseDemoDataManagers();
+
+// Start-up hooks: thread start builds the managers on every thread but thread 1 (program
+// main builds those of thread 1); thread end releases them and the thread's file records.
+void RegisterDemoDataHooks();

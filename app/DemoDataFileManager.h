@@ -1,0 +1,14 @@
+#pragma once
+// The file manager of the document table: binds the thread's DemoData record and, on the
+// first use on a thread, sets the table up with its auto-numbered key.
+
+#include "framework/data/FileManager.h"
+
+class DemoDataFileManager : public FileManager {
+ public:
+  ~DemoDataFileManager() override;
+
+  void Init() override;                             // 8
+  void Shutdown() override;                         // 11
+  ErrorLevel Use(std::uint8_t level = 1) override;  // 31
+};

@@ -1,0 +1,23 @@
+#pragma once
+// Copies a file from disk into a BLOB of a table's current record buffer, in 32768-byte
+// reads through the thread's RAW file INFILE. Nothing is written to the table: the record
+// must be inserted or updated afterwards.
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/runtime/File.h"
+
+inline constexpr std::uint32_t kInFileRecordSize = 32768;
+
+// The calling thread's INFILE: RAW driver, one 32768-byte string BUFFER; its name is set
+// before each open.
+rt::File& InFile();
+// Destroys the calling thread's INFILE, when it made one.
+void DestroyInFile();
+
+// Returns 0 when every byte was copied; 36 (rt::kBadNameError) for an empty name or an
+// empty file, the BLOB then unchanged; otherwise the runtime's error code of the failed
+// open, read or BLOB write, the BLOB then holding what was copied so far with its size
+// already set to the file's size.
+int LoadBlobFromFile(rt::File& table, int blob, std::string_view name);

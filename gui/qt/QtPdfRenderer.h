@@ -1,0 +1,68 @@
+#pragma once
+// Renders a page view's frames off the GUI thread. Requests (viewport size, scrolling, a
+// refresh) only record what is wanted and wake one worker task on the global thread pool;
+// the task applies them to the engine, takes a snapshot, renders the visible pages (keeping
+// those already rendered at the same scale) and delivers the frame. The GUI thread thus
+// never calls the engine and never waits for a render.
+
+#include <QImage>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "gui/qt/QtPdfFrame.h"
+
+namespace rt {
+class PdfEngine;
+}
+
+namespace gui {
+
+class QtPdfRenderer : public std::enable_shared_from_this<QtPdfRenderer> {
+ public:
+  // Called on the worker with each new frame; it must hand the frame to the GUI thread.
+  using Deliver = std::function<void(std::shared_ptr<const QtPdfFrame>)>;
+
+  QtPdfRenderer(std::weak_ptr<rt::PdfEngine> engine, Deliver deliver);
+
+  void SetViewport(int width, int height, double dpi);
+  void ScrollTo(int x, int y);
+  // `followEngine`: the frame's scroll position is the engine's (a search moved the view).
+  void Refresh(bool documentsChanged, bool followEngine);
+  // No more frames are delivered; a task in progress finishes quietly.
+  void Stop();
+
+  // Pages rendered beyond the visible ones, above and below.
+  static constexpr int kLookAheadPixels = 400;
+
+ private:
+  struct Pending {
+    bool viewport = false;
+    int width = 0;
+    int height = 0;
+    double dpi = 0;
+    bool scroll = false;
+    int x = 0;
+    int y = 0;
+    bool refresh = false;
+    bool documentsChanged = false;
+    bool followEngine = false;
+  };
+
+  void Schedule();  // with mutex_ held
+  void Work();
+  std::shared_ptr<QtPdfFrame> Render(rt::PdfEngine& engine, const Pending& wanted);
+
+  std::weak_ptr<rt::PdfEngine> engine_;
+  Deliver deliver_;
+  std::mutex mutex_;
+  Pending pending_;
+  bool running_ = false;
+  bool stopped_ = false;
+  // Worker only.
+  std::map<int, QImage> cache_;
+  double cacheScale_ = 0;
+};
+
+}  // namespace gui

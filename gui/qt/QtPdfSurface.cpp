@@ -1,0 +1,174 @@
+#include "gui/qt/QtPdfSurface.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPointer>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QThreadPool>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <vector>
+
+#include "gui/qt/QtBackend.h"
+#include "gui/qt/QtPdfView.h"
+#include "gui/qt/QtPdfViewer.h"
+#include "platform/pdf/PdfEngine.h"
+#include "platform/runtime/UiBackend.h"
+
+namespace gui {
+
+struct QtPdfSurface::GuiSide {
+  int windowId = 0;
+  int control = 0;
+  std::weak_ptr<rt::PdfEngine> engine;
+  int generation = 0;  // raised by every Attach and Detach: stale placements give up
+  QPointer<QtPdfView> view;
+  std::vector<QPointer<QWidget>> viewers;
+
+  QWidget* DialogParent() const { return view ? view->window() : nullptr; }
+};
+
+namespace {
+
+// Runs work on the GUI thread, after what is already queued there.
+void OnGui(std::function<void()> work) {
+  if (auto* app = QCoreApplication::instance())
+    QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+}
+
+// Puts the view into the region once the backend has made the region's widget.
+void Place(std::shared_ptr<QtPdfSurface::GuiSide> gui, int generation, int attempt) {
+  if (gui->generation != generation) return;
+  auto* backend = dynamic_cast<QtBackend*>(&rt::Backend());
+  QWidget* region = backend ? backend->RegionWidget(gui->windowId, gui->control) : nullptr;
+  if (region == nullptr) {
+    if (attempt + 1 < QtPdfSurface::kPlaceAttempts) {
+      QTimer::singleShot(QtPdfSurface::kPlaceRetryMs, QCoreApplication::instance(),
+                         [gui, generation, attempt] { Place(gui, generation, attempt + 1); });
+    }
+    return;
+  }
+  delete gui->view.data();
+  auto* view = new QtPdfView(gui->engine, region);
+  if (region->layout() == nullptr) {
+    auto* layout = new QVBoxLayout(region);
+    layout->setContentsMargins(0, 0, 0, 0);
+  }
+  region->layout()->addWidget(view);
+  view->show();
+  gui->view = view;
+}
+
+// Draws the job's pages onto the printer, off the GUI thread (painting on a printer is
+// allowed on any thread).
+void PrintPages(const rt::PdfPrintJob& job, std::shared_ptr<rt::PdfEngine> engine,
+                std::shared_ptr<QPrinter> printer, int firstPage, int lastPage) {
+  QThreadPool::globalInstance()->start([job, engine, printer, firstPage, lastPage] {
+    QPainter painter;
+    if (!painter.begin(printer.get())) return;
+    const int dpi = job.options.RenderDpi(printer->resolution());
+    const QRect area = painter.viewport();
+    for (int page = firstPage; page <= lastPage; ++page) {
+      if (page > firstPage && !printer->newPage()) break;
+      rt::PdfImage image;
+      if (!engine->RenderPage(page, dpi / 72.0, image).Ok() || image.Empty()) continue;
+      QImage picture(image.bytes.data(), image.width, image.height, image.stride,
+                     QImage::Format_ARGB32);
+      // Fit the page into the printable area, keeping its proportions.
+      QSize size = picture.size().scaled(area.size(), Qt::KeepAspectRatio);
+      painter.drawImage(QRect(area.topLeft(), size), picture);
+    }
+    painter.end();
+  });
+}
+
+}  // namespace
+
+QtPdfSurface::QtPdfSurface() : gui_(std::make_shared<GuiSide>()) {}
+
+QtPdfSurface::~QtPdfSurface() {
+  OnGui([gui = gui_] {
+    ++gui->generation;
+    delete gui->view.data();
+    for (QPointer<QWidget>& viewer : gui->viewers)
+      delete viewer.data();
+    gui->viewers.clear();
+  });
+}
+
+void QtPdfSurface::Attach(int windowId, int control, const rt::Rect&,
+                          std::weak_ptr<rt::PdfEngine> engine) {
+  OnGui([gui = gui_, windowId, control, engine = std::move(engine)] {
+    gui->windowId = windowId;
+    gui->control = control;
+    gui->engine = engine;
+    Place(gui, ++gui->generation, 0);
+  });
+}
+
+void QtPdfSurface::Resize(const rt::Rect&) {
+  // The backend moves the region; the view follows it through the region's layout.
+  Refresh(false);
+}
+
+void QtPdfSurface::Refresh(bool documentsChanged) {
+  OnGui([gui = gui_, documentsChanged] {
+    if (gui->view) gui->view->Refresh(documentsChanged, true);
+  });
+}
+
+void QtPdfSurface::Detach() {
+  OnGui([gui = gui_] {
+    ++gui->generation;
+    delete gui->view.data();
+    gui->engine.reset();
+  });
+}
+
+void QtPdfSurface::Print(const rt::PdfPrintJob& job, std::shared_ptr<rt::PdfEngine> engine) {
+  OnGui([gui = gui_, job, engine = std::move(engine)] {
+    auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
+    printer->setCopyCount(job.copies);
+    printer->setDocName(job.documents.empty() ? QStringLiteral("PDF document")
+                                              : QString::fromStdString(job.documents.front()));
+    if (!job.options.selectPrinter) {
+      PrintPages(job, engine, printer, job.firstPage, job.lastPage);
+      return;
+    }
+    auto* dialog = new QPrintDialog(printer.get(), gui->DialogParent());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->setMinMax(job.firstPage + 1, job.lastPage + 1);
+    dialog->setFromTo(job.firstPage + 1, job.lastPage + 1);
+    QObject::connect(dialog, &QDialog::accepted, dialog, [dialog, job, engine, printer] {
+      int first = job.firstPage;
+      int last = job.lastPage;
+      if (dialog->printRange() == QAbstractPrintDialog::PageRange && printer->fromPage() > 0) {
+        first = std::clamp(printer->fromPage() - 1, job.firstPage, job.lastPage);
+        last = std::clamp(printer->toPage() - 1, first, job.lastPage);
+      }
+      PrintPages(job, engine, printer, first, last);
+    });
+    dialog->open();
+  });
+}
+
+void QtPdfSurface::ShowFile(std::shared_ptr<rt::PdfEngine> engine, const std::string& caption) {
+  OnGui([gui = gui_, engine = std::move(engine), caption] {
+    auto* viewer = new QtPdfViewer(engine, QString::fromStdString(caption));
+    viewer->show();
+    viewer->raise();
+    gui->viewers.erase(std::remove_if(gui->viewers.begin(), gui->viewers.end(),
+                                      [](const QPointer<QWidget>& w) { return w.isNull(); }),
+                       gui->viewers.end());
+    gui->viewers.emplace_back(viewer);
+  });
+}
+
+void InstallPdfSurfaces() {
+  rt::SetPdfSurfaceFactory([] { return std::make_unique<QtPdfSurface>(); });
+}
+
+}  // namespace gui

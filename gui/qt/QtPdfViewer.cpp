@@ -1,0 +1,21 @@
+#include "gui/qt/QtPdfViewer.h"
+
+#include <QVBoxLayout>
+
+#include "gui/qt/QtPdfView.h"
+#include "platform/pdf/PdfEngine.h"
+
+namespace gui {
+
+QtPdfViewer::QtPdfViewer(std::shared_ptr<rt::PdfEngine> engine, const QString& caption)
+    : QWidget(nullptr, Qt::Window), engine_(std::move(engine)) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(caption);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  view_ = new QtPdfView(engine_, this);
+  layout->addWidget(view_);
+  resize(640, 820);
+}
+
+}  // namespace gui

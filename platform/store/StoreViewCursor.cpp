@@ -1,0 +1,577 @@
+#include "platform/store/StoreViewCursor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/File.h"
+
+namespace rt {
+
+namespace {
+
+constexpr char kViewTag = 'V';
+
+std::string QuoteName(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+int Code(int code, std::string_view text = {}) {
+  SetError(code, text);
+  return code;
+}
+
+int BadPosition() {
+  SetError(kDriverError, {}, "0", "Invalid view position");
+  return kDriverError;
+}
+
+std::string TrimTrailingBlanks(std::string text) {
+  while (!text.empty() && text.back() == ' ')
+    text.pop_back();
+  return text;
+}
+
+KeyValue ColumnValue(const StoreStatement& s, int column) {
+  switch (s.Type(column)) {
+    case SQLITE_INTEGER:
+      return s.Int(column);
+    case SQLITE_FLOAT:
+      return s.Real(column);
+    case SQLITE_TEXT:
+      return std::string(s.Text(column));
+    case SQLITE_BLOB:
+      return std::string(s.Blob(column));
+    default:
+      return std::int64_t{0};
+  }
+}
+
+const char* OperatorSql(CompareOp op) {
+  switch (op) {
+    case CompareOp::Equal:
+      return " = ?";
+    case CompareOp::NotEqual:
+      return " <> ?";
+    case CompareOp::Less:
+      return " < ?";
+    case CompareOp::Greater:
+      return " > ?";
+    case CompareOp::LessEqual:
+      return " <= ?";
+    case CompareOp::GreaterEqual:
+      return " >= ?";
+    case CompareOp::Like:
+      break;
+  }
+  return nullptr;
+}
+
+void PutU16(std::string& out, std::size_t v) {
+  out.push_back(static_cast<char>((v >> 8) & 0xFF));
+  out.push_back(static_cast<char>(v & 0xFF));
+}
+
+// Splits a view position into its order signature and its file position.
+bool DecodePosition(std::string_view bytes, std::string& signature, FilePosition& position) {
+  if (bytes.size() < 3 || bytes.size() > kMaxPositionSize || bytes[0] != kViewTag) return false;
+  const std::size_t length = (static_cast<std::size_t>(static_cast<unsigned char>(bytes[1])) << 8) |
+                             static_cast<unsigned char>(bytes[2]);
+  if (bytes.size() - 3 < length) return false;
+  signature = std::string(bytes.substr(3, length));
+  auto decoded = FilePosition::Decode(bytes.substr(3 + length));
+  if (!decoded || decoded->kind == FilePosition::Kind::File) return false;
+  position = std::move(*decoded);
+  return true;
+}
+
+}  // namespace
+
+StoreViewCursor::StoreViewCursor(StoreDriver& driver, std::weak_ptr<int> alive, ViewQuery query)
+    : driver_(driver), alive_(std::move(alive)), query_(std::move(query)) {}
+
+int StoreViewCursor::Alive() const {
+  if (alive_.expired() || driver_.db_ == nullptr) return Code(kFileNotOpenError);
+  return kNoError;
+}
+
+std::string StoreViewCursor::OrderExpr(const ViewOrderComponent& c) const {
+  const std::string column = driver_.Column(c.field);
+  switch (c.fold) {
+    case CaseFold::Upper:
+      return "upper(" + column + ")";
+    case CaseFold::Lower:
+      return "lower(" + column + ")";
+    case CaseFold::None:
+      break;
+  }
+  return column;
+}
+
+int StoreViewCursor::Prepare() {
+  if (int e = Alive()) return e;
+  const RecordLayout& layout = driver_.file_.Layout();
+  for (const ViewOrderComponent& c : query_.order) {
+    if (c.field < 1 || c.field > layout.FieldCount()) {
+      return Code(kBadNameError, "Unknown field in the view order");
+    }
+    expressions_.push_back(OrderExpr(c));
+    signature_ += std::to_string(c.field);
+    signature_ += c.ascending ? '+' : '-';
+    signature_ += c.fold == CaseFold::Upper ? 'U' : (c.fold == CaseFold::Lower ? 'L' : 'N');
+    signature_ += ',';
+  }
+  for (const ViewCondition& c : query_.conditions) {
+    if (c.field < 1 || c.field > layout.FieldCount()) {
+      return Code(kBadNameError, "Unknown field in the view filter");
+    }
+  }
+  BuildConditions();
+  if (int e = ChooseIndex()) return e;
+  ClearError();
+  return kNoError;
+}
+
+// Conditions SQL answers exactly as the evaluator does. Texts are stored without trailing
+// blanks and compared byte by byte (BINARY), which is the evaluator's text comparison;
+// upper()/lower() fold ASCII letters only, as the evaluator's do. CString fields may keep
+// trailing blanks in the table and Decimal fields hold scaled integers, so they stay with
+// the evaluator, as does "~=".
+void StoreViewCursor::BuildConditions() {
+  const RecordLayout& layout = driver_.file_.Layout();
+  for (const ViewCondition& c : query_.conditions) {
+    const char* op = OperatorSql(c.op);
+    if (op == nullptr) continue;
+    const FieldDesc& desc = layout.Field(c.field);
+    std::string expr = driver_.Column(c.field);
+    if (desc.type == FieldType::String) {
+      if (!c.literal.IsText()) continue;
+      if (c.fold == CaseFold::Upper) expr = "upper(" + expr + ")";
+      if (c.fold == CaseFold::Lower) expr = "lower(" + expr + ")";
+      whereBinds_.emplace_back(TrimTrailingBlanks(c.literal.Text()));
+    } else if (IsNumeric(desc.type) && desc.type != FieldType::Decimal &&
+               c.fold == CaseFold::None) {
+      if (!c.literal.IsNumber()) continue;
+      whereBinds_.emplace_back(c.literal.Number());
+    } else {
+      continue;
+    }
+    where_ += " AND " + expr + op;
+    ++applied_;
+  }
+}
+
+// Ties the order to one index: a key with the order's components, or an index made for it.
+int StoreViewCursor::ChooseIndex() {
+  if (query_.order.empty()) {
+    indexClause_ = " NOT INDEXED";  // record order: the table's own record-id order
+    return kNoError;
+  }
+  const File& file = driver_.file_;
+  const RecordLayout& layout = file.Layout();
+  const std::size_t n = query_.order.size();
+  for (int k = 1; k <= file.KeyCount() && indexName_.empty(); ++k) {
+    const FileKey& key = *file.Key(k);
+    if (static_cast<std::size_t>(key.ComponentCount()) != n) continue;
+    bool same = true;
+    bool reversed = true;
+    for (std::size_t i = 0; i < n; ++i) {
+      const KeyComponent& kc = key.Component(static_cast<int>(i) + 1);
+      const ViewOrderComponent& oc = query_.order[i];
+      if (kc.field != oc.field || oc.fold != CaseFold::None ||
+          (kc.noCase && IsText(layout.Field(kc.field).type))) {
+        same = reversed = false;
+        break;
+      }
+      if (kc.ascending == oc.ascending) {
+        reversed = false;
+      } else {
+        same = false;
+      }
+    }
+    if (same || reversed) indexName_ = "key:" + key.Name();
+  }
+  if (indexName_.empty()) {
+    std::string columns;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (i > 0) columns += ", ";
+      columns += expressions_[i] + (query_.order[i].ascending ? " ASC" : " DESC");
+    }
+    const std::string name = "view:" + columns;
+    if (driver_.Writable()) {
+      driver_.Exec("CREATE INDEX IF NOT EXISTS " + QuoteName(name) + " ON records(" + columns +
+                   ")");
+    }
+    StoreStatement* s =
+        driver_.Statement("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?");
+    if (!s) return ErrorCode();
+    s->Bind(1, std::string_view(name));
+    const int rc = s->Step();
+    s->Reset();
+    if (rc == SQLITE_ROW) indexName_ = name;
+    // Without the index (read-only table, or the table busy) SQLite plans the order itself.
+  }
+  if (!indexName_.empty()) indexClause_ = " INDEXED BY " + QuoteName(indexName_);
+  ClearError();
+  return kNoError;
+}
+
+void StoreViewCursor::SetBatch(int rows, int timeoutSeconds) {
+  batch_ = static_cast<std::size_t>(std::max(1, rows));
+  timeout_ = std::max(0, timeoutSeconds);
+}
+
+void StoreViewCursor::Flush() {
+  cache_.clear();
+}
+
+void StoreViewCursor::SetAnchor(Anchor anchor) {
+  anchor_ = std::move(anchor);
+  cache_.clear();
+  ClearError();
+}
+
+int StoreViewCursor::SetStart() {
+  if (int e = Alive()) return e;
+  SetAnchor(Anchor{});
+  return kNoError;
+}
+
+int StoreViewCursor::Fold(KeyValue& value, CaseFold fold) {
+  if (fold == CaseFold::None) return kNoError;
+  // SQLite's own function, so that the value matches the stored order exactly.
+  StoreStatement* s =
+      driver_.Statement(fold == CaseFold::Upper ? "SELECT upper(?)" : "SELECT lower(?)");
+  if (!s) return ErrorCode();
+  driver_.BindValue(*s, 1, value);
+  const int rc = s->Step();
+  if (rc != SQLITE_ROW) {
+    s->Reset();
+    return driver_.Fail(rc, "view");
+  }
+  value = ColumnValue(*s, 0);
+  s->Reset();
+  return kNoError;
+}
+
+int StoreViewCursor::SetFromBuffer(int components) {
+  if (int e = Alive()) return e;
+  const std::size_t m =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max(0, components)), query_.order.size());
+  Anchor a;
+  if (m > 0) {
+    a.kind = AnchorKind::Values;
+    for (std::size_t i = 0; i < m; ++i) {
+      KeyValue v = driver_.FieldValue(query_.order[i].field, driver_.file_.Record());
+      if (int e = Fold(v, query_.order[i].fold)) return e;
+      a.values.push_back(std::move(v));
+    }
+  }
+  SetAnchor(std::move(a));
+  return kNoError;
+}
+
+int StoreViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found) {
+  values.clear();
+  found = false;
+  std::string sql = "SELECT 1";
+  for (const std::string& e : expressions_)
+    sql += ", " + e;
+  sql += " FROM records WHERE _rid = ?";
+  StoreStatement* s = driver_.Statement(sql);
+  if (!s) return ErrorCode();
+  s->Bind(1, rid);
+  const int rc = s->Step();
+  if (rc == SQLITE_ROW) {
+    found = true;
+    for (std::size_t i = 0; i < expressions_.size(); ++i)
+      values.push_back(ColumnValue(*s, static_cast<int>(i) + 1));
+  }
+  s->Reset();
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return driver_.Fail(rc, "view");
+  return kNoError;
+}
+
+std::string StoreViewCursor::Encode(const Anchor& anchor) const {
+  FilePosition p;
+  p.kind = FilePosition::Kind::Key;
+  p.values = anchor.values;
+  p.record = anchor.rid;
+  auto build = [&](const FilePosition& position) {
+    std::string out(1, kViewTag);
+    PutU16(out, signature_.size());
+    out += signature_;
+    out += position.Encode();
+    return out;
+  };
+  std::string out = build(p);
+  if (out.size() > kMaxPositionSize) {
+    // The values do not fit: keep the record id and look the values up on reset.
+    p.kind = FilePosition::Kind::KeyRecordOnly;
+    p.values.clear();
+    out = build(p);
+  }
+  return out;
+}
+
+int StoreViewCursor::Position(std::string& position) {
+  if (int e = Alive()) return e;
+  if (!hasCurrent_) return Code(kNoRecordError);
+  position = Encode(current_);
+  ClearError();
+  return kNoError;
+}
+
+int StoreViewCursor::Reset(std::string_view position) {
+  if (int e = Alive()) return e;
+  std::string signature;
+  FilePosition p;
+  if (!DecodePosition(position, signature, p)) return BadPosition();
+  Anchor a;
+  a.kind = AnchorKind::Inclusive;
+  a.rid = p.record;
+  if (signature == signature_ && p.kind == FilePosition::Kind::Key &&
+      p.values.size() == query_.order.size()) {
+    a.values = std::move(p.values);
+  } else {
+    // A position in another order, or one without its values: find the record's values in
+    // this order. When the record is gone there is no neighbour to go to: start again.
+    bool found = false;
+    if (int e = LookUp(p.record, a.values, found)) return e;
+    if (!found) a = Anchor{};
+  }
+  SetAnchor(std::move(a));
+  return kNoError;
+}
+
+int StoreViewCursor::ResetToRecord(std::int64_t record) {
+  if (int e = Alive()) return e;
+  Anchor a;
+  a.kind = AnchorKind::Inclusive;
+  a.rid = record;
+  bool found = false;
+  if (int e = LookUp(record, a.values, found)) return e;
+  if (!found) return Code(kRecordNotFoundError, "Record Not Found");
+  SetAnchor(std::move(a));
+  return kNoError;
+}
+
+int StoreViewCursor::Reget(std::string_view position) {
+  if (int e = Alive()) return e;
+  std::string signature;
+  FilePosition p;
+  if (!DecodePosition(position, signature, p)) return BadPosition();
+  if (int e = driver_.ReadByRid(p.record, kRecordNotFoundError)) {
+    if (e == kRecordNotFoundError) SetError(e, "Record Not Found");
+    return e;
+  }
+  Anchor a;
+  a.kind = AnchorKind::Record;
+  a.rid = p.record;
+  bool found = false;
+  if (int e = LookUp(p.record, a.values, found)) return e;
+  current_ = a;
+  hasCurrent_ = true;
+  SetAnchor(std::move(a));
+  return kNoError;
+}
+
+int StoreViewCursor::Stamp() {
+  StoreStatement* s = driver_.Statement("PRAGMA data_version");
+  if (!s) return ErrorCode();
+  const int rc = s->Step();
+  cacheVersion_ = rc == SQLITE_ROW ? s->Int(0) : -1;
+  s->Reset();
+  cacheChanges_ = sqlite3_total_changes64(driver_.db_);
+  cacheTime_ = std::chrono::steady_clock::now();
+  return kNoError;
+}
+
+// Rows read ahead stay usable while the table has not changed, in this connection or any
+// other, and the buffer has not timed out.
+bool StoreViewCursor::CacheUsable(int direction) {
+  if (cache_.empty() || cacheDirection_ != direction) return false;
+  if (timeout_ > 0 &&
+      std::chrono::steady_clock::now() - cacheTime_ > std::chrono::seconds(timeout_))
+    return false;
+  if (sqlite3_total_changes64(driver_.db_) != cacheChanges_) return false;
+  StoreStatement* s = driver_.Statement("PRAGMA data_version");
+  if (!s) return false;
+  const int rc = s->Step();
+  const std::int64_t version = rc == SQLITE_ROW ? s->Int(0) : -2;
+  s->Reset();
+  return version == cacheVersion_;
+}
+
+int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
+  if (int e = Alive()) return e;
+  direction = direction < 0 ? -1 : 1;
+  const bool armed = driver_.watchArmed_;
+  const bool skipBlobs = driver_.skipBlobs_;
+  if (armed || !CacheUsable(direction)) cache_.clear();
+
+  // The file's state before the read, put back when no record is taken.
+  struct Saved {
+    std::vector<std::uint8_t> record;
+    std::string nulls;
+    std::int64_t rid = 0;
+    std::int64_t version = 0;
+    bool watched = false;
+    std::vector<StoreDriver::Blob> blobs;
+  };
+  std::unique_ptr<Saved> saved;
+  File& file = driver_.file_;
+  auto restore = [&] {
+    driver_.watchArmed_ = armed;
+    driver_.skipBlobs_ = skipBlobs;
+    if (!saved) return;
+    std::memcpy(file.Record(), saved->record.data(), saved->record.size());
+    file.SetNulls(saved->nulls);
+    driver_.currentRid_ = saved->rid;
+    driver_.currentVersion_ = saved->version;
+    driver_.watched_ = saved->watched;
+    driver_.blobs_ = std::move(saved->blobs);
+  };
+
+  Anchor scan = anchor_;
+  while (true) {
+    if (cache_.empty()) {
+      cacheDirection_ = direction;
+      const std::size_t limit = armed ? 1 : batch_;
+      if (int e = Fetch(direction, scan, limit, cache_)) {
+        const ErrorState error = LastError();
+        cache_.clear();
+        restore();
+        SetError(error.code, error.text, error.driverCode, error.driverText);
+        return e;
+      }
+      Stamp();
+      if (cache_.empty()) break;
+    }
+    Entry entry = std::move(cache_.front());
+    cache_.pop_front();
+    if (!saved) {
+      saved = std::make_unique<Saved>();
+      saved->record.assign(file.Record(), file.Record() + file.RecordSize());
+      saved->nulls = file.GetNulls();
+      saved->rid = driver_.currentRid_;
+      saved->version = driver_.currentVersion_;
+      saved->watched = driver_.watched_;
+      saved->blobs = driver_.blobs_;
+    }
+    driver_.watchArmed_ = false;
+    driver_.skipBlobs_ = skipBlobs;
+    driver_.Apply(entry.row);
+    scan.kind = AnchorKind::Record;
+    scan.values = std::move(entry.values);
+    scan.rid = entry.row.rid;
+    if (accept()) {
+      driver_.watched_ = armed;
+      anchor_ = scan;
+      current_ = std::move(scan);
+      hasCurrent_ = true;
+      ClearError();
+      return kNoError;
+    }
+  }
+  restore();
+  return Code(kNoRecordError);
+}
+
+int StoreViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit,
+                           std::deque<Entry>& rows) {
+  switch (from.kind) {
+    case AnchorKind::Start:
+      return FetchLevel(direction, from, Level::All, 0, limit, rows);
+    case AnchorKind::Values: {
+      const int m = static_cast<int>(from.values.size());
+      if (int e = FetchLevel(direction, from, Level::Equal, m, limit, rows)) return e;
+      for (int level = m - 1; level >= 0 && rows.size() < limit; --level) {
+        if (int e = FetchLevel(direction, from, Level::Past, level, limit - rows.size(), rows))
+          return e;
+      }
+      return kNoError;
+    }
+    case AnchorKind::Inclusive:
+    case AnchorKind::Record: {
+      const int n = static_cast<int>(query_.order.size());
+      if (int e = FetchLevel(direction, from, Level::Record, n, limit, rows)) return e;
+      for (int level = n - 1; level >= 0 && rows.size() < limit; --level) {
+        if (int e = FetchLevel(direction, from, Level::Past, level, limit - rows.size(), rows))
+          return e;
+      }
+      return kNoError;
+    }
+  }
+  return kNoError;
+}
+
+// One keyset query in the order's index: the first `equal` order expressions equal to the
+// anchor's values, then (Past) the next expression beyond the anchor's value or (Record) the
+// record id beyond the anchor's, in the reading direction.
+int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, int equal,
+                                std::size_t limit, std::deque<Entry>& rows) {
+  const bool forward = direction > 0;
+  std::string sql = "SELECT " + driver_.selectList_;
+  for (const std::string& e : expressions_)
+    sql += ", " + e;
+  sql += " FROM records" + indexClause_ + " WHERE 1";
+  std::vector<const KeyValue*> binds;
+  if (level != Level::All) {
+    for (int i = 0; i < equal; ++i) {
+      sql += " AND " + expressions_[i] + " = ?";
+      binds.push_back(&from.values[i]);
+    }
+  }
+  std::int64_t rid = 0;
+  bool bindRid = false;
+  if (level == Level::Past) {
+    const bool greater = query_.order[equal].ascending == forward;
+    sql += " AND " + expressions_[equal] + (greater ? " > ?" : " < ?");
+    binds.push_back(&from.values[equal]);
+  } else if (level == Level::Record) {
+    const bool strict = from.kind == AnchorKind::Record;
+    sql += std::string(" AND _rid ") + (forward ? ">" : "<") + (strict ? "" : "=") + " ?";
+    rid = from.rid;
+    bindRid = true;
+  }
+  sql += where_;
+  // Expressions fixed by equality are left out of the ORDER BY: SQLite would otherwise sort
+  // the rows of an expression index instead of reading them in index order.
+  sql += " ORDER BY ";
+  for (std::size_t i = level == Level::All ? 0 : static_cast<std::size_t>(equal);
+       i < expressions_.size(); ++i) {
+    sql += expressions_[i] + (query_.order[i].ascending == forward ? " ASC, " : " DESC, ");
+  }
+  sql += forward ? "_rid ASC" : "_rid DESC";
+  sql += " LIMIT ?";
+
+  StoreStatement* s = driver_.Statement(sql);
+  if (!s) return ErrorCode();
+  int index = 1;
+  for (const KeyValue* v : binds)
+    driver_.BindValue(*s, index++, *v);
+  if (bindRid) s->Bind(index++, rid);
+  for (const KeyValue& v : whereBinds_)
+    driver_.BindValue(*s, index++, v);
+  s->Bind(index, static_cast<std::int64_t>(limit));
+  const int base = 3 + driver_.file_.BlobCount() + driver_.file_.Layout().FieldCount();
+  int rc;
+  while ((rc = s->Step()) == SQLITE_ROW) {
+    Entry entry;
+    driver_.ReadRow(*s, entry.row);
+    for (std::size_t i = 0; i < expressions_.size(); ++i)
+      entry.values.push_back(ColumnValue(*s, base + static_cast<int>(i)));
+    rows.push_back(std::move(entry));
+  }
+  s->Reset();
+  if (rc != SQLITE_DONE) return driver_.Fail(rc, "view read");
+  return kNoError;
+}
+
+}  // namespace rt

@@ -1,0 +1,105 @@
+#pragma once
+// The STORE driver's reading of a table in a view's order.
+//
+// The order becomes an SQL ORDER BY on the order's expressions (a column, or upper()/lower()
+// of one) with the record id as the tie breaker. Reads continue from the last record's order
+// values and record id one level of the order at a time (components 1..L equal, component
+// L+1 past the anchor), LIMIT one batch: never OFFSET, never the whole table. Each query is
+// tied to one index that gives the order: a key of the table with the same components and
+// directions (or all reversed), otherwise an index on the order's expressions created on
+// demand as "view:<expressions>" (kept in the table for later views; when it cannot be made,
+// for instance on a read-only table, SQLite picks its own plan and may sort).
+//
+// Filter conditions are turned into SQL only where SQL gives exactly the evaluator's answer:
+// comparisons (= <> < > <= >=) of a numeric field (not Decimal) with a number, and of a
+// String field, or upper()/lower() of one, with a text (texts are stored without trailing
+// blanks and compared byte by byte, as the evaluator compares them).
+//
+// A cursor belongs to one open driver: once the table is closed every call answers 37.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/runtime/FilePosition.h"
+#include "platform/runtime/ViewCursor.h"
+#include "platform/runtime/ViewQuery.h"
+#include "platform/store/StoreDriver.h"
+
+namespace rt {
+
+class StoreViewCursor : public ViewCursor {
+ public:
+  StoreViewCursor(StoreDriver& driver, std::weak_ptr<int> alive, ViewQuery query);
+
+  // Checks the query, builds its SQL and makes sure an index gives the order.
+  int Prepare();
+
+  int SetStart() override;
+  int SetFromBuffer(int components) override;
+  int Reset(std::string_view position) override;
+  int ResetToRecord(std::int64_t record) override;
+  int Read(int direction, const std::function<bool()>& accept) override;
+  int Position(std::string& position) override;
+  int Reget(std::string_view position) override;
+  void Flush() override;
+  void SetBatch(int rows, int timeoutSeconds) override;
+  int AppliedConditions() const override { return applied_; }
+
+  // The index the order reads through ("" when SQLite chooses).
+  const std::string& IndexName() const { return indexName_; }
+
+ private:
+  enum class AnchorKind : std::uint8_t { Start, Values, Inclusive, Record };
+  struct Anchor {
+    AnchorKind kind = AnchorKind::Start;
+    std::vector<KeyValue> values;
+    std::int64_t rid = 0;
+  };
+  struct Entry {
+    StoreDriver::Row row;
+    std::vector<KeyValue> values;
+  };
+  // How a level query limits its rows.
+  enum class Level : std::uint8_t { All, Equal, Past, Record };
+
+  int Alive() const;
+  std::string OrderExpr(const ViewOrderComponent& c) const;
+  int ChooseIndex();
+  void BuildConditions();
+  int Fetch(int direction, const Anchor& from, std::size_t limit, std::deque<Entry>& rows);
+  int FetchLevel(int direction, const Anchor& from, Level level, int equal, std::size_t limit,
+                 std::deque<Entry>& rows);
+  int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found);
+  int Fold(KeyValue& value, CaseFold fold);
+  void SetAnchor(Anchor anchor);
+  bool CacheUsable(int direction);
+  int Stamp();
+  std::string Encode(const Anchor& anchor) const;
+
+  StoreDriver& driver_;
+  std::weak_ptr<int> alive_;
+  ViewQuery query_;
+  std::vector<std::string> expressions_;
+  std::string signature_;
+  std::string indexName_;
+  std::string indexClause_;
+  std::string where_;
+  std::vector<KeyValue> whereBinds_;
+  int applied_ = 0;
+  Anchor anchor_;
+  Anchor current_;
+  bool hasCurrent_ = false;
+  std::deque<Entry> cache_;
+  int cacheDirection_ = 0;
+  std::int64_t cacheChanges_ = 0;
+  std::int64_t cacheVersion_ = 0;
+  std::chrono::steady_clock::time_point cacheTime_;
+  std::size_t batch_ = 20;
+  int timeout_ = 0;
+};
+
+}  // namespace rt

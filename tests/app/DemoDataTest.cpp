@@ -1,0 +1,281 @@
+// The document table: its managers on each thread, auto-numbering, creation of a missing
+// table and the copy of a file into the document BLOB, on a real STORE table in a temporary
+// folder.
+
+#include "app/DemoData.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <latch>
+#include <string>
+#include <thread>
+
+#include "app/DemoDataFileManager.h"
+#include "app/DemoDataRelationManager.h"
+#include "app/LoadBlobFromFile.h"
+#include "framework/data/FileOpenRegistry.h"
+#include "framework/data/ThreadFileMap.h"
+#include "framework/error/ErrorHooks.h"
+#include "platform/runtime/ErrorCodes.h"
+#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/HeadlessBackend.h"
+#include "platform/runtime/Threads.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string DataFile(const char* name) {
+  return std::string(TEST_DATA_DIR) + "/" + name;
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Counts the byte-position reads of a file.
+class ReadCounter : public rt::FileCallback {
+ public:
+  int OnOperationStart(int, rt::FileCallbackParams&) override { return 1; }
+  int OnOperationEnd(int code, rt::FileCallbackParams&) override {
+    if (code == rt::kOpGetByPointer) ++reads;
+    return 1;
+  }
+  int reads = 0;
+};
+
+class DemoDataTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previousDir_ = fs::current_path();
+    char pattern[] = "/tmp/demo-data-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::current_path(dir_);
+    backend_ = rt::InstallHeadlessBackend();
+    rt::ClearError();
+    StartGlobalErrors();
+    CreateDemoDataManagers();
+  }
+  void TearDown() override {
+    ReleaseDemoDataManagers();
+    DestroyDemoData();
+    DestroyInFile();
+    fs::current_path(previousDir_);
+    fs::remove_all(dir_);
+  }
+
+  std::vector<std::string> Captions() const {
+    std::vector<std::string> captions;
+    for (auto& request : backend_->Transcript())
+      if (request.kind == "message") captions.push_back(request.caption);
+    return captions;
+  }
+
+  // Adds a document record through the managers; returns its DEM:ID.
+  std::int32_t AddDocument(const std::string& name) {
+    EXPECT_EQ(DemoDataFileManagerRef()->PrepareRecord(), LevelQuiet);
+    SetDemoDataFileName(name);
+    EXPECT_EQ(DemoDataRelationManagerRef()->Insert(), LevelQuiet);
+    return DemoDataId();
+  }
+
+  fs::path previousDir_;
+  fs::path dir_;
+  std::shared_ptr<rt::HeadlessBackend> backend_;
+};
+
+TEST_F(DemoDataTest, RecordLayoutAndManagersOfTheThread) {
+  EXPECT_EQ(DemoDataLayout().Size(), kDemoDataRecordSize);
+  EXPECT_EQ(DemoDataLayout().Field(kDemoDataIdField).picture, "n-14");
+  EXPECT_EQ(DemoDataLayout().Field(kDemoDataFileNameField).size, 80u);
+  EXPECT_EQ(DemoData().Label(), "DEMODATA");
+  EXPECT_EQ(DemoData().FindBlob("DEM:DataBlob"), kDemoDataBlob);
+
+  DemoDataFileManager* files = DemoDataFileManagerRef();
+  DemoDataRelationManager* relations = DemoDataRelationManagerRef();
+  ASSERT_NE(files, nullptr);
+  ASSERT_NE(relations, nullptr);
+  EXPECT_EQ(relations->Me, files);
+  EXPECT_EQ(relations->UseLogout, 1);
+  EXPECT_EQ(files->File, &DemoData());
+  EXPECT_EQ(ThreadFileMap::Current().FindRelationManager(ThreadFileMap::LabelOf(*files)),
+            relations);
+
+  // The form's recall copy starts blank.
+  EXPECT_EQ(rt::ReadInteger(DemoDataLayout().Field(kDemoDataIdField), DemoDataRecall()), 0);
+  EXPECT_EQ(
+      rt::ClipText(rt::ReadText(DemoDataLayout().Field(kDemoDataFileNameField), DemoDataRecall())),
+      "");
+
+  ReleaseDemoDataManagers();
+  EXPECT_EQ(DemoDataFileManagerRef(), nullptr);
+  EXPECT_EQ(DemoDataRelationManagerRef(), nullptr);
+  EXPECT_EQ(ThreadFileMap::Current().RelationMapping.size(), 0u);
+  ReleaseDemoDataManagers();  // nothing left to release
+}
+
+TEST_F(DemoDataTest, MissingTableIsCreatedAndTheFirstInsertGetsNumberOne) {
+  ASSERT_FALSE(fs::exists("DEMODATA.sqlite"));
+  DemoDataRelationManager& relations = *DemoDataRelationManagerRef();
+  ASSERT_EQ(relations.Open(), LevelQuiet);
+  EXPECT_TRUE(fs::exists("DEMODATA.sqlite"));
+
+  EXPECT_EQ(AddDocument("first.pdf"), 1);
+  EXPECT_EQ(AddDocument("second.pdf"), 2);
+  // An insert without a prepared record numbers it as well.
+  DemoData().ClearRecord();
+  SetDemoDataFileName("third.pdf");
+  EXPECT_EQ(relations.Insert(), LevelQuiet);
+  EXPECT_EQ(DemoDataId(), 3);
+  EXPECT_TRUE(Captions().empty());
+
+  DemoDataFileManager& files = *DemoDataFileManagerRef();
+  ASSERT_EQ(files.Keys->size(), 1u);
+  EXPECT_EQ((*files.Keys)[0].Description, "DEM:ID_Key");
+  EXPECT_EQ((*files.Keys)[0].AutoInc, 1);
+  EXPECT_EQ(files.GetFileName(), "DemoData");
+  EXPECT_EQ(files.LockRecover, 10);
+
+  // A cancelled insert removes its pre-added record through the relation manager.
+  ASSERT_EQ(files.PrepareRecord(), LevelQuiet);
+  EXPECT_EQ(DemoDataId(), 4);
+  EXPECT_EQ(relations.CancelAutoNumber(), LevelQuiet);
+  EXPECT_FALSE(files.AutoIncDone);
+  DemoData().SetFromValues(DemoDataIdKey());
+  std::vector<std::int32_t> ids;
+  ASSERT_EQ(DemoData().Set(DemoDataIdKey()), 0);
+  while (files.TryReadNext() == LevelQuiet)
+    ids.push_back(DemoDataId());
+  EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 2, 3}));
+  relations.Close();
+}
+
+TEST_F(DemoDataTest, LoadBlobFromFileCopiesInWholeReadsAndKeepsTheBlobOnEmptyInput) {
+  DemoDataRelationManager& relations = *DemoDataRelationManagerRef();
+  ASSERT_EQ(relations.Open(), LevelQuiet);
+  AddDocument("already there.pdf");
+  ASSERT_EQ(DemoDataFileManagerRef()->PrepareRecord(), LevelQuiet);
+  rt::File& table = DemoData();
+  ASSERT_EQ(table.SetBlobContents(kDemoDataBlob, "earlier bytes"), 0);
+  std::string blob;
+
+  EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, ""), rt::kBadNameError);
+  EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, "   "), rt::kBadNameError);
+  EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, DataFile("empty.pdf")), rt::kBadNameError);
+  table.GetBlobContents(kDemoDataBlob, blob);
+  EXPECT_EQ(blob, "earlier bytes");
+
+  const int missing = LoadBlobFromFile(table, kDemoDataBlob, "no-such-file.pdf");
+  EXPECT_EQ(missing, rt::kNoFileError);
+  EXPECT_EQ(rt::ErrorCode(), missing);
+  table.GetBlobContents(kDemoDataBlob, blob);
+  EXPECT_EQ(blob, "earlier bytes");
+
+  ReadCounter counter;
+  InFile().AddCallback(counter);
+  EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, DataFile("size-32768.pdf")), 0);
+  EXPECT_EQ(counter.reads, 1);
+  EXPECT_EQ(InFile().Option("FILEBUFFERS"), "64");
+  EXPECT_FALSE(InFile().IsOpen());
+  table.GetBlobContents(kDemoDataBlob, blob);
+  EXPECT_EQ(blob, Contents(DataFile("size-32768.pdf")));
+
+  counter.reads = 0;
+  const std::string path = DataFile("size-32769.pdf");
+  EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, path + "  "), 0);  // padded like DEM:FileName
+  EXPECT_EQ(counter.reads, 2);
+  InFile().RemoveCallback(counter);
+
+  // The bytes reach the table with the record's update, exactly.
+  SetDemoDataFileName(path);
+  ASSERT_EQ(relations.Insert(), LevelQuiet);
+
+  const std::int32_t id = DemoDataId();
+  table.ClearRecord();
+  SetDemoDataId(id);
+  ASSERT_EQ(DemoDataFileManagerRef()->TryFetchByKey(DemoDataIdKey()), LevelQuiet);
+  table.GetBlobContents(kDemoDataBlob, blob);
+  EXPECT_EQ(blob, Contents(path));
+  EXPECT_EQ(rt::ClipText(DemoDataFileName()), path);
+  EXPECT_TRUE(Captions().empty());
+  relations.Close();
+}
+
+// Runs a program with the application's table hooks; its main thread is runtime thread 1.
+TEST(DemoDataThreads, EachThreadHasItsOwnManagersAndPosition) {
+  const fs::path previousDir = fs::current_path();
+  char pattern[] = "/tmp/demo-data-threads-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  fs::current_path(pattern);
+  auto backend = rt::InstallHeadlessBackend();
+  rt::ClearHooks();
+  RegisterErrorHooks();
+  RegisterFileRegistryHooks();
+  RegisterDemoDataHooks();
+
+  std::atomic<bool> mainHadNone{false};
+  std::atomic<bool> distinct{true};
+  std::atomic<int> firstA{0}, firstB{0}, secondA{0}, secondB{0};
+  std::atomic<bool> mainReleased{false};
+  std::thread program([&] {
+    rt::RunProgram([&] {
+      StartGlobalErrors();
+      mainHadNone = DemoDataRelationManagerRef() == nullptr;
+      CreateDemoDataManagers();
+      DemoDataRelationManager* mainManager = DemoDataRelationManagerRef();
+      mainManager->Open();
+      for (int i = 0; i < 3; ++i) {
+        DemoDataFileManagerRef()->PrepareRecord();
+        mainManager->Insert();
+      }
+      mainManager->Close();
+
+      std::latch firstReads(2);
+      std::latch done(2);
+      auto reader = [&](std::atomic<int>& first, std::atomic<int>& second, int skip) {
+        DemoDataRelationManager* mine = DemoDataRelationManagerRef();
+        if (!mine || mine == mainManager || &DemoData() == mainManager->Me->File) {
+          distinct = false;
+        }
+        if (mine) {
+          mine->Open();
+          DemoData().Set(DemoDataIdKey());
+          for (int i = 0; i < skip; ++i)
+            mine->Me->TryReadNext();
+          mine->Me->TryReadNext();
+          first = DemoDataId();
+          firstReads.arrive_and_wait();  // both positioned before either moves on
+          mine->Me->TryReadNext();
+          second = DemoDataId();
+          mine->Close();
+        }
+        done.count_down();
+      };
+      rt::Start([&](const std::vector<std::string>&) { reader(firstA, secondA, 0); });
+      rt::Start([&](const std::vector<std::string>&) { reader(firstB, secondB, 1); });
+      done.wait();
+    });
+    mainReleased = DemoDataRelationManagerRef() == nullptr;
+  });
+  program.join();
+  rt::ClearHooks();
+  fs::current_path(previousDir);
+  fs::remove_all(pattern);
+
+  EXPECT_TRUE(mainHadNone);  // thread 1's managers come from program main
+  EXPECT_TRUE(distinct);
+  EXPECT_EQ(firstA, 1);
+  EXPECT_EQ(firstB, 2);
+  EXPECT_EQ(secondA, 2);
+  EXPECT_EQ(secondB, 3);
+  EXPECT_TRUE(mainReleased);  // the thread-end hook released them
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// The view control on the desktop: the page view placed in its window's region shows pages
+// rendered off the GUI thread and marks search matches; ShowFile opens a viewer of its own.
+
+#include <QImage>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "gui/qt/QtPdfSurface.h"
+#include "gui/qt/QtPdfView.h"
+#include "gui/qt/QtPdfViewer.h"
+#include "platform/pdf/PageletControl.h"
+#include "platform/runtime/Window.h"
+#include "tests/gui/DesktopTest.h"
+#include "tests/pdf/PdfTestWriter.h"
+
+namespace {
+
+using pdftest::PdfTestWriter;
+
+constexpr int kRegion = 2;
+
+void WaitFor(const std::atomic<bool>& flag) {
+  while (!flag)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// True when the image has dark pixels: the page's text was drawn.
+bool HasInk(const QImage& image) {
+  for (int y = 0; y < image.height(); y += 2)
+    for (int x = 0; x < image.width(); x += 2)
+      if (qGray(image.pixel(x, y)) < 100) return true;
+  return false;
+}
+
+class PdfViewTest : public gui_test::DesktopTest {
+ protected:
+  void SetUp() override {
+    DesktopTest::SetUp();
+    gui::InstallPdfSurfaces();
+    auto def = std::make_shared<rt::WindowDef>("PdfGuiTest", "VIEW", "Pdf Region");
+    def->pos = {10, 10, 260, 200};
+    def->Button("&Close").At(4, 4, 40, 14).Action(rt::StandardAction::Close);
+    def->Region().At(4, 24, 250, 170);
+    rt::RegisterWindowDef(def);
+    ASSERT_TRUE(dir_.isValid());
+    file_ = dir_.filePath("doc.pdf").toStdString();
+    std::ofstream(file_, std::ios::binary)
+        << PdfTestWriter::Simple({"needle on the first page", "second page"});
+  }
+  void TearDown() override {
+    DesktopTest::TearDown();
+    rt::SetPdfSurfaceFactory({});
+  }
+
+  QTemporaryDir dir_;
+  std::string file_;
+};
+
+TEST_F(PdfViewTest, RegionShowsRenderedPagesAndSearchMarks) {
+  std::atomic<int> windowId{0};
+  std::atomic<bool> find{false};
+  std::atomic<bool> release{false};
+  std::atomic<int> matches{-1};
+  StartProgram([&] {
+    rt::Start([&](const std::vector<std::string>&) {
+      auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
+      window->Open();
+      rt::PageletControl control;
+      control.mode = rt::PageletControl::kModeWindow;
+      control.Init(*window, kRegion, 1, 1, 0, 1, "", "");
+      control.LoadFile(file_, 0);
+      windowId = window->Id();
+      WaitFor(find);
+      matches = control.FindText("needle", 1, 0, 1, 0);
+      WaitFor(release);
+      control.Kill();
+      window->Close();
+    });
+    rt::JoinAllThreads();
+  });
+  ASSERT_TRUE(PumpUntil([&] { return windowId != 0; }));
+  QPointer<gui::QtPdfView> view;
+  ASSERT_TRUE(PumpUntil([&] {
+    QWidget* region = backend_->RegionWidget(windowId, kRegion);
+    view = region ? region->findChild<gui::QtPdfView*>() : nullptr;
+    return view && view->HasRenderedPage(0);
+  }));
+  EXPECT_EQ(view->parentWidget(), backend_->RegionWidget(windowId, kRegion));
+  EXPECT_TRUE(view->isVisible());
+  EXPECT_EQ(view->PageCount(), 2);
+  // Full-width zoom: the page is rendered about as wide as the view.
+  const QImage page = view->RenderedPage(0);
+  EXPECT_GT(page.width(), view->viewport()->width() / 2);
+  EXPECT_LE(page.width(), view->viewport()->width());
+  EXPECT_TRUE(HasInk(page));
+  EXPECT_EQ(view->MatchCount(), 0);
+
+  find = true;
+  EXPECT_TRUE(PumpUntil([&] { return view && view->MatchCount() == 1; }));
+  EXPECT_EQ(matches.load(), 1);
+
+  release = true;
+  EXPECT_TRUE(FinishProgram());
+  EXPECT_TRUE(PumpUntil([&] { return view.isNull(); }));
+}
+
+TEST_F(PdfViewTest, ShowFileOpensAViewerThatClosesWithItsControl) {
+  std::atomic<bool> shown{false};
+  std::atomic<bool> release{false};
+  StartProgram([&] {
+    rt::PageletControl windowless;
+    shown = windowless.ShowFile(file_);
+    WaitFor(release);
+  });
+  ASSERT_TRUE(PumpUntil([&] { return shown.load(); }));
+  QPointer<gui::QtPdfViewer> viewer;
+  ASSERT_TRUE(PumpUntil([&] {
+    viewer = Visible<gui::QtPdfViewer>();
+    return viewer && viewer->View()->HasRenderedPage(0);
+  }));
+  EXPECT_EQ(viewer->windowTitle().toStdString(), file_);
+  EXPECT_TRUE(HasInk(viewer->View()->RenderedPage(0)));
+  release = true;
+  EXPECT_TRUE(FinishProgram());
+  EXPECT_TRUE(PumpUntil([&] { return viewer.isNull(); }));
+}
+
+TEST_F(PdfViewTest, AFailedLoadShowsItsErrorInTheView) {
+  std::atomic<int> windowId{0};
+  std::atomic<bool> release{false};
+  StartProgram([&] {
+    rt::Start([&](const std::vector<std::string>&) {
+      auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
+      window->Open();
+      rt::PageletControl control;
+      control.mode = rt::PageletControl::kModeWindow;
+      control.Init(*window, kRegion, 1, 1, 0, 1, "", "");
+      control.LoadFile(file_ + ".missing", 0);
+      windowId = window->Id();
+      WaitFor(release);
+    });
+    rt::JoinAllThreads();
+  });
+  ASSERT_TRUE(PumpUntil([&] { return windowId != 0; }));
+  QPointer<gui::QtPdfView> view;
+  EXPECT_TRUE(PumpUntil([&] {
+    QWidget* region = backend_->RegionWidget(windowId, kRegion);
+    view = region ? region->findChild<gui::QtPdfView*>() : nullptr;
+    return view && !view->ErrorText().isEmpty();
+  }));
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->PageCount(), 0);
+  EXPECT_TRUE(view->ErrorText().contains("missing"));
+  release = true;
+  EXPECT_TRUE(FinishProgram());
+}
+
+}  // namespace

@@ -1,0 +1,519 @@
+// Views over a STORE table: orders, filters as the framework builds them, positioning and
+// positions that survive other writes.
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "StoreTestTable.h"
+#include "platform/runtime/BindingScope.h"
+#include "platform/runtime/Bindings.h"
+#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/View.h"
+#include "platform/runtime/ViewOrder.h"
+#include "platform/store/StoreDriver.h"
+
+namespace {
+
+constexpr int kId = 1;
+constexpr int kName = 2;
+constexpr int kGrp = 3;
+
+rt::RecordLayout DemoLayout() {
+  rt::RecordLayout layout("DemoRec");
+  layout.AddField("DEM:ID", rt::FieldType::Long);
+  layout.AddField("DEM:FileName", rt::FieldType::String, 40);
+  layout.AddField("DEM:Grp", rt::FieldType::Short);
+  return layout;
+}
+
+std::unique_ptr<rt::File> DemoTable(const std::string& path) {
+  rt::RegisterStoreDriver();
+  auto f = std::make_unique<rt::File>("DEMODATA", "DEM", "STORE", DemoLayout());
+  f->AddKey("DEM:ID_Key", {{kId, true, false}}, true, true);
+  f->AddBlob("DEM:DataBlob");
+  f->SetName(path);
+  return f;
+}
+
+struct Row {
+  int id = 0;
+  std::string name;
+  int grp = 0;
+  int seq = 0;  // insertion order, which is the record-id order
+};
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+class ViewTest : public storetest::StoreFixture {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    file_ = DemoTable(path_);
+    ASSERT_EQ(file_->Create(), 0);
+    ASSERT_EQ(file_->Open(0x42), 0);
+  }
+
+  int Add(int id, const std::string& name, int grp = 0) {
+    Set(*file_, id, name, grp);
+    const int e = file_->Add();
+    if (e == 0) rows_.push_back(Row{id, name, grp, static_cast<int>(rows_.size())});
+    return e;
+  }
+  static void Set(rt::File& f, int id, const std::string& name, int grp) {
+    f.ClearRecord();
+    rt::WriteInteger(f.Layout().Field(kId), f.Record(), id);
+    rt::WriteText(f.Layout().Field(kName), f.Record(), name);
+    rt::WriteInteger(f.Layout().Field(kGrp), f.Record(), grp);
+  }
+  int Id() const {
+    return static_cast<int>(rt::ReadInteger(file_->Layout().Field(kId), file_->Record()));
+  }
+
+  // IDs read until the end of the view.
+  std::vector<int> ReadAll(rt::View& v, bool backwards = false) {
+    std::vector<int> ids;
+    while ((backwards ? v.Previous() : v.Next()) == 0)
+      ids.push_back(Id());
+    EXPECT_EQ(rt::ErrorCode(), rt::kNoRecordError);
+    return ids;
+  }
+
+  // The rows that pass `keep`, in an order given by `less`, record id breaking ties.
+  std::vector<int> Expected(const std::function<bool(const Row&)>& keep,
+                            const std::function<bool(const Row&, const Row&)>& less) const {
+    std::vector<Row> picked;
+    for (const Row& r : rows_) {
+      if (keep(r)) picked.push_back(r);
+    }
+    std::stable_sort(picked.begin(), picked.end(), [&](const Row& a, const Row& b) {
+      if (less(a, b)) return true;
+      if (less(b, a)) return false;
+      return a.seq < b.seq;
+    });
+    std::vector<int> ids;
+    for (const Row& r : picked)
+      ids.push_back(r.id);
+    return ids;
+  }
+
+  std::unique_ptr<rt::File> file_;
+  std::vector<Row> rows_;
+};
+
+std::vector<int> Reversed(std::vector<int> v) {
+  std::reverse(v.begin(), v.end());
+  return v;
+}
+
+TEST(ViewOrderText, ParsesSignsFoldsAndReportsFaults) {
+  const rt::RecordLayout layout = DemoLayout();
+  std::vector<rt::ViewOrderComponent> c;
+  std::string error;
+  ASSERT_TRUE(rt::ViewOrder::Parse(" -DEM:Grp , upper( dem:filename ),+DEM:ID", layout, c, error));
+  ASSERT_EQ(c.size(), 3u);
+  EXPECT_EQ(c[0].field, kGrp);
+  EXPECT_FALSE(c[0].ascending);
+  EXPECT_EQ(c[1].field, kName);
+  EXPECT_EQ(c[1].fold, rt::CaseFold::Upper);
+  EXPECT_TRUE(c[2].ascending);
+  ASSERT_TRUE(rt::ViewOrder::Parse("   ", layout, c, error));
+  EXPECT_TRUE(c.empty());
+  for (const char* bad : {"DEM:Nope", "UPPER(DEM:ID", "DEM:ID,,DEM:Grp", "DEM:ID DEM:Grp", "-"}) {
+    EXPECT_FALSE(rt::ViewOrder::Parse(bad, layout, c, error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+    EXPECT_TRUE(c.empty()) << bad;
+  }
+}
+
+// Names with mixed case, trailing blanks, quotes and shared prefixes, inserted out of ID
+// order so that record-id order differs from ID order.
+class ViewFilterTest : public ViewTest {
+ protected:
+  void SetUp() override {
+    ViewTest::SetUp();
+    const char* names[] = {"xyzAlpha", "XYZbeta", "abc xyz", "Ab'c",  "ab", "AB",  "aa",  "b'x",
+                           "b''y",     "c",       "d",       "xyz",   "xy", "Abz", "ab ", "zzz",
+                           "the xyz",  "b'x",     "",        "xyzzy", "AC", "abc", "q'q", "xyZ"};
+    int id = 17;
+    for (const char* name : names) {
+      ASSERT_EQ(Add(id, name, id % 3), 0);
+      id = (id * 11) % 29 + 1;  // distinct for the 24 rows
+    }
+  }
+};
+
+TEST_F(ViewFilterTest, FrameworkFiltersSelectTheSameRowsInEveryOrderAndDirection) {
+  struct Case {
+    const char* filter;
+    std::function<bool(const Row&)> keep;
+    int pushed;
+  };
+  auto trimmed = [](std::string s) {
+    while (!s.empty() && s.back() == ' ')
+      s.pop_back();
+    return s;
+  };
+  const std::vector<Case> cases = {
+      {"DEM:ID >= 5 AND DEM:ID <= 10", [](const Row& r) { return r.id >= 5 && r.id <= 10; }, 2},
+      {"DEM:FileName >= 'b''x' AND DEM:FileName <= 'd'",
+       [&](const Row& r) { return trimmed(r.name) >= "b'x" && trimmed(r.name) <= "d"; }, 2},
+      {"INSTRING('xyz',DEM:FileName,1,1) <> 0",
+       [](const Row& r) { return r.name.find("xyz") != std::string::npos; }, 0},
+      {"SUB(DEM:FileName,1,3) = 'xyz'", [](const Row& r) { return r.name.rfind("xyz", 0) == 0; },
+       0},
+      {"UPPER(DEM:FileName) >= 'AB'", [&](const Row& r) { return Upper(trimmed(r.name)) >= "AB"; },
+       1},
+      {"(DEM:Grp = 1) AND (UPPER(DEM:FileName) = 'AB')",
+       [&](const Row& r) { return r.grp == 1 && Upper(trimmed(r.name)) == "AB"; }, 2},
+      {"DEM:ID < 8 OR DEM:FileName = 'c'", [](const Row& r) { return r.id < 8 || r.name == "c"; },
+       0},
+  };
+  struct Order {
+    const char* text;
+    std::function<bool(const Row&, const Row&)> less;
+  };
+  const std::vector<Order> orders = {
+      {"DEM:ID", [](const Row& a, const Row& b) { return a.id < b.id; }},
+      {"-DEM:ID", [](const Row& a, const Row& b) { return a.id > b.id; }},
+      {"UPPER(DEM:FileName)",
+       [&](const Row& a, const Row& b) { return Upper(trimmed(a.name)) < Upper(trimmed(b.name)); }},
+      {"-DEM:Grp,DEM:FileName",
+       [&](const Row& a, const Row& b) {
+         if (a.grp != b.grp) return a.grp > b.grp;
+         return trimmed(a.name) < trimmed(b.name);
+       }},
+      {"", [](const Row&, const Row&) { return false; }},
+  };
+  for (const Order& order : orders) {
+    for (const Case& c : cases) {
+      rt::View view(*file_);
+      ASSERT_EQ(view.SetOrder(order.text), 0) << order.text;
+      ASSERT_EQ(view.SetFilter(c.filter), 0) << c.filter;
+      ASSERT_EQ(view.Open(), 0);
+      ASSERT_EQ(view.SetBuffer(3), 0);  // small batches: continuation across many trips
+      EXPECT_EQ(view.AppliedConditions(), c.pushed) << c.filter;
+      const std::vector<int> expected = Expected(c.keep, order.less);
+      ASSERT_FALSE(expected.empty()) << c.filter;
+      EXPECT_EQ(ReadAll(view), expected) << order.text << " / " << c.filter;
+      ASSERT_EQ(view.Set(0), 0);
+      EXPECT_EQ(ReadAll(view, true), Reversed(expected)) << order.text << " / " << c.filter;
+    }
+  }
+}
+
+TEST_F(ViewFilterTest, TurningBackAfterTheEndGivesTheRecordsBeforeTheLastOne) {
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(view.SetFilter("DEM:ID >= 5 AND DEM:ID <= 10"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  const std::vector<int> all = ReadAll(view);
+  ASSERT_GE(all.size(), 3u);
+  // The failed read left the last record in the buffer and as the current one.
+  EXPECT_EQ(Id(), all.back());
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), all[all.size() - 2]);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), all.back());
+}
+
+TEST_F(ViewFilterTest, MalformedFilterOrOrderIsReportedAndTheViewGoesOnWithoutIt) {
+  rt::View view(*file_);
+  ASSERT_EQ(view.Open(), 0);
+  EXPECT_EQ(view.SetFilter("DEM:ID >= AND ("), rt::kExpressionSyntaxError);
+  EXPECT_EQ(rt::ErrorCode(), rt::kExpressionSyntaxError);
+  EXPECT_FALSE(rt::ErrorText().empty());
+  EXPECT_EQ(view.Filter(), "");
+  EXPECT_EQ(ReadAll(view).size(), rows_.size());
+
+  EXPECT_EQ(view.SetOrder("UPPER(DEM:FileName"), rt::kExpressionSyntaxError);
+  EXPECT_FALSE(rt::ErrorText().empty());
+  EXPECT_EQ(view.Order(), "");
+  ASSERT_EQ(view.Set(0), 0);
+  const std::vector<int> recordOrder =
+      Expected([](const Row&) { return true; }, [](const Row&, const Row&) { return false; });
+  EXPECT_EQ(ReadAll(view), recordOrder);
+
+  // A good filter afterwards works as usual.
+  auto byId = [](const Row& a, const Row& b) { return a.id < b.id; };
+  ASSERT_EQ(view.SetFilter("DEM:ID <= 3"), 0);
+  ASSERT_EQ(view.SetOrder("DEM:ID"), 0);
+  EXPECT_EQ(ReadAll(view), Expected([](const Row& r) { return r.id <= 3; }, byId));
+}
+
+TEST_F(ViewFilterTest, FilterOnABoundVariableIsEvaluatedAtEachRead) {
+  std::int32_t low = 20;
+  rt::BindingScope scope;
+  rt::Bindings::Current().Bind("LOC:Low", rt::AnyRef::Of(low));
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(view.SetFilter("DEM:ID > LOC:Low AND DEM:ID < 24"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  auto byId = [](const Row& a, const Row& b) { return a.id < b.id; };
+  const auto first = Expected([](const Row& r) { return r.id > 20 && r.id < 24; }, byId);
+  ASSERT_GE(first.size(), 2u);
+  EXPECT_EQ(ReadAll(view), first);
+  low = first[0];
+  ASSERT_EQ(view.Set(0), 0);
+  EXPECT_EQ(ReadAll(view), std::vector<int>(first.begin() + 1, first.end()));
+}
+
+class ViewPositionTest : public ViewTest {
+ protected:
+  void SetUp() override {
+    ViewTest::SetUp();
+    for (int id = 1; id <= 60; ++id) {
+      ASSERT_EQ(Add(id, "name" + std::to_string(100 - id), id % 4), 0);
+    }
+  }
+};
+
+TEST_F(ViewPositionTest, DescendingAndFoldedOrdersReadFromTheMiddle) {
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("-DEM:ID"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  ASSERT_EQ(view.SetBuffer(4), 0);
+  Set(*file_, 30, "", 0);
+  ASSERT_EQ(view.Set(1), 0);
+  std::vector<int> ids;
+  for (int i = 0; i < 5 && view.Next() == 0; ++i)
+    ids.push_back(Id());
+  EXPECT_EQ(ids, (std::vector<int>{30, 29, 28, 27, 26}));
+  Set(*file_, 30, "", 0);
+  ASSERT_EQ(view.Set(1), 0);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), 30);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), 31);
+
+  // Names are "name99" (ID 1) down to "name40" (ID 60); a lower-case buffer value is folded.
+  ASSERT_EQ(view.SetOrder("UPPER(DEM:FileName)"), 0);
+  Set(*file_, 0, "NAME5", 0);
+  ASSERT_EQ(view.Set(1), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 50);  // "name50", the first at or after "NAME5"
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 49);
+  Set(*file_, 0, "name5", 0);
+  ASSERT_EQ(view.Set(1), 0);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), 51);  // "name49", the last before "NAME5"
+}
+
+TEST_F(ViewPositionTest, SetByTheFirstComponentsOfTheOrder) {
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("-DEM:Grp,UPPER(DEM:FileName),DEM:ID"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  // Group 2 holds IDs 2, 6, ..., 58, named name98, name94, ..., name42.
+  Set(*file_, 0, "", 2);
+  ASSERT_EQ(view.Set(1), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 58);  // name42, the lowest name of group 2
+  ASSERT_EQ(view.Set(1), 0);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), 2);  // name98, the last record of group 2
+
+  Set(*file_, 0, "name7", 2);
+  ASSERT_EQ(view.Set(2), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 30);  // name70
+  Set(*file_, 0, "name7", 2);
+  ASSERT_EQ(view.Set(2), 0);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), 34);  // name66
+
+  // Past the end of group 2 the view goes on into group 1.
+  Set(*file_, 0, "zzz", 2);
+  ASSERT_EQ(view.Set(2), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(rt::ReadInteger(file_->Layout().Field(kGrp), file_->Record()), 1);
+  // More components than the order has count as all of them.
+  Set(*file_, 30, "name70", 2);
+  ASSERT_EQ(view.Set(9), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 30);
+}
+
+TEST_F(ViewPositionTest, PositionsSurviveInsertsAndDeletes) {
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("UPPER(DEM:FileName)"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  EXPECT_TRUE(view.Position().empty());
+  EXPECT_EQ(rt::ErrorCode(), rt::kNoRecordError);
+  std::vector<std::string> positions;
+  std::vector<int> ids;
+  for (int i = 0; i < 12 && view.Next() == 0; ++i) {
+    positions.push_back(view.Position());
+    ids.push_back(Id());
+  }
+  ASSERT_EQ(ids.size(), 12u);  // IDs 60, 59, ..., 49
+  EXPECT_LE(positions[0].size(), rt::kMaxPositionSize);
+  EXPECT_NE(positions[3], positions[4]);
+
+  // Another user adds records on both sides and deletes the record at position 5.
+  auto other = DemoTable(path_);
+  ASSERT_EQ(other->Open(0x42), 0);
+  for (const char* name : {"name0", "name455", "name9999"}) {
+    Set(*other, 100 + static_cast<int>(std::string(name).size()), name, 0);
+    ASSERT_EQ(other->Add(), 0);
+  }
+  Set(*other, ids[5], "", 0);
+  ASSERT_EQ(other->Get(*other->Key(1)), 0);
+  ASSERT_EQ(other->Delete(), 0);
+
+  ASSERT_EQ(view.Reset(positions[3]), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), ids[3]);
+  EXPECT_EQ(view.Position(), positions[3]);  // the same record gives the same position
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), ids[4]);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 107);  // "name455", added after the deleted "name45"
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), ids[6]);
+
+  // The deleted record's position leads to its neighbours in both directions.
+  ASSERT_EQ(view.Reset(positions[5]), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 107);
+  ASSERT_EQ(view.Reset(positions[5]), 0);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), ids[4]);
+  EXPECT_EQ(view.Reget(positions[5]), rt::kRecordNotFoundError);
+  EXPECT_EQ(view.Reset("not a position"), rt::kDriverError);
+  EXPECT_EQ(view.Reget(""), rt::kDriverError);
+}
+
+TEST_F(ViewPositionTest, PositionFromAnotherOrderAndResetToTheFilesRecord) {
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  for (int i = 0; i < 10; ++i)
+    ASSERT_EQ(view.Next(), 0);
+  const std::string position = view.Position();
+  ASSERT_EQ(Id(), 10);
+
+  // After an order change the position still names its record.
+  ASSERT_EQ(view.SetOrder("-DEM:Grp,DEM:ID"), 0);
+  ASSERT_EQ(view.Reset(position), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 10);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 14);
+
+  // The file's current record, read by key.
+  Set(*file_, 41, "", 0);
+  ASSERT_EQ(file_->Get(*file_->Key(1)), 0);
+  ASSERT_EQ(view.ResetToFile(), 0);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), 41);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), 37);
+
+  // Reget reads a record again and continues after it.
+  ASSERT_EQ(view.Reget(position), 0);
+  EXPECT_EQ(Id(), 10);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 14);
+}
+
+TEST_F(ViewPositionTest, ReadsSeeChangesMadeAfterRowsWereReadAhead) {
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  ASSERT_EQ(view.SetBuffer(20, 2, 0, 60), 0);
+  ASSERT_EQ(view.Next(), 0);
+  ASSERT_EQ(Id(), 1);
+
+  auto other = DemoTable(path_);
+  ASSERT_EQ(other->Open(0x42), 0);
+  Set(*other, 2, "", 0);
+  ASSERT_EQ(other->Get(*other->Key(1)), 0);
+  ASSERT_EQ(other->Delete(), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 3);
+
+  // This thread's own delete through the file.
+  Set(*file_, 4, "", 0);
+  ASSERT_EQ(file_->Get(*file_->Key(1)), 0);
+  ASSERT_EQ(file_->Delete(), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 5);
+}
+
+TEST_F(ViewPositionTest, WatchedRegetDetectsAnotherStationsChange) {
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  ASSERT_EQ(view.Next(), 0);
+  const std::string position = view.Position();
+
+  ASSERT_EQ(view.Watch(), 0);
+  ASSERT_EQ(view.Reget(position), 0);
+  auto other = DemoTable(path_);
+  ASSERT_EQ(other->Open(0x42), 0);
+  Set(*other, 1, "", 0);
+  ASSERT_EQ(other->Get(*other->Key(1)), 0);
+  rt::WriteText(other->Layout().Field(kName), other->Record(), "changed");
+  ASSERT_EQ(other->Put(), 0);
+
+  rt::WriteText(file_->Layout().Field(kName), file_->Record(), "mine");
+  EXPECT_EQ(file_->Put(), rt::kRecordChangedError);
+}
+
+TEST_F(ViewPositionTest, OrderIndexIsMadeOnDemandAndKeysAreReused) {
+  {
+    rt::View view(*file_);
+    ASSERT_EQ(view.SetOrder("-DEM:ID"), 0);
+    ASSERT_EQ(view.Open(), 0);
+    ASSERT_EQ(view.SetOrder("UPPER(DEM:FileName),-DEM:ID"), 0);
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((path_ + ".sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  std::vector<std::string> names;
+  sqlite3_stmt* s = nullptr;
+  sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE name LIKE 'view:%'", -1, &s,
+                     nullptr);
+  while (sqlite3_step(s) == SQLITE_ROW)
+    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  EXPECT_EQ(names, (std::vector<std::string>{"view:upper(\"FileName\") ASC, \"ID\" DESC"}));
+
+  // The table still opens and builds with the extra index.
+  ASSERT_EQ(file_->Close(), 0);
+  ASSERT_EQ(file_->Build(), 0);
+  ASSERT_EQ(file_->Open(0x42), 0);
+}
+
+TEST_F(ViewPositionTest, ClosedFileOrViewAnswersErrorsWithoutHarm) {
+  rt::View view(*file_);
+  EXPECT_EQ(view.Next(), rt::kFileNotOpenError);
+  EXPECT_EQ(view.Close(), rt::kFileNotOpenError);
+  ASSERT_EQ(view.Open(), 0);
+  EXPECT_EQ(view.Open(), rt::kIsOpenError);
+  ASSERT_EQ(view.Next(), 0);
+  ASSERT_EQ(file_->Close(), 0);
+  EXPECT_EQ(view.Next(), rt::kFileNotOpenError);
+  EXPECT_EQ(view.Set(0), rt::kFileNotOpenError);
+  EXPECT_TRUE(view.Position().empty());
+  ASSERT_EQ(view.Close(), 0);
+
+  rt::View unopened(*file_);
+  EXPECT_EQ(unopened.Open(), rt::kFileNotOpenError);
+  EXPECT_FALSE(unopened.IsOpen());
+}
+
+}  // namespace
