@@ -3,9 +3,12 @@
 // folder.
 
 #include "app/DemoData.h"
+#include "support/WorkDir.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <optional>
 
 #include <atomic>
 #include <filesystem>
@@ -53,11 +56,9 @@ class ReadCounter : public rt::FileCallback {
 class DemoDataTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previousDir_ = fs::current_path();
-    char pattern[] = "/tmp/demo-data-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::current_path(dir_);
+    work_.emplace("demo-data");
+    ASSERT_TRUE(work_->Ok());
+    dir_ = work_->Path();
     backend_ = rt::InstallHeadlessBackend();
     rt::ClearError();
     StartGlobalErrors();
@@ -67,8 +68,7 @@ class DemoDataTest : public ::testing::Test {
     ReleaseDemoDataManagers();
     DestroyDemoData();
     DestroyInFile();
-    fs::current_path(previousDir_);
-    fs::remove_all(dir_);
+    work_.reset();
   }
 
   std::vector<std::string> Captions() const {
@@ -86,7 +86,7 @@ class DemoDataTest : public ::testing::Test {
     return DemoDataId();
   }
 
-  fs::path previousDir_;
+  std::optional<testing_support::WorkDir> work_;
   fs::path dir_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
 };

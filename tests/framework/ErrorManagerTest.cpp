@@ -1,7 +1,10 @@
 #include "framework/error/ErrorManager.h"
+#include "support/WorkDir.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <optional>
 
 #include <atomic>
 #include <filesystem>
@@ -17,22 +20,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> ReadLines(const fs::path& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
+using testing_support::ReadLines;
 
 class ErrorManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previousDir_ = fs::current_path();
-    char pattern[] = "/tmp/error-manager-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::current_path(dir_);
+    work_.emplace("error-manager");
+    ASSERT_TRUE(work_->Ok());
+    dir_ = work_->Path();
     backend_ = rt::InstallHeadlessBackend();
     rt::ClearError();
     manager_.Start(status_);
@@ -40,17 +35,11 @@ class ErrorManagerTest : public ::testing::Test {
   void TearDown() override {
     manager_.Kill();
     status_.Destroy();
-    fs::current_path(previousDir_);
-    fs::remove_all(dir_);
+    work_.reset();
   }
-  std::vector<rt::UiRequest> Messages() const {
-    std::vector<rt::UiRequest> messages;
-    for (auto& request : backend_->Transcript())
-      if (request.kind == "message") messages.push_back(request);
-    return messages;
-  }
+  std::vector<rt::UiRequest> Messages() const { return testing_support::MessagesOf(*backend_); }
 
-  fs::path previousDir_;
+  std::optional<testing_support::WorkDir> work_;
   fs::path dir_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
   rt::ThreadLocal<ErrorStatus> status_;

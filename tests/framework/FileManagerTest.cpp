@@ -2,9 +2,12 @@
 // a temporary folder, with messages answered and recorded by the headless backend.
 
 #include "framework/data/FileManager.h"
+#include "support/WorkDir.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <optional>
 
 #include <atomic>
 #include <filesystem>
@@ -122,11 +125,9 @@ class TableManager : public FileManager {
 class FileManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previousDir_ = fs::current_path();
-    char pattern[] = "/tmp/file-manager-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::current_path(dir_);
+    work_.emplace("file-manager");
+    ASSERT_TRUE(work_->Ok());
+    dir_ = work_->Path();
     backend_ = rt::InstallHeadlessBackend();
     rt::ClearError();
     errors_.Start(status_);
@@ -134,16 +135,10 @@ class FileManagerTest : public ::testing::Test {
   void TearDown() override {
     errors_.Kill();
     status_.Destroy();
-    fs::current_path(previousDir_);
-    fs::remove_all(dir_);
+    work_.reset();
   }
 
-  std::vector<rt::UiRequest> Messages() const {
-    std::vector<rt::UiRequest> messages;
-    for (auto& request : backend_->Transcript())
-      if (request.kind == "message") messages.push_back(request);
-    return messages;
-  }
+  std::vector<rt::UiRequest> Messages() const { return testing_support::MessagesOf(*backend_); }
   std::vector<std::string> Captions() const {
     std::vector<std::string> captions;
     for (auto& m : Messages())
@@ -167,7 +162,7 @@ class FileManagerTest : public ::testing::Test {
     file->Close();
   }
 
-  fs::path previousDir_;
+  std::optional<testing_support::WorkDir> work_;
   fs::path dir_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
   rt::ThreadLocal<ErrorStatus> status_;

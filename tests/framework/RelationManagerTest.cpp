@@ -2,9 +2,12 @@
 // child table whose records link to a parent by its code.
 
 #include "framework/data/RelationManager.h"
+#include "support/WorkDir.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <optional>
 
 #include <atomic>
 #include <filesystem>
@@ -136,11 +139,9 @@ using Child = std::pair<int, std::string>;
 class RelationManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previousDir_ = fs::current_path();
-    char pattern[] = "/tmp/relation-manager-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::current_path(dir_);
+    work_.emplace("relation-manager");
+    ASSERT_TRUE(work_->Ok());
+    dir_ = work_->Path();
     backend_ = rt::InstallHeadlessBackend();
     rt::ClearError();
     errors_.Start(status_);
@@ -163,8 +164,7 @@ class RelationManagerTest : public ::testing::Test {
     childFile_.reset();
     errors_.Kill();
     status_.Destroy();
-    fs::current_path(previousDir_);
-    fs::remove_all(dir_);
+    work_.reset();
   }
 
   void Seed(const std::vector<std::string>& codes, const std::vector<Child>& children) {
@@ -230,7 +230,7 @@ class RelationManagerTest : public ::testing::Test {
     parentRel_.Relate(childRel_, 1, 2, childFile_->Key(2), updateMode, deleteMode);
   }
 
-  fs::path previousDir_;
+  std::optional<testing_support::WorkDir> work_;
   fs::path dir_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
   rt::ThreadLocal<ErrorStatus> status_;
