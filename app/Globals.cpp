@@ -14,9 +14,15 @@ rt::ThreadLocal<ThreadGlobals>& Globals() {
 }
 }  // namespace
 
-std::uint8_t& GlobalRequest() { return Globals()->request; }
-std::uint8_t& GlobalResponse() { return Globals()->response; }
-std::int32_t& VCRRequest() { return Globals()->vcrRequest; }
+std::uint8_t& GlobalRequest() {
+  return Globals()->request;
+}
+std::uint8_t& GlobalResponse() {
+  return Globals()->response;
+}
+std::int32_t& VCRRequest() {
+  return Globals()->vcrRequest;
+}
 
 void ClearThreadGlobals() {
   GlobalRequest() = 0;

@@ -61,29 +61,31 @@ void RegisterMainFrameWindow() {
   def->icon = "WAFRAME.ICO";
   def->font = "MS Sans Serif";
   def->pos = {0, 0, 480, 320};
-  def->MenuBar();                                              // -1
-  def->Menu("&File");                                          // -2
+  def->MenuBar();      // -1
+  def->Menu("&File");  // -2
   def->Item("&Print Setup ...").Tip("Setup printer").Action(StandardAction::PrintSetup);
-  def->Separator();                                            // -4
+  def->Separator();  // -4
   def->Item("E&xit").Tip("Exit this application").Action(StandardAction::Close);
   def->EndMenu();
-  def->Menu("&Edit");                                          // -6
+  def->Menu("&Edit");  // -6
   def->Item("Cu&t").Tip("Remove item to Windows Clipboard").Action(StandardAction::Cut);
   def->Item("&Copy").Tip("Copy item to Windows Clipboard").Action(StandardAction::Copy);
   def->Item("&Paste").Tip("Paste contents of Windows Clipboard").Action(StandardAction::Paste);
   def->EndMenu();
-  def->Menu("&View Demo");                                     // -10
-  def->Item("&Browse Data");                                   // -11
+  def->Menu("&View Demo");    // -10
+  def->Item("&Browse Data");  // -11
   def->EndMenu();
-  def->Menu("&Window");                                        // -12
+  def->Menu("&Window");  // -12
   def->Item("T&ile").Tip("Make all open windows visible").Action(StandardAction::Tile);
   def->Item("&Cascade").Tip("Stack all open windows").Action(StandardAction::Cascade);
   def->Item("&Arrange Icons").Tip("Align all window icons").Action(StandardAction::ArrangeIcons);
   def->EndMenu();
-  def->Menu("&Help");                                          // -16
-  def->Item("&Contents").Tip("View the contents of the help file")
+  def->Menu("&Help");  // -16
+  def->Item("&Contents")
+      .Tip("View the contents of the help file")
       .Action(StandardAction::HelpContents);
-  def->Item("&Search for Help On...").Tip("Search for help on a subject")
+  def->Item("&Search for Help On...")
+      .Tip("Search for help on a subject")
       .Action(StandardAction::HelpSearch);
   def->Item("&How to Use Help").Tip("How to use Windows Help").Action(StandardAction::HelpOnHelp);
   def->EndMenu();

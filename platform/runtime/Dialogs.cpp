@@ -43,17 +43,21 @@ int Message(std::string_view text, std::string_view caption, MessageIcon icon, i
             int defaultButton, int style) {
   if (buttons == 0) buttons = kButtonOk;
   if (defaultButton != 0 && (buttons & defaultButton) == 0) defaultButton = 0;
-  return Backend().Message(std::string(text), std::string(caption), static_cast<int>(icon),
-                           buttons, defaultButton, style);
+  return Backend().Message(std::string(text), std::string(caption), static_cast<int>(icon), buttons,
+                           defaultButton, style);
 }
 
-int Popup(std::string_view menu, int x, int y) { return Backend().Popup(std::string(menu), x, y); }
+int Popup(std::string_view menu, int x, int y) {
+  return Backend().Popup(std::string(menu), x, y);
+}
 
 bool FileDialog(std::string_view title, std::string& fileName, std::string_view masks, int flags) {
   return Backend().FileDialog(std::string(title), fileName, std::string(masks), flags);
 }
 
-void Stop(std::string_view text) { Backend().Stop(std::string(text)); }
+void Stop(std::string_view text) {
+  Backend().Stop(std::string(text));
+}
 
 void Halt(int code, std::string_view text) {
   Backend().Halt(code, std::string(text));
@@ -61,7 +65,11 @@ void Halt(int code, std::string_view text) {
   std::_Exit(code);
 }
 
-void SetWaitCursor(bool on) { Backend().SetWaitCursor(on); }
-void Beep() { Backend().Beep(); }
+void SetWaitCursor(bool on) {
+  Backend().SetWaitCursor(on);
+}
+void Beep() {
+  Backend().Beep();
+}
 
 }  // namespace rt

@@ -115,7 +115,9 @@ bool Post(int event, int control, int thread) {
   return PostMessage(thread, std::move(m));
 }
 
-void PostCloseDown(int thread) { ThreadEvents(thread)->RequestCloseDown(); }
+void PostCloseDown(int thread) {
+  ThreadEvents(thread)->RequestCloseDown();
+}
 
 bool AllThreadsIdle() {
   const int me = ThreadNumber();

@@ -67,7 +67,9 @@ inline constexpr int kResize = 0x3FF;
 inline constexpr int kUser = 0x400;
 }  // namespace event
 
-constexpr bool IsFieldEvent(int e) { return e > 0 && e <= event::kLastField; }
+constexpr bool IsFieldEvent(int e) {
+  return e > 0 && e <= event::kLastField;
+}
 
 // Key codes: a base code plus modifier bits.
 namespace key {

@@ -46,7 +46,8 @@ bool HeadlessBackend::WaitForTranscript(std::size_t count, int timeoutMs) const 
 std::vector<WindowView> HeadlessBackend::Windows() const {
   std::lock_guard lock(mutex_);
   std::vector<WindowView> out;
-  for (auto& [id, w] : windows_) out.push_back(w);
+  for (auto& [id, w] : windows_)
+    out.push_back(w);
   return out;
 }
 
@@ -95,8 +96,10 @@ void HeadlessBackend::ControlChanged(int windowId, const ControlView& control) {
   auto& controls = it->second.controls;
   auto c = std::find_if(controls.begin(), controls.end(),
                         [&](const ControlView& v) { return v.number == control.number; });
-  if (c == controls.end()) controls.push_back(control);
-  else *c = control;
+  if (c == controls.end())
+    controls.push_back(control);
+  else
+    *c = control;
 }
 
 void HeadlessBackend::ControlDestroyed(int windowId, int control) {
@@ -168,7 +171,9 @@ bool HeadlessBackend::FileDialog(const std::string& title, std::string& fileName
   return ok;
 }
 
-void HeadlessBackend::Stop(const std::string& text) { Record({"stop", text, {}, 0, 0, 0, {}, 0}); }
+void HeadlessBackend::Stop(const std::string& text) {
+  Record({"stop", text, {}, 0, 0, 0, {}, 0});
+}
 
 void HeadlessBackend::Halt(int code, const std::string& text) {
   Record({"halt", text, {}, 0, 0, code, {}, 0});
@@ -184,6 +189,8 @@ void HeadlessBackend::SetWaitCursor(bool on) {
   if (waitCursor_ < 0) waitCursor_ = 0;
 }
 
-void HeadlessBackend::Beep() { Record({"beep", {}, {}, 0, 0, 0, {}, 0}); }
+void HeadlessBackend::Beep() {
+  Record({"beep", {}, {}, 0, 0, 0, {}, 0});
+}
 
 }  // namespace rt

@@ -19,8 +19,8 @@ struct UiRequest {
   std::string caption;
   int buttons = 0;
   int defaultButton = 0;
-  int answer = 0;          // pressed button, chosen item, 1/0 for a file chosen/cancelled
-  std::string fileName;    // file dialog result
+  int answer = 0;        // pressed button, chosen item, 1/0 for a file chosen/cancelled
+  std::string fileName;  // file dialog result
   int thread = 0;
 };
 

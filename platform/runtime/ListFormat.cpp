@@ -30,7 +30,9 @@ bool ReadIndent(std::string_view s, std::size_t& i, int& out) {
   return true;
 }
 
-bool IsAlign(char c) { return c == 'L' || c == 'R' || c == 'C' || c == 'D'; }
+bool IsAlign(char c) {
+  return c == 'L' || c == 'R' || c == 'C' || c == 'D';
+}
 
 }  // namespace
 
@@ -53,10 +55,18 @@ ListFormat ListFormat::Parse(std::string_view s) {
     while (ok && !done && i < s.size() && !std::isdigit(static_cast<unsigned char>(s[i]))) {
       const char c = s[i++];
       switch (c) {
-        case '|': col.rightBorder = true; break;
-        case 'M': col.resizable = true; break;
-        case '_': col.underline = true; break;
-        case 'F': col.fixed = true; break;
+        case '|':
+          col.rightBorder = true;
+          break;
+        case 'M':
+          col.resizable = true;
+          break;
+        case '_':
+          col.underline = true;
+          break;
+        case 'F':
+          col.fixed = true;
+          break;
         case '~': {
           const std::size_t end = s.find('~', i);
           if (end == std::string_view::npos) {
@@ -87,8 +97,10 @@ ListFormat ListFormat::Parse(std::string_view s) {
           // bracketed arguments.
           if (i < s.size() && s[i] == '(') {
             const std::size_t end = s.find(')', i);
-            if (end == std::string_view::npos) ok = false;
-            else i = end + 1;
+            if (end == std::string_view::npos)
+              ok = false;
+            else
+              i = end + 1;
           }
           break;
       }

@@ -14,9 +14,18 @@ PopupItem ParseItem(std::string_view raw) {
   std::size_t i = 0;
   for (bool more = true; more && i < raw.size();) {
     switch (raw[i]) {
-      case '~': item.disabled = true; ++i; break;
-      case '+': item.checked = true; ++i; break;
-      case '-': item.checked = false; ++i; break;
+      case '~':
+        item.disabled = true;
+        ++i;
+        break;
+      case '+':
+        item.checked = true;
+        ++i;
+        break;
+      case '-':
+        item.checked = false;
+        ++i;
+        break;
       case '[': {
         const std::size_t end = raw.find(']', i);
         if (end == std::string_view::npos) {
@@ -27,7 +36,9 @@ PopupItem ParseItem(std::string_view raw) {
         i = end + 1;
         break;
       }
-      default: more = false; break;
+      default:
+        more = false;
+        break;
     }
   }
   item.text = std::string(raw.substr(i));
@@ -83,6 +94,8 @@ PopupMenu PopupMenu::Parse(std::string_view text) {
   return menu;
 }
 
-const PopupItem* PopupMenu::Find(int number) const { return FindIn(items_, number); }
+const PopupItem* PopupMenu::Find(int number) const {
+  return FindIn(items_, number);
+}
 
 }  // namespace rt

@@ -82,12 +82,15 @@ void JoinFinished() {
     std::lock_guard lock(TheRegistry().mutex);
     toJoin.swap(TheRegistry().finished);
   }
-  for (pthread_t t : toJoin) pthread_join(t, nullptr);
+  for (pthread_t t : toJoin)
+    pthread_join(t, nullptr);
 }
 
 }  // namespace
 
-int ThreadNumber() { return tThreadNumber; }
+int ThreadNumber() {
+  return tThreadNumber;
+}
 
 std::uint64_t NextThreadLocalId() {
   static std::atomic<std::uint64_t> next{1};
@@ -99,7 +102,8 @@ int Start(Procedure procedure, std::size_t stackSize, std::vector<std::string> a
   Registry& r = TheRegistry();
   if (args.size() > 2) args.resize(2);
   const int number = r.nextNumber.fetch_add(1);
-  auto block = std::make_unique<StartBlock>(StartBlock{number, std::move(procedure), std::move(args)});
+  auto block =
+      std::make_unique<StartBlock>(StartBlock{number, std::move(procedure), std::move(args)});
   ThreadEvents(number);  // the queue exists before the thread runs, so posts never get lost
   pthread_attr_t attr;
   pthread_attr_init(&attr);
@@ -138,7 +142,8 @@ std::vector<int> RunningThreads() {
   std::lock_guard lock(r.mutex);
   std::vector<int> numbers;
   if (r.mainRunning) numbers.push_back(1);
-  for (auto& [n, t] : r.running) numbers.push_back(n);
+  for (auto& [n, t] : r.running)
+    numbers.push_back(n);
   return numbers;
 }
 
@@ -159,9 +164,11 @@ int RunProgram(const std::function<void()>& programMain) {
   std::vector<int> others;
   {
     std::lock_guard lock(r.mutex);
-    for (auto& [n, t] : r.running) others.push_back(n);
+    for (auto& [n, t] : r.running)
+      others.push_back(n);
   }
-  for (int n : others) PostCloseDown(n);
+  for (int n : others)
+    PostCloseDown(n);
   JoinAllThreads();
   RunThreadEndHooks();
   ForgetThreadEvents(1);

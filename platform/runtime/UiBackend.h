@@ -54,7 +54,7 @@ struct WindowView {
   WindowKind kind = WindowKind::Window;
   Rect pos;
   bool resizable = true;
-  bool enabled = true;  // false while a window above it on its thread is open
+  bool enabled = true;      // false while a window above it on its thread is open
   std::vector<int> alerts;  // keys alerted on the window itself
   std::vector<ControlView> controls;
 };
@@ -84,8 +84,8 @@ class UiBackend {
   virtual int Message(const std::string& text, const std::string& caption, int icon, int buttons,
                       int defaultButton, int style) = 0;
   virtual int Popup(const std::string& menu, int x, int y) = 0;
-  virtual bool FileDialog(const std::string& title, std::string& fileName,
-                          const std::string& masks, int flags) = 0;
+  virtual bool FileDialog(const std::string& title, std::string& fileName, const std::string& masks,
+                          int flags) = 0;
   virtual void Stop(const std::string& text) = 0;
   virtual void Halt(int code, const std::string& text) = 0;
   virtual void Print(const PrintJob& job) = 0;

@@ -40,13 +40,14 @@ std::vector<Window*>& ThreadWindows() {
 }
 
 std::string TrimRight(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+    s.pop_back();
   return s;
 }
 
 bool TakesText(int type) {
-  return type == ctl::kEntry || type == ctl::kText || type == ctl::kSpin ||
-         type == ctl::kCombo || type == ctl::kDropList;
+  return type == ctl::kEntry || type == ctl::kText || type == ctl::kSpin || type == ctl::kCombo ||
+         type == ctl::kDropList;
 }
 
 bool TakesValue(int type) {
@@ -68,7 +69,9 @@ Window::Window(std::shared_ptr<const WindowDef> def) : def_(std::move(def)) {
   ++nextRuntimeControl_;
 }
 
-Window::~Window() { Close(); }
+Window::~Window() {
+  Close();
+}
 
 std::unique_ptr<Window> Window::Prepare(std::string_view module, std::string_view name) {
   auto def = FindWindowDef(module, name);
@@ -203,13 +206,17 @@ void Window::ApplyScreenInput(const EventMessage& m) {
   Control* c = Find(m.control);
   if (!c) return;
   if (m.screenText) {
-    if (TakesValue(c->def.type)) c->value = std::atoi(m.screenText->c_str());
-    else c->screenText = *m.screenText;
+    if (TakesValue(c->def.type))
+      c->value = std::atoi(m.screenText->c_str());
+    else
+      c->screenText = *m.screenText;
   }
   if (m.screenChoice) {
     // A thumb drag carries the thumb position, anything else the chosen row or tab.
-    if (m.event == event::kScrollDrag) c->thumb = std::clamp(*m.screenChoice, 0, 100);
-    else c->choice = *m.screenChoice;
+    if (m.event == event::kScrollDrag)
+      c->thumb = std::clamp(*m.screenChoice, 0, 100);
+    else
+      c->choice = *m.screenChoice;
   }
   if (m.screenText || m.screenChoice) Publish(*c);
 }
@@ -224,15 +231,19 @@ void Window::DefaultAction(const EventMessage& m) {
       const Control* c = Find(m.control);
       if (!c) return;
       switch (c->def.action) {
-        case StandardAction::None: return;
-        case StandardAction::Close: Post(event::kCloseWindow); return;
+        case StandardAction::None:
+          return;
+        case StandardAction::Close:
+          Post(event::kCloseWindow);
+          return;
         case StandardAction::HelpContents:
         case StandardAction::HelpSearch:
         case StandardAction::HelpOnHelp:
-          Message("There is no help file for this application.", "Help",
-                  MessageIcon::Information);
+          Message("There is no help file for this application.", "Help", MessageIcon::Information);
           return;
-        default: Backend().StandardActionRequested(id_, c->def.action); return;
+        default:
+          Backend().StandardActionRequested(id_, c->def.action);
+          return;
       }
     }
     default:
@@ -313,7 +324,8 @@ void Window::Select(int control) {
   done.windowId = id_;
   done.acceptAllPass = true;
   pass.push_back(done);
-  for (auto it = pass.rbegin(); it != pass.rend(); ++it) q.PostFront(*it);
+  for (auto it = pass.rbegin(); it != pass.rend(); ++it)
+    q.PostFront(*it);
 }
 
 void Window::RefreshList(Control& c) {
@@ -340,7 +352,9 @@ void Window::RefreshList(Control& c) {
   if (c.choice > records) c.choice = records;
 }
 
-bool Window::Exists(int control) const { return Find(control) != nullptr; }
+bool Window::Exists(int control) const {
+  return Find(control) != nullptr;
+}
 
 int Window::Type(int control) const {
   const Control* c = Find(control);
@@ -350,14 +364,20 @@ int Window::Type(int control) const {
 std::string Window::Prop(int control, int property) const {
   if (control == 0) {
     switch (property) {
-      case prop::kText: return caption_;
-      case prop::kXPos: return std::to_string(pos_.x);
-      case prop::kYPos: return std::to_string(pos_.y);
+      case prop::kText:
+        return caption_;
+      case prop::kXPos:
+        return std::to_string(pos_.x);
+      case prop::kYPos:
+        return std::to_string(pos_.y);
       case prop::kWidth:
-      case prop::kClientWidth: return std::to_string(pos_.width);
+      case prop::kClientWidth:
+        return std::to_string(pos_.width);
       case prop::kHeight:
-      case prop::kClientHeight: return std::to_string(pos_.height);
-      default: break;
+      case prop::kClientHeight:
+        return std::to_string(pos_.height);
+      default:
+        break;
     }
     auto it = windowProps_.find(property);
     return it == windowProps_.end() ? std::string() : it->second;
@@ -366,26 +386,46 @@ std::string Window::Prop(int control, int property) const {
   if (!c) return {};
   const ControlDef& d = c->def;
   switch (property) {
-    case prop::kText: return d.text;
-    case prop::kScreenText: return c->screenText;
-    case prop::kDisabled: return d.disabled ? "1" : "";
-    case prop::kHidden: return d.hidden ? "1" : "";
-    case prop::kReadOnly: return d.readOnly ? "1" : "";
-    case prop::kChoice: return std::to_string(c->choice);
-    case prop::kType: return std::to_string(d.type);
-    case prop::kParent: return std::to_string(d.parent);
-    case prop::kXPos: return std::to_string(d.pos.x);
-    case prop::kYPos: return std::to_string(d.pos.y);
-    case prop::kWidth: return std::to_string(d.pos.width);
-    case prop::kHeight: return std::to_string(d.pos.height);
-    case prop::kIcon: return d.icon;
-    case prop::kTip: return d.tip;
-    case prop::kImmediate: return d.immediate ? "1" : "";
-    case prop::kVScroll: return d.vscroll ? "1" : "";
-    case prop::kVScrollPos: return std::to_string(c->thumb);
-    case prop::kRecords: return std::to_string(c->rows.size());
-    case prop::kValue: return std::to_string(c->value);
-    case prop::kListColumns: return std::to_string(c->columns.size());
+    case prop::kText:
+      return d.text;
+    case prop::kScreenText:
+      return c->screenText;
+    case prop::kDisabled:
+      return d.disabled ? "1" : "";
+    case prop::kHidden:
+      return d.hidden ? "1" : "";
+    case prop::kReadOnly:
+      return d.readOnly ? "1" : "";
+    case prop::kChoice:
+      return std::to_string(c->choice);
+    case prop::kType:
+      return std::to_string(d.type);
+    case prop::kParent:
+      return std::to_string(d.parent);
+    case prop::kXPos:
+      return std::to_string(d.pos.x);
+    case prop::kYPos:
+      return std::to_string(d.pos.y);
+    case prop::kWidth:
+      return std::to_string(d.pos.width);
+    case prop::kHeight:
+      return std::to_string(d.pos.height);
+    case prop::kIcon:
+      return d.icon;
+    case prop::kTip:
+      return d.tip;
+    case prop::kImmediate:
+      return d.immediate ? "1" : "";
+    case prop::kVScroll:
+      return d.vscroll ? "1" : "";
+    case prop::kVScrollPos:
+      return std::to_string(c->thumb);
+    case prop::kRecords:
+      return std::to_string(c->rows.size());
+    case prop::kValue:
+      return std::to_string(c->value);
+    case prop::kListColumns:
+      return std::to_string(c->columns.size());
     case prop::kNextControl: {
       // The control after this one in definition order (menus excluded); 0 at the end.
       bool seen = false;
@@ -395,7 +435,8 @@ std::string Window::Prop(int control, int property) const {
       }
       return "0";
     }
-    default: break;
+    default:
+      break;
   }
   auto it = c->props.find(property);
   return it == c->props.end() ? std::string() : it->second;
@@ -413,14 +454,26 @@ void Window::SetProp(int control, int property, std::string_view value) {
   const long n = std::strtol(std::string(value).c_str(), nullptr, 0);
   if (control == 0) {
     switch (property) {
-      case prop::kText: SetCaption(value); return;
-      case prop::kXPos: pos_.x = static_cast<int>(n); break;
-      case prop::kYPos: pos_.y = static_cast<int>(n); break;
+      case prop::kText:
+        SetCaption(value);
+        return;
+      case prop::kXPos:
+        pos_.x = static_cast<int>(n);
+        break;
+      case prop::kYPos:
+        pos_.y = static_cast<int>(n);
+        break;
       case prop::kWidth:
-      case prop::kClientWidth: pos_.width = static_cast<int>(n); break;
+      case prop::kClientWidth:
+        pos_.width = static_cast<int>(n);
+        break;
       case prop::kHeight:
-      case prop::kClientHeight: pos_.height = static_cast<int>(n); break;
-      default: windowProps_[property] = std::string(value); return;
+      case prop::kClientHeight:
+        pos_.height = static_cast<int>(n);
+        break;
+      default:
+        windowProps_[property] = std::string(value);
+        return;
     }
     if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
     return;
@@ -429,29 +482,67 @@ void Window::SetProp(int control, int property, std::string_view value) {
   if (!c) return;
   ControlDef& d = c->def;
   switch (property) {
-    case prop::kText: d.text = std::string(value); break;
-    case prop::kScreenText: c->screenText = std::string(value); break;
-    case prop::kDisabled: d.disabled = n != 0; break;
-    case prop::kHidden: d.hidden = n != 0; break;
-    case prop::kReadOnly: d.readOnly = n != 0; break;
-    case prop::kChoice: c->choice = static_cast<int>(n); break;
-    case prop::kXPos: d.pos.x = static_cast<int>(n); break;
-    case prop::kYPos: d.pos.y = static_cast<int>(n); break;
-    case prop::kWidth: d.pos.width = static_cast<int>(n); break;
-    case prop::kHeight: d.pos.height = static_cast<int>(n); break;
-    case prop::kIcon: d.icon = std::string(value); break;
-    case prop::kTip: d.tip = std::string(value); break;
-    case prop::kImmediate: d.immediate = n != 0; break;
-    case prop::kVScroll: d.vscroll = n != 0; break;
-    case prop::kVScrollPos: c->thumb = static_cast<int>(std::clamp(n, 0L, 100L)); break;
-    case prop::kValue: c->value = static_cast<int>(n); break;
-    default: c->props[property] = std::string(value); return;
+    case prop::kText:
+      d.text = std::string(value);
+      break;
+    case prop::kScreenText:
+      c->screenText = std::string(value);
+      break;
+    case prop::kDisabled:
+      d.disabled = n != 0;
+      break;
+    case prop::kHidden:
+      d.hidden = n != 0;
+      break;
+    case prop::kReadOnly:
+      d.readOnly = n != 0;
+      break;
+    case prop::kChoice:
+      c->choice = static_cast<int>(n);
+      break;
+    case prop::kXPos:
+      d.pos.x = static_cast<int>(n);
+      break;
+    case prop::kYPos:
+      d.pos.y = static_cast<int>(n);
+      break;
+    case prop::kWidth:
+      d.pos.width = static_cast<int>(n);
+      break;
+    case prop::kHeight:
+      d.pos.height = static_cast<int>(n);
+      break;
+    case prop::kIcon:
+      d.icon = std::string(value);
+      break;
+    case prop::kTip:
+      d.tip = std::string(value);
+      break;
+    case prop::kImmediate:
+      d.immediate = n != 0;
+      break;
+    case prop::kVScroll:
+      d.vscroll = n != 0;
+      break;
+    case prop::kVScrollPos:
+      c->thumb = static_cast<int>(std::clamp(n, 0L, 100L));
+      break;
+    case prop::kValue:
+      c->value = static_cast<int>(n);
+      break;
+    default:
+      c->props[property] = std::string(value);
+      return;
   }
   if (open_) Publish(*c);
 }
 
-void Window::Disable(int control, bool disabled) { SetProp(control, prop::kDisabled, disabled ? 1L : 0L); }
-void Window::Hide(int control, bool hidden) { SetProp(control, prop::kHidden, hidden ? 1L : 0L); }
+void Window::Disable(int control, bool disabled) {
+  SetProp(control, prop::kDisabled, disabled ? 1L : 0L);
+}
+void Window::Hide(int control, bool hidden) {
+  SetProp(control, prop::kHidden, hidden ? 1L : 0L);
+}
 void Window::SetReadOnly(int control, bool readOnly) {
   SetProp(control, prop::kReadOnly, readOnly ? 1L : 0L);
 }
@@ -479,7 +570,9 @@ int Window::Choice(int control) const {
   return c ? c->choice : 0;
 }
 
-void Window::SetChoice(int control, int row) { SetProp(control, prop::kChoice, static_cast<long>(row)); }
+void Window::SetChoice(int control, int row) {
+  SetProp(control, prop::kChoice, static_cast<long>(row));
+}
 
 const std::vector<ListColumn>& Window::Columns(int control) const {
   static const std::vector<ListColumn> kNone;
@@ -545,7 +638,8 @@ void Window::DestroyControl(int control) {
 
 std::vector<int> Window::ControlNumbers() const {
   std::vector<int> numbers;
-  for (auto& c : controls_) numbers.push_back(c->def.number);
+  for (auto& c : controls_)
+    numbers.push_back(c->def.number);
   return numbers;
 }
 
@@ -593,10 +687,13 @@ WindowView Window::ViewOfWindow() const {
   w.resizable = def_->resizable;
   w.enabled = enabled_;
   w.alerts = windowAlerts_;
-  for (auto& c : controls_) w.controls.push_back(ViewOf(*c));
+  for (auto& c : controls_)
+    w.controls.push_back(ViewOf(*c));
   return w;
 }
 
-void Window::Publish(const Control& c) { Backend().ControlChanged(id_, ViewOf(c)); }
+void Window::Publish(const Control& c) {
+  Backend().ControlChanged(id_, ViewOf(c));
+}
 
 }  // namespace rt

@@ -1,7 +1,7 @@
 #include "platform/runtime/WindowDef.h"
 
-#include <mutex>
 #include <strings.h>
+#include <mutex>
 
 namespace rt {
 
@@ -37,8 +37,10 @@ ControlDef& WindowDef::Add(int type, std::string text) {
     c.parent = menuStack_.empty() ? 0 : menuStack_.back();
   } else {
     c.number = nextControl_++;
-    if (type == ctl::kTab) c.parent = sheet_;
-    else c.parent = tab_;
+    if (type == ctl::kTab)
+      c.parent = sheet_;
+    else
+      c.parent = tab_;
   }
   controls_.push_back(std::move(c));
   return controls_.back();
@@ -81,10 +83,14 @@ ControlDef& WindowDef::Menu(std::string text) {
   return c;
 }
 
-ControlDef& WindowDef::Item(std::string text) { return Add(ctl::kItem, std::move(text)); }
+ControlDef& WindowDef::Item(std::string text) {
+  return Add(ctl::kItem, std::move(text));
+}
 
 // A separator is an item without text; it takes a number like any other item.
-ControlDef& WindowDef::Separator() { return Add(ctl::kItem); }
+ControlDef& WindowDef::Separator() {
+  return Add(ctl::kItem);
+}
 
 void WindowDef::EndMenu() {
   if (!menuStack_.empty()) menuStack_.pop_back();

@@ -33,14 +33,15 @@ TEST_F(MainFrameGuiTest, FrameShowsTheMenusAndExitEndsTheProgram) {
   QMainWindow* frame = backend_->Frame();
   EXPECT_EQ(frame->windowTitle(), "Pagelet Demo");
   QStringList tops;
-  for (QAction* a : frame->menuBar()->actions()) tops << a->text();
+  for (QAction* a : frame->menuBar()->actions())
+    tops << a->text();
   EXPECT_EQ(tops, (QStringList{"&File", "&Edit", "&View Demo", "&Window", "&Help"}));
   using Entry = std::pair<QString, QString>;
   ASSERT_NE(TopMenu(frame, "&File"), nullptr);
-  EXPECT_EQ(Entries(TopMenu(frame, "&File")),
-            (std::vector<Entry>{{"&Print Setup ...", "Setup printer"},
-                                {"-", ""},
-                                {"E&xit", "Exit this application"}}));
+  EXPECT_EQ(
+      Entries(TopMenu(frame, "&File")),
+      (std::vector<Entry>{
+          {"&Print Setup ...", "Setup printer"}, {"-", ""}, {"E&xit", "Exit this application"}}));
   EXPECT_EQ(Entries(TopMenu(frame, "&Edit")),
             (std::vector<Entry>{{"Cu&t", "Remove item to Windows Clipboard"},
                                 {"&Copy", "Copy item to Windows Clipboard"},

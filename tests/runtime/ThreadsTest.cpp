@@ -40,9 +40,11 @@ TEST_F(ThreadsTest, HooksRunInOrderForMainAndStartedThreads) {
   RegisterLogged(log, "b");
   RunProgram([&] {
     log.Add("main");
-    const int n = Start([&](const std::vector<std::string>& args) {
-      log.Add("proc:" + args.at(0) + "," + args.at(1));
-    }, 25000, {"x", "y"});
+    const int n = Start(
+        [&](const std::vector<std::string>& args) {
+          log.Add("proc:" + args.at(0) + "," + args.at(1));
+        },
+        25000, {"x", "y"});
     EXPECT_GT(n, 1);
     JoinAllThreads();
   });
@@ -53,8 +55,8 @@ TEST_F(ThreadsTest, HooksRunInOrderForMainAndStartedThreads) {
   std::vector<std::string> started(log.lines.begin() + 5, log.lines.begin() + 9);
   ASSERT_EQ(started[0].substr(0, 5), "ts:a@");
   const std::string t = started[0].substr(5);
-  EXPECT_EQ(started, (std::vector<std::string>{"ts:a@" + t, "ts:b@" + t, "proc:x,y@" + t,
-                                               "te:b@" + t}));
+  EXPECT_EQ(started,
+            (std::vector<std::string>{"ts:a@" + t, "ts:b@" + t, "proc:x,y@" + t, "te:b@" + t}));
   EXPECT_EQ(log.lines[9], "te:a@" + t);
   const std::vector<std::string> shutdown = {"te:b@1", "te:a@1", "pe:b@1", "pe:a@1"};
   EXPECT_EQ(std::vector<std::string>(log.lines.end() - 4, log.lines.end()), shutdown);
@@ -111,15 +113,19 @@ TEST_F(ThreadsTest, EventsPostedFromAnotherThreadArriveInOrder) {
       done = true;
     });
     ASSERT_NE(b, 0);
-    for (int i = 1; i <= 100; ++i) ASSERT_TRUE(Post(event::kUser, i, b));
+    for (int i = 1; i <= 100; ++i)
+      ASSERT_TRUE(Post(event::kUser, i, b));
     JoinAllThreads();
     EXPECT_TRUE(done.load());
   });
   ASSERT_EQ(received.size(), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(received[i], i + 1);
+  for (int i = 0; i < 100; ++i)
+    EXPECT_EQ(received[i], i + 1);
 }
 
-TEST_F(ThreadsTest, PostToAnUnknownThreadFails) { EXPECT_FALSE(Post(event::kUser, 1, 987654)); }
+TEST_F(ThreadsTest, PostToAnUnknownThreadFails) {
+  EXPECT_FALSE(Post(event::kUser, 1, 987654));
+}
 
 }  // namespace
 }  // namespace rt

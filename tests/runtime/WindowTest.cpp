@@ -27,10 +27,10 @@ std::shared_ptr<WindowDef> SmallWindow() {
   def->Item("E&xit").Action(StandardAction::Close);
   def->EndMenu();
   def->EndMenu();
-  def->Entry("s20").At(10, 10, 80, 12);          // 1
-  def->Check("Flag").At(10, 30, 80, 12);         // 2
-  def->Button("&Go").At(10, 50, 40, 14);         // 3
-  def->List("30R|M~N~C@n-5@60L|~Name~@s20@");   // 4
+  def->Entry("s20").At(10, 10, 80, 12);                 // 1
+  def->Check("Flag").At(10, 30, 80, 12);                // 2
+  def->Button("&Go").At(10, 50, 40, 14);                // 3
+  def->List("30R|M~N~C@n-5@60L|~Name~@s20@");           // 4
   def->Button("&Close").Action(StandardAction::Close);  // 5
   return def;
 }
@@ -134,9 +134,9 @@ TEST_F(WindowTest, RobotDrivesAWindowOnAStartedThread) {
   EXPECT_EQ(boundText.substr(0, 5), "typed");
   EXPECT_EQ(flag, 1);
   // Each control accepted in definition order, then Completed.
-  EXPECT_EQ(log, (std::vector<std::string>{"accepted 1", "accepted 2", "row 2", "hello", "go",
-                                           "accepted 1", "accepted 2", "completed",
-                                           "accepted -5"}));
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"accepted 1", "accepted 2", "row 2", "hello", "go",
+                                      "accepted 1", "accepted 2", "completed", "accepted -5"}));
 }
 
 TEST_F(WindowTest, WindowUnderADialogOnItsThreadTakesNoInput) {

@@ -133,7 +133,9 @@ bool Robot::ChooseMenu(int windowId, std::string_view itemText) {
   return false;
 }
 
-bool Robot::ChooseMenu(int windowId, int item) { return Press(windowId, item); }
+bool Robot::ChooseMenu(int windowId, int item) {
+  return Press(windowId, item);
+}
 
 bool Robot::SendKey(int windowId, int control, int keyCode) {
   if (!Accepts(windowId, control)) return false;
@@ -160,6 +162,8 @@ std::string Robot::ScreenText(int windowId, int control) const {
   return c ? c->screenText : std::string();
 }
 
-bool Robot::Enabled(int windowId, int control) const { return Accepts(windowId, control); }
+bool Robot::Enabled(int windowId, int control) const {
+  return Accepts(windowId, control);
+}
 
 }  // namespace testing_support
