@@ -4,9 +4,9 @@
 
 #include "framework/error/CriticalSectionGuard.h"
 #include "framework/error/ErrorLevel.h"
-#include "framework/error/TextCut.h"
+#include "platform/runtime/Picture.h"
 
-ErrorLog::ErrorLog(std::string fileName) : file_(std::move(fileName)) {}
+ErrorLog::ErrorLog(std::string fileName) : file_(std::move(fileName), kErrorLogLineLength) {}
 
 ErrorLog::~ErrorLog() {
   Close(1);
@@ -36,5 +36,17 @@ std::uint8_t ErrorLog::Open(std::uint8_t force) {
 std::uint8_t ErrorLog::Take(std::string_view line) {
   CriticalSectionGuard guard(CritSect);
   if (Usage == 0 || !file_.IsOpen()) return LevelNotify;
-  return file_.Append(CutText(line, kErrorLogLineLength)) ? LevelQuiet : LevelNotify;
+  return file_.Append(line) ? LevelQuiet : LevelNotify;
+}
+
+std::string ErrorLog::Stamp() {
+  std::int32_t day = rt::Today();
+  std::int32_t time = rt::Clock();
+  // Midnight passed between the two readings: take the time again so both are of one day.
+  if (const std::int32_t again = rt::Today(); again != day) {
+    day = again;
+    time = rt::Clock();
+  }
+  return rt::FormatPicture(std::to_string(day), "D17") + "@" +
+         rt::FormatPicture(std::to_string(time), "T8");
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The standard error log: "OrvError.Log" in the working directory, one line per message.
+// The standard error log: "OrvError.Log" in the working directory, one line per message,
+// written through the runtime's TEXT driver.
 // Opens nest: the file is opened by the first Open and closed by the Close that ends the
 // last one.
 
@@ -29,6 +30,9 @@ class ErrorLog : public ErrorLogInterface {
   std::uint8_t Close(std::uint8_t force) override;
   std::uint8_t Open(std::uint8_t force) override;
   std::uint8_t Take(std::string_view line) override;
+
+  // The date and time that start a log line: "yyyy-mm-dd@hh:mm:ss" on the local clock.
+  static std::string Stamp();
 
   bool IsFileOpen() const { return file_.IsOpen(); }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <ctime>
 
 #include "framework/error/CriticalSectionGuard.h"
 #include "framework/error/DefaultErrorTable.h"
@@ -481,24 +480,12 @@ std::string ErrorManager::GetDefaultCategory() {
 }
 
 void ErrorManager::WriteLog(std::string_view text) {
-  const std::string line = LogStamp() + " --> " + std::string(text);
+  const std::string line = ErrorLog::Stamp() + " --> " + std::string(text);
   CriticalSectionGuard guard(CritSect.get());
   if (ErrorLog == nullptr) return;
   ErrorLog->Open(0);
   ErrorLog->Take(line);
   ErrorLog->Close(0);
-}
-
-std::string ErrorManager::LogStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char date[64] = {};
-  char time[64] = {};
-  // The locale's short date and time forms.
-  std::strftime(date, sizeof date, "%x", &local);
-  std::strftime(time, sizeof time, "%X", &local);
-  return std::string(date) + "@" + time;
 }
 
 void ErrorManager::ReplaceAll(std::string& buffer, std::size_t capacity,

@@ -133,7 +133,6 @@ class ErrorManager {
   ErrorStatus& CurrentStatus();
   // Appends one log line; failures are ignored so that a broken log never stops a message.
   void WriteLog(std::string_view text);
-  static std::string LogStamp();
   static void ReplaceAll(std::string& buffer, std::size_t capacity, std::string_view placeholder,
                          std::string_view value);
 

@@ -1,50 +1,75 @@
 #include "framework/error/LogFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <utility>
 
-LogFile::LogFile(std::string name) : name_(std::move(name)) {}
+#include "framework/error/TextCut.h"
+#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/RecordLayout.h"
+
+namespace {
+
+rt::RecordLayout LineLayout(std::uint32_t lineLength) {
+  rt::RecordLayout layout("LogLine");
+  layout.AddField("LOG:Line", rt::FieldType::String, lineLength);
+  return layout;
+}
+
+// Writing the log must not change the error state of the thread that reports an error.
+class KeepThreadError {
+ public:
+  KeepThreadError() : saved_(rt::LastError()) {}
+  KeepThreadError(const KeepThreadError&) = delete;
+  KeepThreadError& operator=(const KeepThreadError&) = delete;
+  ~KeepThreadError() {
+    rt::SetError(saved_.code, saved_.text, saved_.driverCode, saved_.driverText);
+  }
+
+ private:
+  rt::ErrorState saved_;
+};
+
+}  // namespace
+
+LogFile::LogFile(std::string name, std::uint32_t lineLength)
+    : name_(std::move(name)),
+      lineLength_(lineLength),
+      file_("LOGFILE", "LOG", "TEXT", LineLayout(lineLength)) {
+  file_.SetName(name_);
+}
 
 LogFile::~LogFile() {
   Close();
 }
 
+bool LogFile::IsOpen() const {
+  std::lock_guard lock(mutex_);
+  return file_.IsOpen();
+}
+
 bool LogFile::Open() {
-  if (IsOpen()) return true;
-  int fd;
-  do {
-    fd = ::open(name_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  fd_ = fd;
-  return true;
+  std::lock_guard lock(mutex_);
+  if (file_.IsOpen()) return true;
+  KeepThreadError keep;
+  // Creating on open (never truncating) lets several processes start the same log safely.
+  if (file_.Send("CREATE=on") != rt::kNoError) return false;
+  return file_.Open(rt::kAccessReadWrite | rt::kShareDenyNone) == rt::kNoError;
 }
 
 bool LogFile::Append(std::string_view line) {
-  if (!IsOpen()) return false;
-  std::string record;
-  record.reserve(line.size() + 1);
-  for (char c : line)
-    record.push_back(c == '\n' || c == '\r' ? ' ' : c);
-  record.push_back('\n');
-  // O_APPEND positions every write at the end; one write per line keeps lines whole.
-  std::size_t done = 0;
-  while (done < record.size()) {
-    ssize_t n = ::write(fd_, record.data() + done, record.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
+  std::lock_guard lock(mutex_);
+  if (!file_.IsOpen()) return false;
+  KeepThreadError keep;
+  std::string text(CutText(line, lineLength_));
+  for (char& c : text) {
+    if (c == '\n' || c == '\r') c = ' ';
   }
-  return true;
+  rt::WriteText(file_.Layout().Field(1), file_.Record(), text);
+  return file_.Add() == rt::kNoError;
 }
 
 bool LogFile::Close() {
-  if (!IsOpen()) return true;
-  int fd = std::exchange(fd_, -1);
-  return ::close(fd) == 0;
+  std::lock_guard lock(mutex_);
+  if (!file_.IsOpen()) return true;
+  KeepThreadError keep;
+  return file_.Close() == rt::kNoError;
 }

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <vector>
 
 #include "platform/runtime/HeadlessBackend.h"
 #include "platform/runtime/UiBackend.h"
@@ -26,10 +25,7 @@ UiBackend& Backend() {
 }
 
 void InstallBackend(std::shared_ptr<UiBackend> backend) {
-  // A replaced backend is kept alive: a thread may still be inside one of its calls.
-  static std::vector<std::shared_ptr<UiBackend>> retired;
   std::lock_guard lock(gBackendMutex);
-  if (CurrentBackend()) retired.push_back(CurrentBackend());
   CurrentBackend() = std::move(backend);
 }
 

@@ -35,7 +35,8 @@ bool SameText(std::string_view a, std::string_view b) {
 }
 
 bool KnownOption(const std::string& option) {
-  return option == "RECOVER" || option == "QUICKSCAN" || option == "FILEBUFFERS";
+  return option == "RECOVER" || option == "QUICKSCAN" || option == "FILEBUFFERS" ||
+         option == "CREATE";
 }
 
 // The process's open files by physical path with their open modes, so that share modes are
@@ -97,6 +98,16 @@ int ShareDenied() {
   return kAccessDenied;
 }
 
+int NegativeBlobValue(std::string_view what) {
+  SetError(kDriverError, {}, "0", "Negative BLOB " + std::string(what));
+  return kDriverError;
+}
+
+int BadKey() {
+  SetError(kInvalidKeyError, "Key does not belong to this file");
+  return kInvalidKeyError;
+}
+
 }  // namespace
 
 // Runs one operation between the before and after callbacks, under the file's lock.
@@ -111,6 +122,30 @@ class File::Operation {
   int Run(Fn&& body) {
     if (file_.Before(params_) != 0) return LastError().code;
     return file_.After(params_, body());
+  }
+
+  // Runs the body when the file is open.
+  template <typename Fn>
+  int RunOpen(Fn&& body) {
+    return Run([&] {
+      if (int e = file_.RequireOpen()) return e;
+      return body();
+    });
+  }
+
+  // Runs the body when the file is open and the key (nullptr: none) is one of its own.
+  template <typename Fn>
+  int RunKeyed(const FileKey* key, Fn&& body) {
+    return RunOpen([&] { return file_.OwnKey(key) ? body() : BadKey(); });
+  }
+
+  // Runs the body when the file is open for writing.
+  template <typename Fn>
+  int RunWritable(Fn&& body) {
+    return Run([&] {
+      if (int e = file_.RequireWritable()) return e;
+      return body();
+    });
   }
 
   FileCallbackParams& Params() { return params_; }
@@ -288,6 +323,23 @@ int File::After(FileCallbackParams& params, int result) {
   return result;
 }
 
+int File::UnknownDriver() const {
+  SetError(kNoDriverError, "Unknown file driver " + driverName_);
+  return kNoDriverError;
+}
+
+int File::RequireClosedAndNamed() const {
+  if (IsOpen()) {
+    SetError(kIsOpenError);
+    return kIsOpenError;
+  }
+  if (PhysicalName().empty()) {
+    SetError(kBadNameError);
+    return kBadNameError;
+  }
+  return kNoError;
+}
+
 int File::RequireOpen() {
   if (IsOpen()) return kNoError;
   SetError(kFileNotOpenError);
@@ -301,10 +353,11 @@ int File::RequireWritable() {
   return kAccessDenied;
 }
 
-bool File::ValidBlob(int blob) {
-  if (blob >= 1 && blob <= BlobCount()) return true;
+int File::RequireBlob(int blob) {
+  if (int e = RequireOpen()) return e;
+  if (blob >= 1 && blob <= BlobCount()) return kNoError;
   SetError(kDriverError, {}, "0", "No BLOB number " + std::to_string(blob));
-  return false;
+  return kDriverError;
 }
 
 bool File::OwnKey(const FileKey* key) const {
@@ -317,20 +370,10 @@ bool File::OwnKey(const FileKey* key) const {
 int File::Create() {
   Operation op(*this, kOpCreate);
   return op.Run([&] {
-    if (IsOpen()) {
-      SetError(kIsOpenError);
-      return kIsOpenError;
-    }
-    if (PhysicalName().empty()) {
-      SetError(kBadNameError);
-      return kBadNameError;
-    }
+    if (int e = RequireClosedAndNamed()) return e;
     if (ShareTable::Instance().InUse(ShareTable::Canonical(PhysicalName()))) return ShareDenied();
     auto driver = MakeFileDriver(driverName_, *this);
-    if (!driver) {
-      SetError(kNoDriverError, "Unknown file driver " + driverName_);
-      return kNoDriverError;
-    }
+    if (!driver) return UnknownDriver();
     return driver->Create();
   });
 }
@@ -338,24 +381,14 @@ int File::Create() {
 int File::Open(int mode) {
   Operation op(*this, kOpOpen);
   return op.Run([&] {
-    if (IsOpen()) {
-      SetError(kIsOpenError);
-      return kIsOpenError;
-    }
-    if (PhysicalName().empty()) {
-      SetError(kBadNameError);
-      return kBadNameError;
-    }
+    if (int e = RequireClosedAndNamed()) return e;
     const int access = mode & 0x0F;
     if (access > kAccessReadWrite) {
       SetError(kAccessDenied, "Invalid open mode");
       return kAccessDenied;
     }
     auto driver = MakeFileDriver(driverName_, *this);
-    if (!driver) {
-      SetError(kNoDriverError, "Unknown file driver " + driverName_);
-      return kNoDriverError;
-    }
+    if (!driver) return UnknownDriver();
     const std::string shareName = ShareTable::Canonical(PhysicalName());
     if (!ShareTable::Instance().Acquire(shareName, this, mode)) return ShareDenied();
     openMode_ = mode;
@@ -400,10 +433,7 @@ int File::Build() {
       return kIsOpenError;
     }
     auto driver = MakeFileDriver(driverName_, *this);
-    if (!driver) {
-      SetError(kNoDriverError, "Unknown file driver " + driverName_);
-      return kNoDriverError;
-    }
+    if (!driver) return UnknownDriver();
     return driver->Build();
   });
 }
@@ -452,107 +482,62 @@ int File::Records(std::int64_t& count) {
 
 int File::Set() {
   Operation op(*this, kOpSetFile);
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    return driver_->SetFile();
-  });
+  return op.RunOpen([&] { return driver_->SetFile(); });
 }
 
-namespace {
-int BadKey() {
-  SetError(kInvalidKeyError, "Key does not belong to this file");
-  return kInvalidKeyError;
+int File::SetKey(const FileKey& key, SetFrom from) {
+  Operation op(*this, kOpSet, key.Name());
+  return op.RunKeyed(&key, [&] { return driver_->SetKey(key, from); });
 }
-}  // namespace
 
 int File::Set(const FileKey& key) {
-  Operation op(*this, kOpSet, key.Name());
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!OwnKey(&key)) return BadKey();
-    return driver_->SetKey(key, SetFrom::Start);
-  });
+  return SetKey(key, SetFrom::Start);
 }
 
 int File::SetFromValues(const FileKey& key) {
-  Operation op(*this, kOpSet, key.Name());
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!OwnKey(&key)) return BadKey();
-    return driver_->SetKey(key, SetFrom::Values);
-  });
+  return SetKey(key, SetFrom::Values);
 }
 
 int File::SetToEnd(const FileKey& key) {
-  Operation op(*this, kOpSet, key.Name());
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!OwnKey(&key)) return BadKey();
-    return driver_->SetKey(key, SetFrom::End);
-  });
+  return SetKey(key, SetFrom::End);
 }
 
 int File::Next() {
   Operation op(*this, kOpNext);
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    return ReadAttempt(driver_->Next());
-  });
+  return op.RunOpen([&] { return ReadAttempt(driver_->Next()); });
 }
 
 int File::Previous() {
   Operation op(*this, kOpPrevious);
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    return ReadAttempt(driver_->Previous());
-  });
+  return op.RunOpen([&] { return ReadAttempt(driver_->Previous()); });
 }
 
 int File::Get(const FileKey& key) {
   Operation op(*this, kOpGetByKey, key.Name());
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!OwnKey(&key)) return BadKey();
-    return ReadAttempt(driver_->GetByKey(key));
-  });
+  return op.RunKeyed(&key, [&] { return ReadAttempt(driver_->GetByKey(key)); });
 }
 
 int File::GetByPointer(std::int64_t pointer, std::uint32_t length) {
   Operation op(*this, kOpGetByPointer, std::to_string(pointer));
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    return ReadAttempt(driver_->GetByPointer(pointer, length));
-  });
+  return op.RunOpen([&] { return ReadAttempt(driver_->GetByPointer(pointer, length)); });
 }
 
 std::string File::Position(const FileKey* key) {
   Operation op(*this, kOpPosition, key ? key->Name() : std::string());
   std::string position;
-  op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!OwnKey(key)) return BadKey();
-    return driver_->Position(key, position);
-  });
+  op.RunKeyed(key, [&] { return driver_->Position(key, position); });
   if (ErrorCode() != kNoError) position.clear();
   return position;
 }
 
 int File::Reset(const FileKey* key, std::string_view position) {
   Operation op(*this, kOpReset, std::string(position));
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!OwnKey(key)) return BadKey();
-    return driver_->Reset(key, position);
-  });
+  return op.RunKeyed(key, [&] { return driver_->Reset(key, position); });
 }
 
 int File::Reget(const FileKey* key, std::string_view position) {
   Operation op(*this, kOpReget, std::string(position));
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!OwnKey(key)) return BadKey();
-    return ReadAttempt(driver_->Reget(key, position));
-  });
+  return op.RunKeyed(key, [&] { return ReadAttempt(driver_->Reget(key, position)); });
 }
 
 std::int64_t File::Pointer() const {
@@ -568,34 +553,22 @@ int File::Add() {
 
 int File::Add(std::uint32_t length) {
   Operation op(*this, kOpAdd);
-  return op.Run([&] {
-    if (int e = RequireWritable()) return e;
-    return driver_->Add(length);
-  });
+  return op.RunWritable([&] { return driver_->Add(length); });
 }
 
 int File::Put() {
   Operation op(*this, kOpPut);
-  return op.Run([&] {
-    if (int e = RequireWritable()) return e;
-    return driver_->Put();
-  });
+  return op.RunWritable([&] { return driver_->Put(); });
 }
 
 int File::WriteAt(std::int64_t pointer, std::uint32_t length) {
   Operation op(*this, kOpPut, std::to_string(pointer));
-  return op.Run([&] {
-    if (int e = RequireWritable()) return e;
-    return driver_->WriteAt(pointer, length);
-  });
+  return op.RunWritable([&] { return driver_->WriteAt(pointer, length); });
 }
 
 int File::Delete() {
   Operation op(*this, kOpDelete);
-  return op.Run([&] {
-    if (int e = RequireWritable()) return e;
-    return driver_->Delete();
-  });
+  return op.RunWritable([&] { return driver_->Delete(); });
 }
 
 int File::Duplicate(const FileKey* key, bool& duplicate) {
@@ -610,10 +583,7 @@ int File::Duplicate(const FileKey* key, bool& duplicate) {
 
 int File::Watch() {
   Operation op(*this, kOpWatch);
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    return driver_->Watch();
-  });
+  return op.RunOpen([&] { return driver_->Watch(); });
 }
 
 // ---- Transactions ----
@@ -628,26 +598,17 @@ bool File::SupportsTransactions() const {
 
 int File::StartTransaction(int timeoutSeconds) {
   Operation op(*this, kOpStartTransaction);
-  return op.Run([&] {
-    if (int e = RequireWritable()) return e;
-    return driver_->StartTransaction(timeoutSeconds);
-  });
+  return op.RunWritable([&] { return driver_->StartTransaction(timeoutSeconds); });
 }
 
 int File::Commit() {
   Operation op(*this, kOpCommit);
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    return driver_->Commit();
-  });
+  return op.RunOpen([&] { return driver_->Commit(); });
 }
 
 int File::Rollback() {
   Operation op(*this, kOpRollback);
-  return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    return driver_->Rollback();
-  });
+  return op.RunOpen([&] { return driver_->Rollback(); });
 }
 
 int File::SetTransactionMember(bool member) {
@@ -734,7 +695,7 @@ int File::SetPrefetch(int count) {
 
 std::int64_t File::BlobSize(int blob) {
   std::lock_guard lock(mutex_);
-  if (RequireOpen() != kNoError || !ValidBlob(blob)) return 0;
+  if (RequireBlob(blob) != kNoError) return 0;
   std::int64_t size = 0;
   if (driver_->BlobSize(blob, size) != kNoError) return 0;
   return size;
@@ -744,12 +705,8 @@ int File::SetBlobSize(int blob, std::int64_t size) {
   Operation op(*this, kOpBlobWrite);
   op.Params().property = blob;
   return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!ValidBlob(blob)) return ErrorCode();
-    if (size < 0) {
-      SetError(kDriverError, {}, "0", "Negative BLOB size");
-      return kDriverError;
-    }
+    if (int e = RequireBlob(blob)) return e;
+    if (size < 0) return NegativeBlobValue("size");
     return driver_->SetBlobSize(blob, size);
   });
 }
@@ -758,12 +715,8 @@ int File::ReadBlob(int blob, std::int64_t offset, void* destination, std::size_t
                    std::size_t& got) {
   std::lock_guard lock(mutex_);
   got = 0;
-  if (int e = RequireOpen()) return e;
-  if (!ValidBlob(blob)) return ErrorCode();
-  if (offset < 0) {
-    SetError(kDriverError, {}, "0", "Negative BLOB offset");
-    return kDriverError;
-  }
+  if (int e = RequireBlob(blob)) return e;
+  if (offset < 0) return NegativeBlobValue("offset");
   return driver_->ReadBlob(blob, offset, destination, length, got);
 }
 
@@ -771,12 +724,8 @@ int File::WriteBlob(int blob, std::int64_t offset, const void* source, std::size
   Operation op(*this, kOpBlobWrite);
   op.Params().property = blob;
   return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!ValidBlob(blob)) return ErrorCode();
-    if (offset < 0) {
-      SetError(kDriverError, {}, "0", "Negative BLOB offset");
-      return kDriverError;
-    }
+    if (int e = RequireBlob(blob)) return e;
+    if (offset < 0) return NegativeBlobValue("offset");
     return driver_->WriteBlob(blob, offset, source, length);
   });
 }
@@ -784,8 +733,7 @@ int File::WriteBlob(int blob, std::int64_t offset, const void* source, std::size
 int File::GetBlobContents(int blob, std::string& contents) {
   std::lock_guard lock(mutex_);
   contents.clear();
-  if (int e = RequireOpen()) return e;
-  if (!ValidBlob(blob)) return ErrorCode();
+  if (int e = RequireBlob(blob)) return e;
   std::int64_t size = 0;
   if (int e = driver_->BlobSize(blob, size)) return e;
   contents.resize(static_cast<std::size_t>(size));
@@ -799,8 +747,7 @@ int File::SetBlobContents(int blob, std::string_view contents) {
   Operation op(*this, kOpPropertySet);
   op.Params().property = kPropBlobContents;
   return op.Run([&] {
-    if (int e = RequireOpen()) return e;
-    if (!ValidBlob(blob)) return ErrorCode();
+    if (int e = RequireBlob(blob)) return e;
     if (int e = driver_->SetBlobSize(blob, static_cast<std::int64_t>(contents.size()))) return e;
     return driver_->WriteBlob(blob, 0, contents.data(), contents.size());
   });

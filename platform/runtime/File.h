@@ -104,7 +104,8 @@ class File {
   bool ReadOnly() const { return (openMode_ & 0x0F) == kAccessReadOnly; }
   // Builds (or rebuilds) the keys of a file that is not open.
   int Build();
-  // A driver command "OPTION=value" ("Recover=10", "QUICKSCAN=on", "FILEBUFFERS=4").
+  // A driver command "OPTION=value" ("Recover=10", "QUICKSCAN=on", "FILEBUFFERS=4",
+  // "CREATE=on": a TEXT file opened for writing is created when missing).
   int Send(std::string_view command, std::string* reply = nullptr);
   // The last value sent for a driver option (upper-case name), "" when none.
   std::string Option(std::string_view name) const;
@@ -198,10 +199,16 @@ class File {
 
   int Before(FileCallbackParams& params);
   int After(FileCallbackParams& params, int result);
+  int UnknownDriver() const;
+  // 52 when open, 36 when the name is empty.
+  int RequireClosedAndNamed() const;
   int RequireOpen();
   int ReadAttempt(int result);
   int RequireWritable();
-  bool ValidBlob(int blob);
+  // The file is open and has that BLOB.
+  int RequireBlob(int blob);
+  // A keyed sequence from the start, the buffer's values or the end.
+  int SetKey(const FileKey& key, SetFrom from);
   bool OwnKey(const FileKey* key) const;
 
   std::string label_;

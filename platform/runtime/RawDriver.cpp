@@ -1,40 +1,13 @@
 #include "platform/runtime/RawDriver.h"
 
-#include <fcntl.h>
-
 #include "platform/runtime/ErrorState.h"
 #include "platform/runtime/File.h"
-#include "platform/runtime/FilePosition.h"
 
 namespace rt {
 
-namespace {
-int BadPosition() {
-  SetError(kDriverError, {}, "0", "Invalid position");
-  return kDriverError;
-}
-}  // namespace
-
-int RawDriver::Create() {
-  FileHandle handle;
-  return handle.Open(file_.PhysicalName(), O_RDWR | O_CREAT | O_TRUNC);
-}
-
 int RawDriver::Open(int mode) {
-  const int access = mode & 0x0F;
-  const int flags = access == kAccessReadOnly    ? O_RDONLY
-                    : access == kAccessWriteOnly ? O_WRONLY
-                                                 : O_RDWR;
-  pointer_ = 0;
   next_ = 1;
-  bytesRead_ = 0;
-  return handle_.Open(file_.PhysicalName(), flags);
-}
-
-int RawDriver::Close() {
-  handle_.Close();
-  ClearError();
-  return kNoError;
+  return OpenFile(AccessFlags(mode));
 }
 
 int RawDriver::Send(std::string_view, std::string_view, std::string&) {
@@ -86,33 +59,12 @@ int RawDriver::GetByPointer(std::int64_t pointer, std::uint32_t length) {
   return ReadAt(pointer, length);
 }
 
-int RawDriver::Position(const FileKey* key, std::string& position) {
-  if (key) return NotSupported();
-  if (pointer_ == 0) {
-    SetError(kNoRecordError);
-    return kNoRecordError;
-  }
-  FilePosition p;
-  p.record = pointer_;
-  position = p.Encode();
-  ClearError();
-  return kNoError;
-}
-
 int RawDriver::Reset(const FileKey* key, std::string_view position) {
-  if (key) return NotSupported();
-  const auto p = FilePosition::Decode(position);
-  if (!p || p->kind != FilePosition::Kind::File) return BadPosition();
-  next_ = p->record;
+  std::int64_t pointer = 0;
+  if (int e = DecodePointer(key, position, pointer)) return e;
+  next_ = pointer;
   ClearError();
   return kNoError;
-}
-
-int RawDriver::Reget(const FileKey* key, std::string_view position) {
-  if (key) return NotSupported();
-  const auto p = FilePosition::Decode(position);
-  if (!p || p->kind != FilePosition::Kind::File) return BadPosition();
-  return ReadAt(p->record, 0);
 }
 
 int RawDriver::Add(std::uint32_t length) {
@@ -139,10 +91,6 @@ int RawDriver::WriteAt(std::int64_t pointer, std::uint32_t length) {
   pointer_ = pointer;
   bytesRead_ = n;
   return kNoError;
-}
-
-int RawDriver::Size(std::int64_t& bytes) {
-  return handle_.Size(bytes);
 }
 
 }  // namespace rt

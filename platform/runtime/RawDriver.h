@@ -6,41 +6,30 @@
 
 #include <cstdint>
 
-#include "platform/runtime/FileDriver.h"
-#include "platform/runtime/FileHandle.h"
+#include "platform/runtime/PlainFileDriver.h"
 
 namespace rt {
 
-class RawDriver : public FileDriver {
+class RawDriver : public PlainFileDriver {
  public:
-  explicit RawDriver(File& file) : FileDriver(file) {}
+  explicit RawDriver(File& file) : PlainFileDriver(file) {}
 
-  int Create() override;
   int Open(int mode) override;
-  int Close() override;
   int Send(std::string_view option, std::string_view value, std::string& reply) override;
   int Records(std::int64_t& count) override;
   int SetFile() override;
   int Next() override;
   int GetByPointer(std::int64_t pointer, std::uint32_t length) override;
-  int Position(const FileKey* key, std::string& position) override;
   int Reset(const FileKey* key, std::string_view position) override;
-  int Reget(const FileKey* key, std::string_view position) override;
-  std::int64_t Pointer() const override { return pointer_; }
   int Add(std::uint32_t length) override;
   int Put() override;
   int WriteAt(std::int64_t pointer, std::uint32_t length) override;
-  int Size(std::int64_t& bytes) override;
-  std::uint32_t BytesRead() const override { return bytesRead_; }
 
  private:
   std::uint32_t Length(std::uint32_t length) const;
   int ReadAt(std::int64_t pointer, std::uint32_t length);
 
-  FileHandle handle_;
-  std::int64_t pointer_ = 0;  // 1-based position of the current record, 0 none
-  std::int64_t next_ = 1;     // where Next reads
-  std::uint32_t bytesRead_ = 0;
+  std::int64_t next_ = 1;  // where Next reads
 };
 
 }  // namespace rt

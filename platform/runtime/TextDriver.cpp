@@ -6,18 +6,12 @@
 
 #include "platform/runtime/ErrorState.h"
 #include "platform/runtime/File.h"
-#include "platform/runtime/FilePosition.h"
 
 namespace rt {
 
 namespace {
 
 constexpr std::size_t kReadBlock = 16384;
-
-int BadPosition() {
-  SetError(kDriverError, {}, "0", "Invalid position");
-  return kDriverError;
-}
 
 // The field that holds the line: the first text field, or nullptr for the whole buffer.
 const FieldDesc* LineField(const File& file) {
@@ -27,28 +21,21 @@ const FieldDesc* LineField(const File& file) {
   return nullptr;
 }
 
+bool CreateWhenMissing(const std::string& option) {
+  return option == "1" || (option.size() == 2 && (option[0] == 'o' || option[0] == 'O') &&
+                           (option[1] == 'n' || option[1] == 'N'));
+}
+
 }  // namespace
 
-int TextDriver::Create() {
-  FileHandle handle;
-  return handle.Open(file_.PhysicalName(), O_RDWR | O_CREAT | O_TRUNC);
-}
-
 int TextDriver::Open(int mode) {
-  const int access = mode & 0x0F;
-  const int flags = access == kAccessReadOnly    ? O_RDONLY
-                    : access == kAccessWriteOnly ? O_WRONLY | O_APPEND
-                                                 : O_RDWR | O_APPEND;
-  pointer_ = 0;
+  int flags = AccessFlags(mode);
+  if (flags != O_RDONLY) {
+    flags |= O_APPEND;
+    if (CreateWhenMissing(file_.Option("CREATE"))) flags |= O_CREAT;
+  }
   next_ = 0;
-  bytesRead_ = 0;
-  return handle_.Open(file_.PhysicalName(), flags);
-}
-
-int TextDriver::Close() {
-  handle_.Close();
-  ClearError();
-  return kNoError;
+  return OpenFile(flags);
 }
 
 int TextDriver::Records(std::int64_t& count) {
@@ -145,33 +132,13 @@ int TextDriver::GetByPointer(std::int64_t pointer, std::uint32_t) {
   return ReadLine(pointer - 1);
 }
 
-int TextDriver::Position(const FileKey* key, std::string& position) {
-  if (key) return NotSupported();
-  if (pointer_ == 0) {
-    SetError(kNoRecordError);
-    return kNoRecordError;
-  }
-  FilePosition p;
-  p.record = pointer_;
-  position = p.Encode();
-  ClearError();
-  return kNoError;
-}
-
 int TextDriver::Reset(const FileKey* key, std::string_view position) {
-  if (key) return NotSupported();
-  const auto p = FilePosition::Decode(position);
-  if (!p || p->kind != FilePosition::Kind::File || p->record < 1) return BadPosition();
-  next_ = p->record - 1;
+  std::int64_t pointer = 0;
+  if (int e = DecodePointer(key, position, pointer)) return e;
+  if (pointer < 1) return BadPosition();
+  next_ = pointer - 1;
   ClearError();
   return kNoError;
-}
-
-int TextDriver::Reget(const FileKey* key, std::string_view position) {
-  if (key) return NotSupported();
-  const auto p = FilePosition::Decode(position);
-  if (!p || p->kind != FilePosition::Kind::File) return BadPosition();
-  return GetByPointer(p->record, 0);
 }
 
 int TextDriver::Add(std::uint32_t length) {
@@ -183,10 +150,6 @@ int TextDriver::Add(std::uint32_t length) {
   if (int e = handle_.WriteAt(-1, line.data(), line.size())) return e;
   pointer_ = before + 1;
   return kNoError;
-}
-
-int TextDriver::Size(std::int64_t& bytes) {
-  return handle_.Size(bytes);
 }
 
 }  // namespace rt

@@ -3,35 +3,28 @@
 // first text field holds the line (the whole buffer when the record has no text field); a
 // line longer than the field is cut, and the rest of it is skipped. A trailing "\r" is
 // dropped. Add appends the field's text without trailing blanks and a newline in a single
-// write, so several threads or processes may append to the same file. Pointers are the
-// 1-based byte position of a line's start.
+// write, so several threads or processes may append to the same file. With the option
+// "CREATE=on" sent before, an open for writing creates a missing file (never truncating one
+// that exists). Pointers are the 1-based byte position of a line's start.
 
 #include <cstdint>
 #include <string>
 
-#include "platform/runtime/FileDriver.h"
-#include "platform/runtime/FileHandle.h"
+#include "platform/runtime/PlainFileDriver.h"
 
 namespace rt {
 
-class TextDriver : public FileDriver {
+class TextDriver : public PlainFileDriver {
  public:
-  explicit TextDriver(File& file) : FileDriver(file) {}
+  explicit TextDriver(File& file) : PlainFileDriver(file) {}
 
-  int Create() override;
   int Open(int mode) override;
-  int Close() override;
   int Records(std::int64_t& count) override;
   int SetFile() override;
   int Next() override;
   int GetByPointer(std::int64_t pointer, std::uint32_t length) override;
-  int Position(const FileKey* key, std::string& position) override;
   int Reset(const FileKey* key, std::string_view position) override;
-  int Reget(const FileKey* key, std::string_view position) override;
-  std::int64_t Pointer() const override { return pointer_; }
   int Add(std::uint32_t length) override;
-  int Size(std::int64_t& bytes) override;
-  std::uint32_t BytesRead() const override { return bytesRead_; }
 
  private:
   // Reads the line starting at the 0-based offset into the record.
@@ -39,10 +32,7 @@ class TextDriver : public FileDriver {
   void StoreLine(const std::string& line);
   std::string LineText() const;
 
-  FileHandle handle_;
-  std::int64_t pointer_ = 0;  // 1-based start of the current line, 0 none
-  std::int64_t next_ = 0;     // 0-based offset of the next line
-  std::uint32_t bytesRead_ = 0;
+  std::int64_t next_ = 0;  // 0-based offset of the next line
 };
 
 }  // namespace rt

@@ -96,6 +96,8 @@ class UiBackend {
 
 // The backend in use. Until one is installed, a headless backend is.
 UiBackend& Backend();
+// Replaces the backend. Install one only while no runtime thread runs (at start-up, between
+// tests): the backend replaced is released when its last owner lets go of it.
 void InstallBackend(std::shared_ptr<UiBackend> backend);
 
 }  // namespace rt

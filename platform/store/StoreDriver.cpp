@@ -99,8 +99,7 @@ StoreDriver::StoreDriver(File& file) : FileDriver(file) {
 }
 
 StoreDriver::~StoreDriver() {
-  statements_.clear();
-  if (db_) sqlite3_close_v2(db_);
+  Disconnect();
 }
 
 // ---- Schema ----
@@ -185,6 +184,24 @@ StoreStatement* StoreDriver::Statement(const std::string& sql) {
     return nullptr;
   }
   return statements_.emplace(sql, std::move(stmt)).first->second.get();
+}
+
+int StoreDriver::Change(StoreStatement& s, std::string_view what) {
+  const int rc = s.Step();
+  s.Reset();
+  return rc == SQLITE_DONE ? kNoError : Fail(rc, what);
+}
+
+int StoreDriver::BindRecord(StoreStatement& s, bool modifiedBlobsOnly) {
+  int index = 1;
+  s.Bind(index++, std::string_view(file_.GetNulls()));
+  for (const Blob& b : blobs_) {
+    if (b.modified || !modifiedBlobsOnly) s.Bind(index++, b.size);
+  }
+  for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
+    BindValue(s, index++, FieldValue(f, file_.Record()));
+  }
+  return index;
 }
 
 int StoreDriver::Exec(const std::string& sql) {
@@ -322,19 +339,27 @@ int StoreDriver::Create() {
       if (src != SQLITE_DONE) result = Fail(src, "create");
     }
     if (!result) result = CreateIndexes(false);
-    if (!result) {
-      result = Exec("COMMIT");
-    } else {
-      const ErrorState err = LastError();
-      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-      SetError(err.code, err.text, err.driverCode, err.driverText);
-    }
+    result = CommitOrRollback(result);
   }
-  statements_.clear();
-  sqlite3_close_v2(db_);
-  db_ = nullptr;
+  Disconnect();
   if (result == kNoError) ClearError();
   return result;
+}
+
+int StoreDriver::CommitOrRollback(int result) {
+  if (result == kNoError) result = Exec("COMMIT");
+  if (result != kNoError) {
+    const ErrorState err = LastError();
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    SetError(err.code, err.text, err.driverCode, err.driverText);
+  }
+  return result;
+}
+
+void StoreDriver::Disconnect() {
+  statements_.clear();
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
 }
 
 int StoreDriver::Open(int mode) {
@@ -348,9 +373,7 @@ int StoreDriver::Open(int mode) {
   if (!recover.empty()) busyMs_ = std::max(1, std::atoi(recover.c_str())) * 1000;
 
   auto attempt = [&](const std::string& name, int flags) {
-    statements_.clear();
-    if (db_) sqlite3_close_v2(db_);
-    db_ = nullptr;
+    Disconnect();
     int rc = sqlite3_open_v2(name.c_str(), &db_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) return Fail(rc, "open " + path);
     sqlite3_busy_timeout(db_, busyMs_);
@@ -368,11 +391,7 @@ int StoreDriver::Open(int mode) {
   }
   if (result == kNoError && write) result = Exec("PRAGMA synchronous=FULL");
   if (result != kNoError) {
-    const ErrorState err = LastError();
-    statements_.clear();
-    if (db_) sqlite3_close_v2(db_);
-    db_ = nullptr;
-    SetError(err.code, err.text, err.driverCode, err.driverText);
+    Disconnect();
     return result;
   }
   cursor_ = Cursor{};
@@ -407,18 +426,10 @@ int StoreDriver::Build() {
     if (result == kInvalidKeyError || result == kNoError) {
       result = Exec("BEGIN IMMEDIATE");
       if (!result) result = CreateIndexes(true);
-      if (!result) {
-        result = Exec("COMMIT");
-      } else {
-        const ErrorState err = LastError();
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        SetError(err.code, err.text, err.driverCode, err.driverText);
-      }
+      result = CommitOrRollback(result);
     }
   }
-  statements_.clear();
-  sqlite3_close_v2(db_);
-  db_ = nullptr;
+  Disconnect();
   if (result == kNoError) ClearError();
   return result;
 }
@@ -873,16 +884,8 @@ int StoreDriver::Add(std::uint32_t) {
   if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "add");
   StoreStatement* s = Statement(sql);
   if (!s) return ErrorCode();
-  int index = 1;
-  s->Bind(index++, std::string_view(file_.GetNulls()));
-  for (const Blob& b : blobs_)
-    s->Bind(index++, b.size);
-  for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
-    BindValue(*s, index++, FieldValue(f, file_.Record()));
-  }
-  const int rc = s->Step();
-  s->Reset();
-  if (rc != SQLITE_DONE) return Fail(rc, "add");
+  BindRecord(*s, false);
+  if (int e = Change(*s, "add")) return e;
   const std::int64_t rid = sqlite3_last_insert_rowid(db_);
   if (int e = WriteBlobs(rid, false)) return e;
   const int release = savepoint.Release();
@@ -913,19 +916,10 @@ int StoreDriver::Put() {
   if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "put");
   StoreStatement* s = Statement(sql);
   if (!s) return ErrorCode();
-  int index = 1;
-  s->Bind(index++, std::string_view(file_.GetNulls()));
-  for (const Blob& b : blobs_) {
-    if (b.modified) s->Bind(index++, b.size);
-  }
-  for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
-    BindValue(*s, index++, FieldValue(f, file_.Record()));
-  }
+  int index = BindRecord(*s, true);
   s->Bind(index++, currentRid_);
-  if (watched_) s->Bind(index++, currentVersion_);
-  const int rc = s->Step();
-  s->Reset();
-  if (rc != SQLITE_DONE) return Fail(rc, "put");
+  if (watched_) s->Bind(index, currentVersion_);
+  if (int e = Change(*s, "put")) return e;
   if (sqlite3_changes(db_) == 0) {
     if (watched_) return Code(kRecordChangedError);
     return Code(kNoRecordError, "The record was deleted by another station");
@@ -952,16 +946,12 @@ int StoreDriver::Delete() {
   StoreStatement* s = Statement("DELETE FROM records WHERE _rid = ?");
   if (!s) return ErrorCode();
   s->Bind(1, currentRid_);
-  int rc = s->Step();
-  s->Reset();
-  if (rc != SQLITE_DONE) return Fail(rc, "delete");
+  if (int e = Change(*s, "delete")) return e;
   StoreStatement* c = Statement("DELETE FROM blob_chunks WHERE rid = ?");
   if (!c) return ErrorCode();
   c->Bind(1, currentRid_);
-  rc = c->Step();
-  c->Reset();
-  if (rc != SQLITE_DONE) return Fail(rc, "delete");
-  rc = savepoint.Release();
+  if (int e = Change(*c, "delete")) return e;
+  const int rc = savepoint.Release();
   if (rc != SQLITE_OK) return Fail(rc, "delete");
   for (Blob& b : blobs_) {
     if (!b.data) b = Blob{};
@@ -1031,12 +1021,7 @@ int StoreDriver::Commit() {
     return kDriverError;
   }
   Invalidate();
-  const int result = Exec("COMMIT");
-  if (result != kNoError) {
-    const ErrorState err = LastError();
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    SetError(err.code, err.text, err.driverCode, err.driverText);
-  }
+  const int result = CommitOrRollback(kNoError);
   inTransaction_ = false;
   return result;
 }
@@ -1223,9 +1208,7 @@ int StoreDriver::WriteChunks(std::int64_t rid, int number, const Blob& blob) {
   if (!del) return ErrorCode();
   del->Bind(1, rid);
   del->Bind(2, static_cast<std::int64_t>(number));
-  int rc = del->Step();
-  del->Reset();
-  if (rc != SQLITE_DONE) return Fail(rc, "BLOB write");
+  if (int e = Change(*del, "BLOB write")) return e;
   if (blob.size == 0) return kNoError;
   if (!blob.data) {
     // Contents still in the table under another record: copy them there.
@@ -1236,28 +1219,21 @@ int StoreDriver::WriteChunks(std::int64_t rid, int number, const Blob& blob) {
     copy->Bind(1, rid);
     copy->Bind(2, blob.storedRid);
     copy->Bind(3, static_cast<std::int64_t>(number));
-    rc = copy->Step();
-    copy->Reset();
-    if (rc != SQLITE_DONE) return Fail(rc, "BLOB write");
-    return kNoError;
+    return Change(*copy, "BLOB write");
   }
   StoreStatement* ins =
       Statement("INSERT INTO blob_chunks (rid, blob, chunk, bytes) VALUES (?, ?, ?, ?)");
   if (!ins) return ErrorCode();
+  ins->Reset();
   for (std::int64_t at = 0, chunk = 0; at < blob.size; at += kStoreChunkSize, ++chunk) {
     const std::int64_t n = std::min(kStoreChunkSize, blob.size - at);
-    ins->Reset();
     ins->Bind(1, rid);
     ins->Bind(2, static_cast<std::int64_t>(number));
     ins->Bind(3, chunk);
+    // Change resets the statement, so the borrowed bytes are released after each chunk.
     ins->BindStaticBlob(4, blob.data->data() + at, static_cast<std::uint64_t>(n));
-    rc = ins->Step();
-    if (rc != SQLITE_DONE) {
-      ins->Reset();
-      return Fail(rc, "BLOB write");
-    }
+    if (int e = Change(*ins, "BLOB write")) return e;
   }
-  ins->Reset();
   return kNoError;
 }
 

@@ -123,11 +123,21 @@ class StoreDriver : public FileDriver {
   std::string SelectList() const;
   int CheckSchema();
   int CreateIndexes(bool replace);
+  // Commits when the result is success and else (or when the commit fails) rolls back; the
+  // error of the failure stays set. Returns the final result.
+  int CommitOrRollback(int result);
+  // Finalizes the statements and closes the connection, if any.
+  void Disconnect();
 
   // SQL helpers.
   int Fail(int rc, std::string_view what);
   StoreStatement* Statement(const std::string& sql);
   int Exec(const std::string& sql);
+  // Runs a statement that returns no rows and resets it; the error code (0 when done).
+  int Change(StoreStatement& s, std::string_view what);
+  // Binds the null flags, the BLOB sizes (all, or the modified ones) and the fields from
+  // parameter 1 on; returns the next parameter number.
+  int BindRecord(StoreStatement& s, bool modifiedBlobsOnly);
   void BindValue(StoreStatement& s, int index, const KeyValue& v);
   std::vector<KeyValue> KeyValues(const FileKey& key, const std::uint8_t* record) const;
   KeyValue FieldValue(int field, const std::uint8_t* record) const;

@@ -5,6 +5,7 @@
 #include "app/Globals.h"
 #include "app/MainFrame.h"
 #include "app/Startup.h"
+#include "platform/runtime/EventQueue.h"
 #include "platform/runtime/Events.h"
 #include "platform/runtime/Threads.h"
 #include "support/Robot.h"
@@ -24,6 +25,9 @@ class MainFrameTest : public ::testing::Test {
     program_ = std::thread([] { rt::RunProgram(ProgramMain); });
   }
   void TearDown() override {
+    // A test that stopped early leaves the frame open: close every window so the program ends.
+    for (int thread : rt::RunningThreads())
+      rt::PostCloseDown(thread);
     if (program_.joinable()) program_.join();
     rt::ClearHooks();
   }

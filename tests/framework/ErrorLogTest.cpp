@@ -1,14 +1,18 @@
 #include "framework/error/ErrorLog.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
+#include "platform/runtime/ErrorState.h"
 #include "platform/runtime/HeadlessBackend.h"
 
 namespace {
@@ -32,8 +36,10 @@ class ErrorLogTest : public ::testing::Test {
     dir_ = pattern;
     fs::current_path(dir_);
     backend_ = rt::InstallHeadlessBackend();
+    rt::ClearError();
   }
   void TearDown() override {
+    rt::ClearError();
     fs::current_path(previousDir_);
     fs::remove_all(dir_);
   }
@@ -60,12 +66,98 @@ TEST_F(ErrorLogTest, FirstMessageCreatesTheFileAndLaterOnesAppend) {
   status.Destroy();
   auto lines = ReadLines(kErrorLogFileName);
   ASSERT_EQ(lines.size(), 2u);
-  const std::regex format(R"(^[^@ ]+@[^ ]+ --> (.*)$)");
+  const std::regex format(R"(^\d{4}-\d{2}-\d{2}@\d{2}:\d{2}:\d{2} --> (.*)$)");
   std::smatch match;
   ASSERT_TRUE(std::regex_match(lines[0], match, format)) << lines[0];
   EXPECT_EQ(match[1], "File DemoData could not be closed.  Error:  (0).");
   ASSERT_TRUE(std::regex_match(lines[1], match, format)) << lines[1];
   EXPECT_EQ(match[1], "There are no records available to process.");
+}
+
+TEST_F(ErrorLogTest, StampedLineReadsDateAtTimeArrowText) {
+  ErrorLog log;
+  ASSERT_EQ(log.Open(0), LevelQuiet);
+  const std::string before = ErrorLog::Stamp();
+  EXPECT_EQ(log.Take(ErrorLog::Stamp() + " --> Record not found"), LevelQuiet);
+  const std::string after = ErrorLog::Stamp();
+  log.Close(0);
+  auto lines = ReadLines(kErrorLogFileName);
+  ASSERT_EQ(lines.size(), 1u);
+  const std::regex format(
+      R"(^(\d{4}-(\d{2})-(\d{2})@(\d{2}):(\d{2}):(\d{2})) --> Record not found$)");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(lines[0], match, format)) << lines[0];
+  EXPECT_GE(match[1].str(), before);
+  EXPECT_LE(match[1].str(), after);
+  EXPECT_LE(std::stoi(match[2]), 12);
+  EXPECT_LE(std::stoi(match[3]), 31);
+  EXPECT_LE(std::stoi(match[4]), 23);
+  EXPECT_LE(std::stoi(match[5]), 59);
+  EXPECT_LE(std::stoi(match[6]), 59);
+}
+
+TEST_F(ErrorLogTest, ExistingLogIsAppendedToAndErrorStateKept) {
+  std::ofstream(kErrorLogFileName) << "earlier run\n";
+  ErrorLog log;
+  ASSERT_EQ(log.Open(0), LevelQuiet);
+  // Writing the log leaves the reporting thread's error as it was.
+  rt::SetError(rt::kNoRecordError);
+  EXPECT_EQ(log.Take("this run"), LevelQuiet);
+  EXPECT_EQ(rt::ErrorCode(), rt::kNoRecordError);
+  log.Close(0);
+  EXPECT_EQ(rt::ErrorCode(), rt::kNoRecordError);
+  EXPECT_EQ(ReadLines(kErrorLogFileName), (std::vector<std::string>{"earlier run", "this run"}));
+}
+
+TEST_F(ErrorLogTest, LinesFromThreadsAndProcessesStayWhole) {
+  constexpr int kWriters = 3;
+  constexpr int kLines = 200;
+  const auto lineOf = [](int writer, int i) {
+    return "writer-" + std::to_string(writer) + "-line-" + std::to_string(i) + "-" +
+           std::string(200, static_cast<char>('a' + writer));
+  };
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ErrorLog log;
+      bool ok = log.Open(0) == LevelQuiet;
+      for (int i = 0; i < kLines; ++i)
+        ok = log.Take(lineOf(w, i)) == LevelQuiet && ok;
+      log.Close(0);
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  {
+    // Threads of this process share one log object without a critical section of their own.
+    ErrorLog shared;
+    ASSERT_EQ(shared.Open(0), LevelQuiet);
+    std::vector<std::thread> threads;
+    for (int w = kWriters; w < 2 * kWriters; ++w) {
+      threads.emplace_back([&shared, &lineOf, w] {
+        for (int i = 0; i < kLines; ++i)
+          shared.Take(lineOf(w, i));
+      });
+    }
+    for (auto& t : threads)
+      t.join();
+    shared.Close(0);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::set<std::string> expected;
+  for (int w = 0; w < 2 * kWriters; ++w) {
+    for (int i = 0; i < kLines; ++i)
+      expected.insert(lineOf(w, i));
+  }
+  auto lines = ReadLines(kErrorLogFileName);
+  EXPECT_EQ(lines.size(), expected.size());
+  EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()), expected);
 }
 
 TEST_F(ErrorLogTest, OpensNestAndForcedCloseEndsThem) {

@@ -301,7 +301,8 @@ TEST_F(ErrorManagerTest, ConcurrentReportsNeverMixValuesOrTearLogLines) {
   rt::JoinAllThreads();
   EXPECT_EQ(mixed.load(), 0);
 
-  const std::regex line(R"(^.+@.+ --> file-(t\d-\d+)\|key-(t\d-\d+)\|msg-(t\d-\d+)$)");
+  const std::regex line(
+      R"(^\d{4}-\d{2}-\d{2}@\d{2}:\d{2}:\d{2} --> file-(t\d-\d+)\|key-(t\d-\d+)\|msg-(t\d-\d+)$)");
   auto lines = ReadLines(kErrorLogFileName);
   ASSERT_EQ(lines.size(), 3u * kRounds);
   for (const std::string& text : lines) {
