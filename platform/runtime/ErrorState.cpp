@@ -2,34 +2,54 @@
 
 #include "platform/runtime/ErrorCodes.h"
 
+#include <memory>
+
 namespace rt {
 
 namespace {
-thread_local ErrorState tError;
+
+// Objects destroyed at thread or process exit (a global manager closing its files) may still
+// report errors after the thread's own state is gone. They get a shared state that is never
+// destroyed instead of touching freed memory.
+thread_local bool tStateGone = false;
+
+struct ThreadErrorState {
+  ErrorState state;
+  ~ThreadErrorState() { tStateGone = true; }
+};
+
+ErrorState& Mine() {
+  thread_local ThreadErrorState mine;
+  if (!tStateGone) return mine.state;
+  static ErrorState* const afterExit = std::make_unique<ErrorState>().release();
+  return *afterExit;
 }
 
+}  // namespace
+
 const ErrorState& LastError() {
-  return tError;
+  return Mine();
 }
 int ErrorCode() {
-  return tError.code;
+  return Mine().code;
 }
 const std::string& ErrorText() {
-  return tError.text;
+  return Mine().text;
 }
 const std::string& FileErrorCode() {
-  return tError.driverCode;
+  return Mine().driverCode;
 }
 const std::string& FileErrorText() {
-  return tError.driverText;
+  return Mine().driverText;
 }
 
 void SetError(int code, std::string_view text, std::string_view driverCode,
               std::string_view driverText) {
-  tError.code = code;
-  tError.text = text.empty() ? StandardErrorText(code) : std::string(text);
-  tError.driverCode = driverCode.empty() ? "0" : std::string(driverCode);
-  tError.driverText = std::string(driverText);
+  ErrorState& e = Mine();
+  e.code = code;
+  e.text = text.empty() ? StandardErrorText(code) : std::string(text);
+  e.driverCode = driverCode.empty() ? "0" : std::string(driverCode);
+  e.driverText = std::string(driverText);
 }
 
 void ClearError() {
