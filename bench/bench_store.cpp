@@ -13,29 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTable.h"
 #include "platform/runtime/File.h"
 #include "platform/runtime/FileTransaction.h"
 #include "platform/store/StoreDriver.h"
 
 namespace {
 
-constexpr int kPage = 20;
-constexpr int kPages = 2000;
-
-rt::RecordLayout Layout() {
-  rt::RecordLayout layout("Bench");
-  layout.AddField("BEN:ID", rt::FieldType::Long);
-  layout.AddField("BEN:FileName", rt::FieldType::String, 80);
-  return layout;
-}
-
-std::unique_ptr<rt::File> Table(const std::string& name) {
-  auto f = std::make_unique<rt::File>("BENCH", "BEN", "STORE", Layout());
-  f->AddKey("BEN:ID_Key", {{1, true, false}}, true, true);
-  f->AddBlob("BEN:DataBlob");
-  f->SetName(name);
-  return f;
-}
+using bench::kPage;
+using bench::kPages;
+using bench::Table;
 
 bool Build(const std::string& name, int rows) {
   auto f = Table(name);
