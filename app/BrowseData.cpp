@@ -1,6 +1,6 @@
 #include "app/BrowseData.h"
 
-#include "platform/runtime/Dialogs.h"
+#include "platform/runtime/windows/Dialogs.h"
 
 // The list of stored documents is not part of this version yet: say so rather than open an
 // empty window.

@@ -6,7 +6,7 @@
 #include "app/DemoDataFileManager.h"
 #include "app/DemoDataRelationManager.h"
 #include "app/LoadBlobFromFile.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/Threads.h"
 #include "platform/store/StoreDriver.h"
 
 namespace {

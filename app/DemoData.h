@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/runtime/File.h"
-#include "platform/runtime/FileKey.h"
-#include "platform/runtime/RecordLayout.h"
+#include "platform/runtime/files/File.h"
+#include "platform/runtime/files/FileKey.h"
+#include "platform/runtime/values/RecordLayout.h"
 
 class DemoDataFileManager;
 class DemoDataRelationManager;

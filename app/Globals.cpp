@@ -1,6 +1,6 @@
 #include "app/Globals.h"
 
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/Threads.h"
 
 namespace {
 struct ThreadGlobals {

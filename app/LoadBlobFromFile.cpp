@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/threads/Threads.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/runtime/File.h"
+#include "platform/runtime/files/File.h"
 
 inline constexpr std::uint32_t kInFileRecordSize = 32768;
 

@@ -4,9 +4,9 @@
 #include "app/Globals.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/window/WindowController.h"
-#include "platform/runtime/Properties.h"
-#include "platform/runtime/Threads.h"
-#include "platform/runtime/Window.h"
+#include "platform/runtime/windows/Properties.h"
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/Window.h"
 
 namespace {
 

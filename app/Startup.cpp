@@ -5,7 +5,7 @@
 #include "app/MainFrame.h"
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/error/ErrorHooks.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/Threads.h"
 #include "platform/store/StoreDriver.h"
 
 void RegisterApplicationHooks() {

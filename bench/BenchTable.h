@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/runtime/File.h"
+#include "platform/runtime/files/File.h"
 
 namespace bench {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "bench/BenchTable.h"
-#include "platform/runtime/File.h"
-#include "platform/runtime/FileTransaction.h"
+#include "platform/runtime/files/File.h"
+#include "platform/runtime/files/FileTransaction.h"
 #include "platform/store/StoreDriver.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/runtime/Bindings.h"
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/Expression.h"
-#include "platform/runtime/RecordLayout.h"
+#include "platform/runtime/expressions/Bindings.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/expressions/Expression.h"
+#include "platform/runtime/values/RecordLayout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static rt::RecordLayout layout = [] {

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <string>
 
-#include "platform/runtime/FixedString.h"
+#include "platform/runtime/values/FixedString.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/runtime/AnyRef.h"
+#include "platform/runtime/values/AnyRef.h"
 
 struct FieldListEntry {
   std::string Tag;

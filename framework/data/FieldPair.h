@@ -1,7 +1,7 @@
 #pragma once
 // One entry of a field-pair list: references to a left and a right variable.
 
-#include "platform/runtime/AnyRef.h"
+#include "platform/runtime/values/AnyRef.h"
 
 struct FieldPair {
   rt::AnyRef Left;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "framework/data/FieldPair.h"
-#include "platform/runtime/AnyRef.h"
+#include "platform/runtime/values/AnyRef.h"
 
 using FieldPairList = std::vector<std::unique_ptr<FieldPair>>;
 

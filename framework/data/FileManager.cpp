@@ -8,9 +8,9 @@
 #include "framework/data/RelationManager.h"
 #include "framework/data/ThreadFileMap.h"
 #include "framework/error/ErrorManager.h"
-#include "platform/runtime/Bindings.h"
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/expressions/Bindings.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace {
 

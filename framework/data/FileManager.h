@@ -25,10 +25,10 @@
 #include "framework/data/SavedBufferEntry.h"
 #include "framework/data/SavedStateEntry.h"
 #include "framework/error/ErrorLevel.h"
-#include "platform/runtime/AnyRef.h"
-#include "platform/runtime/File.h"
-#include "platform/runtime/FileCallback.h"
-#include "platform/runtime/FixedString.h"
+#include "platform/runtime/values/AnyRef.h"
+#include "platform/runtime/files/File.h"
+#include "platform/runtime/files/FileCallback.h"
+#include "platform/runtime/values/FixedString.h"
 
 class ErrorManager;
 class RelationManager;

@@ -10,7 +10,7 @@
 #include "framework/data/IFileOpenServer.h"
 #include "framework/data/LockHolder.h"
 #include "framework/data/SharedFileOpener.h"
-#include "platform/runtime/File.h"
+#include "platform/runtime/files/File.h"
 
 class FileOpenRegistry {
  public:

@@ -1,8 +1,8 @@
 #include "framework/data/FileOpener.h"
 
 #include "framework/data/FileOpenRegistry.h"
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 void FileOpener::Init(rt::File& file) {
   MyFile = &file;

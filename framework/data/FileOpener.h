@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "framework/data/IFileOpenServer.h"
-#include "platform/runtime/File.h"
+#include "platform/runtime/files/File.h"
 
 class FileOpener : public IFileOpenServer {
  public:

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/runtime/AnyRef.h"
+#include "platform/runtime/values/AnyRef.h"
 
 struct KeyComponentEntry {
   rt::AnyRef Field;       // the record field the component names

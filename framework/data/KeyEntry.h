@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "framework/data/KeyComponentEntry.h"
-#include "platform/runtime/FileKey.h"
+#include "platform/runtime/files/FileKey.h"
 
 struct KeyEntry {
   const rt::FileKey* Key = nullptr;

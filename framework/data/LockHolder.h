@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/Threads.h"
 
 struct LockHolder {
   std::unique_ptr<rt::CriticalSection> CS = std::make_unique<rt::CriticalSection>();

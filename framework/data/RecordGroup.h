@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/runtime/RecordLayout.h"
+#include "platform/runtime/values/RecordLayout.h"
 
 struct RecordGroup {
   std::uint8_t* Address = nullptr;

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "framework/data/BufferedPairs.h"
-#include "platform/runtime/FileKey.h"
+#include "platform/runtime/files/FileKey.h"
 
 class RelationManager;
 

@@ -15,7 +15,7 @@
 #include "framework/data/BufferedPairs.h"
 #include "framework/data/RelationEntry.h"
 #include "framework/error/ErrorLevel.h"
-#include "platform/runtime/FileKey.h"
+#include "platform/runtime/files/FileKey.h"
 
 class FileManager;
 

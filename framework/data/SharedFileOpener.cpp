@@ -2,8 +2,8 @@
 
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/error/CriticalSectionGuard.h"
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 SharedFileOpener::SharedFileOpener() : CSect(std::make_unique<LockHolder>()) {}
 

@@ -9,7 +9,7 @@
 
 #include "framework/data/IFileOpenServer.h"
 #include "framework/data/LockHolder.h"
-#include "platform/runtime/File.h"
+#include "platform/runtime/files/File.h"
 
 class SharedFileOpener : public IFileOpenServer {
  public:

@@ -5,7 +5,7 @@
 
 #include "framework/data/FileManager.h"
 #include "framework/error/ErrorManager.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/Threads.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Scoped lock over a runtime critical section. A null section makes the guard a no-op.
 
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/Threads.h"
 
 class CriticalSectionGuard {
  public:

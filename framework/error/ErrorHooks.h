@@ -3,7 +3,7 @@
 
 #include "framework/error/ErrorManager.h"
 #include "framework/error/ErrorStatus.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/Threads.h"
 
 // Registers the error subsystem's hooks with the runtime: process start builds the shared
 // manager, thread start gives the thread a fresh status record, thread end frees it, process

@@ -4,7 +4,7 @@
 
 #include "framework/error/CriticalSectionGuard.h"
 #include "framework/error/ErrorLevel.h"
-#include "platform/runtime/Picture.h"
+#include "platform/runtime/values/Picture.h"
 
 ErrorLog::ErrorLog(std::string fileName) : file_(std::move(fileName), kErrorLogLineLength) {}
 

@@ -10,7 +10,7 @@
 
 #include "framework/error/ErrorLogInterface.h"
 #include "framework/error/LogFile.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/Threads.h"
 
 inline constexpr char kErrorLogFileName[] = "OrvError.Log";
 // Longest line the log keeps; longer lines are cut.

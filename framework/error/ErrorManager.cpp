@@ -6,7 +6,7 @@
 #include "framework/error/CriticalSectionGuard.h"
 #include "framework/error/DefaultErrorTable.h"
 #include "framework/error/TextCut.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace {
 

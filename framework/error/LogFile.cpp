@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "framework/error/TextCut.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/RecordLayout.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/RecordLayout.h"
 
 namespace {
 

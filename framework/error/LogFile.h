@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/runtime/File.h"
+#include "platform/runtime/files/File.h"
 
 class LogFile {
  public:

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/runtime/RecordLayout.h"
+#include "platform/runtime/values/RecordLayout.h"
 
 struct RecordReference {
   void* Address = nullptr;

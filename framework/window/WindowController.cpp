@@ -6,14 +6,14 @@
 
 #include "framework/data/FileManager.h"
 #include "framework/data/RelationManager.h"
-#include "platform/runtime/AnyRef.h"
-#include "platform/runtime/BindingScope.h"
-#include "platform/runtime/Dialogs.h"
-#include "platform/runtime/EventQueue.h"
-#include "platform/runtime/Events.h"
-#include "platform/runtime/Properties.h"
-#include "platform/runtime/Window.h"
-#include "platform/runtime/WindowDef.h"
+#include "platform/runtime/values/AnyRef.h"
+#include "platform/runtime/expressions/BindingScope.h"
+#include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Properties.h"
+#include "platform/runtime/windows/Window.h"
+#include "platform/runtime/windows/WindowDef.h"
 
 namespace {
 

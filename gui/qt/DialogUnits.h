@@ -8,7 +8,7 @@
 #include <QSize>
 #include <string>
 
-#include "platform/runtime/WindowDef.h"
+#include "platform/runtime/windows/WindowDef.h"
 
 namespace gui {
 

@@ -21,11 +21,11 @@
 #include "gui/qt/QtDialogs.h"
 #include "gui/qt/QtFrame.h"
 #include "gui/qt/QtWindow.h"
-#include "platform/runtime/Dialogs.h"
-#include "platform/runtime/EventQueue.h"
-#include "platform/runtime/Events.h"
-#include "platform/runtime/HeadlessBackend.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
+#include "platform/runtime/threads/Threads.h"
 
 namespace gui {
 

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/runtime/UiBackend.h"
+#include "platform/runtime/windows/UiBackend.h"
 
 class QMainWindow;
 class QObject;

@@ -10,7 +10,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/runtime/Dialogs.h"
+#include "platform/runtime/windows/Dialogs.h"
 
 namespace gui {
 

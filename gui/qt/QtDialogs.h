@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/runtime/PopupMenu.h"
+#include "platform/runtime/windows/PopupMenu.h"
 
 class QMenu;
 class QWidget;

@@ -12,7 +12,7 @@
 
 #include "gui/qt/QtIcons.h"
 #include "gui/qt/QtMenuSet.h"
-#include "platform/runtime/Events.h"
+#include "platform/runtime/windows/Events.h"
 
 namespace gui {
 

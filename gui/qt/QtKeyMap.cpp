@@ -2,7 +2,7 @@
 
 #include <QKeyEvent>
 
-#include "platform/runtime/Events.h"
+#include "platform/runtime/windows/Events.h"
 
 namespace gui {
 

@@ -10,7 +10,7 @@
 
 #include "gui/qt/DialogUnits.h"
 #include "gui/qt/QtKeyMap.h"
-#include "platform/runtime/Events.h"
+#include "platform/runtime/windows/Events.h"
 
 namespace gui {
 

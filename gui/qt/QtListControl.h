@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/runtime/EventQueue.h"
-#include "platform/runtime/UiBackend.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/UiBackend.h"
 
 class QScrollBar;
 class QTreeWidget;

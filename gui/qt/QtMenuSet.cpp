@@ -5,7 +5,7 @@
 #include <QMenuBar>
 
 #include "gui/qt/QtIcons.h"
-#include "platform/runtime/WindowDef.h"
+#include "platform/runtime/windows/WindowDef.h"
 
 namespace gui {
 

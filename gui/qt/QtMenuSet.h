@@ -8,7 +8,7 @@
 #include <functional>
 #include <map>
 
-#include "platform/runtime/UiBackend.h"
+#include "platform/runtime/windows/UiBackend.h"
 
 class QAction;
 class QMenu;

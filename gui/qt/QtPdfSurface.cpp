@@ -15,7 +15,7 @@
 #include "gui/qt/QtPdfView.h"
 #include "gui/qt/QtPdfViewer.h"
 #include "platform/pdf/PdfEngine.h"
-#include "platform/runtime/UiBackend.h"
+#include "platform/runtime/windows/UiBackend.h"
 
 namespace gui {
 

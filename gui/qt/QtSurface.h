@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "platform/runtime/EventQueue.h"
-#include "platform/runtime/UiBackend.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/UiBackend.h"
 
 class QWidget;
 

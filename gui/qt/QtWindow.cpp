@@ -19,7 +19,7 @@
 #include "gui/qt/QtKeyMap.h"
 #include "gui/qt/QtListControl.h"
 #include "gui/qt/QtMenuSet.h"
-#include "platform/runtime/Events.h"
+#include "platform/runtime/windows/Events.h"
 
 namespace gui {
 

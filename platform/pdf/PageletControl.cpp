@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "platform/pdf/PdfEngine.h"
-#include "platform/runtime/Dialogs.h"
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/File.h"
-#include "platform/runtime/Window.h"
+#include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/files/File.h"
+#include "platform/runtime/windows/Window.h"
 
 namespace rt {
 namespace {

@@ -18,7 +18,7 @@
 #include <system_error>
 
 #include "platform/pdf/PdfEngineLock.h"
-#include "platform/runtime/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 
 namespace rt {
 

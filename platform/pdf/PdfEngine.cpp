@@ -4,8 +4,8 @@
 
 #include "platform/pdf/PdfEngineRegistry.h"
 #include "platform/pdf/PdfText.h"
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace rt {
 namespace {

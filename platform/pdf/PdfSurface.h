@@ -14,7 +14,7 @@
 #include <string>
 
 #include "platform/pdf/PdfPrintJob.h"
-#include "platform/runtime/WindowDef.h"
+#include "platform/runtime/windows/WindowDef.h"
 
 namespace rt {
 

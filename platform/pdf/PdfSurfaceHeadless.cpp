@@ -1,7 +1,7 @@
 #include "platform/pdf/PdfSurfaceHeadless.h"
 
 #include "platform/pdf/PdfEngine.h"
-#include "platform/runtime/UiBackend.h"
+#include "platform/runtime/windows/UiBackend.h"
 
 namespace rt {
 

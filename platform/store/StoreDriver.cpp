@@ -9,8 +9,8 @@
 #include <limits>
 #include <mutex>
 
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/File.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/files/File.h"
 #include "platform/store/StoreViewCursor.h"
 
 namespace rt {

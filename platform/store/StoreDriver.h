@@ -25,8 +25,8 @@
 
 #include <sqlite3.h>
 
-#include "platform/runtime/FileDriver.h"
-#include "platform/runtime/FilePosition.h"
+#include "platform/runtime/files/FileDriver.h"
+#include "platform/runtime/files/FilePosition.h"
 #include "platform/store/StoreStatement.h"
 
 namespace rt {

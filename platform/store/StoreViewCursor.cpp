@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/File.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/files/File.h"
 
 namespace rt {
 

@@ -15,8 +15,8 @@
 #include "app/DemoDataRelationManager.h"
 #include "app/LoadBlobFromFile.h"
 #include "framework/error/ErrorHooks.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/HeadlessBackend.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 
 namespace {
 

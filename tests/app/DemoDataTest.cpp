@@ -24,10 +24,10 @@
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/data/ThreadFileMap.h"
 #include "framework/error/ErrorHooks.h"
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/HeadlessBackend.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
+#include "platform/runtime/threads/Threads.h"
 
 namespace {
 

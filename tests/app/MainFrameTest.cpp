@@ -5,9 +5,9 @@
 #include "app/Globals.h"
 #include "app/MainFrame.h"
 #include "app/Startup.h"
-#include "platform/runtime/EventQueue.h"
-#include "platform/runtime/Events.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/threads/Threads.h"
 #include "support/Robot.h"
 
 namespace {

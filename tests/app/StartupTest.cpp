@@ -7,8 +7,8 @@
 #include "app/Globals.h"
 #include "app/Startup.h"
 #include "framework/error/ErrorHooks.h"
-#include "platform/runtime/HeadlessBackend.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
+#include "platform/runtime/threads/Threads.h"
 #include "support/WorkDir.h"
 
 namespace {

@@ -12,8 +12,8 @@
 
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/HeadlessBackend.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <set>
 
 #include "framework/error/DefaultErrorTable.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/HeadlessBackend.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 
 namespace {
 

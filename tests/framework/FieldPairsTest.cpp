@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/data/BufferedPairs.h"
-#include "platform/runtime/FixedString.h"
+#include "platform/runtime/values/FixedString.h"
 
 namespace {
 

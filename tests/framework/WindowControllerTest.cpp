@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "framework/error/ErrorHooks.h"
-#include "platform/runtime/Bindings.h"
-#include "platform/runtime/Events.h"
-#include "platform/runtime/Threads.h"
-#include "platform/runtime/Window.h"
-#include "platform/runtime/WindowDef.h"
+#include "platform/runtime/expressions/Bindings.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/Window.h"
+#include "platform/runtime/windows/WindowDef.h"
 #include "support/Robot.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "gui/qt/QtPdfView.h"
 #include "gui/qt/QtPdfViewer.h"
 #include "platform/pdf/PageletControl.h"
-#include "platform/runtime/Window.h"
+#include "platform/runtime/windows/Window.h"
 #include "tests/gui/DesktopTest.h"
 #include "tests/pdf/PdfTestWriter.h"
 

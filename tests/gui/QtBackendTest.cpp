@@ -23,11 +23,11 @@
 
 #include "DesktopTest.h"
 #include "gui/qt/QtListControl.h"
-#include "platform/runtime/Dialogs.h"
-#include "platform/runtime/Events.h"
-#include "platform/runtime/Properties.h"
-#include "platform/runtime/Queue.h"
-#include "platform/runtime/Window.h"
+#include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Properties.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/Window.h"
 
 namespace gui_test {
 namespace {

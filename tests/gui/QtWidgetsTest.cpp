@@ -18,9 +18,9 @@
 #include "gui/qt/QtIcons.h"
 #include "gui/qt/QtKeyMap.h"
 #include "gui/qt/QtListControl.h"
-#include "platform/runtime/Dialogs.h"
-#include "platform/runtime/Events.h"
-#include "platform/runtime/ListFormat.h"
+#include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/ListFormat.h"
 
 namespace gui_test {
 namespace {

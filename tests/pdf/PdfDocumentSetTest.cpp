@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "platform/runtime/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 #include "tests/pdf/PdfTestFiles.h"
 #include "tests/pdf/PdfTestWriter.h"
 

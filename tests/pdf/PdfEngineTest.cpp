@@ -8,8 +8,8 @@
 
 #include "platform/pdf/PdfEngineLock.h"
 #include "platform/pdf/PdfEngineRegistry.h"
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 #include "tests/pdf/PdfTestFiles.h"
 #include "tests/pdf/PdfTestWriter.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/pdf/PdfEngine.h"
-#include "platform/runtime/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 #include "tests/pdf/PdfTestWriter.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "platform/runtime/AnyRef.h"
+#include "platform/runtime/values/AnyRef.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "platform/runtime/FixedString.h"
+#include "platform/runtime/values/FixedString.h"
 
 namespace rt {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/runtime/Decimal.h"
+#include "platform/runtime/values/Decimal.h"
 
 #include <gtest/gtest.h>
 

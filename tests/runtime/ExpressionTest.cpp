@@ -1,4 +1,4 @@
-#include "platform/runtime/Expression.h"
+#include "platform/runtime/expressions/Expression.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/runtime/BindingScope.h"
-#include "platform/runtime/Bindings.h"
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/RecordLayout.h"
+#include "platform/runtime/expressions/BindingScope.h"
+#include "platform/runtime/expressions/Bindings.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/RecordLayout.h"
 
 namespace rt {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/runtime/IniFile.h"
+#include "platform/runtime/settings/IniFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace rt {
 namespace {

@@ -1,8 +1,8 @@
 // List format strings and the popup syntax.
 #include <gtest/gtest.h>
 
-#include "platform/runtime/ListFormat.h"
-#include "platform/runtime/PopupMenu.h"
+#include "platform/runtime/windows/ListFormat.h"
+#include "platform/runtime/windows/PopupMenu.h"
 
 namespace rt {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/runtime/Picture.h"
+#include "platform/runtime/values/Picture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "platform/runtime/Queue.h"
+#include "platform/runtime/values/Queue.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/runtime/ErrorCodes.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace rt {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/runtime/RecordLayout.h"
+#include "platform/runtime/values/RecordLayout.h"
 
 #include <gtest/gtest.h>
 

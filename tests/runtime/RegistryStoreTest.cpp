@@ -1,4 +1,4 @@
-#include "platform/runtime/RegistryStore.h"
+#include "platform/runtime/settings/RegistryStore.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/runtime/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 
 namespace rt {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/threads/Threads.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/runtime/EventQueue.h"
-#include "platform/runtime/Events.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
 
 namespace rt {
 namespace {

@@ -1,15 +1,15 @@
-#include "platform/runtime/Window.h"
+#include "platform/runtime/windows/Window.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
 
-#include "platform/runtime/Dialogs.h"
-#include "platform/runtime/Events.h"
-#include "platform/runtime/Properties.h"
-#include "platform/runtime/Queue.h"
-#include "platform/runtime/Threads.h"
+#include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Properties.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/threads/Threads.h"
 #include "support/Robot.h"
 
 namespace rt {

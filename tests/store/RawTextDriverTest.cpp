@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "StoreTestTable.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 using namespace storetest;
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "StoreTestTable.h"
-#include "platform/runtime/ErrorState.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 using namespace storetest;
 

@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "StoreTestTable.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/FileTransaction.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/files/FileTransaction.h"
 
 using namespace storetest;
 

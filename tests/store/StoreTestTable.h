@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/runtime/File.h"
+#include "platform/runtime/files/File.h"
 #include "platform/store/StoreDriver.h"
 
 namespace storetest {

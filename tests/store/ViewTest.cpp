@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "StoreTestTable.h"
-#include "platform/runtime/BindingScope.h"
-#include "platform/runtime/Bindings.h"
-#include "platform/runtime/ErrorState.h"
-#include "platform/runtime/View.h"
-#include "platform/runtime/ViewOrder.h"
+#include "platform/runtime/expressions/BindingScope.h"
+#include "platform/runtime/expressions/Bindings.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/expressions/View.h"
+#include "platform/runtime/expressions/ViewOrder.h"
 #include "platform/store/StoreDriver.h"
 
 namespace {

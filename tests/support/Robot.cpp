@@ -2,8 +2,8 @@
 
 #include <thread>
 
-#include "platform/runtime/EventQueue.h"
-#include "platform/runtime/Events.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
 
 namespace testing_support {
 

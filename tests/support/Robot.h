@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/runtime/EventQueue.h"
-#include "platform/runtime/HeadlessBackend.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 
 namespace testing_support {
 

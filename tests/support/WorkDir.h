@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/runtime/HeadlessBackend.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 
 namespace testing_support {
 

@@ -1,0 +1,114 @@
+#pragma once
+// The driver interface behind rt::File and the process-wide registry of drivers by name.
+// A driver object serves one File object: the File creates it at create or open time and it
+// borrows the File for its declarations (name, layout, keys, BLOBs), its record buffer and its
+// null flags. Every operation returns a runtime error code and leaves the thread's error
+// state set (0 success). Operations a driver does not offer return kNoDriverError (80).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/files/FileKey.h"
+
+namespace rt {
+
+class File;
+class ViewCursor;
+struct ViewQuery;
+
+// The opaque driver part of a saved file state.
+class FileDriverState {
+ public:
+  virtual ~FileDriverState() = default;
+};
+
+// Where a keyed sequence starts.
+enum class SetFrom : std::uint8_t {
+  Start,   // next reads the first record, previous the last one
+  Values,  // next reads the first record >= the buffer's key values, previous the last <=
+  End,     // next reports end of file, previous reads the last record
+};
+
+class FileDriver {
+ public:
+  explicit FileDriver(File& file) : file_(file) {}
+  virtual ~FileDriver() = default;
+  FileDriver(const FileDriver&) = delete;
+  FileDriver& operator=(const FileDriver&) = delete;
+
+  virtual int Create();
+  virtual int Open(int mode) = 0;
+  virtual int Close() = 0;
+  virtual int Build();
+  // A driver command "option=value"; the option arrives upper-cased.
+  virtual int Send(std::string_view option, std::string_view value, std::string& reply);
+  virtual int Records(std::int64_t& count);
+
+  virtual int SetFile();
+  virtual int SetKey(const FileKey& key, SetFrom from);
+  virtual int Next();
+  virtual int Previous();
+  virtual int GetByKey(const FileKey& key);
+  virtual int GetByPointer(std::int64_t pointer, std::uint32_t length);
+  virtual int Position(const FileKey* key, std::string& position);
+  virtual int Reset(const FileKey* key, std::string_view position);
+  virtual int Reget(const FileKey* key, std::string_view position);
+  // Record id (or byte pointer) of the current record; 0 when there is none.
+  virtual std::int64_t Pointer() const;
+
+  virtual int Add(std::uint32_t length);
+  virtual int Put();
+  virtual int WriteAt(std::int64_t pointer, std::uint32_t length);
+  virtual int Delete();
+  virtual int Duplicate(const FileKey* key, bool& duplicate);
+  virtual int Watch();
+
+  virtual bool SupportsTransactions() const { return false; }
+  virtual int StartTransaction(int timeoutSeconds);
+  virtual int Commit();
+  virtual int Rollback();
+
+  virtual std::unique_ptr<FileDriverState> SaveState();
+  virtual int RestoreState(const FileDriverState& state);
+
+  virtual void SkipBlobsOnNextRead() {}
+  // A read attempt failed: a pending skip-BLOBs request must not carry over to a later read.
+  virtual void CancelSkipBlobs() {}
+  virtual int SetPrefetch(int count);
+  virtual void ClearBlobs() {}
+  virtual int BlobSize(int blob, std::int64_t& size);
+  virtual int SetBlobSize(int blob, std::int64_t size);
+  virtual int ReadBlob(int blob, std::int64_t offset, void* destination, std::size_t length,
+                       std::size_t& got);
+  virtual int WriteBlob(int blob, std::int64_t offset, const void* source, std::size_t length);
+
+  // Size of the physical file in bytes.
+  virtual int Size(std::int64_t& bytes);
+  // Bytes moved by the last read of a raw or text record.
+  virtual std::uint32_t BytesRead() const { return 0; }
+
+  // A reader of the file in a view's order (ViewCursor.h); drivers without one answer 80.
+  virtual int OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor);
+
+ protected:
+  // Sets the thread's error to "function not supported" and returns its code.
+  static int NotSupported();
+  File& file_;
+};
+
+using FileDriverFactory = std::function<std::unique_ptr<FileDriver>(File&)>;
+
+// Registers (or replaces) a driver under a name matched without regard to case. The extension
+// (such as ".sqlite") is added to a file name that has none. RAW and TEXT are built in.
+void RegisterFileDriver(std::string name, std::string extension, FileDriverFactory factory);
+bool FileDriverRegistered(std::string_view name);
+// A new driver object for the file, or nullptr when no driver has that name.
+std::unique_ptr<FileDriver> MakeFileDriver(std::string_view name, File& file);
+// The driver's extension ("" when none or unknown).
+std::string FileDriverExtension(std::string_view name);
+
+}  // namespace rt

@@ -1,0 +1,104 @@
+#include "platform/runtime/threads/ErrorState.h"
+
+#include "platform/runtime/threads/ErrorCodes.h"
+
+#include <memory>
+
+namespace rt {
+
+namespace {
+
+// Objects destroyed at thread or process exit (a global manager closing its files) may still
+// report errors after the thread's own state is gone. They get a shared state that is never
+// destroyed instead of touching freed memory.
+thread_local bool tStateGone = false;
+
+struct ThreadErrorState {
+  ErrorState state;
+  ~ThreadErrorState() { tStateGone = true; }
+};
+
+ErrorState& Mine() {
+  thread_local ThreadErrorState mine;
+  if (!tStateGone) return mine.state;
+  static ErrorState* const afterExit = std::make_unique<ErrorState>().release();
+  return *afterExit;
+}
+
+}  // namespace
+
+const ErrorState& LastError() {
+  return Mine();
+}
+int ErrorCode() {
+  return Mine().code;
+}
+const std::string& ErrorText() {
+  return Mine().text;
+}
+const std::string& FileErrorCode() {
+  return Mine().driverCode;
+}
+const std::string& FileErrorText() {
+  return Mine().driverText;
+}
+
+void SetError(int code, std::string_view text, std::string_view driverCode,
+              std::string_view driverText) {
+  ErrorState& e = Mine();
+  e.code = code;
+  e.text = text.empty() ? StandardErrorText(code) : std::string(text);
+  e.driverCode = driverCode.empty() ? "0" : std::string(driverCode);
+  e.driverText = std::string(driverText);
+}
+
+void ClearError() {
+  SetError(kNoError);
+}
+
+std::string StandardErrorText(int code) {
+  switch (code) {
+    case kNoError:
+      return {};
+    case kNoFileError:
+      return "File Not Found";
+    case kAccessDenied:
+      return "Access Denied";
+    case kFileSystemError:
+      return "Insufficient Memory or Disk Error";
+    case kNoRecordError:
+      return "Record Not Available";
+    case kRecordNotFoundError:
+      return "Record Not Found";
+    case kBadNameError:
+      return "Invalid Filename";
+    case kFileNotOpenError:
+      return "File Not Open";
+    case kDupKeyError:
+      return "Creates Duplicate Key";
+    case kRecordHeldError:
+      return "Record Is Already Held";
+    case kInvalidKeyError:
+      return "Invalid Key";
+    case kBadFileError:
+      return "Invalid File Structure";
+    case kIsOpenError:
+      return "File Is Already Open";
+    case kNoDriverError:
+      return "Function Not Supported";
+    case kRecordChangedError:
+      return "Record Changed By Another Station";
+    case kDriverError:
+      return "File Driver Error";
+    case kThreadRegistrationError:
+      return "Thread-instanced Variable Used During Registration";
+    case kExpressionSyntaxError:
+      return "Invalid Expression";
+    case kExpressionEvalError:
+      return "Expression Evaluation Error";
+    default:
+      return "Error " + std::to_string(code);
+  }
+}
+
+}  // namespace rt

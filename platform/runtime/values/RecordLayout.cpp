@@ -1,0 +1,273 @@
+#include "platform/runtime/values/RecordLayout.h"
+
+#include <strings.h>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace rt {
+
+std::uint32_t NumericSize(FieldType type) {
+  switch (type) {
+    case FieldType::Byte:
+      return 1;
+    case FieldType::Short:
+    case FieldType::UShort:
+      return 2;
+    case FieldType::Long:
+    case FieldType::ULong:
+    case FieldType::Date:
+    case FieldType::Time:
+      return 4;
+    case FieldType::Decimal:
+    case FieldType::Real:
+      return 8;
+    case FieldType::String:
+    case FieldType::CString:
+      return 0;
+  }
+  return 0;
+}
+
+bool IsText(FieldType type) {
+  return type == FieldType::String || type == FieldType::CString;
+}
+bool IsNumeric(FieldType type) {
+  return !IsText(type);
+}
+
+int RecordLayout::AddField(std::string label, FieldType type, std::uint32_t size,
+                           std::string picture, std::uint8_t places) {
+  FieldDesc field;
+  field.label = std::move(label);
+  field.type = type;
+  field.offset = size_;
+  field.size = IsText(type) ? size : NumericSize(type);
+  field.picture = std::move(picture);
+  field.places = places;
+  size_ += field.size;
+  fields_.push_back(std::move(field));
+  return FieldCount();
+}
+
+int RecordLayout::FindField(std::string_view label) const {
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    const std::string& l = fields_[i].label;
+    if (l.size() == label.size() && strncasecmp(l.data(), label.data(), l.size()) == 0) {
+      return static_cast<int>(i) + 1;
+    }
+  }
+  return 0;
+}
+
+namespace {
+template <typename T>
+T Load(const void* record, std::uint32_t offset) {
+  T v;
+  std::memcpy(&v, static_cast<const char*>(record) + offset, sizeof v);
+  return v;
+}
+template <typename T>
+void Store(void* record, std::uint32_t offset, T v) {
+  std::memcpy(static_cast<char*>(record) + offset, &v, sizeof v);
+}
+}  // namespace
+
+namespace {
+
+int FieldPlaces(const FieldDesc& f) {
+  return std::min<int>(f.places, Decimal::kMaxPlaces);
+}
+
+std::string_view Trim(std::string_view t) {
+  while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
+    t.remove_prefix(1);
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
+    t.remove_suffix(1);
+  return t;
+}
+
+// A double read from text; 0 for text that is not wholly a number.
+double ParseReal(std::string_view text) {
+  const std::string s(Trim(text));
+  if (s.empty()) return 0.0;
+  char* end = nullptr;
+  const double v = std::strtod(s.c_str(), &end);
+  if (end != s.c_str() + s.size() || !std::isfinite(v)) return 0.0;
+  return v;
+}
+
+// A double converted to an integer without undefined behaviour: NaN gives 0, values
+// beyond the 64-bit range are clamped, the fraction is dropped.
+std::int64_t RealToInteger(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 9.2e18) return std::numeric_limits<std::int64_t>::max();
+  if (v <= -9.2e18) return std::numeric_limits<std::int64_t>::min();
+  return static_cast<std::int64_t>(v);
+}
+
+}  // namespace
+
+std::string RealText(double value) {
+  char buffer[64];
+  auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (ec != std::errc()) return "0";
+  return std::string(buffer, ptr);
+}
+
+std::int64_t ReadInteger(const FieldDesc& f, const void* r) {
+  switch (f.type) {
+    case FieldType::Byte:
+      return Load<std::uint8_t>(r, f.offset);
+    case FieldType::Short:
+      return Load<std::int16_t>(r, f.offset);
+    case FieldType::UShort:
+      return Load<std::uint16_t>(r, f.offset);
+    case FieldType::Long:
+    case FieldType::Date:
+    case FieldType::Time:
+      return Load<std::int32_t>(r, f.offset);
+    case FieldType::ULong:
+      return Load<std::uint32_t>(r, f.offset);
+    case FieldType::Decimal:
+      return Decimal::FromParts(Load<std::int64_t>(r, f.offset), FieldPlaces(f)).ToInteger();
+    case FieldType::Real:
+      return RealToInteger(Load<double>(r, f.offset));
+    case FieldType::String:
+    case FieldType::CString:
+      return ReadDecimal(f, r).ToInteger();
+  }
+  return 0;
+}
+
+void WriteInteger(const FieldDesc& f, void* r, std::int64_t v) {
+  switch (f.type) {
+    case FieldType::Byte:
+      Store<std::uint8_t>(r, f.offset, static_cast<std::uint8_t>(v));
+      break;
+    case FieldType::Short:
+      Store<std::int16_t>(r, f.offset, static_cast<std::int16_t>(v));
+      break;
+    case FieldType::UShort:
+      Store<std::uint16_t>(r, f.offset, static_cast<std::uint16_t>(v));
+      break;
+    case FieldType::Long:
+    case FieldType::Date:
+    case FieldType::Time:
+      Store<std::int32_t>(r, f.offset, static_cast<std::int32_t>(v));
+      break;
+    case FieldType::ULong:
+      Store<std::uint32_t>(r, f.offset, static_cast<std::uint32_t>(v));
+      break;
+    case FieldType::Decimal:
+      WriteDecimal(f, r, Decimal(v));
+      break;
+    case FieldType::Real:
+      Store<double>(r, f.offset, static_cast<double>(v));
+      break;
+    case FieldType::String:
+    case FieldType::CString:
+      WriteText(f, r, std::to_string(v));
+      break;
+  }
+}
+
+double ReadReal(const FieldDesc& f, const void* r) {
+  if (f.type == FieldType::Real) return Load<double>(r, f.offset);
+  if (IsText(f.type)) return ParseReal(ReadText(f, r));
+  if (f.type == FieldType::Decimal) return ReadDecimal(f, r).ToDouble();
+  return static_cast<double>(ReadInteger(f, r));
+}
+
+void WriteReal(const FieldDesc& f, void* r, double v) {
+  if (f.type == FieldType::Real) {
+    Store<double>(r, f.offset, v);
+  } else if (IsText(f.type)) {
+    WriteText(f, r, RealText(v));
+  } else if (f.type == FieldType::Decimal) {
+    WriteDecimal(f, r, Decimal::FromDouble(v));
+  } else {
+    WriteInteger(f, r, RealToInteger(v));
+  }
+}
+
+std::string ReadText(const FieldDesc& f, const void* r) {
+  const char* p = static_cast<const char*>(r) + f.offset;
+  switch (f.type) {
+    case FieldType::String:
+      return std::string(p, f.size);
+    case FieldType::CString:
+      return std::string(p, strnlen(p, f.size));
+    case FieldType::Real:
+      return RealText(Load<double>(r, f.offset));
+    case FieldType::Decimal:
+      return ReadDecimal(f, r).ToText();
+    default:
+      return std::to_string(ReadInteger(f, r));
+  }
+}
+
+void WriteText(const FieldDesc& f, void* r, std::string_view text) {
+  char* p = static_cast<char*>(r) + f.offset;
+  if (f.type == FieldType::String) {
+    const std::size_t n = std::min<std::size_t>(text.size(), f.size);
+    std::memcpy(p, text.data(), n);
+    std::memset(p + n, ' ', f.size - n);
+  } else if (f.type == FieldType::CString) {
+    if (f.size == 0) return;
+    const std::size_t n = std::min<std::size_t>(text.size(), f.size - 1);
+    std::memcpy(p, text.data(), n);
+    std::memset(p + n, 0, f.size - n);
+  } else if (f.type == FieldType::Real) {
+    Store<double>(r, f.offset, ParseReal(text));
+  } else {
+    const auto value = Decimal::Parse(text);
+    WriteDecimal(f, r, value ? *value : Decimal());
+  }
+}
+
+Decimal ReadDecimal(const FieldDesc& f, const void* r) {
+  switch (f.type) {
+    case FieldType::Decimal:
+      return Decimal::FromParts(Load<std::int64_t>(r, f.offset), FieldPlaces(f));
+    case FieldType::Real:
+      return Decimal::FromDouble(Load<double>(r, f.offset));
+    case FieldType::String:
+    case FieldType::CString: {
+      const auto value = Decimal::Parse(ReadText(f, r));
+      return value ? *value : Decimal::Invalid();
+    }
+    default:
+      return Decimal(ReadInteger(f, r));
+  }
+}
+
+void WriteDecimal(const FieldDesc& f, void* r, const Decimal& value) {
+  switch (f.type) {
+    case FieldType::Decimal: {
+      const Decimal scaled = value.Rescale(FieldPlaces(f));
+      Store<std::int64_t>(r, f.offset, scaled.Valid() ? scaled.Mantissa() : 0);
+      break;
+    }
+    case FieldType::Real:
+      Store<double>(r, f.offset, value.ToDouble());
+      break;
+    case FieldType::String:
+    case FieldType::CString:
+      WriteText(f, r, value.ToText());
+      break;
+    default:
+      WriteInteger(f, r, value.ToInteger());
+      break;
+  }
+}
+
+void ClearField(const FieldDesc& f, void* r) {
+  char* p = static_cast<char*>(r) + f.offset;
+  std::memset(p, f.type == FieldType::String ? ' ' : 0, f.size);
+}
+
+}  // namespace rt

@@ -1,0 +1,130 @@
+#include "platform/runtime/windows/EventQueue.h"
+
+#include <map>
+
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/threads/Threads.h"
+
+namespace rt {
+
+void EventQueue::Post(EventMessage message) {
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(message));
+  }
+  ready_.notify_all();
+}
+
+void EventQueue::PostFront(EventMessage message) {
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_front(std::move(message));
+  }
+  ready_.notify_all();
+}
+
+std::optional<EventMessage> EventQueue::Wait(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  waiting_ = true;
+  const bool got = ready_.wait_for(lock, timeout, [&] { return !queue_.empty(); });
+  waiting_ = false;
+  if (!got) return std::nullopt;
+  EventMessage m = std::move(queue_.front());
+  queue_.pop_front();
+  return m;
+}
+
+bool EventQueue::Empty() const {
+  std::lock_guard lock(mutex_);
+  return queue_.empty();
+}
+
+void EventQueue::DropAcceptAllPass() {
+  std::lock_guard lock(mutex_);
+  std::erase_if(queue_, [](const EventMessage& m) { return m.acceptAllPass; });
+}
+
+bool EventQueue::Idle() const {
+  std::lock_guard lock(mutex_);
+  return waiting_ && queue_.empty();
+}
+
+void EventQueue::RequestCloseDown() {
+  {
+    std::lock_guard lock(mutex_);
+    closeDown_ = true;
+    EventMessage m;
+    m.event = event::kCloseDown;
+    queue_.push_back(m);
+  }
+  ready_.notify_all();
+}
+
+bool EventQueue::CloseDownRequested() const {
+  std::lock_guard lock(mutex_);
+  return closeDown_;
+}
+
+namespace {
+std::mutex gQueuesMutex;
+std::map<int, std::shared_ptr<EventQueue>>& Queues() {
+  static std::map<int, std::shared_ptr<EventQueue>> queues;
+  return queues;
+}
+}  // namespace
+
+std::shared_ptr<EventQueue> ThreadEvents(int thread) {
+  std::lock_guard lock(gQueuesMutex);
+  auto& q = Queues()[thread];
+  if (!q) q = std::make_shared<EventQueue>();
+  return q;
+}
+
+EventQueue& MyEvents() {
+  // Kept alive by this thread even when its entry is dropped while the thread still runs.
+  thread_local std::shared_ptr<EventQueue> mine;
+  mine = ThreadEvents(ThreadNumber());
+  return *mine;
+}
+
+void ForgetThreadEvents(int thread) {
+  std::lock_guard lock(gQueuesMutex);
+  Queues().erase(thread);
+}
+
+bool PostMessage(int thread, EventMessage message) {
+  if (thread == 0) thread = ThreadNumber();
+  std::shared_ptr<EventQueue> q;
+  {
+    std::lock_guard lock(gQueuesMutex);
+    auto it = Queues().find(thread);
+    if (it != Queues().end()) q = it->second;
+  }
+  if (!q) {
+    if (thread != ThreadNumber()) return false;
+    q = ThreadEvents(thread);
+  }
+  q->Post(std::move(message));
+  return true;
+}
+
+bool Post(int event, int control, int thread) {
+  EventMessage m;
+  m.event = event;
+  m.control = control;
+  return PostMessage(thread, std::move(m));
+}
+
+void PostCloseDown(int thread) {
+  ThreadEvents(thread)->RequestCloseDown();
+}
+
+bool AllThreadsIdle() {
+  const int me = ThreadNumber();
+  std::lock_guard lock(gQueuesMutex);
+  for (auto& [n, q] : Queues())
+    if (n != me && !q->Idle()) return false;
+  return true;
+}
+
+}  // namespace rt

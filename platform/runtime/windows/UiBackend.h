@@ -1,0 +1,103 @@
+#pragma once
+// The interface through which the runtime talks to the screen. The runtime threads describe
+// their windows and controls to the backend (copies, never references into runtime state)
+// and ask it to carry out blocking requests. Two implementations: the headless backend
+// (tests, scripted runs) and the Qt desktop.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/runtime/windows/ListFormat.h"
+#include "platform/runtime/windows/WindowDef.h"
+
+namespace rt {
+
+// What the screen shows of one control.
+struct ControlView {
+  int number = 0;
+  int type = 0;
+  int parent = 0;
+  std::string text;        // caption of prompts, buttons, checks, tabs, menu entries
+  std::string screenText;  // the entry's text as shown
+  int value = 0;           // check box state, sheet's current tab
+  Rect pos;
+  std::string icon;
+  std::string tip;
+  std::string picture;
+  bool hidden = false;
+  bool disabled = false;
+  bool readOnly = false;
+  bool isDefault = false;
+  bool immediate = false;
+  StandardAction action = StandardAction::None;
+  std::vector<int> alerts;
+  // Lists: parsed columns, formatted rows, the selected row (1-based, 0 none), and the
+  // vertical scroll bar: shown or not, thumb position 0..100.
+  std::vector<ListColumn> columns;
+  std::vector<std::vector<std::string>> rows;
+  int choice = 0;
+  bool vscroll = false;
+  int thumb = 0;
+};
+
+struct WindowView {
+  int id = 0;
+  int thread = 0;
+  int ownerId = 0;  // owner window (0: none)
+  std::string module;
+  std::string name;
+  std::string caption;
+  std::string icon;
+  std::string font;
+  int fontSize = 8;
+  WindowKind kind = WindowKind::Window;
+  Rect pos;
+  bool resizable = true;
+  bool enabled = true;      // false while a window above it on its thread is open
+  std::vector<int> alerts;  // keys alerted on the window itself
+  std::vector<ControlView> controls;
+};
+
+struct PrintJob {
+  std::string documents;  // names or descriptions of what is printed
+  int firstPage = 0;
+  int lastPage = 0;
+  std::string options;
+};
+
+class UiBackend {
+ public:
+  virtual ~UiBackend() = default;
+
+  // Window model changes, called on the owning runtime thread.
+  virtual void WindowOpened(const WindowView& window) = 0;
+  virtual void WindowClosed(int windowId) = 0;
+  virtual void WindowChanged(int windowId, const std::string& caption, const Rect& pos,
+                             bool enabled) = 0;
+  virtual void ControlChanged(int windowId, const ControlView& control) = 0;
+  virtual void ControlDestroyed(int windowId, int control) = 0;
+  virtual void FocusControl(int windowId, int control) = 0;
+  virtual void StandardActionRequested(int windowId, StandardAction action) = 0;
+
+  // Blocking requests.
+  virtual int Message(const std::string& text, const std::string& caption, int icon, int buttons,
+                      int defaultButton, int style) = 0;
+  virtual int Popup(const std::string& menu, int x, int y) = 0;
+  virtual bool FileDialog(const std::string& title, std::string& fileName, const std::string& masks,
+                          int flags) = 0;
+  virtual void Stop(const std::string& text) = 0;
+  virtual void Halt(int code, const std::string& text) = 0;
+  virtual void Print(const PrintJob& job) = 0;
+
+  virtual void SetWaitCursor(bool on) = 0;
+  virtual void Beep() = 0;
+};
+
+// The backend in use. Until one is installed, a headless backend is.
+UiBackend& Backend();
+// Replaces the backend. Install one only while no runtime thread runs (at start-up, between
+// tests): the backend replaced is released when its last owner lets go of it.
+void InstallBackend(std::shared_ptr<UiBackend> backend);
+
+}  // namespace rt

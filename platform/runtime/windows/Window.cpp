@@ -1,0 +1,699 @@
+#include "platform/runtime/windows/Window.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/values/Picture.h"
+#include "platform/runtime/windows/Properties.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/threads/Threads.h"
+
+namespace rt {
+
+struct Window::Control {
+  ControlDef def;
+  AnyRef use;
+  const Queue* queue = nullptr;
+  std::vector<ListColumn> columns;
+  std::vector<std::vector<std::string>> rows;
+  std::string screenText;
+  int value = 0;
+  int choice = 0;
+  int thumb = 0;
+  std::map<int, std::string> props;
+};
+
+namespace {
+
+std::atomic<int> gNextWindowId{1};
+
+// The open windows of the calling thread, the active one last.
+std::vector<Window*>& ThreadWindows() {
+  thread_local std::vector<Window*> windows;
+  return windows;
+}
+
+std::string TrimRight(std::string s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
+    s.pop_back();
+  return s;
+}
+
+bool TakesText(int type) {
+  return type == ctl::kEntry || type == ctl::kText || type == ctl::kSpin || type == ctl::kCombo ||
+         type == ctl::kDropList;
+}
+
+bool TakesValue(int type) {
+  return type == ctl::kCheck || type == ctl::kOption || type == ctl::kRadio;
+}
+
+}  // namespace
+
+Window::Window(std::shared_ptr<const WindowDef> def) : def_(std::move(def)) {
+  caption_ = def_->caption;
+  pos_ = def_->pos;
+  for (const ControlDef& d : def_->Controls()) {
+    auto c = std::make_unique<Control>();
+    c->def = d;
+    if (d.type == ctl::kList) c->columns = ListFormat::Parse(d.format).Columns();
+    nextRuntimeControl_ = std::max(nextRuntimeControl_, d.number);
+    controls_.push_back(std::move(c));
+  }
+  ++nextRuntimeControl_;
+}
+
+Window::~Window() {
+  Close();
+}
+
+std::unique_ptr<Window> Window::Prepare(std::string_view module, std::string_view name) {
+  auto def = FindWindowDef(module, name);
+  if (!def) return nullptr;
+  return std::make_unique<Window>(std::move(def));
+}
+
+Window* Window::Active() {
+  auto& w = ThreadWindows();
+  return w.empty() ? nullptr : w.back();
+}
+
+Window::Control* Window::Find(int control) {
+  for (auto& c : controls_)
+    if (c->def.number == control) return c.get();
+  return nullptr;
+}
+
+const Window::Control* Window::Find(int control) const {
+  return const_cast<Window*>(this)->Find(control);
+}
+
+void Window::Bind(int control, AnyRef use) {
+  if (Control* c = Find(control)) c->use = use;
+}
+
+void Window::BindList(int control, const Queue* queue) {
+  if (Control* c = Find(control)) c->queue = queue;
+}
+
+bool Window::Open(Window* owner) {
+  if (open_) return true;
+  id_ = gNextWindowId.fetch_add(1);
+  thread_ = ThreadNumber();
+  auto& stack = ThreadWindows();
+  below_ = stack.empty() ? nullptr : stack.back();
+  ownerId_ = owner ? owner->Id() : (below_ ? below_->Id() : 0);
+  stack.push_back(this);
+  open_ = true;
+  if (below_) below_->SetEnabled(false);
+  for (auto& c : controls_) {
+    if (c->def.type == ctl::kList) RefreshList(*c);
+  }
+  Display();
+  Backend().WindowOpened(ViewOfWindow());
+  EventQueue& q = MyEvents();
+  EventMessage open;
+  open.event = event::kOpenWindow;
+  open.windowId = id_;
+  q.Post(open);
+  EventMessage sized;
+  sized.event = event::kSized;
+  sized.windowId = id_;
+  q.Post(sized);
+  if (q.CloseDownRequested()) q.RequestCloseDown();
+  return true;
+}
+
+void Window::Close() {
+  if (!open_) return;
+  open_ = false;
+  acceptAll_ = false;
+  auto& stack = ThreadWindows();
+  std::erase(stack, this);
+  Backend().WindowClosed(id_);
+  if (below_) {
+    below_->SetEnabled(true);
+    below_ = nullptr;
+  }
+  // A close-down closes every window of the thread: hand it on to the next one.
+  EventQueue& q = MyEvents();
+  if (q.CloseDownRequested() && !stack.empty()) q.RequestCloseDown();
+}
+
+void Window::SetEnabled(bool enabled) {
+  enabled_ = enabled;
+  Backend().WindowChanged(id_, caption_, pos_, enabled_);
+}
+
+void Window::EventLoop(const std::function<int()>& handler) {
+  EventQueue& q = MyEvents();
+  while (open_) {
+    auto m = q.Wait(std::chrono::milliseconds(500));
+    if (!m) continue;
+    // Input meant for another window of this thread (one under a dialog) is dropped.
+    if (m->windowId != 0 && m->windowId != id_) continue;
+    if (m->keyCode != 0) keyCode_ = m->keyCode;
+    // A key reaches the procedure only when it is alerted on the control or the window.
+    if (m->event == event::kAlertKey && !IsAlerted(m->control, m->keyCode)) continue;
+    current_ = *m;
+    event_ = m->event;
+    field_ = m->control;
+    ApplyScreenInput(*m);
+    // Input typed, picked or keyed into a control means the control has the focus.
+    if (field_ > 0 && (m->screenText || m->screenChoice || event_ == event::kAlertKey)) {
+      focus_ = field_;
+    }
+    if (event_ == event::kAccepted && field_ > 0) {
+      // An accepted entry updates its variable; text its picture cannot read is rejected
+      // and leaves the variable as it was.
+      const Control* c = Find(field_);
+      if (c && IsEnterableType(c->def.type) && !UpdateControl(*Find(field_))) {
+        event_ = event::kRejected;
+      }
+    }
+    const int r = handler();
+    if (event_ == event::kCompleted) acceptAll_ = false;
+    if (r < 0) {
+      Close();
+      break;
+    }
+    if (r == 0) DefaultAction(*m);
+  }
+  event_ = 0;
+  field_ = 0;
+}
+
+void Window::ApplyScreenInput(const EventMessage& m) {
+  if (m.control == 0) {
+    // A resize by the user carries the new client size, "width,height" in dialog units.
+    if (m.event == event::kSized && m.screenText) {
+      int width = 0;
+      int height = 0;
+      if (std::sscanf(m.screenText->c_str(), "%d,%d", &width, &height) == 2 && width > 0 &&
+          height > 0) {
+        pos_.width = width;
+        pos_.height = height;
+      }
+    }
+    return;
+  }
+  Control* c = Find(m.control);
+  if (!c) return;
+  if (m.screenText) {
+    if (TakesValue(c->def.type))
+      c->value = std::atoi(m.screenText->c_str());
+    else
+      c->screenText = *m.screenText;
+  }
+  if (m.screenChoice) {
+    // A thumb drag carries the thumb position, anything else the chosen row or tab.
+    if (m.event == event::kScrollDrag)
+      c->thumb = std::clamp(*m.screenChoice, 0, 100);
+    else
+      c->choice = *m.screenChoice;
+  }
+  if (m.screenText || m.screenChoice) Publish(*c);
+}
+
+void Window::DefaultAction(const EventMessage& m) {
+  switch (m.event) {
+    case event::kCloseWindow:
+    case event::kCloseDown:
+      Close();
+      return;
+    case event::kAccepted: {
+      const Control* c = Find(m.control);
+      if (!c) return;
+      switch (c->def.action) {
+        case StandardAction::None:
+          return;
+        case StandardAction::Close:
+          Post(event::kCloseWindow);
+          return;
+        case StandardAction::HelpContents:
+        case StandardAction::HelpSearch:
+        case StandardAction::HelpOnHelp:
+          Message("There is no help file for this application.", "Help", MessageIcon::Information);
+          return;
+        default:
+          Backend().StandardActionRequested(id_, c->def.action);
+          return;
+      }
+    }
+    default:
+      return;
+  }
+}
+
+void Window::Display(int control) {
+  for (auto& c : controls_) {
+    if (control != 0 && c->def.number != control) continue;
+    const int type = c->def.type;
+    if (!c->use.IsNull()) {
+      if (TakesText(type)) {
+        const std::string value = c->use.Text();
+        c->screenText = c->def.picture.empty() ? TrimRight(value)
+                                               : TrimRight(FormatPicture(value, c->def.picture));
+      } else if (TakesValue(type)) {
+        c->value = static_cast<int>(c->use.Integer());
+      } else if (type == ctl::kSheet) {
+        c->choice = static_cast<int>(c->use.Integer());
+      }
+    }
+    if (type == ctl::kList) RefreshList(*c);
+    if (open_) Publish(*c);
+  }
+}
+
+void Window::Update(int control) {
+  for (auto& c : controls_) {
+    if (control == 0 || c->def.number == control) UpdateControl(*c);
+  }
+}
+
+bool Window::UpdateControl(Control& c) {
+  if (c.use.IsNull()) return true;
+  const int type = c.def.type;
+  if (TakesText(type)) {
+    if (c.def.picture.empty()) {
+      c.use.SetText(c.screenText);
+      return true;
+    }
+    auto value = TryDeformatPicture(c.screenText, c.def.picture);
+    if (!value) return false;
+    c.use.SetText(*value);
+  } else if (TakesValue(type)) {
+    c.use.SetInteger(c.value);
+  } else if (type == ctl::kSheet || type == ctl::kList) {
+    c.use.SetInteger(c.choice);
+  }
+  return true;
+}
+
+void Window::Select(int control) {
+  EventQueue& q = MyEvents();
+  if (control != 0) {
+    if (acceptAll_) {
+      acceptAll_ = false;
+      q.DropAcceptAllPass();
+    }
+    focus_ = control;
+    if (open_) Backend().FocusControl(id_, control);
+    return;
+  }
+  acceptAll_ = true;
+  std::vector<EventMessage> pass;
+  for (auto& c : controls_) {
+    const ControlDef& d = c->def;
+    if (d.number <= 0 || !IsEnterableType(d.type) || d.disabled || d.hidden || d.readOnly) continue;
+    EventMessage m;
+    m.event = event::kAccepted;
+    m.control = d.number;
+    m.windowId = id_;
+    m.acceptAllPass = true;
+    pass.push_back(m);
+  }
+  EventMessage done;
+  done.event = event::kCompleted;
+  done.windowId = id_;
+  done.acceptAllPass = true;
+  pass.push_back(done);
+  for (auto it = pass.rbegin(); it != pass.rend(); ++it)
+    q.PostFront(*it);
+}
+
+void Window::RefreshList(Control& c) {
+  c.rows.clear();
+  if (!c.queue) return;
+  const RecordLayout& layout = c.queue->Layout();
+  const int records = c.queue->Records();
+  c.rows.reserve(records);
+  for (int r = 1; r <= records; ++r) {
+    const void* row = c.queue->Row(r);
+    std::vector<std::string> cells;
+    for (std::size_t col = 0; col < c.columns.size(); ++col) {
+      const int fieldNo = static_cast<int>(col) + 1;
+      if (!row || fieldNo > layout.FieldCount()) {
+        cells.emplace_back();
+        continue;
+      }
+      const std::string value = ReadText(layout.Field(fieldNo), row);
+      const std::string& picture = c.columns[col].picture;
+      cells.push_back(TrimRight(picture.empty() ? value : FormatPicture(value, picture)));
+    }
+    c.rows.push_back(std::move(cells));
+  }
+  if (c.choice > records) c.choice = records;
+}
+
+bool Window::Exists(int control) const {
+  return Find(control) != nullptr;
+}
+
+int Window::Type(int control) const {
+  const Control* c = Find(control);
+  return c ? c->def.type : 0;
+}
+
+std::string Window::Prop(int control, int property) const {
+  if (control == 0) {
+    switch (property) {
+      case prop::kText:
+        return caption_;
+      case prop::kXPos:
+        return std::to_string(pos_.x);
+      case prop::kYPos:
+        return std::to_string(pos_.y);
+      case prop::kWidth:
+      case prop::kClientWidth:
+        return std::to_string(pos_.width);
+      case prop::kHeight:
+      case prop::kClientHeight:
+        return std::to_string(pos_.height);
+      default:
+        break;
+    }
+    auto it = windowProps_.find(property);
+    return it == windowProps_.end() ? std::string() : it->second;
+  }
+  const Control* c = Find(control);
+  if (!c) return {};
+  const ControlDef& d = c->def;
+  switch (property) {
+    case prop::kText:
+      return d.text;
+    case prop::kScreenText:
+      return c->screenText;
+    case prop::kDisabled:
+      return d.disabled ? "1" : "";
+    case prop::kHidden:
+      return d.hidden ? "1" : "";
+    case prop::kReadOnly:
+      return d.readOnly ? "1" : "";
+    case prop::kChoice:
+      return std::to_string(c->choice);
+    case prop::kType:
+      return std::to_string(d.type);
+    case prop::kParent:
+      return std::to_string(d.parent);
+    case prop::kXPos:
+      return std::to_string(d.pos.x);
+    case prop::kYPos:
+      return std::to_string(d.pos.y);
+    case prop::kWidth:
+      return std::to_string(d.pos.width);
+    case prop::kHeight:
+      return std::to_string(d.pos.height);
+    case prop::kIcon:
+      return d.icon;
+    case prop::kTip:
+      return d.tip;
+    case prop::kImmediate:
+      return d.immediate ? "1" : "";
+    case prop::kVScroll:
+      return d.vscroll ? "1" : "";
+    case prop::kVScrollPos:
+      return std::to_string(c->thumb);
+    case prop::kRecords:
+      return std::to_string(c->rows.size());
+    case prop::kValue:
+      return std::to_string(c->value);
+    case prop::kListColumns:
+      return std::to_string(c->columns.size());
+    case prop::kNextControl: {
+      // The control after this one in definition order (menus excluded); 0 at the end.
+      bool seen = false;
+      for (auto& other : controls_) {
+        if (seen && other->def.number > 0) return std::to_string(other->def.number);
+        if (other.get() == c) seen = true;
+      }
+      return "0";
+    }
+    default:
+      break;
+  }
+  auto it = c->props.find(property);
+  return it == c->props.end() ? std::string() : it->second;
+}
+
+long Window::PropNumber(int control, int property) const {
+  return std::strtol(Prop(control, property).c_str(), nullptr, 0);
+}
+
+void Window::SetProp(int control, int property, long value) {
+  SetProp(control, property, std::to_string(value));
+}
+
+void Window::SetProp(int control, int property, std::string_view value) {
+  const long n = std::strtol(std::string(value).c_str(), nullptr, 0);
+  if (control == 0) {
+    switch (property) {
+      case prop::kText:
+        SetCaption(value);
+        return;
+      case prop::kXPos:
+        pos_.x = static_cast<int>(n);
+        break;
+      case prop::kYPos:
+        pos_.y = static_cast<int>(n);
+        break;
+      case prop::kWidth:
+      case prop::kClientWidth:
+        pos_.width = static_cast<int>(n);
+        break;
+      case prop::kHeight:
+      case prop::kClientHeight:
+        pos_.height = static_cast<int>(n);
+        break;
+      default:
+        windowProps_[property] = std::string(value);
+        return;
+    }
+    if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
+    return;
+  }
+  Control* c = Find(control);
+  if (!c) return;
+  ControlDef& d = c->def;
+  switch (property) {
+    case prop::kText:
+      d.text = std::string(value);
+      break;
+    case prop::kScreenText:
+      c->screenText = std::string(value);
+      break;
+    case prop::kDisabled:
+      d.disabled = n != 0;
+      break;
+    case prop::kHidden:
+      d.hidden = n != 0;
+      break;
+    case prop::kReadOnly:
+      d.readOnly = n != 0;
+      break;
+    case prop::kChoice:
+      c->choice = static_cast<int>(n);
+      break;
+    case prop::kXPos:
+      d.pos.x = static_cast<int>(n);
+      break;
+    case prop::kYPos:
+      d.pos.y = static_cast<int>(n);
+      break;
+    case prop::kWidth:
+      d.pos.width = static_cast<int>(n);
+      break;
+    case prop::kHeight:
+      d.pos.height = static_cast<int>(n);
+      break;
+    case prop::kIcon:
+      d.icon = std::string(value);
+      break;
+    case prop::kTip:
+      d.tip = std::string(value);
+      break;
+    case prop::kImmediate:
+      d.immediate = n != 0;
+      break;
+    case prop::kVScroll:
+      d.vscroll = n != 0;
+      break;
+    case prop::kVScrollPos:
+      c->thumb = static_cast<int>(std::clamp(n, 0L, 100L));
+      break;
+    case prop::kValue:
+      c->value = static_cast<int>(n);
+      break;
+    default:
+      c->props[property] = std::string(value);
+      return;
+  }
+  if (open_) Publish(*c);
+}
+
+void Window::Disable(int control, bool disabled) {
+  SetProp(control, prop::kDisabled, disabled ? 1L : 0L);
+}
+void Window::Hide(int control, bool hidden) {
+  SetProp(control, prop::kHidden, hidden ? 1L : 0L);
+}
+void Window::SetReadOnly(int control, bool readOnly) {
+  SetProp(control, prop::kReadOnly, readOnly ? 1L : 0L);
+}
+
+Rect Window::Position(int control) const {
+  if (control == 0) return pos_;
+  const Control* c = Find(control);
+  return c ? c->def.pos : Rect{};
+}
+
+void Window::SetPosition(int control, const Rect& pos) {
+  if (control == 0) {
+    pos_ = pos;
+    if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
+    return;
+  }
+  Control* c = Find(control);
+  if (!c || c->def.pos == pos) return;
+  c->def.pos = pos;
+  if (open_) Publish(*c);
+}
+
+int Window::Choice(int control) const {
+  const Control* c = Find(control);
+  return c ? c->choice : 0;
+}
+
+void Window::SetChoice(int control, int row) {
+  SetProp(control, prop::kChoice, static_cast<long>(row));
+}
+
+const std::vector<ListColumn>& Window::Columns(int control) const {
+  static const std::vector<ListColumn> kNone;
+  const Control* c = Find(control);
+  return c ? c->columns : kNone;
+}
+
+std::string Window::ScreenText(int control) const {
+  const Control* c = Find(control);
+  return c ? c->screenText : std::string();
+}
+
+void Window::SetCaption(std::string_view caption) {
+  caption_ = std::string(caption);
+  if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
+}
+
+void Window::Alert(int control, int keyCode) {
+  if (control == 0) {
+    windowAlerts_.push_back(keyCode);
+    return;
+  }
+  if (Control* c = Find(control)) {
+    c->def.alerts.push_back(keyCode);
+    if (open_) Publish(*c);
+  }
+}
+
+void Window::ClearAlerts(int control) {
+  if (control == 0) {
+    windowAlerts_.clear();
+    return;
+  }
+  if (Control* c = Find(control)) c->def.alerts.clear();
+}
+
+bool Window::IsAlerted(int control, int keyCode) const {
+  if (std::find(windowAlerts_.begin(), windowAlerts_.end(), keyCode) != windowAlerts_.end())
+    return true;
+  const Control* c = Find(control);
+  return c && std::find(c->def.alerts.begin(), c->def.alerts.end(), keyCode) != c->def.alerts.end();
+}
+
+int Window::CreateControl(int type, int parent, std::string text) {
+  auto c = std::make_unique<Control>();
+  c->def.number = nextRuntimeControl_++;
+  c->def.type = type;
+  c->def.parent = parent;
+  c->def.text = std::move(text);
+  const int number = c->def.number;
+  controls_.push_back(std::move(c));
+  if (open_) Publish(*controls_.back());
+  return number;
+}
+
+void Window::DestroyControl(int control) {
+  auto it = std::find_if(controls_.begin(), controls_.end(),
+                         [&](const auto& c) { return c->def.number == control; });
+  if (it == controls_.end()) return;
+  controls_.erase(it);
+  if (open_) Backend().ControlDestroyed(id_, control);
+}
+
+std::vector<int> Window::ControlNumbers() const {
+  std::vector<int> numbers;
+  for (auto& c : controls_)
+    numbers.push_back(c->def.number);
+  return numbers;
+}
+
+ControlView Window::ViewOf(const Control& c) const {
+  const ControlDef& d = c.def;
+  ControlView v;
+  v.number = d.number;
+  v.type = d.type;
+  v.parent = d.parent;
+  v.text = d.text;
+  v.screenText = c.screenText;
+  v.value = TakesValue(d.type) ? c.value : c.choice;
+  v.pos = d.pos;
+  v.icon = d.icon;
+  v.tip = d.tip;
+  v.picture = d.picture;
+  v.hidden = d.hidden;
+  v.disabled = d.disabled;
+  v.readOnly = d.readOnly;
+  v.isDefault = d.isDefault;
+  v.immediate = d.immediate;
+  v.action = d.action;
+  v.alerts = d.alerts;
+  v.columns = c.columns;
+  v.rows = c.rows;
+  v.choice = c.choice;
+  v.vscroll = d.vscroll;
+  v.thumb = c.thumb;
+  return v;
+}
+
+WindowView Window::ViewOfWindow() const {
+  WindowView w;
+  w.id = id_;
+  w.thread = thread_;
+  w.ownerId = ownerId_;
+  w.module = def_->Module();
+  w.name = def_->Name();
+  w.caption = caption_;
+  w.icon = def_->icon;
+  w.font = def_->font;
+  w.fontSize = def_->fontSize;
+  w.kind = def_->kind;
+  w.pos = pos_;
+  w.resizable = def_->resizable;
+  w.enabled = enabled_;
+  w.alerts = windowAlerts_;
+  for (auto& c : controls_)
+    w.controls.push_back(ViewOf(*c));
+  return w;
+}
+
+void Window::Publish(const Control& c) {
+  Backend().ControlChanged(id_, ViewOf(c));
+}
+
+}  // namespace rt

@@ -1,0 +1,139 @@
+#pragma once
+// A runtime window: made from a registered definition, owned by the procedure that prepared
+// it and used on that procedure's thread only. It keeps each control's state, binds controls
+// to variables and queues, runs the event loop, and describes every change to the UI backend.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/runtime/values/AnyRef.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/ListFormat.h"
+#include "platform/runtime/windows/UiBackend.h"
+#include "platform/runtime/windows/WindowDef.h"
+
+namespace rt {
+
+class Queue;
+
+class Window {
+ public:
+  explicit Window(std::shared_ptr<const WindowDef> def);
+  ~Window();
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  // Prepares a window from the registry; nullptr when no such definition exists.
+  static std::unique_ptr<Window> Prepare(std::string_view module, std::string_view name);
+
+  int Id() const { return id_; }
+  int Thread() const { return thread_; }
+  const WindowDef& Definition() const { return *def_; }
+
+  // Binding, before or after opening.
+  void Bind(int control, AnyRef use);
+  void BindList(int control, const Queue* queue);
+
+  // Opens the window: it becomes the active window of its thread, windows under it on the
+  // thread take no input until it closes, and an OpenWindow event is queued.
+  bool Open(Window* owner = nullptr);
+  bool IsOpen() const { return open_; }
+  // Closes at once; the event loop ends.
+  void Close();
+
+  // Runs the event loop: `handler` is called for every event and returns -1 (leave the
+  // loop, closing the window), 1 (the event is handled: no default action) or 0 (carry on
+  // with the runtime's default action). Returns when the window has closed.
+  void EventLoop(const std::function<int()>& handler);
+
+  // The event being handled, its control, the key code, the accepted control.
+  int Event() const { return event_; }
+  int Field() const { return field_; }
+  int KeyCode() const { return keyCode_; }
+  void SetKeyCode(int code) { keyCode_ = code; }
+  int Accepted() const { return event_ == event::kAccepted ? field_ : 0; }
+  int FocusField() const { return focus_; }
+  // The notification carried by the current Notify event.
+  const EventMessage& Current() const { return current_; }
+
+  // Copies bound variables to the screen (control 0: every control).
+  void Display(int control = 0);
+  // Copies screen values into bound variables (control 0: every control).
+  void Update(int control = 0);
+  // Focuses a control; control 0 runs the accept-all pass: every enterable control is
+  // accepted in order, then Completed is raised. Selecting a control during the pass ends it.
+  void Select(int control = 0);
+  bool AcceptAllMode() const { return acceptAll_; }
+
+  // Control state.
+  bool Exists(int control) const;
+  int Type(int control) const;
+  std::string Prop(int control, int property) const;
+  void SetProp(int control, int property, std::string_view value);
+  long PropNumber(int control, int property) const;
+  void SetProp(int control, int property, long value);
+  void Disable(int control, bool disabled = true);
+  void Hide(int control, bool hidden = true);
+  void SetReadOnly(int control, bool readOnly = true);
+  Rect Position(int control) const;  // control 0: the window
+  void SetPosition(int control, const Rect& pos);
+  int Choice(int control) const;
+  void SetChoice(int control, int row);
+  const std::vector<ListColumn>& Columns(int control) const;
+  std::string ScreenText(int control) const;
+  void SetCaption(std::string_view caption);
+  const std::string& Caption() const { return caption_; }
+  // Alerts a key on a control (control 0: the window).
+  void Alert(int control, int keyCode);
+  void ClearAlerts(int control);
+  bool IsAlerted(int control, int keyCode) const;
+  // Creates a control at run time and returns its number; DestroyControl removes one.
+  int CreateControl(int type, int parent = 0, std::string text = {});
+  void DestroyControl(int control);
+  std::vector<int> ControlNumbers() const;
+
+  // The active (topmost open) window of the calling thread, or nullptr.
+  static Window* Active();
+
+ private:
+  struct Control;
+  Control* Find(int control);
+  const Control* Find(int control) const;
+  ControlView ViewOf(const Control& c) const;
+  WindowView ViewOfWindow() const;
+  void Publish(const Control& c);
+  void ApplyScreenInput(const EventMessage& m);
+  void DefaultAction(const EventMessage& m);
+  void RefreshList(Control& c);
+  // Copies one control's screen value into its variable; false when the text cannot be read
+  // with the control's picture.
+  bool UpdateControl(Control& c);
+  void SetEnabled(bool enabled);
+
+  std::shared_ptr<const WindowDef> def_;
+  std::vector<std::unique_ptr<Control>> controls_;
+  int id_ = 0;
+  int thread_ = 0;
+  int ownerId_ = 0;
+  Window* below_ = nullptr;  // the window under this one on the same thread
+  std::string caption_;
+  Rect pos_;
+  bool open_ = false;
+  bool enabled_ = true;
+  bool acceptAll_ = false;
+  int event_ = 0;
+  int field_ = 0;
+  int keyCode_ = 0;
+  int focus_ = 0;
+  EventMessage current_;
+  std::vector<int> windowAlerts_;
+  std::map<int, std::string> windowProps_;
+  int nextRuntimeControl_ = 0;
+};
+
+}  // namespace rt
