@@ -1,6 +1,7 @@
 // The error manager's message window on the real desktop.
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <mutex>
 #include <vector>
@@ -37,12 +38,16 @@ TEST_F(ErrorWindowGuiTest, EachOfEightButtonsAndEscAnswer) {
     std::lock_guard lock(mutex);
     return answers.size();
   };
+  QPointer<gui::QtWindow> previous;
   for (int i = 0; i <= texts.size(); ++i) {
     gui::QtWindow* window = nullptr;
+    // Each answer closes the window; the next message has a window of its own.
     ASSERT_TRUE(PumpUntil([&] {
       window = FindWindow("Eight");
-      return window && window->isVisible() && ShownButton(window, texts.last());
+      return window && window != previous && window->isVisible() &&
+             ShownButton(window, texts.last());
     }));
+    previous = window;
     std::vector<QPushButton*> shown;
     for (const QString& text : texts)
       shown.push_back(ShownButton(window, text));
@@ -61,7 +66,7 @@ TEST_F(ErrorWindowGuiTest, EachOfEightButtonsAndEscAnswer) {
       QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
       QApplication::sendEvent(shown[1], &esc);
     }
-    ASSERT_TRUE(PumpUntil([&] { return answered() == static_cast<std::size_t>(i) + 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return answered() == static_cast<std::size_t>(i) + 1; })) << i;
   }
   EXPECT_TRUE(FinishProgram());
   EXPECT_EQ(answers, (std::vector<int>{1, 2, 4, 8, 16, 32, 64, 128, rt::kButtonCancel}));
