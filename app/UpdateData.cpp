@@ -153,7 +153,7 @@ class UpdateDataController : public WindowController {
     const int accepted = MyWindow ? MyWindow->Field() : 0;
     // The document goes into the BLOB before the completion the default starts, so that a
     // file that cannot be stored stops the save.
-    if (accepted == kUpdateDataOk && Request != ViewRecord) {
+    if (accepted == kUpdateDataOk && (Request == InsertRecord || Request == ChangeRecord)) {
       Update();
       if (!CopyDocument()) {
         MyWindow->Select(kUpdateDataFileName);
