@@ -6,8 +6,12 @@
 
 #include "framework/data/FileManager.h"
 #include "framework/data/RelationManager.h"
-#include "platform/runtime/values/AnyRef.h"
+#include "framework/error/ErrorHooks.h"
+#include "framework/error/ErrorManager.h"
 #include "platform/runtime/expressions/BindingScope.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/AnyRef.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
@@ -16,6 +20,24 @@
 #include "platform/runtime/windows/WindowDef.h"
 
 namespace {
+
+// Messages of the form requests.
+constexpr std::uint16_t kMsgRecordAdded = 3;   // "Record Added": add another?
+constexpr std::uint16_t kMsgRecordGone = 9;    // changed or deleted by another station
+constexpr std::uint16_t kMsgChangesLost = 10;  // "Changes will be lost!"
+constexpr std::uint16_t kMsgDeleteRetry = 39;  // "Record Delete Error": try again?
+constexpr std::uint16_t kMsgUpdateRetry = 40;  // "Record Update Error": try again?
+constexpr std::uint16_t kMsgSaveRecord = 41;   // "Save Record"
+constexpr int kRetryButtons = rt::kButtonYes | rt::kButtonNo | rt::kButtonCancel;
+
+// The wait cursor while a record is written or deleted.
+class WaitCursor {
+ public:
+  WaitCursor() { rt::SetWaitCursor(true); }
+  ~WaitCursor() { rt::SetWaitCursor(false); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 // Copies field `fieldNo` of one record into the same-numbered field of another.
 void CopyField(const RecordReference& from, const RecordReference& to, int fieldNo) {
@@ -114,7 +136,56 @@ void WindowController::OpenWindow(rt::Window& window, rt::Window* owner) {
 void WindowController::PrimeFields() {}
 
 ErrorLevel WindowController::PrimeUpdate() {
-  return LevelQuiet;
+  FileManager* me = PrimaryFile();
+  if (!me) return LevelQuiet;
+  if (me->Use(3) != LevelQuiet) {
+    // The table cannot be used (the failure was shown): a form on it could do nothing.
+    Response = RequestCancelled;
+    return LevelFatal;
+  }
+  Primary->SaveLinkValues();
+  if (Files) {
+    for (FileEntry& f : *Files) {
+      if (!f.Manager) continue;
+      ReleaseFileBuffer(*f.Manager, f.Saved);
+      f.Saved = static_cast<std::int16_t>(f.Manager->SaveBuffer());
+    }
+  }
+  ErrorLevel result = LevelQuiet;
+  switch (Request) {
+    case InsertRecord:
+      if (InsertAction != 0) {
+        Response = RequestCompleted;
+        PrimeFields();
+        if (Response == RequestCancelled) {
+          result = LevelFatal;
+        } else {
+          Response = RequestCancelled;
+        }
+      }
+      break;
+    case ChangeRecord:
+      if (!WatchCurrentRecord()) {
+        Response = RequestCancelled;
+        result = LevelFatal;
+      }
+      break;
+    case DeleteRecord:
+      if (DeleteAction == 2 || DeleteAction == 4) {
+        ErrorLevel deleted = LevelQuiet;
+        {
+          WaitCursor wait;
+          deleted = Primary->Delete(DeleteAction == 2);
+        }
+        Response = deleted == LevelQuiet ? RequestCompleted : RequestCancelled;
+        result = LevelFatal;
+      }
+      break;
+    default:
+      break;
+  }
+  SaveFormBuffer();
+  return result;
 }
 
 void WindowController::Reset(std::uint8_t force) {
@@ -211,9 +282,48 @@ ErrorLevel WindowController::TakeCompleted() {
 }
 
 ErrorLevel WindowController::TakeCloseEvent() {
-  if (Response == RequestCompleted || !Primary) return LevelQuiet;
-  // A form's question about unsaved changes and the release of its pre-added record are
-  // the primary's record operations, made by the data-access layer.
+  FileManager* me = PrimaryFile();
+  if (Response == RequestCompleted || !me) return LevelQuiet;
+  if (CancelAction != 0 && (Request == InsertRecord || Request == ChangeRecord) &&
+      !me->BufferUnchanged(Saved)) {
+    if (CancelAction & 1) {
+      const int answer = (CancelAction & 2) ? ErrorsInUse().MessageById(
+                                                  kMsgSaveRecord, kRetryButtons, rt::kButtonCancel)
+                                            : rt::kButtonYes;
+      if (answer == rt::kButtonYes) {
+        // Save as the OK control would; a failing save keeps the window open.
+        if (OKControl != 0)
+          PostToWindow(rt::event::kAccepted, OKControl);
+        else
+          PostCompletion();
+        return LevelNotify;
+      }
+      if (answer != rt::kButtonNo) {
+        Reselect();
+        return LevelNotify;
+      }
+    } else if (ErrorsInUse().Throw(kMsgChangesLost) != LevelQuiet) {
+      Reselect();
+      return LevelNotify;
+    }
+  }
+  if (OriginalRequest == InsertRecord && Response == RequestCancelled) {
+    // The record added when the insert was primed goes again.
+    ErrorLevel cancelled = LevelQuiet;
+    {
+      WaitCursor wait;
+      cancelled = Primary->CancelAutoNumber();
+    }
+    if (cancelled != LevelQuiet) {
+      Reselect();
+      return LevelNotify;
+    }
+  }
+  if (!LastInsertedPosition.empty()) {
+    // The caller finds the last record inserted in this window current.
+    Response = RequestCompleted;
+    if (me->File && me->Use(2) == LevelQuiet) me->File->Reget(nullptr, LastInsertedPosition);
+  }
   return LevelQuiet;
 }
 
@@ -361,19 +471,154 @@ void WindowController::SetDisabled(std::int32_t control, bool disabled) {
 }
 
 ErrorLevel WindowController::CompleteInsert() {
-  return LevelQuiet;
+  if (!PrimaryFile()) return LevelQuiet;
+  ErrorLevel inserted = LevelQuiet;
+  {
+    WaitCursor wait;
+    inserted = Primary->Insert();
+  }
+  if (inserted != LevelQuiet) {
+    Reselect();
+    return LevelNotify;
+  }
+  if (!BatchProcessing) {
+    if (InsertAction == 2) {
+      SetResponse(RequestCompleted);
+      return LevelQuiet;
+    }
+    if (InsertAction == 4 && ErrorsInUse().Throw(kMsgRecordAdded) != LevelQuiet) {
+      SetResponse(RequestCompleted);
+      return LevelQuiet;
+    }
+    if (InsertAction != 3 && InsertAction != 4) return LevelQuiet;
+  }
+  PrimeNextInsert();
+  RedisplayAndReselect();
+  return LevelNotify;
 }
+
 ErrorLevel WindowController::CompleteChange() {
+  FileManager* me = PrimaryFile();
+  if (!me) return LevelQuiet;
+  ErrorLevel r = LevelQuiet;
+  for (;;) {
+    Response = RequestCancelled;
+    const bool unchanged = me->BufferUnchanged(Saved);
+    r = LevelQuiet;
+    if (!unchanged) r = UpdatePrimary();
+    if (r == LevelQuiet) {
+      if (!unchanged || (Toolbar && (!VCRRequest || *VCRRequest == NoNavigation)))
+        Response = RequestCompleted;
+      if (OriginalRequest != ChangeRecord) break;
+      if (BatchProcessing) break;  // no record navigation object in this system
+      if (ChangeAction == 2) PostToWindow(rt::event::kCloseWindow);
+      break;
+    }
+    if (r == LevelAsk) {
+      const int answer =
+          ErrorsInUse().MessageById(kMsgUpdateRetry, kRetryButtons, rt::kButtonCancel);
+      if (answer == rt::kButtonYes) continue;
+      if (answer == rt::kButtonNo) {
+        if (OriginalRequest != InsertRecord) PostToWindow(rt::event::kCloseWindow);
+        break;
+      }
+    }
+    RedisplayAndReselect();
+    break;
+  }
+  if (r != LevelQuiet) return LevelNotify;
+  if (OriginalRequest == InsertRecord && Response == RequestCompleted) {
+    // A record inserted with Save and then completed.
+    EnableCancelButtons();
+    Request = InsertRecord;
+    if (InsertAction != 3) {
+      if (!BatchProcessing && ChangeAction == 2) PostToWindow(rt::event::kCloseWindow);
+      return LevelQuiet;
+    }
+    PrimeNextInsert();
+    RedisplayAndReselect();
+    return LevelNotify;
+  }
   return LevelQuiet;
 }
+
 ErrorLevel WindowController::CompleteDelete() {
-  return LevelQuiet;
+  if (!PrimaryFile()) return LevelQuiet;
+  for (;;) {
+    Response = RequestCancelled;
+    ErrorLevel r = LevelQuiet;
+    {
+      WaitCursor wait;
+      r = Primary->Delete(DeleteAction == 2);
+    }
+    if (r == LevelQuiet || r == LevelCancel) {
+      // A delete the user declined is not reported as done.
+      if (!BatchProcessing) SetResponse(r == LevelQuiet ? RequestCompleted : RequestCancelled);
+      break;
+    }
+    const int answer = ErrorsInUse().MessageById(kMsgDeleteRetry, kRetryButtons, rt::kButtonCancel);
+    if (answer == rt::kButtonYes) continue;
+    if (answer == rt::kButtonNo) {
+      if (!BatchProcessing) PostToWindow(rt::event::kCloseWindow);
+    } else {
+      RedisplayAndReselect();
+    }
+    break;
+  }
+  if (!BatchProcessing) return LevelQuiet;
+  SaveFormBuffer();
+  RedisplayAndReselect();
+  return LevelNotify;
 }
+
 ErrorLevel WindowController::SaveChange() {
-  return LevelQuiet;
+  FileManager* me = PrimaryFile();
+  if (!me) return LevelNotify;
+  ErrorLevel r = LevelQuiet;
+  for (;;) {
+    Response = RequestCancelled;
+    r = LevelQuiet;
+    if (!me->BufferUnchanged(Saved)) r = UpdatePrimary();
+    if (r == LevelQuiet) break;
+    if (r == LevelAsk) {
+      const int answer =
+          ErrorsInUse().MessageById(kMsgUpdateRetry, kRetryButtons, rt::kButtonCancel);
+      if (answer == rt::kButtonYes) continue;
+      if (answer == rt::kButtonNo) break;
+    }
+    RedisplayAndReselect();
+    break;
+  }
+  if (r == LevelQuiet) {
+    SaveFormBuffer();
+    DisableCancelButtons();
+  }
+  Request = ChangeRecord;
+  return LevelNotify;
 }
+
 ErrorLevel WindowController::SaveInsert() {
-  return LevelQuiet;
+  FileManager* me = PrimaryFile();
+  if (!me) return LevelNotify;
+  if (BeforeSaveRequest == InsertRecord) {
+    ErrorLevel inserted = LevelQuiet;
+    {
+      WaitCursor wait;
+      inserted = Primary->Insert();
+    }
+    if (inserted != LevelQuiet) {
+      Request = InsertRecord;
+    } else {
+      Request = ChangeRecord;
+      Reselect();
+      SaveFormBuffer();
+      DisableCancelButtons();
+    }
+    return LevelNotify;
+  }
+  Request = ChangeRecord;
+  if (me->BufferUnchanged(Saved)) return LevelNotify;
+  return SaveChange();
 }
 
 // ---- Registration ----
@@ -468,6 +713,95 @@ void WindowController::PostToWindow(int event, int control) {
   message.control = control;
   message.windowId = MyWindow->Id();
   rt::PostMessage(MyWindow->Thread(), std::move(message));
+}
+
+FileManager* WindowController::PrimaryFile() const {
+  return Primary ? Primary->Me : nullptr;
+}
+
+ErrorManager& WindowController::ErrorsInUse() const {
+  return Errors ? *Errors : GlobalErrors();
+}
+
+void WindowController::RedisplayAndReselect() {
+  if (MyWindow) MyWindow->Display();
+  Reselect();
+}
+
+void WindowController::SaveFormBuffer() {
+  FileManager* me = PrimaryFile();
+  if (!me) return;
+  ReleasePrimaryBuffer(Saved);
+  Saved = static_cast<std::int16_t>(me->SaveBuffer());
+}
+
+void WindowController::PrimeNextInsert() {
+  FileManager* me = PrimaryFile();
+  if (me->File && me->File->IsOpen()) LastInsertedPosition = me->File->Position(nullptr);
+  if (Files) {
+    for (FileEntry& f : *Files) {
+      if (!f.Manager) continue;
+      std::int32_t id = f.Saved;
+      f.Manager->RestoreBuffer(id, true);
+      f.Saved = static_cast<std::int16_t>(f.Manager->SaveBuffer());
+    }
+  }
+  // The record as the form received it, without the values of the one just added.
+  std::int32_t saved = Saved;
+  me->RestoreBuffer(saved, true);
+  Saved = 0;
+  me->Use(3);
+  if (me->AutoNumber() != LevelQuiet) {
+    PostToWindow(rt::event::kCloseWindow);
+  } else {
+    PrimeFields();
+    Response = RequestCancelled;
+  }
+  Saved = static_cast<std::int16_t>(me->SaveBuffer());
+}
+
+ErrorLevel WindowController::UpdatePrimary() {
+  if (RecordGone()) {
+    // Nothing left to write to: say so instead of offering a retry that cannot succeed.
+    PrimaryFile()->Throw(kMsgRecordGone);
+    return LevelNotify;
+  }
+  WaitCursor wait;
+  return Primary->Update(HistoryKey != 0);
+}
+
+bool WindowController::RecordGone() {
+  FileManager* me = PrimaryFile();
+  rt::File* file = me ? me->File : nullptr;
+  if (!file || !file->IsOpen()) return false;
+  const std::string position = file->Position(nullptr);
+  if (position.empty()) return false;
+  // Look without disturbing the record buffer, its BLOBs or the watch on the record.
+  const int state = file->SaveState();
+  if (state == 0) return false;
+  const int result = file->Reget(nullptr, position);
+  const rt::ErrorState failure = rt::LastError();
+  file->RestoreState(state);
+  file->FreeState(state);
+  if (result != rt::kRecordNotFoundError && result != rt::kNoRecordError) return false;
+  rt::SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
+  return true;
+}
+
+bool WindowController::WatchCurrentRecord() {
+  FileManager* me = PrimaryFile();
+  rt::File* file = me ? me->File : nullptr;
+  if (!file || !file->IsOpen()) return true;
+  const std::string position = file->Position(nullptr);
+  if (position.empty()) return true;
+  // Read the record afresh and watch it, so that a change another station makes while the
+  // form is open is detected when the form writes.
+  file->Watch();
+  const int result = file->Reget(nullptr, position);
+  if (result == rt::kNoError) return true;
+  if (result != rt::kRecordNotFoundError && result != rt::kNoRecordError) return true;
+  me->Throw(kMsgRecordGone);
+  return false;
 }
 
 void WindowController::ReleaseFileBuffer(FileManager& manager, std::int16_t& id) {

@@ -161,13 +161,26 @@ class WindowController {
   void Reselect();
   // Posts an event to this procedure's window (nothing when the window is not open).
   void PostToWindow(int event, int control = 0);
+  // The primary table's file manager, or nullptr.
+  FileManager* PrimaryFile() const;
+  ErrorManager& ErrorsInUse() const;
+  void RedisplayAndReselect();
+  // Releases Saved and saves the primary record afresh.
+  void SaveFormBuffer();
 
  private:
-  // Data-access hooks: releasing a saved record buffer belongs to the file and relation
-  // managers. They clear the id; a build with the managers releases the buffer itself.
+  // Free a saved record buffer without putting it back, and clear the id.
   virtual void ReleaseFileBuffer(FileManager& manager, std::int16_t& id);
   virtual void ReleasePrimaryBuffer(std::int16_t& id);
 
+  // Gives the form a fresh record for the next insert after one was added.
+  void PrimeNextInsert();
+  // Writes the changed primary record; a record another station deleted is reported here.
+  ErrorLevel UpdatePrimary();
+  // The current primary record no longer exists in the table (the runtime error is kept).
+  bool RecordGone();
+  // Re-reads the record a change starts from and watches it; false (reported) when gone.
+  bool WatchCurrentRecord();
   bool IsNoRefreshEvent(int event, int control) const;
   void CopyHistoryRecords();
 

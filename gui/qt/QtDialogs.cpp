@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCursor>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -205,6 +206,9 @@ QWidget* QtDialogs::ShowFileDialog(QWidget* parent, const std::string& title,
       dialog->setDirectory(info.absolutePath());
       dialog->selectFile(info.fileName());
     }
+  } else {
+    // Start in the program's current folder, not in the one the last dialog visited.
+    dialog->setDirectory(QDir::currentPath());
   }
   auto finish = Once(std::move(done));
   QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, finish](int result) {

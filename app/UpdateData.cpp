@@ -1,0 +1,291 @@
+#include "app/UpdateData.h"
+
+#include <memory>
+#include <string>
+
+#include "app/DemoData.h"
+#include "app/DemoDataFileManager.h"
+#include "app/DemoDataRelationManager.h"
+#include "app/Globals.h"
+#include "app/LoadBlobFromFile.h"
+#include "app/ViewBlob.h"
+#include "framework/error/ErrorHooks.h"
+#include "framework/util/SelectFileManager.h"
+#include "framework/window/WindowController.h"
+#include "platform/pdf/PageletControl.h"
+#include "platform/pdf/PdfEngine.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/FixedString.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Window.h"
+
+namespace {
+
+constexpr std::uint8_t kLookupFlags = 0x10;  // long names
+
+// The form's own messages join the error manager's table on first use.
+void AddFormMessages() {
+  ErrorManager& errors = GlobalErrors();
+  ErrorEntry found;
+  if (errors.FindError(kMsgFileNameTooLong, found) != LevelQuiet) {
+    errors.AddError(kMsgFileNameTooLong,
+                    "The path of this file is longer than the " +
+                        std::to_string(kDemoDataFileNameSize) +
+                        " characters the table keeps for it, so it cannot be stored:|%Message|"
+                        "Move or rename the file to a shorter path and pick it again.",
+                    "File Name Too Long", LevelNotify);
+  }
+  if (errors.FindError(kMsgDocumentNotUsable, found) != LevelQuiet) {
+    errors.AddError(kMsgDocumentNotUsable,
+                    "This file cannot be stored as the document.|%Message|"
+                    "Pick another file, or cancel.",
+                    "Document Not Stored", LevelNotify);
+  }
+}
+
+// Why the file cannot be stored as a document, or "" when it can: it must be a readable,
+// complete, unprotected PDF document with pages.
+std::string DocumentProblem(const std::string& name) {
+  const rt::PdfError error = rt::PdfEngine::Create()->LoadFile(name);
+  return error.Ok() ? std::string() : error.text;
+}
+
+std::string RuntimeErrorText(int code) {
+  const std::string& text = rt::LastError().text;
+  return text.empty() ? "error " + std::to_string(code) : text;
+}
+
+class UpdateDataController : public WindowController {
+ public:
+  UpdateDataController(rt::Window& window, ToolbarDispatcher& toolbar, SelectFileManager& files,
+                       rt::PageletControl& control)
+      : window_(window), toolbar_(toolbar), files_(files), control_(control) {}
+
+  void Ask() override {
+    switch (Request) {
+      case ViewRecord:
+        caption_ = "View Record";
+        break;
+      case InsertRecord:
+        caption_ = "Record Will Be Added";
+        break;
+      case ChangeRecord:
+        caption_ = "Record Will Be Changed";
+        break;
+      default:
+        break;
+    }
+    if (MyWindow && caption_.Length() != 0) MyWindow->SetCaption(caption_.View());
+    WindowController::Ask();
+  }
+
+  ErrorLevel Init() override {
+    GlobalErrors().SetProcedureName("UpdateData");
+    Request = GlobalRequest();
+    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    AddFormMessages();
+    FirstField = kUpdateDataIdPrompt;
+    VCRRequest = &::VCRRequest();
+    Errors = &GlobalErrors();
+    GlobalRequest() = 0;
+    GlobalResponse() = 0;
+    SetToolbar(toolbar_);
+    HistoryKey = rt::key::kCtrlH;
+    AddHistoryFile(RecordReference::Of(DemoData().Record(), DemoDataLayout()),
+                   RecordReference::Of(DemoDataRecall(), DemoDataLayout()));
+    AddHistoryField(kUpdateDataId, kDemoDataIdField);
+    AddHistoryField(kUpdateDataFileName, kDemoDataFileNameField);
+    AddUpdateFile(*DemoDataFileManagerRef());
+    AddButton(kUpdateDataCancel, RequestCancelled);
+    DemoDataRelationManagerRef()->Open();
+    FilesOpened = 1;
+    Primary = DemoDataRelationManagerRef();
+    const bool viewing = Request == ViewRecord && !BatchProcessing;
+    if (!viewing) {
+      ChangeAction = 2;
+      CancelAction = 2;  // "Changes will be lost!", no offer to save
+      OKControl = kUpdateDataOk;
+      // A delete ends here without opening the window.
+      if (PrimeUpdate() != LevelQuiet) return LevelNotify;
+    } else {
+      InsertAction = 1;
+      ChangeAction = 1;
+      DeleteAction = 1;
+      CancelAction = 0;
+      OKControl = 0;
+    }
+    OpenWindow(window_);
+    control_.sourceTable = nullptr;
+    control_.mode = rt::PageletControl::kModeWindow;
+    control_.reportErrors = 1;
+    control_.Init(window_, kUpdateDataRegion);
+    if (viewing) {
+      window_.SetReadOnly(kUpdateDataId);
+      window_.SetReadOnly(kUpdateDataFileName);
+      window_.Disable(kUpdateDataLookup);
+      window_.Disable(kUpdateDataViewBlob);
+    }
+    // Resize manager: initialised with (0, 0, 0) and handed to SetResize here once the
+    // form's resizing is linked in.
+    files_.Init();
+    files_.ClearOnCancel = 1;
+    files_.Flags |= kLookupFlags;
+    files_.SetMask("PDF Files", "*.pdf");
+    files_.PWindowTitle = "Select File";
+    SetAlerts();
+    control_.reportErrors = 1;
+    control_.appendOnLoad = 0;
+    control_.LoadBlob(DemoData(), kDemoDataBlob);
+    nameAtOpen_ = rt::ClipText(DemoDataFileName());
+    return LevelQuiet;
+  }
+
+  ErrorLevel Kill() override {
+    const ErrorLevel r = WindowController::Kill();
+    if (r != LevelQuiet) return r;
+    if (FilesOpened) DemoDataRelationManagerRef()->Close();
+    control_.Kill();
+    GlobalErrors().SetProcedureName({}, true);
+    return r;
+  }
+
+  ErrorLevel TakeAccepted() override {
+    const int accepted = MyWindow ? MyWindow->Field() : 0;
+    // The document goes into the BLOB before the completion the default starts, so that a
+    // file that cannot be stored stops the save.
+    if (accepted == kUpdateDataOk && (Request == InsertRecord || Request == ChangeRecord)) {
+      Update();
+      if (!CopyDocument()) {
+        MyWindow->Select(kUpdateDataFileName);
+        return LevelNotify;
+      }
+    }
+    const ErrorLevel r = WindowController::TakeAccepted();
+    switch (accepted) {
+      case kUpdateDataLookup:
+        Update();
+        PickFile();
+        break;
+      case kUpdateDataOk:
+        if (Request == ViewRecord && !BatchProcessing) {
+          // Shown only: the bytes read are never written.
+          Update();
+          LoadBlobFromFile(DemoData(), kDemoDataBlob, DemoDataFileName());
+          PostToWindow(rt::event::kCloseWindow);
+        }
+        break;
+      case kUpdateDataViewBlob:
+        Update();
+        ViewBlob(DemoData(), kDemoDataBlob);
+        Reset(0);
+        break;
+      default:
+        break;
+    }
+    return r;
+  }
+
+  ErrorLevel TakeWindowEvent() override {
+    if (MyWindow && MyWindow->Event() == rt::event::kLoseFocus) MyWindow->Select(kUpdateDataId);
+    const ErrorLevel r = WindowController::TakeWindowEvent();
+    if (MyWindow && MyWindow->Event() == rt::event::kResize)
+      control_.FitToControl(kUpdateDataRegion);
+    return r;
+  }
+
+ private:
+  // "...": the chosen file's name goes into the record and the file into the view. A path
+  // the record cannot hold whole is refused rather than cut.
+  void PickFile() {
+    const std::string name = files_.Ask(true);
+    if (name.size() > kDemoDataFileNameSize) {
+      GlobalErrors().ThrowMessage(kMsgFileNameTooLong, name);
+      MyWindow->Select(kUpdateDataFileName);
+      return;
+    }
+    SetDemoDataFileName(name);
+    MyWindow->Display();
+    if (name.empty())
+      control_.Clear();  // cancelled: no second dialog from the control
+    else
+      control_.LoadFile(name, 0);
+  }
+
+  // Copies the file named in the record into its BLOB. False (and said) when the name or
+  // the file cannot be stored; the BLOB is then as it was. A file the record already named
+  // when the form opened is only reloaded when it is still a usable document.
+  bool CopyDocument() {
+    const std::string shown(rt::ClipText(MyWindow->ScreenText(kUpdateDataFileName)));
+    if (shown.size() > kDemoDataFileNameSize) {
+      GlobalErrors().ThrowMessage(kMsgFileNameTooLong, shown);
+      return false;
+    }
+    MyWindow->Update(kUpdateDataFileName);
+    const std::string name(rt::ClipText(DemoDataFileName()));
+    if (name.empty()) return true;  // nothing to load: the stored bytes stay
+    const bool picked = name != nameAtOpen_;
+    std::string problem = DocumentProblem(name);
+    if (problem.empty()) {
+      rt::File& table = DemoData();
+      std::string previous;
+      if (const int e = table.GetBlobContents(kDemoDataBlob, previous); e != 0) {
+        problem = "The stored document cannot be read (" + RuntimeErrorText(e) + ")";
+      } else if (const int copied = LoadBlobFromFile(table, kDemoDataBlob, name); copied != 0) {
+        problem = "The file could not be copied (" + RuntimeErrorText(copied) + "): " + name;
+        table.SetBlobContents(kDemoDataBlob, previous);
+      }
+    }
+    if (problem.empty() || !picked) return true;
+    GlobalErrors().ThrowMessage(kMsgDocumentNotUsable, problem);
+    return false;
+  }
+
+  rt::Window& window_;
+  ToolbarDispatcher& toolbar_;
+  SelectFileManager& files_;
+  rt::PageletControl& control_;
+  rt::CString<41> caption_;
+  std::string nameAtOpen_;  // DEM:FileName as the form received it
+};
+
+}  // namespace
+
+void RegisterUpdateDataWindow() {
+  auto def = std::make_shared<rt::WindowDef>(kUpdateDataModule, kUpdateDataWindow, "Form DemoData");
+  def->font = "MS Sans Serif";
+  def->pos = {0, 0, 360, 290};
+  def->Prompt("ID:").At(8, 8, 44, 10);
+  def->Entry("n-14").At(60, 8, 64, 10);
+  def->Prompt("File Name:").At(8, 22, 44, 10);
+  def->Entry("s80").At(60, 22, 266, 10);
+  def->Button("...").At(330, 21, 22, 12);
+  def->Region().At(8, 38, 344, 222);
+  def->Button("&OK").At(190, 268, 50, 14).Icon("WAOK.ICO").Tip("Accept data and close the window");
+  def->Button("&Cancel").At(246, 268, 50, 14).Icon("WACANCEL.ICO").Tip("Cancel operation");
+  def->Button("&View Blob")
+      .At(302, 268, 50, 14)
+      .Icon("WAOK.ICO")
+      .Tip("Accept data and close the window");
+  rt::RegisterWindowDef(std::move(def));
+}
+
+void UpdateData() {
+  DemoDataRecall();  // the thread's recall copy starts cleared
+  rt::PageletControl control;
+  auto window = rt::Window::Prepare(kUpdateDataModule, kUpdateDataWindow);
+  if (!window) {
+    RegisterUpdateDataWindow();
+    window = rt::Window::Prepare(kUpdateDataModule, kUpdateDataWindow);
+  }
+  if (!window) return;
+  window->Bind(kUpdateDataId,
+               rt::AnyRef(DemoData().Record(), DemoDataLayout().Field(kDemoDataIdField)));
+  window->Bind(kUpdateDataFileName,
+               rt::AnyRef(DemoData().Record(), DemoDataLayout().Field(kDemoDataFileNameField)));
+  ToolbarDispatcher toolbar;
+  SelectFileManager files;
+  auto controller = std::make_unique<UpdateDataController>(*window, toolbar, files, control);
+  GlobalResponse() = controller->Run();
+  controller.reset();
+  window.reset();
+}
