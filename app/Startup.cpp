@@ -6,7 +6,7 @@
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/error/ErrorHooks.h"
 #include "platform/runtime/threads/Threads.h"
-#include "platform/store/StoreDriver.h"
+#include "platform/store/Store.h"
 
 void RegisterApplicationHooks() {
   rt::RegisterStoreDriver();

@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Picture.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
-#include "platform/runtime/values/Picture.h"
 #include "platform/runtime/windows/Properties.h"
-#include "platform/runtime/values/Queue.h"
-#include "platform/runtime/threads/Threads.h"
 
 namespace rt {
 
@@ -39,10 +40,9 @@ std::vector<Window*>& ThreadWindows() {
   return windows;
 }
 
-std::string TrimRight(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
-    s.pop_back();
-  return s;
+// Control texts come from fixed-width, blank- or zero-padded fields.
+std::string Unpadded(std::string_view s) {
+  return std::string(TrimRight(s, std::string_view(" \0", 2)));
 }
 
 bool TakesText(int type) {
@@ -116,7 +116,7 @@ bool Window::Open(Window* owner) {
     if (c->def.type == ctl::kList) RefreshList(*c);
   }
   Display();
-  Backend().WindowOpened(ViewOfWindow());
+  Backend()->WindowOpened(ViewOfWindow());
   EventQueue& q = MyEvents();
   EventMessage open;
   open.event = event::kOpenWindow;
@@ -136,7 +136,7 @@ void Window::Close() {
   acceptAll_ = false;
   auto& stack = ThreadWindows();
   std::erase(stack, this);
-  Backend().WindowClosed(id_);
+  Backend()->WindowClosed(id_);
   if (below_) {
     below_->SetEnabled(true);
     below_ = nullptr;
@@ -148,7 +148,7 @@ void Window::Close() {
 
 void Window::SetEnabled(bool enabled) {
   enabled_ = enabled;
-  Backend().WindowChanged(id_, caption_, pos_, enabled_);
+  Backend()->WindowChanged(id_, caption_, pos_, enabled_);
 }
 
 void Window::EventLoop(const std::function<int()>& handler) {
@@ -242,7 +242,7 @@ void Window::DefaultAction(const EventMessage& m) {
           Message("There is no help file for this application.", "Help", MessageIcon::Information);
           return;
         default:
-          Backend().StandardActionRequested(id_, c->def.action);
+          Backend()->StandardActionRequested(id_, c->def.action);
           return;
       }
     }
@@ -258,8 +258,8 @@ void Window::Display(int control) {
     if (!c->use.IsNull()) {
       if (TakesText(type)) {
         const std::string value = c->use.Text();
-        c->screenText = c->def.picture.empty() ? TrimRight(value)
-                                               : TrimRight(FormatPicture(value, c->def.picture));
+        c->screenText = c->def.picture.empty() ? Unpadded(value)
+                                               : Unpadded(FormatPicture(value, c->def.picture));
       } else if (TakesValue(type)) {
         c->value = static_cast<int>(c->use.Integer());
       } else if (type == ctl::kSheet) {
@@ -304,7 +304,7 @@ void Window::Select(int control) {
       q.DropAcceptAllPass();
     }
     focus_ = control;
-    if (open_) Backend().FocusControl(id_, control);
+    if (open_) Backend()->FocusControl(id_, control);
     return;
   }
   acceptAll_ = true;
@@ -345,7 +345,7 @@ void Window::RefreshList(Control& c) {
       }
       const std::string value = ReadText(layout.Field(fieldNo), row);
       const std::string& picture = c.columns[col].picture;
-      cells.push_back(TrimRight(picture.empty() ? value : FormatPicture(value, picture)));
+      cells.push_back(Unpadded(picture.empty() ? value : FormatPicture(value, picture)));
     }
     c.rows.push_back(std::move(cells));
   }
@@ -475,7 +475,7 @@ void Window::SetProp(int control, int property, std::string_view value) {
         windowProps_[property] = std::string(value);
         return;
     }
-    if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
+    if (open_) Backend()->WindowChanged(id_, caption_, pos_, enabled_);
     return;
   }
   Control* c = Find(control);
@@ -556,7 +556,7 @@ Rect Window::Position(int control) const {
 void Window::SetPosition(int control, const Rect& pos) {
   if (control == 0) {
     pos_ = pos;
-    if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
+    if (open_) Backend()->WindowChanged(id_, caption_, pos_, enabled_);
     return;
   }
   Control* c = Find(control);
@@ -587,7 +587,7 @@ std::string Window::ScreenText(int control) const {
 
 void Window::SetCaption(std::string_view caption) {
   caption_ = std::string(caption);
-  if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
+  if (open_) Backend()->WindowChanged(id_, caption_, pos_, enabled_);
 }
 
 void Window::Alert(int control, int keyCode) {
@@ -633,7 +633,7 @@ void Window::DestroyControl(int control) {
                          [&](const auto& c) { return c->def.number == control; });
   if (it == controls_.end()) return;
   controls_.erase(it);
-  if (open_) Backend().ControlDestroyed(id_, control);
+  if (open_) Backend()->ControlDestroyed(id_, control);
 }
 
 std::vector<int> Window::ControlNumbers() const {
@@ -693,7 +693,7 @@ WindowView Window::ViewOfWindow() const {
 }
 
 void Window::Publish(const Control& c) {
-  Backend().ControlChanged(id_, ViewOf(c));
+  Backend()->ControlChanged(id_, ViewOf(c));
 }
 
 }  // namespace rt
