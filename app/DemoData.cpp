@@ -7,7 +7,7 @@
 #include "app/DemoDataRelationManager.h"
 #include "app/LoadBlobFromFile.h"
 #include "platform/runtime/threads/Threads.h"
-#include "platform/store/StoreDriver.h"
+#include "platform/store/Store.h"
 
 namespace {
 

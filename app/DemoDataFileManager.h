@@ -8,7 +8,7 @@ class DemoDataFileManager : public FileManager {
  public:
   ~DemoDataFileManager() override;
 
-  void Init() override;                             // 8
-  void Shutdown() override;                         // 11
-  ErrorLevel Use(std::uint8_t level = 1) override;  // 31
+  void Init() override;
+  void Shutdown() override;
+  ErrorLevel Use(std::uint8_t level = 1) override;
 };

@@ -14,7 +14,7 @@ class DemoDataRelationManager : public RelationManager {
 
   // Shuts the file manager down, releases the relation manager, clears the thread's
   // relation-manager reference and disposes of the file manager.
-  void Kill() override;  // 4
+  void Kill() override;
 
   DemoDataFileManager* FileManagerObject() const { return fileManager_.get(); }
 

@@ -7,6 +7,7 @@
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Text.h"
 
 namespace {
 
@@ -22,11 +23,6 @@ std::unique_ptr<rt::File> MakeInFile() {
 rt::ThreadLocal<rt::File>& InFiles() {
   static rt::ThreadLocal<rt::File> files(MakeInFile);
   return files;
-}
-
-std::string_view ClipName(std::string_view name) {
-  const auto last = name.find_last_not_of(' ');
-  return last == std::string_view::npos ? std::string_view() : name.substr(0, last + 1);
 }
 
 // Copies the whole file into the BLOB; returns 0 or the error code.
@@ -64,7 +60,7 @@ void DestroyInFile() {
 
 int LoadBlobFromFile(rt::File& table, int blob, std::string_view name) {
   rt::File& in = InFile();
-  name = ClipName(name);
+  name = rt::TrimRight(name);
   if (name.empty()) {
     rt::SetError(rt::kBadNameError);
     return rt::kBadNameError;

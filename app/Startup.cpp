@@ -7,7 +7,7 @@
 #include "framework/error/ErrorHooks.h"
 #include "framework/util/IniManager.h"
 #include "platform/runtime/threads/Threads.h"
-#include "platform/store/StoreDriver.h"
+#include "platform/store/Store.h"
 
 void RegisterApplicationHooks() {
   rt::RegisterStoreDriver();

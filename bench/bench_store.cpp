@@ -16,7 +16,7 @@
 #include "bench/BenchTable.h"
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/files/FileTransaction.h"
-#include "platform/store/StoreDriver.h"
+#include "platform/store/Store.h"
 
 namespace {
 
@@ -25,17 +25,8 @@ using bench::kPages;
 using bench::Table;
 
 bool Build(const std::string& name, int rows) {
-  auto f = Table(name);
-  if (f->Create() != 0 || f->Open(0x42) != 0 || f->SetTransactionMember(true) != 0) return false;
-  if (rt::StartTransaction(10) != 0) return false;
-  const auto& l = f->Layout();
-  for (int i = 1; i <= rows; ++i) {
-    rt::WriteInteger(l.Field(1), f->Record(), i);
-    rt::WriteText(l.Field(2), f->Record(),
-                  "/home/user/documents/file" + std::to_string(i) + ".pdf");
-    if (f->Add() != 0) return false;
-  }
-  return rt::CommitTransaction() == 0;
+  return bench::BuildTable(
+      name, rows, [](int id) { return "/home/user/documents/file" + std::to_string(id) + ".pdf"; });
 }
 
 std::vector<int> Starts(int rows) {
@@ -96,9 +87,8 @@ double DirectPages(const std::string& name, const std::vector<int>& starts, long
 
 int main() {
   rt::RegisterStoreDriver();
-  char templ[] = "/tmp/bench_store-XXXXXX";
-  if (!::mkdtemp(templ)) return 1;
-  const std::string dir = templ;
+  const bench::ScratchDir dir("bench_store");
+  if (!dir.Ok()) return 1;
   struct Size {
     int rows;
     double file = 0, direct = 0;
@@ -106,7 +96,7 @@ int main() {
   std::vector<Size> sizes{{10000}, {1000000}};
   long sum = 0;
   for (Size& size : sizes) {
-    const std::string name = dir + "/T" + std::to_string(size.rows);
+    const std::string name = dir.File("T" + std::to_string(size.rows));
     const auto b0 = std::chrono::steady_clock::now();
     if (!Build(name, size.rows)) {
       std::fprintf(stderr, "building %d rows failed\n", size.rows);
@@ -126,6 +116,5 @@ int main() {
               sizes[1].file / sizes[0].file, sizes[1].direct / sizes[0].direct);
   std::printf("File vs direct SQLite at 1,000,000 rows: %.2f\n", sizes[1].file / sizes[1].direct);
   std::printf("(checksum %ld)\n", sum);
-  std::filesystem::remove_all(dir);
   return 0;
 }

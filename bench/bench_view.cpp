@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "bench/BenchTable.h"
+#include "platform/runtime/expressions/View.h"
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/files/FileTransaction.h"
-#include "platform/runtime/expressions/View.h"
-#include "platform/store/StoreDriver.h"
+#include "platform/store/Store.h"
 
 namespace {
 
@@ -26,20 +26,12 @@ using bench::kPages;
 using bench::Table;
 
 bool Build(const std::string& name, int rows) {
-  auto f = Table(name);
-  if (f->Create() != 0 || f->Open(0x42) != 0 || f->SetTransactionMember(true) != 0) return false;
-  if (rt::StartTransaction(10) != 0) return false;
-  const auto& l = f->Layout();
   std::mt19937 rng(7);
-  for (int i = 1; i <= rows; ++i) {
-    rt::WriteInteger(l.Field(1), f->Record(), i);
+  return bench::BuildTable(name, rows, [&rng](int) {
     // Names in an order unrelated to the IDs, in mixed case.
     const unsigned code = static_cast<unsigned>(rng());
-    rt::WriteText(l.Field(2), f->Record(),
-                  std::string(code & 1 ? "/Home/" : "/home/") + std::to_string(code) + ".pdf");
-    if (f->Add() != 0) return false;
-  }
-  return rt::CommitTransaction() == 0;
+    return std::string(code & 1 ? "/Home/" : "/home/") + std::to_string(code) + ".pdf";
+  });
 }
 
 struct Measure {
@@ -94,9 +86,8 @@ double Pages(const std::string& name, int rows, const Measure& m, long& sum, dou
 
 int main() {
   rt::RegisterStoreDriver();
-  char templ[] = "/tmp/bench_view-XXXXXX";
-  if (!::mkdtemp(templ)) return 1;
-  const std::string dir = templ;
+  const bench::ScratchDir dir("bench_view");
+  if (!dir.Ok()) return 1;
   const std::vector<Measure> measures = {
       {"BEN:ID", ""},
       {"-BEN:ID", ""},
@@ -107,7 +98,7 @@ int main() {
   std::vector<std::vector<double>> cost(sizes.size(), std::vector<double>(measures.size()));
   long sum = 0;
   for (std::size_t s = 0; s < sizes.size(); ++s) {
-    const std::string name = dir + "/T" + std::to_string(sizes[s]);
+    const std::string name = dir.File("T" + std::to_string(sizes[s]));
     const auto b0 = std::chrono::steady_clock::now();
     if (!Build(name, sizes[s])) {
       std::fprintf(stderr, "building %d rows failed\n", sizes[s]);
@@ -132,6 +123,5 @@ int main() {
                 measures[m].order, *measures[m].filter ? "range" : "none", cost[1][m] / cost[0][m]);
   }
   std::printf("(checksum %ld)\n", sum);
-  std::filesystem::remove_all(dir);
   return 0;
 }

@@ -80,7 +80,7 @@ std::string Clipped(std::string_view text) {
 
 }  // namespace
 
-// ---- Callbacks (slots 0 and 1) ----
+// ---- Callbacks from the runtime around each file operation ----
 
 int FileManager::OnOperationStart(int code, rt::FileCallbackParams& params) {
   if (!OwnThread() || File == nullptr) return 1;

@@ -25,9 +25,9 @@
 #include "framework/data/SavedBufferEntry.h"
 #include "framework/data/SavedStateEntry.h"
 #include "framework/error/ErrorLevel.h"
-#include "platform/runtime/values/AnyRef.h"
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/files/FileCallback.h"
+#include "platform/runtime/values/AnyRef.h"
 #include "platform/runtime/values/FixedString.h"
 
 class ErrorManager;
@@ -84,68 +84,70 @@ class FileManager : public rt::FileCallback {
   FileManager(const FileManager&) = delete;
   FileManager& operator=(const FileManager&) = delete;
 
-  // ---- Virtual operations, in slot order ----
-  int OnOperationStart(int code, rt::FileCallbackParams& params) override;          // 0
-  int OnOperationEnd(int code, rt::FileCallbackParams& params) override;            // 1
-  ~FileManager() override;                                                          // 2 Destroy
-  virtual void BindFields();                                                        // 3
-  virtual ErrorLevel CancelAutoNumber(RelationManager* relationManager = nullptr);  // 4
-  virtual ErrorLevel Close();                                                       // 5
-  virtual bool BufferUnchanged(std::int32_t id);                                    // 6
-  virtual ErrorLevel FetchByKey(const rt::FileKey& key);                            // 7
-  virtual void Init();                                                              // 8
-  virtual void InitFile(rt::File& file, ErrorManager& errors);                      // 9
-  virtual ErrorLevel Insert();                                                      // 10
-  virtual void Shutdown();                                                          // 11
-  virtual ErrorLevel ReadNext();                                                    // 12
-  virtual ErrorLevel Open();                                                        // 13
-  virtual ErrorLevel ReadPrevious();                                                // 14
-  virtual ErrorLevel AutoNumber();                                                  // 15
-  virtual void InitFields();                                                        // 16
-  virtual ErrorLevel PrepareRecord(bool keepValues = false);                        // 17
-  virtual void RestoreBuffer(std::int32_t& id, bool restore = true);                // 18
-  virtual std::int32_t SaveBuffer();                                                // 19
-  virtual ErrorLevel Throw(std::uint16_t id);                                       // 20
-  virtual ErrorLevel ThrowLast();                                                   // 21
-  virtual ErrorLevel ThrowMessage(std::uint16_t id, std::string_view text);         // 22
-  virtual ErrorLevel TryFetchByKey(const rt::FileKey& key);                         // 23
-  virtual ErrorLevel TryInsert();                                                   // 24
-  virtual ErrorLevel TryReadNext();                                                 // 25
-  virtual ErrorLevel TryOpen();                                                     // 26
-  virtual ErrorLevel TryReadPrevious();                                             // 27
-  virtual ErrorLevel TryAutoNumber();                                               // 28
-  virtual ErrorLevel TryUpdate();                                                   // 29
-  virtual ErrorLevel Update();                                                      // 30
-  virtual ErrorLevel Use(std::uint8_t level = 1);                                   // 31
-  virtual ErrorLevel CheckField(int field);                                         // 32
-  virtual ErrorLevel TryCheckField(int field);                                      // 33
-  virtual ErrorLevel ValidateField(int field, bool report);                         // 34
-  virtual ErrorLevel ValidateFields(int from, int to, int* failed = nullptr);       // 35
-  virtual ErrorLevel ValidateRecord(int* failed = nullptr);                         // 36
-  virtual ErrorLevel DeleteCurrent(bool confirm);                                   // 37
-  virtual ErrorLevel DeleteCheck();                                                 // 38
-  virtual void SetUseMrp(bool on);                                                  // 39
-  virtual bool GetUseMrp();                                                         // 40
-  virtual void SetMrpSize(std::uint8_t size);                                       // 41
-  virtual std::uint8_t GetMrpSize();                                                // 42
-  virtual bool GetAutoNumberDone();                                                 // 43
-  virtual bool GetHasAutoNumber();                                                  // 44
-  virtual int DispatchBefore(int code, rt::FileCallbackParams& params);             // 45
-  virtual int DispatchAfter(int code, rt::FileCallbackParams& params);              // 46
+  // ---- Virtual operations ----
+  // Declared in the order of the class's published interface, which derived classes and
+  // their callers are written against: new operations go at the end and none is moved.
+  int OnOperationStart(int code, rt::FileCallbackParams& params) override;
+  int OnOperationEnd(int code, rt::FileCallbackParams& params) override;
+  ~FileManager() override;  // where the interface has Destroy
+  virtual void BindFields();
+  virtual ErrorLevel CancelAutoNumber(RelationManager* relationManager = nullptr);
+  virtual ErrorLevel Close();
+  virtual bool BufferUnchanged(std::int32_t id);
+  virtual ErrorLevel FetchByKey(const rt::FileKey& key);
+  virtual void Init();
+  virtual void InitFile(rt::File& file, ErrorManager& errors);
+  virtual ErrorLevel Insert();
+  virtual void Shutdown();
+  virtual ErrorLevel ReadNext();
+  virtual ErrorLevel Open();
+  virtual ErrorLevel ReadPrevious();
+  virtual ErrorLevel AutoNumber();
+  virtual void InitFields();
+  virtual ErrorLevel PrepareRecord(bool keepValues = false);
+  virtual void RestoreBuffer(std::int32_t& id, bool restore = true);
+  virtual std::int32_t SaveBuffer();
+  virtual ErrorLevel Throw(std::uint16_t id);
+  virtual ErrorLevel ThrowLast();
+  virtual ErrorLevel ThrowMessage(std::uint16_t id, std::string_view text);
+  virtual ErrorLevel TryFetchByKey(const rt::FileKey& key);
+  virtual ErrorLevel TryInsert();
+  virtual ErrorLevel TryReadNext();
+  virtual ErrorLevel TryOpen();
+  virtual ErrorLevel TryReadPrevious();
+  virtual ErrorLevel TryAutoNumber();
+  virtual ErrorLevel TryUpdate();
+  virtual ErrorLevel Update();
+  virtual ErrorLevel Use(std::uint8_t level = 1);
+  virtual ErrorLevel CheckField(int field);
+  virtual ErrorLevel TryCheckField(int field);
+  virtual ErrorLevel ValidateField(int field, bool report);
+  virtual ErrorLevel ValidateFields(int from, int to, int* failed = nullptr);
+  virtual ErrorLevel ValidateRecord(int* failed = nullptr);
+  virtual ErrorLevel DeleteCurrent(bool confirm);
+  virtual ErrorLevel DeleteCheck();
+  virtual void SetUseMrp(bool on);
+  virtual bool GetUseMrp();
+  virtual void SetMrpSize(std::uint8_t size);
+  virtual std::uint8_t GetMrpSize();
+  virtual bool GetAutoNumberDone();
+  virtual bool GetHasAutoNumber();
+  virtual int DispatchBefore(int code, rt::FileCallbackParams& params);
+  virtual int DispatchAfter(int code, rt::FileCallbackParams& params);
   // Application hooks, one pair per group of runtime operations (see FileCallback.h):
   // A open; B add, delete, put, append; C transactions; D reads and positioning (the
   // params carry the key or position text); E key build. Each returns 1 to carry on; a
   // hook sets StopOperation to make the runtime skip the operation.
-  virtual int BeforeOpA(int code, rt::FileCallbackParams& params);  // 47
-  virtual int AfterOpA(int code, rt::FileCallbackParams& params);   // 48
-  virtual int BeforeOpB(int code, rt::FileCallbackParams& params);  // 49
-  virtual int AfterOpB(int code, rt::FileCallbackParams& params);   // 50
-  virtual int BeforeOpC(int code, rt::FileCallbackParams& params);  // 51
-  virtual int AfterOpC(int code, rt::FileCallbackParams& params);   // 52
-  virtual int BeforeOpD(int code, rt::FileCallbackParams& params);  // 53
-  virtual int AfterOpD(int code, rt::FileCallbackParams& params);   // 54
-  virtual int BeforeOpE(int code, rt::FileCallbackParams& params);  // 55
-  virtual int AfterOpE(int code, rt::FileCallbackParams& params);   // 56
+  virtual int BeforeOpA(int code, rt::FileCallbackParams& params);
+  virtual int AfterOpA(int code, rt::FileCallbackParams& params);
+  virtual int BeforeOpB(int code, rt::FileCallbackParams& params);
+  virtual int AfterOpB(int code, rt::FileCallbackParams& params);
+  virtual int BeforeOpC(int code, rt::FileCallbackParams& params);
+  virtual int AfterOpC(int code, rt::FileCallbackParams& params);
+  virtual int BeforeOpD(int code, rt::FileCallbackParams& params);
+  virtual int AfterOpD(int code, rt::FileCallbackParams& params);
+  virtual int BeforeOpE(int code, rt::FileCallbackParams& params);
+  virtual int AfterOpE(int code, rt::FileCallbackParams& params);
 
   // ---- Non-virtual operations ----
   // Appends a key; autoNumber is the 1-based number of its auto-numbered component (0 none).

@@ -42,35 +42,37 @@ class RelationManager {
   RelationManager(const RelationManager&) = delete;
   RelationManager& operator=(const RelationManager&) = delete;
 
-  // ---- Virtual operations, in slot order ----
+  // ---- Virtual operations ----
+  // Declared in the order of the class's published interface, which derived classes and
+  // their callers are written against: new operations go at the end and none is moved.
   // Deletes Me's pre-added auto-numbered record through Delete, without confirmation.
-  virtual ErrorLevel CancelAutoNumber();              // 0
-  virtual ErrorLevel Close(std::uint8_t marker = 0);  // 1
+  virtual ErrorLevel CancelAutoNumber();
+  virtual ErrorLevel Close(std::uint8_t marker = 0);
   // Deletes the current record with the delete rules of every relation; asks "Record Delete
   // Error" on failure and starts again (with a new transaction) on Yes.
-  virtual ErrorLevel Delete(bool confirm = true);  // 2
+  virtual ErrorLevel Delete(bool confirm = true);
   // The related side of a delete: applies `mode` to every record of this table linked to
   // the parent by `pairs`.
   virtual ErrorLevel CascadeDelete(const rt::FileKey* hisKey, BufferedPairs& pairs,
-                                   std::uint8_t mode, bool confirm);  // 3
+                                   std::uint8_t mode, bool confirm);
   // Leaves the thread's relation map and releases the relation list. A second call does
   // nothing.
-  virtual void Kill();                               // 4
-  virtual ErrorLevel Open(std::uint8_t marker = 0);  // 5
+  virtual void Kill();
+  virtual ErrorLevel Open(std::uint8_t marker = 0);
   // Remembers the current linking values of every relation (Buffer := Left).
-  virtual void SaveLinkValues();  // 6
+  virtual void SaveLinkValues();
   // Sends "QUICKSCAN=on|off" to Me's file when it is open; propagate 0 stops there, 1 goes
   // on to relations without HisKey, 2 to those with one, other values to all.
-  virtual void SetQuickScan(std::uint8_t on, std::uint8_t propagate = 0);  // 7
-  virtual ErrorLevel Insert();                                             // 8
+  virtual void SetQuickScan(std::uint8_t on, std::uint8_t propagate = 0);
+  virtual ErrorLevel Insert();
   // Writes the changed record and applies the update rules. LevelNotify when another
   // station changed the record (shown), 1 for other failures the caller may retry.
-  virtual ErrorLevel Update(bool redisplay = false);  // 9
+  virtual ErrorLevel Update(bool redisplay = false);
   // The related side of an update.
   virtual ErrorLevel CascadeUpdate(const rt::FileKey* hisKey, BufferedPairs& pairs,
-                                   std::uint8_t mode);  // 10
+                                   std::uint8_t mode);
   // Fills Relations; called once, before the first use of the list. Nothing by default.
-  virtual void DeferredAddRelations();  // 11
+  virtual void DeferredAddRelations();
 
   virtual ~RelationManager();
 

@@ -383,7 +383,7 @@ void ErrorManager::SetProcedureName(std::string_view name, bool remove) {
   CriticalSectionGuard guard(CritSect.get());
   if (!ProcNames) return;
   if (!remove) {
-    ProcNames->push_back(ProcedureNameEntry{thread, std::string(TrimRight(name))});
+    ProcNames->push_back(ProcedureNameEntry{thread, std::string(rt::TrimRight(name))});
     return;
   }
   auto found = std::find_if(ProcNames->rbegin(), ProcNames->rend(),

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/runtime/values/Text.h"
+
 // The longest prefix of text that has at most maxBytes bytes and ends on a character boundary.
 inline std::string_view CutText(std::string_view text, std::size_t maxBytes) {
   if (text.size() <= maxBytes) return text;
@@ -14,14 +16,8 @@ inline std::string_view CutText(std::string_view text, std::size_t maxBytes) {
   return text.substr(0, end);
 }
 
-// Text without trailing blanks.
-inline std::string_view TrimRight(std::string_view text) {
-  std::size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1);
-}
-
 // Stores a value into a C-string buffer of `capacity` (at most capacity - 1 characters kept),
 // trailing blanks removed.
 inline void AssignCString(std::string& dest, std::string_view value, std::size_t capacity) {
-  dest.assign(CutText(TrimRight(value), capacity > 0 ? capacity - 1 : 0));
+  dest.assign(CutText(rt::TrimRight(value), capacity > 0 ? capacity - 1 : 0));
 }

@@ -113,7 +113,7 @@ int ParseCount(std::string_view text) {
 }
 
 std::string FieldText(const rt::AnyRef& field) {
-  return std::string(TrimRight(field.Text()));
+  return std::string(rt::TrimRight(field.Text()));
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ void OnGui(std::function<void()> work) {
 // Puts the view into the region once the backend has made the region's widget.
 void Place(std::shared_ptr<QtPdfSurface::GuiSide> gui, int generation, int attempt) {
   if (gui->generation != generation) return;
-  auto* backend = dynamic_cast<QtBackend*>(&rt::Backend());
+  const auto backend = std::dynamic_pointer_cast<QtBackend>(rt::Backend());
   QWidget* region = backend ? backend->RegionWidget(gui->windowId, gui->control) : nullptr;
   if (region == nullptr) {
     if (attempt + 1 < QtPdfSurface::kPlaceAttempts) {

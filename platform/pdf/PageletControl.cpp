@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "platform/pdf/PdfEngine.h"
-#include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/files/File.h"
+#include "platform/runtime/values/Text.h"
+#include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Window.h"
 
 namespace rt {
@@ -31,11 +32,8 @@ LinkRegistry& Links() {
 }
 
 // Callers pass fixed-width, blank-padded names.
-std::string TrimRight(std::string_view text) {
-  std::size_t end = text.size();
-  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\0'))
-    --end;
-  return std::string(text.substr(0, end));
+std::string Unpadded(std::string_view text) {
+  return std::string(TrimRight(text, std::string_view(" \0", 2)));
 }
 
 }  // namespace
@@ -125,7 +123,7 @@ bool PageletControl::Init(Window& window, std::int16_t control, std::uint8_t, st
   }
   shown.Attach(windowId_, control_, window.Position(control), engine);
   if (fitWidth) engine->Zoom(PdfViewState::kZoomFullWidth);
-  const std::string file = TrimRight(initialFile);
+  const std::string file = Unpadded(initialFile);
   if (!file.empty())
     LoadFile(file, 0);
   else
@@ -159,13 +157,13 @@ bool PageletControl::AppendFile(std::string_view fileName, std::uint8_t keepFold
 
 bool PageletControl::Load(std::string_view fileName, std::uint8_t keepFolder, bool append) {
   if (!engine_) return false;
-  std::string file = TrimRight(fileName);
+  std::string file = Unpadded(fileName);
   bool asked = false;
   if (file.empty()) {
     const int flags = kFileLongName | (keepFolder ? kFileKeepFolder : 0);
     if (!FileDialog(append ? "Append PDF File" : "Open PDF File", file, kFileMask, flags))
       return false;  // cancelled: the view stays as it was
-    file = TrimRight(file);
+    file = Unpadded(file);
     if (file.empty()) return false;
     asked = true;
   }
@@ -308,7 +306,7 @@ bool PageletControl::ShowFile(std::string_view fileName, int zoom, std::string_v
   std::shared_ptr<PdfEngine> engine = LoadPrivate(fileName);
   if (!engine) return false;
   engine->Zoom(zoom);
-  const std::string title = caption.empty() ? TrimRight(fileName) : TrimRight(caption);
+  const std::string title = caption.empty() ? Unpadded(fileName) : Unpadded(caption);
   EnsureSurface().ShowFile(std::move(engine), title);
   return true;
 }
@@ -354,7 +352,7 @@ PdfSurface& PageletControl::EnsureSurface() {
 }
 
 std::shared_ptr<PdfEngine> PageletControl::LoadPrivate(std::string_view fileName) {
-  const std::string file = TrimRight(fileName);
+  const std::string file = Unpadded(fileName);
   if (file.empty()) {
     SetError(kBadNameError, "No file name was given");
     Finish(ErrorText(), true, "PDF Document");

@@ -90,7 +90,9 @@ class PageletControl {
   std::int16_t mode = kModeWindowless;  // kModeWindow once a window owns the control
   std::uint8_t appendOnLoad = 0;        // 1: LoadFile and LoadBlob append instead of replacing
 
-  // ---- Operations, in slot order ----
+  // ---- Operations ----
+  // Declared in the order of the control's published interface, which callers and derived
+  // classes are written against: new operations go at the end and none is moved.
   virtual bool Init(Window& window, std::int16_t control, std::uint8_t border = 1,
                     std::uint8_t scrollBars = 1, std::uint8_t toolbar = 0,
                     std::uint8_t fitWidth = 1, std::string_view initialFile = {},

@@ -79,7 +79,7 @@ void PdfSurfaceHeadless::Print(const PdfPrintJob& job, std::shared_ptr<PdfEngine
   request.firstPage = job.firstPage + 1;
   request.lastPage = job.lastPage + 1;
   request.options = OptionsText(job);
-  Backend().Print(request);
+  Backend()->Print(request);
 }
 
 void PdfSurfaceHeadless::ShowFile(std::shared_ptr<PdfEngine> engine, const std::string& caption) {

@@ -9,8 +9,9 @@
 #include <limits>
 #include <mutex>
 
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/files/File.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/store/StoreStatement.h"
 #include "platform/store/StoreViewCursor.h"
 
 namespace rt {

@@ -23,21 +23,16 @@
 #include <string>
 #include <vector>
 
-#include <sqlite3.h>
-
 #include "platform/runtime/files/FileDriver.h"
 #include "platform/runtime/files/FilePosition.h"
-#include "platform/store/StoreStatement.h"
+#include "platform/store/Store.h"
+
+// The database library's connection stays an opaque type outside this folder's sources.
+struct sqlite3;
 
 namespace rt {
 
-inline constexpr const char* kStoreDriverName = "STORE";
-inline constexpr const char* kStoreExtension = ".sqlite";
-inline constexpr std::int64_t kStoreChunkSize = 256 * 1024;
-
-// Registers STORE with the runtime's driver registry (idempotent). Call once at start-up.
-void RegisterStoreDriver();
-
+class StoreStatement;
 class StoreViewCursor;
 
 class StoreDriver : public FileDriver {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/files/File.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/Text.h"
+#include "platform/store/StoreStatement.h"
 
 namespace rt {
 
@@ -29,12 +31,6 @@ int Code(int code, std::string_view text = {}) {
 int BadPosition() {
   SetError(kDriverError, {}, "0", "Invalid view position");
   return kDriverError;
-}
-
-std::string TrimTrailingBlanks(std::string text) {
-  while (!text.empty() && text.back() == ' ')
-    text.pop_back();
-  return text;
 }
 
 KeyValue ColumnValue(const StoreStatement& s, int column) {
@@ -153,7 +149,7 @@ void StoreViewCursor::BuildConditions() {
       if (!c.literal.IsText()) continue;
       if (c.fold == CaseFold::Upper) expr = "upper(" + expr + ")";
       if (c.fold == CaseFold::Lower) expr = "lower(" + expr + ")";
-      whereBinds_.emplace_back(TrimTrailingBlanks(c.literal.Text()));
+      whereBinds_.emplace_back(std::string(TrimRight(c.literal.Text())));
     } else if (IsNumeric(desc.type) && desc.type != FieldType::Decimal &&
                c.fold == CaseFold::None) {
       if (!c.literal.IsNumber()) continue;

@@ -17,6 +17,7 @@
 #include "framework/error/ErrorHooks.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
+#include "support/WorkDir.h"
 
 namespace {
 
@@ -69,10 +70,8 @@ std::uint64_t WriteFile(const std::string& path) {
 }
 
 TEST(DemoDataLargeBlob, TwoHundredMegabytesAreStoredExactly) {
-  const fs::path previousDir = fs::current_path();
-  char pattern[] = "/tmp/demo-data-large-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  fs::current_path(pattern);
+  testing_support::WorkDir work("demo-data-large");
+  ASSERT_TRUE(work.Ok());
   auto backend = rt::InstallHeadlessBackend();
   StartGlobalErrors();
   CreateDemoDataManagers();
@@ -112,8 +111,6 @@ TEST(DemoDataLargeBlob, TwoHundredMegabytesAreStoredExactly) {
   ReleaseDemoDataManagers();
   DestroyDemoData();
   DestroyInFile();
-  fs::current_path(previousDir);
-  fs::remove_all(pattern);
 }
 
 }  // namespace

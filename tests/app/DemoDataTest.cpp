@@ -26,8 +26,8 @@
 #include "framework/error/ErrorHooks.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 
 namespace {
 
@@ -210,10 +210,8 @@ TEST_F(DemoDataTest, LoadBlobFromFileCopiesInWholeReadsAndKeepsTheBlobOnEmptyInp
 
 // Runs a program with the application's table hooks; its main thread is runtime thread 1.
 TEST(DemoDataThreads, EachThreadHasItsOwnManagersAndPosition) {
-  const fs::path previousDir = fs::current_path();
-  char pattern[] = "/tmp/demo-data-threads-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  fs::current_path(pattern);
+  testing_support::WorkDir work("demo-data-threads");
+  ASSERT_TRUE(work.Ok());
   auto backend = rt::InstallHeadlessBackend();
   rt::ClearHooks();
   RegisterErrorHooks();
@@ -266,8 +264,6 @@ TEST(DemoDataThreads, EachThreadHasItsOwnManagersAndPosition) {
   });
   program.join();
   rt::ClearHooks();
-  fs::current_path(previousDir);
-  fs::remove_all(pattern);
 
   EXPECT_TRUE(mainHadNone);  // thread 1's managers come from program main
   EXPECT_TRUE(distinct);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -14,38 +15,28 @@
 #include "framework/error/ErrorManager.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
+#include "support/WorkDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> ReadLines(const fs::path& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
-  return lines;
-}
+using testing_support::ReadLines;
 
 class ErrorLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previousDir_ = fs::current_path();
-    char pattern[] = "/tmp/error-log-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    fs::current_path(dir_);
+    work_.emplace("error-log");
+    ASSERT_TRUE(work_->Ok());
     backend_ = rt::InstallHeadlessBackend();
     rt::ClearError();
   }
   void TearDown() override {
     rt::ClearError();
-    fs::current_path(previousDir_);
-    fs::remove_all(dir_);
+    work_.reset();
   }
 
-  fs::path previousDir_;
-  fs::path dir_;
+  std::optional<testing_support::WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
 };
 

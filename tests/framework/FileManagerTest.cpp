@@ -20,9 +20,9 @@
 #include "framework/data/ThreadFileMap.h"
 #include "framework/error/ErrorManager.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/threads/Threads.h"
-#include "platform/store/StoreDriver.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
+#include "platform/store/Store.h"
 
 namespace {
 

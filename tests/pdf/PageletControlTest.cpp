@@ -10,11 +10,11 @@
 
 #include "platform/pdf/PdfEngine.h"
 #include "platform/pdf/PdfSurfaceHeadless.h"
+#include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/files/File.h"
-#include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Window.h"
 #include "tests/pdf/PdfTestFiles.h"
 #include "tests/pdf/PdfTestWriter.h"
@@ -287,8 +287,9 @@ TEST_F(PageletControlTest, BadFilesShowAnEmptyViewWithTheirError) {
 }
 
 TEST_F(PageletControlTest, LoadBlobShowsTheStoredBytesOfTheCurrentRecord) {
-  const std::string tableDir = storetest::TempDir();
-  ASSERT_FALSE(tableDir.empty());
+  const testing_support::TempDir temp("pagelet-table");
+  ASSERT_TRUE(temp.Ok());
+  const std::string tableDir = temp.Path().string();
   const std::string stored = PdfTestWriter::Simple({"stored page one", "stored page two"});
   OnWindow([&](rt::Window&, PageletControl& control) {
     auto table = storetest::MakeTable(tableDir + "/TESTDATA");
@@ -329,8 +330,6 @@ TEST_F(PageletControlTest, LoadBlobShowsTheStoredBytesOfTheCurrentRecord) {
     EXPECT_NE(rt::ErrorCode(), 0);
     table->Close();
   });
-  std::error_code ec;
-  std::filesystem::remove_all(tableDir, ec);
 }
 
 TEST_F(PageletControlTest, LinkFromAnotherThreadAndAfterKill) {

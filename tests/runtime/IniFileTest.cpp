@@ -15,6 +15,7 @@
 
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "support/TempDir.h"
 
 namespace rt {
 namespace {
@@ -24,12 +25,10 @@ namespace fs = std::filesystem;
 class IniFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "inifile-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(temp_.Ok());
+    dir_ = temp_.Path();
     path_ = (dir_ / "settings.ini").string();
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   void WriteRaw(const std::string& content) {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
@@ -48,6 +47,7 @@ class IniFileTest : public ::testing::Test {
     return names;
   }
 
+  testing_support::TempDir temp_{"inifile"};
   fs::path dir_;
   std::string path_;
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/runtime/threads/ErrorCodes.h"
+#include "support/TempDir.h"
 
 namespace rt {
 namespace {
@@ -18,9 +19,8 @@ namespace fs = std::filesystem;
 class RegistryStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "registry-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ASSERT_TRUE(temp_.Ok());
+    dir_ = temp_.Path();
     Save("XDG_CONFIG_HOME", savedXdg_, hadXdg_);
     Save("HOME", savedHome_, hadHome_);
     ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
@@ -29,7 +29,6 @@ class RegistryStoreTest : public ::testing::Test {
   void TearDown() override {
     Restore("XDG_CONFIG_HOME", savedXdg_, hadXdg_);
     Restore("HOME", savedHome_, hadHome_);
-    fs::remove_all(dir_);
   }
   static void Save(const char* name, std::string& value, bool& had) {
     const char* v = std::getenv(name);
@@ -44,6 +43,7 @@ class RegistryStoreTest : public ::testing::Test {
     }
   }
 
+  testing_support::TempDir temp_{"registry"};
   fs::path dir_;
   std::string savedXdg_, savedHome_;
   bool hadXdg_ = false, hadHome_ = false;

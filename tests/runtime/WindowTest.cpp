@@ -5,11 +5,11 @@
 #include <atomic>
 #include <mutex>
 
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
-#include "platform/runtime/values/Queue.h"
-#include "platform/runtime/threads/Threads.h"
 #include "support/Robot.h"
 
 namespace rt {
@@ -304,7 +304,12 @@ TEST_F(WindowTest, DialogsAreAnsweredByTheResponderAndRecorded) {
 }
 
 TEST(HaltTest, HaltEndsTheProcessWithItsCode) {
-  EXPECT_EXIT(Halt(3, "fatal"), ::testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(
+      {
+        InstallHeadlessBackend();
+        Halt(3, "fatal");
+      },
+      ::testing::ExitedWithCode(3), "");
 }
 
 }  // namespace

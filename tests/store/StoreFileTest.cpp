@@ -6,8 +6,9 @@
 #include <fstream>
 
 #include "StoreTestTable.h"
-#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/files/FilePosition.h"
 #include "platform/runtime/files/FileTransaction.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 using namespace storetest;
 

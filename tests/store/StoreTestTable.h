@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "platform/runtime/files/File.h"
-#include "platform/store/StoreDriver.h"
+#include "platform/store/Store.h"
+#include "support/TempDir.h"
 
 namespace storetest {
 
@@ -25,7 +25,7 @@ inline rt::RecordLayout TestLayout() {
 
 inline std::unique_ptr<rt::File> MakeTable(const std::string& path) {
   rt::RegisterStoreDriver();
-  auto file = std::make_unique<rt::File>("TESTDATA", "TST", "STORE", TestLayout());
+  auto file = std::make_unique<rt::File>("TESTDATA", "TST", rt::kStoreDriverName, TestLayout());
   file->AddKey("TST:ID_Key", {{1, true, false}}, true, true);
   file->AddKey("TST:Name_Key", {{2, true, true}}, false);
   file->AddKey("TST:Grp_Key", {{3, false, false}, {2, true, false}}, false);
@@ -34,22 +34,12 @@ inline std::unique_ptr<rt::File> MakeTable(const std::string& path) {
   return file;
 }
 
-inline std::string TempDir() {
-  std::string templ = (std::filesystem::temp_directory_path() / "storetest-XXXXXX").string();
-  const char* made = ::mkdtemp(templ.data());
-  return made ? std::string(made) : std::string();
-}
-
 class StoreFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = TempDir();
-    ASSERT_FALSE(dir_.empty());
+    ASSERT_TRUE(temp_.Ok());
+    dir_ = temp_.Path().string();
     path_ = dir_ + "/TESTDATA";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   std::unique_ptr<rt::File> Opened(int mode = 0x42) {
@@ -89,6 +79,7 @@ class StoreFixture : public ::testing::Test {
     return ids;
   }
 
+  testing_support::TempDir temp_{"storetest"};
   std::string dir_;
   std::string path_;
 };

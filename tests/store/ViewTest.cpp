@@ -15,10 +15,11 @@
 #include "StoreTestTable.h"
 #include "platform/runtime/expressions/BindingScope.h"
 #include "platform/runtime/expressions/Bindings.h"
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/expressions/View.h"
 #include "platform/runtime/expressions/ViewOrder.h"
-#include "platform/store/StoreDriver.h"
+#include "platform/runtime/files/FilePosition.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/store/Store.h"
 
 namespace {
 

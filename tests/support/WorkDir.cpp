@@ -1,24 +1,19 @@
 #include "support/WorkDir.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 
 namespace testing_support {
 
 namespace fs = std::filesystem;
 
-WorkDir::WorkDir(std::string_view prefix) : previous_(fs::current_path()) {
-  std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
-  if (!mkdtemp(pattern.data())) return;
-  path_ = pattern;
-  fs::current_path(path_);
+WorkDir::WorkDir(std::string_view prefix) : previous_(fs::current_path()), dir_(prefix) {
+  if (dir_.Ok()) fs::current_path(dir_.Path());
 }
 
 WorkDir::~WorkDir() {
+  // Leave the folder before it is removed (with dir_, after this body).
   std::error_code ec;
   fs::current_path(previous_, ec);
-  if (!path_.empty()) fs::remove_all(path_, ec);
 }
 
 std::vector<std::string> ReadLines(const fs::path& path) {

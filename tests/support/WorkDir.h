@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/runtime/windows/HeadlessBackend.h"
+#include "support/TempDir.h"
 
 namespace testing_support {
 
@@ -19,12 +20,12 @@ class WorkDir {
   WorkDir(const WorkDir&) = delete;
   WorkDir& operator=(const WorkDir&) = delete;
 
-  bool Ok() const { return !path_.empty(); }
-  const std::filesystem::path& Path() const { return path_; }
+  bool Ok() const { return dir_.Ok(); }
+  const std::filesystem::path& Path() const { return dir_.Path(); }
 
  private:
   std::filesystem::path previous_;
-  std::filesystem::path path_;
+  TempDir dir_;
 };
 
 std::vector<std::string> ReadLines(const std::filesystem::path& path);

@@ -3,10 +3,11 @@
 #include <cmath>
 #include <cstdint>
 
+#include "platform/runtime/expressions/ExpressionParser.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/expressions/ExpressionParser.h"
 #include "platform/runtime/values/Picture.h"
+#include "platform/runtime/values/Text.h"
 
 namespace rt {
 
@@ -14,26 +15,6 @@ namespace {
 
 // Longest text a function may build (LEFT padding, for instance); longer requests fail.
 constexpr std::size_t kMaxBuiltText = 1 << 20;
-
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
-
-std::string Clip(std::string s) {
-  std::size_t end = s.find_last_not_of(' ');
-  s.resize(end == std::string::npos ? 0 : end + 1);
-  return s;
-}
 
 // A count or position argument as an integer, kept well inside the range of int64.
 std::int64_t ToIndex(double value) {
@@ -44,8 +25,8 @@ std::int64_t ToIndex(double value) {
 }
 
 bool Like(const ExpressionValue& a, const ExpressionValue& b) {
-  std::string left = Upper(Clip(a.Text()));
-  std::string right = Upper(Clip(b.Text()));
+  std::string left = Upper(TrimRight(a.Text()));
+  std::string right = Upper(TrimRight(b.Text()));
   return left.compare(0, right.size(), right) == 0 && left.size() >= right.size();
 }
 
@@ -194,7 +175,7 @@ ExpressionValue Evaluator::Call(const ExpressionNode& node) {
     case ExpressionFunction::Lower:
       return ExpressionValue::FromText(Lower(text(0)));
     case ExpressionFunction::Clip:
-      return ExpressionValue::FromText(Clip(text(0)));
+      return ExpressionValue::FromText(std::string(TrimRight(text(0))));
     case ExpressionFunction::Sub: {
       std::string s = text(0);
       std::int64_t size = static_cast<std::int64_t>(s.size());

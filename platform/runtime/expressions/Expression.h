@@ -1,4 +1,8 @@
 #pragma once
+// platform/runtime/expressions: the expression parser and evaluator, the bindings of names to
+// values it evaluates against, and views (ordered, filtered record sets over a file) with the
+// cursor interface through which a driver serves them.
+//
 // A compiled expression: parsed once into a tree, then evaluated as often as needed (a
 // view's filter, once per record) against the names bound at that moment.
 //

@@ -5,17 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/runtime/values/Text.h"
+
 namespace rt {
 
-namespace {
-
-std::string_view TrimTrailingBlanks(std::string_view s) {
-  while (!s.empty() && s.back() == ' ')
-    s.remove_suffix(1);
-  return s;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 ExpressionValue ExpressionValue::FromNumber(double number) {
   ExpressionValue v;
@@ -128,8 +122,8 @@ bool ExpressionValue::ParseNumber(std::string_view text, double& number) {
 }
 
 int ExpressionValue::CompareTexts(std::string_view a, std::string_view b) {
-  a = TrimTrailingBlanks(a);
-  b = TrimTrailingBlanks(b);
+  a = TrimRight(a);
+  b = TrimRight(b);
   std::size_t n = a.size() < b.size() ? a.size() : b.size();
   int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
   if (c != 0) return c < 0 ? -1 : 1;

@@ -7,28 +7,14 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/files/FileTransaction.h"
 #include "platform/runtime/expressions/ViewCursor.h"
+#include "platform/runtime/files/FileTransaction.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/Text.h"
 
 namespace rt {
 
 namespace {
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return out;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-    s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-    s.remove_suffix(1);
-  return s;
-}
 
 bool SameText(std::string_view a, std::string_view b) {
   return Upper(a) == Upper(b);
@@ -229,7 +215,7 @@ int File::FindBlob(std::string_view label) const {
 void File::SetName(std::string name) {
   std::lock_guard lock(mutex_);
   std::replace(name.begin(), name.end(), '\\', '/');
-  name_ = std::string(Trim(name));
+  name_ = std::string(Trim(name, kWhitespace));
 }
 
 std::string File::PhysicalName() const {
@@ -448,9 +434,10 @@ int File::Send(std::string_view command, std::string* reply) {
   Operation op(*this, kOpSend, std::string(command));
   return op.Run([&] {
     const auto eq = command.find('=');
-    const std::string option = Upper(Trim(command.substr(0, eq)));
-    const std::string value =
-        eq == std::string_view::npos ? std::string() : std::string(Trim(command.substr(eq + 1)));
+    const std::string option = Upper(Trim(command.substr(0, eq), kWhitespace));
+    const std::string value = eq == std::string_view::npos
+                                  ? std::string()
+                                  : std::string(Trim(command.substr(eq + 1), kWhitespace));
     std::string answer;
     int result = kNoError;
     if (KnownOption(option)) {

@@ -1,4 +1,8 @@
 #pragma once
+// platform/runtime/files: the record file API (File), the driver interface every file driver
+// implements and its registry, keys, positions, transactions, callbacks around operations,
+// and the plain-file drivers RAW and TEXT. Table drivers such as STORE live in platform/.
+//
 // A record file of the runtime: a label ("DEMODATA"), a prefix ("DEM"), a driver ("STORE",
 // "RAW", "TEXT"), a record layout with its buffer, keys, BLOBs (numbered from 1) and a name
 // property (the physical file name: the label by default; a driver with an extension, such as

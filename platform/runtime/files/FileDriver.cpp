@@ -5,10 +5,11 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/expressions/ViewCursor.h"
 #include "platform/runtime/files/RawDriver.h"
 #include "platform/runtime/files/TextDriver.h"
-#include "platform/runtime/expressions/ViewCursor.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/Text.h"
 
 namespace rt {
 
@@ -123,13 +124,6 @@ struct DriverEntry {
   std::string extension;
   FileDriverFactory factory;
 };
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return out;
-}
 
 struct Registry {
   std::mutex mutex;

@@ -1,4 +1,7 @@
 #pragma once
+// platform/runtime/settings: settings files of sections and entries, and the per-user
+// registry store.
+//
 // Settings files of "[section]" headers and "entry=value" lines. Sections and entries are
 // matched without regard to case (ASCII). A missing file reads as empty and is created by
 // the first write. Every write rewrites the whole file through a temporary file and a rename,

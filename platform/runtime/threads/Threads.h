@@ -1,4 +1,8 @@
 #pragma once
+// platform/runtime/threads: the runtime's threads (numbering, start, close-down, join), the
+// start-up and shutdown hooks of every subsystem, thread-instanced data, and each thread's
+// error state with the runtime's error codes. Everything else in the runtime builds on it.
+//
 // Runtime threads: numbered from 1 (the thread that runs program main), started with up to
 // two string arguments, with process and thread start/end hooks and thread-instanced data.
 

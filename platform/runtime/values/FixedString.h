@@ -11,13 +11,13 @@
 #include <string_view>
 
 #include "platform/runtime/values/AnyRef.h"
+#include "platform/runtime/values/Text.h"
 
 namespace rt {
 
 // The text without its trailing blanks.
 inline std::string_view ClipText(std::string_view text) {
-  const std::size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+  return TrimRight(text);
 }
 
 // Byte-wise comparison of two texts with trailing blanks ignored: <0, 0 or >0.

@@ -10,6 +10,7 @@
 
 #include "platform/runtime/values/Decimal.h"
 #include "platform/runtime/values/RecordLayout.h"
+#include "platform/runtime/values/Text.h"
 
 namespace rt {
 
@@ -32,20 +33,8 @@ const char* const kDateFormats[18] = {
 const char* const kTimeFormats[8] = {"hh:mm",  "hhmm",       "hh:mmXM", "hh:mm:ss",
                                      "hhmmss", "hh:mm:ssXM", "hh:mm",   "hh:mm:ss"};
 
-std::string_view Trim(std::string_view t) {
-  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front())))
-    t.remove_prefix(1);
-  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back())))
-    t.remove_suffix(1);
-  return t;
-}
-
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-char Lower(char c) {
-  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
 bool StartsWith(std::string_view s, std::string_view prefix) {
@@ -107,7 +96,7 @@ int DaysInMonth(int year, int month) {
 // The integer value of plain value text for dates and times: nullopt when not a number,
 // 0 for blank text.
 std::optional<std::int64_t> IntegerValue(std::string_view value) {
-  value = Trim(value);
+  value = Trim(value, kWhitespace);
   if (value.empty()) return 0;
   const auto d = Decimal::Parse(value);
   if (!d) return std::nullopt;
@@ -127,7 +116,8 @@ std::string Group(std::string_view digits) {
 }
 
 std::string FormatNumber(const Picture& p, std::string_view value) {
-  std::optional<Decimal> parsed = Trim(value).empty() ? Decimal() : Decimal::Parse(value);
+  std::optional<Decimal> parsed =
+      Trim(value, kWhitespace).empty() ? Decimal() : Decimal::Parse(value);
   if (!parsed) return Hashes(p.width);
   const Decimal d = parsed->Rescale(p.places);
   if (!d.Valid()) return Hashes(p.width);
@@ -162,7 +152,7 @@ std::string FormatNumber(const Picture& p, std::string_view value) {
 }
 
 bool DeformatNumber(const Picture& p, std::string_view text, std::string& value) {
-  text = Trim(text);
+  text = Trim(text, kWhitespace);
   if (text.empty()) {
     value.clear();
     return true;
@@ -229,7 +219,7 @@ bool DeformatNumber(const Picture& p, std::string_view text, std::string& value)
 }
 
 std::string FormatScientific(const Picture& p, std::string_view value) {
-  value = Trim(value);
+  value = Trim(value, kWhitespace);
   double v = 0.0;
   if (!value.empty()) {
     const std::string s(value);
@@ -246,7 +236,7 @@ std::string FormatScientific(const Picture& p, std::string_view value) {
 }
 
 bool DeformatScientific(std::string_view text, std::string& value) {
-  text = Trim(text);
+  text = Trim(text, kWhitespace);
   if (text.empty()) {
     value.clear();
     return true;
@@ -366,7 +356,7 @@ std::vector<Token> Tokenize(std::string_view text, bool& onlySeparators) {
     } else if (std::isalpha(static_cast<unsigned char>(c))) {
       Token t{true, {}};
       while (i < text.size() && std::isalpha(static_cast<unsigned char>(text[i]))) {
-        t.text += Lower(text[i++]);
+        t.text += LowerChar(text[i++]);
       }
       tokens.push_back(std::move(t));
     } else {
@@ -384,7 +374,7 @@ int MonthFromName(std::string_view word) {
   for (int m = 0; m < 12; ++m) {
     std::string name;
     for (const char* n = kMonthNames[m]; *n != 0; ++n)
-      name += Lower(*n);
+      name += LowerChar(*n);
     if (word.size() <= name.size() && StartsWith(name, word)) return m + 1;
   }
   return 0;
@@ -397,7 +387,7 @@ int YearFromDigits(std::string_view digits) {
 }
 
 bool DeformatDate(const Picture& p, std::string_view text, std::string& value) {
-  text = Trim(text);
+  text = Trim(text, kWhitespace);
   if (text.empty()) {
     value.clear();
     return true;
@@ -488,7 +478,7 @@ bool DeformatDate(const Picture& p, std::string_view text, std::string& value) {
 }
 
 bool DeformatTime(std::string_view text, std::string& value) {
-  text = Trim(text);
+  text = Trim(text, kWhitespace);
   if (text.empty()) {
     value.clear();
     return true;
@@ -596,14 +586,14 @@ Picture ParseNumber(std::string_view s) {
 }  // namespace
 
 Picture Picture::Parse(std::string_view picture) {
-  std::string_view s = Trim(picture);
+  std::string_view s = Trim(picture, kWhitespace);
   if (!s.empty() && s.front() == '@') s.remove_prefix(1);
   if (!s.empty() && s.back() == '@') s.remove_suffix(1);
   Picture p;
   if (s.empty()) return p;
   Picture invalid;
   invalid.kind = PictureKind::Invalid;
-  const char letter = Lower(s.front());
+  const char letter = LowerChar(s.front());
   std::string_view rest = s.substr(1);
   std::size_t i = 0;
   switch (letter) {

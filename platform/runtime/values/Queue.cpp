@@ -6,18 +6,11 @@
 
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/Text.h"
 
 namespace rt {
 
 namespace {
-
-std::string_view Trim(std::string_view t) {
-  while (!t.empty() && t.front() == ' ')
-    t.remove_prefix(1);
-  while (!t.empty() && t.back() == ' ')
-    t.remove_suffix(1);
-  return t;
-}
 
 bool Fail(int code) {
   SetError(code);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/runtime/values/Text.h"
+
 namespace rt {
 
 std::uint32_t NumericSize(FieldType type) {
@@ -82,17 +84,9 @@ int FieldPlaces(const FieldDesc& f) {
   return std::min<int>(f.places, Decimal::kMaxPlaces);
 }
 
-std::string_view Trim(std::string_view t) {
-  while (!t.empty() && (t.front() == ' ' || t.front() == '\t'))
-    t.remove_prefix(1);
-  while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
-    t.remove_suffix(1);
-  return t;
-}
-
 // A double read from text; 0 for text that is not wholly a number.
 double ParseReal(std::string_view text) {
-  const std::string s(Trim(text));
+  const std::string s(Trim(text, kBlanks));
   if (s.empty()) return 0.0;
   char* end = nullptr;
   const double v = std::strtod(s.c_str(), &end);

@@ -1,4 +1,8 @@
 #pragma once
+// platform/runtime/values: the values the runtime works with and how they are stored: fixed
+// strings, decimals, pictures (formatting and reading), record layouts over byte buffers,
+// references to any value, queues, and the small text helpers (Text.h).
+//
 // The described layout of a record buffer: fields with a label, a type, an offset and a
 // size. A table's record, a queue's entry and a window's bound group are byte buffers read
 // and written through a layout.

@@ -94,8 +94,14 @@ class UiBackend {
   virtual void Beep() = 0;
 };
 
-// The backend in use. Until one is installed, a headless backend is.
-UiBackend& Backend();
+// The exit code of a program that asks for its backend when none is installed.
+inline constexpr int kNoBackendExitCode = 70;
+
+// The backend in use, shared with the caller: a blocking request keeps it alive even when
+// another backend is installed meanwhile. The program (or test) installs one before any
+// window opens; asked for a backend when none is installed, the process says so on standard
+// error and ends with kNoBackendExitCode rather than run on without a window.
+std::shared_ptr<UiBackend> Backend();
 // Replaces the backend. Install one only while no runtime thread runs (at start-up, between
 // tests): the backend replaced is released when its last owner lets go of it.
 void InstallBackend(std::shared_ptr<UiBackend> backend);

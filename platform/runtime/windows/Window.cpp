@@ -10,6 +10,7 @@
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Picture.h"
 #include "platform/runtime/values/Queue.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
@@ -40,10 +41,9 @@ std::vector<Window*>& ThreadWindows() {
   return windows;
 }
 
-std::string TrimRight(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
-    s.pop_back();
-  return s;
+// Control texts come from fixed-width, blank- or zero-padded fields.
+std::string Unpadded(std::string_view s) {
+  return std::string(TrimRight(s, std::string_view(" \0", 2)));
 }
 
 bool TakesText(int type) {
@@ -117,7 +117,7 @@ bool Window::Open(Window* owner) {
     if (c->def.type == ctl::kList) RefreshList(*c);
   }
   Display();
-  Backend().WindowOpened(ViewOfWindow());
+  Backend()->WindowOpened(ViewOfWindow());
   EventQueue& q = MyEvents();
   EventMessage open;
   open.event = event::kOpenWindow;
@@ -137,7 +137,7 @@ void Window::Close() {
   acceptAll_ = false;
   auto& stack = ThreadWindows();
   std::erase(stack, this);
-  Backend().WindowClosed(id_);
+  Backend()->WindowClosed(id_);
   if (below_) {
     below_->SetEnabled(true);
     below_ = nullptr;
@@ -149,7 +149,7 @@ void Window::Close() {
 
 void Window::SetEnabled(bool enabled) {
   enabled_ = enabled;
-  Backend().WindowChanged(id_, caption_, pos_, enabled_);
+  Backend()->WindowChanged(id_, caption_, pos_, enabled_);
 }
 
 void Window::EventLoop(const std::function<int()>& handler) {
@@ -243,7 +243,7 @@ void Window::DefaultAction(const EventMessage& m) {
           Message("There is no help file for this application.", "Help", MessageIcon::Information);
           return;
         default:
-          Backend().StandardActionRequested(id_, c->def.action);
+          Backend()->StandardActionRequested(id_, c->def.action);
           return;
       }
     }
@@ -259,8 +259,8 @@ void Window::Display(int control) {
     if (!c->use.IsNull()) {
       if (TakesText(type)) {
         const std::string value = c->use.Text();
-        c->screenText = c->def.picture.empty() ? TrimRight(value)
-                                               : TrimRight(FormatPicture(value, c->def.picture));
+        c->screenText = c->def.picture.empty() ? Unpadded(value)
+                                               : Unpadded(FormatPicture(value, c->def.picture));
       } else if (TakesValue(type)) {
         c->value = static_cast<int>(c->use.Integer());
       } else if (type == ctl::kSheet) {
@@ -305,7 +305,7 @@ void Window::Select(int control) {
       q.DropAcceptAllPass();
     }
     focus_ = control;
-    if (open_) Backend().FocusControl(id_, control);
+    if (open_) Backend()->FocusControl(id_, control);
     return;
   }
   acceptAll_ = true;
@@ -339,7 +339,7 @@ void Window::RefreshList(Control& c) {
       for (std::size_t col = 0; col < c.columns.size(); ++col) {
         const std::string value = c.source(r, static_cast<int>(col) + 1);
         const std::string& picture = c.columns[col].picture;
-        cells.push_back(TrimRight(picture.empty() ? value : FormatPicture(value, picture)));
+        cells.emplace_back(TrimRight(picture.empty() ? value : FormatPicture(value, picture)));
       }
       c.rows.push_back(std::move(cells));
     }
@@ -361,7 +361,7 @@ void Window::RefreshList(Control& c) {
       }
       const std::string value = ReadText(layout.Field(fieldNo), row);
       const std::string& picture = c.columns[col].picture;
-      cells.push_back(TrimRight(picture.empty() ? value : FormatPicture(value, picture)));
+      cells.push_back(Unpadded(picture.empty() ? value : FormatPicture(value, picture)));
     }
     c.rows.push_back(std::move(cells));
   }
@@ -501,7 +501,7 @@ void Window::SetProp(int control, int property, std::string_view value) {
         windowProps_[property] = std::string(value);
         return;
     }
-    if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
+    if (open_) Backend()->WindowChanged(id_, caption_, pos_, enabled_);
     return;
   }
   Control* c = Find(control);
@@ -585,7 +585,7 @@ Rect Window::Position(int control) const {
 void Window::SetPosition(int control, const Rect& pos) {
   if (control == 0) {
     pos_ = pos;
-    if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
+    if (open_) Backend()->WindowChanged(id_, caption_, pos_, enabled_);
     return;
   }
   Control* c = Find(control);
@@ -616,7 +616,7 @@ std::string Window::ScreenText(int control) const {
 
 void Window::SetCaption(std::string_view caption) {
   caption_ = std::string(caption);
-  if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
+  if (open_) Backend()->WindowChanged(id_, caption_, pos_, enabled_);
 }
 
 void Window::Alert(int control, int keyCode) {
@@ -662,7 +662,7 @@ void Window::DestroyControl(int control) {
                          [&](const auto& c) { return c->def.number == control; });
   if (it == controls_.end()) return;
   controls_.erase(it);
-  if (open_) Backend().ControlDestroyed(id_, control);
+  if (open_) Backend()->ControlDestroyed(id_, control);
 }
 
 std::vector<int> Window::ControlNumbers() const {
@@ -722,7 +722,7 @@ WindowView Window::ViewOfWindow() const {
 }
 
 void Window::Publish(const Control& c) {
-  Backend().ControlChanged(id_, ViewOf(c));
+  Backend()->ControlChanged(id_, ViewOf(c));
 }
 
 }  // namespace rt

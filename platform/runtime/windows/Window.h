@@ -1,4 +1,8 @@
 #pragma once
+// platform/runtime/windows: window definitions, windows and their controls, events and the
+// per-thread event queues, list formats, popup menus, the blocking dialogs, and the UI
+// backend interface (UiBackend.h) with the headless backend the tests drive.
+//
 // A runtime window: made from a registered definition, owned by the procedure that prepared
 // it and used on that procedure's thread only. It keeps each control's state, binds controls
 // to variables and queues, runs the event loop, and describes every change to the UI backend.
