@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/files/FileHandle.h"
 #include "platform/runtime/files/FileTransaction.h"
 #include "platform/runtime/expressions/ViewCursor.h"
 
@@ -333,11 +334,12 @@ int File::RequireClosedAndNamed() const {
     SetError(kIsOpenError);
     return kIsOpenError;
   }
-  if (PhysicalName().empty()) {
+  const std::string name = PhysicalName();
+  if (name.empty()) {
     SetError(kBadNameError);
     return kBadNameError;
   }
-  return kNoError;
+  return FileHandle::CheckName(name);
 }
 
 int File::RequireOpen() {
