@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <thread>
@@ -205,6 +206,34 @@ TEST(ExpressionTest, NestingIsLimitedButLongFlatFiltersCompile) {
     flat += " AND (" + std::to_string(i) + " < 3001)";
   ASSERT_EQ(expression.Compile(flat), kNoError) << expression.ErrorMessage();
   EXPECT_TRUE(expression.Test(Bindings()));
+}
+
+TEST(ExpressionTest, DecimalLiteralsAndFieldsCompareExactly) {
+  EXPECT_EQ(EvalText("0.1 + 0.2 = 0.3"), "1");
+  EXPECT_EQ(EvalText("0.3 - 0.1 = 0.2 AND 1.1 * 1.1 = 1.21 AND 0.3 / 3 = 0.1"), "1");
+  EXPECT_EQ(EvalText("-(0.1 + 0.2) = -0.3 AND ABS(-0.7 + 0.1) = 0.6"), "1");
+  EXPECT_EQ(EvalText("'0.3' = 0.1 + 0.2"), "1");
+  EXPECT_EQ(EvalText("1 / 3"), "0.333333333333333");  // not exact: a double as before
+  // A decimal field holding 0.30 matches the sum in a filter.
+  Bindings bindings;
+  std::int64_t mantissa = 30;  // 0.30 with two places
+  bindings.Bind("INV:AMOUNT", AnyRef(&mantissa, FieldType::Decimal, 8, 2));
+  Expression filter;
+  ASSERT_EQ(filter.Compile("INV:Amount = 0.1 + 0.2"), kNoError);
+  EXPECT_TRUE(filter.Test(bindings));
+}
+
+TEST(ExpressionTest, LongJoinsTakeLinearTime) {
+  std::string text = "'x'";
+  for (int i = 0; i < 100000; ++i)
+    text += " & 'abcde'";
+  Expression expression;
+  ASSERT_EQ(expression.Compile(text), kNoError) << expression.ErrorMessage();
+  const auto start = std::chrono::steady_clock::now();
+  const std::string joined = expression.Evaluate(Bindings()).Text();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(joined.size(), 1u + 5u * 100000u);
+  EXPECT_LT(took, std::chrono::milliseconds(500));
 }
 
 TEST(ExpressionTest, EvaluationFailuresReportAndGiveADefiniteResult) {
