@@ -28,8 +28,8 @@
 #include "framework/error/ErrorHooks.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 
 namespace {
 
