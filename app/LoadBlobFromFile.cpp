@@ -1,9 +1,11 @@
 #include "app/LoadBlobFromFile.h"
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <string>
 
+#include "platform/runtime/files/FileHandle.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/Threads.h"
@@ -48,6 +50,37 @@ int CopyChunks(rt::File& in, rt::File& table, int blob, std::int64_t size) {
   return rt::kNoError;
 }
 
+struct FileStamp {
+  bool known = false;
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type modified{};
+};
+
+FileStamp StampOf(const std::string& name) {
+  FileStamp stamp;
+  std::error_code ec;
+  stamp.size = std::filesystem::file_size(name, ec);
+  if (ec) return stamp;
+  stamp.modified = std::filesystem::last_write_time(name, ec);
+  stamp.known = !ec;
+  return stamp;
+}
+
+// Fails when the file changed while it was copied (written to, grown, cut or replaced): the
+// bytes copied may then mix old and new contents.
+int CheckUnchanged(rt::File& in, const std::string& name, std::int64_t size,
+                   const FileStamp& before) {
+  std::int64_t sizeNow = 0;
+  if (int e = in.Size(sizeNow)) return e;
+  const FileStamp after = StampOf(name);
+  const auto expected = static_cast<std::uintmax_t>(size);
+  const bool same = sizeNow == size && before.known && after.known && before.size == expected &&
+                    after.size == before.size && after.modified == before.modified;
+  if (same) return rt::kNoError;
+  rt::SetError(rt::kFileSystemError, "The file changed while it was read: " + name);
+  return rt::kFileSystemError;
+}
+
 }  // namespace
 
 rt::File& InFile() {
@@ -65,22 +98,31 @@ int LoadBlobFromFile(rt::File& table, int blob, std::string_view name) {
     rt::SetError(rt::kBadNameError);
     return rt::kBadNameError;
   }
-  in.SetName(std::string(name));
+  if (int e = rt::FileHandle::CheckName(name)) return e;
+  const std::string fileName(name);
+  in.SetName(fileName);
   if (int e = in.Open(kReadShared)) return e;
   std::int64_t size = 0;
   int result = in.Size(size);
+  // What the BLOB held, put back when the copy fails, so a failed import is never stored.
+  std::string before;
+  bool saved = false;
   if (result == rt::kNoError) {
+    const FileStamp stamp = StampOf(fileName);
     if (size == 0) {
       rt::SetError(rt::kBadNameError);
       result = rt::kBadNameError;
-    } else {
+    } else if ((result = table.GetBlobContents(blob, before)) == rt::kNoError) {
+      saved = true;
       result = CopyChunks(in, table, blob, size);
+      if (result == rt::kNoError) result = CheckUnchanged(in, fileName, size, stamp);
     }
   }
   // The close must not hide the failure that ended the copy.
   const rt::ErrorState failure = rt::LastError();
   in.Close();
   if (result != rt::kNoError) {
+    if (saved) table.SetBlobContents(blob, before);
     rt::SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
   }
   return result;

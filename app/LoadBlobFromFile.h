@@ -16,8 +16,9 @@ rt::File& InFile();
 // Destroys the calling thread's INFILE, when it made one.
 void DestroyInFile();
 
-// Returns 0 when every byte was copied; 36 (rt::kBadNameError) for an empty name or an
-// empty file, the BLOB then unchanged; otherwise the runtime's error code of the failed
-// open, read or BLOB write, the BLOB then holding what was copied so far with its size
-// already set to the file's size.
+// Returns 0 when every byte was copied; otherwise the BLOB holds what it held before and the
+// result is 36 (rt::kBadNameError) for an empty name, a name holding a NUL or an empty file,
+// 8 (rt::kFileSystemError) when the file changed while it was read (its size or time of
+// change differ afterwards, or a read came back short), or the runtime's error code of the
+// failed open, read or BLOB write.
 int LoadBlobFromFile(rt::File& table, int blob, std::string_view name);

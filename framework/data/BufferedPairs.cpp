@@ -67,14 +67,14 @@ bool BufferedPairs::EqualRightBuffer() const {
 
 void BufferedPairs::AssignLeftToBuffer() {
   ForEachBuffered([](BufferedPair& p) {
-    p.Buffer.CopyFrom(p.Left);
+    p.Hold(p.Left);
     return true;
   });
 }
 
 void BufferedPairs::AssignRightToBuffer() {
   ForEachBuffered([](BufferedPair& p) {
-    p.Buffer.CopyFrom(p.Right);
+    p.Hold(p.Right);
     return true;
   });
 }

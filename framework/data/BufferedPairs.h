@@ -16,7 +16,8 @@ class BufferedPairs : public FieldPairs {
   // Kill, then a new buffered list that is both RealList and List.
   void Init();
   void Kill();
-  // Compared as upper-case text, so letter case is ignored.
+  // Compared as upper-case text, so letter case is ignored. The buffer keeps the value last
+  // assigned to it exactly, in the type of the variable it came from.
   bool EqualLeftBuffer() const;
   bool EqualRightBuffer() const;
   void AssignLeftToBuffer();

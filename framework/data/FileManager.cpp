@@ -468,7 +468,13 @@ std::string FileManager::KeyName(const KeyEntry& entry) {
 
 const KeyEntry* FileManager::FindDuplicateKey(bool adding) {
   if (!Keys || !File) return nullptr;
+  // Only a unique key (the primary key is one) can be duplicated: a key that allows
+  // duplicates has many records with the same values by design.
+  auto canClash = [](const KeyEntry& entry) {
+    return entry.Key && (entry.Key->Unique() || entry.Key->Primary());
+  };
   for (const auto& entry : *Keys) {
+    if (!canClash(entry)) continue;
     bool duplicate = false;
     if (File->Duplicate(entry.Key, duplicate) == rt::kNoError && duplicate) return &entry;
   }
@@ -479,7 +485,7 @@ const KeyEntry* FileManager::FindDuplicateKey(bool adding) {
   const int state = File->SaveState();
   if (state == 0) return nullptr;
   for (const auto& entry : *Keys) {
-    if (!entry.Key->Unique()) continue;
+    if (!canClash(entry)) continue;
     File->RestoreState(state);
     if (File->Get(*entry.Key) == rt::kNoError) {
       found = &entry;
@@ -979,6 +985,8 @@ int FileManager::DispatchBefore(int code, rt::FileCallbackParams& params) {
       break;
   }
   params.stop = StopOperation != 0;
+  // A skipped operation has done nothing: it must not pass for a success.
+  if (params.stop && params.stopCode == rt::kNoError) params.stopCode = rt::kOperationStopped;
   return result;
 }
 

@@ -29,7 +29,11 @@ PdfEngine::~PdfEngine() {
 
 PdfError PdfEngine::Record(PdfError error) {
   lastError_ = error;
-  if (!error.Ok()) SetError(error.code, error.text);
+  if (!error.Ok()) {
+    SetError(error.code, error.text);
+  } else {
+    ClearError();  // a failure of an earlier load must not outlive this success
+  }
   return error;
 }
 

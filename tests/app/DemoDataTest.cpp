@@ -11,8 +11,10 @@
 #include <optional>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <latch>
 #include <string>
@@ -205,6 +207,70 @@ TEST_F(DemoDataTest, LoadBlobFromFileCopiesInWholeReadsAndKeepsTheBlobOnEmptyInp
   EXPECT_EQ(blob, Contents(path));
   EXPECT_EQ(rt::ClipText(DemoDataFileName()), path);
   EXPECT_TRUE(Captions().empty());
+  relations.Close();
+}
+
+// Changes the file being imported right after its first read.
+class FileChanger : public rt::FileCallback {
+ public:
+  explicit FileChanger(std::function<void()> change) : change_(std::move(change)) {}
+  int OnOperationStart(int, rt::FileCallbackParams&) override { return 1; }
+  int OnOperationEnd(int code, rt::FileCallbackParams&) override {
+    if (code == rt::kOpGetByPointer && !done_) {
+      done_ = true;
+      change_();
+    }
+    return 1;
+  }
+
+ private:
+  std::function<void()> change_;
+  bool done_ = false;
+};
+
+TEST_F(DemoDataTest, ImportOfAFileThatChangesWhileReadFailsAndKeepsTheBlob) {
+  DemoDataRelationManager& relations = *DemoDataRelationManagerRef();
+  ASSERT_EQ(relations.Open(), LevelQuiet);
+  ASSERT_EQ(DemoDataFileManagerRef()->PrepareRecord(), LevelQuiet);
+  rt::File& table = DemoData();
+  const std::string path = (dir_ / "changing.pdf").string();
+  const std::string original(70000, 'a');
+  auto rewrite = [&](const std::string& contents) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+  };
+  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+      {"grows", [&] { std::ofstream(path, std::ios::binary | std::ios::app) << "more"; }},
+      {"shrinks", [&] { fs::resize_file(path, 40000); }},
+      {"is rewritten",
+       [&] {
+         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later time stamp
+         rewrite(std::string(70000, 'b'));
+       }},
+  };
+  for (const auto& [what, change] : changes) {
+    rewrite(original);
+    ASSERT_EQ(table.SetBlobContents(kDemoDataBlob, "earlier bytes"), 0);
+    FileChanger changer(change);
+    InFile().AddCallback(changer);
+    const int result = LoadBlobFromFile(table, kDemoDataBlob, path);
+    InFile().RemoveCallback(changer);
+    EXPECT_NE(result, 0) << what;
+    EXPECT_EQ(rt::ErrorCode(), result) << what;
+    std::string blob;
+    table.GetBlobContents(kDemoDataBlob, blob);
+    EXPECT_EQ(blob, "earlier bytes") << what;
+  }
+  // A NUL in the name would import another file.
+  rewrite(original);
+  EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, path + std::string(1, '\0') + "x"),
+            rt::kBadNameError);
+  std::string blob;
+  table.GetBlobContents(kDemoDataBlob, blob);
+  EXPECT_EQ(blob, "earlier bytes");
+  // Unchanged, it imports.
+  EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, path), 0);
+  table.GetBlobContents(kDemoDataBlob, blob);
+  EXPECT_EQ(blob, original);
   relations.Close();
 }
 

@@ -99,6 +99,27 @@ TEST(FieldPairsTest, BufferStartsBlankAndLeavesTheRightVariableAlone) {
   EXPECT_TRUE(pairs.EqualLeftBuffer());
 }
 
+TEST(FieldPairsTest, BufferHoldsTheLeftValueWholeWhateverTheRightType) {
+  rt::FixedString<20> left("A long linking value");
+  rt::FixedString<8> right("short");
+  double amount = 2.75;
+  std::int32_t count = 0;
+  BufferedPairs pairs;
+  pairs.AddPair(left.Ref(), right.Ref());
+  pairs.AddPair(rt::AnyRef::Of(amount), rt::AnyRef::Of(count));
+  pairs.AssignLeftToBuffer();
+  EXPECT_TRUE(pairs.EqualLeftBuffer());
+  left = "changed";
+  amount = 9;
+  EXPECT_FALSE(pairs.EqualLeftBuffer());
+  pairs.AssignBufferToLeft();
+  EXPECT_EQ(left.Clip(), "A long linking value");
+  EXPECT_EQ(amount, 2.75);
+  // Put into the narrower right side, the value is cut there only.
+  pairs.AssignBufferToRight();
+  EXPECT_EQ(right.Clip(), "A long l");
+}
+
 TEST(FieldPairsTest, BufferedListReplacedThroughTheBaseIsNotUsedAsBuffered) {
   rt::FixedString<4> a("a");
   rt::FixedString<4> b("b");

@@ -19,6 +19,7 @@
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/data/ThreadFileMap.h"
 #include "framework/error/ErrorManager.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
@@ -476,6 +477,72 @@ TEST_F(FileManagerTest, DuplicateInsertNamesTheKey) {
   EXPECT_NE(Messages()[0].text.find("for the key: By name"), std::string::npos);
   manager.Set(2, "other");
   EXPECT_EQ(manager.Insert(), LevelQuiet);
+  manager.Close();
+}
+
+TEST_F(FileManagerTest, DuplicateIsReportedOnTheUniqueKeyNotOnOneAllowingDuplicates) {
+  rt::RegisterStoreDriver();
+  rt::RecordLayout layout("Doc");
+  layout.AddField("GRP:ID", rt::FieldType::Long);
+  layout.AddField("GRP:Grp", rt::FieldType::String, 4);
+  layout.AddField("GRP:Name", rt::FieldType::String, 20);
+  rt::File file("GROUPED", "GRP", "STORE", std::move(layout));
+  file.AddKey("GRP:ID_Key", {{1, true, false}}, true, true);
+  file.AddKey("GRP:Grp_Key", {{2, true, false}}, false);  // many documents share a group
+  file.AddKey("GRP:Name_Key", {{3, true, false}}, true);
+  ASSERT_EQ(file.Create(), 0);
+  FileManager manager;
+  manager.File = &file;
+  manager.Errors = &errors_;
+  manager.Init();
+  manager.InitFile(file, errors_);
+  manager.AddKey(*file.Key(1), "By id");
+  manager.AddKey(*file.Key(2), "By group");
+  manager.AddKey(*file.Key(3), "By name");
+  ASSERT_EQ(manager.Open(), LevelQuiet);
+  auto set = [&](std::int32_t id, std::string_view name) {
+    file.ClearRecord();
+    rt::WriteInteger(file.Layout().Field(1), file.Record(), id);
+    rt::WriteText(file.Layout().Field(2), file.Record(), "A");
+    rt::WriteText(file.Layout().Field(3), file.Record(), name);
+  };
+  set(1, "taken");
+  ASSERT_EQ(manager.Insert(), LevelQuiet);
+  set(2, "other");  // the current record now, so the driver's check leaves it out
+  ASSERT_EQ(manager.Insert(), LevelQuiet);
+  set(3, "taken");  // same group as both, same name as the first
+  EXPECT_EQ(manager.Insert(), LevelNotify);
+  ASSERT_EQ(Captions(), std::vector<std::string>{"Duplicate Key Error"});
+  EXPECT_NE(Messages()[0].text.find("for the key: By name"), std::string::npos)
+      << Messages()[0].text;
+  manager.Close();
+  manager.Shutdown();
+}
+
+// A hook that skips every add.
+class SkippingManager : public TableManager {
+ public:
+  using TableManager::TableManager;
+  int BeforeOpB(int code, rt::FileCallbackParams& params) override {
+    if (code == rt::kOpAdd) StopOperation = 1;
+    return TableManager::BeforeOpB(code, params);
+  }
+};
+
+TEST_F(FileManagerTest, OperationStoppedByAHookFailsInsteadOfPassingForDone) {
+  AddDocuments({});
+  auto file = MakeDocuments();
+  SkippingManager manager(*file, errors_, false);
+  manager.Open();
+  manager.Use(1);
+  manager.Set(1, "skipped");
+  EXPECT_EQ(manager.TryInsert(), LevelNotify);
+  EXPECT_EQ(rt::ErrorCode(), rt::kOperationStopped);
+  EXPECT_EQ(manager.Insert(), LevelNotify);
+  EXPECT_EQ(Captions(), std::vector<std::string>{"Record Insert Error"});
+  std::int64_t count = -1;
+  EXPECT_EQ(file->Records(count), 0);
+  EXPECT_EQ(count, 0);
   manager.Close();
 }
 

@@ -118,8 +118,9 @@ TEST(PdfEngineErrors, FailedLoadEmptiesTheViewAndSetsTheThreadError) {
   EXPECT_EQ(engine->LastError().text, error.text);
   EXPECT_EQ(engine->PageCount(), 0);
   EXPECT_EQ(engine->View().PageCount(), 0);
-  // A failed append keeps the shown document.
+  // A failed append keeps the shown document; a good load leaves no earlier failure behind.
   ASSERT_TRUE(engine->LoadBytes(Bytes(PdfTestWriter::Simple({"x"}))).Ok());
+  EXPECT_EQ(rt::ErrorCode(), rt::kNoError);
   EXPECT_FALSE(engine->AppendBytes(Bytes("garbage")).Ok());
   EXPECT_EQ(engine->PageCount(), 1);
   EXPECT_EQ(engine->View().PageCount(), 1);

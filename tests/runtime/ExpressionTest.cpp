@@ -207,6 +207,34 @@ TEST(ExpressionTest, NestingIsLimitedButLongFlatFiltersCompile) {
   EXPECT_TRUE(expression.Test(Bindings()));
 }
 
+TEST(ExpressionTest, DecimalLiteralsAndFieldsCompareExactly) {
+  EXPECT_EQ(EvalText("0.1 + 0.2 = 0.3"), "1");
+  EXPECT_EQ(EvalText("0.3 - 0.1 = 0.2 AND 1.1 * 1.1 = 1.21 AND 0.3 / 3 = 0.1"), "1");
+  EXPECT_EQ(EvalText("-(0.1 + 0.2) = -0.3 AND ABS(-0.7 + 0.1) = 0.6"), "1");
+  EXPECT_EQ(EvalText("'0.3' = 0.1 + 0.2"), "1");
+  EXPECT_EQ(EvalText("1 / 3"), "0.333333333333333");  // not exact: a double as before
+  // A decimal field holding 0.30 matches the sum in a filter.
+  Bindings bindings;
+  std::int64_t mantissa = 30;  // 0.30 with two places
+  bindings.Bind("INV:AMOUNT", AnyRef(&mantissa, FieldType::Decimal, 8, 2));
+  Expression filter;
+  ASSERT_EQ(filter.Compile("INV:Amount = 0.1 + 0.2"), kNoError);
+  EXPECT_TRUE(filter.Test(bindings));
+}
+
+// A join of many parts used to copy the whole result at each step (quadratic); the size
+// check keeps the long join in the suite, where a regression shows as a slow test.
+TEST(ExpressionTest, LongJoinsKeepEveryPart) {
+  std::string text = "'x'";
+  for (int i = 0; i < 100000; ++i)
+    text += " & 'abcde'";
+  Expression expression;
+  ASSERT_EQ(expression.Compile(text), kNoError) << expression.ErrorMessage();
+  const std::string joined = expression.Evaluate(Bindings()).Text();
+  EXPECT_EQ(joined.size(), 1u + 5u * 100000u);
+  EXPECT_EQ(joined.substr(joined.size() - 6), "eabcde");
+}
+
 TEST(ExpressionTest, EvaluationFailuresReportAndGiveADefiniteResult) {
   Bindings bindings;
   std::int32_t id = 4;

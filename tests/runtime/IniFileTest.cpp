@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -211,7 +213,10 @@ TEST_F(IniFileTest, WritesReplaceTheFileAtomically) {
   ASSERT_EQ(::stat(path_.c_str(), &after), 0);
   EXPECT_NE(before.st_ino, after.st_ino);  // a new file was renamed into place
   EXPECT_EQ(after.st_mode & 0777, 0640u);  // keeping the old permissions
-  EXPECT_EQ(DirEntries(), std::vector<std::string>{"settings.ini"});  // no temporary left
+  auto entries = DirEntries();
+  std::sort(entries.begin(), entries.end());
+  // No temporary left; the writers' lock file stays for the next write.
+  EXPECT_EQ(entries, (std::vector<std::string>{"settings.ini", "settings.ini.lock"}));
   // Writing the value it already has does not rewrite.
   ASSERT_EQ(ini.Put("S", "a", "2"), kNoError);
   struct stat same {};
@@ -278,6 +283,48 @@ TEST_F(IniFileTest, UnwritableLocationsReportAnError) {
   EXPECT_EQ(ErrorCode(), kNoFileError);
   EXPECT_NE(ErrorText().find("no-such-folder"), std::string::npos);
   EXPECT_EQ(IniFile(missing).Get("S", "k", "d"), "d");
+}
+
+TEST_F(IniFileTest, TwoProcessesWritingOneFileLoseNothing) {
+  constexpr int kWrites = 300;
+  auto writeAll = [&](const std::string& section) {
+    IniFile ini(path_);
+    int failed = 0;
+    for (int i = 0; i < kWrites; ++i)
+      failed += ini.Put(section, "e" + std::to_string(i), std::to_string(i)) != kNoError;
+    return failed;
+  };
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(writeAll("Child") == 0 ? 0 : 1);
+  EXPECT_EQ(writeAll("Parent"), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  IniFile ini(path_);
+  EXPECT_EQ(ini.Entries("Parent").size(), static_cast<std::size_t>(kWrites));
+  EXPECT_EQ(ini.Entries("Child").size(), static_cast<std::size_t>(kWrites));
+}
+
+TEST_F(IniFileTest, ProtectedFilesAndBadNamesAreRefusedAndLeftAsTheyWere) {
+  WriteRaw("[S]\nkept=1\n");
+  ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+  IniFile ini(path_);
+  EXPECT_EQ(ini.Put("S", "new", "2"), kAccessDenied);
+  EXPECT_EQ(ErrorCode(), kAccessDenied);
+  EXPECT_EQ(ini.DeleteEntry("S", "kept"), kAccessDenied);
+  EXPECT_EQ(ReadRaw(), "[S]\nkept=1\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  EXPECT_EQ(ini.Get("S", "kept"), "1");  // still readable
+
+  // A NUL would cut the name to another file's.
+  const std::string cut = (dir_ / "cut").string();
+  const std::string withNul = cut + std::string(1, '\0') + ".ini";
+  EXPECT_EQ(IniFile(withNul).Put("S", "k", "v"), kBadNameError);
+  EXPECT_EQ(IniFile(withNul).Get("S", "k", "d"), "d");
+  EXPECT_FALSE(fs::exists(cut));
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
+#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
 
@@ -125,6 +127,78 @@ TEST_F(ThreadsTest, EventsPostedFromAnotherThreadArriveInOrder) {
 
 TEST_F(ThreadsTest, PostToAnUnknownThreadFails) {
   EXPECT_FALSE(Post(event::kUser, 1, 987654));
+}
+
+// Waits up to two seconds for the calling thread's close-down request.
+bool AwaitCloseDown() {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!MyEvents().CloseDownRequested()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+TEST_F(ThreadsTest, ThreadStartedDuringCloseDownIsClosedDownAndTheProgramEnds) {
+  std::atomic<bool> starterClosed{false};
+  std::atomic<bool> lateClosed{false};
+  std::atomic<int> late{0};
+  RunProgram([&] {
+    // Like a viewer that opens its find dialog on a new thread as the frame closes.
+    Start([&](const std::vector<std::string>&) {
+      starterClosed = AwaitCloseDown();
+      late = Start([&](const std::vector<std::string>&) { lateClosed = AwaitCloseDown(); });
+    });
+  });
+  EXPECT_TRUE(starterClosed.load());
+  EXPECT_GT(late.load(), 0);
+  EXPECT_TRUE(lateClosed.load());
+  EXPECT_TRUE(RunningThreads().empty());
+}
+
+TEST_F(ThreadsTest, AnEndedThreadsQueueStaysGone) {
+  int ended = 0;
+  RunProgram([&] {
+    ended = Start([](const std::vector<std::string>&) {});
+    JoinAllThreads();
+    EXPECT_FALSE(PostCloseDown(ended));
+    EXPECT_FALSE(Post(event::kUser, 1, ended));  // so it cannot keep the program busy
+  });
+  ASSERT_GT(ended, 1);
+  EXPECT_FALSE(Post(event::kUser, 1, ended));
+}
+
+TEST_F(ThreadsTest, ErrorsReportedAfterTheThreadsStateIsGoneStayTheThreadsOwn) {
+  // Destroyed after the thread's error state (made later, destroyed first): it sets and reads
+  // back an error while the other threads do the same.
+  struct LateReporter {
+    std::atomic<int>* mixedUp = nullptr;
+    int code = 0;
+    ~LateReporter() {
+      for (int i = 0; i < 2000; ++i) {
+        SetError(code, "thread " + std::to_string(code));
+        std::this_thread::yield();
+        if (ErrorCode() != code || ErrorText() != "thread " + std::to_string(code)) ++*mixedUp;
+      }
+    }
+  };
+  std::atomic<int> mixedUp{0};
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 1; t <= 4; ++t) {
+    threads.emplace_back([&, t] {
+      thread_local LateReporter reporter;
+      reporter.mixedUp = &mixedUp;
+      reporter.code = 1000 + t;
+      ClearError();  // makes the thread's own state after the reporter
+      ++ready;
+      while (ready < 4)
+        std::this_thread::yield();
+    });
+  }
+  for (auto& t : threads)
+    t.join();
+  EXPECT_EQ(mixedUp.load(), 0);
 }
 
 }  // namespace

@@ -68,11 +68,22 @@ ExpressionValue Evaluator::Eval(const ExpressionNode& node) {
       if (ref == nullptr) {
         return Fail(node, "unknown name " + node.name, ExpressionValue::FromText(""));
       }
-      return ref->IsText() ? ExpressionValue::FromText(ref->Text())
-                           : ExpressionValue::FromNumber(ref->Number());
+      if (ref->IsText()) return ExpressionValue::FromText(ref->Text());
+      // A decimal field is exact; a real one is a double like any other.
+      if (ref->Type() == FieldType::Decimal) {
+        const Decimal value = ref->Value();
+        if (value.Valid()) return ExpressionValue::FromDecimal(value);
+      }
+      return ExpressionValue::FromNumber(ref->Number());
     }
-    case Kind::Negate:
-      return ExpressionValue::FromNumber(-Eval(*node.children[0]).Number());
+    case Kind::Negate: {
+      const ExpressionValue operand = Eval(*node.children[0]);
+      if (operand.IsNumber()) {
+        if (const auto exact = operand.Exact())
+          return ExpressionValue::FromDecimal(exact->Negated());
+      }
+      return ExpressionValue::FromNumber(-operand.Number());
+    }
     case Kind::Not:
       return ExpressionValue::FromBool(!Eval(*node.children[0]).Truth());
     case Kind::And:
@@ -116,6 +127,40 @@ ExpressionValue Evaluator::Eval(const ExpressionNode& node) {
   return ExpressionValue::FromText("");
 }
 
+// The exact result of a + - * or / step on two numbers known exactly, when there is one: a
+// quotient only when it has a finite decimal form that fits.
+std::optional<Decimal> ExactStep(const ExpressionValue& left, const ExpressionValue& right,
+                                 char op) {
+  if (!left.IsNumber() || !right.IsNumber()) return std::nullopt;
+  const auto a = left.Exact();
+  const auto b = a ? right.Exact() : std::nullopt;
+  if (!a || !b) return std::nullopt;
+  Decimal r = Decimal::Invalid();
+  switch (op) {
+    case '+':
+      r = *a + *b;
+      break;
+    case '-':
+      r = *a - *b;
+      break;
+    case '*':
+      r = *a * *b;
+      // A product rounded to fit is no longer exact.
+      if (r.Valid() && a->Places() + b->Places() > Decimal::kMaxPlaces) return std::nullopt;
+      break;
+    case '/':
+      if (b->IsZero()) return std::nullopt;
+      r = a->Divide(*b, Decimal::kMaxPlaces);
+      if (!r.Valid() || r.Multiply(*b).Compare(*a) != 0) return std::nullopt;
+      r = r.Normalized();
+      break;
+    default:
+      return std::nullopt;
+  }
+  if (!r.Valid()) return std::nullopt;
+  return r;
+}
+
 ExpressionValue Evaluator::Chain(const ExpressionNode& node) {
   ExpressionValue value = Eval(*node.children[0]);
   for (std::size_t i = 0; i < node.ops.size(); ++i) {
@@ -123,7 +168,11 @@ ExpressionValue Evaluator::Chain(const ExpressionNode& node) {
     ExpressionValue right = Eval(rightNode);
     char op = node.ops[i];
     if (op == '&') {
-      value = ExpressionValue::FromText(value.Text() + right.Text());
+      value.AppendText(right.Text());
+      continue;
+    }
+    if (const auto exact = ExactStep(value, right, op)) {
+      value = ExpressionValue::FromDecimal(*exact);
       continue;
     }
     double a = value.Number();
@@ -237,8 +286,12 @@ ExpressionValue Evaluator::Call(const ExpressionNode& node) {
     case ExpressionFunction::Len:
       return ExpressionValue::FromNumber(static_cast<double>(text(0).size()));
     case ExpressionFunction::Abs:
+      if (const auto exact = args[0].Exact()) return ExpressionValue::FromDecimal(exact->Abs());
       return ExpressionValue::FromNumber(std::fabs(args[0].Number()));
     case ExpressionFunction::Int:
+      if (const auto exact = args[0].Exact()) {
+        return ExpressionValue::FromDecimal(Decimal(exact->ToInteger()));
+      }
       return ExpressionValue::FromNumber(std::trunc(args[0].Number()));
     case ExpressionFunction::Val: {
       std::string s = text(0);

@@ -340,7 +340,10 @@ std::unique_ptr<ExpressionNode> ExpressionParser::ParsePrimary() {
     case TokenKind::Number: {
       ++next_;
       auto node = MakeNode(ExpressionNode::Kind::Literal, t.position);
-      node->value = ExpressionValue::FromNumber(t.number);
+      // Held exactly when it fits a decimal, so 0.1 + 0.2 is 0.3.
+      const auto exact = Decimal::Parse(t.text);
+      node->value = exact && exact->Valid() ? ExpressionValue::FromDecimal(*exact)
+                                            : ExpressionValue::FromNumber(t.number);
       return node;
     }
     case TokenKind::Text:

@@ -19,6 +19,14 @@ ExpressionValue ExpressionValue::FromNumber(double number) {
   return v;
 }
 
+ExpressionValue ExpressionValue::FromDecimal(const Decimal& number) {
+  if (!number.Valid()) return FromNumber(0);
+  ExpressionValue v = FromNumber(number.ToDouble());
+  v.exact_ = true;
+  v.decimal_ = number;
+  return v;
+}
+
 ExpressionValue ExpressionValue::FromText(std::string text) {
   ExpressionValue v;
   v.kind_ = Kind::Text;
@@ -32,8 +40,36 @@ double ExpressionValue::Number() const {
   return ParseNumber(text_, n) ? n : 0;
 }
 
+std::optional<Decimal> ExpressionValue::Exact() const {
+  if (kind_ == Kind::Text) {
+    double unused = 0;
+    if (!ParseNumber(text_, unused)) return std::nullopt;
+    auto parsed = Decimal::Parse(text_);
+    if (parsed && parsed->Valid()) return parsed;
+    return std::nullopt;
+  }
+  if (exact_) return decimal_;
+  // Integers up to 2^53 are held exactly by a double.
+  constexpr double kExactLimit = 9007199254740992.0;
+  if (number_ == std::trunc(number_) && std::fabs(number_) <= kExactLimit) {
+    return Decimal(static_cast<std::int64_t>(number_));
+  }
+  return std::nullopt;
+}
+
 std::string ExpressionValue::Text() const {
-  return kind_ == Kind::Text ? text_ : NumberText(number_);
+  if (kind_ == Kind::Text) return text_;
+  return exact_ ? decimal_.ToPlainText() : NumberText(number_);
+}
+
+void ExpressionValue::AppendText(std::string_view tail) {
+  if (kind_ != Kind::Text) {
+    text_ = Text();
+    kind_ = Kind::Text;
+    exact_ = false;
+    number_ = 0;
+  }
+  text_ += tail;
 }
 
 bool ExpressionValue::Truth() const {
@@ -44,6 +80,12 @@ bool ExpressionValue::Truth() const {
 }
 
 int ExpressionValue::Compare(const ExpressionValue& other) const {
+  if (kind_ == Kind::Number || other.kind_ == Kind::Number) {
+    // Exactly when both sides are known exactly (a text only when it reads as a number).
+    const auto a = Exact();
+    const auto b = a ? other.Exact() : std::nullopt;
+    if (a && b) return a->Compare(*b);
+  }
   if (kind_ == Kind::Number && other.kind_ == Kind::Number) {
     return number_ < other.number_ ? -1 : (number_ > other.number_ ? 1 : 0);
   }

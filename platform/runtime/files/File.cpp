@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "platform/runtime/expressions/ViewCursor.h"
+#include "platform/runtime/files/FileHandle.h"
 #include "platform/runtime/files/FileTransaction.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/Text.h"
@@ -319,11 +320,12 @@ int File::RequireClosedAndNamed() const {
     SetError(kIsOpenError);
     return kIsOpenError;
   }
-  if (PhysicalName().empty()) {
+  const std::string name = PhysicalName();
+  if (name.empty()) {
     SetError(kBadNameError);
     return kBadNameError;
   }
-  return kNoError;
+  return FileHandle::CheckName(name);
 }
 
 int File::RequireOpen() {

@@ -204,7 +204,7 @@ class File {
   int Before(FileCallbackParams& params);
   int After(FileCallbackParams& params, int result);
   int UnknownDriver() const;
-  // 52 when open, 36 when the name is empty.
+  // 52 when open, 36 when the name is empty or holds a NUL.
   int RequireClosedAndNamed() const;
   int RequireOpen();
   int ReadAttempt(int result);

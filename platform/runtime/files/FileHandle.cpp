@@ -39,19 +39,59 @@ int FileHandle::FromErrno(int error, std::string_view what) {
   return code;
 }
 
+int FileHandle::CheckName(std::string_view path) {
+  if (path.find('\0') == std::string_view::npos) return kNoError;
+  // The system would read the name only up to the NUL: another file than the one named.
+  SetError(kBadNameError, "Invalid Filename: the name holds a NUL character");
+  return kBadNameError;
+}
+
 int FileHandle::Open(const std::string& path, int flags, int permissions) {
   Close();
+  if (int e = CheckName(path)) return e;
+  // Opened without blocking, so that a FIFO or a device picked by mistake cannot hang the
+  // thread in open(); anything but a regular file is refused before it is used.
   do {
-    fd_ = ::open(path.c_str(), flags | O_CLOEXEC, permissions);
+    fd_ = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, permissions);
   } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) return FromErrno(errno, path);
+  if (fd_ < 0) {
+    // A FIFO opened for writing without a reader.
+    if (errno == ENXIO) return NotRegular(path, "a named pipe or a device");
+    return FromErrno(errno, path);
+  }
   struct stat st {};
-  if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd_, &st) != 0) {
+    const int error = errno;
+    Close();
+    return FromErrno(error, path);
+  }
+  if (S_ISDIR(st.st_mode)) {
     Close();
     return FromErrno(EISDIR, path);
   }
+  if (!S_ISREG(st.st_mode)) {
+    Close();
+    return NotRegular(path, S_ISFIFO(st.st_mode)   ? "a named pipe"
+                            : S_ISSOCK(st.st_mode) ? "a socket"
+                                                   : "a device");
+  }
+  // Plain files do not block anyway; clear the flag so reads and writes behave as usual.
+  if (!(flags & O_NONBLOCK)) {
+    const int current = ::fcntl(fd_, F_GETFL);
+    if (current < 0 || ::fcntl(fd_, F_SETFL, current & ~O_NONBLOCK) != 0) {
+      const int error = errno;
+      Close();
+      return FromErrno(error, path);
+    }
+  }
   ClearError();
   return kNoError;
+}
+
+int FileHandle::NotRegular(const std::string& path, std::string_view what) {
+  SetError(kAccessDenied, "Access Denied: " + path + " is " + std::string(what) + ", not a file",
+           "0", "not a regular file");
+  return kAccessDenied;
 }
 
 void FileHandle::Close() {

@@ -15,7 +15,9 @@ class FileHandle {
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
 
-  // Opens with open(2) flags; returns the runtime error code (error state set).
+  // Opens with open(2) flags; returns the runtime error code (error state set). Only regular
+  // files are opened: a directory, named pipe, socket or device gives 5 (access denied)
+  // without ever blocking, and a name holding a NUL gives 36.
   int Open(const std::string& path, int flags, int permissions = 0644);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
@@ -30,8 +32,13 @@ class FileHandle {
   // Sets the thread's error from errno and returns the runtime code: 2 not found,
   // 5 permission, 8 disk or I/O failure, 90 anything else (with the system text).
   static int FromErrno(int error, std::string_view what);
+  // 36 (error state set) when a file name holds a NUL character, which the system would
+  // take as the end of the name; 0 otherwise.
+  static int CheckName(std::string_view path);
 
  private:
+  static int NotRegular(const std::string& path, std::string_view what);
+
   int fd_ = -1;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/runtime/settings/IniFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -200,17 +201,26 @@ bool ReadFile(const std::string& path, std::string& content, bool& truncated) {
   return true;
 }
 
-// The parsed file, from the cache while the file on disk is unchanged. Lock() is held.
-std::shared_ptr<const Document> Load(const std::string& path, FileStamp& stamp, bool& tooLarge) {
+bool HasNul(std::string_view path) {
+  return path.find('\0') != std::string_view::npos;
+}
+
+// The parsed file, from the cache while the file on disk is unchanged (unless `fresh`).
+// Lock() is held.
+std::shared_ptr<const Document> Load(const std::string& path, FileStamp& stamp, bool& tooLarge,
+                                     bool fresh = false, bool* unreadable = nullptr) {
+  // The system would read such a name only up to the NUL: another file.
+  if (HasNul(path)) return std::make_shared<const Document>();
   stamp = Stamp(path);
   tooLarge = stamp.exists && static_cast<std::size_t>(stamp.size) > IniFile::kMaxFileSize;
   auto& cache = Cache();
   auto it = cache.find(path);
-  if (it != cache.end() && it->second.stamp == stamp) return it->second.document;
+  if (!fresh && it != cache.end() && it->second.stamp == stamp) return it->second.document;
   std::string content;
   bool truncated = false;
   if (stamp.exists && !ReadFile(path, content, truncated)) {
     // Unreadable: reads see nothing; not cached, so the next call tries again.
+    if (unreadable) *unreadable = true;
     return std::make_shared<const Document>();
   }
   tooLarge = tooLarge || truncated;
@@ -291,15 +301,70 @@ std::string EntryLine(std::string_view name, std::string_view value) {
   return raw;
 }
 
+// An exclusive advisory lock on "<file>.lock" next to the file, held by every writer (of
+// any process) for its whole read-modify-write, so no write is lost to another's. Readers
+// need none: the rename shows them the old or the new file whole.
+class CrossProcessLock {
+ public:
+  explicit CrossProcessLock(const std::string& path) {
+    const std::string lockPath = path + ".lock";
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    // A lock file someone made read-only still takes a lock when opened for reading.
+    if (fd_ < 0 && errno == EACCES) fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+      error_ = errno;
+      return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
+  }
+  ~CrossProcessLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  CrossProcessLock(const CrossProcessLock&) = delete;
+  CrossProcessLock& operator=(const CrossProcessLock&) = delete;
+
+  // 0 when held, else the errno of the failure.
+  int Error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+// True when the file may not be written: no write bit at all (checked on the mode bits, as a
+// privileged user could write anyway), or no write permission for this user.
+bool WriteProtected(const std::string& path, const FileStamp& stamp) {
+  if (!stamp.exists) return false;
+  if ((stamp.mode & 0222) == 0) return true;
+  return ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
+}
+
 // Runs a change on the current document and stores it when the change reports one.
 int Modify(const std::string& path, const std::function<bool(Document&)>& change) {
+  if (HasNul(path)) return Report(kBadNameError, path, "the file name holds a NUL character");
   std::lock_guard<std::mutex> lock(Lock());
+  CrossProcessLock fileLock(path);
+  if (int error = fileLock.Error()) {
+    return Report(CodeOfErrno(error), path, std::string("lock: ") + std::strerror(error));
+  }
   FileStamp stamp;
   bool tooLarge = false;
-  auto current = Load(path, stamp, tooLarge);
+  bool unreadable = false;
+  // Read from disk under the lock: another process may have written since the last read.
+  auto current = Load(path, stamp, tooLarge, true, &unreadable);
   if (tooLarge) return Report(kFileSystemError, path, "file too large to rewrite");
+  // Rewriting what could not be read would drop every entry in it.
+  if (unreadable) return Report(kAccessDenied, path, "the file cannot be read");
   Document doc = *current;
   if (!change(doc)) return kNoError;
+  // The rename would replace a write-protected file: refuse instead and leave it as it is.
+  if (WriteProtected(path, stamp)) return Report(kAccessDenied, path, "the file is read-only");
   return Store(path, doc, stamp);
 }
 

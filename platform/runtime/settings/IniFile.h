@@ -20,7 +20,9 @@
 //
 // Paths may use "\" as the separator (".\PageletDemo.INI" is the file in the working
 // directory). All operations of the process are serialised by one lock; parsed files are
-// cached and re-read when the file on disk changes.
+// cached and re-read when the file on disk changes. A write also holds an advisory lock on
+// "<file>.lock" in the same folder from its read to its rename, so writers in different
+// processes never lose each other's entries; it always reads the file afresh.
 
 #include <optional>
 #include <string>
@@ -50,7 +52,8 @@ class IniFile {
   // Sets the entry's value, adding the section and the entry when missing. Returns kNoError,
   // or an error code after setting the thread's runtime error (the file is then unchanged):
   // kBadNameError for a name or value that cannot be stored (empty name, line breaks, "="
-  // in an entry name), kNoFileError when the folder does not exist, kAccessDenied,
+  // in an entry name, a NUL in the file name), kNoFileError when the folder does not exist,
+  // kAccessDenied (also for a file without write permission or one that cannot be read),
   // kFileSystemError for other failures.
   int Put(std::string_view section, std::string_view entry, std::string_view value);
   // Removes the entry (every occurrence in the section). Removing what is not there succeeds

@@ -24,5 +24,6 @@ inline constexpr int kThreadRegistrationError =
     411;  // thread-instanced record used during registration
 inline constexpr int kExpressionSyntaxError = 800;  // an expression could not be parsed
 inline constexpr int kExpressionEvalError = 801;    // an expression failed while evaluated
+inline constexpr int kOperationStopped = 802;       // a file callback stopped the operation
 
 }  // namespace rt

@@ -3,26 +3,40 @@
 #include "platform/runtime/threads/ErrorCodes.h"
 
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace rt {
 
 namespace {
 
 // Objects destroyed at thread or process exit (a global manager closing its files) may still
-// report errors after the thread's own state is gone. They get a shared state that is never
-// destroyed instead of touching freed memory.
+// report errors after the thread's own state is gone. Such a thread gets a state of its own
+// that is never destroyed, so it touches neither freed memory nor another thread's state.
+// These states are kept in one list (reachable, never freed); a thread adds at most one.
 thread_local bool tStateGone = false;
+thread_local ErrorState* tAfterExit = nullptr;
 
 struct ThreadErrorState {
   ErrorState state;
   ~ThreadErrorState() { tStateGone = true; }
 };
 
+ErrorState& AfterExitState() {
+  if (tAfterExit == nullptr) {
+    static std::mutex mutex;
+    static auto* const states =
+        std::make_unique<std::vector<std::unique_ptr<ErrorState>>>().release();
+    std::lock_guard lock(mutex);
+    tAfterExit = states->emplace_back(std::make_unique<ErrorState>()).get();
+  }
+  return *tAfterExit;
+}
+
 ErrorState& Mine() {
   thread_local ThreadErrorState mine;
   if (!tStateGone) return mine.state;
-  static ErrorState* const afterExit = std::make_unique<ErrorState>().release();
-  return *afterExit;
+  return AfterExitState();
 }
 
 }  // namespace
@@ -96,6 +110,8 @@ std::string StandardErrorText(int code) {
       return "Invalid Expression";
     case kExpressionEvalError:
       return "Expression Evaluation Error";
+    case kOperationStopped:
+      return "Operation Stopped";
     default:
       return "Error " + std::to_string(code);
   }

@@ -27,6 +27,7 @@ struct Registry {
   std::vector<pthread_t> finished;   // ended threads waiting to be joined
   std::atomic<int> nextNumber{2};
   bool mainRunning = false;
+  bool closingDown = false;  // program main has returned: every thread is asked to close
 };
 
 Registry& TheRegistry() {
@@ -104,15 +105,22 @@ int Start(Procedure procedure, std::size_t stackSize, std::vector<std::string> a
   const int number = r.nextNumber.fetch_add(1);
   auto block =
       std::make_unique<StartBlock>(StartBlock{number, std::move(procedure), std::move(args)});
-  ThreadEvents(number);  // the queue exists before the thread runs, so posts never get lost
+  // The queue exists before the thread runs, so posts never get lost.
+  const std::shared_ptr<EventQueue> events = ThreadEvents(number);
   pthread_attr_t attr;
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, std::max(stackSize, kMinimumStack));
   pthread_t thread;
   std::lock_guard lock(r.mutex);  // held so the thread cannot finish before it is listed
+  // Started while the program closes down (after the other threads were asked to close):
+  // it closes too, or the program would wait for it for ever.
+  if (r.closingDown) events->RequestCloseDown();
   const int rc = pthread_create(&thread, &attr, ThreadMain, block.get());
   pthread_attr_destroy(&attr);
-  if (rc != 0) return 0;
+  if (rc != 0) {
+    ForgetThreadEvents(number);
+    return 0;
+  }
   block.release();  // the thread owns it now
   r.running.emplace(number, thread);
   return number;
@@ -160,10 +168,12 @@ int RunProgram(const std::function<void()>& programMain) {
     if (h.processStart) h.processStart();
   RunThreadStartHooks();
   programMain();
-  // Ask every other thread to close its windows, then wait for it.
+  // Ask every other thread to close its windows, then wait for it. Threads started from
+  // here on are asked when they start (see Start).
   std::vector<int> others;
   {
     std::lock_guard lock(r.mutex);
+    r.closingDown = true;
     for (auto& [n, t] : r.running)
       others.push_back(n);
   }
@@ -178,6 +188,7 @@ int RunProgram(const std::function<void()>& programMain) {
   {
     std::lock_guard lock(r.mutex);
     r.mainRunning = false;
+    r.closingDown = false;
   }
   tThreadNumber = 0;
   return 0;

@@ -1,9 +1,10 @@
 #include "platform/runtime/windows/EventQueue.h"
 
 #include <map>
+#include <set>
 
-#include "platform/runtime/windows/Events.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/Events.h"
 
 namespace rt {
 
@@ -71,10 +72,18 @@ std::map<int, std::shared_ptr<EventQueue>>& Queues() {
   static std::map<int, std::shared_ptr<EventQueue>> queues;
   return queues;
 }
+// Threads whose queue was dropped when they ended. Their numbers are never given out again
+// (thread 1 excepted, which a new program run reopens), so nothing may bring the queue back:
+// posts to them fail and they never count as busy.
+std::set<int>& Ended() {
+  static std::set<int> ended;
+  return ended;
+}
 }  // namespace
 
 std::shared_ptr<EventQueue> ThreadEvents(int thread) {
   std::lock_guard lock(gQueuesMutex);
+  Ended().erase(thread);
   auto& q = Queues()[thread];
   if (!q) q = std::make_shared<EventQueue>();
   return q;
@@ -83,13 +92,26 @@ std::shared_ptr<EventQueue> ThreadEvents(int thread) {
 EventQueue& MyEvents() {
   // Kept alive by this thread even when its entry is dropped while the thread still runs.
   thread_local std::shared_ptr<EventQueue> mine;
-  mine = ThreadEvents(ThreadNumber());
+  const int me = ThreadNumber();
+  std::lock_guard lock(gQueuesMutex);
+  auto it = Queues().find(me);
+  if (it != Queues().end()) {
+    mine = it->second;
+  } else if (!Ended().contains(me)) {
+    mine = Queues()[me] = std::make_shared<EventQueue>();
+  } else if (!mine) {
+    // Code run after the thread ended (destructors at exit): a private queue that closes
+    // whatever is opened.
+    mine = std::make_shared<EventQueue>();
+    mine->RequestCloseDown();
+  }
   return *mine;
 }
 
 void ForgetThreadEvents(int thread) {
   std::lock_guard lock(gQueuesMutex);
   Queues().erase(thread);
+  Ended().insert(thread);
 }
 
 bool PostMessage(int thread, EventMessage message) {
@@ -102,7 +124,8 @@ bool PostMessage(int thread, EventMessage message) {
   }
   if (!q) {
     if (thread != ThreadNumber()) return false;
-    q = ThreadEvents(thread);
+    MyEvents().Post(std::move(message));
+    return true;
   }
   q->Post(std::move(message));
   return true;
@@ -115,8 +138,16 @@ bool Post(int event, int control, int thread) {
   return PostMessage(thread, std::move(m));
 }
 
-void PostCloseDown(int thread) {
-  ThreadEvents(thread)->RequestCloseDown();
+bool PostCloseDown(int thread) {
+  std::shared_ptr<EventQueue> q;
+  {
+    std::lock_guard lock(gQueuesMutex);
+    auto it = Queues().find(thread);
+    if (it != Queues().end()) q = it->second;
+  }
+  if (!q) return false;
+  q->RequestCloseDown();
+  return true;
 }
 
 bool AllThreadsIdle() {

@@ -57,14 +57,14 @@ class EventQueue {
 std::shared_ptr<EventQueue> ThreadEvents(int thread);
 // The calling thread's queue.
 EventQueue& MyEvents();
-// Drops a thread's queue when the thread ends.
+// Drops a thread's queue when the thread ends; it is not made again on a later use.
 void ForgetThreadEvents(int thread);
 // Posts an event to a control of a thread (0: the calling thread). Returns false when the
 // thread does not exist.
 bool Post(int event, int control = 0, int thread = 0);
 bool PostMessage(int thread, EventMessage message);
-// Asks a thread to close all its windows.
-void PostCloseDown(int thread);
+// Asks a thread to close all its windows. False when the thread has no queue (it has ended).
+bool PostCloseDown(int thread);
 // True when every runtime thread that has a queue, the caller excepted, is waiting for
 // events with none queued.
 bool AllThreadsIdle();
