@@ -25,8 +25,6 @@ namespace {
 // Format 2 stores a checksum with every BLOB chunk; format 1 tables (none) still open.
 constexpr const char* kFormatVersion = "2";
 constexpr const char* kFormatWithoutChecksums = "1";
-constexpr std::int64_t kMinRid = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t kMaxRid = std::numeric_limits<std::int64_t>::max();
 
 std::string Quote(std::string_view name) {
   std::string out = "\"";
