@@ -56,6 +56,7 @@ class StoreDriver : public FileDriver {
   ~StoreDriver() override;
 
   int Create() override;
+  bool CreateKeepsExisting() const override { return true; }
   int Open(int mode) override;
   int Close() override;
   int Build() override;

@@ -372,9 +372,13 @@ int File::Create() {
   Operation op(*this, kOpCreate);
   return op.Run([&] {
     if (int e = RequireClosedAndNamed()) return e;
-    if (ShareTable::Instance().InUse(ShareTable::Canonical(PhysicalName()))) return ShareDenied();
     auto driver = MakeFileDriver(driverName_, *this);
     if (!driver) return UnknownDriver();
+    // A driver that never replaces an existing file may create while another open uses it.
+    if (!driver->CreateKeepsExisting() &&
+        ShareTable::Instance().InUse(ShareTable::Canonical(PhysicalName()))) {
+      return ShareDenied();
+    }
     return driver->Create();
   });
 }
