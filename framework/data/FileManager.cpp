@@ -9,6 +9,7 @@
 #include "framework/data/ThreadFileMap.h"
 #include "framework/error/ErrorManager.h"
 #include "platform/runtime/expressions/Bindings.h"
+#include "platform/runtime/files/FileTransaction.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 
@@ -729,13 +730,20 @@ ErrorLevel FileManager::DoUpdate(bool handle) {
   if (result == rt::kRecordChangedError) {
     SetError(kMsgRecordChanged);
     if (handle) ThrowLast();
-    // Show the other station's version and watch it for the next write.
-    File->Watch();
-    File->Reget(key, position);
+    changedPosition_ = position;
+    if (!rt::InTransaction()) RereadChangedRecord();
     return LevelNotify;
   }
   SetError(kMsgNotUpdated);
   return handle ? ThrowLast() : LevelNotify;
+}
+
+void FileManager::RereadChangedRecord() {
+  if (!changedPosition_ || !File) return;
+  // Show the other station's version and watch it for the next write.
+  File->Watch();
+  File->Reget(PrimaryFileKey(), *changedPosition_);
+  changedPosition_.reset();
 }
 
 // ---- Saved buffers ----

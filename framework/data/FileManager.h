@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -169,6 +170,11 @@ class FileManager : public rt::FileCallback {
   std::string ComponentLabel(const rt::FileKey& key, int component) const;
   bool ComponentAscending(const rt::FileKey& key, int component) const;
   bool IsOpen() const { return Initialized && Opened > 0; }
+  // Shows the other station's version of a record whose update failed with "changed by
+  // another station": re-reads and watches it. Inside a transaction the re-read waits for
+  // the rollback (which would otherwise put the stale version back); the relation manager
+  // calls this once it has rolled back.
+  void RereadChangedRecord();
 
  protected:
   // The logical open (shared by Open and TryOpen); force runs the driver open at once.
@@ -200,5 +206,7 @@ class FileManager : public rt::FileCallback {
   void CopyRecordTo(FileManager& other) const;
 
   std::thread::id owner_;  // the thread whose callbacks this manager handles
+  // Position of the record to re-read after a failed update, until it is re-read.
+  std::optional<std::string> changedPosition_;
   bool registered_ = false;
 };

@@ -290,6 +290,8 @@ ErrorLevel RelationManager::Update(bool redisplay) {
   result = Me->TryUpdate();
   if (result != LevelQuiet) {
     RollbackChanges();
+    // A record another station changed is re-read only now, so the rollback keeps its version.
+    Me->RereadChangedRecord();
     // The other station's changes are displayed now; the user recalls his own with Ditto.
     if (redisplay && Me->LastError == kMsgRecordChanged) Me->LastError = kMsgRecordChangedShown;
     if (result == LevelNotify) Me->ThrowLast();
@@ -414,6 +416,7 @@ ErrorLevel RelationManager::WriteRelated() {
   }
   if (Me->TryUpdate() != LevelQuiet) {
     RollbackChanges();
+    Me->RereadChangedRecord();
     const ErrorLevel shown = Me->ThrowLast();
     return shown == LevelQuiet ? LevelNotify : shown;
   }

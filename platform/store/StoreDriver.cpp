@@ -1,26 +1,32 @@
 #include "platform/store/StoreDriver.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <random>
 
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/store/StoreChecksum.h"
 #include "platform/store/StoreStatement.h"
+#include "platform/store/StoreStatementGuard.h"
 #include "platform/store/StoreViewCursor.h"
 
 namespace rt {
 
 namespace {
 
-constexpr const char* kFormatVersion = "1";
-constexpr std::int64_t kMinRid = std::numeric_limits<std::int64_t>::min();
-constexpr std::int64_t kMaxRid = std::numeric_limits<std::int64_t>::max();
+// Format 2 stores a checksum with every BLOB chunk; format 1 tables (none) still open.
+constexpr const char* kFormatVersion = "2";
+constexpr const char* kFormatWithoutChecksums = "1";
 
 std::string Quote(std::string_view name) {
   std::string out = "\"";
@@ -60,6 +66,71 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+// kNoError when the table file and its side files are regular files (or missing); anything
+// else (a pipe, a device, a folder) is refused before it is opened, since opening some of them
+// would block.
+int RequireRegularFiles(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    const std::string p = path + suffix;
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode)) {
+      SetError(kBadFileError, {}, "0", p + " is not a regular file");
+      return kBadFileError;
+    }
+  }
+  return kNoError;
+}
+
+bool NonEmpty(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+}
+
+std::string Folder(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A unique name next to path for a table under construction.
+std::string TemporaryName(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  return path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + "-" +
+         std::to_string(random() & 0xFFFFFF);
+}
+
+void RemoveWithSideFiles(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+    ::unlink((path + suffix).c_str());
+}
+
+// An exclusive lock on a folder, held while a table is moved into place, so that creators in
+// other threads and processes take turns. Best effort: without it the move is still atomic.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ >= 0) {
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  // Makes the folder's entries durable.
+  void Sync() const {
+    if (fd_ >= 0) ::fsync(fd_);
+  }
+
+ private:
+  int fd_;
+};
+
 std::string UriPath(const std::string& path) {
   std::string out = "file:";
   for (char c : path) {
@@ -83,8 +154,30 @@ class StoreDriver::State : public FileDriverState {
   std::int64_t rid = 0;
   std::int64_t version = 0;
   bool watched = false;
+  bool watchArmed = false;
   std::vector<Blob> blobs;
 };
+
+std::unique_ptr<StoreDriver::State> StoreDriver::Snapshot() const {
+  auto state = std::make_unique<State>();
+  state->cursor = cursor_;
+  state->rid = currentRid_;
+  state->version = currentVersion_;
+  state->watched = watched_;
+  state->watchArmed = watchArmed_;
+  state->blobs = blobs_;  // contents shared, copied on the next write
+  return state;
+}
+
+void StoreDriver::Restore(const State& state) {
+  cursor_ = state.cursor;
+  currentRid_ = state.rid;
+  currentVersion_ = state.version;
+  watched_ = state.watched;
+  watchArmed_ = state.watchArmed;
+  blobs_ = state.blobs;
+  Invalidate();
+}
 
 void RegisterStoreDriver() {
   static std::once_flag once;
@@ -172,19 +265,19 @@ int StoreDriver::Fail(int rc, std::string_view what) {
   return code;
 }
 
-StoreStatement* StoreDriver::Statement(const std::string& sql) {
+StoreStatementGuard StoreDriver::Statement(const std::string& sql) {
   auto it = statements_.find(sql);
   if (it != statements_.end()) {
     it->second->Reset();
-    return it->second.get();
+    return StoreStatementGuard(it->second.get());
   }
   auto stmt = std::make_unique<StoreStatement>();
   const int rc = stmt->Prepare(db_, sql);
   if (rc != SQLITE_OK) {
     Fail(rc, "prepare");
-    return nullptr;
+    return StoreStatementGuard();
   }
-  return statements_.emplace(sql, std::move(stmt)).first->second.get();
+  return StoreStatementGuard(statements_.emplace(sql, std::move(stmt)).first->second.get());
 }
 
 int StoreDriver::Change(StoreStatement& s, std::string_view what) {
@@ -229,7 +322,11 @@ int StoreDriver::CheckSchema() {
     SetError(kBadFileError, {}, "0", "not a table of the STORE driver");
     return kBadFileError;
   }
-  if (meta.Text(0) != kFormatVersion) {
+  if (meta.Text(0) == kFormatVersion) {
+    checksums_ = true;
+  } else if (meta.Text(0) == kFormatWithoutChecksums) {
+    checksums_ = false;
+  } else {
     SetError(kBadFileError, {}, "0", "unknown STORE format " + std::string(meta.Text(0)));
     return kBadFileError;
   }
@@ -297,15 +394,15 @@ int StoreDriver::CreateIndexes(bool replace) {
 
 int StoreDriver::Create() {
   const std::string path = file_.PhysicalName();
-  for (const char* suffix : {"", "-wal", "-shm"}) {
-    const std::string p = path + suffix;
-    if (::unlink(p.c_str()) != 0 && errno != ENOENT) {
-      SetError(kAccessDenied, {}, std::to_string(errno), "cannot replace " + p);
-      return kAccessDenied;
-    }
+  if (int e = RequireRegularFiles(path)) return e;
+  // A table made meanwhile by another thread or process is kept: the caller opens it.
+  if (Exists(path)) {
+    ClearError();
+    return kNoError;
   }
+  const std::string temporary = TemporaryName(path);
   const int rc =
-      sqlite3_open_v2(path.c_str(), &db_,
+      sqlite3_open_v2(temporary.c_str(), &db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   int result = kNoError;
   if (rc != SQLITE_OK) {
@@ -328,7 +425,7 @@ int StoreDriver::Create() {
     if (!result) {
       result = Exec(
           "CREATE TABLE blob_chunks (rid INTEGER NOT NULL, blob INTEGER NOT NULL, chunk INTEGER "
-          "NOT NULL, bytes BLOB NOT NULL, UNIQUE (rid, blob, chunk))");
+          "NOT NULL, bytes BLOB NOT NULL, sum INTEGER NOT NULL, UNIQUE (rid, blob, chunk))");
     }
     if (!result) result = Exec("CREATE TABLE store_meta (name TEXT PRIMARY KEY, value TEXT)");
     if (!result) {
@@ -342,7 +439,32 @@ int StoreDriver::Create() {
     if (!result) result = CreateIndexes(false);
     result = CommitOrRollback(result);
   }
+  // Closing the only connection checkpoints the log into the file and removes it.
   Disconnect();
+  if (result == kNoError) {
+    // The finished table goes into place only when there is none: link fails when the name
+    // is taken, so a table another creator placed first is never replaced.
+    FolderLock lock(Folder(path));
+    if (!Exists(path)) {
+      // Side files without a table are left over from a table deleted by hand; they must not
+      // be applied to the new one.
+      for (const char* suffix : {"-wal", "-shm"})
+        ::unlink((path + suffix).c_str());
+      int moved = ::link(temporary.c_str(), path.c_str());
+      // Without hard links the move is still safe under the lock against other creators.
+      if (moved != 0 && (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS)) {
+        moved = ::rename(temporary.c_str(), path.c_str());
+      }
+      if (moved != 0 && errno != EEXIST) {
+        const int err = errno;
+        SetError(kAccessDenied, {}, std::to_string(err),
+                 "cannot create " + path + ": " + std::strerror(err));
+        result = kAccessDenied;
+      }
+      lock.Sync();
+    }
+  }
+  RemoveWithSideFiles(temporary);
   if (result == kNoError) ClearError();
   return result;
 }
@@ -367,6 +489,7 @@ int StoreDriver::Open(int mode) {
   const std::string path = file_.PhysicalName();
   mode_ = mode;
   if (!Exists(path)) return Code(kNoFileError);
+  if (int e = RequireRegularFiles(path)) return e;
   const bool write = Writable();
   if (write && ::access(path.c_str(), W_OK) != 0) return Code(kAccessDenied);
   if (::access(path.c_str(), R_OK) != 0) return Code(kAccessDenied);
@@ -383,8 +506,16 @@ int StoreDriver::Open(int mode) {
   };
   int result = attempt(path, write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
   if (result == kAccessDenied && !write) {
-    // A read-only WAL table in a folder where its side files cannot be made: open it as
-    // unchanging, since nobody can write a file that is not writable.
+    // A read-only table in a folder where its side files cannot be made. Without a log every
+    // committed row is in the file, so it can be read as unchanging; with one, reading the
+    // file alone would show an older state as if it were current, so the open fails.
+    if (NonEmpty(path + "-wal")) {
+      Disconnect();
+      SetError(kAccessDenied, {}, "0",
+               "cannot read " + path + " read-only: its recent changes are in " + path +
+                   "-wal, which needs a writable folder to be read");
+      return kAccessDenied;
+    }
     result = attempt(UriPath(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
   }
   if (result == kNoError && write && sqlite3_db_readonly(db_, "main") == 1) {
@@ -405,6 +536,7 @@ int StoreDriver::Open(int mode) {
 int StoreDriver::Close() {
   if (inTransaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   inTransaction_ = false;
+  transactionStart_.reset();
   statements_.clear();
   const int rc = db_ ? sqlite3_close_v2(db_) : SQLITE_OK;
   db_ = nullptr;
@@ -416,6 +548,7 @@ int StoreDriver::Close() {
 int StoreDriver::Build() {
   const std::string path = file_.PhysicalName();
   if (!Exists(path)) return Code(kNoFileError);
+  if (int e = RequireRegularFiles(path)) return e;
   int rc =
       sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   int result = kNoError;
@@ -448,7 +581,7 @@ int StoreDriver::Send(std::string_view option, std::string_view value, std::stri
 }
 
 int StoreDriver::Records(std::int64_t& count) {
-  StoreStatement* s = Statement("SELECT count(*) FROM records");
+  auto s = Statement("SELECT count(*) FROM records");
   if (!s) return ErrorCode();
   const int rc = s->Step();
   if (rc != SQLITE_ROW) return Fail(rc, "records");
@@ -513,14 +646,57 @@ void StoreDriver::BindValue(StoreStatement& s, int index, const KeyValue& v) {
   }
 }
 
-void StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
+int StoreDriver::Damaged(std::int64_t rid, const std::string& what) const {
+  SetError(
+      kBadFileError, {}, "0",
+      "damaged table " + file_.PhysicalName() + ": record " + std::to_string(rid) + ": " + what);
+  return kBadFileError;
+}
+
+namespace {
+
+// The range of values an integer field of the type can hold.
+bool FitsField(FieldType type, std::int64_t v) {
+  auto within = [v](auto lo, auto hi) {
+    return v >= static_cast<std::int64_t>(lo) && v <= static_cast<std::int64_t>(hi);
+  };
+  switch (type) {
+    case FieldType::Byte:
+      return within(0, 255);
+    case FieldType::Short:
+      return within(std::numeric_limits<std::int16_t>::min(),
+                    std::numeric_limits<std::int16_t>::max());
+    case FieldType::UShort:
+      return within(0, std::numeric_limits<std::uint16_t>::max());
+    case FieldType::Long:
+    case FieldType::Date:
+    case FieldType::Time:
+      return within(std::numeric_limits<std::int32_t>::min(),
+                    std::numeric_limits<std::int32_t>::max());
+    case FieldType::ULong:
+      return within(0, std::numeric_limits<std::uint32_t>::max());
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
   row.rid = s.Int(0);
   row.version = s.Int(1);
+  if (row.rid <= 0) return Damaged(row.rid, "record id out of range");
+  if (s.Type(1) != SQLITE_INTEGER) return Damaged(row.rid, "change counter missing");
   row.nulls = std::string(s.Text(2));
   const int blobs = file_.BlobCount();
   row.blobSizes.resize(static_cast<std::size_t>(blobs));
-  for (int b = 0; b < blobs; ++b)
+  for (int b = 0; b < blobs; ++b) {
     row.blobSizes[b] = s.Int(3 + b);
+    if (row.blobSizes[b] < 0 || row.blobSizes[b] > kStoreMaxBlobSize) {
+      return Damaged(row.rid, "BLOB " + std::to_string(b + 1) + " size " +
+                                  std::to_string(row.blobSizes[b]) + " out of range");
+    }
+  }
   row.record.assign(file_.RecordSize(), 0);
   std::uint8_t* rec = row.record.data();
   const RecordLayout& layout = file_.Layout();
@@ -532,6 +708,10 @@ void StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
       continue;
     }
     std::uint8_t* p = rec + d.offset;
+    if (!FitsField(d.type, s.Int(col))) {
+      return Damaged(row.rid,
+                     "value " + std::to_string(s.Int(col)) + " of " + d.label + " out of range");
+    }
     switch (d.type) {
       case FieldType::Byte:
         StoreAs<std::uint8_t>(p, s.Int(col));
@@ -574,6 +754,7 @@ void StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
       }
     }
   }
+  return kNoError;
 }
 
 void StoreDriver::Apply(Row& row) {
@@ -595,14 +776,14 @@ void StoreDriver::Apply(Row& row) {
 }
 
 int StoreDriver::ReadByRid(std::int64_t rid, int missingCode) {
-  StoreStatement* s = Statement("SELECT " + selectList_ + " FROM records WHERE _rid = ?");
+  auto s = Statement("SELECT " + selectList_ + " FROM records WHERE _rid = ?");
   if (!s) return ErrorCode();
   s->Bind(1, rid);
   const int rc = s->Step();
   if (rc == SQLITE_DONE) return Code(missingCode);
   if (rc != SQLITE_ROW) return Fail(rc, "read");
   Row row;
-  ReadRow(*s, row);
+  if (int e = ReadRow(*s, row)) return e;
   s->Reset();
   Apply(row);
   ClearError();
@@ -656,7 +837,10 @@ int StoreDriver::Step(int direction) {
     cache_.clear();
     cacheDirection_ = direction;
     const std::size_t limit = watchArmed_ ? 1 : std::max<std::size_t>(1, prefetch_);
-    if (int e = Fetch(direction, limit, cache_)) return e;
+    if (int e = Fetch(direction, limit, cache_)) {
+      cache_.clear();
+      return e;
+    }
     if (cache_.empty()) return Code(kNoRecordError);
   }
   Row row = std::move(cache_.front());
@@ -722,7 +906,7 @@ int StoreDriver::FetchLevel(int direction, int level, std::size_t limit, std::de
   std::string sql = "SELECT " + selectList_ + " FROM records";
   if (!where.empty()) sql += " WHERE " + where;
   sql += " ORDER BY " + order + " LIMIT ?";
-  StoreStatement* s = Statement(sql);
+  auto s = Statement(sql);
   if (!s) return ErrorCode();
   int index = 1;
   for (const KeyValue* v : binds)
@@ -732,7 +916,7 @@ int StoreDriver::FetchLevel(int direction, int level, std::size_t limit, std::de
   int rc;
   while ((rc = s->Step()) == SQLITE_ROW) {
     Row row;
-    ReadRow(*s, row);
+    if (int e = ReadRow(*s, row)) return e;
     rows.push_back(std::move(row));
   }
   s->Reset();
@@ -747,7 +931,7 @@ int StoreDriver::GetByKey(const FileKey& key) {
     sql += ComponentExpr(key.Component(i)) + " = ?";
   }
   sql += " ORDER BY _rid LIMIT 1";
-  StoreStatement* s = Statement(sql);
+  auto s = Statement(sql);
   if (!s) return ErrorCode();
   const auto values = KeyValues(key, file_.Record());
   for (std::size_t i = 0; i < values.size(); ++i)
@@ -756,7 +940,7 @@ int StoreDriver::GetByKey(const FileKey& key) {
   if (rc == SQLITE_DONE) return Code(kRecordNotFoundError, "Record Not Found");
   if (rc != SQLITE_ROW) return Fail(rc, "get");
   Row row;
-  ReadRow(*s, row);
+  if (int e = ReadRow(*s, row)) return e;
   s->Reset();
   Apply(row);
   ClearError();
@@ -807,14 +991,14 @@ int StoreDriver::Reset(const FileKey* key, std::string_view position) {
       c.values = std::move(p->values);
     } else {
       // The values did not fit in the position: take them from the record, which must exist.
-      StoreStatement* s = Statement("SELECT " + selectList_ + " FROM records WHERE _rid = ?");
+      auto s = Statement("SELECT " + selectList_ + " FROM records WHERE _rid = ?");
       if (!s) return ErrorCode();
       s->Bind(1, p->record);
       const int rc = s->Step();
       if (rc == SQLITE_DONE) return Code(kNoRecordError);
       if (rc != SQLITE_ROW) return Fail(rc, "reset");
       Row row;
-      ReadRow(*s, row);
+      if (int e = ReadRow(*s, row)) return e;
       s->Reset();
       c.values = KeyValues(*key, row.record.data());
     }
@@ -883,7 +1067,7 @@ int StoreDriver::Add(std::uint32_t) {
   const std::string& sql = insertSql_;
   Savepoint savepoint(db_);
   if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "add");
-  StoreStatement* s = Statement(sql);
+  auto s = Statement(sql);
   if (!s) return ErrorCode();
   BindRecord(*s, false);
   if (int e = Change(*s, "add")) return e;
@@ -915,7 +1099,7 @@ int StoreDriver::Put() {
   if (watched_) sql += " AND _ver = ?";
   Savepoint savepoint(db_);
   if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "put");
-  StoreStatement* s = Statement(sql);
+  auto s = Statement(sql);
   if (!s) return ErrorCode();
   int index = BindRecord(*s, true);
   s->Bind(index++, currentRid_);
@@ -944,11 +1128,11 @@ int StoreDriver::Delete() {
   Invalidate();
   Savepoint savepoint(db_);
   if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "delete");
-  StoreStatement* s = Statement("DELETE FROM records WHERE _rid = ?");
+  auto s = Statement("DELETE FROM records WHERE _rid = ?");
   if (!s) return ErrorCode();
   s->Bind(1, currentRid_);
   if (int e = Change(*s, "delete")) return e;
-  StoreStatement* c = Statement("DELETE FROM blob_chunks WHERE rid = ?");
+  auto c = Statement("DELETE FROM blob_chunks WHERE rid = ?");
   if (!c) return ErrorCode();
   c->Bind(1, currentRid_);
   if (int e = Change(*c, "delete")) return e;
@@ -974,7 +1158,7 @@ int StoreDriver::Duplicate(const FileKey* key, bool& duplicate) {
       sql += ComponentExpr(candidate.Component(i)) + " = ? AND ";
     }
     sql += "_rid <> ? LIMIT 1";
-    StoreStatement* s = Statement(sql);
+    auto s = Statement(sql);
     if (!s) return ErrorCode();
     const auto values = KeyValues(candidate, file_.Record());
     int index = 1;
@@ -1011,6 +1195,7 @@ int StoreDriver::StartTransaction(int timeoutSeconds) {
   sqlite3_busy_timeout(db_, busyMs_);
   if (result != kNoError) return result;
   inTransaction_ = true;
+  transactionStart_ = Snapshot();
   Invalidate();
   ClearError();
   return kNoError;
@@ -1024,6 +1209,10 @@ int StoreDriver::Commit() {
   Invalidate();
   const int result = CommitOrRollback(kNoError);
   inTransaction_ = false;
+  // A failed commit rolled the table back: so must the driver's state be, so that a retry
+  // writes everything again.
+  if (result != kNoError && transactionStart_) Restore(*transactionStart_);
+  transactionStart_.reset();
   return result;
 }
 
@@ -1032,21 +1221,17 @@ int StoreDriver::Rollback() {
     SetError(kDriverError, {}, "0", "no transaction is running on this file");
     return kDriverError;
   }
-  Invalidate();
   inTransaction_ = false;
-  return Exec("ROLLBACK");
+  const int result = Exec("ROLLBACK");
+  if (transactionStart_) Restore(*transactionStart_);
+  transactionStart_.reset();
+  return result;
 }
 
 // ---- State ----
 
 std::unique_ptr<FileDriverState> StoreDriver::SaveState() {
-  auto state = std::make_unique<State>();
-  state->cursor = cursor_;
-  state->rid = currentRid_;
-  state->version = currentVersion_;
-  state->watched = watched_;
-  state->blobs = blobs_;  // contents shared, copied on the next write
-  return state;
+  return Snapshot();
 }
 
 int StoreDriver::RestoreState(const FileDriverState& saved) {
@@ -1055,12 +1240,7 @@ int StoreDriver::RestoreState(const FileDriverState& saved) {
     SetError(kDriverError, {}, "0", "the state was not saved by this driver");
     return kDriverError;
   }
-  cursor_ = state->cursor;
-  currentRid_ = state->rid;
-  currentVersion_ = state->version;
-  watched_ = state->watched;
-  blobs_ = state->blobs;
-  Invalidate();
+  Restore(*state);
   ClearError();
   return kNoError;
 }
@@ -1087,34 +1267,56 @@ int StoreDriver::BlobSize(int blob, std::int64_t& size) {
   return kNoError;
 }
 
-// Reads the stored contents into memory (once).
+int StoreDriver::CheckChunk(std::int64_t rid, int number, std::int64_t size, std::int64_t chunk,
+                            std::string_view bytes, const StoreStatement& s, int sumColumn) const {
+  const std::string where = "BLOB " + std::to_string(number) + " chunk " + std::to_string(chunk);
+  const std::int64_t chunks = (size + kStoreChunkSize - 1) / kStoreChunkSize;
+  if (chunk < 0 || chunk >= chunks) return Damaged(rid, where + " out of range");
+  const std::int64_t expected = std::min(kStoreChunkSize, size - chunk * kStoreChunkSize);
+  if (static_cast<std::int64_t>(bytes.size()) != expected) {
+    return Damaged(rid, where + " holds " + std::to_string(bytes.size()) + " bytes instead of " +
+                            std::to_string(expected));
+  }
+  if (checksums_ &&
+      (s.Type(sumColumn) != SQLITE_INTEGER ||
+       static_cast<std::uint64_t>(s.Int(sumColumn)) != StoreChecksum(bytes.data(), bytes.size()))) {
+    return Damaged(rid, where + " fails its checksum");
+  }
+  return kNoError;
+}
+
+// Reads the stored contents into memory (once), checking every chunk.
 int StoreDriver::LoadBlob(Blob& blob, int number) {
   if (blob.data) return kNoError;
   auto data = std::make_shared<std::vector<char>>();
   try {
     data->resize(static_cast<std::size_t>(blob.size));
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {
     SetError(kFileSystemError, {}, "0", "not enough memory for the BLOB");
     return kFileSystemError;
   }
   if (blob.storedRid != 0 && blob.size > 0) {
-    const Blob lazy = blob;
-    StoreStatement* s =
-        Statement("SELECT chunk, bytes FROM blob_chunks WHERE rid = ? AND blob = ? ORDER BY chunk");
+    const std::int64_t rid = blob.storedRid;
+    auto s = Statement(std::string("SELECT chunk, bytes, ") + (checksums_ ? "sum" : "0") +
+                       " FROM blob_chunks WHERE rid = ? AND blob = ? ORDER BY chunk");
     if (!s) return ErrorCode();
-    s->Bind(1, lazy.storedRid);
+    s->Bind(1, rid);
     s->Bind(2, static_cast<std::int64_t>(number));
+    std::int64_t next = 0;
     int rc;
     while ((rc = s->Step()) == SQLITE_ROW) {
-      const std::int64_t at = s->Int(0) * kStoreChunkSize;
+      const std::int64_t chunk = s->Int(0);
       const std::string_view bytes = s->Blob(1);
-      if (at >= blob.size) continue;
-      const std::size_t n =
-          std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(blob.size - at));
-      std::memcpy(data->data() + at, bytes.data(), n);
+      if (int e = CheckChunk(rid, number, blob.size, chunk, bytes, *s, 2)) return e;
+      if (chunk != next) break;
+      std::memcpy(data->data() + chunk * kStoreChunkSize, bytes.data(), bytes.size());
+      ++next;
     }
-    s->Reset();
-    if (rc != SQLITE_DONE) return Fail(rc, "BLOB read");
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc, "BLOB read");
+    if (next * kStoreChunkSize < blob.size) {
+      return Damaged(
+          rid, "BLOB " + std::to_string(number) + " chunk " + std::to_string(next) + " missing");
+    }
   }
   blob.data = std::move(data);
   return kNoError;
@@ -1128,6 +1330,10 @@ int StoreDriver::MakeWritable(Blob& blob, int number) {
 }
 
 int StoreDriver::SetBlobSize(int number, std::int64_t size) {
+  if (size > kStoreMaxBlobSize) {
+    SetError(kDriverError, {}, "0", "BLOB size beyond the largest BLOB size");
+    return kDriverError;
+  }
   Blob& blob = blobs_[number - 1];
   if (int e = MakeWritable(blob, number)) return e;
   try {
@@ -1157,31 +1363,38 @@ int StoreDriver::ReadBlob(int number, std::int64_t offset, void* destination, st
     ClearError();
     return kNoError;
   }
-  std::memset(out, 0, n);
   const std::int64_t first = offset / kStoreChunkSize;
   const std::int64_t last = (offset + static_cast<std::int64_t>(n) - 1) / kStoreChunkSize;
-  StoreStatement* s = Statement(
-      "SELECT chunk, bytes FROM blob_chunks WHERE rid = ? AND blob = ? AND chunk BETWEEN ? AND ? "
-      "ORDER BY chunk");
+  auto s = Statement(std::string("SELECT chunk, bytes, ") + (checksums_ ? "sum" : "0") +
+                     " FROM blob_chunks WHERE rid = ? AND blob = ? AND chunk BETWEEN ? AND ? "
+                     "ORDER BY chunk");
   if (!s) return ErrorCode();
   s->Bind(1, blob.storedRid);
   s->Bind(2, static_cast<std::int64_t>(number));
   s->Bind(3, first);
   s->Bind(4, last);
   int rc;
+  std::int64_t next = first;
   const std::int64_t end = offset + static_cast<std::int64_t>(n);
   while ((rc = s->Step()) == SQLITE_ROW) {
-    const std::int64_t chunkStart = s->Int(0) * kStoreChunkSize;
+    const std::int64_t chunk = s->Int(0);
     const std::string_view bytes = s->Blob(1);
+    if (int e = CheckChunk(blob.storedRid, number, blob.size, chunk, bytes, *s, 2)) return e;
+    if (chunk != next) break;
+    const std::int64_t chunkStart = chunk * kStoreChunkSize;
     const std::int64_t from = std::max(offset, chunkStart);
     const std::int64_t to = std::min(end, chunkStart + static_cast<std::int64_t>(bytes.size()));
     if (to > from) {
       std::memcpy(out + (from - offset), bytes.data() + (from - chunkStart),
                   static_cast<std::size_t>(to - from));
     }
+    ++next;
   }
-  s->Reset();
-  if (rc != SQLITE_DONE) return Fail(rc, "BLOB read");
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc, "BLOB read");
+  if (next <= last) {
+    return Damaged(blob.storedRid, "BLOB " + std::to_string(number) + " chunk " +
+                                       std::to_string(next) + " missing");
+  }
   got = n;
   ClearError();
   return kNoError;
@@ -1189,6 +1402,11 @@ int StoreDriver::ReadBlob(int number, std::int64_t offset, void* destination, st
 
 int StoreDriver::WriteBlob(int number, std::int64_t offset, const void* source,
                            std::size_t length) {
+  if (length > static_cast<std::uint64_t>(kStoreMaxBlobSize) ||
+      offset > kStoreMaxBlobSize - static_cast<std::int64_t>(length)) {
+    SetError(kDriverError, {}, "0", "BLOB write beyond the largest BLOB size");
+    return kDriverError;
+  }
   Blob& blob = blobs_[number - 1];
   if (int e = MakeWritable(blob, number)) return e;
   const std::int64_t end = offset + static_cast<std::int64_t>(length);
@@ -1205,7 +1423,7 @@ int StoreDriver::WriteBlob(int number, std::int64_t offset, const void* source,
 }
 
 int StoreDriver::WriteChunks(std::int64_t rid, int number, const Blob& blob) {
-  StoreStatement* del = Statement("DELETE FROM blob_chunks WHERE rid = ? AND blob = ?");
+  auto del = Statement("DELETE FROM blob_chunks WHERE rid = ? AND blob = ?");
   if (!del) return ErrorCode();
   del->Bind(1, rid);
   del->Bind(2, static_cast<std::int64_t>(number));
@@ -1213,17 +1431,21 @@ int StoreDriver::WriteChunks(std::int64_t rid, int number, const Blob& blob) {
   if (blob.size == 0) return kNoError;
   if (!blob.data) {
     // Contents still in the table under another record: copy them there.
-    StoreStatement* copy = Statement(
-        "INSERT INTO blob_chunks (rid, blob, chunk, bytes) SELECT ?, blob, chunk, bytes FROM "
-        "blob_chunks WHERE rid = ? AND blob = ?");
+    auto copy =
+        Statement(checksums_ ? "INSERT INTO blob_chunks (rid, blob, chunk, bytes, sum) SELECT ?, "
+                               "blob, chunk, bytes, sum FROM blob_chunks WHERE rid = ? AND blob = ?"
+                             : "INSERT INTO blob_chunks (rid, blob, chunk, bytes) SELECT ?, blob, "
+                               "chunk, bytes FROM blob_chunks WHERE rid = ? AND blob = ?");
     if (!copy) return ErrorCode();
     copy->Bind(1, rid);
     copy->Bind(2, blob.storedRid);
     copy->Bind(3, static_cast<std::int64_t>(number));
     return Change(*copy, "BLOB write");
   }
-  StoreStatement* ins =
-      Statement("INSERT INTO blob_chunks (rid, blob, chunk, bytes) VALUES (?, ?, ?, ?)");
+  auto ins = Statement(
+      checksums_ ? "INSERT INTO blob_chunks (rid, blob, chunk, bytes, sum) VALUES (?, ?, "
+                   "?, ?, ?)"
+                 : "INSERT INTO blob_chunks (rid, blob, chunk, bytes) VALUES (?, ?, ?, ?)");
   if (!ins) return ErrorCode();
   ins->Reset();
   for (std::int64_t at = 0, chunk = 0; at < blob.size; at += kStoreChunkSize, ++chunk) {
@@ -1232,7 +1454,11 @@ int StoreDriver::WriteChunks(std::int64_t rid, int number, const Blob& blob) {
     ins->Bind(2, static_cast<std::int64_t>(number));
     ins->Bind(3, chunk);
     // Change resets the statement, so the borrowed bytes are released after each chunk.
-    ins->BindStaticBlob(4, blob.data->data() + at, static_cast<std::uint64_t>(n));
+    const char* bytes = blob.data->data() + at;
+    ins->BindStaticBlob(4, bytes, static_cast<std::uint64_t>(n));
+    if (checksums_) {
+      ins->Bind(5, static_cast<std::int64_t>(StoreChecksum(bytes, static_cast<std::size_t>(n))));
+    }
     if (int e = Change(*ins, "BLOB write")) return e;
   }
   return kNoError;

@@ -5,9 +5,17 @@
 // Storage: table "records" with a column per field (named after the field label without its
 // prefix), a hidden record id "_rid" (never reused), a change counter "_ver" raised by every
 // write, the null flags "_nulls" and a size column "_bsize<n>" per BLOB; BLOB contents in
-// "blob_chunks" as (rid, blob, chunk) rows of kStoreChunkSize bytes, so that any size works
-// and a partial read loads only the chunks it needs; "store_meta" marks the file as a table
-// of this driver. Each key is an index with its components' directions and case rules.
+// "blob_chunks" as (rid, blob, chunk, sum) rows of kStoreChunkSize bytes, so that any size
+// works and a partial read loads only the chunks it needs; "sum" is the chunk's checksum
+// (StoreChecksum.h), verified on every read (format 1 tables have none). "store_meta" marks the
+// file as a table of this driver and holds its format. Each key is an index with its
+// components' directions and case rules.
+//
+// Safety: a table is created in a temporary file and moved into place only when no table
+// exists yet, so an open never sees a half-made table and a create never replaces one. Every
+// number read from a table is range-checked; damage is reported as 47 naming the record. A
+// rollback (or a failed commit) puts the driver's record, version, BLOB and position state
+// back as it was at transaction start. Only regular files are opened.
 //
 // Reads in key order continue from the last record's key values and record id through the
 // index (never OFFSET, never the whole table), one level of the key at a time, so each read
@@ -32,7 +40,11 @@ struct sqlite3;
 
 namespace rt {
 
+// The largest BLOB size accepted from a table; a larger stored size means the table is damaged.
+inline constexpr std::int64_t kStoreMaxBlobSize = std::int64_t{1} << 40;
+
 class StoreStatement;
+class StoreStatementGuard;
 class StoreViewCursor;
 
 class StoreDriver : public FileDriver {
@@ -41,6 +53,7 @@ class StoreDriver : public FileDriver {
   ~StoreDriver() override;
 
   int Create() override;
+  bool CreateKeepsExisting() const override { return true; }
   int Open(int mode) override;
   int Close() override;
   int Build() override;
@@ -110,6 +123,8 @@ class StoreDriver : public FileDriver {
     std::int64_t rid = 0;
   };
   class State;
+  std::unique_ptr<State> Snapshot() const;
+  void Restore(const State& state);
 
   // Schema.
   std::string Column(int field) const;
@@ -126,7 +141,7 @@ class StoreDriver : public FileDriver {
 
   // SQL helpers.
   int Fail(int rc, std::string_view what);
-  StoreStatement* Statement(const std::string& sql);
+  StoreStatementGuard Statement(const std::string& sql);
   int Exec(const std::string& sql);
   // Runs a statement that returns no rows and resets it; the error code (0 when done).
   int Change(StoreStatement& s, std::string_view what);
@@ -136,7 +151,9 @@ class StoreDriver : public FileDriver {
   void BindValue(StoreStatement& s, int index, const KeyValue& v);
   std::vector<KeyValue> KeyValues(const FileKey& key, const std::uint8_t* record) const;
   KeyValue FieldValue(int field, const std::uint8_t* record) const;
-  void ReadRow(StoreStatement& s, Row& row) const;
+  // Reads and range-checks a row; 47 when the table holds a value out of range.
+  int ReadRow(StoreStatement& s, Row& row) const;
+  int Damaged(std::int64_t rid, const std::string& what) const;
   void Apply(Row& row);
   int ReadByRid(std::int64_t rid, int missingCode);
 
@@ -151,6 +168,9 @@ class StoreDriver : public FileDriver {
   int MakeWritable(Blob& blob, int number);
   int WriteBlobs(std::int64_t rid, bool onlyModified);
   int WriteChunks(std::int64_t rid, int number, const Blob& blob);
+  // Checks one stored chunk of BLOB number of record rid (index, length, checksum).
+  int CheckChunk(std::int64_t rid, int number, std::int64_t size, std::int64_t chunk,
+                 std::string_view bytes, const StoreStatement& s, int sumColumn) const;
 
   bool Writable() const;
   int RequireCurrent();
@@ -162,6 +182,8 @@ class StoreDriver : public FileDriver {
   int mode_ = 0;
   int busyMs_ = 5000;
   bool inTransaction_ = false;
+  std::unique_ptr<State> transactionStart_;  // state to put back when the transaction fails
+  bool checksums_ = true;                    // the table stores chunk checksums
   Cursor cursor_;
   std::deque<Row> cache_;
   int cacheDirection_ = 0;

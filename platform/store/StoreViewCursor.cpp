@@ -7,6 +7,7 @@
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/Text.h"
 #include "platform/store/StoreStatement.h"
+#include "platform/store/StoreStatementGuard.h"
 
 namespace rt {
 
@@ -203,8 +204,7 @@ int StoreViewCursor::ChooseIndex() {
       driver_.Exec("CREATE INDEX IF NOT EXISTS " + QuoteName(name) + " ON records(" + columns +
                    ")");
     }
-    StoreStatement* s =
-        driver_.Statement("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?");
+    auto s = driver_.Statement("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = ?");
     if (!s) return ErrorCode();
     s->Bind(1, std::string_view(name));
     const int rc = s->Step();
@@ -241,8 +241,7 @@ int StoreViewCursor::SetStart() {
 int StoreViewCursor::Fold(KeyValue& value, CaseFold fold) {
   if (fold == CaseFold::None) return kNoError;
   // SQLite's own function, so that the value matches the stored order exactly.
-  StoreStatement* s =
-      driver_.Statement(fold == CaseFold::Upper ? "SELECT upper(?)" : "SELECT lower(?)");
+  auto s = driver_.Statement(fold == CaseFold::Upper ? "SELECT upper(?)" : "SELECT lower(?)");
   if (!s) return ErrorCode();
   driver_.BindValue(*s, 1, value);
   const int rc = s->Step();
@@ -279,7 +278,7 @@ int StoreViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, boo
   for (const std::string& e : expressions_)
     sql += ", " + e;
   sql += " FROM records WHERE _rid = ?";
-  StoreStatement* s = driver_.Statement(sql);
+  auto s = driver_.Statement(sql);
   if (!s) return ErrorCode();
   s->Bind(1, rid);
   const int rc = s->Step();
@@ -378,7 +377,7 @@ int StoreViewCursor::Reget(std::string_view position) {
 }
 
 int StoreViewCursor::Stamp() {
-  StoreStatement* s = driver_.Statement("PRAGMA data_version");
+  auto s = driver_.Statement("PRAGMA data_version");
   if (!s) return ErrorCode();
   const int rc = s->Step();
   cacheVersion_ = rc == SQLITE_ROW ? s->Int(0) : -1;
@@ -396,7 +395,7 @@ bool StoreViewCursor::CacheUsable(int direction) {
       std::chrono::steady_clock::now() - cacheTime_ > std::chrono::seconds(timeout_))
     return false;
   if (sqlite3_total_changes64(driver_.db_) != cacheChanges_) return false;
-  StoreStatement* s = driver_.Statement("PRAGMA data_version");
+  auto s = driver_.Statement("PRAGMA data_version");
   if (!s) return false;
   const int rc = s->Step();
   const std::int64_t version = rc == SQLITE_ROW ? s->Int(0) : -2;
@@ -547,7 +546,7 @@ int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, 
   sql += forward ? "_rid ASC" : "_rid DESC";
   sql += " LIMIT ?";
 
-  StoreStatement* s = driver_.Statement(sql);
+  auto s = driver_.Statement(sql);
   if (!s) return ErrorCode();
   int index = 1;
   for (const KeyValue* v : binds)
@@ -560,7 +559,7 @@ int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, 
   int rc;
   while ((rc = s->Step()) == SQLITE_ROW) {
     Entry entry;
-    driver_.ReadRow(*s, entry.row);
+    if (int e = driver_.ReadRow(*s, entry.row)) return e;
     for (std::size_t i = 0; i < expressions_.size(); ++i)
       entry.values.push_back(ColumnValue(*s, base + static_cast<int>(i)));
     rows.push_back(std::move(entry));

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <unordered_map>
 
@@ -359,9 +360,13 @@ int File::Create() {
   Operation op(*this, kOpCreate);
   return op.Run([&] {
     if (int e = RequireClosedAndNamed()) return e;
-    if (ShareTable::Instance().InUse(ShareTable::Canonical(PhysicalName()))) return ShareDenied();
     auto driver = MakeFileDriver(driverName_, *this);
     if (!driver) return UnknownDriver();
+    // A driver that never replaces an existing file may create while another open uses it.
+    if (!driver->CreateKeepsExisting() &&
+        ShareTable::Instance().InUse(ShareTable::Canonical(PhysicalName()))) {
+      return ShareDenied();
+    }
     return driver->Create();
   });
 }
@@ -715,6 +720,10 @@ int File::WriteBlob(int blob, std::int64_t offset, const void* source, std::size
   return op.Run([&] {
     if (int e = RequireBlob(blob)) return e;
     if (offset < 0) return NegativeBlobValue("offset");
+    if (length > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - offset)) {
+      SetError(kDriverError, {}, "0", "BLOB offset and length out of range");
+      return kDriverError;
+    }
     return driver_->WriteBlob(blob, offset, source, length);
   });
 }
@@ -725,7 +734,17 @@ int File::GetBlobContents(int blob, std::string& contents) {
   if (int e = RequireBlob(blob)) return e;
   std::int64_t size = 0;
   if (int e = driver_->BlobSize(blob, size)) return e;
-  contents.resize(static_cast<std::size_t>(size));
+  if (size < 0 || static_cast<std::uint64_t>(size) > contents.max_size()) {
+    SetError(kBadFileError, {}, "0", "BLOB size " + std::to_string(size) + " out of range");
+    return kBadFileError;
+  }
+  try {
+    contents.resize(static_cast<std::size_t>(size));
+  } catch (const std::exception&) {
+    SetError(kFileSystemError, {}, "0",
+             "not enough memory for a BLOB of " + std::to_string(size) + " bytes");
+    return kFileSystemError;
+  }
   std::size_t got = 0;
   const int result = driver_->ReadBlob(blob, 0, contents.data(), contents.size(), got);
   contents.resize(got);

@@ -41,6 +41,9 @@ class FileDriver {
   FileDriver& operator=(const FileDriver&) = delete;
 
   virtual int Create();
+  // True when Create keeps a file that already exists instead of replacing it, so that it is
+  // safe while another open uses the file.
+  virtual bool CreateKeepsExisting() const { return false; }
   virtual int Open(int mode) = 0;
   virtual int Close() = 0;
   virtual int Build();
