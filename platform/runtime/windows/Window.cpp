@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Picture.h"
+#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
-#include "platform/runtime/values/Picture.h"
 #include "platform/runtime/windows/Properties.h"
-#include "platform/runtime/values/Queue.h"
-#include "platform/runtime/threads/Threads.h"
 
 namespace rt {
 
@@ -177,7 +177,18 @@ void Window::EventLoop(const std::function<int()>& handler) {
         event_ = event::kRejected;
       }
     }
-    const int r = handler();
+    int r = 0;
+    if (field_ == 0 && !registrations_.empty()) {
+      // A callback may register or unregister: run a copy.
+      const std::vector<Registration> registered = registrations_;
+      for (const Registration& reg : registered) {
+        if (reg.event == event_ && reg.callback && reg.callback() != 0) {
+          r = 1;
+          break;
+        }
+      }
+    }
+    if (r == 0) r = handler();
     if (event_ == event::kCompleted) acceptAll_ = false;
     if (r < 0) {
       Close();
@@ -376,6 +387,11 @@ std::string Window::Prop(int control, int property) const {
       case prop::kHeight:
       case prop::kClientHeight:
         return std::to_string(pos_.height);
+      case prop::kNextControl:
+        // From the window: its first control.
+        for (auto& c : controls_)
+          if (c->def.number > 0) return std::to_string(c->def.number);
+        return "0";
       default:
         break;
     }
@@ -472,7 +488,7 @@ void Window::SetProp(int control, int property, std::string_view value) {
         pos_.height = static_cast<int>(n);
         break;
       default:
-        windowProps_[property] = std::string(value);
+        SetWindowProp(property, value);
         return;
     }
     if (open_) Backend().WindowChanged(id_, caption_, pos_, enabled_);
@@ -535,6 +551,54 @@ void Window::SetProp(int control, int property, std::string_view value) {
       return;
   }
   if (open_) Publish(*c);
+}
+
+void Window::SetWindowProp(int property, std::string_view value) {
+  windowProps_[property] = std::string(value);
+  switch (property) {
+    case prop::kMinWidth:
+    case prop::kMinHeight:
+    case prop::kMaxWidth:
+    case prop::kMaxHeight:
+      if (open_) {
+        const WindowView w = ViewOfWindow();
+        Backend().WindowSizeLimits(id_, w.minWidth, w.minHeight, w.maxWidth, w.maxHeight);
+      }
+      return;
+    case prop::kDeferMove:
+      if (PropNumber(0, prop::kDeferMove) > 0) {
+        deferring_ = true;
+      } else {
+        deferring_ = false;
+        FlushDeferred();
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void Window::FlushDeferred() {
+  std::vector<int> numbers;
+  numbers.swap(deferred_);
+  if (!open_) return;
+  for (int number : numbers)
+    if (const Control* c = Find(number)) Publish(*c);
+}
+
+void Window::RegisterEvent(int event, const void* key, std::function<int()> callback) {
+  for (Registration& reg : registrations_) {
+    if (reg.event == event && reg.key == key) {
+      reg.callback = std::move(callback);
+      return;
+    }
+  }
+  registrations_.push_back({event, key, std::move(callback)});
+}
+
+void Window::UnregisterEvent(int event, const void* key) {
+  std::erase_if(registrations_,
+                [&](const Registration& reg) { return reg.event == event && reg.key == key; });
 }
 
 void Window::Disable(int control, bool disabled) {
@@ -685,6 +749,14 @@ WindowView Window::ViewOfWindow() const {
   w.kind = def_->kind;
   w.pos = pos_;
   w.resizable = def_->resizable;
+  auto limit = [this](int property) {
+    auto it = windowProps_.find(property);
+    return it == windowProps_.end() ? 0 : std::max(0, std::atoi(it->second.c_str()));
+  };
+  w.minWidth = limit(prop::kMinWidth);
+  w.minHeight = limit(prop::kMinHeight);
+  w.maxWidth = limit(prop::kMaxWidth);
+  w.maxHeight = limit(prop::kMaxHeight);
   w.enabled = enabled_;
   w.alerts = windowAlerts_;
   for (auto& c : controls_)
@@ -693,6 +765,11 @@ WindowView Window::ViewOfWindow() const {
 }
 
 void Window::Publish(const Control& c) {
+  if (deferring_) {
+    if (std::find(deferred_.begin(), deferred_.end(), c.def.number) == deferred_.end())
+      deferred_.push_back(c.def.number);
+    return;
+  }
   Backend().ControlChanged(id_, ViewOf(c));
 }
 

@@ -92,6 +92,12 @@ class Window {
   void Alert(int control, int keyCode);
   void ClearAlerts(int control);
   bool IsAlerted(int control, int keyCode) const;
+  // Registers a callback for a window event (one that concerns no control) on this window,
+  // under a key that identifies the registrant. Callbacks run, in registration order, before
+  // the event loop's handler; one answering non-zero marks the event handled, so the handler
+  // does not see it. Registering the same (event, key) again replaces the callback.
+  void RegisterEvent(int event, const void* key, std::function<int()> callback);
+  void UnregisterEvent(int event, const void* key);
   // Creates a control at run time and returns its number; DestroyControl removes one.
   int CreateControl(int type, int parent = 0, std::string text = {});
   void DestroyControl(int control);
@@ -114,6 +120,15 @@ class Window {
   // with the control's picture.
   bool UpdateControl(Control& c);
   void SetEnabled(bool enabled);
+  void SetWindowProp(int property, std::string_view value);
+  // Publishes the control changes held back while moves were deferred.
+  void FlushDeferred();
+
+  struct Registration {
+    int event = 0;
+    const void* key = nullptr;
+    std::function<int()> callback;
+  };
 
   std::shared_ptr<const WindowDef> def_;
   std::vector<std::unique_ptr<Control>> controls_;
@@ -134,6 +149,11 @@ class Window {
   std::vector<int> windowAlerts_;
   std::map<int, std::string> windowProps_;
   int nextRuntimeControl_ = 0;
+  std::vector<Registration> registrations_;
+  // Moves are deferred while kDeferMove is positive; the controls changed meanwhile are
+  // published when it drops back.
+  bool deferring_ = false;
+  std::vector<int> deferred_;
 };
 
 }  // namespace rt
