@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <new>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/pdf/PdfEngine.h"
@@ -88,10 +90,9 @@ PageletControl::~PageletControl() {
     std::lock_guard lock(registry.mutex);
     registry.links.erase(link_->id_);
   }
-  if (std::shared_ptr<PdfEngine> running = engine_) running->CancelSearch();
   {
-    // Waits for a call in progress on another thread, then cuts the link.
-    std::lock_guard lock(link_->mutex_);
+    // Ends a call in progress on another thread, then cuts the link.
+    std::unique_lock lock = LockLink();
     link_->control_ = nullptr;
   }
   Kill();
@@ -148,11 +149,8 @@ bool PageletControl::Init(Window& window, std::int16_t control, std::uint8_t bor
 void PageletControl::Kill() {
   std::unique_ptr<PdfSurface> surface;
   std::shared_ptr<PdfEngine> engine;
-  // A search running on another thread holds the link: end it first, so that closing the
-  // window does not wait for it.
-  if (std::shared_ptr<PdfEngine> running = engine_) running->CancelSearch();
   {
-    std::lock_guard lock(link_->mutex_);
+    std::unique_lock lock = LockLink();
     if (killed_) return;
     killed_ = true;
     surface = std::move(surface_);
@@ -387,6 +385,18 @@ bool PageletControl::PrintFile(std::string_view fileName, int fromPage, int toPa
 }
 
 // ---- Helpers ----
+
+std::unique_lock<std::mutex> PageletControl::LockLink() {
+  // A search running on another thread holds the link: cancel it (again, in case it started
+  // just after a cancel) until the link is free, so that closing the window does not wait
+  // for the search.
+  std::unique_lock lock(link_->mutex_, std::defer_lock);
+  while (!lock.try_lock()) {
+    if (std::shared_ptr<PdfEngine> running = engine_) running->CancelSearch();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return lock;
+}
 
 PdfSurface& PageletControl::EnsureSurface() {
   std::lock_guard lock(link_->mutex_);

@@ -150,6 +150,8 @@ class PageletControl {
   // when it cannot be loaded.
   std::shared_ptr<PdfEngine> LoadPrivate(std::string_view fileName);
   void Refresh(bool documentsChanged);
+  // Takes the link's lock, cancelling a search that holds it.
+  std::unique_lock<std::mutex> LockLink();
   // Prints a job on `surface` and reports a failure; true when the pages were printed.
   bool SendToPrinter(PdfSurface& surface, PdfPrintJob& job, std::shared_ptr<PdfEngine> engine,
                      bool report);

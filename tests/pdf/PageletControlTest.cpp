@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -10,11 +12,11 @@
 
 #include "platform/pdf/PdfEngine.h"
 #include "platform/pdf/PdfSurfaceHeadless.h"
+#include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/files/File.h"
-#include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Window.h"
 #include "tests/pdf/PdfTestFiles.h"
 #include "tests/pdf/PdfTestWriter.h"
@@ -331,6 +333,22 @@ TEST_F(PageletControlTest, LoadBlobShowsTheStoredBytesOfTheCurrentRecord) {
   });
   std::error_code ec;
   std::filesystem::remove_all(tableDir, ec);
+}
+
+TEST_F(PageletControlTest, KillEndsASearchRunningThroughTheLink) {
+  const std::string big = dir_.Write("big.pdf", PdfTestWriter::Numbered(400, 40));
+  OnWindow([&](rt::Window&, PageletControl& control) {
+    ASSERT_TRUE(control.LoadFile(big, 0));
+    std::atomic<int> found{-1};
+    std::thread finder(
+        [&, link = control.GetLink()] { found = link->FindText("the", 1, 0, 1, 0); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const auto start = std::chrono::steady_clock::now();
+    control.Kill();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    finder.join();
+    EXPECT_TRUE(found == 0 || found == 400 * 40 * 2) << found;
+  });
 }
 
 TEST_F(PageletControlTest, LinkFromAnotherThreadAndAfterKill) {
