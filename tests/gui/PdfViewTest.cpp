@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QPrintDialog>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -156,6 +157,43 @@ TEST_F(PdfViewTest, AFailedLoadShowsItsErrorInTheView) {
   ASSERT_TRUE(view);
   EXPECT_EQ(view->PageCount(), 0);
   EXPECT_TRUE(view->ErrorText().contains("missing"));
+  release = true;
+  EXPECT_TRUE(FinishProgram());
+}
+
+TEST_F(PdfViewTest, StyleArgumentsFrameTheViewAndTheToolbarZooms) {
+  std::atomic<int> windowId{0};
+  std::atomic<bool> release{false};
+  StartProgram([&] {
+    rt::Start([&](const std::vector<std::string>&) {
+      auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
+      window->Open();
+      rt::PageletControl control;
+      control.mode = rt::PageletControl::kModeWindow;
+      control.Init(*window, kRegion, 0, 0, 1, 1, "", "");
+      control.LoadFile(file_, 0);
+      windowId = window->Id();
+      WaitFor(release);
+      control.Kill();
+      window->Close();
+    });
+    rt::JoinAllThreads();
+  });
+  QPointer<gui::QtPdfView> view;
+  ASSERT_TRUE(PumpUntil([&] {
+    QWidget* region = windowId ? backend_->RegionWidget(windowId, kRegion) : nullptr;
+    view = region ? region->findChild<gui::QtPdfView*>() : nullptr;
+    return view && view->HasRenderedPage(0);
+  }));
+  EXPECT_EQ(view->frameShape(), QFrame::NoFrame);
+  EXPECT_EQ(view->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  auto* bar = view->findChild<QToolBar*>("pdfToolbar");
+  ASSERT_NE(bar, nullptr);
+  PumpUntil([] { return false; }, 300);  // the first frames settle at full width
+  const int width = view->RenderedPage(0).width();
+  for (QAction* action : bar->actions())
+    if (action->text() == "+") action->trigger();
+  EXPECT_TRUE(PumpUntil([&] { return view && view->RenderedPage(0).width() > width; }));
   release = true;
   EXPECT_TRUE(FinishProgram());
 }

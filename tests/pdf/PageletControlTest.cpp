@@ -335,6 +335,16 @@ TEST_F(PageletControlTest, LoadBlobShowsTheStoredBytesOfTheCurrentRecord) {
   std::filesystem::remove_all(tableDir, ec);
 }
 
+TEST_F(PageletControlTest, InitStyleArgumentsReachTheSurface) {
+  OnWindow([&](rt::Window& window, PageletControl& control) {
+    EXPECT_TRUE(Surface(control).Border() && Surface(control).ScrollBars());
+    EXPECT_FALSE(Surface(control).Toolbar());
+    ASSERT_TRUE(control.Init(window, kRegion, 0, 0, 1, 1, "", ""));
+    EXPECT_FALSE(Surface(control).Border() || Surface(control).ScrollBars());
+    EXPECT_TRUE(Surface(control).Toolbar());
+  });
+}
+
 TEST_F(PageletControlTest, KillEndsASearchRunningThroughTheLink) {
   const std::string big = dir_.Write("big.pdf", PdfTestWriter::Numbered(400, 40));
   OnWindow([&](rt::Window&, PageletControl& control) {
