@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
@@ -40,6 +42,8 @@ class ResizeManagerTest : public ::testing::Test {
   void TearDown() override {
     manager_.Kill();
     window_.reset();
+    // The windows were opened on the test's own thread: drop the events they queued there.
+    rt::ForgetThreadEvents(rt::ThreadNumber());
   }
   void Grow(int width, int height) {
     window_->SetPosition(0, {0, 0, width, height});

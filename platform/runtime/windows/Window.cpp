@@ -208,6 +208,12 @@ void Window::ApplyScreenInput(const EventMessage& m) {
       int height = 0;
       if (std::sscanf(m.screenText->c_str(), "%d,%d", &width, &height) == 2 && width > 0 &&
           height > 0) {
+        // Within the window's size limits, as a screen that enforces them would report.
+        if (const int least = SizeLimit(prop::kMinWidth); least > 0) width = std::max(width, least);
+        if (const int least = SizeLimit(prop::kMinHeight); least > 0)
+          height = std::max(height, least);
+        if (const int most = SizeLimit(prop::kMaxWidth); most > 0) width = std::min(width, most);
+        if (const int most = SizeLimit(prop::kMaxHeight); most > 0) height = std::min(height, most);
         pos_.width = width;
         pos_.height = height;
       }
@@ -561,8 +567,8 @@ void Window::SetWindowProp(int property, std::string_view value) {
     case prop::kMaxWidth:
     case prop::kMaxHeight:
       if (open_) {
-        const WindowView w = ViewOfWindow();
-        Backend().WindowSizeLimits(id_, w.minWidth, w.minHeight, w.maxWidth, w.maxHeight);
+        Backend().WindowSizeLimits(id_, SizeLimit(prop::kMinWidth), SizeLimit(prop::kMinHeight),
+                                   SizeLimit(prop::kMaxWidth), SizeLimit(prop::kMaxHeight));
       }
       return;
     case prop::kDeferMove:
@@ -576,6 +582,11 @@ void Window::SetWindowProp(int property, std::string_view value) {
     default:
       return;
   }
+}
+
+int Window::SizeLimit(int property) const {
+  auto it = windowProps_.find(property);
+  return it == windowProps_.end() ? 0 : std::max(0, std::atoi(it->second.c_str()));
 }
 
 void Window::FlushDeferred() {
@@ -749,14 +760,10 @@ WindowView Window::ViewOfWindow() const {
   w.kind = def_->kind;
   w.pos = pos_;
   w.resizable = def_->resizable;
-  auto limit = [this](int property) {
-    auto it = windowProps_.find(property);
-    return it == windowProps_.end() ? 0 : std::max(0, std::atoi(it->second.c_str()));
-  };
-  w.minWidth = limit(prop::kMinWidth);
-  w.minHeight = limit(prop::kMinHeight);
-  w.maxWidth = limit(prop::kMaxWidth);
-  w.maxHeight = limit(prop::kMaxHeight);
+  w.minWidth = SizeLimit(prop::kMinWidth);
+  w.minHeight = SizeLimit(prop::kMinHeight);
+  w.maxWidth = SizeLimit(prop::kMaxWidth);
+  w.maxHeight = SizeLimit(prop::kMaxHeight);
   w.enabled = enabled_;
   w.alerts = windowAlerts_;
   for (auto& c : controls_)

@@ -121,6 +121,8 @@ class Window {
   bool UpdateControl(Control& c);
   void SetEnabled(bool enabled);
   void SetWindowProp(int property, std::string_view value);
+  // A client size limit in dialog units (0: none).
+  int SizeLimit(int property) const;
   // Publishes the control changes held back while moves were deferred.
   void FlushDeferred();
 
