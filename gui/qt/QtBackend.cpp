@@ -21,11 +21,11 @@
 #include "gui/qt/QtDialogs.h"
 #include "gui/qt/QtFrame.h"
 #include "gui/qt/QtWindow.h"
+#include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
-#include "platform/runtime/threads/Threads.h"
 
 namespace gui {
 
@@ -273,6 +273,14 @@ void QtBackend::WindowChanged(int windowId, const std::string& caption, const rt
                               bool enabled) {
   Run([this, windowId, caption, pos, enabled] {
     if (QtSurface* s = Surface(windowId)) s->ApplyWindow(caption, pos, enabled);
+  });
+}
+
+void QtBackend::WindowSizeLimits(int windowId, int minWidth, int minHeight, int maxWidth,
+                                 int maxHeight) {
+  Run([this, windowId, minWidth, minHeight, maxWidth, maxHeight] {
+    if (auto* w = dynamic_cast<QtWindow*>(Surface(windowId)))
+      w->SetSizeLimits(minWidth, minHeight, maxWidth, maxHeight);
   });
 }
 

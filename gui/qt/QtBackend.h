@@ -60,6 +60,8 @@ class QtBackend : public rt::UiBackend {
   void ControlDestroyed(int windowId, int control) override;
   void FocusControl(int windowId, int control) override;
   void StandardActionRequested(int windowId, rt::StandardAction action) override;
+  void WindowSizeLimits(int windowId, int minWidth, int minHeight, int maxWidth,
+                        int maxHeight) override;
   int Message(const std::string& text, const std::string& caption, int icon, int buttons,
               int defaultButton, int style) override;
   int Popup(const std::string& menu, int x, int y) override;

@@ -48,6 +48,16 @@ void QtPdfRenderer::Refresh(bool documentsChanged, bool followEngine) {
   Schedule();
 }
 
+void QtPdfRenderer::Command(int zoom, int pageStep) {
+  std::lock_guard lock(mutex_);
+  if (zoom != 0) pending_.zoom = zoom;
+  pending_.pageStep += pageStep;
+  pending_.refresh = true;
+  pending_.followEngine = true;
+  pending_.scroll = false;
+  Schedule();
+}
+
 void QtPdfRenderer::Stop() {
   std::lock_guard lock(mutex_);
   stopped_ = true;
@@ -85,6 +95,8 @@ void QtPdfRenderer::Work() {
       engine->SetViewport(wanted.width, wanted.height);
     }
     if (wanted.scroll) engine->ScrollTo(wanted.x, wanted.y);
+    if (wanted.zoom != 0) engine->Zoom(wanted.zoom);
+    if (wanted.pageStep != 0) engine->GoToPage(engine->View().CurrentPage() + wanted.pageStep);
     std::shared_ptr<QtPdfFrame> frame = Render(*engine, wanted);
     {
       std::lock_guard lock(mutex_);
@@ -117,11 +129,13 @@ std::shared_ptr<QtPdfFrame> QtPdfRenderer::Render(rt::PdfEngine& engine, const P
   const int bottom = frame->view.ScrollY() + frame->view.ViewportHeight() + kLookAheadPixels;
   const auto& rects = frame->view.PageRects();
   std::map<int, QImage> kept;
+  const std::uint64_t use = ++uses_;
   for (int page = 0; page < static_cast<int>(rects.size()); ++page) {
     if (rects[page].Bottom() < top || rects[page].y > bottom) continue;
     auto it = cache_.find(page);
     if (it != cache_.end()) {
-      kept[page] = it->second;
+      it->second.lastUse = use;
+      kept[page] = it->second.image;
       continue;
     }
     {
@@ -130,9 +144,25 @@ std::shared_ptr<QtPdfFrame> QtPdfRenderer::Render(rt::PdfEngine& engine, const P
       if (stopped_ || pending_.documentsChanged) break;
     }
     rt::PdfImage image;
-    if (engine.RenderPage(page, scale, image).Ok()) kept[page] = ToImage(image);
+    if (engine.RenderPage(page, scale, image).Ok()) {
+      kept[page] = ToImage(image);
+      cache_[page] = CachedPage{kept[page], use};
+    }
   }
-  cache_ = kept;  // pages out of sight are let go
+  // Keep the cache within its bound, dropping the pages shown longest ago first.
+  std::size_t bytes = 0;
+  for (const auto& [page, cached] : cache_)
+    bytes += static_cast<std::size_t>(cached.image.sizeInBytes());
+  while (bytes > kCacheBytes) {
+    auto oldest = cache_.end();
+    for (auto it = cache_.begin(); it != cache_.end(); ++it)
+      if (it->second.lastUse != use &&
+          (oldest == cache_.end() || it->second.lastUse < oldest->second.lastUse))
+        oldest = it;
+    if (oldest == cache_.end()) break;
+    bytes -= static_cast<std::size_t>(oldest->second.image.sizeInBytes());
+    cache_.erase(oldest);
+  }
   frame->pages = std::move(kept);
   return frame;
 }

@@ -6,6 +6,7 @@
 // never calls the engine and never waits for a render.
 
 #include <QImage>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,11 +31,16 @@ class QtPdfRenderer : public std::enable_shared_from_this<QtPdfRenderer> {
   void ScrollTo(int x, int y);
   // `followEngine`: the frame's scroll position is the engine's (a search moved the view).
   void Refresh(bool documentsChanged, bool followEngine);
+  // A zoom command (0: none) and a move by `pageStep` pages (0: none), from the view's toolbar.
+  void Command(int zoom, int pageStep);
   // No more frames are delivered; a task in progress finishes quietly.
   void Stop();
 
   // Pages rendered beyond the visible ones, above and below.
   static constexpr int kLookAheadPixels = 400;
+  // Rendered pages are kept for scrolling back and forth up to this many bytes; the least
+  // recently shown go first. Pages shown now are always kept.
+  static constexpr std::size_t kCacheBytes = std::size_t{192} << 20;
 
  private:
   struct Pending {
@@ -48,6 +54,12 @@ class QtPdfRenderer : public std::enable_shared_from_this<QtPdfRenderer> {
     bool refresh = false;
     bool documentsChanged = false;
     bool followEngine = false;
+    int zoom = 0;
+    int pageStep = 0;
+  };
+  struct CachedPage {
+    QImage image;
+    std::uint64_t lastUse = 0;
   };
 
   void Schedule();  // with mutex_ held
@@ -61,8 +73,9 @@ class QtPdfRenderer : public std::enable_shared_from_this<QtPdfRenderer> {
   bool running_ = false;
   bool stopped_ = false;
   // Worker only.
-  std::map<int, QImage> cache_;
+  std::map<int, CachedPage> cache_;
   double cacheScale_ = 0;
+  std::uint64_t uses_ = 0;
 };
 
 }  // namespace gui

@@ -21,7 +21,8 @@ class QtPdfSurface : public rt::PdfSurface {
   void Resize(const rt::Rect& rect) override;
   void Refresh(bool documentsChanged) override;
   void Detach() override;
-  void Print(const rt::PdfPrintJob& job, std::shared_ptr<rt::PdfEngine> engine) override;
+  rt::PdfPrintResult Print(const rt::PdfPrintJob& job,
+                           std::shared_ptr<rt::PdfEngine> engine) override;
   void ShowFile(std::shared_ptr<rt::PdfEngine> engine, const std::string& caption) override;
 
   // How often, and how far apart, placing the view is retried while the backend has not

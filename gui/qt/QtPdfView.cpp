@@ -5,8 +5,10 @@
 #include <QPointer>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QToolBar>
 
 #include "gui/qt/QtPdfRenderer.h"
+#include "platform/pdf/PdfViewState.h"
 
 namespace gui {
 namespace {
@@ -45,6 +47,36 @@ void QtPdfView::Refresh(bool documentsChanged, bool followEngine) {
   renderer_->Refresh(documentsChanged, followEngine);
 }
 
+void QtPdfView::SetStyle(bool border, bool scrollBars, bool toolbar) {
+  setFrameShape(border ? QFrame::StyledPanel : QFrame::NoFrame);
+  const Qt::ScrollBarPolicy policy = scrollBars ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+  setHorizontalScrollBarPolicy(policy);
+  setVerticalScrollBarPolicy(policy);
+  if (toolbar && toolbar_ == nullptr) AddToolbar();
+  if (toolbar_ != nullptr) toolbar_->setVisible(toolbar);
+}
+
+void QtPdfView::AddToolbar() {
+  auto* bar = new QToolBar(this);
+  bar->setObjectName("pdfToolbar");
+  bar->setIconSize(QSize(16, 16));
+  auto zoom = [this, bar](const QString& text, int command) {
+    bar->addAction(text, this, [this, command] { renderer_->Command(command, 0); });
+  };
+  bar->addAction("<", this, [this] { renderer_->Command(0, -1); })->setToolTip("Previous page");
+  bar->addAction(">", this, [this] { renderer_->Command(0, 1); })->setToolTip("Next page");
+  bar->addSeparator();
+  zoom("-", rt::PdfViewState::kZoomOut);
+  zoom("+", rt::PdfViewState::kZoomIn);
+  zoom("100%", rt::PdfViewState::kZoom100);
+  zoom("Width", rt::PdfViewState::kZoomFullWidth);
+  zoom("Page", rt::PdfViewState::kZoomFullPage);
+  toolbar_ = bar;
+  // The bar sits in the viewport margin above the pages.
+  setViewportMargins(0, bar->sizeHint().height(), 0, 0);
+  bar->setGeometry(0, 0, width(), bar->sizeHint().height());
+}
+
 void QtPdfView::Show(std::shared_ptr<const QtPdfFrame> frame) {
   frame_ = std::move(frame);
   UpdateScrollBars();
@@ -70,6 +102,10 @@ void QtPdfView::UpdateScrollBars() {
 
 void QtPdfView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
+  if (toolbar_ != nullptr) {
+    const int frame = frameWidth();
+    toolbar_->setGeometry(frame, frame, width() - 2 * frame, toolbar_->sizeHint().height());
+  }
   renderer_->SetViewport(viewport()->width(), viewport()->height(), logicalDpiY());
 }
 
@@ -130,6 +166,22 @@ QImage QtPdfView::RenderedPage(int page) const {
 
 int QtPdfView::MatchCount() const {
   return frame_ && frame_->highlight ? static_cast<int>(frame_->matches.size()) : 0;
+}
+
+int QtPdfView::CurrentMatchPage() const {
+  if (!frame_ || frame_->currentMatch < 0 ||
+      frame_->currentMatch >= static_cast<int>(frame_->matches.size()))
+    return -1;
+  return frame_->matches[frame_->currentMatch].page;
+}
+
+int QtPdfView::TopPage() const {
+  if (!frame_) return -1;
+  const auto& rects = frame_->view.PageRects();
+  const int top = verticalScrollBar()->value();
+  for (int page = 0; page < static_cast<int>(rects.size()); ++page)
+    if (rects[page].Bottom() > top) return page;
+  return -1;
 }
 
 QString QtPdfView::ErrorText() const {

@@ -26,12 +26,17 @@ class QtPdfView : public QAbstractScrollArea {
 
   // The engine changed; `followEngine` scrolls to the engine's position once rendered.
   void Refresh(bool documentsChanged, bool followEngine);
+  // A frame around the view, scroll bars, and a toolbar with the zoom and page commands.
+  void SetStyle(bool border, bool scrollBars, bool toolbar);
 
   // What is shown, for tests and the viewer's title.
   int PageCount() const;
   bool HasRenderedPage(int page) const;
   QImage RenderedPage(int page) const;
   int MatchCount() const;
+  // The page of the current search match (-1: none) and the page at the top of the view.
+  int CurrentMatchPage() const;
+  int TopPage() const;
   QString ErrorText() const;
 
  protected:
@@ -41,11 +46,13 @@ class QtPdfView : public QAbstractScrollArea {
 
  private:
   void Show(std::shared_ptr<const QtPdfFrame> frame);
+  void AddToolbar();
   void UpdateScrollBars();
 
   std::shared_ptr<QtPdfRenderer> renderer_;
   std::shared_ptr<const QtPdfFrame> frame_;
-  bool applying_ = false;  // scroll bars set from a frame, not by the user
+  bool applying_ = false;       // scroll bars set from a frame, not by the user
+  QWidget* toolbar_ = nullptr;  // child
 };
 
 }  // namespace gui

@@ -83,7 +83,38 @@ QtWindow::QtWindow(const rt::WindowView& view, QWidget* parent, Qt::WindowFlags 
   }
   clientSize_ = units_.ToPixels(pos_.width, pos_.height);
   resize(sizeHint());
+  limits_[0] = view.minWidth;
+  limits_[1] = view.minHeight;
+  limits_[2] = view.maxWidth;
+  limits_[3] = view.maxHeight;
+  ApplySizeLimits();
   UpdateInputState();
+}
+
+void QtWindow::SetSizeLimits(int minWidth, int minHeight, int maxWidth, int maxHeight) {
+  limits_[0] = minWidth;
+  limits_[1] = minHeight;
+  limits_[2] = maxWidth;
+  limits_[3] = maxHeight;
+  ApplySizeLimits();
+}
+
+void QtWindow::ApplySizeLimits() {
+  const int bar = MenuBarHeight();
+  QSize least(0, 0);
+  QSize most(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  if (limits_[0] > 0) least.setWidth(units_.X(limits_[0]));
+  if (limits_[1] > 0) least.setHeight(units_.Y(limits_[1]) + bar);
+  if (limits_[2] > 0) most.setWidth(units_.X(limits_[2]));
+  if (limits_[3] > 0) most.setHeight(units_.Y(limits_[3]) + bar);
+  setMinimumSize(least);
+  setMaximumSize(most);
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget())) {
+    // The subwindow's frame adds to the client's limits.
+    const QSize frame = sub->size() - size();
+    sub->setMinimumSize(least + frame);
+    sub->setMaximumSize(most.boundedTo(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX) - frame) + frame);
+  }
 }
 
 QtWindow::~QtWindow() = default;

@@ -34,6 +34,8 @@ class QtWindow : public QWidget, public QtSurface {
   int ControlType(int number) const override;
   void SetBlocked(bool blocked) override;
   void Activated() override;
+  // The client size limits in dialog units (0: none).
+  void SetSizeLimits(int minWidth, int minHeight, int maxWidth, int maxHeight);
 
   QWidget* Client() const { return client_; }
   QMenuBar* MenuBar() const { return menuBar_; }
@@ -66,6 +68,7 @@ class QtWindow : public QWidget, public QtSurface {
   void LayoutChildren();
   void ApplySize(const rt::Rect& pos);
   int MenuBarHeight() const;
+  void ApplySizeLimits();
 
   DialogUnits units_;
   QMenuBar* menuBar_ = nullptr;
@@ -77,6 +80,7 @@ class QtWindow : public QWidget, public QtSurface {
   QSize clientSize_;  // the client size the runtime knows of
   QPointer<QWidget> pendingFocus_;
   bool applying_ = false;
+  int limits_[4] = {0, 0, 0, 0};  // minimum and maximum client width and height (units)
 };
 
 }  // namespace gui

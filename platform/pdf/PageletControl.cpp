@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <new>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/pdf/PdfEngine.h"
@@ -30,6 +33,15 @@ LinkRegistry& Links() {
   static LinkRegistry registry;
   return registry;
 }
+
+// The wait cursor while a document loads.
+class WaitCursor {
+ public:
+  WaitCursor() { SetWaitCursor(true); }
+  ~WaitCursor() { SetWaitCursor(false); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 // Callers pass fixed-width, blank-padded names.
 std::string Unpadded(std::string_view text) {
@@ -77,8 +89,8 @@ PageletControl::~PageletControl() {
     registry.links.erase(link_->id_);
   }
   {
-    // Waits for a call in progress on another thread, then cuts the link.
-    std::lock_guard lock(link_->mutex_);
+    // Ends a call in progress on another thread, then cuts the link.
+    std::unique_lock lock = LockLink();
     link_->control_ = nullptr;
   }
   Kill();
@@ -101,9 +113,9 @@ std::shared_ptr<PageletControl::Link> PageletControl::FromArgument(std::string_v
 
 // ---- Slots ----
 
-bool PageletControl::Init(Window& window, std::int16_t control, std::uint8_t, std::uint8_t,
-                          std::uint8_t, std::uint8_t fitWidth, std::string_view initialFile,
-                          std::string_view) {
+bool PageletControl::Init(Window& window, std::int16_t control, std::uint8_t border,
+                          std::uint8_t scrollBars, std::uint8_t toolbar, std::uint8_t fitWidth,
+                          std::string_view initialFile, std::string_view) {
   if (engine_) Kill();
   if (!window.Exists(control) || window.Type(control) != ctl::kRegion) {
     SetError(kBadNameError, "Control " + std::to_string(control) + " is not a region");
@@ -121,6 +133,7 @@ bool PageletControl::Init(Window& window, std::int16_t control, std::uint8_t, st
     control_ = control;
     killed_ = false;
   }
+  shown.SetStyle(border != 0, scrollBars != 0, toolbar != 0);
   shown.Attach(windowId_, control_, window.Position(control), engine);
   if (fitWidth) engine->Zoom(PdfViewState::kZoomFullWidth);
   const std::string file = Unpadded(initialFile);
@@ -135,7 +148,7 @@ void PageletControl::Kill() {
   std::unique_ptr<PdfSurface> surface;
   std::shared_ptr<PdfEngine> engine;
   {
-    std::lock_guard lock(link_->mutex_);
+    std::unique_lock lock = LockLink();
     if (killed_) return;
     killed_ = true;
     surface = std::move(surface_);
@@ -167,7 +180,11 @@ bool PageletControl::Load(std::string_view fileName, std::uint8_t keepFolder, bo
     if (file.empty()) return false;
     asked = true;
   }
-  PdfError error = append ? engine_->AppendFile(file) : engine_->LoadFile(file);
+  PdfError error;
+  {
+    WaitCursor wait;
+    error = append ? engine_->AppendFile(file) : engine_->LoadFile(file);
+  }
   Refresh(true);
   return Finish(error.text, asked || reportErrors != 0, "PDF Document");
 }
@@ -185,6 +202,8 @@ bool PageletControl::Finish(const std::string& errorText, bool report, std::stri
 
 bool PageletControl::LoadBlob(File& table, std::int16_t blob) {
   if (!engine_) return false;
+  // Reading and opening a large document takes a moment.
+  std::optional<WaitCursor> wait(std::in_place);
   sourceTable = &table;
   ClearError();
   const std::int64_t size = table.BlobSize(blob);
@@ -222,6 +241,7 @@ bool PageletControl::LoadBlob(File& table, std::int16_t blob) {
     offset += got;
   }
   if (!error.empty()) {
+    wait.reset();
     if (!appendOnLoad) engine_->Clear();
     Refresh(true);
     const int code = ErrorCode();
@@ -231,6 +251,7 @@ bool PageletControl::LoadBlob(File& table, std::int16_t blob) {
   const std::string label = table.BlobLabel(blob);
   PdfError loaded = appendOnLoad ? engine_->AppendBytes(std::move(bytes), label)
                                  : engine_->LoadBytes(std::move(bytes), label);
+  wait.reset();
   Refresh(true);
   return Finish(loaded.text, reportErrors != 0, "PDF Document");
 }
@@ -293,12 +314,30 @@ bool PageletControl::Print(int fromPage, int toPage, int copies, std::uint8_t re
   PdfError error =
       engine_->MakePrintJob(fromPage >= 1 ? fromPage - 1 : 0, toPage >= 1 ? toPage - 1 : -1, job);
   if (!error.Ok()) {
+    lastPrint_ = {PdfPrintOutcome::Failed, error.text};
     SetError(error.code, error.text);
     return Finish(error.text, report != 0, "Print");
   }
   job.copies = std::max(1, copies);
-  surface_->Print(job, engine_);
-  return true;
+  return SendToPrinter(*surface_, job, engine_, report != 0);
+}
+
+bool PageletControl::SendToPrinter(PdfSurface& surface, PdfPrintJob& job,
+                                   std::shared_ptr<PdfEngine> engine, bool report) {
+  lastPrint_ = surface.Print(job, std::move(engine));
+  switch (lastPrint_.outcome) {
+    case PdfPrintOutcome::Printed:
+      return true;
+    case PdfPrintOutcome::Cancelled:
+      SetError(kNoError, "Printing was cancelled");
+      return false;
+    case PdfPrintOutcome::Failed:
+    default: {
+      if (lastPrint_.text.empty()) lastPrint_.text = "The document could not be printed";
+      SetError(kFileSystemError, lastPrint_.text);
+      return Finish(lastPrint_.text, report, "Print");
+    }
+  }
 }
 
 bool PageletControl::ShowFile(std::string_view fileName, int zoom, std::string_view caption) {
@@ -335,15 +374,27 @@ bool PageletControl::PrintFile(std::string_view fileName, int fromPage, int toPa
   PdfError error =
       engine->MakePrintJob(fromPage >= 1 ? fromPage - 1 : 0, toPage >= 1 ? toPage - 1 : -1, job);
   if (!error.Ok()) {
+    lastPrint_ = {PdfPrintOutcome::Failed, error.text};
     SetError(error.code, error.text);
     return Finish(error.text, true, "Print");
   }
   job.copies = std::max(1, copies);
-  EnsureSurface().Print(job, std::move(engine));
-  return true;
+  return SendToPrinter(EnsureSurface(), job, std::move(engine), true);
 }
 
 // ---- Helpers ----
+
+std::unique_lock<std::mutex> PageletControl::LockLink() {
+  // A search running on another thread holds the link: cancel it (again, in case it started
+  // just after a cancel) until the link is free, so that closing the window does not wait
+  // for the search.
+  std::unique_lock lock(link_->mutex_, std::defer_lock);
+  while (!lock.try_lock()) {
+    if (std::shared_ptr<PdfEngine> running = engine_) running->CancelSearch();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return lock;
+}
 
 PdfSurface& PageletControl::EnsureSurface() {
   std::lock_guard lock(link_->mutex_);

@@ -15,16 +15,17 @@
 //
 // Arguments the callers pass:
 //   Init(window, region, 1, 1, 0, 1, "", "")
-//       border, scrollBars, toolbar: accepted for compatibility; the surfaces always frame
-//       the view and scroll it, and have no toolbar; fitWidth: 1 starts in full-width zoom;
+//       border, scrollBars, toolbar: 1 frames the view, gives it scroll bars, shows a
+//       toolbar with the zoom and page commands; fitWidth: 1 starts in full-width zoom;
 //       initialFile: loaded at once when not empty; the last string is reserved ("").
 //   LoadFile/AppendFile(name, keepFolder): an empty name asks the user ("PDF Files|*.pdf");
 //       keepFolder 1 restores the working folder after the dialog. Failures are reported
 //       in a message box when the user chose the file here or reportErrors is set; the view
 //       shows the error text either way.
 //   Print(fromPage, toPage, copies, reportErrors, reserved): pages counted from 1, toPage 0
-//       means the last page; reportErrors 1 shows a refused print (switched off, nothing
-//       loaded) in a message box.
+//       means the last page. Returns once the print is done: true when it was printed;
+//       LastPrint() tells a cancelled print from a failed one. reportErrors 1 shows a failure
+//       (switched off, nothing loaded, the printer failed) in a message box.
 //   ShowFile(name, zoom, caption): zoom is a Zoom command for the new viewer (default 46,
 //       full page); an empty caption titles the viewer with the file's name.
 //   PrintFile(name, fromPage, toPage, copies): as Print, with the control's print options,
@@ -131,6 +132,9 @@ class PageletControl {
   // control that has been destroyed).
   static std::shared_ptr<Link> FromArgument(std::string_view argument);
 
+  // What became of the last Print or PrintFile.
+  PdfPrintResult LastPrint() const { return lastPrint_; }
+
   bool Initialised() const { return engine_ != nullptr; }
   bool Killed() const { return killed_; }
   // The engine and the surface, for surfaces and tests; null before Init and after Kill.
@@ -148,6 +152,11 @@ class PageletControl {
   // when it cannot be loaded.
   std::shared_ptr<PdfEngine> LoadPrivate(std::string_view fileName);
   void Refresh(bool documentsChanged);
+  // Takes the link's lock, cancelling a search that holds it.
+  std::unique_lock<std::mutex> LockLink();
+  // Prints a job on `surface` and reports a failure; true when the pages were printed.
+  bool SendToPrinter(PdfSurface& surface, PdfPrintJob& job, std::shared_ptr<PdfEngine> engine,
+                     bool report);
 
   std::shared_ptr<Link> link_;
   std::shared_ptr<PdfEngine> engine_;
@@ -156,6 +165,7 @@ class PageletControl {
   int windowId_ = 0;
   int control_ = 0;
   bool killed_ = false;
+  PdfPrintResult lastPrint_;
 };
 
 }  // namespace rt

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <locale>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -38,8 +39,7 @@ struct PdfDocumentSet::Document {
 
 namespace {
 
-// The library's marker search windows: the header may sit after leading junk and the
-// end-of-file marker before trailing junk, each within 1024 bytes.
+// The library's header search window: the header may sit after up to 1024 bytes of junk.
 constexpr std::size_t kMarkerWindow = 1024;
 
 PdfError Fail(int code, std::string_view reason, const std::string& name) {
@@ -73,6 +73,73 @@ std::string FormatNumber(double value) {
 
 bool Contains(std::string_view haystack, std::string_view needle) {
   return haystack.find(needle) != std::string_view::npos;
+}
+
+bool Truncated(std::string_view file) {
+  const std::size_t end = file.rfind("%%EOF");
+  if (end == std::string_view::npos) return true;
+  const std::string_view after = file.substr(end + 5);
+  for (std::string_view keyword : {"endobj", " obj", "stream", "trailer", "startxref"})
+    if (Contains(after, keyword)) return true;
+  return false;
+}
+
+// Unicode case folding for the search, through the C library's UTF-8 locale (plain ASCII
+// folding where that locale is missing).
+char32_t Fold(char32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+  static const std::ctype<wchar_t>* const kFacet = []() -> const std::ctype<wchar_t>* {
+    try {
+      static const std::locale locale("C.UTF-8");
+      return &std::use_facet<std::ctype<wchar_t>>(locale);
+    } catch (...) {
+      return nullptr;
+    }
+  }();
+  return kFacet ? static_cast<char32_t>(kFacet->tolower(static_cast<wchar_t>(c))) : c;
+}
+
+// UTF-16 code units to code points (unpaired surrogates become U+FFFD).
+std::u32string ToUtf32(const poppler::ustring& text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      out.push_back(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      out.push_back(0xFFFD);
+    } else {
+      out.push_back(unit);
+    }
+  }
+  return out;
+}
+
+// UTF-8 to code points, folded when asked, blank runs made one blank.
+std::u32string Needle(const std::string& text, bool fold) {
+  std::u32string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+    char32_t c = extra < 0 ? 0xFFFD : extra == 0 ? lead : lead & (0x7F >> (extra + 1));
+    ++i;
+    for (int k = 0; k < extra; ++k, ++i) {
+      if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+        c = 0xFFFD;
+        break;
+      }
+      c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+    }
+    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out.push_back(fold ? Fold(c) : c);
+  }
+  while (!out.empty() && out.back() == ' ')
+    out.pop_back();
+  return out;
 }
 
 PdfSize DisplayedSize(const poppler::page& page) {
@@ -164,9 +231,10 @@ PdfError PdfDocumentSet::Add(std::vector<char> bytes, const std::string& name, b
     return Fail(kBadFileError, "Not a PDF document", name);
   }
   // The library would rebuild a cut-off file from what is left and show part of it as if it
-  // were whole; refuse it instead.
-  const std::size_t tail = view.size() > kMarkerWindow ? view.size() - kMarkerWindow : 0;
-  if (!Contains(view.substr(tail), "%%EOF")) {
+  // were whole; refuse it instead. A complete file ends its last revision with an end-of-file
+  // marker; whatever follows that marker (padding, mail signatures...) is ignored, unless it
+  // holds objects: then a later revision was cut off.
+  if (Truncated(view)) {
     return Fail(kBadFileError, "The PDF document is incomplete (truncated)", name);
   }
 
@@ -283,22 +351,54 @@ std::vector<PdfRect> PdfDocumentSet::Search(int page, const std::string& text,
   std::vector<PdfRect> boxes;
   int index = 0;
   Document* document = Locate(page, index);
-  if (document == nullptr || text.empty()) return boxes;
+  const std::u32string needle = Needle(text, caseInsensitive);
+  if (document == nullptr || needle.empty()) return boxes;
   try {
     poppler::page* p = document->Page(index);
     if (p == nullptr) return boxes;
-    const poppler::ustring needle =
-        poppler::ustring::from_utf8(text.data(), static_cast<int>(text.size()));
-    const auto sensitivity = caseInsensitive ? poppler::case_insensitive : poppler::case_sensitive;
-    poppler::rectf box;
-    auto direction = poppler::page::search_from_top;
-    while (static_cast<int>(boxes.size()) < kMaxMatchesPerPage &&
-           p->search(needle, box, direction, sensitivity)) {
-      PdfRect found{box.x(), box.y(), box.width(), box.height()};
-      // A search that stops advancing would otherwise loop for ever.
-      if (!boxes.empty() && boxes.back() == found) break;
-      boxes.push_back(found);
-      direction = poppler::page::search_next_result;
+    // One layout of the page gives its words with a box per character; the matches are
+    // found in the words' text, joined with a blank where the page has a gap or a new line.
+    const std::vector<poppler::text_box> words = p->text_list();
+    std::u32string haystack;
+    std::vector<PdfRect> charBoxes;  // one per haystack character; separators are empty
+    for (std::size_t w = 0; w < words.size(); ++w) {
+      const poppler::text_box& word = words[w];
+      const std::u32string chars = ToUtf32(word.text());
+      const poppler::rectf wordBox = word.bbox();
+      for (std::size_t k = 0; k < chars.size(); ++k) {
+        poppler::rectf box = word.char_bbox(k);
+        if (box.width() <= 0 && box.height() <= 0) box = wordBox;
+        haystack.push_back(caseInsensitive ? Fold(chars[k]) : chars[k]);
+        charBoxes.push_back(PdfRect{box.x(), box.y(), box.width(), box.height()});
+      }
+      if (w + 1 < words.size()) {
+        const poppler::rectf next = words[w + 1].bbox();
+        const bool newLine = next.y() >= wordBox.y() + wordBox.height() / 2 ||
+                             next.y() + next.height() <= wordBox.y() + wordBox.height() / 2 ||
+                             next.x() < wordBox.x();
+        if (word.has_space_after() || newLine) {
+          haystack.push_back(' ');
+          charBoxes.push_back(PdfRect{});
+        }
+      }
+    }
+    for (std::size_t at = haystack.find(needle); at != std::u32string::npos;
+         at = haystack.find(needle, at + needle.size())) {
+      if (static_cast<int>(boxes.size()) >= kMaxMatchesPerPage) break;
+      double left = 0, top = 0, right = 0, bottom = 0;
+      bool any = false;
+      for (std::size_t k = at; k < at + needle.size(); ++k) {
+        const PdfRect& b = charBoxes[k];
+        if (b.width <= 0 && b.height <= 0) continue;
+        if (!any) {
+          left = b.x, top = b.y, right = b.x + b.width, bottom = b.y + b.height;
+          any = true;
+        } else {
+          left = std::min(left, b.x), top = std::min(top, b.y);
+          right = std::max(right, b.x + b.width), bottom = std::max(bottom, b.y + b.height);
+        }
+      }
+      if (any) boxes.push_back(PdfRect{left, top, right - left, bottom - top});
     }
   } catch (...) {
     // A page the library cannot search has no matches.

@@ -38,6 +38,7 @@ PdfError PdfEngine::Record(PdfError error) {
 }
 
 void PdfEngine::DocumentsChanged(bool keepPosition) {
+  ++documentsEpoch_;
   search_.Reset();
   view_.SetPages(documents_.PageSizes());
   if (!keepPosition) view_.GoToPage(0);
@@ -136,15 +137,48 @@ std::string PdfEngine::Text(int scope, int which) {
 
 int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bool caseInsensitive,
                         bool dontGoToPage) {
+  const std::string needle = PdfSearch::Needle(text);
+  std::uint64_t documents = 0;
+  int pages = 0;
+  const std::uint64_t cancel = cancelEpoch_.load();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    search_.highlight = highlight;
+    int current = -1;
+    if (findNext && search_.Continue(needle, caseInsensitive, current)) {
+      if (current >= 0 && !dontGoToPage) {
+        const PdfMatch& match = search_.Matches()[current];
+        view_.ShowBox(match.page, match.box);
+      }
+      ++revision_;
+      return static_cast<int>(search_.Matches().size());
+    }
+    search_.Reset();
+    ++revision_;
+    documents = documentsEpoch_;
+    pages = documents_.PageCount();
+  }
+  std::vector<PdfMatch> found;
+  for (int page = 0; page < pages && !needle.empty(); ++page) {
+    if (cancelEpoch_.load() != cancel) return 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (documentsEpoch_ != documents) return 0;
+    for (const PdfRect& box : documents_.Search(page, needle, caseInsensitive))
+      found.push_back(PdfMatch{page, box});
+  }
   std::lock_guard<std::mutex> lock(mutex_);
-  search_.highlight = highlight;
-  const int current = search_.Find(documents_, text, findNext, caseInsensitive);
+  if (documentsEpoch_ != documents || cancelEpoch_.load() != cancel) return 0;
+  const int current = search_.Take(needle, caseInsensitive, std::move(found));
   if (current >= 0 && !dontGoToPage) {
     const PdfMatch& match = search_.Matches()[current];
     view_.ShowBox(match.page, match.box);
   }
   ++revision_;
   return static_cast<int>(search_.Matches().size());
+}
+
+void PdfEngine::CancelSearch() {
+  ++cancelEpoch_;
 }
 
 std::vector<PdfMatch> PdfEngine::Matches() const {

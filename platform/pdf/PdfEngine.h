@@ -15,6 +15,7 @@
 // Other pairs, and pages that do not exist, select no text. Lengths are in UTF-8 bytes, the
 // encoding GetText writes.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -68,9 +69,15 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
   std::string Text(int scope, int which);
 
   // Searches every page of the set (see PdfSearch). Unless `dontGoToPage`, the view moves to
-  // the current match. Returns the number of matches (0 when nothing was found).
+  // the current match. Returns the number of matches (0 when nothing was found, or when the
+  // search was cancelled or the documents changed while it ran).
+  //
+  // A search lays each page out once and holds the engine's lock for one page at a time, so
+  // the owner's calls go on between pages; find-next with the same text only moves on.
   int FindText(std::string_view text, bool highlight, bool findNext, bool caseInsensitive,
                bool dontGoToPage);
+  // Ends the searches running now at their next page (from any thread).
+  void CancelSearch();
   std::vector<PdfMatch> Matches() const;
   int CurrentMatch() const;  // index into Matches(), -1 when none
   bool Highlight() const;
@@ -108,6 +115,8 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
   int SelectedPage(int scope, int which) const;  // -1: none, -2: whole document
 
   mutable std::mutex mutex_;
+  std::atomic<std::uint64_t> cancelEpoch_{0};
+  std::uint64_t documentsEpoch_ = 0;  // raised by every change of the documents
   int id_ = 0;
   PdfDocumentSet documents_;
   PdfViewState view_;

@@ -20,4 +20,13 @@ struct PdfPrintJob {
   int PageCount() const { return lastPage >= firstPage ? lastPage - firstPage + 1 : 0; }
 };
 
+// What became of a print: known only once the user has answered the print dialog and the
+// pages have gone to the printer.
+enum class PdfPrintOutcome { Printed, Cancelled, Failed };
+
+struct PdfPrintResult {
+  PdfPrintOutcome outcome = PdfPrintOutcome::Printed;
+  std::string text;  // why it failed
+};
+
 }  // namespace rt

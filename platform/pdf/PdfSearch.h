@@ -22,6 +22,14 @@ class PdfSearch {
  public:
   // Returns the index of the current match, or -1 when nothing was found.
   int Find(PdfDocumentSet& documents, std::string_view text, bool findNext, bool caseInsensitive);
+  // Find-next of `text` (blank-padded) with the case rule continues this search: moves to
+  // the match after the current one, wrapping. Returns the new current index (-1: none);
+  // false when a new search is needed instead.
+  bool Continue(std::string_view text, bool caseInsensitive, int& current);
+  // Takes the matches of a new search of `text`; the first becomes current.
+  int Take(std::string_view text, bool caseInsensitive, std::vector<PdfMatch> matches);
+  // The text without its trailing blanks, as searched.
+  static std::string Needle(std::string_view text);
   // Forgets the matches (the documents changed).
   void Reset();
 

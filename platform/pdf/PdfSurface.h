@@ -38,10 +38,27 @@ class PdfSurface {
   // Takes the view out of its region; later calls do nothing until the next Attach.
   virtual void Detach() = 0;
   // Prints a job's pages, rendered by `engine`, which the surface keeps while it prints.
-  virtual void Print(const PdfPrintJob& job, std::shared_ptr<PdfEngine> engine) = 0;
+  // Returns once the print dialog (when the options ask for one) has been answered and the
+  // pages have been printed, with what became of the job. The dialog keeps input from the
+  // control's own window only.
+  virtual PdfPrintResult Print(const PdfPrintJob& job, std::shared_ptr<PdfEngine> engine) = 0;
+  // How the view is framed: a border, scroll bars, a toolbar with the zoom and page commands.
+  virtual void SetStyle(bool border, bool scrollBars, bool toolbar) {
+    border_ = border;
+    scrollBars_ = scrollBars;
+    toolbar_ = toolbar;
+  }
+  bool Border() const { return border_; }
+  bool ScrollBars() const { return scrollBars_; }
+  bool Toolbar() const { return toolbar_; }
   // Shows a loaded document in a viewer window of the surface's own, titled `caption`.
   // The window closes with the surface.
   virtual void ShowFile(std::shared_ptr<PdfEngine> engine, const std::string& caption) = 0;
+
+ private:
+  bool border_ = true;
+  bool scrollBars_ = true;
+  bool toolbar_ = false;
 };
 
 using PdfSurfaceFactory = std::function<std::unique_ptr<PdfSurface>()>;

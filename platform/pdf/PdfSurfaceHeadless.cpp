@@ -69,7 +69,7 @@ std::string PdfSurfaceHeadless::OptionsText(const PdfPrintJob& job) {
          " device-context=" + (o.deviceContext ? "1" : "0");
 }
 
-void PdfSurfaceHeadless::Print(const PdfPrintJob& job, std::shared_ptr<PdfEngine>) {
+PdfPrintResult PdfSurfaceHeadless::Print(const PdfPrintJob& job, std::shared_ptr<PdfEngine>) {
   PrintJob request;
   for (const std::string& name : job.documents) {
     if (!request.documents.empty()) request.documents += "; ";
@@ -80,6 +80,7 @@ void PdfSurfaceHeadless::Print(const PdfPrintJob& job, std::shared_ptr<PdfEngine
   request.lastPage = job.lastPage + 1;
   request.options = OptionsText(job);
   Backend()->Print(request);
+  return {};
 }
 
 void PdfSurfaceHeadless::ShowFile(std::shared_ptr<PdfEngine> engine, const std::string& caption) {

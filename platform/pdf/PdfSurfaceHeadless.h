@@ -28,7 +28,7 @@ class PdfSurfaceHeadless : public PdfSurface {
   void Resize(const Rect& rect) override;
   void Refresh(bool documentsChanged) override;
   void Detach() override;
-  void Print(const PdfPrintJob& job, std::shared_ptr<PdfEngine> engine) override;
+  PdfPrintResult Print(const PdfPrintJob& job, std::shared_ptr<PdfEngine> engine) override;
   void ShowFile(std::shared_ptr<PdfEngine> engine, const std::string& caption) override;
 
   // Pixels for dialog units.

@@ -26,9 +26,6 @@
 #include "support/Robot.h"
 #include "support/WorkDir.h"
 
-// The viewer is linked in with the rest of the application; these tests never open it.
-[[gnu::weak]] void ViewBlob(rt::File&, std::int16_t) {}
-
 namespace {
 
 namespace fs = std::filesystem;

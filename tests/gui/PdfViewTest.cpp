@@ -3,7 +3,9 @@
 
 #include <QImage>
 #include <QPointer>
+#include <QPrintDialog>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -156,6 +158,87 @@ TEST_F(PdfViewTest, AFailedLoadShowsItsErrorInTheView) {
   EXPECT_EQ(view->PageCount(), 0);
   EXPECT_TRUE(view->ErrorText().contains("missing"));
   release = true;
+  EXPECT_TRUE(FinishProgram());
+}
+
+TEST_F(PdfViewTest, StyleArgumentsFrameTheViewAndTheToolbarZooms) {
+  std::atomic<int> windowId{0};
+  std::atomic<bool> release{false};
+  StartProgram([&] {
+    rt::Start([&](const std::vector<std::string>&) {
+      auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
+      window->Open();
+      rt::PageletControl control;
+      control.mode = rt::PageletControl::kModeWindow;
+      control.Init(*window, kRegion, 0, 0, 1, 1, "", "");
+      control.LoadFile(file_, 0);
+      windowId = window->Id();
+      WaitFor(release);
+      control.Kill();
+      window->Close();
+    });
+    rt::JoinAllThreads();
+  });
+  QPointer<gui::QtPdfView> view;
+  ASSERT_TRUE(PumpUntil([&] {
+    QWidget* region = windowId ? backend_->RegionWidget(windowId, kRegion) : nullptr;
+    view = region ? region->findChild<gui::QtPdfView*>() : nullptr;
+    return view && view->HasRenderedPage(0);
+  }));
+  EXPECT_EQ(view->frameShape(), QFrame::NoFrame);
+  EXPECT_EQ(view->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  auto* bar = view->findChild<QToolBar*>("pdfToolbar");
+  ASSERT_NE(bar, nullptr);
+  PumpUntil([] { return false; }, 300);  // the first frames settle at full width
+  const int width = view->RenderedPage(0).width();
+  for (QAction* action : bar->actions())
+    if (action->text() == "+") action->trigger();
+  EXPECT_TRUE(PumpUntil([&] { return view && view->RenderedPage(0).width() > width; }));
+  release = true;
+  EXPECT_TRUE(FinishProgram());
+}
+
+TEST_F(PdfViewTest, PrintAnswersOnlyAfterTheDialogAndBlocksOnlyItsOwnWindow) {
+  std::atomic<int> windowId{0};
+  std::atomic<bool> printed{false};
+  std::atomic<int> outcome{-1};
+  StartProgram([&] {
+    auto other = rt::Window::Prepare("PdfGuiTest", "VIEW");  // thread 1's own window
+    other->Open();
+    rt::Start([&](const std::vector<std::string>&) {
+      auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
+      window->Open();
+      rt::PageletControl control;
+      control.mode = rt::PageletControl::kModeWindow;
+      control.Init(*window, kRegion, 1, 1, 0, 1, "", "");
+      control.LoadFile(file_, 0);
+      windowId = window->Id();
+      printed = control.Print(1, 0, 1, 0, 0);
+      outcome = static_cast<int>(control.LastPrint().outcome);
+      control.Kill();
+      window->Close();
+    });
+    rt::JoinAllThreads();
+    other->Close();
+  });
+  QPrintDialog* dialog = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (dialog = Visible<QPrintDialog>()) != nullptr; }));
+  EXPECT_EQ(dialog->windowModality(), Qt::NonModal);
+  auto* printing = dynamic_cast<gui::QtWindow*>(backend_->WindowWidget(windowId));
+  ASSERT_NE(printing, nullptr);
+  EXPECT_FALSE(printing->TakesInput());
+  // The other thread's window stays live, and the control has not answered yet.
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* other = qobject_cast<gui::QtWindow*>(w);
+    if (other && other != printing) {
+      EXPECT_TRUE(other->TakesInput());
+    }
+  }
+  EXPECT_EQ(outcome.load(), -1);
+  dialog->reject();
+  ASSERT_TRUE(PumpUntil([&] { return outcome.load() != -1; }));
+  EXPECT_EQ(outcome.load(), static_cast<int>(rt::PdfPrintOutcome::Cancelled));
+  EXPECT_FALSE(printed.load());
   EXPECT_TRUE(FinishProgram());
 }
 

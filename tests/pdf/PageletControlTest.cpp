@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -329,6 +331,32 @@ TEST_F(PageletControlTest, LoadBlobShowsTheStoredBytesOfTheCurrentRecord) {
     EXPECT_FALSE(control.LoadBlob(*table, 7));
     EXPECT_NE(rt::ErrorCode(), 0);
     table->Close();
+  });
+}
+
+TEST_F(PageletControlTest, InitStyleArgumentsReachTheSurface) {
+  OnWindow([&](rt::Window& window, PageletControl& control) {
+    EXPECT_TRUE(Surface(control).Border() && Surface(control).ScrollBars());
+    EXPECT_FALSE(Surface(control).Toolbar());
+    ASSERT_TRUE(control.Init(window, kRegion, 0, 0, 1, 1, "", ""));
+    EXPECT_FALSE(Surface(control).Border() || Surface(control).ScrollBars());
+    EXPECT_TRUE(Surface(control).Toolbar());
+  });
+}
+
+TEST_F(PageletControlTest, KillEndsASearchRunningThroughTheLink) {
+  const std::string big = dir_.Write("big.pdf", PdfTestWriter::Numbered(400, 40));
+  OnWindow([&](rt::Window&, PageletControl& control) {
+    ASSERT_TRUE(control.LoadFile(big, 0));
+    std::atomic<int> found{-1};
+    std::thread finder(
+        [&, link = control.GetLink()] { found = link->FindText("the", 1, 0, 1, 0); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const auto start = std::chrono::steady_clock::now();
+    control.Kill();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    finder.join();
+    EXPECT_TRUE(found == 0 || found == 400 * 40 * 2) << found;
   });
 }
 

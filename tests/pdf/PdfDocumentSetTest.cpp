@@ -120,6 +120,20 @@ TEST(PdfDocumentSetBadInput, RefusedWithClearErrors) {
   EXPECT_EQ(set.LoadFile("").code, rt::kBadNameError);
 }
 
+TEST(PdfDocumentSetBadInput, TrailingBytesAfterTheLastRevisionAreIgnoredUnlessTheyHoldObjects) {
+  const std::string good = PdfTestWriter::Simple({"one", "two"});
+  PdfDocumentSet set;
+  // Several KiB after the end-of-file marker, as mail gateways and uploads leave them.
+  EXPECT_TRUE(set.LoadBytes(Bytes(good + std::string(5000, '\0')), "padded").Ok());
+  EXPECT_EQ(set.PageCount(), 2);
+  EXPECT_TRUE(set.LoadBytes(Bytes(good + std::string(3000, 'x') + "\n"), "junk").Ok());
+  // A later revision cut off before its own marker is an incomplete file.
+  const rt::PdfError cut =
+      set.LoadBytes(Bytes(good + "3 0 obj\n<< /Type /Page >>\nendobj\n"), "cut");
+  EXPECT_EQ(cut.code, rt::kBadFileError);
+  EXPECT_THAT(cut.text, HasSubstr("truncated"));
+}
+
 TEST(PdfDocumentSetBadInput, FailedAppendKeepsWhatWasLoaded) {
   TempDir dir;
   PdfDocumentSet set;

@@ -59,6 +59,44 @@ TEST_F(PdfEngineSearch, FindsAcrossAllDocumentsWithBoxesInPagePoints) {
   EXPECT_GT(matches[0].box.width, 0);
 }
 
+TEST(PdfEngineSearchText, PhrasesMatchAcrossWordsAndLinesAndEveryMatchIsFound) {
+  auto engine = PdfEngine::Create();
+  ASSERT_TRUE(engine
+                  ->LoadBytes(Bytes(PdfTestWriter::Build(
+                      {TestPage{{"the quick brown", "fox and the the lazy dog"}}})))
+                  .Ok());
+  // A phrase spans the words' gap and the line break; "the the" holds two matches of "the".
+  EXPECT_EQ(engine->FindText("brown fox", true, false, true, false), 1);
+  const PdfMatch phrase = engine->Matches()[0];
+  EXPECT_GT(phrase.box.height, 14);  // two lines high
+  EXPECT_EQ(engine->FindText("THE", true, false, true, false), 3);
+  EXPECT_EQ(engine->FindText("THE", true, false, false, false), 0);
+  EXPECT_EQ(engine->FindText("  lazy   dog  ", true, false, true, false), 1);
+  const auto matches = engine->Matches();
+  EXPECT_GT(matches[0].box.width, 30);
+  EXPECT_LT(matches[0].box.width, 120);
+}
+
+TEST(PdfEngineSearchText, CancelEndsALongSearchAndOtherCallsGoOnMeanwhile) {
+  auto engine = PdfEngine::Create();
+  ASSERT_TRUE(engine->LoadBytes(Bytes(PdfTestWriter::Numbered(400, 40))).Ok());
+  std::atomic<int> found{-1};
+  std::thread search([&] { found = engine->FindText("the", true, false, true, false); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  // The search holds the engine's lock one page at a time.
+  const auto asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(engine->PageCount(), 400);
+  engine->CancelSearch();
+  search.join();
+  const auto waited = std::chrono::steady_clock::now() - asked;
+  EXPECT_LT(waited, std::chrono::milliseconds(500));
+  // Cancelled half-way, nothing is kept; a search that finished first found everything.
+  if (found.load() == 0)
+    EXPECT_TRUE(engine->Matches().empty());
+  else
+    EXPECT_EQ(found.load(), 400 * 40 * 2);
+}
+
 TEST_F(PdfEngineSearch, CaseSensitiveSearchMatchesExactly) {
   EXPECT_EQ(engine->FindText("needle", true, false, false, false), 1);
   EXPECT_EQ(engine->FindText("NEEDLE", true, false, false, false), 1);

@@ -152,6 +152,13 @@ bool Robot::CloseWindow(int windowId) {
   return Post(windowId, rt::event::kCloseWindow);
 }
 
+bool Robot::ResizeWindow(int windowId, int width, int height) {
+  rt::EventMessage m;
+  m.event = rt::event::kSized;
+  m.screenText = std::to_string(width) + "," + std::to_string(height);
+  return Send(windowId, std::move(m));
+}
+
 std::string Robot::Text(int windowId, int control) const {
   auto c = Control(windowId, control);
   return c ? c->text : std::string();

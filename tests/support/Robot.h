@@ -42,6 +42,8 @@ class Robot {
   bool ChooseMenu(int windowId, int item);
   bool SendKey(int windowId, int control, int keyCode);
   bool CloseWindow(int windowId);
+  // Resizes the window's client area as a user dragging its border would (dialog units).
+  bool ResizeWindow(int windowId, int width, int height);
   bool Post(int windowId, int event, int control = 0);
 
   // Answers for the next dialogs.

@@ -54,6 +54,11 @@ struct WindowView {
   WindowKind kind = WindowKind::Window;
   Rect pos;
   bool resizable = true;
+  // Client size limits in dialog units (0: none).
+  int minWidth = 0;
+  int minHeight = 0;
+  int maxWidth = 0;
+  int maxHeight = 0;
   bool enabled = true;      // false while a window above it on its thread is open
   std::vector<int> alerts;  // keys alerted on the window itself
   std::vector<ControlView> controls;
@@ -79,6 +84,10 @@ class UiBackend {
   virtual void ControlDestroyed(int windowId, int control) = 0;
   virtual void FocusControl(int windowId, int control) = 0;
   virtual void StandardActionRequested(int windowId, StandardAction action) = 0;
+  // The window's client size limits changed (dialog units, 0: none). A screen that cannot
+  // limit sizes ignores it.
+  virtual void WindowSizeLimits(int /*windowId*/, int /*minWidth*/, int /*minHeight*/,
+                                int /*maxWidth*/, int /*maxHeight*/) {}
 
   // Blocking requests.
   virtual int Message(const std::string& text, const std::string& caption, int icon, int buttons,

@@ -178,7 +178,18 @@ void Window::EventLoop(const std::function<int()>& handler) {
         event_ = event::kRejected;
       }
     }
-    const int r = handler();
+    int r = 0;
+    if (field_ == 0 && !registrations_.empty()) {
+      // A callback may register or unregister: run a copy.
+      const std::vector<Registration> registered = registrations_;
+      for (const Registration& reg : registered) {
+        if (reg.event == event_ && reg.callback && reg.callback() != 0) {
+          r = 1;
+          break;
+        }
+      }
+    }
+    if (r == 0) r = handler();
     if (event_ == event::kCompleted) acceptAll_ = false;
     if (r < 0) {
       Close();
@@ -198,6 +209,12 @@ void Window::ApplyScreenInput(const EventMessage& m) {
       int height = 0;
       if (std::sscanf(m.screenText->c_str(), "%d,%d", &width, &height) == 2 && width > 0 &&
           height > 0) {
+        // Within the window's size limits, as a screen that enforces them would report.
+        if (const int least = SizeLimit(prop::kMinWidth); least > 0) width = std::max(width, least);
+        if (const int least = SizeLimit(prop::kMinHeight); least > 0)
+          height = std::max(height, least);
+        if (const int most = SizeLimit(prop::kMaxWidth); most > 0) width = std::min(width, most);
+        if (const int most = SizeLimit(prop::kMaxHeight); most > 0) height = std::min(height, most);
         pos_.width = width;
         pos_.height = height;
       }
@@ -400,6 +417,11 @@ std::string Window::Prop(int control, int property) const {
       case prop::kHeight:
       case prop::kClientHeight:
         return std::to_string(pos_.height);
+      case prop::kNextControl:
+        // From the window: its first control.
+        for (auto& c : controls_)
+          if (c->def.number > 0) return std::to_string(c->def.number);
+        return "0";
       default:
         break;
     }
@@ -498,7 +520,7 @@ void Window::SetProp(int control, int property, std::string_view value) {
         pos_.height = static_cast<int>(n);
         break;
       default:
-        windowProps_[property] = std::string(value);
+        SetWindowProp(property, value);
         return;
     }
     if (open_) Backend()->WindowChanged(id_, caption_, pos_, enabled_);
@@ -564,6 +586,59 @@ void Window::SetProp(int control, int property, std::string_view value) {
       return;
   }
   if (open_) Publish(*c);
+}
+
+void Window::SetWindowProp(int property, std::string_view value) {
+  windowProps_[property] = std::string(value);
+  switch (property) {
+    case prop::kMinWidth:
+    case prop::kMinHeight:
+    case prop::kMaxWidth:
+    case prop::kMaxHeight:
+      if (open_) {
+        Backend()->WindowSizeLimits(id_, SizeLimit(prop::kMinWidth), SizeLimit(prop::kMinHeight),
+                                   SizeLimit(prop::kMaxWidth), SizeLimit(prop::kMaxHeight));
+      }
+      return;
+    case prop::kDeferMove:
+      if (PropNumber(0, prop::kDeferMove) > 0) {
+        deferring_ = true;
+      } else {
+        deferring_ = false;
+        FlushDeferred();
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+int Window::SizeLimit(int property) const {
+  auto it = windowProps_.find(property);
+  return it == windowProps_.end() ? 0 : std::max(0, std::atoi(it->second.c_str()));
+}
+
+void Window::FlushDeferred() {
+  std::vector<int> numbers;
+  numbers.swap(deferred_);
+  if (!open_) return;
+  for (int number : numbers)
+    if (const Control* c = Find(number)) Publish(*c);
+}
+
+void Window::RegisterEvent(int event, const void* key, std::function<int()> callback) {
+  for (Registration& reg : registrations_) {
+    if (reg.event == event && reg.key == key) {
+      reg.callback = std::move(callback);
+      return;
+    }
+  }
+  registrations_.push_back({event, key, std::move(callback)});
+}
+
+void Window::UnregisterEvent(int event, const void* key) {
+  std::erase_if(registrations_,
+                [&](const Registration& reg) { return reg.event == event && reg.key == key; });
 }
 
 void Window::Disable(int control, bool disabled) {
@@ -714,6 +789,10 @@ WindowView Window::ViewOfWindow() const {
   w.kind = def_->kind;
   w.pos = pos_;
   w.resizable = def_->resizable;
+  w.minWidth = SizeLimit(prop::kMinWidth);
+  w.minHeight = SizeLimit(prop::kMinHeight);
+  w.maxWidth = SizeLimit(prop::kMaxWidth);
+  w.maxHeight = SizeLimit(prop::kMaxHeight);
   w.enabled = enabled_;
   w.alerts = windowAlerts_;
   for (auto& c : controls_)
@@ -722,6 +801,11 @@ WindowView Window::ViewOfWindow() const {
 }
 
 void Window::Publish(const Control& c) {
+  if (deferring_) {
+    if (std::find(deferred_.begin(), deferred_.end(), c.def.number) == deferred_.end())
+      deferred_.push_back(c.def.number);
+    return;
+  }
   Backend()->ControlChanged(id_, ViewOf(c));
 }
 

@@ -101,6 +101,12 @@ class Window {
   // from 1 for a cell's text. The list is redrawn at once and at every Display of it.
   using ListSource = std::function<std::string(int row, int column)>;
   void SetListSource(int control, ListSource source);
+  // Registers a callback for a window event (one that concerns no control) on this window,
+  // under a key that identifies the registrant. Callbacks run, in registration order, before
+  // the event loop's handler; one answering non-zero marks the event handled, so the handler
+  // does not see it. Registering the same (event, key) again replaces the callback.
+  void RegisterEvent(int event, const void* key, std::function<int()> callback);
+  void UnregisterEvent(int event, const void* key);
   // Creates a control at run time and returns its number; DestroyControl removes one.
   int CreateControl(int type, int parent = 0, std::string text = {});
   void DestroyControl(int control);
@@ -123,6 +129,17 @@ class Window {
   // with the control's picture.
   bool UpdateControl(Control& c);
   void SetEnabled(bool enabled);
+  void SetWindowProp(int property, std::string_view value);
+  // A client size limit in dialog units (0: none).
+  int SizeLimit(int property) const;
+  // Publishes the control changes held back while moves were deferred.
+  void FlushDeferred();
+
+  struct Registration {
+    int event = 0;
+    const void* key = nullptr;
+    std::function<int()> callback;
+  };
 
   std::shared_ptr<const WindowDef> def_;
   std::vector<std::unique_ptr<Control>> controls_;
@@ -143,6 +160,11 @@ class Window {
   std::vector<int> windowAlerts_;
   std::map<int, std::string> windowProps_;
   int nextRuntimeControl_ = 0;
+  std::vector<Registration> registrations_;
+  // Moves are deferred while kDeferMove is positive; the controls changed meanwhile are
+  // published when it drops back.
+  bool deferring_ = false;
+  std::vector<int> deferred_;
 };
 
 }  // namespace rt
