@@ -20,11 +20,12 @@ inline constexpr int kTip = 0x7A0D;
 inline constexpr int kItems = 0x7A0E;  // a list's visible row count
 inline constexpr int kImmediate = 0x7A0F;
 inline constexpr int kVScroll = 0x7A10;
-inline constexpr int kVScrollPos = 0x7A11;    // thumb position 0..100
-inline constexpr int kRecords = 0x7A12;       // rows of a list's queue
-inline constexpr int kValue = 0x7A13;         // a check box's state
-inline constexpr int kSkip = 0x7A19;          // not included in resizing and tab order
-inline constexpr int kFirstVisible = 0x7A1A;  // a list's first visible row (1-based)
+inline constexpr int kVScrollPos = 0x7A11;  // thumb position 0..100
+inline constexpr int kRecords = 0x7A12;     // rows of a list's queue
+inline constexpr int kValue = 0x7A13;       // a check box's state
+inline constexpr int kSkip = 0x7A19;        // not included in resizing and tab order
+// A list's first visible row (1-based).
+inline constexpr int kFirstVisible = 0x7A1A;
 inline constexpr int kListRowCallback = 0x7A1C;
 inline constexpr int kListObject = 0x7A1D;
 inline constexpr int kFullWidth = 0x7A40;   // width follows the parent
