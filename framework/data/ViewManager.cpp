@@ -257,7 +257,14 @@ std::string ViewManager::FilterText() {
 
 ErrorLevel ViewManager::ApplyFilter() {
   if (!View) return LevelFatal;
-  if (View->SetFilter(FilterText()) != rt::kNoError) return ReportViewError();
+  const std::string text = FilterText();
+  // A filter the view refused has been reported once; the view goes on without it.
+  if (!text.empty() && text == rejectedFilter_) return LevelNotify;
+  if (View->SetFilter(text) != rt::kNoError) {
+    rejectedFilter_ = text;
+    return ReportViewError();
+  }
+  rejectedFilter_.clear();
   return LevelQuiet;
 }
 

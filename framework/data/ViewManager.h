@@ -108,4 +108,5 @@ class ViewManager {
   std::string ComponentLabel(const OrderEntry& entry, int component) const;
 
   std::unique_ptr<OrderQueue> ownOrder_;
+  std::string rejectedFilter_;
 };
