@@ -18,6 +18,7 @@
 #include "platform/runtime/files/FileTransaction.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Properties.h"
@@ -374,6 +375,22 @@ TEST_F(BrowseTest, EndOfDataTopsThePageUpFromAboveUnlessAllowUnfilled) {
   EXPECT_EQ(Page(), (Ids{6, 7}));
   EXPECT_EQ(Highlighted(), 6);
   EXPECT_EQ(window_->Prop(kList, rt::prop::kVScroll), "1");  // a short page keeps its bar
+}
+
+TEST_F(BrowseTest, TableThatGoesAwayUnderTheBrowseIsReportedAndClosesTheWindow) {
+  AddRange(1, 50);
+  Open();
+  ASSERT_EQ(Page(), (Ids{1, 2, 3, 4, 5}));
+  file_->Close();  // behind the managers' backs
+  Scroll(rt::event::kScrollBottom);
+  const auto captions = Captions();
+  // Positioning fails first ("View Open Error"), then the read, which ends the browse.
+  ASSERT_FALSE(captions.empty());
+  EXPECT_EQ(captions.back(), "Record Retrieval Error");
+  bool closing = false;
+  while (auto m = rt::MyEvents().Wait(std::chrono::milliseconds(0)))
+    closing = closing || m->event == rt::event::kCloseWindow;
+  EXPECT_TRUE(closing);
 }
 
 TEST_F(BrowseTest, EmptyTableShowsAnEmptyListWithChangeAndDeleteDisabled) {
