@@ -67,6 +67,8 @@ ErrorLevel BrowseManager::Init(std::int32_t listControl, void* positionField,
   UseMRP = 1;
   PrevChoice = 0;
   RetainRow = 1;
+  // Pages are read under one quick scan: one state of the file, its locks taken once.
+  QuickScan = 1;
   Window = &window;
   Sort = std::make_unique<SortQueue>();
   Fields = std::make_unique<FieldPairs>();
@@ -256,7 +258,8 @@ void BrowseManager::Fetch(std::uint8_t direction) {
   bool prefetchSet = false;
   while (ItemsToFill > 0) {
     if (UseMRP && View->Prefetch() == 0) {
-      View->SetPrefetch(std::min(ItemsToFill, kMaxPrefetch));
+      // The edge row is read again first: one more row, so the page comes in one trip.
+      View->SetPrefetch(std::min(ItemsToFill + (compareEdge ? 1 : 0), kMaxPrefetch));
       prefetchSet = true;
     }
     const ErrorLevel result = forward ? Next() : Previous();

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/files/File.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace rt {
 
@@ -400,6 +400,8 @@ bool StoreViewCursor::CacheUsable(int direction) {
       std::chrono::steady_clock::now() - cacheTime_ > std::chrono::seconds(timeout_))
     return false;
   if (sqlite3_total_changes64(driver_.db_) != cacheChanges_) return false;
+  // Under a quick scan the reads share one read transaction: the file cannot change.
+  if (driver_.quickScan_) return true;
   StoreStatement* s = driver_.Statement("PRAGMA data_version");
   if (!s) return false;
   const int rc = s->Step();

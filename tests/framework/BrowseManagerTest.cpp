@@ -17,6 +17,7 @@
 #include "platform/runtime/expressions/View.h"
 #include "platform/runtime/files/FileTransaction.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
@@ -98,6 +99,8 @@ class BrowseTest : public ::testing::Test {
     errors_.Kill();
     status_.Destroy();
     work_.reset();
+    // The browse posted selection events to this thread, whose loop nobody runs here.
+    rt::ForgetThreadEvents(rt::ThreadNumber());
   }
 
   void AddRows(std::initializer_list<int> ids) {
