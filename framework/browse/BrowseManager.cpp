@@ -23,6 +23,15 @@
 
 namespace ev = rt::event;
 
+namespace {
+
+// Sets a numeric property of a control only when it changes: every change redraws the list.
+void SetNumber(rt::Window& w, std::int32_t control, int property, long value) {
+  if (w.PropNumber(control, property) != value) w.SetProp(control, property, value);
+}
+
+}  // namespace
+
 // ---- Window component ----
 
 void BrowseWindowComponent::Kill() {
@@ -525,10 +534,10 @@ void BrowseManager::UpdateThumb() {
   const std::int32_t rows = Records();
   const std::int32_t items = VisibleItems();
   if (!(HasThumb && (rows >= items || AllowUnfilled))) {
-    w->SetProp(control, rt::prop::kVScroll, 0L);
+    SetNumber(*w, control, rt::prop::kVScroll, 0L);
     return;
   }
-  w->SetProp(control, rt::prop::kVScroll, 1L);
+  SetNumber(*w, control, rt::prop::kVScroll, 1L);
   SortOrder* sort = CurrentSort();
   if (!sort || !sort->Thumb || sort->FreeElement.IsNull()) {
     UpdateThumbFixed();
@@ -536,14 +545,13 @@ void BrowseManager::UpdateThumb() {
   }
   if (!Loaded || LoadPending) return;
   UpdateBuffer();
-  w->SetProp(control, rt::prop::kVScrollPos,
-             static_cast<long>(sort->Thumb->GetPercentile(sort->FreeElement)));
+  long pos = sort->Thumb->GetPercentile(sort->FreeElement);
   if (rows == items) {
     // A page that shows exactly the list's rows puts the thumb at the very end.
-    const long pos = w->PropNumber(control, rt::prop::kVScrollPos);
-    if (pos == 1) w->SetProp(control, rt::prop::kVScrollPos, 0L);
-    if (pos == 99) w->SetProp(control, rt::prop::kVScrollPos, 100L);
+    if (pos == 1) pos = 0;
+    if (pos == 99) pos = 100;
   }
+  SetNumber(*w, control, rt::prop::kVScrollPos, pos);
 }
 
 void BrowseManager::UpdateThumbFixed() {
@@ -569,7 +577,7 @@ void BrowseManager::UpdateThumbFixed() {
       pos = 0;
     }
   }
-  if (!(selfScrolling && FileLoaded)) w->SetProp(control, rt::prop::kVScrollPos, pos);
+  if (!(selfScrolling && FileLoaded)) SetNumber(*w, control, rt::prop::kVScrollPos, pos);
 }
 
 // ---- Re-reading the highlighted record ----
@@ -897,7 +905,7 @@ void BrowseManager::UpdateWindow() {
   if (Toolbar) Toolbar->UpdateTarget();
   if (w && ILC) {
     w->Display(ILC->GetControl());
-    ILC->SetChoice(CurrentChoice);
+    if (ILC->Choice() != CurrentChoice) ILC->SetChoice(CurrentChoice);
   }
 }
 
