@@ -117,8 +117,7 @@ void BrowseManager::Kill() {
   }
   Popup.reset();
   ToolbarItem.reset();
-  if (FreeEIP) EIP.reset();
-  EIP.reset();
+  EIP.reset();  // the browse's own reference; one it made itself (FreeEIP) goes with it
   FreeEIP = 0;
   if (EditList) {
     for (EditListEntry& e : *EditList) {
