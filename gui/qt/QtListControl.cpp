@@ -11,6 +11,7 @@
 #include "gui/qt/DialogUnits.h"
 #include "gui/qt/QtKeyMap.h"
 #include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/ListFormat.h"
 
 namespace gui {
 
@@ -99,6 +100,9 @@ void QtListControl::SetColumns(const std::vector<rt::ListColumn>& columns) {
   }
   tree_->setHeaderLabels(headers);
   tree_->setHeaderHidden(!anyHeader);
+  // Rows and header as high as the runtime counts them, so the list shows exactly the rows
+  // of its page.
+  tree_->header()->setFixedHeight(units_.Y(rt::kListHeaderHeight));
   for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
     tree_->headerItem()->setTextAlignment(i, AlignmentOf(columns[i].headerAlign));
     if (columns[i].width > 0) tree_->setColumnWidth(i, units_.X(columns[i].width));
@@ -111,6 +115,7 @@ void QtListControl::SetRows(const std::vector<std::vector<std::string>>& rows) {
   QList<QTreeWidgetItem*> items;
   for (const auto& row : rows) {
     auto* item = new QTreeWidgetItem();
+    item->setSizeHint(0, QSize(0, units_.Y(rt::kListRowHeight)));
     for (int col = 0; col < static_cast<int>(row.size()); ++col) {
       item->setText(col, QString::fromStdString(row[col]));
       if (col < static_cast<int>(columns_.size()))

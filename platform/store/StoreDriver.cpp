@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -480,6 +481,7 @@ int StoreDriver::CommitOrRollback(int result) {
 }
 
 void StoreDriver::Disconnect() {
+  EndQuickScan();
   statements_.clear();
   if (db_) sqlite3_close_v2(db_);
   db_ = nullptr;
@@ -573,7 +575,17 @@ int StoreDriver::Send(std::string_view option, std::string_view value, std::stri
     busyMs_ = std::max(1, std::atoi(std::string(value).c_str())) * 1000;
     if (db_) sqlite3_busy_timeout(db_, busyMs_);
     reply = std::string(value);
-  } else if (option != "QUICKSCAN" && option != "FILEBUFFERS") {
+  } else if (option == "QUICKSCAN") {
+    std::string on(value);
+    for (char& c : on)
+      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (on == "ON" || on == "1") {
+      BeginQuickScan();
+    } else {
+      EndQuickScan();
+    }
+    reply = std::string(value);
+  } else if (option != "FILEBUFFERS") {
     return NotSupported();
   }
   ClearError();
@@ -1065,6 +1077,7 @@ int StoreDriver::Add(std::uint32_t) {
     insertSql_ += ") VALUES (" + values + ")";
   }
   const std::string& sql = insertSql_;
+  EndQuickScan();
   Savepoint savepoint(db_);
   if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "add");
   auto s = Statement(sql);
@@ -1097,6 +1110,7 @@ int StoreDriver::Put() {
     sql += ", " + Column(f) + " = ?";
   sql += " WHERE _rid = ?";
   if (watched_) sql += " AND _ver = ?";
+  EndQuickScan();
   Savepoint savepoint(db_);
   if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "put");
   auto s = Statement(sql);
@@ -1126,6 +1140,7 @@ int StoreDriver::Put() {
 int StoreDriver::Delete() {
   if (int e = RequireCurrent()) return e;
   Invalidate();
+  EndQuickScan();
   Savepoint savepoint(db_);
   if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "delete");
   auto s = Statement("DELETE FROM records WHERE _rid = ?");
@@ -1185,7 +1200,26 @@ int StoreDriver::Watch() {
 
 // ---- Transactions ----
 
+void StoreDriver::BeginQuickScan() {
+  if (quickScan_ || inTransaction_ || !db_ || !sqlite3_get_autocommit(db_)) return;
+  auto s = Statement("BEGIN");
+  if (!s) return;
+  quickScan_ = s->Step() == SQLITE_DONE;
+  s->Reset();
+}
+
+void StoreDriver::EndQuickScan() {
+  if (!quickScan_) return;
+  quickScan_ = false;
+  if (!db_ || sqlite3_get_autocommit(db_)) return;
+  auto s = Statement("COMMIT");
+  const bool done = s && s->Step() == SQLITE_DONE;
+  if (s) s->Reset();
+  if (!done) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
 int StoreDriver::StartTransaction(int timeoutSeconds) {
+  EndQuickScan();
   if (inTransaction_) {
     SetError(kDriverError, {}, "0", "a transaction is already running on this file");
     return kDriverError;

@@ -138,6 +138,11 @@ class StoreDriver : public FileDriver {
   int CommitOrRollback(int result);
   // Finalizes the statements and closes the connection, if any.
   void Disconnect();
+  // Quick scan: the reads between "QUICKSCAN=on" and "QUICKSCAN=off" share one read
+  // transaction, so a run of reads sees one state of the file and takes the file's locks
+  // once. Any write, transaction or close ends it first.
+  void BeginQuickScan();
+  void EndQuickScan();
 
   // SQL helpers.
   int Fail(int rc, std::string_view what);
@@ -184,6 +189,7 @@ class StoreDriver : public FileDriver {
   bool inTransaction_ = false;
   std::unique_ptr<State> transactionStart_;  // state to put back when the transaction fails
   bool checksums_ = true;                    // the table stores chunk checksums
+  bool quickScan_ = false;
   Cursor cursor_;
   std::deque<Row> cache_;
   int cacheDirection_ = 0;

@@ -395,6 +395,8 @@ bool StoreViewCursor::CacheUsable(int direction) {
       std::chrono::steady_clock::now() - cacheTime_ > std::chrono::seconds(timeout_))
     return false;
   if (sqlite3_total_changes64(driver_.db_) != cacheChanges_) return false;
+  // Under a quick scan the reads share one read transaction: the file cannot change.
+  if (driver_.quickScan_) return true;
   auto s = driver_.Statement("PRAGMA data_version");
   if (!s) return false;
   const int rc = s->Step();

@@ -157,7 +157,9 @@ void AnyRef::CopyFrom(const AnyRef& other) const {
     Clear();
     return;
   }
-  if (IsText() || other.IsText()) {
+  if (type_ == other.type_ && size_ == other.size_ && places_ == other.places_) {
+    std::memmove(address_, other.address_, size_);  // the same representation
+  } else if (IsText() || other.IsText()) {
     SetText(other.Text());
   } else if (type_ == FieldType::Real || other.type_ == FieldType::Real) {
     SetNumber(other.Number());

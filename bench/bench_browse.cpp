@@ -1,0 +1,389 @@
+// A browse of 20 rows driven headless over a table of 10,000 rows and one of 1,000,000 rows:
+// opening it and filling its first page, page down, end, home, and the refill after a record
+// was changed. Each is compared with the same rows read by a direct SQLite keyset query in
+// the same run, and with itself at the other size. Also prints the resident memory after each
+// size and the CPU a browse thread uses while it waits in its event loop.
+
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/BenchTable.h"
+#include "framework/browse/BrowseManager.h"
+#include "framework/browse/StepLong.h"
+#include "framework/data/FileManager.h"
+#include "framework/data/RelationManager.h"
+#include "framework/error/ErrorManager.h"
+#include "framework/window/RequestCodes.h"
+#include "framework/window/WindowController.h"
+#include "platform/runtime/expressions/View.h"
+#include "platform/runtime/files/FileTransaction.h"
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Window.h"
+#include "platform/runtime/windows/WindowDef.h"
+#include "platform/store/StoreDriver.h"
+
+namespace {
+
+using bench::kPage;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kList = 1;
+constexpr int kRepeats = 200;
+
+enum Op { kOpen, kPageDown, kEnd, kHome, kRefill, kOps };
+const char* const kOpNames[kOps] = {"open + first page", "page down", "end", "home",
+                                    "refill after update"};
+
+bool Build(const std::string& name, int rows) {
+  auto f = bench::Table(name);
+  if (f->Create() != 0 || f->Open(0x42) != 0 || f->SetTransactionMember(true) != 0) return false;
+  if (rt::StartTransaction(10) != 0) return false;
+  const auto& l = f->Layout();
+  std::mt19937 rng(7);
+  for (int i = 1; i <= rows; ++i) {
+    rt::WriteInteger(l.Field(1), f->Record(), i);
+    rt::WriteText(l.Field(2), f->Record(), "/home/" + std::to_string(rng()) + ".pdf");
+    if (f->Add() != 0) return false;
+  }
+  return rt::CommitTransaction() == 0;
+}
+
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Micro(Clock::time_point t0, Clock::time_point t1, int count = 1) {
+  return std::chrono::duration<double, std::micro>(t1 - t0).count() / count;
+}
+
+// The median of timings: the machine is shared, so a mean would mostly measure the others.
+double Median(std::vector<double> samples) {
+  if (samples.empty()) return 0;
+  std::nth_element(samples.begin(), samples.begin() + samples.size() / 2, samples.end());
+  return samples[samples.size() / 2];
+}
+
+// Drops the selection events a browse posted: nobody runs this thread's event loop here.
+void Drain() {
+  while (!rt::MyEvents().Empty())
+    rt::MyEvents().Wait(std::chrono::milliseconds(0));
+}
+
+class BenchManager : public FileManager {
+ public:
+  BenchManager(rt::File& file, ErrorManager& errors) {
+    File = &file;
+    Errors = &errors;
+    FileManager::Init();
+    FileManager::InitFile(file, errors);
+    AddKey(*file.Key(1), "");
+  }
+  ~BenchManager() override { Shutdown(); }
+};
+
+std::shared_ptr<rt::WindowDef> ListWindow() {
+  auto def = std::make_shared<rt::WindowDef>("BenchBrowse", "LIST", "Browse");
+  def->List("40R(2)|M~ID~C(0)@n-14@80L(2)|M~File Name~L(2)@s80@")
+      .At(0, 0, 300, rt::kListHeaderHeight + kPage * rt::kListRowHeight)
+      .VScroll();
+  return def;
+}
+
+// One browse over the table, as a browse procedure sets it up.
+struct Browse {
+  Browse(rt::File& file, ErrorManager& errors)
+      : manager(file, errors), view(file), queue(Layout()), window(ListWindow()) {
+    relations.Init(manager, 0);
+    window.BindList(kList, &queue);
+    window.Open();
+    controller.MyWindow = &window;
+    browse.Init(kList, queue.Field(3).Address(), kPositionFieldSize, view, queue, relations,
+                controller);
+    browse.AddSortOrder(&step, file.Key(1));
+    browse.AddField(rt::AnyRef(file.Record(), file.Layout().Field(1)), queue.Field(1));
+    browse.AddField(rt::AnyRef(file.Record(), file.Layout().Field(2)), queue.Field(2));
+    browse.SetAlerts();
+    browse.ResetSort(true);
+    browse.UpdateWindow();
+  }
+  ~Browse() {
+    browse.Kill();
+    window.Close();
+    relations.Kill();
+    Drain();
+  }
+  static rt::RecordLayout Layout() {
+    rt::RecordLayout layout("Page");
+    layout.AddField("Q:ID", rt::FieldType::Long);
+    layout.AddField("Q:FileName", rt::FieldType::String, 80);
+    layout.AddField("Q:Pos", rt::FieldType::String, kPositionFieldSize);
+    return layout;
+  }
+  // Microseconds for one scroll and the window update after it.
+  double Scroll(int event) {
+    const auto t0 = Clock::now();
+    browse.TakeScroll(event);
+    browse.UpdateWindow();
+    const double us = Micro(t0, Clock::now(), 1);
+    Drain();
+    return us;
+  }
+
+  BenchManager manager;
+  RelationManager relations;
+  rt::View view;
+  rt::Queue queue;
+  rt::Window window;
+  WindowController controller;
+  StepLong step;
+  BrowseManager browse;
+};
+
+// Microseconds per operation through the browse.
+std::vector<double> BrowseCosts(const std::string& name, int rows, ErrorManager& errors,
+                                long& sum) {
+  std::vector<double> cost(kOps);
+  auto file = bench::Table(name);
+  {
+    std::vector<double> open;
+    for (int i = 0; i < kRepeats / 10; ++i) {
+      const auto t0 = Clock::now();
+      auto b = std::make_unique<Browse>(*file, errors);
+      open.push_back(Micro(t0, Clock::now()));
+      sum += b->queue.Records();
+    }
+    cost[kOpen] = Median(open);
+  }
+  Browse b(*file, errors);
+  // Page down from spread-out places of the table, each page fresh.
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<int> pick(1, rows - 10 * kPage);
+  std::vector<double> pageDown, end, home, refill;
+  for (int i = 0; i < kRepeats; ++i) {
+    rt::WriteInteger(file->Layout().Field(1), file->Record(), pick(rng));
+    b.browse.ResetFromBuffer();
+    pageDown.push_back(b.Scroll(rt::event::kPageDown));
+    sum += b.queue.Records();
+  }
+  cost[kPageDown] = Median(pageDown);
+  for (int i = 0; i < kRepeats; ++i) {
+    end.push_back(b.Scroll(rt::event::kScrollBottom));
+    sum += b.queue.Records();
+    home.push_back(b.Scroll(rt::event::kScrollTop));
+    sum += b.queue.Records();
+  }
+  cost[kEnd] = Median(end);
+  cost[kHome] = Median(home);
+  // A record of the page changed (as the update form does), then the browse's refill.
+  auto writer = bench::Table(name);
+  writer->Open(0x42);
+  for (int i = 0; i < kRepeats; ++i) {
+    rt::WriteInteger(file->Layout().Field(1), file->Record(), pick(rng));
+    b.browse.ResetFromBuffer();
+    rt::WriteInteger(writer->Layout().Field(1), writer->Record(),
+                     rt::ReadInteger(file->Layout().Field(1), file->Record()));
+    if (writer->Get(*writer->Key(1)) != 0) return {};
+    rt::WriteText(writer->Layout().Field(2), writer->Record(), "/changed/" + std::to_string(i));
+    if (writer->Put() != 0) return {};
+    // The form leaves the changed record current in the browse's table.
+    file->Get(*file->Key(1));
+    std::uint8_t request = ChangeRecord;
+    std::uint8_t response = RequestCompleted;
+    const auto r0 = Clock::now();
+    b.browse.ResetFromAsk(request, response);
+    refill.push_back(Micro(r0, Clock::now()));
+    sum += b.queue.Records();
+    Drain();
+  }
+  cost[kRefill] = Median(refill);
+  writer->Close();
+  return cost;
+}
+
+// Microseconds per operation for the same rows read by direct keyset queries.
+std::vector<double> DirectCosts(const std::string& name, int rows, long& sum) {
+  std::vector<double> cost(kOps);
+  const std::string path = name + rt::kStoreExtension;
+  const char* forward =
+      "SELECT _rid, _ver, _nulls, _bsize1, \"ID\", \"FileName\" FROM records WHERE "
+      "(\"ID\", _rid) > (?, ?) ORDER BY \"ID\", _rid LIMIT ?";
+  const char* backward =
+      "SELECT _rid, _ver, _nulls, _bsize1, \"ID\", \"FileName\" FROM records "
+      "ORDER BY \"ID\" DESC, _rid DESC LIMIT ?";
+  auto page = [&](sqlite3_stmt* s, std::int64_t after, bool keyset) {
+    int i = 1;
+    if (keyset) {
+      sqlite3_bind_int64(s, i++, after);
+      sqlite3_bind_int64(s, i++, INT64_MAX);
+    }
+    sqlite3_bind_int(s, i, kPage);
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      sum += sqlite3_column_int(s, 4);
+      sum += sqlite3_column_bytes(s, 5);
+    }
+    sqlite3_reset(s);
+  };
+  std::vector<double> samples;
+  auto timed = [&](const std::function<void()>& run) {
+    samples.clear();
+    for (int i = 0; i < kRepeats; ++i) {
+      const auto t0 = Clock::now();
+      run();
+      samples.push_back(Micro(t0, Clock::now()));
+    }
+    return Median(samples);
+  };
+  {
+    std::vector<double> open;
+    for (int i = 0; i < kRepeats / 10; ++i) {
+      const auto t0 = Clock::now();
+      sqlite3* db = nullptr;
+      if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr)) return {};
+      sqlite3_stmt* s = nullptr;
+      sqlite3_prepare_v2(db, forward, -1, &s, nullptr);
+      page(s, INT64_MIN, true);
+      sqlite3_finalize(s);
+      sqlite3_close(db);
+      open.push_back(Micro(t0, Clock::now()));
+    }
+    cost[kOpen] = Median(open);
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr)) return {};
+  sqlite3_stmt* f = nullptr;
+  sqlite3_stmt* b = nullptr;
+  sqlite3_prepare_v2(db, forward, -1, &f, nullptr);
+  sqlite3_prepare_v2(db, backward, -1, &b, nullptr);
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<int> pick(1, rows - 10 * kPage);
+  cost[kPageDown] = timed([&] { page(f, pick(rng) + kPage, true); });
+  cost[kEnd] = timed([&] { page(b, 0, false); });
+  cost[kHome] = timed([&] { page(f, INT64_MIN, true); });
+  cost[kRefill] = timed([&] { page(f, pick(rng), true); });
+  sqlite3_finalize(f);
+  sqlite3_finalize(b);
+  sqlite3_close(db);
+  return cost;
+}
+
+// CPU used by the process while a browse thread waits in its event loop for a second.
+double IdleCpuMs(const std::string& name, ErrorManager& errors) {
+  std::atomic<bool> waiting{false};
+  const int thread = rt::Start([&](const std::vector<std::string>&) {
+    rt::ThreadLocal<ErrorStatus> status;
+    ErrorManager threadErrors;
+    threadErrors.Start(status);
+    {
+      auto file = bench::Table(name);
+      Browse b(*file, threadErrors);
+      waiting = true;
+      b.window.EventLoop([] { return 0; });
+    }
+    threadErrors.Kill();
+    status.Destroy();
+  });
+  (void)errors;
+  while (!waiting)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const double c0 = CpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const double used = (CpuSeconds() - c0) * 1000;
+  rt::PostCloseDown(thread);
+  return used;
+}
+
+int Run(std::vector<int> sizes) {
+  rt::RegisterStoreDriver();
+  char templ[] = "/tmp/bench_browse-XXXXXX";
+  if (!::mkdtemp(templ)) return 1;
+  const std::string dir = templ;
+  rt::ThreadLocal<ErrorStatus> status;
+  ErrorManager errors;
+  errors.Start(status);
+  std::vector<std::vector<double>> browse(sizes.size()), direct(sizes.size());
+  std::vector<long> resident(sizes.size());
+  long sum = 0;
+  for (std::size_t s = 0; s < sizes.size(); ++s) {
+    const std::string name = dir + "/T" + std::to_string(sizes[s]);
+    const auto b0 = Clock::now();
+    if (!Build(name, sizes[s])) {
+      std::fprintf(stderr, "building %d rows failed\n", sizes[s]);
+      return 1;
+    }
+    std::printf("built %8d rows in %.1f s\n", sizes[s],
+                std::chrono::duration<double>(Clock::now() - b0).count());
+    BrowseCosts(name, sizes[s], errors, sum);  // warms the cache
+    browse[s] = BrowseCosts(name, sizes[s], errors, sum);
+    direct[s] = DirectCosts(name, sizes[s], sum);
+    if (browse[s].empty() || direct[s].empty()) {
+      std::fprintf(stderr, "reading %d rows failed\n", sizes[s]);
+      return 1;
+    }
+    resident[s] = ResidentKb();
+    for (int op = 0; op < kOps; ++op) {
+      std::printf("%8d rows, %-20s: %8.1f us browse, %8.1f us direct SQLite, ratio %.2f\n",
+                  sizes[s], kOpNames[op], browse[s][op], direct[s][op],
+                  browse[s][op] / direct[s][op]);
+    }
+    std::printf("%8d rows: resident memory %ld kB\n", sizes[s], resident[s]);
+  }
+  for (int op = 0; op < kOps && sizes.size() == 2; ++op) {
+    std::printf(
+        "%-20s: 1,000,000 vs 10,000 rows %.2f (limit 1.5), browse vs direct at "
+        "1,000,000 rows %.2f (limit 2)\n",
+        kOpNames[op], browse[1][op] / browse[0][op], browse[1][op] / direct[1][op]);
+  }
+  if (sizes.size() == 2)
+    std::printf("resident memory 1,000,000 vs 10,000 rows: %+ld kB\n", resident[1] - resident[0]);
+  std::printf("CPU of a browse thread waiting in its event loop for 1 s: %.1f ms\n",
+              IdleCpuMs(dir + "/T" + std::to_string(sizes[0]), errors));
+  std::printf("(checksum %ld)\n", sum);
+  errors.Kill();
+  status.Destroy();
+  rt::JoinAllThreads();
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  return 0;
+}
+
+}  // namespace
+
+// With one argument, only a table of that many rows is read (for profiling).
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::vector<int> sizes = {10000, 1000000};
+  if (argc > 1) sizes = {std::max(1000, std::atoi(argv[1]))};
+  int result = 0;
+  rt::RunProgram([&] { result = Run(sizes); });
+  return result;
+}
