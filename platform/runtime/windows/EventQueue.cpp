@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "platform/runtime/windows/Events.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/Events.h"
 
 namespace rt {
 
@@ -112,6 +112,12 @@ bool Post(int event, int control, int thread) {
   EventMessage m;
   m.event = event;
   m.control = control;
+  return PostMessage(thread, std::move(m));
+}
+
+bool PostTask(int thread, std::function<void()> task) {
+  EventMessage m;
+  m.task = std::move(task);
   return PostMessage(thread, std::move(m));
 }
 
