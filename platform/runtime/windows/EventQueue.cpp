@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/Events.h"
+#include "platform/runtime/threads/Threads.h"
 
 namespace rt {
 
