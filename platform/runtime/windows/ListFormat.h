@@ -11,6 +11,11 @@
 
 namespace rt {
 
+// Height in dialog units of a list row and of the list's header: the runtime counts the rows
+// a list shows (its items) from them, and the screen draws rows that high.
+inline constexpr int kListRowHeight = 10;
+inline constexpr int kListHeaderHeight = 10;
+
 struct ListColumn {
   int width = 0;
   char align = 'L';  // L, R, C or D (decimal)

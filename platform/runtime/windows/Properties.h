@@ -24,6 +24,8 @@ inline constexpr int kVScrollPos = 0x7A11;  // thumb position 0..100
 inline constexpr int kRecords = 0x7A12;     // rows of a list's queue
 inline constexpr int kValue = 0x7A13;       // a check box's state
 inline constexpr int kSkip = 0x7A19;        // not included in resizing and tab order
+// A list's first visible row (1-based).
+inline constexpr int kFirstVisible = 0x7A1A;
 inline constexpr int kListRowCallback = 0x7A1C;
 inline constexpr int kListObject = 0x7A1D;
 inline constexpr int kFullWidth = 0x7A40;   // width follows the parent

@@ -435,6 +435,20 @@ std::string Window::Prop(int control, int property) const {
       return d.vscroll ? "1" : "";
     case prop::kVScrollPos:
       return std::to_string(c->thumb);
+    case prop::kItems: {
+      // The rows a list shows, from its height, unless the program set a count itself.
+      if (auto it = c->props.find(property); it != c->props.end()) return it->second;
+      if (d.type != ctl::kList) return "0";
+      bool header = false;
+      for (const ListColumn& column : c->columns)
+        header = header || !column.header.empty();
+      const int height = d.pos.height - (header ? kListHeaderHeight : 0);
+      return std::to_string(std::max(0, height / kListRowHeight));
+    }
+    case prop::kFirstVisible: {
+      auto it = c->props.find(property);
+      return it == c->props.end() ? std::string("1") : it->second;
+    }
     case prop::kRecords:
       return std::to_string(c->rows.size());
     case prop::kValue:

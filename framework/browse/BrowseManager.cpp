@@ -1,0 +1,961 @@
+#include "framework/browse/BrowseManager.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "framework/browse/StandardBehavior.h"
+#include "framework/browse/StepLocator.h"
+#include "framework/browse/StepLong.h"
+#include "framework/data/FileManager.h"
+#include "framework/data/RelationManager.h"
+#include "framework/window/RequestCodes.h"
+#include "framework/window/ToolbarDispatcher.h"
+#include "framework/window/WindowController.h"
+#include "platform/runtime/expressions/View.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Properties.h"
+#include "platform/runtime/windows/UiBackend.h"
+#include "platform/runtime/windows/Window.h"
+
+namespace ev = rt::event;
+
+// ---- Window component ----
+
+void BrowseWindowComponent::Kill() {
+  browse_.Kill();
+}
+void BrowseWindowComponent::Reset(std::uint8_t force) {
+  browse_.ResetSort(force != 0);
+}
+bool BrowseWindowComponent::ResetRequired() {
+  return browse_.ApplyRange();
+}
+void BrowseWindowComponent::SetAlerts() {
+  browse_.SetAlerts();
+}
+ErrorLevel BrowseWindowComponent::TakeEvent() {
+  browse_.TakeEvent();
+  return LevelQuiet;
+}
+void BrowseWindowComponent::Update() {
+  browse_.UpdateViewRecord();
+}
+void BrowseWindowComponent::UpdateWindow() {
+  browse_.UpdateWindow();
+}
+
+// ---- Set-up and release ----
+
+BrowseManager::BrowseManager() = default;
+
+BrowseManager::~BrowseManager() {
+  if (Inited && !Killed) BrowseManager::Kill();
+}
+
+ErrorLevel BrowseManager::Init(std::int32_t listControl, void* positionField,
+                               std::uint32_t positionLength, rt::View& view, rt::Queue& listQueue,
+                               RelationManager& relationManager, WindowController& window) {
+  Behavior = std::make_unique<StandardBehavior>();
+  Behavior->Init(listQueue, listControl, positionField, positionLength, window.MyWindow);
+  ListQueue = Behavior.get();
+  ILC = Behavior.get();
+  UseWaitCursor = 1;
+  UseMRP = 1;
+  PrevChoice = 0;
+  RetainRow = 1;
+  Window = &window;
+  Sort = std::make_unique<SortQueue>();
+  Fields = std::make_unique<FieldPairs>();
+  Fields->Init();
+  Processors = std::make_unique<std::vector<ProcessorEntry>>();
+  // The popup menu belongs to the popup manager, which its owner makes and sets in Popup.
+  EditList = std::make_unique<std::vector<EditListEntry>>();
+  const ErrorLevel result = ViewManager::Init(view, relationManager, Sort.get());
+  window.AddItem(WindowComponent);
+  Selecting = window.Request == SelectRecord ? 1 : 0;
+  if (Selecting && Primary && Primary->Me) {
+    Primary->Me->Use(3);
+    Buffer = Primary->Me->SaveBuffer();
+  }
+  return result;
+}
+
+void BrowseManager::Kill() {
+  if (!Inited || Killed) return;
+  if (Sort) {
+    for (auto& entry : Sort->Entries) {
+      auto& sort = static_cast<SortOrder&>(*entry);
+      if (sort.Thumb) sort.Thumb->Kill();
+      if (sort.Resets) {
+        sort.Resets->Kill();
+        sort.Resets.reset();
+      }
+    }
+  }
+  if (Window) Window->RemoveItem(WindowComponent);
+  ViewManager::Kill();
+  Sort.reset();
+  Order = nullptr;
+  if (Fields) {
+    Fields->Kill();
+    Fields.reset();
+  }
+  Popup.reset();
+  ToolbarItem.reset();
+  if (FreeEIP) EIP.reset();
+  EIP.reset();
+  FreeEIP = 0;
+  if (EditList) {
+    for (EditListEntry& e : *EditList) {
+      if (e.FreeUp) e.Control.reset();
+    }
+    EditList.reset();
+  }
+  Behavior.reset();
+  ListQueue = nullptr;
+  ILC = nullptr;
+  if (Processors) {
+    for (ProcessorEntry& p : *Processors) {
+      if (p.P) p.P->Kill();
+    }
+    Processors.reset();
+  }
+  if (UseMRP && View) View->SetPrefetch(0);
+}
+
+int BrowseManager::AddSortOrder(StepLong* thumb, const rt::FileKey* key) {
+  const int result = AddOrder(key);
+  if (SortOrder* sort = CurrentSort()) {
+    sort->Thumb = thumb;
+    sort->Resets = std::make_unique<FieldPairs>();
+    sort->Resets->Init();
+  }
+  return result;
+}
+
+void BrowseManager::AddLocator(StepLocator* locator) {
+  if (SortOrder* sort = CurrentSort()) sort->Locator = locator;
+}
+
+void BrowseManager::AddField(void* recordField, std::uint32_t recordLength, void* queueField,
+                             std::uint32_t queueLength) {
+  AddField(rt::AnyRef(recordField, rt::FieldType::String, recordLength),
+           rt::AnyRef(queueField, rt::FieldType::String, queueLength));
+}
+
+void BrowseManager::AddField(std::int32_t& recordField, std::int32_t& queueField) {
+  AddField(rt::AnyRef::Of(recordField), rt::AnyRef::Of(queueField));
+}
+
+void BrowseManager::AddField(const rt::AnyRef& recordField, const rt::AnyRef& queueField) {
+  if (Fields) Fields->AddPair(recordField, queueField);
+}
+
+void BrowseManager::SetUseWaitCursor(bool on) {
+  UseWaitCursor = on ? 1 : 0;
+}
+
+void BrowseManager::WaitCursor(bool on) {
+  if (UseWaitCursor) SetWaitCursor(on);
+}
+
+void BrowseManager::SetWaitCursor(bool on) {
+  rt::Backend().SetWaitCursor(on);
+}
+
+rt::Window* BrowseManager::ListWindow() const {
+  if (Behavior) return Behavior->ListWindow();
+  return Window && Window->MyWindow ? Window->MyWindow : rt::Window::Active();
+}
+
+std::int32_t BrowseManager::VisibleItems() {
+  return ILC ? ILC->GetItems() : 0;
+}
+
+std::int32_t BrowseManager::Records() {
+  const std::int32_t rows = ListQueue ? ListQueue->Records() : 0;
+  if (SortOrder* sort = CurrentSort(); sort && sort->Locator) sort->Locator->SetEnabled(rows > 0);
+  if (rows == 0) CurrentChoice = 0;
+  return rows;
+}
+
+void BrowseManager::PostNewSelection() {
+  rt::Window* w = ListWindow();
+  const bool rightUp = w && w->KeyCode() == rt::key::kMouseRightUp;
+  if (PrevChoice == 0 && CurrentChoice == 0 && !rightUp) return;
+  PrevChoice = CurrentChoice;
+  if (ILC) ILC->SetChoice(CurrentChoice);
+  PostToList(ev::kNewSelection);
+}
+
+void BrowseManager::PostToList(int event) {
+  rt::Window* w = ListWindow();
+  if (!w || !w->IsOpen() || !ILC) return;
+  rt::EventMessage m;
+  m.event = event;
+  m.control = ILC->GetControl();
+  m.windowId = w->Id();
+  rt::PostMessage(w->Thread(), std::move(m));
+}
+
+void BrowseManager::ClearPrimaryRecord() {
+  if (Primary && Primary->Me && Primary->Me->File) Primary->Me->File->ClearRecord();
+}
+
+// ---- Reading ----
+
+ErrorLevel BrowseManager::Next() {
+  const ErrorLevel result = ViewManager::Next();
+  if (result == LevelNotify) UpdateResets();
+  if (result == LevelFatal) PostToList(ev::kCloseWindow);
+  return result;
+}
+
+ErrorLevel BrowseManager::Previous() {
+  const ErrorLevel result = ViewManager::Previous();
+  if (result == LevelNotify) UpdateResets();
+  if (result == LevelFatal) PostToList(ev::kCloseWindow);
+  return result;
+}
+
+void BrowseManager::SetQueueRecord() {
+  if (Fields) Fields->AssignLeftToRight();
+  if (ListQueue && View) ListQueue->SetViewPosition(View->Position());
+}
+
+void BrowseManager::UpdateBuffer() {
+  if (!ListQueue || !Fields) return;
+  if (ListQueue->Records() > 0) {
+    ListQueue->GetRow(CurrentChoice);
+    Fields->AssignRightToLeft();
+  } else {
+    Fields->ClearLeft();
+  }
+}
+
+void BrowseManager::UpdateResets() {
+  if (SortOrder* sort = CurrentSort(); sort && sort->Resets) sort->Resets->AssignRightToLeft();
+}
+
+void BrowseManager::Fetch(std::uint8_t direction) {
+  if (!ListQueue || !View) return;
+  const bool forward = direction == kFillForward;
+  if (QuickScan && ItemsToFill > 1 && Primary) Primary->SetQuickScan(1);
+  std::string edge;
+  bool compareEdge = false;
+  if (ListQueue->Records() > 0) {
+    ListQueue->GetRow(forward ? ListQueue->Records() : 1);
+    edge = ListQueue->GetViewPosition();
+    if (View->Reset(edge) != rt::kNoError) ReportViewError();
+    compareEdge = true;
+  }
+  bool prefetchSet = false;
+  while (ItemsToFill > 0) {
+    if (UseMRP && View->Prefetch() == 0) {
+      View->SetPrefetch(std::min(ItemsToFill, kMaxPrefetch));
+      prefetchSet = true;
+    }
+    const ErrorLevel result = forward ? Next() : Previous();
+    if (result == LevelNotify) break;
+    if (result == LevelFatal) break;
+    if (compareEdge) {
+      compareEdge = false;
+      if (View->Position() == edge) continue;  // the edge row itself
+    }
+    if (ListQueue->Records() >= LastItems) {
+      ListQueue->GetRow(forward ? 1 : ListQueue->Records());
+      ListQueue->Delete();
+    }
+    SetQueueRecord();
+    if (forward) {
+      ListQueue->Insert();
+    } else {
+      ListQueue->InsertAt(1);
+    }
+    --ItemsToFill;
+  }
+  // Each fetch sizes its own trips: a one-row scroll must not leave later pages reading one
+  // row per trip.
+  if (prefetchSet) View->SetPrefetch(0);
+  if (QuickScan && Primary) Primary->SetQuickScan(0);
+}
+
+// ---- Filling the page ----
+
+std::int32_t BrowseManager::Locate(const std::string& target) {
+  if (target.empty()) return 1;
+  const std::int32_t rows = ListQueue->Records();
+  for (std::int32_t i = 1; i <= rows; ++i) {
+    ListQueue->GetRow(i);
+    if (ListQueue->GetViewPosition() == target) return i;
+  }
+  return 0;
+}
+
+void BrowseManager::ResetQueue(std::uint8_t mode) {
+  if (!ListQueue || !ILC || !View) return;
+  std::string target;
+  bool wasEmpty = false;
+  std::int32_t shift = 0;
+  if (!ActiveInvisible && !ILC->GetVisible()) {
+    LoadPending = 1;
+    return;
+  }
+  Loaded = 1;
+  LoadPending = 0;
+  WaitCursor(true);
+  if (CurrentChoice == 0) CurrentChoice = 1;
+  if (mode == kRefillPage) {
+    if (ListQueue->Records() > 0) {
+      if (ListQueue->GetRow(CurrentChoice) != rt::kNoError) ListQueue->GetRow(ListQueue->Records());
+      target = ListQueue->GetViewPosition();
+      ListQueue->GetRow(1);
+      Open();
+      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError) ReportViewError();
+    } else {
+      wasEmpty = true;
+      ResetToStart();
+    }
+  } else if (mode == kRefillFromView && RetainRow) {
+    if (LastItems > 0 && LastItems < CurrentChoice) {
+      // The page shrank below the highlight: drop rows from the top so it stays visible.
+      target = ListQueue->GetViewPosition();
+      for (std::int32_t n = ListQueue->Records() - LastItems; n > 0 && CurrentChoice > 1; --n) {
+        ListQueue->GetRow(1);
+        ListQueue->Delete();
+        --CurrentChoice;
+      }
+      ILC->SetChoice(CurrentChoice);
+      ListQueue->GetRow(CurrentChoice);
+    }
+    shift = CurrentChoice - 1;
+  }
+  const std::int32_t savedChoice = CurrentChoice;
+  auto locate = [&] {
+    CurrentChoice = Locate(target);
+    if (RetainRow) shift = savedChoice - CurrentChoice;
+  };
+  ListQueue->Free();
+  ItemsToFill = LastItems - shift;
+  Fetch(kFillForward);
+  const bool hitEnd = ItemsToFill != 0;
+  if (target.empty() && ListQueue->Records() > 0) {
+    ListQueue->GetRow(1);
+    target = ListQueue->GetViewPosition();
+  }
+  locate();
+  if (ListQueue->Records() == 0) ResetToStart();
+  ItemsToFill = AllowUnfilled ? 0 : LastItems - ListQueue->Records();
+  if (!wasEmpty && (ItemsToFill > 0 || shift > 0)) {
+    ItemsToFill = std::max(ItemsToFill, shift);
+    Fetch(kFillBackward);
+    if (target.empty() && ListQueue->Records() > 0) {
+      ListQueue->GetRow(ListQueue->Records());
+      target = ListQueue->GetViewPosition();
+    }
+    locate();
+  }
+  if (RetainRow && (shift < 0 || (ListQueue->Records() < LastItems && !hitEnd))) {
+    ItemsToFill = std::max(-shift, LastItems - ListQueue->Records());
+    Fetch(kFillForward);
+    locate();
+  }
+  while (ListQueue->Records() > LastItems) {
+    if (shift < 0) {
+      ListQueue->GetRow(1);
+      ListQueue->Delete();
+      ++shift;
+      --CurrentChoice;
+    } else {
+      ListQueue->GetRow(ListQueue->Records());
+      ListQueue->Delete();
+    }
+  }
+  if (CurrentChoice <= 0) CurrentChoice = 1;
+  if (Records() != 0) {
+    CurrentChoice = std::min(CurrentChoice, ListQueue->Records());
+    UpdateBuffer();
+  } else {
+    ClearPrimaryRecord();
+  }
+  WaitCursor(false);
+}
+
+// ---- Sort orders and refills ----
+
+bool BrowseManager::SelectSort(int number) {
+  const bool changed = SelectOrder(number);
+  if (changed) {
+    if (SortOrder* sort = CurrentSort(); sort && sort->Locator) sort->Locator->Set();
+  }
+  return changed;
+}
+
+bool BrowseManager::SetSort(int number, bool force) {
+  const bool changed = SelectSort(number);
+  const bool rangeChanged = ApplyRange();
+  bool result = changed;
+  if (changed || rangeChanged || force || !Loaded || LoadPending) {
+    SortOrder* sort = CurrentSort();
+    if (sort && sort->Resets) sort->Resets->AssignLeftToRight();
+    Open();
+    if ((Selecting || StartAtCurrent) && !Loaded) {
+      ViewManager::Reset(sort && sort->MainKey ? FreeElementPosition() : 1);
+      ResetQueue(kRefillFromView);
+    } else if (ListQueue && ListQueue->Records() > 0) {
+      // Refill around the highlighted row.
+      if (CurrentChoice < 1 || ListQueue->GetRow(CurrentChoice) != rt::kNoError)
+        ListQueue->GetRow(1);
+      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError) ReportViewError();
+      ResetQueue(kRefillFromView);
+    } else {
+      ResetQueue(kRefillPage);
+    }
+    if (!LoadPending) {
+      PostNewSelection();
+      ResetThumbLimits();
+      result = true;
+    }
+  }
+  UpdateBuffer();
+  return result;
+}
+
+bool BrowseManager::ResetSort(bool force) {
+  return SetSort(Sort ? Sort->Pointer : 1, force);
+}
+
+bool BrowseManager::ApplyRange() {
+  bool changed = false;
+  const std::int32_t items = VisibleItems();
+  if (items != LastItems && items >= 0) {
+    if (FileLoaded) {
+      LastItems = kWholeFile;
+    } else {
+      LastItems = items;
+      changed = true;
+    }
+  }
+  if (!changed && !ViewManager::ApplyRange()) {
+    const SortOrder* sort = CurrentSort();
+    if (!sort || !sort->Resets || sort->Resets->Equal()) return false;
+  }
+  LoadPending = 1;
+  return true;
+}
+
+void BrowseManager::ResetFromBuffer() {
+  const SortOrder* sort = CurrentSort();
+  if (sort && sort->MainKey && Primary && Primary->Me) {
+    ViewManager::Reset(Primary->Me->ComponentCount(*sort->MainKey));
+  } else {
+    ViewManager::Reset(1);
+  }
+  ResetQueue(kRefillFromView);
+  UpdateWindow();
+}
+
+void BrowseManager::ResetFromFile() {
+  if (!View) return;
+  Open();
+  if (View->ResetToFile() != rt::kNoError) ReportViewError();
+  ResetQueue(kRefillFromView);
+}
+
+void BrowseManager::ReplaceSort(StepLocator* locator, StepLong* thumb, std::string_view order) {
+  SortOrder* sort = CurrentSort();
+  if (!sort) return;
+  if (!SavedSort) {
+    SavedSort = 1;
+    SavedLocator = sort->Locator;
+    SavedThumb = sort->Thumb;
+    SavedLocatorField = SavedLocator ? SavedLocator->FreeElement : rt::AnyRef();
+    SavedSortString = sort->Order ? *sort->Order : std::string();
+    if (SavedSortString.size() > kSavedSortLength) SavedSortString.resize(kSavedSortLength);
+  }
+  sort->Locator = locator;
+  if (locator) locator->SetShadow("");
+  sort->Thumb = thumb;
+  SetOrder(order);
+  SetSort(Sort->Pointer, true);
+}
+
+// ---- The thumb ----
+
+void BrowseManager::ResetThumbLimits() {
+  WaitCursor(true);
+  SortOrder* sort = CurrentSort();
+  if (sort && sort->Thumb && !sort->FreeElement.IsNull() && sort->Thumb->LimitNeeded() && View &&
+      (AllowUnfilled || Records() >= VisibleItems())) {
+    // The limit reads pass through the record buffer: the highlighted record is put back.
+    rt::File* file = Primary && Primary->Me ? Primary->Me->File : nullptr;
+    std::vector<std::uint8_t> record;
+    if (file) record.assign(file->Record(), file->Record() + file->RecordSize());
+    double high = 0;
+    bool haveHigh = false;
+    // One record each way: no read-ahead.
+    ResetToStart();
+    View->SetPrefetch(1);
+    if (Previous() == LevelQuiet) {
+      high = sort->FreeElement.Number();
+      haveHigh = true;
+    }
+    ResetToStart();
+    View->SetPrefetch(1);
+    if (haveHigh && Next() == LevelQuiet)
+      sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
+    View->SetPrefetch(0);
+    if (file) std::copy(record.begin(), record.end(), file->Record());
+  }
+  UpdateThumb();
+  WaitCursor(false);
+}
+
+void BrowseManager::UpdateThumb() {
+  rt::Window* w = ListWindow();
+  if (!w || !ILC) return;
+  const std::int32_t control = ILC->GetControl();
+  const std::int32_t rows = Records();
+  const std::int32_t items = VisibleItems();
+  if (!(HasThumb && (rows >= items || AllowUnfilled))) {
+    w->SetProp(control, rt::prop::kVScroll, 0L);
+    return;
+  }
+  w->SetProp(control, rt::prop::kVScroll, 1L);
+  SortOrder* sort = CurrentSort();
+  if (!sort || !sort->Thumb || sort->FreeElement.IsNull()) {
+    UpdateThumbFixed();
+    return;
+  }
+  if (!Loaded || LoadPending) return;
+  UpdateBuffer();
+  w->SetProp(control, rt::prop::kVScrollPos,
+             static_cast<long>(sort->Thumb->GetPercentile(sort->FreeElement)));
+  if (rows == items) {
+    // A page that shows exactly the list's rows puts the thumb at the very end.
+    const long pos = w->PropNumber(control, rt::prop::kVScrollPos);
+    if (pos == 1) w->SetProp(control, rt::prop::kVScrollPos, 0L);
+    if (pos == 99) w->SetProp(control, rt::prop::kVScrollPos, 100L);
+  }
+}
+
+void BrowseManager::UpdateThumbFixed() {
+  rt::Window* w = ListWindow();
+  if (!w || !ILC) return;
+  const std::int32_t control = ILC->GetControl();
+  const std::int32_t rows = ListQueue ? ListQueue->Records() : 0;
+  const std::int32_t items = VisibleItems();
+  long pos = 50;
+  const bool selfScrolling = w->PropNumber(control, rt::prop::kImmediate) == 0;
+  if (FileLoaded && items < rows) {
+    if (CurrentChoice <= 1) {
+      pos = 0;
+    } else if (!selfScrolling) {
+      pos = std::lround(static_cast<double>(CurrentChoice) * (rows - items) / rows);
+    }
+  } else if (ItemsToFill > 0) {
+    // The last fetch ran out of records: the highlight is at an end of the data.
+    if (CurrentEvent == ev::kScrollDown || CurrentEvent == ev::kPageDown ||
+        CurrentEvent == ev::kScrollBottom) {
+      if (CurrentChoice == rows) pos = 100;
+    } else if (CurrentChoice == 1) {
+      pos = 0;
+    }
+  }
+  if (!(selfScrolling && FileLoaded)) w->SetProp(control, rt::prop::kVScrollPos, pos);
+}
+
+// ---- Re-reading the highlighted record ----
+
+bool BrowseManager::RecordMissing() {
+  if (Primary && Primary->Me) Primary->Me->Throw(kMsgRecordChangedElsewhere);
+  return true;
+}
+
+void BrowseManager::UpdateViewRecord() {
+  if (!ListQueue || !View || ListQueue->Records() == 0) return;
+  const std::int32_t choice = ILC ? ILC->Choice() : 0;
+  if (choice >= 1 && choice <= ListQueue->Records()) CurrentChoice = choice;
+  if (ListQueue->GetRow(CurrentChoice) != rt::kNoError) return;
+  const std::string position = ListQueue->GetViewPosition();
+  View->Watch();
+  int e = View->Reget(position);
+  if (e == rt::kNoDriverError) {
+    const std::string saved = View->Position();
+    View->Reset(position);
+    View->Watch();
+    e = View->Next();
+    if (e == rt::kNoError && View->Position() != position) e = rt::kRecordNotFoundError;
+    if (!saved.empty()) View->Reset(saved);
+  }
+  if (e != rt::kNoError) NeedRefresh = RecordMissing() ? 1 : 0;
+}
+
+// ---- Scrolling ----
+
+void BrowseManager::ScrollOne(int event) {
+  CurrentEvent = event;
+  const std::int32_t rows = ListQueue ? ListQueue->Records() : 0;
+  if (event == ev::kScrollUp && CurrentChoice > 1) {
+    --CurrentChoice;
+    return;
+  }
+  if (event == ev::kScrollDown && CurrentChoice < rows) {
+    ++CurrentChoice;
+    return;
+  }
+  if (FileLoaded) return;
+  ItemsToFill = 1;
+  Fetch(event == ev::kScrollUp ? kFillBackward : kFillForward);
+}
+
+void BrowseManager::ScrollPage(int event) {
+  CurrentEvent = event;
+  std::int32_t n = VisibleItems();
+  if (!FileLoaded) {
+    ItemsToFill = n;
+    Fetch(event == ev::kPageUp ? kFillBackward : kFillForward);
+    n = ItemsToFill;
+  }
+  const std::int32_t rows = ListQueue ? ListQueue->Records() : 0;
+  if (event == ev::kPageUp) {
+    CurrentChoice = std::max(1, CurrentChoice - n);
+  } else {
+    CurrentChoice = std::min(rows, CurrentChoice + n);
+  }
+  if (FileLoaded && ILC) {
+    const std::int32_t line = ILC->GetLine();
+    if (line == 1) {
+      ILC->SetChoice(CurrentChoice + 1);
+    } else {
+      ILC->SetChoice(CurrentChoice);
+      ILC->SetChoice(CurrentChoice - line + 1);
+    }
+    ILC->SetChoice(CurrentChoice);
+  }
+}
+
+void BrowseManager::ScrollEnd(int event) {
+  CurrentEvent = event;
+  if (!FileLoaded && ListQueue) {
+    ListQueue->Free();
+    ResetToStart();
+    ItemsToFill = VisibleItems();
+    Fetch(event == ev::kScrollTop ? kFillForward : kFillBackward);
+  }
+  CurrentChoice = event == ev::kScrollTop ? 1 : (ListQueue ? ListQueue->Records() : 0);
+}
+
+void BrowseManager::TakeScroll(int event) {
+  rt::Window* w = ListWindow();
+  if (event == 0 && w) event = w->Event();
+  if (!ListQueue || ListQueue->Records() == 0) return;
+  switch (event) {
+    case ev::kScrollUp:
+    case ev::kScrollDown:
+      ScrollOne(event);
+      break;
+    case ev::kPageUp:
+    case ev::kPageDown:
+      ScrollPage(event);
+      break;
+    case ev::kScrollTop:
+    case ev::kScrollBottom:
+      ScrollEnd(event);
+      break;
+    default:
+      return;
+  }
+  AfterScrolling();
+}
+
+void BrowseManager::AfterScrolling() {
+  SortOrder* sort = CurrentSort();
+  if (sort && sort->Locator) sort->Locator->Set();
+  PostNewSelection();
+  if (!sort || !sort->Thumb) UpdateThumbFixed();
+  UpdateBuffer();
+}
+
+void BrowseManager::ThumbDrag() {
+  rt::Window* w = ListWindow();
+  if (!w || !ILC) return;
+  const std::int32_t control = ILC->GetControl();
+  const double read = static_cast<double>(w->PropNumber(control, rt::prop::kVScrollPos));
+  double v = read;
+  if (v <= 1.0) {
+    PostToList(ev::kScrollTop);
+    return;
+  }
+  const std::int32_t rows = ListQueue ? ListQueue->Records() : 0;
+  const std::int32_t items = VisibleItems();
+  if (FileLoaded && rows > items) v = v * 100 / (rows - items);
+  if (v >= 100.0) {
+    PostToList(ev::kScrollBottom);
+    return;
+  }
+  SortOrder* sort = CurrentSort();
+  if (FileLoaded && rows > items) {
+    const std::int32_t line = ILC->GetLine();
+    CurrentChoice = std::clamp(static_cast<std::int32_t>(v / (rows - items) * rows), 1, rows);
+    AfterScrolling();
+    if (line == 1) {
+      ILC->SetChoice(CurrentChoice + 1);
+    } else {
+      ILC->SetChoice(CurrentChoice);
+      ILC->SetChoice(CurrentChoice - line + 1);
+    }
+    ILC->SetChoice(CurrentChoice);
+    w->SetProp(control, rt::prop::kVScrollPos, static_cast<long>(read));
+  } else if (sort && sort->Thumb && !sort->FreeElement.IsNull()) {
+    sort->FreeElement.SetValue(sort->Thumb->GetValue(static_cast<std::uint8_t>(v)));
+    ResetFromBuffer();
+  } else {
+    PostToList(v < 50.0 ? ev::kPageUp : ev::kPageDown);
+  }
+}
+
+void BrowseManager::TakeVCRScroll(std::int32_t request) {
+  int event = 0;
+  switch (request) {
+    case NavigateBottom:
+      event = ev::kScrollBottom;
+      break;
+    case NavigateTop:
+      event = ev::kScrollTop;
+      break;
+    case NavigatePageDown:
+      event = ev::kPageDown;
+      break;
+    case NavigatePageUp:
+      event = ev::kPageUp;
+      break;
+    case NavigateNext:
+      event = ev::kScrollDown;
+      break;
+    case NavigatePrevious:
+      event = ev::kScrollUp;
+      break;
+    default:
+      break;
+  }
+  if (event) TakeScroll(event);
+  if (Window) {
+    Window->Reset(0);
+    Window->Update();
+  }
+}
+
+// ---- Events ----
+
+void BrowseManager::TakeEvent() {
+  rt::Window* w = ListWindow();
+  if (!w || !ILC) return;
+  const int event = w->Event();
+  const int control = w->Field();
+  if (control == 0) {
+    const std::int32_t choice = ILC->Choice();
+    if (choice > 0) CurrentChoice = choice;
+  }
+  if (control != 0 && control == ILC->GetControl()) {
+    switch (event) {
+      case ev::kScrollUp:
+      case ev::kScrollDown:
+      case ev::kPageUp:
+      case ev::kPageDown:
+      case ev::kScrollTop:
+      case ev::kScrollBottom:
+        TakeScroll(event);
+        break;
+      case ev::kScrollDrag:
+        ThumbDrag();
+        break;
+      case ev::kAlertKey:
+        TakeKey();
+        break;
+      case ev::kNewSelection:
+        TakeNewSelection();
+        break;
+      case ev::kLocate:
+        TakeLocate();
+        break;
+      default:
+        break;
+    }
+  }
+  NeedRefresh = 0;
+  if (event == ev::kAccepted && control != 0) TakeAcceptedLocator();
+  if (NeedRefresh) {
+    ResetQueue(kRefillFromView);
+    NeedRefresh = 0;
+  } else if (event == ev::kCloseWindow && Selecting && Primary && Primary->Me) {
+    if (Window && Window->Response == RequestCompleted) {
+      Primary->Me->RestoreBuffer(Buffer, false);
+      if (SelectWholeRecord) {
+        UpdateViewRecord();
+      } else {
+        UpdateBuffer();
+      }
+    } else {
+      Primary->Me->RestoreBuffer(Buffer, true);
+    }
+  }
+}
+
+void BrowseManager::TakeNewSelection() {
+  if (ListQueue && ListQueue->Records() > 0 && ILC) {
+    const std::int32_t choice = ILC->Choice();
+    if (choice >= 1 && choice <= ListQueue->Records()) CurrentChoice = choice;
+    LastChoice = CurrentChoice;
+  }
+  UpdateBuffer();
+  rt::Window* w = ListWindow();
+  const int keyCode = w ? w->KeyCode() : 0;
+  if (keyCode != rt::key::kMouseRightUp && keyCode != rt::key::kApps) {
+    if (Window) Window->Reset(0);
+  }
+}
+
+bool BrowseManager::TakeKey() {
+  // The locator key step; buttons reached by keys are wired with the browse actions.
+  SortOrder* sort = CurrentSort();
+  const bool hasRows = ListQueue && ListQueue->Records() > 0;
+  if (!sort || !sort->Locator) return false;
+  if (sort->Locator->TakeKey()) {
+    ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1);
+    ResetQueue(kRefillFromView);
+    UpdateWindow();
+    PostNewSelection();
+    return true;
+  }
+  if (!hasRows) return false;
+  UpdateWindow();
+  PostNewSelection();
+  return true;
+}
+
+void BrowseManager::TakeAcceptedLocator() {
+  SortOrder* sort = CurrentSort();
+  rt::Window* w = ListWindow();
+  if (!sort || !sort->Locator || !w || sort->Locator->Control == 0) return;
+  if (w->Accepted() != sort->Locator->Control || !sort->Locator->TakeAccepted()) return;
+  ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1);
+  if (ILC) w->Select(ILC->GetControl());
+  ResetQueue(kRefillFromView);
+  sort->Locator->Reset();
+  UpdateWindow();
+  PostNewSelection();
+}
+
+void BrowseManager::TakeLocate() {}
+
+// ---- Window ----
+
+void BrowseManager::SetAlerts() {
+  rt::Window* w = ListWindow();
+  if (!w || !ILC) return;
+  const std::int32_t list = ILC->GetControl();
+  w->Alert(list, rt::key::kMouseLeft2);
+  w->Alert(list, rt::key::kMouseRightUp);
+  w->Alert(list, rt::key::kApps);
+  HasThumb = w->PropNumber(list, rt::prop::kVScroll) != 0 ? 1 : 0;
+  w->SetProp(list, rt::prop::kVScroll, 0L);
+  if (Sort) {
+    for (auto& entry : Sort->Entries) {
+      auto& sort = static_cast<SortOrder&>(*entry);
+      if (sort.Locator) sort.Locator->SetAlerts(list);
+    }
+  }
+}
+
+void BrowseManager::UpdateWindow() {
+  rt::Window* w = ListWindow();
+  SortOrder* sort = CurrentSort();
+  if (sort && sort->Locator) sort->Locator->UpdateWindow();
+  const bool hasRows = Records() > 0;
+  if (w) {
+    for (std::int32_t control : {ChangeControl, DeleteControl, PrintControl, ViewControl}) {
+      if (control && w->Exists(control)) w->Disable(control, !hasRows);
+    }
+    if (SelectControl && w->Exists(SelectControl)) {
+      if (Selecting) {
+        w->Disable(SelectControl, false);
+      } else {
+        w->Disable(SelectControl, true);
+        if (HideSelect) w->Hide(SelectControl, true);
+      }
+    }
+  }
+  UpdateThumb();
+  if (Toolbar) Toolbar->UpdateTarget();
+  if (w && ILC) {
+    w->Display(ILC->GetControl());
+    ILC->SetChoice(CurrentChoice);
+  }
+}
+
+// ---- Update procedure ----
+
+std::uint8_t BrowseManager::Ask(std::uint8_t request) {
+  std::uint8_t response = RequestCancelled;
+  do {
+    if (Window && Window->VCRRequest) *Window->VCRRequest = 0;
+    if (AskProcedure) {
+      if (request == InsertRecord && PrepareRecord() != LevelQuiet) return RequestCancelled;
+      response = Window ? Window->Run(static_cast<std::uint16_t>(AskProcedure), request)
+                        : static_cast<std::uint8_t>(RequestCancelled);
+      ResetFromAsk(request, response);
+    } else {
+      response = AskInPlace(request);
+    }
+  } while (Window && Window->VCRRequest && *Window->VCRRequest != 0);
+  return response;
+}
+
+std::uint8_t BrowseManager::AskInPlace(std::uint8_t) {
+  // Editing in place needs its manager; without one the request is not carried out.
+  return RequestCancelled;
+}
+
+void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) {
+  if (response == RequestCompleted) {
+    if (View) View->Flush();
+    if (request == DeleteRecord) {
+      if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
+      ResetQueue(kRefillPage);
+    } else {
+      ResetFromFile();
+    }
+  } else {
+    ResetQueue(kRefillPage);
+  }
+  std::int32_t navigation = Window && Window->VCRRequest ? *Window->VCRRequest : 0;
+  if (navigation == NavigateInsert || (navigation == NavigateNext && request == InsertRecord)) {
+    request = InsertRecord;
+    ClearPrimaryRecord();
+  } else if (navigation != 0) {
+    TakeVCRScroll(navigation);
+  }
+  if (navigation == 0) {
+    ResetThumbLimits();
+    UpdateWindow();
+    PostNewSelection();
+    if (rt::Window* w = ListWindow(); w && ILC) w->Select(ILC->GetControl());
+  }
+}
+
+void BrowseManager::SetUsePopup(bool on) {
+  UsePopup = on ? 1 : 0;
+}
+
+void BrowseManager::SetUseMRP(bool on) {
+  UseMRP = on ? 1 : 0;
+}
+
+bool BrowseManager::GetUseMRP() {
+  return UseMRP != 0;
+}

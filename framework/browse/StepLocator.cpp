@@ -1,0 +1,93 @@
+#include "framework/browse/StepLocator.h"
+
+#include <cctype>
+
+#include "framework/browse/BrowseManager.h"
+#include "framework/window/WindowController.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Window.h"
+
+namespace {
+
+rt::Window* WindowOf(BrowseManager* browse) {
+  if (browse && browse->Window && browse->Window->MyWindow) return browse->Window->MyWindow;
+  return rt::Window::Active();
+}
+
+}  // namespace
+
+void StepLocator::Init(std::int32_t control, const rt::AnyRef& freeElement, bool noCase,
+                       ::BrowseManager& browse) {
+  ViewManager = &browse;
+  BrowseManager = &browse;
+  Init(control, freeElement, noCase);
+}
+
+void StepLocator::Kill() {
+  FreeElement = rt::AnyRef();
+}
+
+std::string StepLocator::GetShadow() {
+  return {};
+}
+
+void StepLocator::Init(std::int32_t control, const rt::AnyRef& freeElement, bool noCase) {
+  FreeElement = freeElement;
+  Control = control;
+  NoCase = noCase ? 1 : 0;
+}
+
+void StepLocator::Reset() {}
+
+void StepLocator::Set() {}
+
+void StepLocator::ResetFreeElement(const rt::AnyRef& field) {
+  FreeElement = field;
+  FreeElement.Clear();
+  SetShadow("");
+}
+
+void StepLocator::SetAlerts(std::int32_t) {}
+
+void StepLocator::SetEnabled(bool enabled) {
+  if (!Control) return;
+  if (rt::Window* w = WindowOf(BrowseManager)) w->Disable(Control, !enabled);
+}
+
+void StepLocator::SetShadow(std::string_view) {}
+
+bool StepLocator::TakeAccepted() {
+  return false;
+}
+
+bool StepLocator::TakeKey() {
+  rt::Window* w = WindowOf(BrowseManager);
+  if (!w || FreeElement.IsNull() || !BrowseManager) return false;
+  const int code = w->KeyCode();
+  // Only plain characters locate: no Ctrl or Alt, no mouse or function keys.
+  if ((code & (rt::key::kCtrl | rt::key::kAlt)) || (code & 0xFF) < rt::key::kSpace ||
+      (code & 0xFF) > 126 || (code & 0xFF) == rt::key::kDelete)
+    return false;
+  char key = static_cast<char>(code & 0xFF);
+  if (!(code & rt::key::kShift) && std::isalpha(static_cast<unsigned char>(key)))
+    key = static_cast<char>(std::tolower(static_cast<unsigned char>(key)));
+  if (NoCase) key = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
+  bool moved = false;
+  if (BrowseManager->ListQueue && BrowseManager->ListQueue->Records() > 0) {
+    BrowseManager->ScrollOne(rt::event::kScrollDown);
+    BrowseManager->UpdateBuffer();
+    moved = true;
+  }
+  const std::string text = FreeElement.Text();
+  char first = text.empty() ? '\0' : text.front();
+  if (NoCase) first = static_cast<char>(std::toupper(static_cast<unsigned char>(first)));
+  if (first == key) return moved;
+  std::string value(1, key);
+  if (ViewManager && !ViewManager->FreeElementAscending()) value += static_cast<char>(254);
+  FreeElement.SetText(value);
+  return true;
+}
+
+void StepLocator::UpdateWindow() {
+  Set();
+}

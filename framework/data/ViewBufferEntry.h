@@ -1,0 +1,11 @@
+#pragma once
+// A record buffer of one table of a view, saved by ViewManager::SaveBuffers.
+
+#include <cstdint>
+
+class FileManager;
+
+struct ViewBufferEntry {
+  std::int32_t Buff = 0;  // the saved-buffer id
+  FileManager* FM = nullptr;
+};
