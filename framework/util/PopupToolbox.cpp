@@ -28,6 +28,7 @@ void EnsureDefinition() {
   // An empty tool window: the buttons are made at run time.
   auto def =
       std::make_shared<rt::WindowDef>(PopupToolbox::kModule, PopupToolbox::kWindowName, "Toolbox");
+  def->kind = rt::WindowKind::Tool;
   def->font = "Microsoft Sans Serif";
   def->fontSize = 8;
   def->resizable = false;

@@ -122,6 +122,7 @@ std::unique_ptr<rt::File> MakeFruit() {
   file->AddKey("FRU:ID_Key", {{1, true, false}}, true, true);
   file->AddKey("FRU:Name_Key", {{2, true, true}}, true);
   file->AddKey("FRU:NameDown_Key", {{2, false, true}}, true);
+  file->AddKey("FRU:IDDown_Key", {{1, false, false}}, true);
   return file;
 }
 
@@ -132,7 +133,7 @@ class FruitManager : public FileManager {
     Errors = &errors;
     FileManager::Init();
     FileManager::InitFile(file, errors);
-    for (int k = 1; k <= 3; ++k)
+    for (int k = 1; k <= 4; ++k)
       AddKey(*file.Key(k), "");
   }
   ~FruitManager() override { Shutdown(); }
@@ -205,7 +206,7 @@ class StepBrowseTest : public ::testing::Test {
                      *relations_, controller_),
               LevelQuiet);
     b.AddSortOrder(thumb, file_->Key(key));
-    locator_.Init(entry ? 2 : 0, key == 1 ? Field(1) : Field(2), true, b);
+    locator_.Init(entry ? 2 : 0, key == 1 || key == 4 ? Field(1) : Field(2), true, b);
     b.AddLocator(&locator_);
     b.AddField(Field(1), queue_->Field(1));
     b.AddField(Field(2), queue_->Field(2));
@@ -259,9 +260,12 @@ TEST_F(StepBrowseTest, TypedCharactersStepToTheNextMatchOrLocateByValue) {
   EXPECT_EQ(Highlighted(), "date");
   Type('Z');  // after every name: the end of the list
   EXPECT_EQ(Highlighted(), "mango");
-  // Keys that are not characters are left to the browse.
-  window_->SetKeyCode(rt::key::kCtrl + 'A');
-  EXPECT_FALSE(locator_.TakeKey());
+  // Keys that type no character are left to the browse.
+  for (int code : {rt::key::kCtrl + 'A', rt::key::kDown, rt::key::kDelete, rt::key::kF1}) {
+    window_->SetKeyCode(code);
+    EXPECT_FALSE(locator_.TakeKey()) << code;
+  }
+  EXPECT_EQ(Highlighted(), "mango");
 }
 
 TEST_F(StepBrowseTest, DescendingOrderLocatesTheLastNameStartingWithTheCharacter) {
@@ -273,6 +277,14 @@ TEST_F(StepBrowseTest, DescendingOrderLocatesTheLastNameStartingWithTheCharacter
   EXPECT_EQ(Highlighted(), "Berry");
   Type('C');
   EXPECT_EQ(Highlighted(), "cherry");
+}
+
+TEST_F(StepBrowseTest, DescendingNumbersLocateTheTypedDigit) {
+  AddRows(kFruit);
+  Open(4, nullptr);
+  EXPECT_EQ(Highlighted(), "mango");  // ID 10
+  Type('5');
+  EXPECT_EQ(Highlighted(), "date");  // ID 5
 }
 
 TEST_F(StepBrowseTest, EntryControlFollowsWhetherTheListHasRows) {
