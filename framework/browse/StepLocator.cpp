@@ -64,11 +64,13 @@ bool StepLocator::TakeKey() {
   rt::Window* w = WindowOf(BrowseManager);
   if (!w || FreeElement.IsNull() || !BrowseManager) return false;
   const int code = w->KeyCode();
-  // Only plain characters locate: no Ctrl or Alt, no mouse or function keys.
-  if ((code & (rt::key::kCtrl | rt::key::kAlt)) || (code & 0xFF) < rt::key::kSpace ||
-      (code & 0xFF) > 126 || (code & 0xFF) == rt::key::kDelete)
-    return false;
-  char key = static_cast<char>(code & 0xFF);
+  // Only keys that type a character locate: letters, digits and the space bar, without Ctrl
+  // or Alt. The codes between them belong to the paging, arrow, Insert and Delete keys.
+  const int base = code & 0xFF;
+  const bool typed =
+      (base >= 'A' && base <= 'Z') || (base >= '0' && base <= '9') || base == rt::key::kSpace;
+  if ((code & (rt::key::kCtrl | rt::key::kAlt)) || (code & ~0x7FF) || !typed) return false;
+  char key = static_cast<char>(base);
   if (!(code & rt::key::kShift) && std::isalpha(static_cast<unsigned char>(key)))
     key = static_cast<char>(std::tolower(static_cast<unsigned char>(key)));
   if (NoCase) key = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
@@ -83,7 +85,10 @@ bool StepLocator::TakeKey() {
   if (NoCase) first = static_cast<char>(std::toupper(static_cast<unsigned char>(first)));
   if (first == key) return moved;
   std::string value(1, key);
-  if (ViewManager && !ViewManager->FreeElementAscending()) value += static_cast<char>(254);
+  // In a descending order, code 254 after the character reaches the highest text that
+  // starts with it. A number would not read with it (and become 0, the far end).
+  if (ViewManager && !ViewManager->FreeElementAscending() && FreeElement.IsText())
+    value += static_cast<char>(254);
   FreeElement.SetText(value);
   return true;
 }

@@ -1,18 +1,33 @@
 #include "framework/browse/StepLong.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+
+namespace {
+
+std::int32_t ToLong(double value) {
+  constexpr double kMin = std::numeric_limits<std::int32_t>::min();
+  constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+  if (std::isnan(value)) return 0;
+  return static_cast<std::int32_t>(std::trunc(std::clamp(value, kMin, kMax)));
+}
+
+}  // namespace
 
 std::uint8_t StepLong::GetPercentile(const rt::AnyRef& value) {
   if (High == Low) return 50;
   const double factor = 100.0 / (static_cast<double>(High) - Low);
-  auto p = static_cast<std::int16_t>(std::trunc((value.Number() - Low) * factor));
-  if (Controls & kStepDescending) p = static_cast<std::int16_t>(100 - p);
-  const auto result = static_cast<std::uint8_t>(p);
-  return result == 0 ? 1 : result;
+  const double raw = std::trunc((value.Number() - Low) * factor);
+  // Taken as it stands, a value just below Low would come out near 255 and put the thumb at
+  // the far end; one above High beyond 100.
+  int p = std::isnan(raw) ? 0 : static_cast<int>(std::clamp(raw, 0.0, 100.0));
+  if (Controls & kStepDescending) p = 100 - p;
+  return static_cast<std::uint8_t>(p == 0 ? 1 : p);
 }
 
 rt::Decimal StepLong::GetValue(std::uint8_t percentage) {
-  int percent = percentage;
+  int percent = std::min<int>(percentage, 100);
   if (Controls & kStepDescending) percent = 100 - percent;
   // (percentage / 100) x (High - Low) + Low, exactly.
   const rt::Decimal span(static_cast<std::int64_t>(High) - Low);
@@ -22,8 +37,8 @@ rt::Decimal StepLong::GetValue(std::uint8_t percentage) {
 void StepLong::Kill() {}
 
 void StepLong::SetLimit(const rt::AnyRef& first, const rt::AnyRef& last) {
-  const auto firstValue = static_cast<std::int32_t>(std::trunc(first.Number()));
-  const auto lastValue = static_cast<std::int32_t>(std::trunc(last.Number()));
+  const std::int32_t firstValue = ToLong(first.Number());
+  const std::int32_t lastValue = ToLong(last.Number());
   if (Controls & kStepDescending) {
     Low = lastValue;
     High = firstValue;
@@ -35,4 +50,8 @@ void StepLong::SetLimit(const rt::AnyRef& first, const rt::AnyRef& last) {
 
 bool StepLong::LimitNeeded() {
   return true;
+}
+
+void StepLong::SetFreeElement(const rt::AnyRef& freeElement, std::uint8_t percentage) {
+  freeElement.SetValue(GetValue(percentage));
 }

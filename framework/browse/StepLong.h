@@ -25,7 +25,8 @@ class StepLong {
   void Init(std::uint8_t controls) { Controls = controls; }
 
   // ---- Virtual operations, in table order ----
-  // Thumb position 1-100 of a value.
+  // Thumb position 1-100 of a value; values beyond the limits (records added since they were
+  // read) stay at the nearer end.
   virtual std::uint8_t GetPercentile(const rt::AnyRef& value);  // 1
   // The value at a thumb position.
   virtual rt::Decimal GetValue(std::uint8_t percentage);  // 2
@@ -34,4 +35,8 @@ class StepLong {
   virtual void SetLimit(const rt::AnyRef& first, const rt::AnyRef& last);  // 4
   // Whether the browse must read the order's first and last records for the limits.
   virtual bool LimitNeeded();  // 5
+
+  // Puts the value at a thumb position into the free element, in the element's own terms
+  // (a number here; a text for steps over string keys).
+  virtual void SetFreeElement(const rt::AnyRef& freeElement, std::uint8_t percentage);
 };

@@ -221,7 +221,14 @@ void QtBackend::Open(const rt::WindowView& view) {
   QtSurface* owner = view.ownerId != 0 ? Surface(view.ownerId) : nullptr;
   QtWindow* window = nullptr;
   const DialogUnits units(view.font, view.fontSize);
-  if (owner) {
+  if (owner && view.kind == rt::WindowKind::Tool) {
+    // A tool window floats over its owner, which goes on taking input.
+    window = new QtWindow(view, owner->Widget(), Qt::Tool);
+    windows_[view.id] = window;
+    const QRect area = owner->Widget()->window()->geometry();
+    window->move(area.topRight() - QPoint(window->width(), 0));
+    window->show();
+  } else if (owner) {
     // A dialog over its owner: the owner takes no input until the dialog closes.
     window = new QtWindow(view, owner->Widget(), Qt::Dialog);
     windows_[view.id] = window;

@@ -11,7 +11,9 @@
 #include <map>
 #include <memory>
 
+#include "gui/qt/QtIcons.h"
 #include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/windows/Properties.h"
 
 namespace gui {
 
@@ -131,6 +133,14 @@ void QtDialogs::BuildPopup(QMenu& menu, const std::vector<rt::PopupItem>& items)
     } else {
       QAction* a = menu.addAction(text);
       a->setData(item.number);
+      // The attribute block may name the entry's icon: "31848(~NAME.ICO),...".
+      const std::string iconKey = std::to_string(rt::prop::kIconAttribute) + "(";
+      if (const auto at = item.attributes.find(iconKey); at != std::string::npos) {
+        const auto from = at + iconKey.size();
+        const auto end = item.attributes.find(')', from);
+        if (end != std::string::npos)
+          a->setIcon(QtIcons::ForName(item.attributes.substr(from, end - from)));
+      }
       a->setEnabled(!item.disabled);
       if (item.checked) {
         a->setCheckable(true);

@@ -85,6 +85,7 @@ QIcon ThemedOrDrawn(const char* themeName, const QString& drawn) {
 
 QIcon QtIcons::ForName(const std::string& name) {
   QString key = QString::fromStdString(name).trimmed().toUpper();
+  if (key.startsWith('~')) key.remove(0, 1);  // "~NAME": an icon linked into the program
   if (key.endsWith(".ICO")) key.chop(4);
   if (key == "WAFRAME") return Drawn("frame");
   if (key == "WAINSERT") return ThemedOrDrawn("list-add", "insert");

@@ -138,6 +138,12 @@ bool Post(int event, int control, int thread) {
   return PostMessage(thread, std::move(m));
 }
 
+bool PostTask(int thread, std::function<void()> task) {
+  EventMessage m;
+  m.task = std::move(task);
+  return PostMessage(thread, std::move(m));
+}
+
 bool PostCloseDown(int thread) {
   std::shared_ptr<EventQueue> q;
   {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,6 +28,9 @@ struct EventMessage {
   long notifyParameter = 0;
   // Part of an accept-all pass (dropped when the pass is cut short).
   bool acceptAllPass = false;
+  // Work handed to the thread by another one: run by the thread's event loop, which then
+  // waits for the next message (see PostTask).
+  std::function<void()> task;
 };
 
 class EventQueue {
@@ -63,6 +67,9 @@ void ForgetThreadEvents(int thread);
 // thread does not exist.
 bool Post(int event, int control = 0, int thread = 0);
 bool PostMessage(int thread, EventMessage message);
+// Hands work to a thread: its event loop runs the task on that thread, between events,
+// whichever of its windows is looping. Returns false when the thread does not exist.
+bool PostTask(int thread, std::function<void()> task);
 // Asks a thread to close all its windows. False when the thread has no queue (it has ended).
 bool PostCloseDown(int thread);
 // True when every runtime thread that has a queue, the caller excepted, is waiting for

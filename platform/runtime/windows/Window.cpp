@@ -11,6 +11,7 @@
 #include "platform/runtime/values/Picture.h"
 #include "platform/runtime/values/Queue.h"
 #include "platform/runtime/values/Text.h"
+#include "platform/runtime/windows/ControlWatch.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
@@ -85,6 +86,12 @@ Window* Window::Active() {
   return w.empty() ? nullptr : w.back();
 }
 
+Window* Window::FindOpen(int windowId) {
+  for (Window* w : ThreadWindows())
+    if (w->Id() == windowId) return w;
+  return nullptr;
+}
+
 Window::Control* Window::Find(int control) {
   for (auto& c : controls_)
     if (c->def.number == control) return c.get();
@@ -104,12 +111,16 @@ void Window::BindList(int control, const Queue* queue) {
 }
 
 bool Window::Open(Window* owner) {
+  return OpenOver(owner ? owner->Id() : 0);
+}
+
+bool Window::OpenOver(int ownerId) {
   if (open_) return true;
   id_ = gNextWindowId.fetch_add(1);
   thread_ = ThreadNumber();
   auto& stack = ThreadWindows();
   below_ = stack.empty() ? nullptr : stack.back();
-  ownerId_ = owner ? owner->Id() : (below_ ? below_->Id() : 0);
+  ownerId_ = ownerId != 0 ? ownerId : (below_ ? below_->Id() : 0);
   stack.push_back(this);
   open_ = true;
   if (below_) below_->SetEnabled(false);
@@ -157,6 +168,10 @@ void Window::EventLoop(const std::function<int()>& handler) {
   while (open_) {
     auto m = q.Wait(std::chrono::milliseconds(500));
     if (!m) continue;
+    if (m->task) {
+      m->task();
+      continue;
+    }
     // Input meant for another window of this thread (one under a dialog) is dropped.
     if (m->windowId != 0 && m->windowId != id_) continue;
     if (m->keyCode != 0) keyCode_ = m->keyCode;
@@ -820,7 +835,9 @@ void Window::Publish(const Control& c) {
       deferred_.push_back(c.def.number);
     return;
   }
-  Backend()->ControlChanged(id_, ViewOf(c));
+  const ControlView view = ViewOf(c);
+  Backend()->ControlChanged(id_, view);
+  NotifyControlWatchers(id_, view);
 }
 
 }  // namespace rt

@@ -46,6 +46,9 @@ class Window {
   // Opens the window: it becomes the active window of its thread, windows under it on the
   // thread take no input until it closes, and an OpenWindow event is queued.
   bool Open(Window* owner = nullptr);
+  // Opens the window owned by a window given by its id, which may belong to another thread
+  // (0: owned as Open() without an owner would make it).
+  bool OpenOver(int ownerId);
   bool IsOpen() const { return open_; }
   // Closes at once; the event loop ends.
   void Close();
@@ -114,6 +117,8 @@ class Window {
 
   // The active (topmost open) window of the calling thread, or nullptr.
   static Window* Active();
+  // The open window of the calling thread with that id, or nullptr.
+  static Window* FindOpen(int windowId);
 
  private:
   struct Control;

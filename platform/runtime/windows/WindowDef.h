@@ -131,6 +131,7 @@ struct ControlDef {
 enum class WindowKind {
   Window,  // an ordinary window (MDI child when there is a frame, dialog over its owner)
   Frame,   // the application frame (a multiple-document parent)
+  Tool,    // a small floating window over its owner; the owner stays live beside it
 };
 
 class WindowDef {
