@@ -39,6 +39,17 @@ rt::ThreadLocal<rt::File>& Files() {
   return files;
 }
 
+std::unique_ptr<rt::File> MakeOutFile() {
+  rt::RecordLayout layout("OUTFILE");
+  layout.AddField("BUFFER", rt::FieldType::String, kOutFileRecordSize);
+  return std::make_unique<rt::File>("OUTFILE", "", "RAW", std::move(layout));
+}
+
+rt::ThreadLocal<rt::File>& OutFiles() {
+  static rt::ThreadLocal<rt::File> files(MakeOutFile);
+  return files;
+}
+
 const rt::FieldDesc& Field(int number) {
   return DemoDataLayout().Field(number);
 }
@@ -51,6 +62,7 @@ void EndThread() {
   ReleaseDemoDataManagers();
   DestroyDemoData();
   DestroyInFile();
+  DestroyOutFile();
 }
 
 }  // namespace
@@ -75,6 +87,14 @@ const rt::FileKey& DemoDataIdKey() {
 
 void DestroyDemoData() {
   if (Files().Exists()) Files().Destroy();
+}
+
+rt::File& OutFile() {
+  return OutFiles().Get();
+}
+
+void DestroyOutFile() {
+  if (OutFiles().Exists()) OutFiles().Destroy();
 }
 
 std::int32_t DemoDataId() {

@@ -34,6 +34,12 @@ const rt::FileKey& DemoDataIdKey();
 // Destroys the calling thread's file record, when it made one.
 void DestroyDemoData();
 
+// The calling thread's raw output file OUTFILE: RAW driver, one 32768-byte string BUFFER;
+// its name is set before each open. Destroyed at thread end when the thread made it.
+inline constexpr std::uint32_t kOutFileRecordSize = 32768;
+rt::File& OutFile();
+void DestroyOutFile();
+
 // The calling thread's DEM:ID and DEM:FileName in its record buffer.
 std::int32_t DemoDataId();
 void SetDemoDataId(std::int32_t id);
@@ -56,5 +62,6 @@ void CreateDemoDataManagers();
 void ReleaseDemoDataManagers();
 
 // Start-up hooks: thread start builds the managers on every thread but thread 1 (program
-// main builds those of thread 1); thread end releases them and the thread's file records.
+// main builds those of thread 1); thread end releases them and the thread's file records
+// (DemoData, INFILE, OUTFILE).
 void RegisterDemoDataHooks();

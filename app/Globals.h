@@ -1,8 +1,20 @@
 #pragma once
-// The application's thread-instanced globals: each thread has its own copy, set to 0 when
-// the thread starts.
+// The application's global objects: the process's INI manager, and the thread-instanced
+// globals (each thread has its own copy, set to 0 when the thread starts).
 
 #include <cstdint>
+
+class IniManager;
+
+// The settings file in the working directory.
+inline constexpr char kIniFileName[] = ".\\PageletDemo.INI";
+
+// The one INI manager shared by every thread. Built by the process-start hook (or on first
+// use before it), destroyed by the process-end hook.
+IniManager& IniMgr();
+// Registers the INI manager's process hooks. Register them after the error manager's: the
+// process-end hooks run in reverse, so the INI manager goes first.
+void RegisterIniManagerHooks();
 
 // The request a procedure is started with (InsertRecord, ChangeRecord, ...).
 std::uint8_t& GlobalRequest();

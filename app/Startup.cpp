@@ -5,20 +5,36 @@
 #include "app/MainFrame.h"
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/error/ErrorHooks.h"
+#include "framework/util/IniManager.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/store/StoreDriver.h"
 
 void RegisterApplicationHooks() {
   rt::RegisterStoreDriver();
   RegisterErrorHooks();
-  rt::RegisterHooks({"application", RegisterMainFrameWindow, ClearThreadGlobals, nullptr, nullptr});
+  RegisterIniManagerHooks();
+  rt::RegisterHooks({"application",
+                     [] {
+                       RegisterMainFrameWindow();
+                       PrepareEditInPlaceWindows();
+                     },
+                     ClearThreadGlobals, nullptr, nullptr});
   RegisterFileRegistryHooks();
   RegisterDemoDataHooks();
 }
 
-void ProgramMain() {
-  StartGlobalErrors();
+void PrepareEditInPlaceWindows() {}
 
+void ProgramMain() {
+  RunProgramMain(MainFrame);
+}
+
+void RunProgramMain(const std::function<void()>& frame) {
+  // The runtime needs no separate start of its code phase.
+  StartGlobalErrors();
+  IniMgr().Init(kIniFileName, kIniStorage, 0);
   CreateDemoDataManagers();
-  MainFrame();
+  frame();
+  IniMgr().BeforeKill();
+  IniMgr().Close();
 }

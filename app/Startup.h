@@ -1,11 +1,21 @@
 #pragma once
 // The program's start-up and shutdown: the table of start-up hooks and program main.
 
+#include <functional>
+
 // Registers the hooks of every subsystem with the runtime, in the order they must run:
 // process start builds the shared objects, thread start gives each thread its own state,
-// thread end and process end release them in reverse order.
+// thread end and process end release them in reverse order (the INI manager before the
+// error manager).
 void RegisterApplicationHooks();
 
-// Program main, run on runtime thread 1: starts the error manager for the main thread, runs
-// the main frame until it closes.
+// Prepares the edit-in-place window definitions ("$MULTIWINDOW" and "$TXTWINDOW") at process
+// start. Edit in place registers its definitions from here.
+void PrepareEditInPlaceWindows();
+
+// Program main, run on runtime thread 1: starts the error manager for the main thread,
+// opens the INI manager on ".\PageletDemo.INI", builds thread 1's table managers, runs the
+// main frame until it closes, then has the INI manager write its pending sections and close.
 void ProgramMain();
+// Program main with another procedure in place of the main frame.
+void RunProgramMain(const std::function<void()>& frame);

@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 
+#include "framework/error/ErrorWindow.h"
+
 namespace {
 
 std::mutex managerMutex;
@@ -48,7 +50,11 @@ void StartGlobalErrors() {
 void RegisterErrorHooks() {
   rt::RegisterHooks(rt::StartupHooks{
       .name = "errors",
-      .processStart = [] { BuildManager(); },
+      .processStart =
+          [] {
+            BuildManager();
+            RegisterErrorWindow();
+          },
       .threadStart =
           [] {
             GlobalErrorStatus().Destroy();

@@ -6,8 +6,8 @@
 #include "platform/runtime/threads/Threads.h"
 
 // Registers the error subsystem's hooks with the runtime: process start builds the shared
-// manager, thread start gives the thread a fresh status record, thread end frees it, process
-// end releases the manager.
+// manager and prepares the error window's definition, thread start gives the thread a fresh status
+// record, thread end frees it, process end releases the manager.
 void RegisterErrorHooks();
 
 // The one error manager shared by every thread. Built on first use when the process-start

@@ -5,8 +5,11 @@
 
 #include "framework/error/CriticalSectionGuard.h"
 #include "framework/error/DefaultErrorTable.h"
+#include "framework/error/ErrorWindow.h"
+#include "framework/error/HistoryListHandler.h"
 #include "framework/error/TextCut.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/windows/Window.h"
 
 namespace {
 
@@ -119,16 +122,24 @@ void ErrorManager::AddHistory() {
   if (History) History->push_back(historyRecord_);
 }
 
-int ErrorManager::ShowHistoryWindow(std::string_view caption, std::int32_t /*icon*/, int buttons,
+int ErrorManager::ShowHistoryWindow(std::string_view caption, std::int32_t icon, int buttons,
                                     int defaultButton) {
-  // Until the error window exists the history is listed in a message box, oldest first.
-  std::string listing;
-  for (const HistoryEntry& entry : HistorySnapshot()) {
-    if (!listing.empty()) listing += '|';
-    listing += entry.Txt;
-  }
-  return MessageBox(LevelNotify, listing, caption, rt::MessageIcon::Information, buttons,
-                    defaultButton, 0);
+  RegisterErrorWindow();
+  // Each call prepares its own window: several threads may present messages at once.
+  auto window = rt::Window::Prepare(kErrorWindowModule, kErrorWindowName);
+  if (!window) return defaultButton;
+  ErrorWindow errorWindow(*window, *this);
+  errorWindow.Caption.assign(caption);
+  errorWindow.Icon = icon;
+  errorWindow.ButtonTypes = buttons;
+  errorWindow.MsgRVal = defaultButton;
+  errorWindow.Style = 0;
+  // The window lists the history as it is now; later messages do not show in it.
+  const std::vector<HistoryEntry> shown = HistorySnapshot();
+  HistoryListHandler handler(*window, *this, shown);
+  errorWindow.HistoryHandler = &handler;
+  errorWindow.Run();
+  return errorWindow.MsgRVal;
 }
 
 int ErrorManager::ShowMessage(std::string_view text, std::string_view caption, rt::MessageIcon icon,

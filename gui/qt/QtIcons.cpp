@@ -93,6 +93,11 @@ QIcon QtIcons::ForName(const std::string& name) {
   if (key == "WACLOSE") return Themed("window-close", QStyle::SP_DialogCloseButton);
   if (key == "WACANCEL") return Themed("dialog-cancel", QStyle::SP_DialogCancelButton);
   if (key == "WAOK") return Themed("dialog-ok", QStyle::SP_DialogOkButton);
+  // The stock message icons, named by number.
+  if (key == "1") return QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation);
+  if (key == "2") return QApplication::style()->standardIcon(QStyle::SP_MessageBoxQuestion);
+  if (key == "3") return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+  if (key == "4") return QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
   if (key == "WIZCNVT") return ThemedOrDrawn("document-preview", "view");
   return QIcon();
 }

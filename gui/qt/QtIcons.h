@@ -1,6 +1,7 @@
 #pragma once
 // Icons for the names windows use ("WAINSERT.ICO", "WAOK.ICO"...), matched without regard to
-// case: the desktop theme's icon where there is one, else a small icon drawn here.
+// case: the desktop theme's icon where there is one, else a small icon drawn here. The stock
+// message icons are named by their number ("1" information ... "4" hand).
 
 #include <QIcon>
 #include <string>

@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 
 #include "app/DemoData.h"
 #include "app/Globals.h"
 #include "app/Startup.h"
 #include "framework/error/ErrorHooks.h"
-#include "platform/runtime/windows/HeadlessBackend.h"
+#include "framework/util/IniManager.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -41,6 +45,45 @@ TEST(StartupTest, StartedThreadsBeginWithNoRequestAndTheirOwnManagers) {
   EXPECT_EQ(seenRequest.load(), 0);
   EXPECT_TRUE(hadManagers.load());
   EXPECT_FALSE(sameAsMain.load());
+}
+
+// Program main starts the error manager and opens the INI manager before thread 1's table
+// managers and the frame; after the frame it closes the INI manager, which writes the
+// catalogue. A damaged INI file does not stop it. Thread 1's start hook builds no table
+// managers: program main does.
+TEST(StartupTest, ProgramMainBuildsInOrderAndClosesTheIniManagerAfterTheFrame) {
+  rt::ClearHooks();
+  auto backend = rt::InstallHeadlessBackend();
+  testing_support::WorkDir work("program-main");
+  ASSERT_TRUE(work.Ok());
+  {
+    std::ofstream ini("PageletDemo.INI", std::ios::binary);
+    ini << "[Keep]\r\nk=v\r\n[Keep]\r\nk=dup\r\n[__Dont_Touch_Me__]\r\nSectors=7\r\n";
+    ini << std::string("\0\x01\xff\xfe garbage", 14) << "\r\n";
+  }
+  RegisterApplicationHooks();
+  std::atomic<int> framesRun{0};
+  rt::RunProgram([&] {
+    EXPECT_EQ(DemoDataRelationManagerRef(), nullptr);  // not from thread 1's start hook
+    RunProgramMain([&] {
+      ++framesRun;
+      EXPECT_NE(GlobalErrors().Status, nullptr);
+      EXPECT_EQ(IniMgr().FileName, ".\\PageletDemo.INI");
+      ASSERT_NE(IniMgr().Sectors, nullptr);
+      EXPECT_EQ(IniMgr().Sectors->Records(), 1);  // one record claimed and present (damaged)
+      EXPECT_EQ(IniMgr().FetchValue("Keep", "k"), "v");
+      EXPECT_NE(DemoDataRelationManagerRef(), nullptr);
+      EXPECT_NE(DemoDataFileManagerRef(), nullptr);
+    });
+    EXPECT_EQ(IniMgr().Sectors, nullptr);  // closed after the frame
+  });
+  rt::ClearHooks();
+  EXPECT_EQ(framesRun.load(), 1);
+  std::ifstream in("PageletDemo.INI", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("Sectors=1\r\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find("k=dup"), std::string::npos);  // the rest of the file is kept
 }
 
 }  // namespace

@@ -218,13 +218,6 @@ TEST_F(ErrorManagerTest, HistoryKeepsTheNewestUpToTheThreshold) {
   EXPECT_EQ(history[2].Category, "Insert");
   // With history on, only the view level (fatal by default) is presented.
   EXPECT_TRUE(Messages().empty());
-
-  manager_.SetHistoryViewLevel(LevelNotify);
-  manager_.SetHistoryResetOnView(1);
-  manager_.ThrowMessage(15, "6");
-  ASSERT_EQ(Messages().size(), 1u);
-  EXPECT_NE(Messages()[0].text.find("key: 6"), std::string::npos);
-  EXPECT_TRUE(manager_.HistorySnapshot().empty());
 }
 
 TEST_F(ErrorManagerTest, LaterEntriesHideEarlierOnesUntilRemoved) {

@@ -68,4 +68,8 @@ void Beep() {
   Backend().Beep();
 }
 
+std::string StockIconName(MessageIcon icon) {
+  return std::to_string(static_cast<int>(icon));
+}
+
 }  // namespace rt

@@ -19,6 +19,10 @@ inline constexpr int kButtonHelp = 128;
 
 enum class MessageIcon { None, Information, Question, Exclamation, Hand };
 
+// The name by which an image control shows a stock message icon: its number ("1" the
+// information icon ... "4" the hand).
+std::string StockIconName(MessageIcon icon);
+
 // Shows a message box and returns the pressed button. `buttons` 0 means OK; a default button
 // of 0 means the first button of the set.
 int Message(std::string_view text, std::string_view caption = {},

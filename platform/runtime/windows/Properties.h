@@ -51,4 +51,7 @@ inline constexpr int kPopupIconSize = 31290;
 inline constexpr int kSystemIconSize = 31289;
 inline constexpr int kToolTip = 31904;
 
+// A button that Enter presses (1) or not (0).
+inline constexpr int kDefaultButton = 0x7A14;
+
 }  // namespace rt::prop

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Picture.h"
+#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
-#include "platform/runtime/values/Picture.h"
 #include "platform/runtime/windows/Properties.h"
-#include "platform/runtime/values/Queue.h"
-#include "platform/runtime/threads/Threads.h"
 
 namespace rt {
 
@@ -20,6 +20,7 @@ struct Window::Control {
   ControlDef def;
   AnyRef use;
   const Queue* queue = nullptr;
+  ListSource source;
   std::vector<ListColumn> columns;
   std::vector<std::vector<std::string>> rows;
   std::string screenText;
@@ -330,6 +331,21 @@ void Window::Select(int control) {
 
 void Window::RefreshList(Control& c) {
   c.rows.clear();
+  if (c.source) {
+    const int records = std::max(0, std::atoi(c.source(-1, 0).c_str()));
+    c.rows.reserve(records);
+    for (int r = 1; r <= records; ++r) {
+      std::vector<std::string> cells;
+      for (std::size_t col = 0; col < c.columns.size(); ++col) {
+        const std::string value = c.source(r, static_cast<int>(col) + 1);
+        const std::string& picture = c.columns[col].picture;
+        cells.push_back(TrimRight(picture.empty() ? value : FormatPicture(value, picture)));
+      }
+      c.rows.push_back(std::move(cells));
+    }
+    if (c.choice > records) c.choice = records;
+    return;
+  }
   if (!c.queue) return;
   const RecordLayout& layout = c.queue->Layout();
   const int records = c.queue->Records();
@@ -350,6 +366,14 @@ void Window::RefreshList(Control& c) {
     c.rows.push_back(std::move(cells));
   }
   if (c.choice > records) c.choice = records;
+}
+
+void Window::SetListSource(int control, ListSource source) {
+  Control* c = Find(control);
+  if (!c || c->def.type != ctl::kList) return;
+  c->source = std::move(source);
+  RefreshList(*c);
+  if (open_) Publish(*c);
 }
 
 bool Window::Exists(int control) const {
@@ -440,6 +464,8 @@ std::string Window::Prop(int control, int property) const {
       return std::to_string(c->value);
     case prop::kListColumns:
       return std::to_string(c->columns.size());
+    case prop::kDefaultButton:
+      return d.isDefault ? "1" : "";
     case prop::kNextControl: {
       // The control after this one in definition order (menus excluded); 0 at the end.
       bool seen = false;
@@ -543,6 +569,9 @@ void Window::SetProp(int control, int property, std::string_view value) {
       break;
     case prop::kValue:
       c->value = static_cast<int>(n);
+      break;
+    case prop::kDefaultButton:
+      d.isDefault = n != 0;
       break;
     default:
       c->props[property] = std::string(value);

@@ -92,6 +92,11 @@ class Window {
   void Alert(int control, int keyCode);
   void ClearAlerts(int control);
   bool IsAlerted(int control, int keyCode) const;
+  // A list whose rows are asked for when it is drawn instead of read from a queue: the
+  // source gets (row, column); row -1 asks for the number of rows, rows from 1 and columns
+  // from 1 for a cell's text. The list is redrawn at once and at every Display of it.
+  using ListSource = std::function<std::string(int row, int column)>;
+  void SetListSource(int control, ListSource source);
   // Creates a control at run time and returns its number; DestroyControl removes one.
   int CreateControl(int type, int parent = 0, std::string text = {});
   void DestroyControl(int control);

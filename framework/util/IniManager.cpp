@@ -1,0 +1,393 @@
+#include "framework/util/IniManager.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+#include "framework/error/CriticalSectionGuard.h"
+#include "framework/error/TextCut.h"
+#include "platform/runtime/settings/IniFile.h"
+#include "platform/runtime/settings/RegistryStore.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+
+namespace {
+
+// A registry key cannot be asked how many values it holds: a list there is read up to this.
+constexpr int kRegistryListLimit = 10000;
+
+std::string Escape(std::string_view item) {
+  std::string escaped;
+  for (char c : item) {
+    if (c == '$')
+      escaped += "$$$";
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
+std::string Unescape(std::string_view item) {
+  std::string plain;
+  for (std::size_t i = 0; i < item.size(); ++i) {
+    plain += item[i];
+    if (item.compare(i, 3, "$$$") == 0) i += 2;
+  }
+  return plain;
+}
+
+// One part of a list record as stored: the characters that would split the record or the
+// line are written as %-codes.
+std::string EncodePart(std::string_view part) {
+  std::string out;
+  for (char c : part) {
+    switch (c) {
+      case ',':
+        out += "%2C";
+        break;
+      case '%':
+        out += "%25";
+        break;
+      case '\r':
+        out += "%0D";
+        break;
+      case '\n':
+        out += "%0A";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::string DecodePart(std::string_view part) {
+  std::string out;
+  for (std::size_t i = 0; i < part.size(); ++i) {
+    if (part[i] == '%' && i + 2 < part.size()) {
+      const std::string_view code = part.substr(i + 1, 2);
+      char c = 0;
+      if (code == "2C" || code == "2c")
+        c = ',';
+      else if (code == "25")
+        c = '%';
+      else if (code == "0D" || code == "0d")
+        c = '\r';
+      else if (code == "0A" || code == "0a")
+        c = '\n';
+      if (c != 0) {
+        out += c;
+        i += 2;
+        continue;
+      }
+    }
+    out += part[i];
+  }
+  return out;
+}
+
+// Part `field` (from 1) of a comma-separated value. Each further comma is searched after
+// the previous one; a search that finds none starts again at the beginning, so a value
+// without commas gives itself for every part.
+std::string_view Part(std::string_view value, int field) {
+  std::size_t start = 0;
+  for (int i = 1; i < field; ++i) {
+    const std::size_t comma = value.find(',', start);
+    start = comma == std::string_view::npos ? 0 : comma + 1;
+  }
+  const std::size_t end = value.find(',', start);
+  return value.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
+// A stored count: digits, blanks around them allowed; anything else is 0.
+int ParseCount(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
+  int count = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (error != std::errc() || end != text.data() + text.size() || count < 0) return 0;
+  return count;
+}
+
+std::string FieldText(const rt::AnyRef& field) {
+  return std::string(TrimRight(field.Text()));
+}
+
+}  // namespace
+
+IniManager::IniManager() : CritSect(std::make_unique<rt::CriticalSection>()) {}
+
+IniManager::~IniManager() {
+  Kill();
+}
+
+const rt::RecordLayout& IniManager::SectorLayout() {
+  static const rt::RecordLayout layout = [] {
+    rt::RecordLayout made("Sectors");
+    made.AddField("Family", rt::FieldType::CString, kSectorFieldSize);
+    made.AddField("Item", rt::FieldType::CString, kSectorFieldSize);
+    made.AddField("Type", rt::FieldType::CString, kSectorFieldSize);
+    return made;
+  }();
+  return layout;
+}
+
+void IniManager::Kill() {
+  if (killed_) return;
+  killed_ = true;
+  {
+    CriticalSectionGuard guard(CritSect.get());
+    Sectors.reset();
+  }
+  CritSect.reset();
+}
+
+std::string IniManager::Fetch(std::string_view section, std::string_view entry,
+                              std::string_view defaultValue, std::string_view fileName,
+                              std::size_t limit) {
+  CriticalSectionGuard guard(CritSect.get());
+  std::string value;
+  switch (NVType) {
+    case kIniStorage:
+      value = rt::IniFile::Read(section, entry, defaultValue, fileName);
+      break;
+    case kRegistryStorage:
+      value = rt::RegistryStore().Get(RegistryRoot(), RegistryKey(section, fileName), entry);
+      if (value.empty()) value = std::string(defaultValue);
+      break;
+    default:
+      return {};
+  }
+  value.resize(CutText(value, limit).size());
+  return value;
+}
+
+int IniManager::Update(std::string_view section, std::string_view entry, std::string_view value,
+                       std::string_view fileName) {
+  CriticalSectionGuard guard(CritSect.get());
+  switch (NVType) {
+    case kIniStorage:
+      return rt::IniFile::Write(section, entry, value, fileName);
+    case kRegistryStorage:
+      if (value.empty()) return TryDelete(section, entry);
+      return rt::RegistryStore().Put(RegistryRoot(), RegistryKey(section, fileName), entry, value);
+    default:
+      return rt::kNoError;
+  }
+}
+
+void IniManager::AfterInit() {}
+
+int IniManager::TryDelete(std::string_view section, std::string_view entry) {
+  CriticalSectionGuard guard(CritSect.get());
+  switch (NVType) {
+    case kIniStorage:
+      return rt::IniFile::Write(section, entry, std::nullopt, FileName);
+    case kRegistryStorage:
+      return rt::RegistryStore().Delete(RegistryRoot(), RegistryKey(section, FileName), entry);
+    default:
+      return rt::kNoError;
+  }
+}
+
+void IniManager::BeforeKill() {}
+
+void IniManager::Init(std::string_view fileName, std::int32_t storage, std::int32_t rootKey) {
+  CriticalSectionGuard guard(CritSect.get());
+  FileName.assign(CutText(fileName, kIniFileNameSize - 1));
+  NVType = storage;
+  ExtraData = rootKey;
+  Sectors = std::make_unique<rt::Queue>(SectorLayout());
+  AfterInit();
+  FetchQueue(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2), {},
+             Sectors->Field(3));
+  SortSectors();
+}
+
+int IniManager::Close() {
+  CriticalSectionGuard guard(CritSect.get());
+  if (!Sectors) return rt::kNoError;
+  const int result = StoreSectors();
+  Sectors.reset();
+  return result;
+}
+
+std::string IniManager::FetchValue(std::string_view section, std::string_view entry) {
+  CriticalSectionGuard guard(CritSect.get());
+  return Fetch(section, entry, {}, FileName);
+}
+
+int IniManager::UpdateValue(std::string_view section, std::string_view entry,
+                            std::string_view value) {
+  CriticalSectionGuard guard(CritSect.get());
+  return Update(section, entry, value, FileName);
+}
+
+std::string IniManager::FetchField(std::string_view section, std::string_view entry, int field) {
+  CriticalSectionGuard guard(CritSect.get());
+  const std::string value = Fetch(section, entry, kUnknownValue, FileName, kIniFieldLength);
+  return std::string(Part(value, field));
+}
+
+void IniManager::FetchQueue(std::string_view section, std::string_view listName, rt::Queue& queue,
+                            const rt::AnyRef& part1, const rt::AnyRef& part2,
+                            const rt::AnyRef& part4, const rt::AnyRef& part3) {
+  CriticalSectionGuard guard(CritSect.get());
+  const std::string list(listName);
+  int count = ParseCount(Fetch(section, list, {}, FileName));
+  if (count > ListLimit(section)) count = ListLimit(section);
+  const std::pair<const rt::AnyRef*, int> parts[] = {
+      {&part1, 1}, {&part2, 2}, {&part3, 3}, {&part4, 4}};
+  for (int n = 1; n <= count; ++n) {
+    // Whole records: a record may be longer than a single value.
+    const std::string value =
+        Fetch(section, list + "_" + std::to_string(n), kUnknownValue, FileName, kIniRecordSize - 1);
+    for (const auto& [field, number] : parts) {
+      if (!field->IsNull()) field->SetText(DecodePart(Part(value, number)));
+    }
+    queue.Add();
+  }
+}
+
+int IniManager::UpdateQueue(std::string_view section, std::string_view listName, rt::Queue& queue,
+                            const rt::AnyRef& part1, const rt::AnyRef& part2,
+                            const rt::AnyRef& part4, const rt::AnyRef& part3) {
+  CriticalSectionGuard guard(CritSect.get());
+  const std::string list(listName);
+  const int records = queue.Records();
+  int result = UpdateValue(section, list, std::to_string(records));
+  for (int n = 1; n <= records; ++n) {
+    queue.Get(n);
+    std::string value = EncodePart(FieldText(part1));
+    for (const rt::AnyRef* field : {&part2, &part3, &part4}) {
+      if (!field->IsNull()) value += "," + EncodePart(FieldText(*field));
+    }
+    value.resize(CutText(value, kIniRecordSize - 1).size());
+    const int stored = UpdateValue(section, list + "_" + std::to_string(n), value);
+    if (result == rt::kNoError) result = stored;
+  }
+  return result;
+}
+
+std::string IniManager::MakeSectorName(std::string_view family, std::string_view item,
+                                       std::string_view type) {
+  return std::string(family) + "$" + Escape(item) + "$$" + std::string(type);
+}
+
+void IniManager::SplitSectorName(std::string_view name, std::string& family, std::string& item,
+                                 std::string& type) {
+  const std::size_t dollar = name.find('$');
+  family = std::string(name.substr(0, dollar));
+  item.clear();
+  type.clear();
+  if (dollar == std::string_view::npos) return;
+  const std::size_t start = dollar + 1;
+  std::size_t at = start;
+  while (true) {
+    const std::size_t pair = name.find("$$", at);
+    if (pair == std::string_view::npos) {
+      item = std::string(name.substr(start));
+      return;
+    }
+    if (pair + 2 < name.size() && name[pair + 2] == '$') {
+      at = pair + 3;  // an escaped "$" of the item
+      continue;
+    }
+    item = std::string(name.substr(start, pair - start));
+    type = std::string(name.substr(pair + 2));
+    return;
+  }
+}
+
+int IniManager::AddSector(std::string_view sectorName) {
+  CriticalSectionGuard guard(CritSect.get());
+  if (!Sectors) return rt::kNoError;
+  std::string family;
+  std::string item;
+  std::string type;
+  SplitSectorName(sectorName, family, item, type);
+  // Compare as stored: cut to the catalogue's field size.
+  rt::Queue& sectors = *Sectors;
+  sectors.Field(1).SetText(family);
+  sectors.Field(2).SetText(item);
+  sectors.Field(3).SetText(type);
+  const auto key = std::make_tuple(FieldText(sectors.Field(1)), FieldText(sectors.Field(2)),
+                                   FieldText(sectors.Field(3)));
+  int position = sectors.Records() + 1;
+  for (int n = 1; n <= sectors.Records(); ++n) {
+    const auto row =
+        std::make_tuple(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
+    if (key == row) return rt::kNoError;
+    if (key < row) {
+      position = n;
+      break;
+    }
+  }
+  sectors.Add(position);
+  return StoreSectors();
+}
+
+void IniManager::ListSectors(std::string_view family, std::string_view item, std::string_view type,
+                             rt::Queue& result) {
+  CriticalSectionGuard guard(CritSect.get());
+  result.Free();
+  if (!Sectors) return;
+  const std::string escapedItem = Escape(item);
+  for (int n = 1; n <= Sectors->Records(); ++n) {
+    const std::string rowFamily = Sectors->RowText(n, 1);
+    const std::string rowItem = Sectors->RowText(n, 2);
+    const std::string rowType = Sectors->RowText(n, 3);
+    if (!family.empty() && family != rowFamily) continue;
+    if (!item.empty() && escapedItem != rowItem) continue;
+    if (!type.empty() && type != rowType) continue;
+    result.Field(1).SetText(rowFamily);
+    result.Field(2).SetText(Unescape(rowItem));
+    result.Field(3).SetText(rowType);
+    result.Add();
+  }
+}
+
+std::string IniManager::RegistryKey(std::string_view section, std::string_view fileName) const {
+  if (fileName.empty()) return std::string(section);
+  return std::string(fileName) + "\\" + std::string(section);
+}
+
+std::uint32_t IniManager::RegistryRoot() const {
+  return ExtraData == 0 ? rt::RegistryStore::kDefaultRoot : static_cast<std::uint32_t>(ExtraData);
+}
+
+int IniManager::ListLimit(std::string_view section) const {
+  switch (NVType) {
+    case kIniStorage:
+      return static_cast<int>(rt::IniFile(FileName).Entries(section).size());
+    case kRegistryStorage:
+      return kRegistryListLimit;
+    default:
+      return 0;
+  }
+}
+
+int IniManager::StoreSectors() {
+  return UpdateQueue(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2),
+                     {}, Sectors->Field(3));
+}
+
+void IniManager::SortSectors() {
+  // A catalogue edited by hand may be out of order or hold a record twice.
+  rt::Queue& sectors = *Sectors;
+  std::vector<std::tuple<std::string, std::string, std::string>> rows;
+  for (int n = 1; n <= sectors.Records(); ++n)
+    rows.emplace_back(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  sectors.Free();
+  for (const auto& [family, item, type] : rows) {
+    sectors.Field(1).SetText(family);
+    sectors.Field(2).SetText(item);
+    sectors.Field(3).SetText(type);
+    sectors.Add();
+  }
+}

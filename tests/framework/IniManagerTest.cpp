@@ -1,0 +1,253 @@
+#include "framework/util/IniManager.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "support/WorkDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kFile[] = ".\\settings.INI";
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteAll(const fs::path& path, std::string_view text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A queue of four text parts, like a saved query's columns.
+rt::RecordLayout PartsLayout() {
+  rt::RecordLayout layout("Parts");
+  layout.AddField("P1", rt::FieldType::CString, 2000);
+  layout.AddField("P2", rt::FieldType::CString, 100);
+  layout.AddField("P3", rt::FieldType::CString, 100);
+  layout.AddField("P4", rt::FieldType::CString, 100);
+  return layout;
+}
+
+void AddParts(rt::Queue& queue, std::string_view p1, std::string_view p2, std::string_view p3,
+              std::string_view p4) {
+  queue.Field(1).SetText(p1);
+  queue.Field(2).SetText(p2);
+  queue.Field(3).SetText(p3);
+  queue.Field(4).SetText(p4);
+  queue.Add();
+}
+
+class IniManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work_.emplace("ini-manager");
+    ASSERT_TRUE(work_->Ok());
+    path_ = work_->Path() / "settings.INI";
+  }
+  void TearDown() override { work_.reset(); }
+
+  int WriteList(IniManager& ini, rt::Queue& q) {
+    return ini.UpdateQueue("Cols", "Query", q, q.Field(1), q.Field(2), q.Field(4), q.Field(3));
+  }
+  void ReadList(IniManager& ini, rt::Queue& q) {
+    ini.FetchQueue("Cols", "Query", q, q.Field(1), q.Field(2), q.Field(4), q.Field(3));
+  }
+  std::vector<std::string> Sectors(IniManager& ini, std::string_view family = {}) {
+    rt::Queue found(IniManager::SectorLayout());
+    ini.ListSectors(family, {}, {}, found);
+    std::vector<std::string> out;
+    for (int n = 1; n <= found.Records(); ++n)
+      out.push_back(found.RowText(n, 1) + "|" + found.RowText(n, 2) + "|" + found.RowText(n, 3));
+    return out;
+  }
+
+  std::optional<testing_support::WorkDir> work_;
+  fs::path path_;
+};
+
+TEST_F(IniManagerTest, SectorNamesEscapeTheItemAndTheCatalogueSurvivesWithoutClose) {
+  EXPECT_EQ(IniManager::MakeSectorName("F", "a$b", "Query"), "F$a$$$b$$Query");
+  {
+    IniManager ini;
+    ini.Init(kFile);
+    EXPECT_EQ(ini.AddSector(IniManager::MakeSectorName("F", "a$b", "Query")), rt::kNoError);
+    ini.AddSector(IniManager::MakeSectorName("F", "tail$", "Query"));
+    ini.AddSector(IniManager::MakeSectorName("Browse", "x", "Query"));
+    ini.AddSector(IniManager::MakeSectorName("F", "a$b", "Query"));  // already there
+    EXPECT_EQ(ini.Sectors->RowText(2, 2), "a$$$b");                  // kept escaped, sorted
+    EXPECT_EQ(Sectors(ini, "F"), (std::vector<std::string>{"F|a$b|Query", "F|tail$|Query"}));
+    rt::Queue one(IniManager::SectorLayout());
+    ini.ListSectors("F", "tail$", "Query", one);
+    EXPECT_EQ(one.Records(), 1);
+    // No Close: as after a crash.
+  }
+  const std::string text = ReadAll(path_);
+  EXPECT_NE(text.find("[__Dont_Touch_Me__]\nSectors=3\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Sectors_2=F,a$$$b,Query\n"), std::string::npos) << text;
+  IniManager again;
+  again.Init(kFile);
+  EXPECT_EQ(Sectors(again),
+            (std::vector<std::string>{"Browse|x|Query", "F|a$b|Query", "F|tail$|Query"}));
+  EXPECT_EQ(again.Close(), rt::kNoError);
+  EXPECT_EQ(again.Sectors, nullptr);
+}
+
+TEST_F(IniManagerTest, ListsRoundTripAnyPartAndAShorterListLeavesOldEntries) {
+  IniManager ini;
+  ini.Init(kFile);
+  rt::Queue five(PartsLayout());
+  for (int i = 1; i <= 5; ++i)
+    AddParts(five, "name" + std::to_string(i), "m", "lo", "hi");
+  ASSERT_EQ(WriteList(ini, five), rt::kNoError);
+  rt::Queue three(PartsLayout());
+  const std::string longPart(3000 - 10, 'x');
+  AddParts(three, "a,b", "50%2C", "line\nbreak", "");
+  AddParts(three, longPart.substr(0, 1990), "m", "lo", "hi");
+  AddParts(three, "", "", "", "");
+  ASSERT_EQ(WriteList(ini, three), rt::kNoError);
+  EXPECT_EQ(ini.FetchValue("Cols", "Query"), "3");
+  EXPECT_EQ(ini.FetchValue("Cols", "Query_5"), "name5,m,lo,hi");  // left in place
+
+  rt::Queue back(PartsLayout());
+  ReadList(ini, back);
+  ASSERT_EQ(back.Records(), 3);
+  EXPECT_EQ(back.RowText(1, 1), "a,b");
+  EXPECT_EQ(back.RowText(1, 2), "50%2C");
+  EXPECT_EQ(back.RowText(1, 3), "line\nbreak");
+  EXPECT_EQ(back.RowText(2, 1), longPart.substr(0, 1990));  // longer than a single value
+  EXPECT_EQ(back.RowText(2, 4), "hi");
+  EXPECT_EQ(back.RowText(3, 1), "");
+
+  // Parts of a plain value: each next comma after the previous; without one, the whole.
+  ini.UpdateValue("S", "abc", "a,b,c");
+  ini.UpdateValue("S", "plain", "whole");
+  EXPECT_EQ(ini.FetchField("S", "abc", 2), "b");
+  EXPECT_EQ(ini.FetchField("S", "abc", 3), "c");
+  EXPECT_EQ(ini.FetchField("S", "plain", 3), "whole");
+  EXPECT_EQ(ini.FetchField("S", "missing", 2), "---Unknown---");
+  EXPECT_EQ(ini.FetchValue("S", "missing"), "");
+}
+
+TEST_F(IniManagerTest, DamagedFilesNeverStopStartUp) {
+  // Binary garbage with a count that claims far more records than the file holds.
+  std::string garbage = "[__Dont_Touch_Me__]\nSectors=2000000000\nSectors_1=F,i,T\n";
+  for (int i = 0; i < 4096; ++i)
+    garbage += static_cast<char>((i * 131 + 7) % 256);
+  WriteAll(path_, garbage);
+  {
+    IniManager ini;
+    ini.Init(kFile);
+    EXPECT_LT(ini.Sectors->Records(), 100);
+    EXPECT_EQ(Sectors(ini, "F"), (std::vector<std::string>{"F|i|T"}));
+  }
+  // A 10 MB line, CRLF endings and a duplicate section.
+  WriteAll(path_, "[S]\r\nbig=" + std::string(10 << 20, 'v') +
+                      "\r\nk=first\r\n[S]\r\nk=second\r\n[__Dont_Touch_Me__]\r\nSectors=x\r\n");
+  IniManager ini;
+  ini.Init(kFile);
+  EXPECT_EQ(ini.Sectors->Records(), 0);
+  EXPECT_EQ(ini.FetchValue("S", "big").size(), kIniValueSize - 1);
+  EXPECT_EQ(ini.FetchValue("S", "k"), "first");
+  EXPECT_EQ(ini.UpdateValue("S", "k", "changed"), rt::kNoError);
+  EXPECT_EQ(ini.FetchValue("S", "k"), "changed");
+  EXPECT_NE(ReadAll(path_).find("k=changed\r\n"), std::string::npos);
+
+  // A value that would break the file's syntax is refused; the file stays as it was.
+  const std::string before = ReadAll(path_);
+  EXPECT_NE(ini.UpdateValue("S", "k", "two\nlines"), rt::kNoError);
+  EXPECT_NE(ini.UpdateValue("S", "k", "x\r[Injected]"), rt::kNoError);
+  EXPECT_EQ(ReadAll(path_), before);
+}
+
+TEST_F(IniManagerTest, UnwritableFilesAreReadAndWritesReportTheFailure) {
+  // A folder that does not exist: nothing can be stored, fetches give the defaults.
+  IniManager missing;
+  missing.Init(".\\no-such-folder\\settings.INI");
+  EXPECT_NE(missing.UpdateValue("S", "k", "v"), rt::kNoError);
+  EXPECT_NE(missing.AddSector("F$i$$Query"), rt::kNoError);
+  EXPECT_NE(missing.Close(), rt::kNoError);
+  EXPECT_FALSE(fs::exists(work_->Path() / "no-such-folder"));
+
+  if (::geteuid() == 0) GTEST_SKIP() << "root ignores file permissions";
+  WriteAll(path_, "[S]\nk=v\n");
+  ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(work_->Path().c_str(), 0555), 0);
+  IniManager ini;
+  ini.Init(kFile);
+  EXPECT_EQ(ini.FetchValue("S", "k"), "v");
+  EXPECT_NE(ini.UpdateValue("S", "k", "new"), rt::kNoError);
+  EXPECT_EQ(ini.FetchValue("S", "k"), "v");
+  ::chmod(work_->Path().c_str(), 0755);
+}
+
+TEST_F(IniManagerTest, RegistryStorageDeletesOnEmptyAndNoStorageKeepsNothing) {
+  const fs::path config = work_->Path() / "config";
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = old ? old : "";
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  {
+    IniManager ini;
+    ini.Init("Software\\Demo", kRegistryStorage, 0);
+    EXPECT_EQ(ini.FetchValue("S", "k"), "");
+    EXPECT_EQ(ini.Fetch("S", "k", "dflt", ini.FileName), "dflt");
+    ASSERT_EQ(ini.UpdateValue("S", "k", "v"), rt::kNoError);
+    EXPECT_EQ(ini.FetchValue("S", "k"), "v");
+    const std::string stored = ReadAll(config / "pagelet-demo" / "registry.ini");
+    EXPECT_NE(stored.find("[80000000\\Software\\Demo\\S]"), std::string::npos) << stored;
+    ASSERT_EQ(ini.UpdateValue("S", "k", ""), rt::kNoError);
+    EXPECT_EQ(ReadAll(config / "pagelet-demo" / "registry.ini").find("k="), std::string::npos);
+    ini.AddSector("F$i$$Query");
+    ini.Close();
+    IniManager again;
+    again.Init("Software\\Demo", kRegistryStorage, 0);
+    EXPECT_EQ(again.Sectors->Records(), 1);
+  }
+  if (old)
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_CONFIG_HOME");
+
+  IniManager none;
+  none.Init(kFile, kNoStorage);
+  EXPECT_EQ(none.UpdateValue("S", "k", "v"), rt::kNoError);
+  none.AddSector("F$i$$Query");
+  none.Close();
+  EXPECT_EQ(none.Fetch("S", "k", "dflt", kFile), "");
+  EXPECT_FALSE(fs::exists(path_));
+}
+
+TEST_F(IniManagerTest, ThreadsShareOneManager) {
+  IniManager ini;
+  ini.Init(kFile);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&ini, t] {
+      for (int i = 0; i < 5; ++i) {
+        const std::string item = std::to_string(t) + "-" + std::to_string(i);
+        ini.AddSector(IniManager::MakeSectorName("F", item, "Query"));
+        ini.UpdateValue("Values", item, item);
+      }
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  ini.Close();
+  IniManager again;
+  again.Init(kFile);
+  EXPECT_EQ(again.Sectors->Records(), 15);
+  EXPECT_EQ(again.FetchValue("Values", "2-4"), "2-4");
+}
+
+}  // namespace
