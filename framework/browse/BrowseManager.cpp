@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "framework/browse/QueryManager.h"
 #include "framework/browse/StandardBehavior.h"
 #include "framework/browse/StepLocator.h"
 #include "framework/browse/StepLong.h"
@@ -788,7 +789,12 @@ void BrowseManager::TakeEvent() {
     }
   }
   NeedRefresh = 0;
-  if (event == ev::kAccepted && control != 0) TakeAcceptedLocator();
+  if (event == ev::kAccepted && control != 0 && control == QueryControl && Query) {
+    Query->QkCurrentQuery.clear();
+    TakeLocate();
+  } else if (event == ev::kAccepted && control != 0) {
+    TakeAcceptedLocator();
+  }
   if (NeedRefresh) {
     ResetQueue(kRefillFromView);
     NeedRefresh = 0;
@@ -851,7 +857,25 @@ void BrowseManager::TakeAcceptedLocator() {
   PostNewSelection();
 }
 
-void BrowseManager::TakeLocate() {}
+void BrowseManager::TakeLocate() {
+  if (!Query) return;
+  if (Query->Ask(true)) {
+    const std::string filter = Query->GetFilter();
+    const int current = Sort ? Sort->Pointer : 0;
+    const int first = QueryShared && Sort ? 1 : current;
+    const int last = QueryShared && Sort ? Sort->Records() : current;
+    for (int order = first; order <= last && Sort; ++order) {
+      Sort->Pointer = order;
+      SetNamedFilter(filter, kQueryFilterId);
+      if (rt::Window* w = ListWindow(); w && QueryResult && w->Exists(QueryResult))
+        w->SetProp(QueryResult, rt::prop::kText, filter);
+    }
+    if (Sort) Sort->Pointer = current;
+    ResetSort(true);
+  }
+  // The saved-query entries of the popup menu are rebuilt here (QueryManager::SetPopupEntries)
+  // once the popup manager offers the QueryPopup interface.
+}
 
 // ---- Window ----
 
