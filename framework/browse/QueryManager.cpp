@@ -166,14 +166,18 @@ std::string QueryManager::Condition(const QueryFieldEntry& entry, std::string va
                                     bool single) {
   const char kind = KindOf(entry);
   std::string field = TrimRight(entry.Name);
-  if (!entry.Middle.empty()) op += '=';
   std::size_t lead = 0;
   while (lead < value.size() && std::string_view("=<>~").find(value[lead]) != std::string::npos)
     ++lead;
-  op += value.substr(0, lead);
+  const std::string typed = value.substr(0, lead);
   value.erase(0, lead);
+  // A value's own operator replaces the default "=" of a single value ("<5" is "less than",
+  // not "at most"); a bound keeps its ">" or "<", made inclusive by a set value.
+  if (!entry.Middle.empty() && !(single && !typed.empty())) op += '=';
+  op += typed;
   if (op.rfind("NOT =", 0) == 0) op = "<>" + op.substr(5);
   op = BuildOperator(op);
+  if (op == "~") op = "~=";
 
   bool caseless = false;
   bool contains = false;
