@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "framework/browse/EditInPlaceManager.h"
 #include "framework/browse/QueryManager.h"
 #include "framework/browse/StandardBehavior.h"
 #include "framework/browse/StepLocator.h"
@@ -940,9 +941,26 @@ std::uint8_t BrowseManager::Ask(std::uint8_t request) {
   return response;
 }
 
-std::uint8_t BrowseManager::AskInPlace(std::uint8_t) {
-  // Editing in place needs its manager; without one the request is not carried out.
-  return RequestCancelled;
+std::uint8_t BrowseManager::AskInPlace(std::uint8_t request) {
+  if (!ILC || !ListQueue || !Fields) return RequestCancelled;
+  if (!EIP) {
+    EIP = std::make_shared<EditInPlaceManager>();
+    FreeEIP = 1;
+  }
+  EditInPlaceManager& eip = *EIP;
+  eip.Arrow = &ArrowAction;
+  eip.Enter = &EnterAction;
+  eip.EQ = EditList.get();
+  eip.Fields = Fields.get();
+  eip.FocusLoss = &FocusLossAction;
+  eip.Tab = &TabAction;
+  eip.DeleteKeyAction = DeleteAction;
+  eip.BC = this;
+  eip.ListControl = ILC->GetControl();
+  eip.Errors = Window && Window->Errors ? Window->Errors
+                                        : (Primary && Primary->Me ? Primary->Me->Errors : nullptr);
+  eip.VCRRequest = Window ? Window->VCRRequest : nullptr;
+  return eip.Run(0, request);
 }
 
 void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) {
