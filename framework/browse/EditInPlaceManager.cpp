@@ -76,6 +76,9 @@ ErrorLevel EditInPlaceManager::Init() {
   BrowseQueue& page = *BC->ListQueue;
   RelationManager* primary = BC->Primary;
   BC->CurrentChoice = BC->ILC->Choice();
+  // A row starts in its first column unless an arrow key asked to keep the column.
+  if (!keepColumn_) Column = 1;
+  keepColumn_ = false;
 
   if (Req == InsertRecord) {
     if (page.Records() > 0) {
@@ -194,6 +197,9 @@ void EditInPlaceManager::InitControls() {
     if (it->Control && column <= static_cast<std::int32_t>(pairs.size())) {
       it->Control->Init(*MyWindow, column, ListControl,
                         pairs[static_cast<std::size_t>(column - 1)]->Right);
+      // Every edit control mirrors its field from the start, shown or not, so that taking
+      // the screen's values back never blanks a column the user did not visit.
+      if (const std::int32_t feq = it->Control->GetFeq()) MyWindow->Display(feq);
     }
   }
   std::stable_sort(EQ->begin(), EQ->end(), [](const EditListEntry& a, const EditListEntry& b) {
@@ -328,7 +334,10 @@ void EditInPlaceManager::TakeAction(std::uint8_t action) {
     case kEditPreviousRow: {
       const std::int32_t column = Column;
       EndRow(Arrow, false, action == kEditNextRow ? NavigateNext : NavigatePrevious);
-      if (rowEnded_) Column = Arrow && (*Arrow & kKeepColumnBit) ? column : 1;
+      if (rowEnded_) {
+        keepColumn_ = Arrow && (*Arrow & kKeepColumnBit);
+        Column = keepColumn_ ? column : 1;
+      }
       break;
     }
     default:

@@ -79,4 +79,5 @@ class EditInPlaceManager : public WindowController {
   void EndRow(const std::uint8_t* actionByte, bool isTab, std::int32_t navigation);
 
   bool rowEnded_ = false;
+  bool keepColumn_ = false;  // the next row starts in the column the arrow key left
 };
