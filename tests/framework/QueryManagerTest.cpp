@@ -278,6 +278,8 @@ TEST(QueryScenarioTest, QueryIsAppliedSavedAndOfferedAgainAfterARestart) {
     s.browse.TakeLocate();
     EXPECT_EQ(s.Names(), (std::vector<std::string>{"alpha", "Müller"}));
     EXPECT_EQ(s.view->Filter(), "((DOC:ID < 5) AND INSTRING('l',DOC:Name,1,1) <> 0)");
+    // The ID bound is read through the key; only the pattern is tested row by row.
+    EXPECT_EQ(s.view->AppliedConditions(), 1);
 
     // "C&lear" drops the query; the most recent one is remembered as the cleared state.
     fresh.last = "tsQBEClear";
