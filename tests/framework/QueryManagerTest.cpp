@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 
 #include "framework/browse/BrowseManager.h"
 #include "framework/browse/QueryPopup.h"
@@ -18,11 +21,13 @@
 #include "framework/window/WindowController.h"
 #include "platform/runtime/expressions/View.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Window.h"
 #include "platform/runtime/windows/WindowDef.h"
 #include "platform/store/StoreDriver.h"
+#include "support/Robot.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -324,6 +329,71 @@ TEST(QueryScenarioTest, SavedColumnThatNoLongerExistsIsReportedAndDropped) {
   ini.Close();
   errors.Kill();
   status.Destroy();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QueryWindowTest, TypedValuesAreAppliedWithOkAndDroppedWithCancel) {
+  testing_support::WorkDir work("qbe-window");
+  ASSERT_TRUE(work.Ok());
+  rt::ClearHooks();
+  auto backend = rt::InstallHeadlessBackend();
+  rt::RunProgram([&] {
+    rt::ThreadLocal<ErrorStatus> status;
+    ErrorManager errors;
+    errors.Start(status);
+    IniManager ini;
+    ini.Init(".\\settings.INI");
+    QueryManager q;
+    q.Init(errors, &ini, "Docs");
+    q.AddItem("DOC:ID", "ID", "n-7");
+    q.AddItem("DOC:Name", "Name", "s20");
+    // Run-time controls follow the window's own: a prompt and an entry per column.
+    const int nameValue = qbe::kClearButton + 4;
+    auto ask = [&](const std::function<void(testing_support::Robot&, int)>& drive) {
+      std::atomic<int> answer{-1};
+      rt::Start([&](const std::vector<std::string>&) { answer = q.Ask(true) ? 1 : 0; });
+      testing_support::Robot robot(backend);
+      const int id = robot.WaitForWindow(kQueryWindowCaption);
+      EXPECT_NE(id, 0);
+      if (id != 0) {
+        drive(robot, id);
+        EXPECT_TRUE(robot.WaitClosed(id));
+      }
+      rt::JoinAllThreads();
+      return answer.load();
+    };
+    EXPECT_EQ(ask([&](testing_support::Robot& robot, int id) {
+                EXPECT_TRUE(robot.Type(id, nameValue, "ab'c*"));
+                EXPECT_TRUE(robot.Type(id, qbe::kNameEntry, "mine"));
+                EXPECT_TRUE(robot.Press(id, qbe::kSaveButton));
+                // Other tests' queues on this process's main thread keep it from looking
+                // idle: wait for the list of saved queries instead.
+                for (int i = 0; i < 500 && robot.Control(id, qbe::kSavedList)->rows.empty(); ++i)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                EXPECT_EQ(robot.Control(id, qbe::kSavedList)->rows.size(), 1u);
+                EXPECT_TRUE(robot.Press(id, qbe::kOkButton));
+              }),
+              1);
+    EXPECT_EQ(q.GetFilter(), "SUB(DOC:Name,1,4) = 'ab''c'");
+    EXPECT_EQ(q.ListSavedQueries(), std::vector<std::string>{"mine"});
+
+    EXPECT_EQ(ask([&](testing_support::Robot& robot, int id) {
+                for (int i = 0; i < 500 && robot.ScreenText(id, nameValue) != "ab'c*"; ++i)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                EXPECT_EQ(robot.ScreenText(id, nameValue), "ab'c*");  // the values it applies
+                EXPECT_TRUE(robot.Press(id, qbe::kClearButton));
+                EXPECT_TRUE(robot.Press(id, qbe::kCancelButton));
+              }),
+              0);
+    EXPECT_EQ(q.GetFilter(), "SUB(DOC:Name,1,4) = 'ab''c'");  // cancelled: kept as it was
+    ini.Close();
+    errors.Kill();
+    status.Destroy();
+  });
+  rt::ClearHooks();
 }
 
 }  // namespace
