@@ -3,6 +3,7 @@
 #include "app/DemoData.h"
 #include "app/Globals.h"
 #include "app/MainFrame.h"
+#include "framework/browse/QueryManager.h"
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/util/IniManager.h"
@@ -23,7 +24,11 @@ void RegisterApplicationHooks() {
   RegisterDemoDataHooks();
 }
 
-void PrepareEditInPlaceWindows() {}
+void PrepareEditInPlaceWindows() {
+  // Editing in place works on the browse's own window with controls made at run time; the
+  // query window it comes with is a definition of its own.
+  RegisterQueryWindow();
+}
 
 void ProgramMain() {
   RunProgramMain(MainFrame);

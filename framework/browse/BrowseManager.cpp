@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "framework/browse/EditInPlaceManager.h"
+#include "framework/browse/QueryManager.h"
 #include "framework/browse/StandardBehavior.h"
 #include "framework/browse/StepLocator.h"
 #include "framework/browse/StepLong.h"
@@ -798,7 +800,12 @@ void BrowseManager::TakeEvent() {
     }
   }
   NeedRefresh = 0;
-  if (event == ev::kAccepted && control != 0) TakeAcceptedLocator();
+  if (event == ev::kAccepted && control != 0 && control == QueryControl && Query) {
+    Query->QkCurrentQuery.clear();
+    TakeLocate();
+  } else if (event == ev::kAccepted && control != 0) {
+    TakeAcceptedLocator();
+  }
   if (NeedRefresh) {
     ResetQueue(kRefillFromView);
     NeedRefresh = 0;
@@ -861,7 +868,25 @@ void BrowseManager::TakeAcceptedLocator() {
   PostNewSelection();
 }
 
-void BrowseManager::TakeLocate() {}
+void BrowseManager::TakeLocate() {
+  if (!Query) return;
+  if (Query->Ask(true)) {
+    const std::string filter = Query->GetFilter();
+    const int current = Sort ? Sort->Pointer : 0;
+    const int first = QueryShared && Sort ? 1 : current;
+    const int last = QueryShared && Sort ? Sort->Records() : current;
+    for (int order = first; order <= last && Sort; ++order) {
+      Sort->Pointer = order;
+      SetNamedFilter(filter, kQueryFilterId);
+      if (rt::Window* w = ListWindow(); w && QueryResult && w->Exists(QueryResult))
+        w->SetProp(QueryResult, rt::prop::kText, filter);
+    }
+    if (Sort) Sort->Pointer = current;
+    ResetSort(true);
+  }
+  // The saved-query entries of the popup menu are rebuilt here (QueryManager::SetPopupEntries)
+  // once the popup manager offers the QueryPopup interface.
+}
 
 // ---- Window ----
 
@@ -926,9 +951,26 @@ std::uint8_t BrowseManager::Ask(std::uint8_t request) {
   return response;
 }
 
-std::uint8_t BrowseManager::AskInPlace(std::uint8_t) {
-  // Editing in place needs its manager; without one the request is not carried out.
-  return RequestCancelled;
+std::uint8_t BrowseManager::AskInPlace(std::uint8_t request) {
+  if (!ILC || !ListQueue || !Fields) return RequestCancelled;
+  if (!EIP) {
+    EIP = std::make_shared<EditInPlaceManager>();
+    FreeEIP = 1;
+  }
+  EditInPlaceManager& eip = *EIP;
+  eip.Arrow = &ArrowAction;
+  eip.Enter = &EnterAction;
+  eip.EQ = EditList.get();
+  eip.Fields = Fields.get();
+  eip.FocusLoss = &FocusLossAction;
+  eip.Tab = &TabAction;
+  eip.DeleteKeyAction = DeleteAction;
+  eip.BC = this;
+  eip.ListControl = ILC->GetControl();
+  eip.Errors = Window && Window->Errors ? Window->Errors
+                                        : (Primary && Primary->Me ? Primary->Me->Errors : nullptr);
+  eip.VCRRequest = Window ? Window->VCRRequest : nullptr;
+  return eip.Run(0, request);
 }
 
 void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) {

@@ -50,6 +50,8 @@ inline constexpr std::uint8_t kRefillPage = 1;      // rebuild the page from its
 inline constexpr std::uint8_t kRefillFromView = 2;  // the view is positioned: rebuild from there
 // "This record was changed or deleted by another station."
 inline constexpr std::uint16_t kMsgRecordChangedElsewhere = 9;
+// The filter identifier of query by example.
+inline constexpr char kQueryFilterId[] = "9 - QBE";
 // The page size that makes the page unbounded (the whole result is loaded).
 inline constexpr std::int32_t kWholeFile = 2147483647;
 // Size of the list queue's position field: a view position and its length.

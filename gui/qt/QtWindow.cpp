@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTreeWidget>
 #include <algorithm>
 
 #include "gui/qt/QtIcons.h"
@@ -410,6 +412,7 @@ void QtWindow::Update(Slot& slot, const rt::ControlView& c) {
     static_cast<QGroupBox*>(w)->setTitle(text);
   } else if (c.type == ctl::kList) {
     static_cast<QtListControl*>(w)->Apply(c);
+    PlaceCellControls(c.number);
   } else if (c.type == ctl::kSheet) {
     auto* tabs = static_cast<QTabWidget*>(w);
     if (c.choice >= 1 && c.choice <= tabs->count()) tabs->setCurrentIndex(c.choice - 1);
@@ -441,13 +444,43 @@ void QtWindow::Update(Slot& slot, const rt::ControlView& c) {
 void QtWindow::Place(const Slot& slot) {
   QWidget* w = slot.widget;
   if (!w || slot.view.type == rt::ctl::kTab) return;
+  if (slot.view.cellList != 0 && PlaceOverCell(slot)) return;
   QRect r = units_.ToPixels(slot.view.pos);
   if (r.width() <= 0) r.setWidth(w->sizeHint().width());
   if (r.height() <= 0) r.setHeight(w->sizeHint().height());
   w->setGeometry(r);
 }
 
+bool QtWindow::PlaceOverCell(const Slot& slot) {
+  auto list = controls_.find(slot.view.cellList);
+  if (list == controls_.end()) return false;
+  auto* control = qobject_cast<QtListControl*>(list->second.widget.data());
+  QWidget* w = slot.widget;
+  if (!control || !w || !w->parentWidget()) return false;
+  QTreeWidget* tree = control->Tree();
+  QTreeWidgetItem* item = tree->topLevelItem(slot.view.cellRow - 1);
+  const int column = slot.view.cellColumn - 1;
+  if (!item || column < 0 || column >= tree->columnCount()) return false;
+  // The cell as the tree shows it now, in the coordinates of the control's parent.
+  const QRect row = tree->visualItemRect(item);
+  const QRect cell(tree->header()->sectionViewportPosition(column), row.top(),
+                   tree->header()->sectionSize(column), row.height());
+  const QPoint topLeft = tree->viewport()->mapTo(w->parentWidget(), cell.topLeft());
+  w->setGeometry(QRect(topLeft, cell.size()));
+  w->raise();
+  return true;
+}
+
+void QtWindow::PlaceCellControls(int list) {
+  for (auto& [number, slot] : controls_)
+    if (slot.view.cellList == list) Place(slot);
+}
+
 bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize || event->type() == QEvent::Move) {
+    // Controls over a list's cells follow the list.
+    if (auto it = numbers_.find(watched); it != numbers_.end()) PlaceCellControls(it->second);
+  }
   auto it = numbers_.find(watched);
   if (it == numbers_.end()) return QWidget::eventFilter(watched, event);
   auto slot = controls_.find(it->second);
@@ -482,6 +515,12 @@ bool QtWindow::HandleKey(int control, int keyCode) {
     rt::EventMessage m;
     m.event = rt::event::kAlertKey;
     m.keyCode = keyCode;
+    // An alerted key on an entry carries what was typed, so the key acts on it.
+    if (auto* edit = qobject_cast<QLineEdit*>(slot.widget.data());
+        edit && IsTextEntry(slot.view.type) && edit->isModified() && !edit->isReadOnly()) {
+      edit->setModified(false);
+      m.screenText = edit->text().toStdString();
+    }
     SendFrom(control, std::move(m));
     return true;
   }

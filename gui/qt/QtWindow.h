@@ -61,6 +61,10 @@ class QtWindow : public QWidget, public QtSurface {
   void ShowTabControls();
   void Update(Slot& slot, const rt::ControlView& c);
   void Place(const Slot& slot);
+  // Puts a control over its list cell; false when the cell is not shown.
+  bool PlaceOverCell(const Slot& slot);
+  // Places again the controls that sit over cells of the list.
+  void PlaceCellControls(int list);
   void SendFrom(int control, rt::EventMessage message);
   bool HandleKey(int control, int keyCode);
   void PressDefaultButton();

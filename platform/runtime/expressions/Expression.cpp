@@ -357,11 +357,13 @@ CompareOp Mirror(CompareOp op) {
   }
 }
 
+// With `partial`, parts of an AND that are no such comparison are passed over: the
+// comparisons found then select a superset of what the whole expression selects.
 bool CollectTerms(const ExpressionNode& node, const Bindings& bindings,
-                  std::vector<ExpressionTerm>& terms) {
+                  std::vector<ExpressionTerm>& terms, bool partial = false) {
   if (node.kind == ExpressionNode::Kind::And) {
     for (const auto& child : node.children) {
-      if (!CollectTerms(*child, bindings, terms)) return false;
+      if (!CollectTerms(*child, bindings, terms, partial) && !partial) return false;
     }
     return true;
   }
@@ -453,6 +455,13 @@ std::optional<std::vector<ExpressionTerm>> Expression::Conjunction(const Binding
   std::vector<ExpressionTerm> terms;
   if (!root_) return terms;
   if (!CollectTerms(*root_, bindings, terms)) return std::nullopt;
+  return terms;
+}
+
+std::vector<ExpressionTerm> Expression::ConjunctionTerms(const Bindings& bindings) const {
+  std::vector<ExpressionTerm> terms;
+  if (failed_ || !root_) return terms;
+  CollectTerms(*root_, bindings, terms, true);
   return terms;
 }
 

@@ -78,6 +78,10 @@ class Expression {
   // can reproduce exactly, gives those comparisons (the field on the left); an empty list
   // for the empty expression. Otherwise nothing.
   std::optional<std::vector<ExpressionTerm>> Conjunction(const Bindings& bindings) const;
+  // The comparisons of that kind among the parts joined by AND at the top of the
+  // expression, the other parts passed over: every record the expression accepts meets
+  // them all. Empty when there are none.
+  std::vector<ExpressionTerm> ConjunctionTerms(const Bindings& bindings) const;
 
  private:
   std::string text_;

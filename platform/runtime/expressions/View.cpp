@@ -80,10 +80,11 @@ void View::AnalyseFilter() {
   Bindings& bindings = Bindings::Current();
   BindingScope scope(bindings);
   bindings.BindRecord(primary_.Layout(), primary_.Record());
-  const auto terms = filter_.Conjunction(bindings);
-  if (!terms) return;
+  // The view tests every record against the whole filter, so the comparisons among its
+  // AND-joined parts narrow the driver's reads without changing the result.
+  const auto terms = filter_.ConjunctionTerms(bindings);
   const RecordLayout& layout = primary_.Layout();
-  for (const ExpressionTerm& term : *terms) {
+  for (const ExpressionTerm& term : terms) {
     const int field = layout.FindField(term.label);
     if (field == 0) continue;
     const FieldDesc& desc = layout.Field(field);

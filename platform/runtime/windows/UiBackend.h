@@ -39,6 +39,10 @@ struct ControlView {
   int choice = 0;
   bool vscroll = false;
   int thumb = 0;
+  // A control placed over a list cell: the list, the 1-based column and row (0: none).
+  int cellList = 0;
+  int cellColumn = 0;
+  int cellRow = 0;
 };
 
 struct WindowView {

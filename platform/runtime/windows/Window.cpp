@@ -30,6 +30,9 @@ struct Window::Control {
   int choice = 0;
   int thumb = 0;
   std::map<int, std::string> props;
+  int cellList = 0;
+  int cellColumn = 0;
+  int cellRow = 0;
 };
 
 namespace {
@@ -165,7 +168,9 @@ void Window::SetEnabled(bool enabled) {
 
 void Window::EventLoop(const std::function<int()>& handler) {
   EventQueue& q = MyEvents();
-  while (open_) {
+  const bool outerLeave = leave_;
+  leave_ = false;
+  while (open_ && !leave_) {
     auto m = q.Wait(std::chrono::milliseconds(500));
     if (!m) continue;
     if (m->task) {
@@ -212,6 +217,7 @@ void Window::EventLoop(const std::function<int()>& handler) {
     }
     if (r == 0) DefaultAction(*m);
   }
+  leave_ = outerLeave;
   event_ = 0;
   field_ = 0;
 }
@@ -734,6 +740,51 @@ void Window::Alert(int control, int keyCode) {
   }
 }
 
+int Window::RemoveAlert(int control, int keyCode) {
+  std::vector<int>* alerts = &windowAlerts_;
+  Control* c = control == 0 ? nullptr : Find(control);
+  if (control != 0) {
+    if (!c) return 0;
+    alerts = &c->def.alerts;
+  }
+  auto it = std::find(alerts->begin(), alerts->end(), keyCode);
+  if (it == alerts->end()) return 0;
+  const int slot = static_cast<int>(it - alerts->begin()) + 1;
+  alerts->erase(it);
+  if (c && open_) Publish(*c);
+  return slot;
+}
+
+void Window::PlaceOverCell(int control, int list, int column) {
+  Control* c = Find(control);
+  const Control* l = Find(list);
+  if (!c) return;
+  if (!l || column < 1 || column > static_cast<int>(l->columns.size())) {
+    c->cellList = c->cellColumn = c->cellRow = 0;
+    if (open_) Publish(*c);
+    return;
+  }
+  // Where the cell is in dialog units; the desktop refines it from the list's own geometry.
+  int x = l->def.pos.x;
+  for (int i = 0; i + 1 < column; ++i)
+    x += l->columns[static_cast<std::size_t>(i)].width;
+  const int first = std::max(1, static_cast<int>(PropNumber(list, prop::kFirstVisible)));
+  const int row = std::max(1, l->choice);
+  c->cellList = list;
+  c->cellColumn = column;
+  c->cellRow = row;
+  c->def.pos = {x, l->def.pos.y + kListHeaderHeight + (row - first) * kListRowHeight,
+                l->columns[static_cast<std::size_t>(column - 1)].width, kListRowHeight};
+  if (open_) Publish(*c);
+}
+
+void Window::SetPicture(int control, std::string picture) {
+  if (Control* c = Find(control)) {
+    c->def.picture = std::move(picture);
+    if (open_) Publish(*c);
+  }
+}
+
 void Window::ClearAlerts(int control) {
   if (control == 0) {
     windowAlerts_.clear();
@@ -801,6 +852,9 @@ ControlView Window::ViewOf(const Control& c) const {
   v.choice = c.choice;
   v.vscroll = d.vscroll;
   v.thumb = c.thumb;
+  v.cellList = c.cellList;
+  v.cellColumn = c.cellColumn;
+  v.cellRow = c.cellRow;
   return v;
 }
 

@@ -57,6 +57,9 @@ class Window {
   // loop, closing the window), 1 (the event is handled: no default action) or 0 (carry on
   // with the runtime's default action). Returns when the window has closed.
   void EventLoop(const std::function<int()>& handler);
+  // Ends the innermost running event loop after the current event without closing the
+  // window (a loop run inside another one's handler hands back to it).
+  void LeaveEventLoop() { leave_ = true; }
 
   // The event being handled, its control, the key code, the accepted control.
   int Event() const { return event_; }
@@ -97,6 +100,9 @@ class Window {
   const std::string& Caption() const { return caption_; }
   // Alerts a key on a control (control 0: the window).
   void Alert(int control, int keyCode);
+  // Removes one alert of the key from the control; returns the 1-based slot it held (0: it
+  // was not alerted).
+  int RemoveAlert(int control, int keyCode);
   void ClearAlerts(int control);
   bool IsAlerted(int control, int keyCode) const;
   // A list whose rows are asked for when it is drawn instead of read from a queue: the
@@ -112,6 +118,12 @@ class Window {
   void UnregisterEvent(int event, const void* key);
   // Creates a control at run time and returns its number; DestroyControl removes one.
   int CreateControl(int type, int parent = 0, std::string text = {});
+  // Places a control over a cell of a list: the column (1-based) of the list's selected row.
+  // The control keeps to that cell; the desktop moves it with the list when the list
+  // scrolls or is resized. Column 0 frees it.
+  void PlaceOverCell(int control, int list, int column);
+  // A control's picture (entries made at run time have none).
+  void SetPicture(int control, std::string picture);
   void DestroyControl(int control);
   std::vector<int> ControlNumbers() const;
 
@@ -157,6 +169,7 @@ class Window {
   bool open_ = false;
   bool enabled_ = true;
   bool acceptAll_ = false;
+  bool leave_ = false;
   int event_ = 0;
   int field_ = 0;
   int keyCode_ = 0;

@@ -1,0 +1,594 @@
+#include "framework/browse/QueryManager.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "framework/browse/QueryPopup.h"
+#include "framework/error/ErrorManager.h"
+#include "framework/util/IniManager.h"
+#include "platform/runtime/values/Picture.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Properties.h"
+#include "platform/runtime/windows/Window.h"
+#include "platform/runtime/windows/WindowDef.h"
+
+namespace {
+
+constexpr char kSeparatorName[] = "tsQBESeparator1";
+constexpr char kEmptyName[] = "tsQBEEmpty";
+constexpr char kClearSeparatorName[] = "ClearSeparator  ";
+constexpr char kClearName[] = "tsQBEClear";
+constexpr std::size_t kValueBuffer = kQueryValueLength + 1;
+constexpr int kRowHeight = 14;
+constexpr int kTopOfRows = 20;
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string TrimRight(std::string_view text) {
+  const auto end = text.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
+}
+
+std::string Cut(std::string_view text, std::size_t length) {
+  return std::string(text.substr(0, std::min(text.size(), length)));
+}
+
+// A plain decimal number: optional sign, digits, at most one point.
+bool IsPlainNumber(std::string_view text) {
+  std::size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  bool digits = false;
+  bool point = false;
+  for (; i < text.size(); ++i) {
+    if (std::isdigit(static_cast<unsigned char>(text[i]))) {
+      digits = true;
+    } else if (text[i] == '.' && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digits;
+}
+
+char KindOf(const QueryFieldEntry& entry) {
+  return entry.Picture.empty()
+             ? 'S'
+             : static_cast<char>(std::toupper(static_cast<unsigned char>(entry.Picture.front())));
+}
+
+// The operator from the collected operator characters: each of "<", ">" and "~" once in
+// order of first appearance, then "=" (dropped when "<", ">" and "=" all occur: "<>").
+std::string BuildOperator(std::string_view text) {
+  std::string op;
+  for (char c : text) {
+    if ((c == '<' || c == '>' || c == '~') && op.find(c) == std::string::npos) op += c;
+  }
+  const bool eq = text.find('=') != std::string_view::npos;
+  const bool lt = text.find('<') != std::string_view::npos;
+  const bool gt = text.find('>') != std::string_view::npos;
+  if (eq && !(lt && gt)) op += '=';
+  return op;
+}
+
+}  // namespace
+
+QueryManager::QueryManager() = default;
+
+QueryManager::~QueryManager() {
+  Kill();
+}
+
+void QueryManager::Init(ErrorManager& errors, IniManager* ini, std::string_view family,
+                        std::uint8_t mode) {
+  Errors = &errors;
+  INIMgr = ini;
+  QkFamily = Cut(family, kQueryNameLength);
+  // A family holds no "$": it separates the parts of a sector name.
+  std::replace(QkFamily.begin(), QkFamily.end(), '$', '_');
+  QkSupport = ini ? 1 : 0;
+  Mode = mode == kQueryRanges ? kQueryRanges : kQuerySingleValues;
+  killed_ = false;
+}
+
+void QueryManager::Kill() {
+  if (killed_) return;
+  killed_ = true;
+  Fields.clear();
+  PopupList.clear();
+  popupQueries_.clear();
+}
+
+void QueryManager::AddItem(std::string_view name, std::string_view title, std::string_view picture,
+                           bool forceEditPicture) {
+  QueryFieldEntry entry;
+  entry.Name = Cut(name, kQueryNameLength);
+  entry.Title = Cut(title, kQueryNameLength);
+  std::string_view p = picture;
+  if (!p.empty() && p.front() == '@') p.remove_prefix(1);
+  entry.Picture = Cut(p, 39);
+  entry.ForceEditPicture = forceEditPicture ? 1 : 0;
+  Fields.push_back(std::move(entry));
+}
+
+std::string QueryManager::Quote(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  out += '\'';
+  return out;
+}
+
+// ---- Building the filter ----
+
+std::string QueryManager::GetFilter() {
+  std::string filter;
+  for (QueryFieldEntry& entry : Fields) {
+    const std::string conditions = Conditions(entry);
+    if (conditions.empty()) continue;
+    if (!filter.empty()) filter += " AND ";
+    filter += conditions;
+  }
+  return filter;
+}
+
+std::string QueryManager::Conditions(QueryFieldEntry& entry) {
+  if (Mode == kQuerySingleValues && !entry.Low.empty()) {
+    // Single values only: a lower bound becomes the value, and it is queried as such.
+    if (entry.Middle.empty()) entry.Middle = entry.Low;
+    entry.Low.clear();
+    entry.High.clear();
+  }
+  if (entry.Low.empty() && entry.High.empty()) {
+    if (entry.Middle.empty()) return {};
+    return Condition(entry, entry.Middle, "", true);
+  }
+  std::string out;
+  if (!entry.Low.empty()) out = Condition(entry, entry.Low, ">", false);
+  if (!entry.High.empty()) {
+    const std::string high = Condition(entry, entry.High, "<", false);
+    if (!out.empty() && !high.empty()) out += " AND ";
+    out += high;
+  }
+  return out;
+}
+
+std::string QueryManager::Condition(const QueryFieldEntry& entry, std::string value, std::string op,
+                                    bool single) {
+  const char kind = KindOf(entry);
+  std::string field = TrimRight(entry.Name);
+  std::size_t lead = 0;
+  while (lead < value.size() && std::string_view("=<>~").find(value[lead]) != std::string::npos)
+    ++lead;
+  const std::string typed = value.substr(0, lead);
+  value.erase(0, lead);
+  // A value's own operator replaces the default "=" of a single value ("<5" is "less than",
+  // not "at most"); a bound keeps its ">" or "<", made inclusive by a set value.
+  if (!entry.Middle.empty() && !(single && !typed.empty())) op += '=';
+  op += typed;
+  if (op.rfind("NOT =", 0) == 0) op = "<>" + op.substr(5);
+  op = BuildOperator(op);
+  if (op == "~") op = "~=";
+
+  bool caseless = false;
+  bool contains = false;
+  bool begins = false;
+  if (single) {
+    if (!value.empty() && value.front() == '^') {
+      caseless = true;
+      value.erase(0, 1);
+    }
+    if (!value.empty() && value.front() == '*') {
+      contains = true;
+      value.erase(0, 1);
+    }
+    if (!value.empty() && value.back() == '*') {
+      begins = !contains;
+      value.pop_back();
+    }
+    if (!caseless && !value.empty() && value.front() == '^') {
+      caseless = true;
+      value.erase(0, 1);
+    }
+  }
+  value = Cut(value, kQueryConvertedLength + 1);
+
+  // A column written UPPER(x) is compared as x unless the condition ignores case.
+  const bool namedUpper = Upper(field).find("UPPER(") != std::string::npos;
+  if (!caseless && Upper(field).rfind("UPPER(", 0) == 0 && field.back() == ')')
+    field = field.substr(6, field.size() - 7);
+  if ((contains || begins) && !entry.Picture.empty() && kind != 'S')
+    field = "FORMAT(" + field + ",@" + entry.Picture + ")";
+  if (op == "<>" && value.empty() && kind != 'S') value = "0";
+  const std::string picture = Upper(entry.Picture);
+  if (kind == 'N' || kind == 'E' || kind == 'T' ||
+      (kind == 'D' && picture != "D4" && picture != "D17" && picture != "D18")) {
+    caseless = false;
+    value = Upper(value);
+  }
+  if (caseless) {
+    value = Upper(value);
+    if (!namedUpper) field = "UPPER(" + field + ")";
+  }
+
+  if (contains) return "INSTRING(" + Quote(value) + "," + field + ",1,1) <> 0";
+  if (begins) {
+    const std::string length = std::to_string(value.size());
+    if (kind == 'N') return "SUB(LEFT(" + field + "),1," + length + ") = " + Quote(value);
+    return "SUB(" + field + ",1," + length + ") = " + Quote(value);
+  }
+  if (op.empty()) op = "=";
+  std::string literal;
+  if (kind == 'S') {
+    literal = Quote(value);
+  } else if (value.empty()) {
+    literal = "0";
+  } else if (entry.ForceEditPicture || (kind == 'N' && !IsPlainNumber(value))) {
+    // Kept as typed: a number stands as one, anything else only as a quoted text.
+    literal = IsPlainNumber(value) ? value : Quote(value);
+  } else {
+    const auto plain = rt::TryDeformatPicture(value, "@" + entry.Picture);
+    if (plain && IsPlainNumber(*plain)) {
+      literal = Cut(*plain, kQueryConvertedLength);
+    } else if (plain && plain->empty()) {
+      literal = "0";
+    } else {
+      literal = Quote(value);  // unreadable through the picture: matches nothing numeric
+    }
+  }
+  return "(" + field + " " + op + " " + literal + ")";
+}
+
+// ---- Saved queries ----
+
+std::unique_ptr<rt::Queue> QueryManager::MakeWorkQueue() const {
+  rt::RecordLayout layout("QbeWork");
+  layout.AddField("QBE:Name", rt::FieldType::CString, kQueryNameLength + 1);
+  layout.AddField("QBE:Middle", rt::FieldType::CString, kValueBuffer);
+  layout.AddField("QBE:Low", rt::FieldType::CString, kValueBuffer);
+  layout.AddField("QBE:High", rt::FieldType::CString, kValueBuffer);
+  return std::make_unique<rt::Queue>(std::move(layout));
+}
+
+std::vector<std::string> QueryManager::ListSavedQueries() {
+  std::vector<std::string> names;
+  if (!INIMgr) return names;
+  rt::Queue sectors(IniManager::SectorLayout());
+  INIMgr->ListSectors(QkFamily, "", kQueryType, sectors);
+  for (int i = 1; i <= sectors.Records(); ++i) {
+    sectors.Get(i);
+    std::string name = sectors.Field(2).Text();
+    if (Upper(name) != Upper(kQueryMru)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  return names;
+}
+
+int QueryManager::SaveQuery(std::string_view name) {
+  if (!INIMgr) return 0;
+  const std::string sector =
+      IniManager::MakeSectorName(QkFamily, Cut(name, kQueryNameLength), kQueryType);
+  INIMgr->AddSector(sector);
+  auto work = MakeWorkQueue();
+  for (const QueryFieldEntry& entry : Fields) {
+    work->ClearBuffer();
+    work->Field(1).SetText(entry.Name);
+    work->Field(2).SetText(entry.Middle);
+    work->Field(3).SetText(entry.Low);
+    work->Field(4).SetText(entry.High);
+    work->Add();
+  }
+  return INIMgr->UpdateQueue(sector, kQueryType, *work, work->Field(1), work->Field(2),
+                             work->Field(4), work->Field(3));
+}
+
+QueryFieldEntry* QueryManager::FindField(std::string_view name) {
+  const std::string wanted = Upper(TrimRight(name));
+  for (QueryFieldEntry& entry : Fields) {
+    if (Upper(TrimRight(entry.Name)) == wanted) return &entry;
+  }
+  return nullptr;
+}
+
+void QueryManager::LoadQuery(std::string_view name) {
+  ClearValues();
+  if (!INIMgr) return;
+  const std::string sector =
+      IniManager::MakeSectorName(QkFamily, Cut(name, kQueryNameLength), kQueryType);
+  auto work = MakeWorkQueue();
+  INIMgr->FetchQueue(sector, kQueryType, *work, work->Field(1), work->Field(2), work->Field(4),
+                     work->Field(3));
+  for (int i = 1; i <= work->Records(); ++i) {
+    work->Get(i);
+    const std::string column = work->Field(1).Text();
+    const bool savedUpper = Upper(column).rfind("UPPER(", 0) == 0 && column.back() == ')';
+    bool markCaseless = false;
+    QueryFieldEntry* entry = FindField(column);
+    if (!entry && !savedUpper) entry = FindField("UPPER(" + column + ")");
+    if (!entry && savedUpper) {
+      entry = FindField(column.substr(6, column.size() - 7));
+      markCaseless = entry != nullptr;
+    }
+    if (!entry) {
+      if (Errors) {
+        Errors->SetField(column);
+        Errors->Throw(kMsgUnsupportedQueryColumn);
+      }
+      continue;
+    }
+    auto value = [&](int part) {
+      std::string v = work->Field(part).Text();
+      if (markCaseless && KindOf(*entry) == 'S' && !v.empty() && v.front() != '^') v = "^" + v;
+      return Cut(v, kQueryValueLength);
+    };
+    entry->Middle = value(2);
+    entry->Low = value(3);
+    entry->High = value(4);
+    if (Mode == kQuerySingleValues) {
+      if (entry->Middle.empty()) entry->Middle = entry->Low;
+      entry->Low.clear();
+      entry->High.clear();
+    }
+  }
+}
+
+void QueryManager::ClearValues() {
+  for (QueryFieldEntry& entry : Fields) {
+    entry.Low.clear();
+    entry.Middle.clear();
+    entry.High.clear();
+  }
+}
+
+// ---- Popup menu ----
+
+void QueryManager::SetPopupEntries(QueryPopup& popup, std::int32_t queryButton) {
+  bool hadEntries = !PopupList.empty();
+  for (const std::string& name : PopupList)
+    popup.DeleteItem(name);
+  PopupList.clear();
+  popupQueries_.clear();
+  popup.DeleteItem(kEmptyName);
+  popup.DeleteItem(kClearSeparatorName);
+  popup.DeleteItem(kClearName);
+
+  const std::vector<std::string> saved = ListSavedQueries();
+  const bool active = !GetFilter().empty();
+  if ((!saved.empty() || active) && !hadEntries && !menuAdded_) {
+    if (popup.GetItems() > 0) popup.AddItem("-", kSeparatorName);
+    popup.AddSubMenu(QkMenuText, kQuerySubMenu);
+    menuAdded_ = true;
+  }
+  hadEntries = hadEntries || menuAdded_;
+  if (hadEntries && saved.empty()) {
+    if (active) {
+      popup.AddItem("Empty         ", kEmptyName, kQuerySubMenu);
+      popup.SetItemEnable(kEmptyName, false);
+    } else {
+      popup.DeleteItem(kQuerySubMenu);
+      popup.DeleteItem(kSeparatorName);
+      menuAdded_ = false;
+      return;
+    }
+  }
+  for (const std::string& query : saved) {
+    const std::string name = popup.AddItem(query, "tsQBE_" + query, kQuerySubMenu);
+    popup.SetItemEvent(name, rt::event::kNewSelection, queryButton);
+    PopupList.push_back(name);
+    popupQueries_.push_back(query);
+  }
+  if (menuAdded_) {
+    popup.AddItem("-", kClearSeparatorName, kQuerySubMenu);
+    popup.AddItem("C&lear", kClearName, kQuerySubMenu);
+    popup.SetItemEvent(kClearName, rt::event::kNewSelection, queryButton);
+  }
+}
+
+bool QueryManager::TakePopupChoice(QueryPopup& popup) {
+  if (!QkSupport) return false;
+  QkCurrentQuery = Cut(popup.GetLastSelection(), 100);
+  const auto it = std::find(PopupList.begin(), PopupList.end(), QkCurrentQuery);
+  if (it != PopupList.end()) {
+    LoadQuery(popupQueries_[static_cast<std::size_t>(it - PopupList.begin())]);
+  } else {
+    ClearValues();
+  }
+  SaveQuery(kQueryMru);
+  fromPopup_ = true;
+  return true;
+}
+
+// ---- The query window ----
+
+void RegisterQueryWindow() {
+  if (rt::FindWindowDef(kQueryWindowModule, kQueryWindowName)) return;
+  auto def =
+      std::make_shared<rt::WindowDef>(kQueryWindowModule, kQueryWindowName, kQueryWindowCaption);
+  def->font = "Microsoft Sans Serif";
+  def->fontSize = 8;
+  def->pos = {0, 0, 300, 160};
+  def->modal = true;
+  def->resizable = false;
+  def->Sheet().At(4, 4, 292, 132).number = qbe::kSheet;
+  def->Tab("Saved Queries").number = qbe::kSavedTab;
+  def->List("120L(2)|M~Query~@s100@").At(10, 20, 180, 90).VScroll().number = qbe::kSavedList;
+  def->Prompt("&Name:").At(10, 114, 30, 10).number = qbe::kNamePrompt;
+  def->Entry("@s100").At(42, 113, 148, 12).number = qbe::kNameEntry;
+  def->Button("&Save").At(200, 20, 50, 14).number = qbe::kSaveButton;
+  def->Button("&Load").At(200, 38, 50, 14).number = qbe::kLoadButton;
+  def->Tab("Query Settings").number = qbe::kSettingsTab;
+  def->EndSheet();
+  def->Button("&OK").At(138, 140, 50, 14).Default().number = qbe::kOkButton;
+  def->Button("&Cancel").At(192, 140, 50, 14).number = qbe::kCancelButton;
+  def->Button("C&lear").At(246, 140, 50, 14).number = qbe::kClearButton;
+  rt::RegisterWindowDef(std::move(def));
+}
+
+bool QueryManager::Ask(bool useDialog) {
+  if (killed_ || Fields.empty()) return false;
+  if (fromPopup_) {
+    // A saved query chosen in the popup menu is applied as it stands.
+    fromPopup_ = false;
+    return true;
+  }
+  if (!useDialog) return true;
+  return RunWindow();
+}
+
+bool QueryManager::RunWindow() {
+  RegisterQueryWindow();
+  auto win = rt::Window::Prepare(kQueryWindowModule, kQueryWindowName);
+  if (!win) return false;
+  const std::vector<QueryFieldEntry> before = Fields;
+
+  // The columns' values live in fixed buffers bound to entries made on the settings tab:
+  // mode 1 one entry per column, mode 2 the value, "From" and "To".
+  const int perColumn = Mode == kQueryRanges ? 3 : 1;
+  std::vector<std::array<char, kValueBuffer>> buffers(Fields.size() * perColumn);
+  auto bufferOf = [&](std::size_t field, int part) -> rt::AnyRef {
+    return rt::AnyRef(buffers[field * perColumn + part].data(), rt::FieldType::CString,
+                      kValueBuffer);
+  };
+  auto toBuffers = [&] {
+    for (std::size_t i = 0; i < Fields.size(); ++i) {
+      bufferOf(i, 0).SetText(Fields[i].Middle);
+      if (perColumn == 3) {
+        bufferOf(i, 1).SetText(Fields[i].Low);
+        bufferOf(i, 2).SetText(Fields[i].High);
+      }
+    }
+  };
+  auto fromBuffers = [&] {
+    for (std::size_t i = 0; i < Fields.size(); ++i) {
+      Fields[i].Middle = bufferOf(i, 0).Text();
+      if (perColumn == 3) {
+        Fields[i].Low = bufferOf(i, 1).Text();
+        Fields[i].High = bufferOf(i, 2).Text();
+      }
+    }
+  };
+  toBuffers();
+
+  const int rows = static_cast<int>(Fields.size());
+  const int sheetHeight = std::max(132, kTopOfRows + rows * kRowHeight + 8);
+  if (perColumn == 3) {
+    const int header[] = {0, 1, 2};
+    const char* titles[] = {"Value", "From", "To"};
+    for (int h : header) {
+      const int prompt = win->CreateControl(rt::ctl::kPrompt, qbe::kSettingsTab, titles[h]);
+      win->SetPosition(prompt, {90 + h * 66, kTopOfRows - 10, 60, 10});
+    }
+  }
+  for (int i = 0; i < rows; ++i) {
+    const int y = kTopOfRows + i * kRowHeight;
+    const int prompt =
+        win->CreateControl(rt::ctl::kPrompt, qbe::kSettingsTab, Fields[i].Title + ":");
+    win->SetPosition(prompt, {10, y + 1, 76, 10});
+    for (int part = 0; part < perColumn; ++part) {
+      const int entry = win->CreateControl(rt::ctl::kEntry, qbe::kSettingsTab);
+      const int width = perColumn == 3 ? 62 : 190;
+      win->SetPosition(entry, {90 + part * 66, y, width, 12});
+      win->Bind(entry, bufferOf(static_cast<std::size_t>(i), part));
+    }
+  }
+  win->SetPosition(qbe::kSheet, {4, 4, 292, sheetHeight});
+  for (int button : {qbe::kOkButton, qbe::kCancelButton, qbe::kClearButton}) {
+    rt::Rect pos = win->Position(button);
+    pos.y = sheetHeight + 8;
+    win->SetPosition(button, pos);
+  }
+  rt::Rect pos = win->Position(0);
+  pos.height = sheetHeight + 28;
+  win->SetPosition(0, pos);
+
+  // The saved queries' names.
+  rt::RecordLayout listLayout("QbeNames");
+  listLayout.AddField("QBE:Query", rt::FieldType::CString, kQueryNameLength + 1);
+  rt::Queue names(std::move(listLayout));
+  std::array<char, kQueryNameLength + 2> nameBuffer{};
+  const rt::AnyRef nameRef(nameBuffer.data(), rt::FieldType::CString, kQueryNameLength + 1);
+  auto listNames = [&] {
+    names.Free();
+    for (const std::string& n : ListSavedQueries()) {
+      names.Field(1).SetText(n);
+      names.Add();
+    }
+  };
+  listNames();
+  win->BindList(qbe::kSavedList, &names);
+  win->Bind(qbe::kNameEntry, nameRef);
+  if (!QkSupport) {
+    for (int c : {qbe::kSavedList, qbe::kNameEntry, qbe::kSaveButton, qbe::kLoadButton})
+      win->Disable(c);
+  }
+  // Users start on the values; the saved queries are one tab away.
+  win->SetProp(qbe::kSheet, rt::prop::kChoice, 2L);
+
+  rt::Window* owner = Owner ? Owner : rt::Window::Active();
+  if (!win->Open(owner)) return false;
+  win->Display();
+  bool applied = false;
+  win->EventLoop([&]() -> int {
+    if (win->Event() == rt::event::kNewSelection && win->Field() == qbe::kSavedList) {
+      if (names.Get(win->Choice(qbe::kSavedList))) {
+        nameRef.SetText(names.Field(1).Text());
+        win->Display(qbe::kNameEntry);
+      }
+      return 0;
+    }
+    switch (win->Accepted()) {
+      case qbe::kOkButton:
+        win->Update();
+        fromBuffers();
+        applied = true;
+        return -1;
+      case qbe::kCancelButton:
+        return -1;
+      case qbe::kClearButton:
+        ClearValues();
+        toBuffers();
+        win->Display();
+        return 1;
+      case qbe::kSaveButton: {
+        win->Update();
+        fromBuffers();
+        const std::string name = TrimRight(nameRef.Text());
+        if (!name.empty() && QkSupport) {
+          SaveQuery(name);
+          listNames();
+          win->Display(qbe::kSavedList);
+        }
+        return 1;
+      }
+      case qbe::kLoadButton: {
+        win->Update();
+        const std::string name = TrimRight(nameRef.Text());
+        if (!name.empty() && QkSupport) {
+          LoadQuery(name);
+          QkCurrentQuery = Cut(name, 100);
+          toBuffers();
+          win->Display();
+        }
+        return 1;
+      }
+      default:
+        return 0;
+    }
+  });
+  if (applied) {
+    if (QkSupport) SaveQuery(kQueryMru);
+  } else {
+    Fields = before;
+  }
+  return applied;
+}

@@ -1,0 +1,115 @@
+#pragma once
+// Query by example: the user gives, per queryable column, a value, a range or a pattern,
+// and the manager turns them into one filter expression for the browse's view. Values are
+// always put into the expression as quoted texts or as plain numbers, never as expression
+// text, so a value can hold quotes, "%" or any letters and still means only itself.
+//
+// Queries can be saved by name in the INI file through the INI manager (one sector per
+// query: family, name, type "Query"; its list "Query" holds Name, Middle, Low, High per
+// column); the query last applied is saved as "tsMRU". Saved queries are offered in the
+// browse's popup menu under a "View" submenu.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/browse/QueryFieldEntry.h"
+
+namespace rt {
+class Queue;
+class Window;
+}  // namespace rt
+
+class ErrorManager;
+class IniManager;
+class QueryPopup;
+
+inline constexpr char kQueryWindowModule[] = "Framework$Query";
+inline constexpr char kQueryWindowName[] = "QBEWINDOW";
+inline constexpr char kQueryWindowCaption[] = "Query by Example Settings";
+inline constexpr char kQueryType[] = "Query";
+inline constexpr char kQueryMru[] = "tsMRU";
+inline constexpr char kQuerySubMenu[] = "View";
+inline constexpr std::uint8_t kQuerySingleValues = 1;
+inline constexpr std::uint8_t kQueryRanges = 2;
+// Buffer limits: a stored value, a converted value, a query name.
+inline constexpr std::size_t kQueryValueLength = 499;
+inline constexpr std::size_t kQueryConvertedLength = 999;
+inline constexpr std::size_t kQueryNameLength = 99;
+// "Unsupported QBE Column".
+inline constexpr std::uint16_t kMsgUnsupportedQueryColumn = 47;
+
+// Fixed controls of the query window; the per-column prompts and entries are made at run
+// time on the "Query Settings" tab.
+namespace qbe {
+inline constexpr int kSheet = 1;
+inline constexpr int kSavedTab = 2;
+inline constexpr int kSavedList = 3;
+inline constexpr int kNamePrompt = 4;
+inline constexpr int kNameEntry = 5;
+inline constexpr int kSaveButton = 6;
+inline constexpr int kLoadButton = 7;
+inline constexpr int kSettingsTab = 8;
+inline constexpr int kOkButton = 9;
+inline constexpr int kCancelButton = 10;
+inline constexpr int kClearButton = 11;
+}  // namespace qbe
+
+// Registers the query window's definition (once).
+void RegisterQueryWindow();
+
+class QueryManager {
+ public:
+  ErrorManager* Errors = nullptr;
+  IniManager* INIMgr = nullptr;
+  std::string QkFamily;                // INI family of this browse's queries
+  std::uint8_t QkSupport = 0;          // keeps saved queries
+  std::vector<std::string> PopupList;  // popup entries this manager added
+  std::string QkCurrentQuery;          // at most 100 characters
+  std::string QkMenuText = "&View";    // text of the "View" submenu
+  std::uint8_t Mode = kQuerySingleValues;
+  std::vector<QueryFieldEntry> Fields;
+  rt::Window* Owner = nullptr;  // the window the query window opens over
+
+  QueryManager();
+  QueryManager(const QueryManager&) = delete;
+  QueryManager& operator=(const QueryManager&) = delete;
+  virtual ~QueryManager();
+
+  // Runs the query window; true when the user applied a query (GetFilter then gives it).
+  virtual bool Ask(bool useDialog = true);
+  virtual void Kill();
+
+  // `ini` may be null: then no query is saved or offered.
+  void Init(ErrorManager& errors, IniManager* ini, std::string_view family,
+            std::uint8_t mode = kQuerySingleValues);
+  // Adds a queryable column.
+  void AddItem(std::string_view name, std::string_view title, std::string_view picture = "S255",
+               bool forceEditPicture = false);
+
+  std::string GetFilter();
+  bool TakePopupChoice(QueryPopup& popup);
+  void SetPopupEntries(QueryPopup& popup, std::int32_t queryButton);
+
+  // Names of the saved queries (without "tsMRU"), sorted.
+  std::vector<std::string> ListSavedQueries();
+  void LoadQuery(std::string_view name);
+  int SaveQuery(std::string_view name);
+  void ClearValues();
+  static std::string Quote(std::string_view text);
+
+ private:
+  std::string Conditions(QueryFieldEntry& entry);
+  std::string Condition(const QueryFieldEntry& entry, std::string value, std::string op,
+                        bool single);
+  QueryFieldEntry* FindField(std::string_view name);
+  std::unique_ptr<rt::Queue> MakeWorkQueue() const;
+  bool RunWindow();
+
+  std::vector<std::string> popupQueries_;  // the query of each entry in PopupList
+  bool fromPopup_ = false;                 // the next Ask applies a popup choice
+  bool menuAdded_ = false;                 // the "View" submenu is in the popup
+  bool killed_ = false;
+};

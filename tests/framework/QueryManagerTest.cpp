@@ -1,0 +1,399 @@
+// Query by example: the filter text built from typed values, and a query applied to a browse
+// over a real table, saved in a real INI file and offered again after a restart.
+
+#include "framework/browse/QueryManager.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <optional>
+#include <thread>
+
+#include "framework/browse/BrowseManager.h"
+#include "framework/browse/QueryPopup.h"
+#include "framework/browse/StepLong.h"
+#include "framework/data/FileManager.h"
+#include "framework/data/RelationManager.h"
+#include "framework/error/ErrorManager.h"
+#include "framework/util/IniManager.h"
+#include "framework/window/WindowController.h"
+#include "platform/runtime/expressions/View.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
+#include "platform/runtime/windows/Window.h"
+#include "platform/runtime/windows/WindowDef.h"
+#include "platform/store/StoreDriver.h"
+#include "support/Robot.h"
+#include "support/WorkDir.h"
+
+namespace {
+
+QueryManager& With(QueryManager& q, std::initializer_list<std::pair<int, const char*>> values) {
+  q.ClearValues();
+  for (auto& [index, value] : values)
+    q.Fields[index].Middle = value;
+  return q;
+}
+
+TEST(QueryFilterTest, ValuesBecomeQuotedConditionsJoinedWithAnd) {
+  ErrorManager errors;
+  QueryManager q;
+  q.Init(errors, nullptr, "Docs");
+  q.AddItem("DOC:Name", "Name", "s20");
+  q.AddItem("DOC:ID", "ID", "n-7");
+  q.AddItem("UPPER(DOC:Title)", "Title", "s40");
+
+  EXPECT_EQ(With(q, {}).GetFilter(), "");
+  EXPECT_EQ(With(q, {{0, "xyz*"}}).GetFilter(), "SUB(DOC:Name,1,3) = 'xyz'");
+  EXPECT_EQ(With(q, {{0, "*xyz"}}).GetFilter(), "INSTRING('xyz',DOC:Name,1,1) <> 0");
+  EXPECT_EQ(With(q, {{0, "o'brien"}}).GetFilter(), "(DOC:Name = 'o''brien')");
+  EXPECT_EQ(With(q, {{0, "ab"}, {1, ">=12"}}).GetFilter(), "(DOC:Name = 'ab') AND (DOC:ID >= 12)");
+  EXPECT_EQ(With(q, {{1, "<>5"}}).GetFilter(), "(DOC:ID <> 5)");
+  EXPECT_EQ(With(q, {{1, "<5"}}).GetFilter(), "(DOC:ID < 5)");
+  EXPECT_EQ(With(q, {{0, "~ab"}}).GetFilter(), "(DOC:Name ~= 'ab')");
+  // Case: "^" folds both sides; a column named UPPER(x) is compared as x otherwise.
+  EXPECT_EQ(With(q, {{0, "^abc"}}).GetFilter(), "(UPPER(DOC:Name) = 'ABC')");
+  EXPECT_EQ(With(q, {{2, "^abc"}}).GetFilter(), "(UPPER(DOC:Title) = 'ABC')");
+  EXPECT_EQ(With(q, {{2, "Abc"}}).GetFilter(), "(DOC:Title = 'Abc')");
+  // A numeric column compares its displayed form for patterns.
+  EXPECT_EQ(With(q, {{1, "12*"}}).GetFilter(), "SUB(LEFT(FORMAT(DOC:ID,@n-7)),1,2) = '12'");
+
+  // Text that tries to leave its literal stays a literal, on every kind of column.
+  EXPECT_EQ(With(q, {{0, "x') OR (1=1"}}).GetFilter(), "(DOC:Name = 'x'') OR (1=1')");
+  EXPECT_EQ(With(q, {{1, "1 OR 1=1"}}).GetFilter(), "(DOC:ID = '1 OR 1=1')");
+  EXPECT_EQ(With(q, {{0, "*50%'"}}).GetFilter(), "INSTRING('50%''',DOC:Name,1,1) <> 0");
+}
+
+TEST(QueryFilterTest, RangesGiveLowAndHighBoundsAndSingleValueModeUsesTheLowOne) {
+  ErrorManager errors;
+  QueryManager q;
+  q.Init(errors, nullptr, "Docs", kQueryRanges);
+  q.AddItem("DOC:ID", "ID", "n-7");
+  q.Fields[0].Low = "10";
+  q.Fields[0].High = "20";
+  EXPECT_EQ(q.GetFilter(), "(DOC:ID > 10) AND (DOC:ID < 20)");
+  q.Fields[0].Low = "";
+  q.Fields[0].High = "<=20";
+  EXPECT_EQ(q.GetFilter(), "(DOC:ID <= 20)");
+
+  q.Mode = kQuerySingleValues;
+  q.Fields[0].Low = "7";
+  q.Fields[0].High = "9";
+  EXPECT_EQ(q.GetFilter(), "(DOC:ID = 7)");  // the bound is kept as the value, not lost
+}
+
+// Adapter over a plain list: entries by name, each in a menu.
+class ListPopup : public QueryPopup {
+ public:
+  struct Entry {
+    std::string text, menu;
+    bool enabled = true;
+    int control = 0;
+  };
+  std::vector<std::pair<std::string, Entry>> entries;
+  std::string last;
+
+  std::int32_t GetItems() override { return static_cast<std::int32_t>(entries.size()); }
+  std::string AddItem(std::string_view text, std::string_view name,
+                      std::string_view menu) override {
+    entries.push_back({std::string(name), {std::string(text), std::string(menu)}});
+    return std::string(name);
+  }
+  void AddSubMenu(std::string_view text, std::string_view name) override {
+    entries.push_back({std::string(name), {std::string(text), ""}});
+  }
+  void SetItemEvent(std::string_view name, std::int32_t, std::int32_t control) override {
+    if (Entry* e = Find(name)) e->control = control;
+  }
+  void SetItemEnable(std::string_view name, bool enabled) override {
+    if (Entry* e = Find(name)) e->enabled = enabled;
+  }
+  void DeleteItem(std::string_view name) override {
+    std::erase_if(entries, [&](auto& e) { return e.first == name; });
+  }
+  std::string GetLastSelection() override { return last; }
+  Entry* Find(std::string_view name) {
+    for (auto& e : entries)
+      if (e.first == name) return &e.second;
+    return nullptr;
+  }
+  std::vector<std::string> Texts(std::string_view menu) const {
+    std::vector<std::string> out;
+    for (auto& e : entries)
+      if (e.second.menu == menu) out.push_back(e.second.text);
+    return out;
+  }
+};
+
+constexpr int kList = 1;
+constexpr int kQueryButton = 2;
+constexpr int kRows = 5;
+
+std::unique_ptr<rt::File> MakeDocs() {
+  rt::RegisterStoreDriver();
+  rt::RecordLayout layout("Doc");
+  layout.AddField("DOC:ID", rt::FieldType::Long);
+  layout.AddField("DOC:Name", rt::FieldType::String, 20);
+  auto file = std::make_unique<rt::File>("DOCS", "DOC", "STORE", std::move(layout));
+  file->AddKey("DOC:ID_Key", {{1, true, false}}, true, true);
+  return file;
+}
+
+class DocManager : public FileManager {
+ public:
+  DocManager(rt::File& file, ErrorManager& errors) {
+    File = &file;
+    Errors = &errors;
+    FileManager::Init();
+    FileManager::InitFile(file, errors);
+    AddKey(*file.Key(1), "");
+  }
+  ~DocManager() override { Shutdown(); }
+};
+
+// One run of the program: a browse over DOCS with a query manager whose queries live in
+// settings.INI.
+struct Session {
+  explicit Session(ErrorManager& errors) {
+    ini.Init(".\\settings.INI");
+    manager = std::make_unique<DocManager>(*file, errors);
+    relations.Init(*manager, 0);
+    view = std::make_unique<rt::View>(*file);
+    rt::RecordLayout layout("Page");
+    layout.AddField("Q:ID", rt::FieldType::Long);
+    layout.AddField("Q:Name", rt::FieldType::String, 20);
+    layout.AddField("Q:Pos", rt::FieldType::String, kPositionFieldSize);
+    queue = std::make_unique<rt::Queue>(std::move(layout));
+    auto def = std::make_shared<rt::WindowDef>("QueryTest", "LIST", "Documents");
+    def->List("40R(2)|M~ID~C(0)@n-7@80L(2)|M~Name~L(2)@s20@")
+        .At(0, 0, 200, rt::kListHeaderHeight + kRows * rt::kListRowHeight);
+    def->Button("&Query");
+    window = std::make_unique<rt::Window>(def);
+    window->BindList(kList, queue.get());
+    window->Open();
+    controller.MyWindow = window.get();
+    query.Init(errors, &ini, "Docs");
+    query.AddItem("DOC:ID", "ID", "n-7");
+    query.AddItem("DOC:Name", "Name", "s20");
+    browse.Init(kList, queue->Field(3).Address(), kPositionFieldSize, *view, *queue, relations,
+                controller);
+    browse.AddSortOrder(&thumb, file->Key(1));
+    browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(1)), queue->Field(1));
+    browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(2)), queue->Field(2));
+    browse.Query = &query;
+    browse.QueryControl = kQueryButton;
+    browse.SetAlerts();
+    browse.ResetSort(true);
+  }
+  ~Session() {
+    browse.Kill();
+    window->Close();
+    relations.Kill();
+    ini.Close();
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> out;
+    for (int r = 1; r <= queue->Records(); ++r) {
+      std::string name = queue->RowText(r, 2);
+      out.push_back(name.substr(0, name.find_last_not_of(' ') + 1));
+    }
+    return out;
+  }
+
+  IniManager ini;
+  std::unique_ptr<rt::File> file = MakeDocs();
+  std::unique_ptr<DocManager> manager;
+  RelationManager relations;
+  std::unique_ptr<rt::View> view;
+  std::unique_ptr<rt::Queue> queue;
+  std::unique_ptr<rt::Window> window;
+  WindowController controller;
+  StepLong thumb;
+  QueryManager query;
+  BrowseManager browse;
+};
+
+TEST(QueryScenarioTest, QueryIsAppliedSavedAndOfferedAgainAfterARestart) {
+  testing_support::WorkDir work("qbe");
+  ASSERT_TRUE(work.Ok());
+  auto backend = rt::InstallHeadlessBackend();
+  rt::ThreadLocal<ErrorStatus> status;
+  ErrorManager errors;
+  errors.Start(status);
+  {
+    auto file = MakeDocs();
+    ASSERT_EQ(file->Create(), 0);
+    ASSERT_EQ(file->Open(0x42), 0);
+    const char* names[] = {"alpha", "o'brien", "100%", "Müller", "x'y", "100", "beta"};
+    int id = 0;
+    for (const char* name : names) {
+      rt::WriteInteger(file->Layout().Field(1), file->Record(), ++id);
+      rt::WriteText(file->Layout().Field(2), file->Record(), name);
+      ASSERT_EQ(file->Add(), 0);
+    }
+    file->Close();
+  }
+  ListPopup popup;
+  {
+    Session s(errors);
+    ASSERT_EQ(s.Names().size(), 5u);
+    // Nothing saved, nothing active: no submenu.
+    s.query.SetPopupEntries(popup, kQueryButton);
+    EXPECT_TRUE(popup.entries.empty());
+
+    // Each value matches itself only: quotes, "%" and non-ASCII letters are not syntax.
+    for (auto [value, expected] :
+         std::map<std::string, std::vector<std::string>>{{"o'brien", {"o'brien"}},
+                                                         {"100%", {"100%"}},
+                                                         {"Müller", {"Müller"}},
+                                                         {"100*", {"100%", "100"}},
+                                                         {"*'", {"o'brien", "x'y"}}}) {
+      s.query.ClearValues();
+      s.query.Fields[1].Middle = value;
+      ASSERT_EQ(s.query.SaveQuery("probe"), 0);
+      s.query.SetPopupEntries(popup, kQueryButton);
+      popup.last = "tsQBE_probe";
+      ASSERT_TRUE(s.query.TakePopupChoice(popup));
+      s.browse.TakeLocate();
+      EXPECT_EQ(s.Names(), expected) << value;
+    }
+    // A named query with two columns, then the popup lists it beside "probe".
+    s.query.ClearValues();
+    s.query.Fields[0].Middle = "<5";
+    s.query.Fields[1].Middle = "*l";
+    ASSERT_EQ(s.query.SaveQuery("Low, with l"), 0);
+    s.query.ClearValues();
+    s.query.SetPopupEntries(popup, kQueryButton);
+    EXPECT_EQ(popup.Texts(kQuerySubMenu),
+              (std::vector<std::string>{"Low, with l", "probe", "-", "C&lear"}));
+    EXPECT_EQ(popup.Find("tsQBEClear")->control, kQueryButton);
+  }
+  {
+    Session s(errors);  // a restart: the catalogue and the queries come from the file
+    ASSERT_EQ(s.Names().size(), 5u);
+    EXPECT_EQ(s.query.ListSavedQueries(), (std::vector<std::string>{"Low, with l", "probe"}));
+    ListPopup fresh;
+    s.query.SetPopupEntries(fresh, kQueryButton);
+    fresh.last = fresh.entries[1].first;  // "Low, with l"
+    ASSERT_TRUE(s.query.TakePopupChoice(fresh));
+    s.browse.TakeLocate();
+    EXPECT_EQ(s.Names(), (std::vector<std::string>{"alpha", "Müller"}));
+    EXPECT_EQ(s.view->Filter(), "((DOC:ID < 5) AND INSTRING('l',DOC:Name,1,1) <> 0)");
+    // The ID bound is read through the key; only the pattern is tested row by row.
+    EXPECT_EQ(s.view->AppliedConditions(), 1);
+
+    // "C&lear" drops the query; the most recent one is remembered as the cleared state.
+    fresh.last = "tsQBEClear";
+    ASSERT_TRUE(s.query.TakePopupChoice(fresh));
+    s.browse.TakeLocate();
+    EXPECT_EQ(s.Names().size(), 5u);
+    EXPECT_EQ(s.view->Filter(), "");
+  }
+  EXPECT_TRUE(testing_support::MessagesOf(*backend).empty());
+  errors.Kill();
+  status.Destroy();
+}
+
+TEST(QueryScenarioTest, SavedColumnThatNoLongerExistsIsReportedAndDropped) {
+  testing_support::WorkDir work("qbe-drop");
+  ASSERT_TRUE(work.Ok());
+  auto backend = rt::InstallHeadlessBackend();
+  rt::ThreadLocal<ErrorStatus> status;
+  ErrorManager errors;
+  errors.Start(status);
+  IniManager ini;
+  ini.Init(".\\settings.INI");
+  {
+    QueryManager old;
+    old.Init(errors, &ini, "Docs");
+    old.AddItem("DOC:Gone", "Gone");
+    old.AddItem("UPPER(DOC:Name)", "Name");
+    old.Fields[0].Middle = "x";
+    old.Fields[1].Middle = "smith";
+    ASSERT_EQ(old.SaveQuery("q"), 0);
+  }
+  QueryManager q;
+  q.Init(errors, &ini, "Docs");
+  q.AddItem("DOC:Name", "Name");
+  q.LoadQuery("q");
+  const auto messages = testing_support::MessagesOf(*backend);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Unsupported QBE Column");
+  EXPECT_NE(messages[0].text.find("DOC:Gone"), std::string::npos);
+  // Saved as case-blind, it is queried case-blind on the plain column.
+  EXPECT_EQ(q.GetFilter(), "(UPPER(DOC:Name) = 'SMITH')");
+  ini.Close();
+  errors.Kill();
+  status.Destroy();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QueryWindowTest, TypedValuesAreAppliedWithOkAndDroppedWithCancel) {
+  testing_support::WorkDir work("qbe-window");
+  ASSERT_TRUE(work.Ok());
+  rt::ClearHooks();
+  auto backend = rt::InstallHeadlessBackend();
+  rt::RunProgram([&] {
+    rt::ThreadLocal<ErrorStatus> status;
+    ErrorManager errors;
+    errors.Start(status);
+    IniManager ini;
+    ini.Init(".\\settings.INI");
+    QueryManager q;
+    q.Init(errors, &ini, "Docs");
+    q.AddItem("DOC:ID", "ID", "n-7");
+    q.AddItem("DOC:Name", "Name", "s20");
+    // Run-time controls follow the window's own: a prompt and an entry per column.
+    const int nameValue = qbe::kClearButton + 4;
+    auto ask = [&](const std::function<void(testing_support::Robot&, int)>& drive) {
+      std::atomic<int> answer{-1};
+      rt::Start([&](const std::vector<std::string>&) { answer = q.Ask(true) ? 1 : 0; });
+      testing_support::Robot robot(backend);
+      const int id = robot.WaitForWindow(kQueryWindowCaption);
+      EXPECT_NE(id, 0);
+      if (id != 0) {
+        drive(robot, id);
+        EXPECT_TRUE(robot.WaitClosed(id));
+      }
+      rt::JoinAllThreads();
+      return answer.load();
+    };
+    EXPECT_EQ(ask([&](testing_support::Robot& robot, int id) {
+                EXPECT_TRUE(robot.Type(id, nameValue, "ab'c*"));
+                EXPECT_TRUE(robot.Type(id, qbe::kNameEntry, "mine"));
+                EXPECT_TRUE(robot.Press(id, qbe::kSaveButton));
+                // Other tests' queues on this process's main thread keep it from looking
+                // idle: wait for the list of saved queries instead.
+                for (int i = 0; i < 500 && robot.Control(id, qbe::kSavedList)->rows.empty(); ++i)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                EXPECT_EQ(robot.Control(id, qbe::kSavedList)->rows.size(), 1u);
+                EXPECT_TRUE(robot.Press(id, qbe::kOkButton));
+              }),
+              1);
+    EXPECT_EQ(q.GetFilter(), "SUB(DOC:Name,1,4) = 'ab''c'");
+    EXPECT_EQ(q.ListSavedQueries(), std::vector<std::string>{"mine"});
+
+    EXPECT_EQ(ask([&](testing_support::Robot& robot, int id) {
+                for (int i = 0; i < 500 && robot.ScreenText(id, nameValue) != "ab'c*"; ++i)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                EXPECT_EQ(robot.ScreenText(id, nameValue), "ab'c*");  // the values it applies
+                EXPECT_TRUE(robot.Press(id, qbe::kClearButton));
+                EXPECT_TRUE(robot.Press(id, qbe::kCancelButton));
+              }),
+              0);
+    EXPECT_EQ(q.GetFilter(), "SUB(DOC:Name,1,4) = 'ab''c'");  // cancelled: kept as it was
+    ini.Close();
+    errors.Kill();
+    status.Destroy();
+  });
+  rt::ClearHooks();
+}
+
+}  // namespace
