@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/runtime/expressions/Bindings.h"
-#include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/expressions/Expression.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/values/RecordLayout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/settings/IniFile.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // In memory when possible: every write syncs the file, which is slow on a disk.

@@ -5,10 +5,10 @@
 #include "framework/data/FileManager.h"
 #include "framework/data/FileMessages.h"
 #include "framework/data/ThreadFileMap.h"
-#include "platform/runtime/windows/Dialogs.h"
-#include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/files/FileTransaction.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/windows/Dialogs.h"
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "framework/error/ErrorStatus.h"
 #include "framework/error/HistoryEntry.h"
 #include "framework/error/ProcedureNameEntry.h"
-#include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/Dialogs.h"
 
 // Longest expanded message text.
 inline constexpr std::size_t kExpandedTextLength = 1999;

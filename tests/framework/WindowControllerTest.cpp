@@ -8,8 +8,8 @@
 
 #include "framework/error/ErrorHooks.h"
 #include "platform/runtime/expressions/Bindings.h"
-#include "platform/runtime/windows/Events.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Window.h"
 #include "platform/runtime/windows/WindowDef.h"
 #include "support/Robot.h"

@@ -13,9 +13,9 @@
 
 #include "gui/qt/QtBackend.h"
 #include "gui/qt/QtWindow.h"
+#include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
-#include "platform/runtime/threads/Threads.h"
 
 namespace gui_test {
 

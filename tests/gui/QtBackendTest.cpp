@@ -23,10 +23,10 @@
 
 #include "DesktopTest.h"
 #include "gui/qt/QtListControl.h"
+#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
-#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Window.h"
 
 namespace gui_test {

@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "platform/runtime/values/AnyRef.h"
 #include "platform/runtime/expressions/ExpressionValue.h"
+#include "platform/runtime/values/AnyRef.h"
 
 namespace rt {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "platform/runtime/expressions/BindingScope.h"
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/expressions/ViewOrder.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace rt {
 

@@ -22,9 +22,9 @@
 #include <vector>
 
 #include "platform/runtime/expressions/Expression.h"
-#include "platform/runtime/files/File.h"
 #include "platform/runtime/expressions/ViewCursor.h"
 #include "platform/runtime/expressions/ViewQuery.h"
+#include "platform/runtime/files/File.h"
 
 namespace rt {
 

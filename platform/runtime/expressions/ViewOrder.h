@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/runtime/values/RecordLayout.h"
 #include "platform/runtime/expressions/ViewQuery.h"
+#include "platform/runtime/values/RecordLayout.h"
 
 namespace rt {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/files/FileKey.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 
 namespace rt {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/files/File.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace rt {
 

@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/files/FilePosition.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace rt {
 

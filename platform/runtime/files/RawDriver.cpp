@@ -1,7 +1,7 @@
 #include "platform/runtime/files/RawDriver.h"
 
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/files/File.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace rt {
 

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/files/File.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace rt {
 

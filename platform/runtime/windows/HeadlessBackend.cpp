@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/Dialogs.h"
 
 namespace rt {
 

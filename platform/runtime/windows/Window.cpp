@@ -632,7 +632,7 @@ void Window::SetWindowProp(int property, std::string_view value) {
     case prop::kMaxHeight:
       if (open_) {
         Backend()->WindowSizeLimits(id_, SizeLimit(prop::kMinWidth), SizeLimit(prop::kMinHeight),
-                                   SizeLimit(prop::kMaxWidth), SizeLimit(prop::kMaxHeight));
+                                    SizeLimit(prop::kMaxWidth), SizeLimit(prop::kMaxHeight));
       }
       return;
     case prop::kDeferMove:
