@@ -337,6 +337,27 @@ TEST_F(RelationManagerTest, RestrictedUpdateWithChildrenRestoresTheParentsCode) 
   EXPECT_EQ(parentCount_.commits, 0);
 }
 
+// A restricted update rolls back the parent's write; the retry must write again and succeed,
+// not be taken for another station's change because the rolled-back write moved the
+// record's version in memory.
+TEST_F(RelationManagerTest, RetryAfterARestrictedUpdateStoresTheEdits) {
+  RelateChildren(kRelationRestrict, kRelationNone);
+  ASSERT_EQ(parentRel_.Open(), LevelQuiet);
+  parent_->Field(1).SetText("A");
+  parentFile_->Watch();
+  ASSERT_EQ(parent_->TryFetchByKey(*parentFile_->Key(1)), LevelQuiet);
+  parentRel_.SaveLinkValues();
+  parent_->Field(1).SetText("Z");
+  parent_->Field(2).SetText("changed");
+  ASSERT_EQ(parentRel_.Update(), LevelNotify);
+  ASSERT_EQ(parent_->Text(1), "A");
+  EXPECT_EQ(parentRel_.Update(), LevelQuiet);
+  EXPECT_EQ(Captions(), std::vector<std::string>{"Referential Integrity Update Error"});
+  parent_->Field(1).SetText("A");
+  ASSERT_EQ(parent_->TryFetchByKey(*parentFile_->Key(1)), LevelQuiet);
+  EXPECT_EQ(parent_->Text(2), "changed");
+}
+
 // ---- Delete ----
 
 TEST_F(RelationManagerTest, DeleteRulesCascadeClearAndRestrict) {
