@@ -226,10 +226,16 @@ TEST_F(BrowseActionsTest, ChangedRecordLeavingTheFilterIsDroppedAndCancelKeepsTh
   EXPECT_EQ(Page(), (Ids{1, 3, 4, 5, 6}));
   EXPECT_EQ(Highlighted(), 3);
 
+  // The last record leaving the result: the page closes up from above.
+  browse_->TakeScroll(rt::event::kScrollBottom);
+  browse_->TakeAcceptedControl(kChange);
+  EXPECT_EQ(Page(), (Ids{4, 5, 6, 7, 8}));
+  EXPECT_EQ(Highlighted(), 8);
+
   controller_.form = [&](std::uint8_t) { return static_cast<std::uint8_t>(RequestCancelled); };
   browse_->TakeAcceptedControl(kChange);
-  EXPECT_EQ(Page(), (Ids{1, 3, 4, 5, 6}));
-  EXPECT_EQ(Highlighted(), 3);
+  EXPECT_EQ(Page(), (Ids{4, 5, 6, 7, 8}));
+  EXPECT_EQ(Highlighted(), 8);
 }
 
 TEST_F(BrowseActionsTest, DeleteKeepsTheRowIndexAndInsertAnotherRunsTheFormAgain) {
