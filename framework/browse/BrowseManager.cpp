@@ -1,21 +1,26 @@
 #include "framework/browse/BrowseManager.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <vector>
 
 #include "framework/browse/EditInPlaceManager.h"
+#include "framework/browse/PopupQueryAdapter.h"
 #include "framework/browse/QueryManager.h"
 #include "framework/browse/StandardBehavior.h"
 #include "framework/browse/StepLocator.h"
 #include "framework/browse/StepLong.h"
 #include "framework/data/FileManager.h"
 #include "framework/data/RelationManager.h"
+#include "framework/util/PopupManager.h"
 #include "framework/window/RequestCodes.h"
 #include "framework/window/ToolbarDispatcher.h"
 #include "framework/window/WindowController.h"
+#include "platform/runtime/expressions/Expression.h"
 #include "platform/runtime/expressions/View.h"
 #include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
@@ -85,7 +90,8 @@ ErrorLevel BrowseManager::Init(std::int32_t listControl, void* positionField,
   Fields = std::make_unique<FieldPairs>();
   Fields->Init();
   Processors = std::make_unique<std::vector<ProcessorEntry>>();
-  // The popup menu belongs to the popup manager, which its owner makes and sets in Popup.
+  Popup = std::make_shared<PopupManager>();
+  Popup->Init();
   EditList = std::make_unique<std::vector<EditListEntry>>();
   const ErrorLevel result = ViewManager::Init(view, relationManager, Sort.get());
   window.AddItem(WindowComponent);
@@ -117,7 +123,10 @@ void BrowseManager::Kill() {
     Fields->Kill();
     Fields.reset();
   }
-  Popup.reset();
+  if (Popup) {
+    Popup->Kill();
+    Popup.reset();
+  }
   ToolbarItem.reset();
   EIP.reset();  // the browse's own reference; one it made itself (FreeEIP) goes with it
   FreeEIP = 0;
@@ -205,11 +214,15 @@ void BrowseManager::PostNewSelection() {
 }
 
 void BrowseManager::PostToList(int event) {
+  if (ILC) PostToControl(event, ILC->GetControl());
+}
+
+void BrowseManager::PostToControl(int event, std::int32_t control) {
   rt::Window* w = ListWindow();
-  if (!w || !w->IsOpen() || !ILC) return;
+  if (!w || !w->IsOpen()) return;
   rt::EventMessage m;
   m.event = event;
-  m.control = ILC->GetControl();
+  m.control = control;
   m.windowId = w->Id();
   rt::PostMessage(w->Thread(), std::move(m));
 }
@@ -799,13 +812,13 @@ void BrowseManager::TakeEvent() {
         break;
     }
   }
-  NeedRefresh = 0;
-  if (event == ev::kAccepted && control != 0 && control == QueryControl && Query) {
-    Query->QkCurrentQuery.clear();
-    TakeLocate();
-  } else if (event == ev::kAccepted && control != 0) {
-    TakeAcceptedLocator();
+  if (QueryControl && control == QueryControl && event == ev::kNewSelection && Query && Popup) {
+    // A saved-query entry of the popup menu was chosen.
+    PopupQueryAdapter adapter(*Popup);
+    if (Query->TakePopupChoice(adapter)) TakeLocate();
   }
+  NeedRefresh = 0;
+  if (event == ev::kAccepted && control != 0) TakeAcceptedControl(control);
   if (NeedRefresh) {
     ResetQueue(kRefillFromView);
     NeedRefresh = 0;
@@ -823,6 +836,56 @@ void BrowseManager::TakeEvent() {
   }
 }
 
+void BrowseManager::TakeAcceptedControl(std::int32_t control) {
+  std::uint8_t request = NoRequest;
+  if (control == DeleteControl) {
+    request = DeleteRecord;
+  } else if (control == ChangeControl) {
+    request = ChangeRecord;
+  } else if (control == InsertControl) {
+    request = InsertRecord;
+  } else if (control == ViewControl) {
+    request = ViewRecord;
+  }
+  if (request != NoRequest) {
+    // The highlighted record is read again first: one another station changed or deleted is
+    // reported and the page refilled instead of running the form on stale data.
+    if (Window) {
+      Window->Update();
+    } else {
+      UpdateViewRecord();
+    }
+    if (!NeedRefresh) Ask(request);
+  } else if (control == SelectControl) {
+    if (Window) Window->SetResponse(RequestCompleted);
+    PostToControl(ev::kCloseWindow, 0);
+  } else if (control == PrintControl) {
+    UpdateViewRecord();
+    if (!NeedRefresh && Window && PrintProcedure) {
+      Window->Run(PrintProcedure, kPrintRequest);
+      UpdateBuffer();
+    }
+  } else if (control == QueryControl) {
+    if (Query) Query->QkCurrentQuery.clear();
+    TakeLocate();
+  } else if (control == ToolControl) {
+    if (Popup) Popup->Toolbox("Browse Actions");
+  } else {
+    TakeAcceptedLocator();
+  }
+}
+
+bool BrowseManager::PressButton(std::int32_t control, bool loadRecord) {
+  rt::Window* w = ListWindow();
+  if (!control || !w || !w->Exists(control) || w->PropNumber(control, rt::prop::kDisabled) != 0)
+    return false;
+  PostToControl(ev::kAccepted, control);
+  if (loadRecord) UpdateBuffer();
+  UpdateWindow();
+  PostNewSelection();
+  return true;
+}
+
 void BrowseManager::TakeNewSelection() {
   if (ListQueue && ListQueue->Records() > 0 && ILC) {
     const std::int32_t choice = ILC->Choice();
@@ -834,13 +897,48 @@ void BrowseManager::TakeNewSelection() {
   const int keyCode = w ? w->KeyCode() : 0;
   if (keyCode != rt::key::kMouseRightUp && keyCode != rt::key::kApps) {
     if (Window) Window->Reset(0);
+  } else if (UsePopup && Popup && w) {
+    w->SetKeyCode(0);
+    Popup->Ask();
   }
 }
 
 bool BrowseManager::TakeKey() {
-  // The locator key step; buttons reached by keys are wired with the browse actions.
-  SortOrder* sort = CurrentSort();
+  rt::Window* w = ListWindow();
+  const int key = w ? w->KeyCode() : 0;
+  if (key == rt::key::kMouseRightUp) {
+    // The row under the pointer was selected by the press: highlight it before the menu.
+    if (ILC && ILC->Choice() > 0) CurrentChoice = ILC->Choice();
+    PostNewSelection();
+    return false;
+  }
   const bool hasRows = ListQueue && ListQueue->Records() > 0;
+  if (!hasRows) {
+    if (LocatorKey(false)) return true;
+    return key == rt::key::kInsert && PressButton(InsertControl, false);
+  }
+  switch (key) {
+    case rt::key::kMouseLeft2:
+      return Selecting ? PressButton(SelectControl, false) : PressButton(ChangeControl, true);
+    case rt::key::kCtrlEnter:
+      return PressButton(ChangeControl, true);
+    case rt::key::kInsert:
+      return PressButton(InsertControl, false);
+    case rt::key::kDelete:
+      return PressButton(DeleteControl, false);
+    case rt::key::kApps:
+      UpdateWindow();
+      PostNewSelection();
+      return true;
+    case rt::key::kShiftEnter:
+      return PressButton(ViewControl, true);
+    default:
+      return LocatorKey(true);
+  }
+}
+
+bool BrowseManager::LocatorKey(bool hasRows) {
+  SortOrder* sort = CurrentSort();
   if (!sort || !sort->Locator) return false;
   if (sort->Locator->TakeKey()) {
     ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1);
@@ -884,8 +982,10 @@ void BrowseManager::TakeLocate() {
     if (Sort) Sort->Pointer = current;
     ResetSort(true);
   }
-  // The saved-query entries of the popup menu are rebuilt here (QueryManager::SetPopupEntries)
-  // once the popup manager offers the QueryPopup interface.
+  if (Query->QkSupport && Popup) {
+    PopupQueryAdapter adapter(*Popup);
+    Query->SetPopupEntries(adapter, QueryControl);
+  }
 }
 
 // ---- Window ----
@@ -904,6 +1004,40 @@ void BrowseManager::SetAlerts() {
       auto& sort = static_cast<SortOrder&>(*entry);
       if (sort.Locator) sort.Locator->SetAlerts(list);
     }
+  }
+  if (!Popup) return;
+  // Popup entries that mimic the buttons, and the list keys that press them.
+  struct Action {
+    std::int32_t control;
+    bool wanted;
+    int key;
+    const char* text;
+    const char* name;
+  };
+  const Action edits[] = {
+      {InsertControl, EditViaPopup != 0, rt::key::kInsert, "!&Insert", "&Insert"},
+      {ChangeControl, EditViaPopup != 0, rt::key::kCtrlEnter, "!&Change", "&Change"},
+      {DeleteControl, EditViaPopup != 0, rt::key::kDelete, "!&Delete", "&Delete"},
+      {ViewControl, EditViaPopup != 0, rt::key::kShiftEnter, "!&View", "&View"},
+      {PrintControl, true, 0, "!&Print", "&Print"},
+  };
+  for (const Action& a : edits) {
+    if (!a.wanted || !a.control) continue;
+    Popup->AddItemMimic(a.name, a.control, a.text);
+    if (a.key) w->Alert(list, a.key);
+  }
+  if (QueryControl) {
+    if (Popup->GetItems() > 0) Popup->AddItem("-", "Separator2");
+    Popup->AddItemMimic("&Query", QueryControl, "!&Query");
+    if (Query && Query->QkSupport) {
+      PopupQueryAdapter adapter(*Popup);
+      Query->SetPopupEntries(adapter, QueryControl);
+    }
+  }
+  if (SelectControl && Selecting) Popup->AddItemMimic("&Select", SelectControl, "!&Select");
+  if (ToolControl) {
+    Popup->AddItem("-", "ToolSeparator2");
+    Popup->SetToolbox(Popup->AddItemMimic("&Toolbox", ToolControl, "!&Toolbox"), false);
   }
 }
 
@@ -975,8 +1109,16 @@ std::uint8_t BrowseManager::AskInPlace(std::uint8_t request) {
 
 void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) {
   if (response == RequestCompleted) {
-    if (View) View->Flush();
+    std::string filter;
+    if (View) {
+      View->Flush();
+      filter = RewriteServerFilter(View->Filter().substr(0, kFilterLength));
+    }
     if (request == DeleteRecord) {
+      if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
+      ResetQueue(kRefillPage);
+    } else if (request == ChangeRecord && !PassesFilter(filter)) {
+      // The changed record left the result: its row goes, the rest of the page stays.
       if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
       ResetQueue(kRefillPage);
     } else {
@@ -998,6 +1140,61 @@ void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) 
     PostNewSelection();
     if (rt::Window* w = ListWindow(); w && ILC) w->Select(ILC->GetControl());
   }
+}
+
+bool BrowseManager::PassesFilter(const std::string& filter) {
+  if (filter.find_first_not_of(' ') == std::string::npos) return true;
+  rt::Expression test;
+  if (test.Compile(filter) != rt::kNoError) {
+    rt::ClearError();
+    return true;  // what cannot be judged here stays on the page; the next refill decides
+  }
+  int error = rt::kNoError;
+  const bool passes = test.Test(&error);
+  if (error != rt::kNoError) {
+    rt::ClearError();
+    return true;
+  }
+  return passes;
+}
+
+std::string RewriteServerFilter(std::string_view filter) {
+  std::string text(filter.substr(0, kFilterLength));
+  auto upper = [](char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  };
+  // Length of "SQL *(" starting at `at`, or 0 when there is no call there.
+  auto callAt = [&](std::size_t at) -> std::size_t {
+    if (at + 3 > text.size() || upper(text[at]) != 'S' || upper(text[at + 1]) != 'Q' ||
+        upper(text[at + 2]) != 'L')
+      return 0;
+    std::size_t end = at + 3;
+    while (end < text.size() && text[end] == ' ')
+      ++end;
+    return end < text.size() && text[end] == '(' ? end + 1 - at : 0;
+  };
+  static constexpr std::string_view kReplacement = " ''=SQL(";
+  std::size_t scan = 0;
+  while (scan + 4 <= text.size()) {
+    std::size_t found = std::string::npos;
+    std::size_t length = 0;
+    for (std::size_t at = scan; at < text.size(); ++at) {
+      const bool boundary =
+          at == scan || std::string_view(" |(~").find(text[at - 1]) != std::string_view::npos;
+      if (boundary) {
+        length = callAt(at);
+        if (length) {
+          found = at;
+          break;
+        }
+      }
+    }
+    if (found == std::string::npos) break;
+    if (text.size() - length + kReplacement.size() > kFilterLength) break;
+    text.replace(found, length, kReplacement);
+    scan = found + kReplacement.find('S') + 1;
+  }
+  return text;
 }
 
 void BrowseManager::SetUsePopup(bool on) {

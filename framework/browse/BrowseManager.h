@@ -59,6 +59,14 @@ inline constexpr std::uint32_t kPositionFieldSize = 1026;
 inline constexpr std::size_t kSavedSortLength = 511;
 // Rows fetched ahead per trip at most while filling under UseMRP.
 inline constexpr std::int32_t kMaxPrefetch = 60;
+// The request the print procedure runs with.
+inline constexpr std::uint8_t kPrintRequest = 5;
+// Longest filter expression the browse tests a changed record against.
+inline constexpr std::size_t kFilterLength = 2048;
+
+// Turns every call of the server-side function SQL in a filter into a comparison of an empty
+// string with it, so that the rest of the filter can be evaluated on the client.
+std::string RewriteServerFilter(std::string_view filter);
 
 class BrowseManager : public ViewManager {
  public:
@@ -191,6 +199,8 @@ class BrowseManager : public ViewManager {
   // Rows in the page; enables the locator's entry only when there are rows.
   std::int32_t Records();
   void PostNewSelection();
+  // The action of an accepted control: a button of the browse, else its locator's entry.
+  void TakeAcceptedControl(std::int32_t control);
   // The wait cursor, when UseWaitCursor.
   void WaitCursor(bool on);
 
@@ -205,6 +215,14 @@ class BrowseManager : public ViewManager {
   void AfterScrolling();
   void ThumbDrag();
   void PostToList(int event);
+  void PostToControl(int event, std::int32_t control);
+  // Posts accepted to a present, enabled button (with `loadRecord`, the highlighted row goes
+  // to the record buffer first); false when there is no such button.
+  bool PressButton(std::int32_t control, bool loadRecord);
+  // A key the current locator may take; `hasRows` says the page is not empty.
+  bool LocatorKey(bool hasRows);
+  // Whether the record buffer passes a filter; one that cannot be evaluated here passes.
+  bool PassesFilter(const std::string& filter);
   std::int32_t VisibleItems();
   // The primary table's record buffer cleared.
   void ClearPrimaryRecord();

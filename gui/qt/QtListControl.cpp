@@ -196,9 +196,11 @@ bool QtListControl::HandleKey(int keyCode) {
     case key::kPgDn:
       SendEvent(ev::kPageDown, keyCode);
       return true;
+    case key::kHome:
     case key::kCtrl + key::kHome:
       SendEvent(ev::kScrollTop, keyCode);
       return true;
+    case key::kEnd:
     case key::kCtrl + key::kEnd:
       SendEvent(ev::kScrollBottom, keyCode);
       return true;

@@ -18,6 +18,7 @@
 #include "framework/data/RelationManager.h"
 #include "framework/error/ErrorManager.h"
 #include "framework/util/IniManager.h"
+#include "framework/util/PopupManager.h"
 #include "framework/window/WindowController.h"
 #include "platform/runtime/expressions/View.h"
 #include "platform/runtime/threads/ErrorState.h"
@@ -186,6 +187,9 @@ struct Session {
     browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(2)), queue->Field(2));
     browse.Query = &query;
     browse.QueryControl = kQueryButton;
+    // The saved-query entries go to the test's own popup: the query manager keeps one popup.
+    browse.Popup->Kill();
+    browse.Popup.reset();
     browse.SetAlerts();
     browse.ResetSort(true);
   }

@@ -1,6 +1,8 @@
 // A browse on a real table shown by the Qt list: the page's rows with the format's texts,
 // every row of the page visible, and the scroll bar's thumb where the runtime put it.
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTreeWidget>
 #include <atomic>
@@ -136,6 +138,98 @@ TEST_F(BrowseGuiTest, ListShowsThePageAndTheThumbTheRuntimeSet) {
   EXPECT_EQ(thumb.load(), 30);
   EXPECT_TRUE(list->ScrollBar()->isVisibleTo(list));
   EXPECT_EQ(list->ScrollBar()->value(), 30);
+
+  rt::PostCloseDown(1);
+  EXPECT_TRUE(FinishProgram());
+}
+
+TEST_F(BrowseGuiTest, KeysOnTheListScrollThePageAndTheHighlightFollowsTheRuntime) {
+  testing_support::WorkDir work("browse-keys-gui");
+  ASSERT_TRUE(work.Ok());
+  std::atomic<int> windowId{0};
+  StartProgram([&] {
+    rt::ThreadLocal<ErrorStatus> status;
+    ErrorManager errors;
+    errors.Start(status);
+    auto file = MakeDocs();
+    if (file->Create() != 0 || file->Open(0x42) != 0) return;
+    for (int id = 1; id <= 20; ++id) {
+      rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
+      rt::WriteText(file->Layout().Field(2), file->Record(), "doc" + std::to_string(id));
+      file->Add();
+    }
+    file->Close();
+    {
+      DocManager manager(*file, errors);
+      RelationManager relations;
+      relations.Init(manager, 0);
+      rt::View view(*file);
+      rt::RecordLayout layout("Page");
+      layout.AddField("Q:ID", rt::FieldType::Long);
+      layout.AddField("Q:Name", rt::FieldType::String, 20);
+      layout.AddField("Q:Pos", rt::FieldType::String, kPositionFieldSize);
+      rt::Queue queue(std::move(layout));
+      auto def = std::make_shared<rt::WindowDef>("BrowseKeys", "LIST", "Browse Keys");
+      def->pos = {0, 0, 220, 90};
+      def->List("40R(2)|M~Number~C(0)@n-7@80L(2)|M~File Name~L(2)@s20@")
+          .At(4, 4, 200, rt::kListHeaderHeight + kRows * rt::kListRowHeight)
+          .VScroll();
+      rt::Window window(def);
+      window.BindList(kList, &queue);
+      window.Open();
+      WindowController controller;
+      controller.MyWindow = &window;
+      StepLong step;
+      BrowseManager browse;
+      browse.Init(kList, queue.Field(3).Address(), kPositionFieldSize, view, queue, relations,
+                  controller);
+      browse.AddSortOrder(&step, file->Key(1));
+      browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(1)), queue.Field(1));
+      browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(2)), queue.Field(2));
+      browse.SetAlerts();
+      browse.ResetSort(true);
+      browse.UpdateWindow();
+      windowId = window.Id();
+      window.EventLoop([&] {
+        browse.TakeEvent();
+        browse.UpdateWindow();
+        return 0;
+      });
+      browse.Kill();
+      relations.Kill();
+    }
+    errors.Kill();
+    status.Destroy();
+  });
+  ASSERT_TRUE(PumpUntil([&] { return windowId.load() != 0; }));
+  QTreeWidget* tree = nullptr;
+  ASSERT_TRUE(PumpUntil([&] {
+    auto* list = qobject_cast<gui::QtListControl*>(backend_->ControlWidget(windowId, kList));
+    tree = list ? list->Tree() : nullptr;
+    return tree && tree->topLevelItemCount() == kRows;
+  }));
+  auto press = [&](Qt::Key key) {
+    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(tree, &down);
+  };
+  auto current = [&] {
+    QTreeWidgetItem* item = tree->currentItem();
+    return item ? item->text(0).trimmed() : QString();
+  };
+  // End: the runtime reads the last page and highlights its last row.
+  press(Qt::Key_End);
+  ASSERT_TRUE(PumpUntil([&] { return current() == "20"; }));
+  EXPECT_EQ(tree->topLevelItem(0)->text(0).trimmed(), "15");
+  EXPECT_EQ(tree->currentItem(), tree->topLevelItem(kRows - 1));
+  // Page up from the bottom keeps the screen row on the page read before it.
+  press(Qt::Key_PageUp);
+  ASSERT_TRUE(PumpUntil([&] { return current() == "14"; }));
+  EXPECT_EQ(tree->topLevelItem(0)->text(0).trimmed(), "9");
+  // Up on the first row reads one record above it.
+  press(Qt::Key_Home);
+  ASSERT_TRUE(PumpUntil([&] { return current() == "1"; }));
+  press(Qt::Key_Down);
+  ASSERT_TRUE(PumpUntil([&] { return current() == "2"; }));
 
   rt::PostCloseDown(1);
   EXPECT_TRUE(FinishProgram());

@@ -11,6 +11,16 @@ namespace rt {
 void EventQueue::Post(EventMessage message) {
   {
     std::lock_guard lock(mutex_);
+    // A thumb drag or a jump to an end makes a still-queued one of the same control stale:
+    // when the thread is behind, only the latest is acted on.
+    const int e = message.event;
+    if (e == event::kScrollDrag || e == event::kScrollTop || e == event::kScrollBottom) {
+      std::erase_if(queue_, [&](const EventMessage& q) {
+        return !q.task && q.control == message.control && q.windowId == message.windowId &&
+               (q.event == event::kScrollDrag || q.event == event::kScrollTop ||
+                q.event == event::kScrollBottom);
+      });
+    }
     queue_.push_back(std::move(message));
   }
   ready_.notify_all();
