@@ -168,7 +168,10 @@ class BrowseDataController : public WindowController {
     const int choice = MyWindow->Choice(kBrowseDataList);
     if (choice > 0 && queue_.Get(choice)) {
       shown_.Clear();
-      shown_.LoadFile(rt::ClipText(queue_.Field(kQueueFileName).Text()), 0);
+      // A row stored without a file name shows an empty view: the control would otherwise
+      // ask the user for a file on every highlight.
+      const std::string name(rt::ClipText(queue_.Field(kQueueFileName).Text()));
+      if (!name.empty()) shown_.LoadFile(name, 0);
     }
     return r;
   }

@@ -139,9 +139,9 @@ TEST_F(BrowseDataTest, CloseAnswersCancelledOnlyWhenSelecting) {
   EXPECT_EQ(Browse({}, 0, [](Robot&, int) {}), RequestCompleted);
 }
 
-TEST_F(BrowseDataTest, RowWhoseFileIsGoneShowsTheFailureNotTheStoredBytes) {
+TEST_F(BrowseDataTest, RowsWithoutAUsableFileShowTheFailureNotTheStoredBytes) {
   const std::string gone = (work_->Path() / "gone.pdf").string();
-  Browse({Data("one-page.pdf"), gone}, 0, [&](Robot& robot, int browse) {
+  Browse({Data("one-page.pdf"), gone, ""}, 0, [&](Robot& robot, int browse) {
     EXPECT_EQ(Pages(), 1);
     EXPECT_TRUE(ErrorText().empty()) << ErrorText();
     ASSERT_TRUE(robot.PickRow(browse, kBrowseDataList, 2));
@@ -152,8 +152,14 @@ TEST_F(BrowseDataTest, RowWhoseFileIsGoneShowsTheFailureNotTheStoredBytes) {
     ASSERT_TRUE(robot.PickRow(browse, kBrowseDataList, 1));
     ASSERT_TRUE(robot.WaitIdle());
     EXPECT_EQ(Pages(), 1);
+    // A row stored without a name: an empty view, and no file dialog.
+    ASSERT_TRUE(robot.PickRow(browse, kBrowseDataList, 3));
+    ASSERT_TRUE(robot.WaitIdle());
+    EXPECT_EQ(Pages(), 0);
   });
   EXPECT_TRUE(testing_support::MessagesOf(*backend_).empty());
+  for (const auto& request : backend_->Transcript())
+    EXPECT_NE(request.kind, "file");
 }
 
 TEST_F(BrowseDataTest, BurstOfHighlightMovesLoadsOnlyTheLastRow) {

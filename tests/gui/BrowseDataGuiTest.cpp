@@ -11,6 +11,7 @@
 #include "app/DemoDataRelationManager.h"
 #include "app/LoadBlobFromFile.h"
 #include "app/Startup.h"
+#include "framework/error/ErrorHooks.h"
 #include "gui/DesktopTest.h"
 #include "gui/qt/QtListControl.h"
 #include "gui/qt/QtPdfSurface.h"
