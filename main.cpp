@@ -4,12 +4,17 @@
 // For screenshots of the document viewer, PAGELET_SCREENSHOT_DOCUMENT names a PDF file: it
 // is stored in a new record of the table and the viewer is opened on that record, on a
 // thread of its own next to the frame.
+//
+// With --browse FILE..., each PDF file named is stored in a new record and the document
+// browse is opened over them, as "&Browse Data" opens it.
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "app/BrowseData.h"
 #include "app/DemoData.h"
 #include "app/DemoDataFileManager.h"
 #include "app/DemoDataRelationManager.h"
@@ -34,6 +39,20 @@ void ViewStoredCopy(const std::string& file) {
   relations->Close();
 }
 
+// Stores each file in a new record, then runs the browse on this thread.
+void BrowseSample(const std::vector<std::string>& files) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  DemoDataRelationManager* relations = DemoDataRelationManagerRef();
+  if (relations == nullptr || relations->Open() != LevelQuiet) return;
+  for (const std::string& file : files) {
+    DemoDataFileManagerRef()->PrepareRecord();
+    SetDemoDataFileName(file);
+    if (LoadBlobFromFile(DemoData(), kDemoDataBlob, file) == 0) relations->Insert();
+  }
+  relations->Close();
+  BrowseData();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,9 +60,20 @@ int main(int argc, char** argv) {
   gui::InstallPdfSurfaces();
   const char* shown = std::getenv("PAGELET_SCREENSHOT_DOCUMENT");
   const std::string document = shown ? shown : "";
-  return gui::RunDesktop(argc, argv, [document] {
+  std::vector<std::string> sample;
+  bool browse = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--browse")
+      browse = true;
+    else if (browse)
+      sample.push_back(arg);
+  }
+  return gui::RunDesktop(argc, argv, [document, browse, sample] {
     if (!document.empty())
       rt::Start([document](const std::vector<std::string>&) { ViewStoredCopy(document); });
+    if (browse)
+      rt::Start([sample](const std::vector<std::string>&) { BrowseSample(sample); }, 25000);
     ProgramMain();
   });
 }

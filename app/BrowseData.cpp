@@ -1,10 +1,255 @@
 #include "app/BrowseData.h"
 
-#include "platform/runtime/windows/Dialogs.h"
+#include <cstring>
+#include <memory>
+#include <string>
 
-// The list of stored documents is not part of this version yet: say so rather than open an
-// empty window.
+#include "app/DemoData.h"
+#include "app/DemoDataRelationManager.h"
+#include "app/Globals.h"
+#include "app/UpdateData.h"
+#include "framework/browse/BrowseManager.h"
+#include "framework/browse/StepLocator.h"
+#include "framework/browse/StepLong.h"
+#include "framework/error/ErrorHooks.h"
+#include "framework/util/ResizeManager.h"
+#include "framework/window/RequestCodes.h"
+#include "framework/window/ToolbarDispatcher.h"
+#include "framework/window/WindowController.h"
+#include "platform/pdf/PageletControl.h"
+#include "platform/runtime/expressions/View.h"
+#include "platform/runtime/values/FixedString.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Window.h"
+#include "platform/runtime/windows/WindowDef.h"
+
+namespace {
+
+constexpr char kListFormat[] = "64R(2)|M~ID~C(0)@n-14@80L(2)|M~File Name~L(2)@s80@";
+
+// Fields of the list queue.
+constexpr int kQueueId = 1;
+constexpr int kQueueFileName = 2;
+constexpr int kQueuePosition = 4;
+
+rt::RecordLayout ListQueueLayout() {
+  rt::RecordLayout layout("BrowseDataQueue");
+  layout.AddField("DEM:ID", rt::FieldType::Long);
+  layout.AddField("DEM:FileName", rt::FieldType::String, kDemoDataFileNameSize);
+  layout.AddField("Mark", rt::FieldType::Byte);
+  layout.AddField("ViewPosition", rt::FieldType::String, kPositionFieldSize);
+  return layout;
+}
+
+// Builds a view control as the browse uses it: the engine library named, shown in a window.
+void PrepareControl(rt::PageletControl& control) {
+  std::strncpy(control.engineLibrary, rt::PageletControl::kEngineLibrary,
+               sizeof control.engineLibrary - 1);
+  control.mode = rt::PageletControl::kModeWindow;
+}
+
+class BrowseDataBrowse : public BrowseManager {
+ public:
+  explicit BrowseDataBrowse(rt::Queue& queue) : queue_(queue) {}
+
+  ErrorLevel InitBrowse(rt::View& view, WindowController& controller) {
+    const ErrorLevel r = BrowseManager::Init(
+        kBrowseDataList, queue_.Field(kQueuePosition).Address(), kPositionFieldSize, view, queue_,
+        *DemoDataRelationManagerRef(), controller);
+    if (controller.Request != ViewRecord) {
+      InsertControl = kBrowseDataInsert;
+      ChangeControl = kBrowseDataChange;
+      DeleteControl = kBrowseDataDelete;
+    }
+    return r;
+  }
+
+  void SetAlerts() override { BrowseManager::SetAlerts(); }
+
+ private:
+  rt::Queue& queue_;
+};
+
+class BrowseDataController : public WindowController {
+ public:
+  BrowseDataController(rt::Window& window, ToolbarDispatcher& toolbar, rt::View& view,
+                       rt::Queue& queue, BrowseDataBrowse& browse, StepLong& step,
+                       StepLocator& locator, ResizeManager& resizer, rt::PageletControl& shown,
+                       rt::PageletControl& windowless)
+      : window_(window),
+        toolbar_(toolbar),
+        view_(view),
+        queue_(queue),
+        browse_(browse),
+        step_(step),
+        locator_(locator),
+        resizer_(resizer),
+        shown_(shown),
+        windowless_(windowless) {}
+
+  ErrorLevel Init() override {
+    GlobalErrors().SetProcedureName("BrowseData");
+    Request = GlobalRequest();
+    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    FirstField = kBrowseDataList;
+    VCRRequest = &::VCRRequest();
+    Errors = &GlobalErrors();
+    GlobalRequest() = 0;
+    GlobalResponse() = 0;
+    SetToolbar(toolbar_);
+    AddButton(kBrowseDataClose, Request == SelectRecord ? RequestCancelled : RequestCompleted);
+    DemoDataRelationManagerRef()->Open();
+    FilesOpened = 1;
+    browse_.InitBrowse(view_, *this);
+    OpenWindow(window_);
+    shown_.mode = rt::PageletControl::kModeWindow;
+    windowless_.mode = rt::PageletControl::kModeWindow;
+    shown_.Init(window_, kBrowseDataRegion);
+    window_.BindList(kBrowseDataList, &queue_);
+    step_.Init(1);
+    browse_.AddSortOrder(&step_, &DemoDataIdKey());
+    locator_.Init(0, rt::AnyRef(DemoData().Record(), DemoDataLayout().Field(kDemoDataIdField)),
+                  true, browse_);
+    browse_.AddLocator(&locator_);
+    browse_.AddField(rt::AnyRef(DemoData().Record(), DemoDataLayout().Field(kDemoDataIdField)),
+                     queue_.Field(kQueueId));
+    browse_.AddField(
+        rt::AnyRef(DemoData().Record(), DemoDataLayout().Field(kDemoDataFileNameField)),
+        queue_.Field(kQueueFileName));
+    resizer_.Init(window_, 2, 1, 0);
+    SetResize(resizer_);
+    browse_.AskProcedure = 1;
+    SetAlerts();
+    return LevelQuiet;
+  }
+
+  ErrorLevel Kill() override {
+    const ErrorLevel r = WindowController::Kill();
+    if (r != LevelQuiet) return r;
+    if (FilesOpened) DemoDataRelationManagerRef()->Close();
+    shown_.Kill();
+    GlobalErrors().SetProcedureName({}, true);
+    return r;
+  }
+
+  using WindowController::Run;
+
+  // Insert, change and delete from the list run the document form on this thread.
+  std::uint8_t Run(std::uint16_t, std::uint8_t request) override {
+    if (Request == ViewRecord) return RequestCancelled;
+    GlobalRequest() = request;
+    UpdateData();
+    return GlobalResponse();
+  }
+
+  ErrorLevel TakeAccepted() override {
+    switch (MyWindow ? MyWindow->Accepted() : 0) {
+      case kBrowseDataQuickView:
+        windowless_.reportErrors = 0;
+        windowless_.ShowFile(rt::ClipText(DemoDataFileName()));
+        break;
+      case kBrowseDataPrint:
+        windowless_.PrintFile(rt::ClipText(DemoDataFileName()));
+        break;
+      default:
+        break;
+    }
+    return WindowController::TakeAccepted();
+  }
+
+  ErrorLevel TakeNewSelection() override {
+    const ErrorLevel r = WindowController::TakeNewSelection();
+    if (!MyWindow || MyWindow->Field() != kBrowseDataList) return r;
+    // Loading runs on this thread: while the highlight is still moving (another new
+    // selection of the list is waiting), only the last row's document is loaded.
+    if (rt::MyEvents().Holds(rt::event::kNewSelection, kBrowseDataList)) return r;
+    const int choice = MyWindow->Choice(kBrowseDataList);
+    if (choice > 0 && queue_.Get(choice)) {
+      shown_.Clear();
+      // A row stored without a file name shows an empty view: the control would otherwise
+      // ask the user for a file on every highlight.
+      const std::string name(rt::ClipText(queue_.Field(kQueueFileName).Text()));
+      if (!name.empty()) shown_.LoadFile(name, 0);
+    }
+    return r;
+  }
+
+  // The view follows its region as the window resizes.
+  ErrorLevel TakeWindowEvent() override {
+    const ErrorLevel r = WindowController::TakeWindowEvent();
+    if (MyWindow && MyWindow->Event() == rt::event::kResize) shown_.FitToControl(kBrowseDataRegion);
+    return r;
+  }
+
+ private:
+  rt::Window& window_;
+  ToolbarDispatcher& toolbar_;
+  rt::View& view_;
+  rt::Queue& queue_;
+  BrowseDataBrowse& browse_;
+  StepLong& step_;
+  StepLocator& locator_;
+  ResizeManager& resizer_;
+  rt::PageletControl& shown_;
+  rt::PageletControl& windowless_;
+};
+
+}  // namespace
+
+void RegisterBrowseDataWindow() {
+  auto def =
+      std::make_shared<rt::WindowDef>(kBrowseDataModule, kBrowseDataWindow, kBrowseDataCaption);
+  def->font = "MS Sans Serif";
+  def->pos = {0, 0, 440, 250};
+  def->List(kListFormat).At(8, 20, 196, 172).VScroll().Tip("Browsing the DemoData file");
+  def->Button("&Insert").At(8, 196, 60, 14).Icon("WAINSERT.ICO").Tip("Insert a Record");
+  def->Button("&Change").At(76, 196, 60, 14).Icon("WACHANGE.ICO").Tip("Change the Record");
+  def->Button("&Delete").At(144, 196, 60, 14).Icon("WADELETE.ICO").Tip("Delete the Record");
+  def->Sheet().At(4, 4, 208, 14);  // the tab strip above the list
+  def->Tab("&1) ID_Key");
+  def->EndSheet();
+  def->Button("&Quick View").At(4, 230, 60, 14).Icon("wizcnvt.ico").Tip("View Record");
+  def->Button("&Close").At(152, 230, 60, 14).Icon("WACLOSE.ICO").Tip("Close Window");
+  def->Button("&Print").At(78, 230, 60, 14).Tip("View Record");
+  def->Region().At(218, 4, 216, 240);
+  rt::RegisterWindowDef(std::move(def));
+}
+
 void BrowseData() {
-  rt::Message("Browsing the stored documents is not available in this version yet.", "Browse Data",
-              rt::MessageIcon::Information);
+  if (DemoDataRelationManagerRef() == nullptr) return;
+  // The view over this thread's table lives as long as the browse that reads it.
+  rt::View view(DemoData());
+  rt::PageletControl windowless;
+  PrepareControl(windowless);
+  auto shown = std::make_unique<rt::PageletControl>();
+  PrepareControl(*shown);
+  auto queue = std::make_unique<rt::Queue>(ListQueueLayout());
+  auto window = rt::Window::Prepare(kBrowseDataModule, kBrowseDataWindow);
+  if (!window) {
+    RegisterBrowseDataWindow();
+    window = rt::Window::Prepare(kBrowseDataModule, kBrowseDataWindow);
+  }
+  if (!window) return;
+  window->BindList(kBrowseDataList, queue.get());
+  ToolbarDispatcher toolbar;
+  auto browse = std::make_unique<BrowseDataBrowse>(*queue);
+  browse->UsePopup = 1;
+  browse->EditViaPopup = 1;
+  browse->UseWaitCursor = 1;
+  StepLong step;
+  auto locator = std::make_unique<StepLocator>();
+  auto resizer = std::make_unique<ResizeManager>();
+  auto controller = std::make_unique<BrowseDataController>(
+      *window, toolbar, view, *queue, *browse, step, *locator, *resizer, *shown, windowless);
+  GlobalResponse() = controller->Run();
+  resizer.reset();
+  locator.reset();
+  browse->Kill();
+  browse.reset();
+  controller.reset();
+  window.reset();
+  shown.reset();
+  queue.reset();
 }

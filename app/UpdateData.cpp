@@ -10,6 +10,7 @@
 #include "app/LoadBlobFromFile.h"
 #include "app/ViewBlob.h"
 #include "framework/error/ErrorHooks.h"
+#include "framework/util/ResizeManager.h"
 #include "framework/util/SelectFileManager.h"
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
@@ -58,8 +59,8 @@ std::string RuntimeErrorText(int code) {
 class UpdateDataController : public WindowController {
  public:
   UpdateDataController(rt::Window& window, ToolbarDispatcher& toolbar, SelectFileManager& files,
-                       rt::PageletControl& control)
-      : window_(window), toolbar_(toolbar), files_(files), control_(control) {}
+                       rt::PageletControl& control, ResizeManager& resizer)
+      : window_(window), toolbar_(toolbar), files_(files), control_(control), resizer_(resizer) {}
 
   void Ask() override {
     switch (Request) {
@@ -125,8 +126,8 @@ class UpdateDataController : public WindowController {
       window_.Disable(kUpdateDataLookup);
       window_.Disable(kUpdateDataViewBlob);
     }
-    // Resize manager: initialised with (0, 0, 0) and handed to SetResize here once the
-    // form's resizing is linked in.
+    resizer_.Init(window_, 0, 0, 0);
+    SetResize(resizer_);
     files_.Init();
     files_.ClearOnCancel = 1;
     files_.Flags |= kLookupFlags;
@@ -244,6 +245,7 @@ class UpdateDataController : public WindowController {
   ToolbarDispatcher& toolbar_;
   SelectFileManager& files_;
   rt::PageletControl& control_;
+  ResizeManager& resizer_;
   rt::CString<41> caption_;
   std::string nameAtOpen_;  // DEM:FileName as the form received it
 };
@@ -284,7 +286,9 @@ void UpdateData() {
                rt::AnyRef(DemoData().Record(), DemoDataLayout().Field(kDemoDataFileNameField)));
   ToolbarDispatcher toolbar;
   SelectFileManager files;
-  auto controller = std::make_unique<UpdateDataController>(*window, toolbar, files, control);
+  ResizeManager resizer;
+  auto controller =
+      std::make_unique<UpdateDataController>(*window, toolbar, files, control, resizer);
   GlobalResponse() = controller->Run();
   controller.reset();
   window.reset();

@@ -5,9 +5,9 @@
 #include "app/Globals.h"
 #include "app/MainFrame.h"
 #include "app/Startup.h"
+#include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
-#include "platform/runtime/threads/Threads.h"
 #include "support/Robot.h"
 
 namespace {
@@ -93,25 +93,6 @@ TEST_F(MainFrameTest, FrameShowsItsMenuAndEndsTheProgramOnExit) {
   EXPECT_TRUE(robot.WaitClosed(frame));
   program_.join();
   EXPECT_TRUE(rt::RunningThreads().empty());
-}
-
-TEST_F(MainFrameTest, BrowseDataRunsOnItsOwnThreadEachTime) {
-  Robot robot(backend_);
-  const int frame = robot.WaitForWindow("Pagelet Demo");
-  ASSERT_TRUE(robot.WaitIdle());
-  backend_->ClearTranscript();
-  ASSERT_TRUE(robot.ChooseMenu(frame, kMainFrameBrowseData));
-  ASSERT_TRUE(backend_->WaitForTranscript(0));
-  ASSERT_TRUE(robot.ChooseMenu(frame, kMainFrameBrowseData));
-  ASSERT_TRUE(backend_->WaitForTranscript(1));
-  auto t = backend_->Transcript();
-  ASSERT_EQ(t.size(), 2u);
-  EXPECT_EQ(t[0].caption, "Browse Data");
-  EXPECT_NE(t[0].thread, 1);
-  EXPECT_NE(t[1].thread, 1);
-  EXPECT_NE(t[0].thread, t[1].thread);
-  robot.CloseWindow(frame);
-  EXPECT_TRUE(robot.WaitClosed(frame));
 }
 
 }  // namespace

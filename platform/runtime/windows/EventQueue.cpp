@@ -50,6 +50,13 @@ bool EventQueue::Empty() const {
   return queue_.empty();
 }
 
+bool EventQueue::Holds(int event, int control) const {
+  std::lock_guard lock(mutex_);
+  for (const EventMessage& m : queue_)
+    if (m.event == event && m.control == control) return true;
+  return false;
+}
+
 void EventQueue::DropAcceptAllPass() {
   std::lock_guard lock(mutex_);
   std::erase_if(queue_, [](const EventMessage& m) { return m.acceptAllPass; });

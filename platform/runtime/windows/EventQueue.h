@@ -41,6 +41,8 @@ class EventQueue {
   // Waits for the next message. Returns nothing when `timeout` passes first.
   std::optional<EventMessage> Wait(std::chrono::milliseconds timeout);
   bool Empty() const;
+  // True when a message with this event for this control is queued.
+  bool Holds(int event, int control) const;
   // Removes the queued messages of an accept-all pass.
   void DropAcceptAllPass();
   // True while the owner thread waits in Wait() with nothing queued.

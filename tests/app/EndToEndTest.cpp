@@ -1,0 +1,288 @@
+// The program as a user meets it, headless: the frame starts the browse, documents are
+// added, changed, deleted and viewed, and the table and its stored bytes are checked after
+// every step. A second scenario runs two browses on two threads side by side.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "app/BrowseData.h"
+#include "app/DemoData.h"
+#include "app/DemoDataFileManager.h"
+#include "app/DemoDataRelationManager.h"
+#include "app/Globals.h"
+#include "app/MainFrame.h"
+#include "app/Startup.h"
+#include "app/UpdateData.h"
+#include "framework/window/RequestCodes.h"
+#include "platform/pdf/PdfEngine.h"
+#include "platform/pdf/PdfSurfaceHeadless.h"
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/FixedString.h"
+#include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "support/Robot.h"
+#include "support/WorkDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::Robot;
+
+std::uint64_t Hash(std::string_view bytes) {
+  std::uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (unsigned char c : bytes)
+    h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+std::uint64_t FileHash(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Hash(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+struct Row {
+  std::string name;
+  std::uint64_t hash = 0;
+  bool operator==(const Row&) const = default;
+};
+using Rows = std::map<int, Row>;
+
+// Every view control's surface, while it lives: which window it sits in and its engine.
+struct Surfaces {
+  std::mutex mutex;
+  std::map<rt::PdfSurfaceHeadless*, std::weak_ptr<rt::PdfEngine>> live;
+};
+
+class TrackedSurface : public rt::PdfSurfaceHeadless {
+ public:
+  explicit TrackedSurface(Surfaces& all) : all_(all) {
+    std::lock_guard lock(all_.mutex);
+    all_.live[this];
+  }
+  ~TrackedSurface() override {
+    std::lock_guard lock(all_.mutex);
+    all_.live.erase(this);
+  }
+  void Attach(int windowId, int control, const rt::Rect& rect,
+              std::weak_ptr<rt::PdfEngine> engine) override {
+    {
+      std::lock_guard lock(all_.mutex);
+      all_.live[this] = engine;
+    }
+    PdfSurfaceHeadless::Attach(windowId, control, rect, std::move(engine));
+  }
+
+ private:
+  Surfaces& all_;
+};
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work_.emplace("end-to-end");
+    ASSERT_TRUE(work_->Ok());
+    rt::ClearHooks();
+    backend_ = rt::InstallHeadlessBackend();
+    rt::SetPdfSurfaceFactory([this] { return std::make_unique<TrackedSurface>(surfaces_); });
+    RegisterApplicationHooks();
+    fs::copy_file(fs::path(TEST_DATA_DIR) / "one-page.pdf", work_->Path() / "one.pdf");
+    fs::copy_file(fs::path(TEST_DATA_DIR) / "two-pages.pdf", work_->Path() / "two.pdf");
+    program_ = std::thread([] { rt::RunProgram(ProgramMain); });
+  }
+  void TearDown() override {
+    for (int thread : rt::RunningThreads())
+      rt::PostCloseDown(thread);
+    if (program_.joinable()) program_.join();
+    rt::SetPdfSurfaceFactory({});
+    rt::ClearHooks();
+    work_.reset();
+  }
+
+  fs::path File(const char* name) const { return work_->Path() / name; }
+
+  // The table as a fresh thread reads it: name and hash of the stored bytes by number.
+  static Rows Table() {
+    std::promise<Rows> done;
+    rt::Start([&](const std::vector<std::string>&) {
+      Rows rows;
+      DemoDataRelationManagerRef()->Open();
+      rt::File& file = DemoData();
+      file.Set(DemoDataIdKey());
+      while (file.Next() == 0) {
+        std::string bytes;
+        file.GetBlobContents(kDemoDataBlob, bytes);
+        rows[DemoDataId()] = {std::string(rt::ClipText(DemoDataFileName())), Hash(bytes)};
+      }
+      DemoDataRelationManagerRef()->Close();
+      done.set_value(rows);
+    });
+    return done.get_future().get();
+  }
+
+  // Opens a browse from the frame's menu; returns its window.
+  int OpenBrowse(Robot& robot, int frame) {
+    const int before = robot.CountWindows(kBrowseDataCaption);
+    if (!robot.ChooseMenu(frame, kMainFrameBrowseData)) return 0;
+    for (int i = 0; i < 200 && robot.CountWindows(kBrowseDataCaption) == before; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const int id = robot.WaitForWindow(kBrowseDataCaption);
+    return robot.WaitIdle() ? id : 0;
+  }
+
+  // Runs the form on the browse's thread for `request` as the browse's update buttons do:
+  // a new record is primed for an insert, the highlighted row (its number is in the record
+  // buffer) is read again for the others.
+  static void FormOnBrowseThread(Robot& robot, int browse, std::uint8_t request,
+                                 std::atomic<std::uint8_t>* response = nullptr) {
+    rt::PostTask(robot.Window(browse)->thread, [request, response] {
+      if (request == InsertRecord)
+        DemoDataFileManagerRef()->PrepareRecord();
+      else
+        DemoData().Get(DemoDataIdKey());
+      GlobalRequest() = request;
+      UpdateData();
+      if (response) *response = GlobalResponse();
+    });
+  }
+
+  // Picks `file` in the form now open under `caption` and confirms it.
+  static void PickAndSave(Robot& robot, const char* caption, const fs::path& file) {
+    const int form = robot.WaitForWindow(caption);
+    ASSERT_NE(form, 0) << caption;
+    ASSERT_TRUE(robot.WaitIdle());
+    robot.AnswerFile(file.string());
+    ASSERT_TRUE(robot.Press(form, kUpdateDataLookup));
+    ASSERT_TRUE(robot.Press(form, kUpdateDataOk));
+    ASSERT_TRUE(robot.WaitClosed(form));
+    ASSERT_TRUE(robot.WaitIdle());
+  }
+
+  // Pages of the document the browse's preview shows (-1 when there is no preview).
+  int PreviewPages(int browse) {
+    std::lock_guard lock(surfaces_.mutex);
+    for (auto& [surface, engine] : surfaces_.live)
+      if (surface->WindowId() == browse && surface->Control() == kBrowseDataRegion)
+        if (auto e = engine.lock()) return e->PageCount();
+    return -1;
+  }
+
+  std::vector<std::string> QuickViews() {
+    std::vector<std::string> captions;
+    std::lock_guard lock(surfaces_.mutex);
+    for (auto& [surface, engine] : surfaces_.live)
+      for (const auto& shown : surface->ShownFiles())
+        captions.push_back(shown.caption);
+    return captions;
+  }
+
+  std::optional<testing_support::WorkDir> work_;
+  std::shared_ptr<rt::HeadlessBackend> backend_;
+  Surfaces surfaces_;
+  std::thread program_;
+};
+
+TEST_F(EndToEndTest, DocumentsAddedChangedDeletedAndViewedThroughTheBrowse) {
+  Robot robot(backend_);
+  const int frame = robot.WaitForWindow("Pagelet Demo");
+  ASSERT_NE(frame, 0);
+  ASSERT_TRUE(robot.WaitIdle());
+  int browse = OpenBrowse(robot, frame);
+  ASSERT_NE(browse, 0);
+  EXPECT_TRUE(robot.Control(browse, kBrowseDataList)->rows.empty());
+  EXPECT_NE(robot.Window(browse)->thread, 1);
+
+  const std::string one = File("one.pdf").string();
+  const std::string two = File("two.pdf").string();
+  FormOnBrowseThread(robot, browse, InsertRecord);
+  PickAndSave(robot, "Record Will Be Added", File("one.pdf"));
+  EXPECT_EQ(Table(), (Rows{{1, {one, FileHash(one)}}}));
+  FormOnBrowseThread(robot, browse, InsertRecord);
+  PickAndSave(robot, "Record Will Be Added", File("two.pdf"));
+  EXPECT_EQ(Table(), (Rows{{1, {one, FileHash(one)}}, {2, {two, FileHash(two)}}}));
+
+  // A fresh browse lists both rows, and its preview follows the highlight.
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataClose));
+  ASSERT_TRUE(robot.WaitClosed(browse));
+  browse = OpenBrowse(robot, frame);
+  ASSERT_NE(browse, 0);
+  auto rows = robot.Control(browse, kBrowseDataList)->rows;
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rt::ClipText(rows[1][1]), two);
+  EXPECT_EQ(PreviewPages(browse), 1);
+  ASSERT_TRUE(robot.PickRow(browse, kBrowseDataList, 2));
+  ASSERT_TRUE(robot.WaitIdle());
+  EXPECT_EQ(PreviewPages(browse), 2);
+
+  // Change the highlighted row 2 to the one-page file.
+  FormOnBrowseThread(robot, browse, ChangeRecord);
+  const int form = robot.WaitForWindow("Record Will Be Changed");
+  ASSERT_NE(form, 0);
+  ASSERT_TRUE(robot.WaitIdle());
+  EXPECT_EQ(std::stoi(robot.ScreenText(form, kUpdateDataId)), 2);
+  PickAndSave(robot, "Record Will Be Changed", File("one.pdf"));
+  EXPECT_EQ(Table(), (Rows{{1, {one, FileHash(one)}}, {2, {one, FileHash(one)}}}));
+
+  // Delete row 1.
+  ASSERT_TRUE(robot.PickRow(browse, kBrowseDataList, 1));
+  ASSERT_TRUE(robot.WaitIdle());
+  std::atomic<std::uint8_t> deleted{0};
+  robot.Answer(rt::kButtonYes);
+  FormOnBrowseThread(robot, browse, DeleteRecord, &deleted);
+  ASSERT_TRUE(robot.WaitIdle());
+  EXPECT_EQ(deleted.load(), RequestCompleted);
+  EXPECT_EQ(Table(), (Rows{{2, {one, FileHash(one)}}}));
+
+  // Quick View opens the highlighted row's file in a viewer of its own.
+  ASSERT_TRUE(robot.PickRow(browse, kBrowseDataList, 1));
+  ASSERT_TRUE(robot.WaitIdle());
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataQuickView));
+  ASSERT_TRUE(robot.WaitIdle());
+  EXPECT_EQ(QuickViews(), std::vector<std::string>{one});
+  EXPECT_EQ(testing_support::MessagesOf(*backend_).size(), 1u);  // only the delete's question
+
+  ASSERT_TRUE(robot.CloseWindow(frame));
+  EXPECT_TRUE(robot.WaitClosed(frame));
+}
+
+TEST_F(EndToEndTest, TwoBrowsesOnTwoThreadsMoveIndependently) {
+  Robot robot(backend_);
+  const int frame = robot.WaitForWindow("Pagelet Demo");
+  ASSERT_TRUE(robot.WaitIdle());
+  int first = OpenBrowse(robot, frame);
+  ASSERT_NE(first, 0);
+  for (const char* name : {"one.pdf", "two.pdf", "one.pdf"}) {
+    FormOnBrowseThread(robot, first, InsertRecord);
+    PickAndSave(robot, "Record Will Be Added", File(name));
+  }
+  ASSERT_TRUE(robot.Press(first, kBrowseDataClose));
+  ASSERT_TRUE(robot.WaitClosed(first));
+
+  first = OpenBrowse(robot, frame);
+  const int second = OpenBrowse(robot, frame);
+  ASSERT_NE(first, 0);
+  ASSERT_NE(second, 0);
+  ASSERT_NE(first, second);
+  EXPECT_NE(robot.Window(first)->thread, robot.Window(second)->thread);
+  ASSERT_TRUE(robot.PickRow(first, kBrowseDataList, 2));
+  ASSERT_TRUE(robot.PickRow(second, kBrowseDataList, 3));
+  ASSERT_TRUE(robot.WaitIdle());
+  EXPECT_EQ(robot.Control(first, kBrowseDataList)->choice, 2);
+  EXPECT_EQ(robot.Control(second, kBrowseDataList)->choice, 3);
+  EXPECT_EQ(PreviewPages(first), 2);
+  EXPECT_EQ(PreviewPages(second), 1);
+  EXPECT_EQ(Table().size(), 3u);
+
+  ASSERT_TRUE(robot.CloseWindow(frame));
+  EXPECT_TRUE(robot.WaitClosed(frame));
+}
+
+}  // namespace

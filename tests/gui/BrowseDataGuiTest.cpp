@@ -1,0 +1,86 @@
+// The document browse on the real desktop: the stored rows in the list and the highlighted
+// row's document rendered beside it, following the highlight.
+
+#include <QTreeWidget>
+#include <filesystem>
+#include <optional>
+
+#include "app/BrowseData.h"
+#include "app/DemoData.h"
+#include "app/DemoDataFileManager.h"
+#include "app/DemoDataRelationManager.h"
+#include "app/LoadBlobFromFile.h"
+#include "app/Startup.h"
+#include "framework/error/ErrorHooks.h"
+#include "gui/DesktopTest.h"
+#include "gui/qt/QtListControl.h"
+#include "gui/qt/QtPdfSurface.h"
+#include "gui/qt/QtPdfView.h"
+#include "support/WorkDir.h"
+
+namespace gui_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BrowseDataGuiTest : public DesktopTest {
+ protected:
+  void SetUp() override {
+    work_.emplace("browse-data-gui");
+    ASSERT_TRUE(work_->Ok());
+    DesktopTest::SetUp();
+    gui::InstallPdfSurfaces();
+    RegisterApplicationHooks();
+  }
+  void TearDown() override {
+    DesktopTest::TearDown();
+    rt::SetPdfSurfaceFactory({});
+    rt::ClearHooks();
+    work_.reset();
+  }
+  std::optional<testing_support::WorkDir> work_;
+};
+
+TEST_F(BrowseDataGuiTest, ListShowsTheRowsAndThePreviewFollowsTheHighlight) {
+  const std::vector<std::string> files = {(fs::path(TEST_DATA_DIR) / "two-pages.pdf").string(),
+                                          (fs::path(TEST_DATA_DIR) / "one-page.pdf").string()};
+  StartProgram([files] {
+    StartGlobalErrors();
+    CreateDemoDataManagers();
+    rt::Start([files](const std::vector<std::string>&) {
+      DemoDataRelationManagerRef()->Open();
+      for (const std::string& file : files) {
+        DemoDataFileManagerRef()->PrepareRecord();
+        SetDemoDataFileName(file);
+        LoadBlobFromFile(DemoData(), kDemoDataBlob, file);
+        DemoDataRelationManagerRef()->Insert();
+      }
+      DemoDataRelationManagerRef()->Close();
+      BrowseData();
+    });
+    rt::JoinAllThreads();
+  });
+  gui::QtWindow* window = nullptr;
+  QTreeWidget* tree = nullptr;
+  gui::QtPdfView* view = nullptr;
+  ASSERT_TRUE(PumpUntil([&] {
+    window = FindWindow(kBrowseDataCaption);
+    if (!window) return false;
+    auto* list = qobject_cast<gui::QtListControl*>(window->ControlWidget(kBrowseDataList));
+    tree = list ? list->Tree() : nullptr;
+    view = window->findChild<gui::QtPdfView*>();
+    return tree && tree->topLevelItemCount() == 2 && view && view->PageCount() == 2;
+  }));
+  EXPECT_EQ(tree->headerItem()->text(0), "ID");
+  EXPECT_EQ(tree->headerItem()->text(1), "File Name");
+  EXPECT_EQ(tree->topLevelItem(1)->text(1).trimmed().toStdString(), files[1]);
+  EXPECT_TRUE(view->isVisible());
+  tree->setCurrentItem(tree->topLevelItem(1));
+  EXPECT_TRUE(PumpUntil([&] { return view->PageCount() == 1; }));
+  for (int thread : rt::RunningThreads())
+    rt::PostCloseDown(thread);
+  EXPECT_TRUE(FinishProgram());
+}
+
+}  // namespace
+}  // namespace gui_test
