@@ -202,12 +202,14 @@ TEST_F(EndToEndTest, DocumentsAddedChangedDeletedAndViewedThroughTheBrowse) {
 
   const std::string one = File("one.pdf").string();
   const std::string two = File("two.pdf").string();
-  FormOnBrowseThread(robot, browse, InsertRecord);
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataInsert));
   PickAndSave(robot, "Record Will Be Added", File("one.pdf"));
   EXPECT_EQ(Table(), (Rows{{1, {one, FileHash(one)}}}));
-  FormOnBrowseThread(robot, browse, InsertRecord);
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataInsert));
   PickAndSave(robot, "Record Will Be Added", File("two.pdf"));
   EXPECT_EQ(Table(), (Rows{{1, {one, FileHash(one)}}, {2, {two, FileHash(two)}}}));
+  // The browse refreshed after each insert and highlights the new row.
+  EXPECT_EQ(robot.Control(browse, kBrowseDataList)->rows.size(), 2u);
 
   // A fresh browse lists both rows, and its preview follows the highlight.
   ASSERT_TRUE(robot.Press(browse, kBrowseDataClose));
@@ -223,7 +225,7 @@ TEST_F(EndToEndTest, DocumentsAddedChangedDeletedAndViewedThroughTheBrowse) {
   EXPECT_EQ(PreviewPages(browse), 2);
 
   // Change the highlighted row 2 to the one-page file.
-  FormOnBrowseThread(robot, browse, ChangeRecord);
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataChange));
   const int form = robot.WaitForWindow("Record Will Be Changed");
   ASSERT_NE(form, 0);
   ASSERT_TRUE(robot.WaitIdle());
@@ -234,12 +236,11 @@ TEST_F(EndToEndTest, DocumentsAddedChangedDeletedAndViewedThroughTheBrowse) {
   // Delete row 1.
   ASSERT_TRUE(robot.PickRow(browse, kBrowseDataList, 1));
   ASSERT_TRUE(robot.WaitIdle());
-  std::atomic<std::uint8_t> deleted{0};
   robot.Answer(rt::kButtonYes);
-  FormOnBrowseThread(robot, browse, DeleteRecord, &deleted);
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataDelete));
   ASSERT_TRUE(robot.WaitIdle());
-  EXPECT_EQ(deleted.load(), RequestCompleted);
   EXPECT_EQ(Table(), (Rows{{2, {one, FileHash(one)}}}));
+  EXPECT_EQ(robot.Control(browse, kBrowseDataList)->rows.size(), 1u);
 
   // Quick View opens the highlighted row's file in a viewer of its own.
   ASSERT_TRUE(robot.PickRow(browse, kBrowseDataList, 1));
