@@ -30,14 +30,7 @@ constexpr std::uint16_t kMsgUpdateRetry = 40;  // "Record Update Error": try aga
 constexpr std::uint16_t kMsgSaveRecord = 41;   // "Save Record"
 constexpr int kRetryButtons = rt::kButtonYes | rt::kButtonNo | rt::kButtonCancel;
 
-// The wait cursor while a record is written or deleted.
-class WaitCursor {
- public:
-  WaitCursor() { rt::SetWaitCursor(true); }
-  ~WaitCursor() { rt::SetWaitCursor(false); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
+using rt::WaitCursor;
 
 // Copies field `fieldNo` of one record into the same-numbered field of another.
 void CopyField(const RecordReference& from, const RecordReference& to, int fieldNo) {

@@ -34,15 +34,6 @@ LinkRegistry& Links() {
   return registry;
 }
 
-// The wait cursor while a document loads.
-class WaitCursor {
- public:
-  WaitCursor() { SetWaitCursor(true); }
-  ~WaitCursor() { SetWaitCursor(false); }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
 // Callers pass fixed-width, blank-padded names.
 std::string Unpadded(std::string_view text) {
   return std::string(TrimRight(text, std::string_view(" \0", 2)));

@@ -58,6 +58,14 @@ void Stop(std::string_view text);
 
 // The wait cursor (a count: each Set needs a Reset) and the beep.
 void SetWaitCursor(bool on);
+// Shows the wait cursor for the lifetime of the object (a write, a load).
+class WaitCursor {
+ public:
+  WaitCursor() { SetWaitCursor(true); }
+  ~WaitCursor() { SetWaitCursor(false); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
 void Beep();
 
 }  // namespace rt
