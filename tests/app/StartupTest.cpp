@@ -59,7 +59,7 @@ TEST(StartupTest, ProgramMainBuildsInOrderAndClosesTheIniManagerAfterTheFrame) {
   {
     std::ofstream ini("PageletDemo.INI", std::ios::binary);
     ini << "[Keep]\r\nk=v\r\n[Keep]\r\nk=dup\r\n[__Dont_Touch_Me__]\r\nSectors=7\r\n";
-    ini << std::string("\0\x01\xff\xfe garbage", 14) << "\r\n";
+    ini << std::string("\0\x01\xff\xfe garbage", 12) << "\r\n";
   }
   RegisterApplicationHooks();
   std::atomic<int> framesRun{0};
