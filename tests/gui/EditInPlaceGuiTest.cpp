@@ -102,6 +102,9 @@ class EditInPlaceGuiTest : public gui_test::DesktopTest {
         window.Close();
         relations.Kill();
       }
+      // Read afresh: the table managers closed the file.
+      file->Close();
+      if (file->Open(0x40) != 0) return;
       file->Set(*file->Key(1));
       while (file->Next() == 0) {
         const std::string name = rt::ReadText(file->Layout().Field(2), file->Record());
