@@ -256,10 +256,6 @@ bool QtListControl::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonDblClick: {
       auto* mouse = static_cast<QMouseEvent*>(event);
       pressCell_ = CellAt(mouse->position().toPoint());
-      // The row double-clicked is the selection the key acts on.
-      if (QTreeWidgetItem* item = tree_->itemAt(mouse->position().toPoint());
-          item && item != tree_->currentItem())
-        tree_->setCurrentItem(item);
       if (mouse->button() == Qt::LeftButton && Alerted(key::kMouseLeft2)) {
         SendKey(key::kMouseLeft2);
         return true;

@@ -24,6 +24,7 @@
 #include "platform/runtime/windows/Window.h"
 #include "platform/runtime/windows/WindowDef.h"
 #include "platform/store/StoreDriver.h"
+#include "support/Robot.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -326,16 +327,7 @@ TEST_F(EditInPlaceTest, FailedCheckAndFailedSaveKeepTheRowAndEscThenDropsTheNewR
 
 TEST_F(EditInPlaceTest, EditingStartsInTheDoubleClickedColumnAndAClickMovesIt) {
   browse_.TabAction = 1;  // Tab past the last column saves
-  auto click = [&](int row, int column, int keyCode) {
-    rt::EventMessage m;
-    m.event = keyCode ? rt::event::kAlertKey : rt::event::kNewSelection;
-    m.control = kList;
-    m.keyCode = keyCode;
-    m.screenChoice = row;
-    m.mouseColumn = column;
-    m.mouseRow = row;
-    rt::MyEvents().Post(std::move(m));
-  };
+  testing_support::Robot robot(backend_);
   // The double click arrives as the list's key; the edit starts from there as in a browse.
   std::uint8_t response = 0;
   auto runFromDoubleClick = [&] {
@@ -349,7 +341,7 @@ TEST_F(EditInPlaceTest, EditingStartsInTheDoubleClickedColumnAndAClickMovesIt) {
   };
   Highlight(2);
   const auto [id, name] = EditControls();
-  click(2, 2, key::kMouseLeft2);
+  ASSERT_TRUE(robot.DoubleClickCell(window_->Id(), kList, 2, 2));
   Key(name, key::kTab, "second");  // from the name column, Tab ends the row
   Key(id, key::kEsc);              // only reached when editing began in the first column
   runFromDoubleClick();
@@ -364,7 +356,7 @@ TEST_F(EditInPlaceTest, EditingStartsInTheDoubleClickedColumnAndAClickMovesIt) {
   // A click on another column of the row being edited moves the edit control there.
   Highlight(3);
   const auto [id2, name2] = EditControls();
-  click(3, 2, 0);
+  ASSERT_TRUE(robot.ClickCell(window_->Id(), kList, 3, 2));
   Key(name2, key::kTab, "third");
   Key(id2, key::kEsc);
   EXPECT_EQ(browse_.Ask(ChangeRecord), RequestCompleted);
