@@ -5,8 +5,10 @@
 #include <cctype>
 
 #include "framework/browse/QueryPopup.h"
+#include "framework/error/ErrorEntry.h"
 #include "framework/error/ErrorManager.h"
 #include "framework/util/IniManager.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/values/Picture.h"
 #include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Events.h"
@@ -96,6 +98,39 @@ void QueryManager::Init(ErrorManager& errors, IniManager* ini, std::string_view 
   QkSupport = ini ? 1 : 0;
   Mode = mode == kQueryRanges ? kQueryRanges : kQuerySingleValues;
   killed_ = false;
+}
+
+void QueryManager::AddMessages() {
+  ErrorEntry probe;
+  if (Errors->FindError(kMsgQueryNotSaved, probe) == LevelQuiet) return;
+  struct Message {
+    std::uint16_t id;
+    const char* title;
+    const char* text;
+  };
+  static constexpr Message kMessages[] = {
+      {kMsgQueryNotSaved, "Query Not Saved",
+       "The query %Field could not be saved in the settings file.|Error: %ErrorText."},
+      {kMsgQueryNotDeleted, "Query Not Deleted",
+       "The query %Field could not be deleted from the settings file.|Error: %ErrorText."},
+      {kMsgQueryNotReadable, "Saved Query Unreadable",
+       "The saved query %Field could not be read from the settings file. The query is left as "
+       "it was."},
+      {kMsgQueryNameUnusable, "Invalid Query Name",
+       "%Field cannot name a saved query: use a name without line breaks."},
+  };
+  ErrorEntry found;
+  for (const Message& m : kMessages) {
+    if (Errors->FindError(m.id, found) != LevelQuiet) Errors->AddError(m.id, m.text, m.title, 5);
+  }
+}
+
+void QueryManager::Report(std::uint16_t id, std::string_view field) {
+  if (!Errors) return;
+  // Added on first use: the table exists only once the error manager has started.
+  AddMessages();
+  Errors->SetField(field);
+  Errors->Throw(id);
 }
 
 void QueryManager::Kill() {
@@ -274,11 +309,32 @@ std::vector<std::string> QueryManager::ListSavedQueries() {
   return names;
 }
 
+std::string QueryManager::SectorOf(std::string_view name) const {
+  return IniManager::MakeSectorName(QkFamily, name, kQueryType);
+}
+
+std::string QueryManager::StoredName(std::string_view name, bool report) {
+  std::string wanted = Cut(name, kQueryNameLength);
+  const auto first = wanted.find_first_not_of(" \t");
+  wanted = first == std::string::npos ? std::string() : wanted.substr(first);
+  wanted.erase(wanted.find_last_not_of(" \t") + 1);
+  const bool usable = !wanted.empty() && wanted.find_first_of("\r\n") == std::string::npos;
+  if (!usable) {
+    if (report) Report(kMsgQueryNameUnusable, name);
+    return {};
+  }
+  if (Upper(wanted) == Upper(kQueryMru)) return kQueryMru;
+  for (const std::string& saved : ListSavedQueries())
+    if (Upper(saved) == Upper(wanted)) return saved;
+  return wanted;
+}
+
 int QueryManager::SaveQuery(std::string_view name) {
   if (!INIMgr) return 0;
-  const std::string sector =
-      IniManager::MakeSectorName(QkFamily, Cut(name, kQueryNameLength), kQueryType);
-  INIMgr->AddSector(sector);
+  const std::string stored = StoredName(name, true);
+  if (stored.empty()) return rt::kBadNameError;
+  const std::string sector = SectorOf(stored);
+  int result = INIMgr->AddSector(sector);
   auto work = MakeWorkQueue();
   for (const QueryFieldEntry& entry : Fields) {
     work->ClearBuffer();
@@ -288,8 +344,24 @@ int QueryManager::SaveQuery(std::string_view name) {
     work->Field(4).SetText(entry.High);
     work->Add();
   }
-  return INIMgr->UpdateQueue(sector, kQueryType, *work, work->Field(1), work->Field(2),
-                             work->Field(4), work->Field(3));
+  if (result == rt::kNoError)
+    result = INIMgr->UpdateQueue(sector, kQueryType, *work, work->Field(1), work->Field(2),
+                                 work->Field(4), work->Field(3));
+  if (result != rt::kNoError) Report(kMsgQueryNotSaved, stored);
+  return result;
+}
+
+int QueryManager::DeleteQuery(std::string_view name) {
+  if (!INIMgr) return 0;
+  const std::string stored = StoredName(name, true);
+  if (stored.empty()) return rt::kBadNameError;
+  const int result = INIMgr->RemoveSector(SectorOf(stored));
+  if (result != rt::kNoError) {
+    Report(kMsgQueryNotDeleted, stored);
+    return result;
+  }
+  if (Upper(QkCurrentQuery) == Upper(stored)) QkCurrentQuery.clear();
+  return result;
 }
 
 QueryFieldEntry* QueryManager::FindField(std::string_view name) {
@@ -300,11 +372,22 @@ QueryFieldEntry* QueryManager::FindField(std::string_view name) {
   return nullptr;
 }
 
-void QueryManager::LoadQuery(std::string_view name) {
+bool QueryManager::LoadQuery(std::string_view name) {
+  if (!INIMgr) {
+    ClearValues();
+    return true;
+  }
+  const std::string stored = StoredName(name, false);
+  const std::string sector = SectorOf(stored);
+  // A saved query always has its count entry, "0" for no columns; without it the section is
+  // gone or damaged, and loading would silently drop the user's query.
+  const std::string count = INIMgr->FetchValue(sector, kQueryType);
+  if (stored.empty() || count.empty() ||
+      count.find_first_not_of("0123456789 ") != std::string::npos) {
+    Report(kMsgQueryNotReadable, stored.empty() ? name : std::string_view(stored));
+    return false;
+  }
   ClearValues();
-  if (!INIMgr) return;
-  const std::string sector =
-      IniManager::MakeSectorName(QkFamily, Cut(name, kQueryNameLength), kQueryType);
   auto work = MakeWorkQueue();
   INIMgr->FetchQueue(sector, kQueryType, *work, work->Field(1), work->Field(2), work->Field(4),
                      work->Field(3));
@@ -340,6 +423,7 @@ void QueryManager::LoadQuery(std::string_view name) {
       entry->High.clear();
     }
   }
+  return true;
 }
 
 void QueryManager::ClearValues() {
@@ -399,7 +483,8 @@ bool QueryManager::TakePopupChoice(QueryPopup& popup) {
   QkCurrentQuery = Cut(popup.GetLastSelection(), 100);
   const auto it = std::find(PopupList.begin(), PopupList.end(), QkCurrentQuery);
   if (it != PopupList.end()) {
-    LoadQuery(popupQueries_[static_cast<std::size_t>(it - PopupList.begin())]);
+    // An unreadable query was reported and changed nothing: there is nothing to apply.
+    if (!LoadQuery(popupQueries_[static_cast<std::size_t>(it - PopupList.begin())])) return false;
   } else {
     ClearValues();
   }
@@ -426,6 +511,7 @@ void RegisterQueryWindow() {
   def->Entry("@s100").At(42, 113, 148, 12).number = qbe::kNameEntry;
   def->Button("&Save").At(200, 20, 50, 14).number = qbe::kSaveButton;
   def->Button("&Load").At(200, 38, 50, 14).number = qbe::kLoadButton;
+  def->Button("&Delete").At(200, 56, 50, 14).number = qbe::kDeleteButton;
   def->Tab("Query Settings").number = qbe::kSettingsTab;
   def->EndSheet();
   def->Button("&OK").At(138, 140, 50, 14).Default().number = qbe::kOkButton;
@@ -528,7 +614,8 @@ bool QueryManager::RunWindow() {
   win->BindList(qbe::kSavedList, &names);
   win->Bind(qbe::kNameEntry, nameRef);
   if (!QkSupport) {
-    for (int c : {qbe::kSavedList, qbe::kNameEntry, qbe::kSaveButton, qbe::kLoadButton})
+    for (int c :
+         {qbe::kSavedList, qbe::kNameEntry, qbe::kSaveButton, qbe::kLoadButton, qbe::kDeleteButton})
       win->Disable(c);
   }
   // Users start on the values; the saved queries are one tab away.
@@ -573,11 +660,21 @@ bool QueryManager::RunWindow() {
       case qbe::kLoadButton: {
         win->Update();
         const std::string name = TrimRight(nameRef.Text());
-        if (!name.empty() && QkSupport) {
-          LoadQuery(name);
+        if (!name.empty() && QkSupport && LoadQuery(name)) {
           QkCurrentQuery = Cut(name, 100);
           toBuffers();
           win->Display();
+        }
+        return 1;
+      }
+      case qbe::kDeleteButton: {
+        win->Update();
+        const std::string name = TrimRight(nameRef.Text());
+        if (!name.empty() && QkSupport && DeleteQuery(name) == rt::kNoError) {
+          nameRef.SetText("");
+          listNames();
+          win->Display(qbe::kSavedList);
+          win->Display(qbe::kNameEntry);
         }
         return 1;
       }

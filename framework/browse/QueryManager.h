@@ -40,6 +40,12 @@ inline constexpr std::size_t kQueryConvertedLength = 999;
 inline constexpr std::size_t kQueryNameLength = 99;
 // "Unsupported QBE Column".
 inline constexpr std::uint16_t kMsgUnsupportedQueryColumn = 47;
+// Saved queries that cannot be stored, removed or read back (added to the error manager's
+// table by Init when missing).
+inline constexpr std::uint16_t kMsgQueryNotSaved = 1401;
+inline constexpr std::uint16_t kMsgQueryNotDeleted = 1402;
+inline constexpr std::uint16_t kMsgQueryNotReadable = 1403;
+inline constexpr std::uint16_t kMsgQueryNameUnusable = 1404;
 
 // Fixed controls of the query window; the per-column prompts and entries are made at run
 // time on the "Query Settings" tab.
@@ -55,6 +61,7 @@ inline constexpr int kSettingsTab = 8;
 inline constexpr int kOkButton = 9;
 inline constexpr int kCancelButton = 10;
 inline constexpr int kClearButton = 11;
+inline constexpr int kDeleteButton = 12;  // removes the saved query named in kNameEntry
 }  // namespace qbe
 
 // Registers the query window's definition (once).
@@ -95,8 +102,16 @@ class QueryManager {
 
   // Names of the saved queries (without "tsMRU"), sorted.
   std::vector<std::string> ListSavedQueries();
-  void LoadQuery(std::string_view name);
+  // Loads a saved query. A query whose stored list is missing or unreadable (a damaged
+  // settings file) is reported and leaves the values as they were; false then.
+  bool LoadQuery(std::string_view name);
+  // Saves the values under the name; a failure is reported and its error code returned. A
+  // name differing from a saved one only in case or surrounding blanks names that query:
+  // the settings file does not tell them apart.
   int SaveQuery(std::string_view name);
+  // Removes a saved query from the settings file; the other queries stay. A failure is
+  // reported and its error code returned.
+  int DeleteQuery(std::string_view name);
   void ClearValues();
   static std::string Quote(std::string_view text);
 
@@ -105,6 +120,12 @@ class QueryManager {
   std::string Condition(const QueryFieldEntry& entry, std::string value, std::string op,
                         bool single);
   QueryFieldEntry* FindField(std::string_view name);
+  // The saved query's name as stored (the saved spelling when one matches), or empty with
+  // a message when the name cannot name a query.
+  std::string StoredName(std::string_view name, bool report);
+  std::string SectorOf(std::string_view name) const;
+  void AddMessages();
+  void Report(std::uint16_t id, std::string_view field);
   std::unique_ptr<rt::Queue> MakeWorkQueue() const;
   bool RunWindow();
 

@@ -112,6 +112,13 @@ int ParseCount(std::string_view text) {
   return count;
 }
 
+std::string AsciiUpper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
 std::string FieldText(const rt::AnyRef& field) {
   return std::string(rt::TrimRight(field.Text()));
 }
@@ -328,6 +335,54 @@ int IniManager::AddSector(std::string_view sectorName) {
   }
   sectors.Add(position);
   return StoreSectors();
+}
+
+int IniManager::RemoveSector(std::string_view sectorName) {
+  CriticalSectionGuard guard(CritSect.get());
+  if (Sectors) {
+    const std::string wanted = AsciiUpper(sectorName);
+    rt::Queue& sectors = *Sectors;
+    const int before = sectors.Records();
+    std::vector<std::tuple<int, std::string, std::string, std::string>> removed;
+    for (int n = sectors.Records(); n >= 1; --n) {
+      std::string family = sectors.RowText(n, 1);
+      std::string item = sectors.RowText(n, 2);
+      std::string type = sectors.RowText(n, 3);
+      if (AsciiUpper(family + "$" + item + "$$" + type) != wanted) continue;
+      removed.emplace_back(n, std::move(family), std::move(item), std::move(type));
+      sectors.Get(n);
+      sectors.Delete();
+    }
+    if (!removed.empty()) {
+      int result = StoreSectors();
+      if (result != rt::kNoError) {
+        // Put the records back where they were, so memory matches the store.
+        for (auto it = removed.rbegin(); it != removed.rend(); ++it) {
+          const auto& [n, family, item, type] = *it;
+          sectors.Field(1).SetText(family);
+          sectors.Field(2).SetText(item);
+          sectors.Field(3).SetText(type);
+          sectors.Add(n);
+        }
+        return result;
+      }
+      // The numbered entries the shorter catalogue no longer counts.
+      for (int n = sectors.Records() + 1; n <= before; ++n)
+        TryDelete(kSectorSection, std::string(kSectorList) + "_" + std::to_string(n));
+    }
+  }
+  return DeleteSection(sectorName);
+}
+
+int IniManager::DeleteSection(std::string_view section) {
+  switch (NVType) {
+    case kIniStorage:
+      return rt::IniFile(FileName).DeleteSection(section);
+    case kRegistryStorage:
+      return rt::RegistryStore().DeleteKey(RegistryRoot(), RegistryKey(section, FileName));
+    default:
+      return rt::kNoError;
+  }
 }
 
 void IniManager::ListSectors(std::string_view family, std::string_view item, std::string_view type,

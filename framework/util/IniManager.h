@@ -101,6 +101,12 @@ class IniManager {
   // Records the sector in the catalogue (and stores the catalogue at once, so that a crash
   // never leaves a saved section unlisted). Returns the error code of that store.
   int AddSector(std::string_view sectorName);
+  // Removes a sector: its catalogue records, then its section with every entry. Section
+  // names match without regard to case in the store, so every catalogue record naming the
+  // same section goes. The catalogue is stored first: a failure there leaves both the
+  // catalogue and the section as they were. Removing a sector that is not there succeeds.
+  // Returns the runtime's error code.
+  int RemoveSector(std::string_view sectorName);
   // Fills `result` (fields 1 to 3: family, item, type) with the catalogue records that
   // match; an empty filter matches everything. Items come back unescaped.
   void ListSectors(std::string_view family, std::string_view item, std::string_view type,
@@ -120,6 +126,8 @@ class IniManager {
   // hand-edited file) is not believed.
   int ListLimit(std::string_view section) const;
   int StoreSectors();
+  // Removes the section with all its entries.
+  int DeleteSection(std::string_view section);
   void SortSectors();
 
   bool killed_ = false;

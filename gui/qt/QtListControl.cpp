@@ -55,6 +55,9 @@ QtListControl::QtListControl(const DialogUnits& units, Sender send, QWidget* par
     if (updating_ || !item) return;
     SendChoice(tree_->indexOfTopLevelItem(item) + 1);
   });
+  connect(tree_->header(), &QHeaderView::sectionResized, this, [this] { emit CellsMoved(); });
+  connect(tree_->horizontalScrollBar(), &QScrollBar::valueChanged, this,
+          [this] { emit CellsMoved(); });
   connect(bar_, &QScrollBar::actionTriggered, this, [this](int action) { OnScrollAction(action); });
   connect(bar_, &QScrollBar::sliderReleased, this, [this] {
     rt::EventMessage m;
@@ -153,11 +156,27 @@ bool QtListControl::Alerted(int keyCode) const {
   return std::find(alerts_.begin(), alerts_.end(), keyCode) != alerts_.end();
 }
 
+std::pair<int, int> QtListControl::CellAt(const QPoint& point) const {
+  const int column = tree_->header()->logicalIndexAt(point.x());
+  const QTreeWidgetItem* item = tree_->itemAt(point);
+  const int row = item ? tree_->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item)) : -1;
+  if (column < 0 || row < 0) return {0, 0};
+  return {column + 1, row + 1};
+}
+
+void QtListControl::Send(rt::EventMessage message) {
+  if (pressCell_) {
+    message.mouseColumn = pressCell_->first;
+    message.mouseRow = pressCell_->second;
+  }
+  send_(std::move(message));
+}
+
 void QtListControl::SendEvent(int event, int keyCode) {
   rt::EventMessage m;
   m.event = event;
   m.keyCode = keyCode;
-  send_(std::move(m));
+  Send(std::move(m));
 }
 
 void QtListControl::SendKey(int keyCode) {
@@ -168,7 +187,7 @@ void QtListControl::SendChoice(int row) {
   rt::EventMessage m;
   m.event = rt::event::kNewSelection;
   m.screenChoice = row;
-  send_(std::move(m));
+  Send(std::move(m));
 }
 
 bool QtListControl::HandleKey(int keyCode) {
@@ -224,8 +243,19 @@ bool QtListControl::eventFilter(QObject* watched, QEvent* event) {
         SendEvent(delta > 0 ? rt::event::kScrollUp : rt::event::kScrollDown);
       return true;
     }
+    case QEvent::MouseButtonPress: {
+      // The tree handles the press after this; the selection it makes carries the cell.
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      pressCell_ = CellAt(mouse->position().toPoint());
+      const QTreeWidgetItem* item = tree_->itemAt(mouse->position().toPoint());
+      if (reportReselect_ && mouse->button() == Qt::LeftButton && item &&
+          item == tree_->currentItem())
+        SendChoice(pressCell_->second);
+      return false;
+    }
     case QEvent::MouseButtonDblClick: {
       auto* mouse = static_cast<QMouseEvent*>(event);
+      pressCell_ = CellAt(mouse->position().toPoint());
       if (mouse->button() == Qt::LeftButton && Alerted(key::kMouseLeft2)) {
         SendKey(key::kMouseLeft2);
         return true;
@@ -234,16 +264,18 @@ bool QtListControl::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonRelease: {
       auto* mouse = static_cast<QMouseEvent*>(event);
+      const auto pressed = pressCell_;
+      pressCell_.reset();
       if (mouse->button() != Qt::RightButton) return false;
+      pressCell_ = pressed;
       // The row under the mouse becomes the selection before the key is delivered.
       if (QTreeWidgetItem* item = tree_->itemAt(mouse->position().toPoint())) {
         if (item != tree_->currentItem()) tree_->setCurrentItem(item);
       }
-      if (Alerted(key::kMouseRightUp)) {
-        SendKey(key::kMouseRightUp);
-        return true;
-      }
-      return false;
+      const bool alerted = Alerted(key::kMouseRightUp);
+      if (alerted) SendKey(key::kMouseRightUp);
+      pressCell_.reset();
+      return alerted;
     }
     default:
       return QFrame::eventFilter(watched, event);

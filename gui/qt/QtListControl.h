@@ -2,11 +2,14 @@
 // A list control: the columns of a parsed list format, the rows the runtime formatted, the
 // selected row and a vertical scroll bar that the runtime drives. The rows are one page of a
 // larger set, so moving past the first or last row, the wheel, paging keys and the scroll
-// bar become scroll events for the runtime instead of scrolling the widget.
+// bar become scroll events for the runtime instead of scrolling the widget. A mouse press
+// tells the runtime which cell it hit (column and row) with the events it causes.
 
 #include <QFrame>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/runtime/windows/EventQueue.h"
@@ -32,6 +35,15 @@ class QtListControl : public QFrame {
 
   QTreeWidget* Tree() const { return tree_; }
   QScrollBar* ScrollBar() const { return bar_; }
+  // While controls sit over its cells (a row edited in place), a left press on the selected
+  // row reports that row again, so that the editor can move to the clicked column. Otherwise
+  // such a press says nothing: the selection did not change.
+  void SetReportReselect(bool on) { reportReselect_ = on; }
+
+ signals:
+  // The cells moved on screen without the runtime's doing: a column was resized or the
+  // columns scrolled sideways. Controls placed over cells follow.
+  void CellsMoved();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,6 +56,9 @@ class QtListControl : public QFrame {
   void Place();
   bool Alerted(int keyCode) const;
   bool HandleKey(int keyCode);
+  // The 1-based column and row under a point of the tree's viewport (0: none).
+  std::pair<int, int> CellAt(const QPoint& point) const;
+  void Send(rt::EventMessage message);
   void SendEvent(int event, int keyCode = 0);
   void SendKey(int keyCode);
   void SendChoice(int row);
@@ -58,6 +73,9 @@ class QtListControl : public QFrame {
   std::vector<int> alerts_;
   int thumb_ = 0;
   bool updating_ = false;
+  bool reportReselect_ = false;
+  // The cell of the mouse press being handled: sent with the events the press causes.
+  std::optional<std::pair<int, int>> pressCell_;
 };
 
 }  // namespace gui

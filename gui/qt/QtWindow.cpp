@@ -293,10 +293,14 @@ QWidget* QtWindow::Create(const rt::ControlView& c) {
     case ctl::kOption:
       widget = new QGroupBox(parent);
       break;
-    case ctl::kList:
-      widget = new QtListControl(
+    case ctl::kList: {
+      auto* list = new QtListControl(
           units_, [this, number](rt::EventMessage m) { SendFrom(number, std::move(m)); }, parent);
+      connect(list, &QtListControl::CellsMoved, this,
+              [this, number] { PlaceCellControls(number); });
+      widget = list;
       break;
+    }
     case ctl::kSheet: {
       auto* tabs = new QTabWidget(parent);
       connect(tabs, &QTabWidget::currentChanged, this, [this, number](int index) {
@@ -373,7 +377,9 @@ void QtWindow::ApplyControl(const rt::ControlView& c) {
 void QtWindow::Update(Slot& slot, const rt::ControlView& c) {
   namespace ctl = rt::ctl;
   FlagGuard guard(applying_);
+  const bool overCells = slot.view.cellList != 0 || c.cellList != 0;
   slot.view = c;
+  if (overCells) MarkEditedLists();
   QWidget* w = slot.widget;
   if (!w) return;
   const QString text = QString::fromStdString(c.text);
@@ -471,6 +477,17 @@ bool QtWindow::PlaceOverCell(const Slot& slot) {
   return true;
 }
 
+void QtWindow::MarkEditedLists() {
+  for (auto& [number, slot] : controls_) {
+    auto* list = qobject_cast<QtListControl*>(slot.widget.data());
+    if (!list) continue;
+    bool edited = false;
+    for (const auto& [other, cell] : controls_)
+      edited = edited || (cell.view.cellList == number && !cell.view.hidden);
+    list->SetReportReselect(edited);
+  }
+}
+
 void QtWindow::PlaceCellControls(int list) {
   for (auto& [number, slot] : controls_)
     if (slot.view.cellList == list) Place(slot);
@@ -560,7 +577,9 @@ void QtWindow::DestroyControl(int number) {
     numbers_.erase(w);
     delete w;  // a tab page leaves its sheet when deleted
   }
+  const bool overCells = it->second.view.cellList != 0;
   controls_.erase(it);
+  if (overCells) MarkEditedLists();
 }
 
 void QtWindow::FocusControl(int number) {

@@ -65,6 +65,8 @@ class QtWindow : public QWidget, public QtSurface {
   bool PlaceOverCell(const Slot& slot);
   // Places again the controls that sit over cells of the list.
   void PlaceCellControls(int list);
+  // Tells each list whether a shown control sits over one of its cells.
+  void MarkEditedLists();
   void SendFrom(int control, rt::EventMessage message);
   bool HandleKey(int control, int keyCode);
   void PressDefaultButton();

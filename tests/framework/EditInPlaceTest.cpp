@@ -20,9 +20,11 @@
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
+#include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
 #include "platform/runtime/windows/WindowDef.h"
 #include "platform/store/StoreDriver.h"
+#include "support/Robot.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -298,6 +300,68 @@ TEST_F(EditInPlaceTest, ArrowsContinueOnTheNextRowAndAClickElsewhereEndsTheRow) 
   while (auto m = rt::MyEvents().Wait(std::chrono::milliseconds(0)))
     reposted = reposted || (m->event == rt::event::kAccepted && m->control == kOther);
   EXPECT_TRUE(reposted);
+}
+
+// A column check of its own, as an application's edit object may have: no blank names.
+class NamedEntry : public EditEntry {
+ public:
+  std::uint8_t TakeAccepted(std::uint8_t action) override {
+    EditEntry::TakeAccepted(action);
+    return UseVar.Text().find_first_not_of(' ') == std::string::npos ? kEditCancel : action;
+  }
+};
+
+TEST_F(EditInPlaceTest, FailedCheckAndFailedSaveKeepTheRowAndEscThenDropsTheNewRow) {
+  browse_.EditList->push_back({2, 0, std::make_shared<NamedEntry>(), 0});
+  const Rows before = Table();
+  Highlight(2);
+  const auto [id, name] = EditControls();
+  Key(id, key::kEnter, "20");      // the name column's check fails: the row stays there
+  Key(name, key::kEnter, "good");  // the key of an existing row fails the save: it stays
+  Key(id, key::kEsc);              // and is dropped, new row and all
+  EXPECT_EQ(browse_.Ask(InsertRecord), RequestCancelled);
+  EXPECT_EQ(Table(), before);
+  EXPECT_EQ(Page(), (Rows{"10:doc10", "20:doc20", "30:doc30", "40:doc40"}));
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Duplicate Key Error"}));
+}
+
+TEST_F(EditInPlaceTest, EditingStartsInTheDoubleClickedColumnAndAClickMovesIt) {
+  browse_.TabAction = 1;  // Tab past the last column saves
+  testing_support::Robot robot(backend_);
+  // The double click arrives as the list's key; the edit starts from there as in a browse.
+  std::uint8_t response = 0;
+  auto runFromDoubleClick = [&] {
+    window_->EventLoop([&] {
+      if (window_->Event() == rt::event::kAlertKey && window_->KeyCode() == key::kMouseLeft2) {
+        response = browse_.Ask(ChangeRecord);
+        window_->LeaveEventLoop();
+      }
+      return 1;
+    });
+  };
+  Highlight(2);
+  const auto [id, name] = EditControls();
+  ASSERT_TRUE(robot.DoubleClickCell(window_->Id(), kList, 2, 2));
+  Key(name, key::kTab, "second");  // from the name column, Tab ends the row
+  Key(id, key::kEsc);              // only reached when editing began in the first column
+  runFromDoubleClick();
+  EXPECT_EQ(response, RequestCompleted);
+  EXPECT_EQ(window_->PropNumber(kList, rt::prop::kListMouseRow), 2);
+  EXPECT_EQ(Table()[1], "20:second");
+  auto drain = [] {
+    while (rt::MyEvents().Wait(std::chrono::milliseconds(0))) {
+    }
+  };
+  drain();
+  // A click on another column of the row being edited moves the edit control there.
+  Highlight(3);
+  const auto [id2, name2] = EditControls();
+  ASSERT_TRUE(robot.ClickCell(window_->Id(), kList, 3, 2));
+  Key(name2, key::kTab, "third");
+  Key(id2, key::kEsc);
+  EXPECT_EQ(browse_.Ask(ChangeRecord), RequestCompleted);
+  EXPECT_EQ(Table()[2], "30:third");
+  drain();
 }
 
 TEST_F(EditInPlaceTest, DeleteRemovesTheHighlightedRecordWithoutALoop) {

@@ -140,6 +140,44 @@ TEST_F(IniManagerTest, ListsRoundTripAnyPartAndAShorterListLeavesOldEntries) {
   EXPECT_EQ(ini.FetchValue("S", "missing"), "");
 }
 
+TEST_F(IniManagerTest, RemovedSectorIsGoneAfterARestartAndNothingElseIs) {
+  WriteAll(path_, "; kept by hand\n[Other]\nk=v\n");
+  const std::vector<std::string> items = {"quote \"q\"", "a=b", "[x]", "Müller", "d$e", "Abc"};
+  {
+    IniManager ini;
+    ini.Init(kFile);
+    rt::Queue list(PartsLayout());
+    AddParts(list, "col", "value", "", "");
+    for (const std::string& item : items) {
+      const std::string sector = IniManager::MakeSectorName("F", item, "Query");
+      ASSERT_EQ(ini.AddSector(sector), rt::kNoError) << item;
+      ASSERT_EQ(ini.UpdateQueue(sector, "Query", list, list.Field(1), list.Field(2)), rt::kNoError);
+    }
+    ini.AddSector(IniManager::MakeSectorName("F", "abc", "Query"));  // same section as "Abc"
+    ASSERT_EQ(Sectors(ini).size(), 7u);
+    for (const char* item : {"a=b", "[x]", "d$e", "ABC"})
+      EXPECT_EQ(ini.RemoveSector(IniManager::MakeSectorName("F", item, "Query")), rt::kNoError)
+          << item;
+    EXPECT_EQ(ini.RemoveSector("F$never$$Query"), rt::kNoError);
+    EXPECT_EQ(Sectors(ini), (std::vector<std::string>{"F|Müller|Query", "F|quote \"q\"|Query"}));
+    // No Close: removal is stored at once.
+  }
+  const std::string text = ReadAll(path_);
+  EXPECT_EQ(text.find("a=b$$"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Sectors_3="), std::string::npos) << text;  // no stale catalogue entries
+  EXPECT_EQ(text.rfind("; kept by hand\n[Other]\nk=v\n", 0), 0u) << text;
+  IniManager again;
+  again.Init(kFile);
+  EXPECT_EQ(Sectors(again), (std::vector<std::string>{"F|Müller|Query", "F|quote \"q\"|Query"}));
+  for (const char* item : {"Müller", "quote \"q\""}) {
+    rt::Queue read(PartsLayout());
+    again.FetchQueue(IniManager::MakeSectorName("F", item, "Query"), "Query", read, read.Field(1),
+                     read.Field(2));
+    ASSERT_EQ(read.Records(), 1) << item;
+    EXPECT_EQ(read.RowText(1, 2), "value");
+  }
+}
+
 TEST_F(IniManagerTest, DamagedFilesNeverStopStartUp) {
   // Binary garbage with a count that claims far more records than the file holds.
   std::string garbage = "[__Dont_Touch_Me__]\nSectors=2000000000\nSectors_1=F,i,T\n";

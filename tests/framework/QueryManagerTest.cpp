@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "framework/browse/BrowseManager.h"
@@ -302,6 +304,119 @@ TEST(QueryScenarioTest, QueryIsAppliedSavedAndOfferedAgainAfterARestart) {
   status.Destroy();
 }
 
+// A started error manager on a headless screen, in a fresh working folder.
+struct Stage {
+  explicit Stage(const char* name) : work(name) {
+    errors.Start(status);
+    rt::RegisterStoreDriver();
+    auto file = MakeDocs();
+    created = file->Create() == 0;
+  }
+  ~Stage() {
+    errors.Kill();
+    status.Destroy();
+  }
+  std::vector<std::string> Captions() const {
+    std::vector<std::string> out;
+    for (auto& m : testing_support::MessagesOf(*backend))
+      out.push_back(m.caption);
+    return out;
+  }
+  testing_support::WorkDir work;
+  std::shared_ptr<rt::HeadlessBackend> backend = rt::InstallHeadlessBackend();
+  rt::ThreadLocal<ErrorStatus> status;
+  ErrorManager errors;
+  bool created = false;
+};
+
+TEST(QueryScenarioTest, DeletedQueryStaysGoneAfterARestartAndTheOthersRemain) {
+  Stage stage("qbe-delete");
+  ASSERT_TRUE(stage.work.Ok() && stage.created);
+  const std::vector<std::string> names = {"he said \"hi\"", "a=b", "[x]", "Müller", "plain"};
+  {
+    Session s(stage.errors);
+    for (const std::string& name : names) {
+      s.query.Fields[1].Middle = name;
+      ASSERT_EQ(s.query.SaveQuery(name), 0) << name;
+    }
+    EXPECT_EQ(s.query.SaveQuery(" PLAIN "), 0);  // the same query as "plain"
+    ASSERT_EQ(s.query.DeleteQuery("a=b"), 0);
+    ASSERT_EQ(s.query.DeleteQuery("[X]"), 0);
+    EXPECT_EQ(s.query.DeleteQuery("never saved"), 0);
+  }
+  const std::vector<std::string> left = {"Müller", "he said \"hi\"", "plain"};
+  {
+    Session s(stage.errors);
+    EXPECT_EQ(s.query.ListSavedQueries(), left);
+    for (const std::string& name : {left[0], left[1]}) {
+      ASSERT_TRUE(s.query.LoadQuery(name));
+      EXPECT_EQ(s.query.Fields[1].Middle, name);
+    }
+    ListPopup popup;
+    s.query.SetPopupEntries(popup, kQueryButton);
+    EXPECT_EQ(popup.Texts(kQuerySubMenu),
+              (std::vector<std::string>{"Müller", "he said \"hi\"", "plain", "-", "C&lear"}));
+    // A name that cannot be stored is refused with a message, and nothing is written.
+    EXPECT_NE(s.query.SaveQuery("two\nlines"), 0);
+    EXPECT_EQ(s.query.ListSavedQueries(), left);
+  }
+  EXPECT_EQ(stage.Captions(), std::vector<std::string>{"Invalid Query Name"});
+}
+
+TEST(QueryScenarioTest, DamagedSettingsFileIsReportedAndLosesNothingElse) {
+  Stage stage("qbe-damaged");
+  ASSERT_TRUE(stage.work.Ok() && stage.created);
+  const std::string damaged =
+      "; edited by hand\n"
+      "no equals sign here\n"
+      "[__Dont_Touch_Me__]\n"
+      "Sectors=5\n"
+      "Sectors_1=Docs,good,Query\n"
+      "Sectors_2=Docs,gone,Query\n"
+      "Sectors_3=Docs\n"
+      "Sectors_4=Docs,spare,Query\n"
+      "[Docs$good$$Query]\n"
+      "Query=1\n"
+      "Query_1=DOC:Name,good%2Cone,,\n"
+      "[Docs$spare$$Query]\n"
+      "Query=9\n"
+      "Query_1=DOC:Name,spare,,\n"
+      "[Docs$broken\n"
+      "\x01\x02\xff=\n"
+      "[Unrelated]\n"
+      "Key=Value\n";
+  { std::ofstream(stage.work.Path() / "settings.INI", std::ios::binary) << damaged; }
+  {
+    Session s(stage.errors);
+    EXPECT_EQ(s.query.ListSavedQueries(), (std::vector<std::string>{"gone", "good", "spare"}));
+    ASSERT_TRUE(s.query.LoadQuery("good"));
+    EXPECT_EQ(s.query.GetFilter(), "(DOC:Name = 'good,one')");
+    // Listed but not stored: reported, and the values stay.
+    EXPECT_FALSE(s.query.LoadQuery("gone"));
+    EXPECT_EQ(s.query.GetFilter(), "(DOC:Name = 'good,one')");
+    ListPopup popup;
+    s.query.SetPopupEntries(popup, kQueryButton);
+    popup.last = "tsQBE_gone";
+    EXPECT_FALSE(s.query.TakePopupChoice(popup));
+    // A record missing from the list is a column nobody has: reported, the rest loads.
+    EXPECT_TRUE(s.query.LoadQuery("spare"));
+    EXPECT_EQ(s.query.GetFilter(), "(DOC:Name = 'spare')");
+    EXPECT_EQ(s.query.DeleteQuery("gone"), 0);
+  }
+  EXPECT_EQ(stage.Captions(),
+            (std::vector<std::string>{"Saved Query Unreadable", "Saved Query Unreadable",
+                                      "Unsupported QBE Column"}));
+  {
+    Session s(stage.errors);
+    EXPECT_EQ(s.query.ListSavedQueries(), (std::vector<std::string>{"good", "spare"}));
+  }
+  std::stringstream text;
+  text << std::ifstream(stage.work.Path() / "settings.INI", std::ios::binary).rdbuf();
+  for (const char* kept : {"; edited by hand\n", "no equals sign here\n", "[Docs$broken\n",
+                           "[Unrelated]\nKey=Value\n", "Query_1=DOC:Name,spare,,\n"})
+    EXPECT_NE(text.str().find(kept), std::string::npos) << kept;
+}
+
 TEST(QueryScenarioTest, SavedColumnThatNoLongerExistsIsReportedAndDropped) {
   testing_support::WorkDir work("qbe-drop");
   ASSERT_TRUE(work.Ok());
@@ -355,7 +470,7 @@ TEST(QueryWindowTest, TypedValuesAreAppliedWithOkAndDroppedWithCancel) {
     q.AddItem("DOC:ID", "ID", "n-7");
     q.AddItem("DOC:Name", "Name", "s20");
     // Run-time controls follow the window's own: a prompt and an entry per column.
-    const int nameValue = qbe::kClearButton + 4;
+    const int nameValue = qbe::kDeleteButton + 4;
     auto ask = [&](const std::function<void(testing_support::Robot&, int)>& drive) {
       std::atomic<int> answer{-1};
       rt::Start([&](const std::vector<std::string>&) { answer = q.Ask(true) ? 1 : 0; });
@@ -393,6 +508,24 @@ TEST(QueryWindowTest, TypedValuesAreAppliedWithOkAndDroppedWithCancel) {
               }),
               0);
     EXPECT_EQ(q.GetFilter(), "SUB(DOC:Name,1,4) = 'ab''c'");  // cancelled: kept as it was
+
+    // Picking a saved query names it; Delete removes it from the list and the file.
+    ASSERT_EQ(q.SaveQuery("other"), 0);
+    EXPECT_EQ(
+        ask([&](testing_support::Robot& robot, int id) {
+          for (int i = 0; i < 500 && robot.Control(id, qbe::kSavedList)->rows.size() != 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          EXPECT_TRUE(robot.PickRow(id, qbe::kSavedList, 1));  // "mine"
+          for (int i = 0; i < 500 && robot.ScreenText(id, qbe::kNameEntry) != "mine"; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          EXPECT_TRUE(robot.Press(id, qbe::kDeleteButton));
+          for (int i = 0; i < 500 && robot.Control(id, qbe::kSavedList)->rows.size() != 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          EXPECT_EQ(robot.Control(id, qbe::kSavedList)->rows.size(), 1u);
+          EXPECT_TRUE(robot.Press(id, qbe::kCancelButton));
+        }),
+        0);
+    EXPECT_EQ(q.ListSavedQueries(), std::vector<std::string>{"other"});
     ini.Close();
     errors.Kill();
     status.Destroy();

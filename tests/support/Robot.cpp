@@ -125,6 +125,28 @@ bool Robot::DoubleClickRow(int windowId, int control, int row) {
   return SendKey(windowId, control, rt::key::kMouseLeft2);
 }
 
+bool Robot::ClickCell(int windowId, int control, int row, int column) {
+  if (!Accepts(windowId, control)) return false;
+  rt::EventMessage m;
+  m.event = rt::event::kNewSelection;
+  m.control = control;
+  m.screenChoice = row;
+  m.mouseColumn = column;
+  m.mouseRow = row;
+  return Send(windowId, std::move(m));
+}
+
+bool Robot::DoubleClickCell(int windowId, int control, int row, int column) {
+  if (!ClickCell(windowId, control, row, column)) return false;
+  rt::EventMessage m;
+  m.event = rt::event::kAlertKey;
+  m.control = control;
+  m.keyCode = rt::key::kMouseLeft2;
+  m.mouseColumn = column;
+  m.mouseRow = row;
+  return Send(windowId, std::move(m));
+}
+
 bool Robot::ChooseMenu(int windowId, std::string_view itemText) {
   auto w = Window(windowId);
   if (!w) return false;

@@ -37,6 +37,10 @@ class Robot {
   bool SetCheck(int windowId, int control, bool on);
   bool PickRow(int windowId, int control, int row);
   bool DoubleClickRow(int windowId, int control, int row);
+  // A left click (or double click) on a list cell: the row is selected and the list's
+  // mouse-down column and row name the cell.
+  bool ClickCell(int windowId, int control, int row, int column);
+  bool DoubleClickCell(int windowId, int control, int row, int column);
   // Chooses a menu item by its text ("&Browse Data") or, with a number, by item number.
   bool ChooseMenu(int windowId, std::string_view itemText);
   bool ChooseMenu(int windowId, int item);

@@ -22,6 +22,10 @@ struct EventMessage {
   // of a list, applied to the control before the event is handled.
   std::optional<std::string> screenText;
   std::optional<int> screenChoice;
+  // The list cell under the mouse press behind this event (1-based column and row, 0 when
+  // the press hit no cell), kept as the list's mouse-down column and row.
+  std::optional<int> mouseColumn;
+  std::optional<int> mouseRow;
   // Notification payload (Notify events).
   int notifyCode = 0;
   int notifyThread = 0;

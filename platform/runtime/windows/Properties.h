@@ -34,6 +34,7 @@ inline constexpr int kClientWidth = 0x7A4F;
 inline constexpr int kClientHeight = 0x7A50;
 inline constexpr int kEditInPlace = 0x7C60;      // a list edited in place
 inline constexpr int kListMouseColumn = 0x7C61;  // a list's column under the last mouse press
+inline constexpr int kListMouseRow = 0x7C62;     // a list's row under the last mouse press
 inline constexpr int kHasChildren = 0x7C63;
 inline constexpr int kIconized = 0x7C69;
 inline constexpr int kResizeRegistered = 0x7C6A;

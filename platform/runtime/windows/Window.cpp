@@ -244,6 +244,8 @@ void Window::ApplyScreenInput(const EventMessage& m) {
   }
   Control* c = Find(m.control);
   if (!c) return;
+  if (m.mouseColumn) c->props[prop::kListMouseColumn] = std::to_string(*m.mouseColumn);
+  if (m.mouseRow) c->props[prop::kListMouseRow] = std::to_string(*m.mouseRow);
   if (m.screenText) {
     if (TakesValue(c->def.type))
       c->value = std::atoi(m.screenText->c_str());
