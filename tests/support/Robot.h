@@ -37,6 +37,8 @@ class Robot {
   bool SetCheck(int windowId, int control, bool on);
   bool PickRow(int windowId, int control, int row);
   bool DoubleClickRow(int windowId, int control, int row);
+  // Drags the list's scroll-bar thumb to `position` (0-100) and lets it go.
+  bool DragThumb(int windowId, int control, int position);
   // Chooses a menu item by its text ("&Browse Data") or, with a number, by item number.
   bool ChooseMenu(int windowId, std::string_view itemText);
   bool ChooseMenu(int windowId, int item);
