@@ -36,6 +36,10 @@ using Ids = std::vector<int>;
 namespace ev = rt::event;
 
 constexpr int kList = BrowseFixture::kList;
+// The buttons every browse here has (Insert is 2), and the locator's entry after them.
+constexpr int kChange = 3;
+constexpr int kDelete = 4;
+constexpr int kEntry = 5;
 
 // Counts the work a burst of events costs.
 class CountingBrowse : public BrowseManager {
@@ -134,7 +138,7 @@ class NavigationTest : public ::testing::Test {
         s.screenPage.push_back(std::stoi(row.at(0)));
       s.screenChoice = list->choice;
     }
-    s.changeEnabled = robot.Enabled(window, fixture_change_);
+    s.changeEnabled = robot.Enabled(window, kChange);
     return s;
   }
 
@@ -153,9 +157,8 @@ class NavigationTest : public ::testing::Test {
   std::shared_ptr<rt::HeadlessBackend> backend_;
   int browseThread_ = 0;
   BrowseFixture* fixture_ = nullptr;  // on the browse's thread, while its loop runs
-  static constexpr int fixture_change_ = 3;
-  std::int32_t pendingRequest_ = 0;  // what the form leaves in the navigation request
-  std::vector<int> formSaw_;         // the record in the buffer at each run of the form
+  std::int32_t pendingRequest_ = 0;   // what the form leaves in the navigation request
+  std::vector<int> formSaw_;          // the record in the buffer at each run of the form
 };
 
 Ids Range(int first, int last) {
@@ -232,7 +235,7 @@ TEST_F(NavigationTest, EveryScrollDragAndFormRequestLandsOnTheRightRecord) {
       const std::string what = "navigation request " + std::to_string(r.code);
       formSaw_.clear();
       pendingRequest_ = r.code;
-      ASSERT_TRUE(robot.Press(w, fixture_change_)) << what;
+      ASSERT_TRUE(robot.Press(w, kChange)) << what;
       ExpectAt(robot, w, r.page, r.highlighted, what);
       EXPECT_EQ(formSaw_, (Ids{from, r.highlighted})) << what;
       from = r.highlighted;
@@ -268,7 +271,7 @@ TEST_F(NavigationTest, TypedKeysLocateInEveryOrderWithOrWithoutAnEntry) {
       EXPECT_EQ(s.record, s.highlighted) << what;
       EXPECT_EQ(s.screenChoice, s.choice) << what;
       if (c.entry) {
-        EXPECT_TRUE(robot.Enabled(w, 5)) << what;
+        EXPECT_TRUE(robot.Enabled(w, kEntry)) << what;
       }
     });
   }
@@ -300,12 +303,12 @@ TEST_F(NavigationTest, EmptyTableTakesEveryMoveWithoutAHighlight) {
       EXPECT_EQ(s.choice, 0) << "move " << n;
       EXPECT_EQ(s.screenChoice, 0) << "move " << n;
       EXPECT_FALSE(s.changeEnabled) << "move " << n;
-      EXPECT_FALSE(robot.Enabled(w, 4)) << "delete, move " << n;
-      EXPECT_FALSE(robot.Enabled(w, 5)) << "locator entry, move " << n;
+      EXPECT_FALSE(robot.Enabled(w, kDelete)) << "delete, move " << n;
+      EXPECT_FALSE(robot.Enabled(w, kEntry)) << "locator entry, move " << n;
       ++n;
     }
     // The change button refuses the press; the form never runs.
-    EXPECT_FALSE(robot.Press(w, fixture_change_));
+    EXPECT_FALSE(robot.Press(w, kChange));
     EXPECT_TRUE(formSaw_.empty());
     EXPECT_TRUE(testing_support::MessagesOf(*backend_).empty());
   });

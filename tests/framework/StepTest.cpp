@@ -132,6 +132,7 @@ class StepBrowseTest : public ::testing::Test {
 
   std::optional<testing_support::WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
+  StepLong thumb_;  // outlives the browse, which releases it
   std::optional<testing_support::BrowseFixture> f_;
 };
 
@@ -198,7 +199,7 @@ TEST_F(StepBrowseTest, ThumbPositionsFindTheRecordsTheyStandFor) {
   for (int id = 1; id <= 1001; ++id)
     rows.emplace_back(id, "n" + std::to_string(id));
   testing_support::AddDocs(rows);
-  StepLong thumb;
+  StepLong& thumb = thumb_;
   thumb.Init(1);
   Open(1, &thumb);
   EXPECT_EQ(thumb.Low, 1);

@@ -14,19 +14,9 @@
 #include "DesktopTest.h"
 #include "framework/browse/BrowseManager.h"
 #include "framework/browse/StepLong.h"
-#include "framework/data/FileManager.h"
-#include "framework/data/RelationManager.h"
-#include "framework/error/ErrorManager.h"
-#include "framework/window/WindowController.h"
 #include "gui/qt/QtListControl.h"
-#include "platform/runtime/expressions/View.h"
-#include "platform/runtime/files/FileTransaction.h"
-#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
-#include "platform/runtime/windows/Window.h"
-#include "platform/runtime/windows/WindowDef.h"
-#include "platform/store/StoreDriver.h"
 #include "support/BrowseFixture.h"
 #include "support/WorkDir.h"
 
@@ -34,28 +24,6 @@ namespace {
 
 constexpr int kList = 1;
 constexpr int kRows = 6;
-
-std::unique_ptr<rt::File> MakeDocs() {
-  rt::RegisterStoreDriver();
-  rt::RecordLayout layout("Doc");
-  layout.AddField("DOC:ID", rt::FieldType::Long);
-  layout.AddField("DOC:Name", rt::FieldType::String, 20);
-  auto file = std::make_unique<rt::File>("DOCS", "DOC", "STORE", std::move(layout));
-  file->AddKey("DOC:ID_Key", {{1, true, false}}, true, true);
-  return file;
-}
-
-class DocManager : public FileManager {
- public:
-  DocManager(rt::File& file, ErrorManager& errors) {
-    File = &file;
-    Errors = &errors;
-    FileManager::Init();
-    FileManager::InitFile(file, errors);
-    AddKey(*file.Key(1), "");
-  }
-  ~DocManager() override { Shutdown(); }
-};
 
 class BrowseGuiTest : public gui_test::DesktopTest {};
 
@@ -65,60 +33,19 @@ TEST_F(BrowseGuiTest, ListShowsThePageAndTheThumbTheRuntimeSet) {
   std::atomic<int> windowId{0};
   std::atomic<long> thumb{-1};
   StartProgram([&] {
-    rt::ThreadLocal<ErrorStatus> status;
-    ErrorManager errors;
-    errors.Start(status);
-    auto file = MakeDocs();
-    if (file->Create() != 0 || file->Open(0x42) != 0) return;
-    file->SetTransactionMember(true);
-    rt::StartTransaction(10);
-    for (int id = 1; id <= 40; ++id) {
-      rt::WriteInteger(file->Layout().Field(1), file->Record(), id * 10);
-      rt::WriteText(file->Layout().Field(2), file->Record(), "doc" + std::to_string(id));
-      file->Add();
-    }
-    rt::CommitTransaction();
-    file->Close();
-    {
-      DocManager manager(*file, errors);
-      RelationManager relations;
-      relations.Init(manager, 0);
-      rt::View view(*file);
-      rt::RecordLayout layout("Page");
-      layout.AddField("Q:ID", rt::FieldType::Long);
-      layout.AddField("Q:Name", rt::FieldType::String, 20);
-      layout.AddField("Q:Pos", rt::FieldType::String, kPositionFieldSize);
-      rt::Queue queue(std::move(layout));
-      auto def = std::make_shared<rt::WindowDef>("BrowseGui", "LIST", "Browse Documents");
-      def->pos = {0, 0, 220, 90};
-      def->List("40R(2)|M~Number~C(0)@n-7@80L(2)|M~File Name~L(2)@s20@")
-          .At(4, 4, 200, rt::kListHeaderHeight + kRows * rt::kListRowHeight)
-          .VScroll();
-      rt::Window window(def);
-      window.BindList(kList, &queue);
-      window.Open();
-      WindowController controller;
-      controller.MyWindow = &window;
-      StepLong step;
-      BrowseManager browse;
-      browse.Init(kList, queue.Field(3).Address(), kPositionFieldSize, view, queue, relations,
-                  controller);
-      browse.AddSortOrder(&step, file->Key(1));
-      browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(1)), queue.Field(1));
-      browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(2)), queue.Field(2));
-      browse.SetAlerts();
-      browse.ResetSort(true);
-      browse.TakeScroll(rt::event::kPageDown);
-      browse.TakeScroll(rt::event::kPageDown);
-      browse.UpdateWindow();
-      thumb = window.PropNumber(kList, rt::prop::kVScrollPos);
-      windowId = window.Id();
-      window.EventLoop([] { return 0; });
-      browse.Kill();
-      relations.Kill();
-    }
-    errors.Kill();
-    status.Destroy();
+    StepLong step;  // outlives the browse, which releases it
+    testing_support::BrowseFixture f;
+    testing_support::DocRows rows;
+    for (int id = 1; id <= 40; ++id)
+      rows.emplace_back(id * 10, "doc" + std::to_string(id));
+    testing_support::AddDocs(rows);
+    f.Open({.thumb = &step, .rows = kRows, .caption = "Browse Documents"});
+    f.Browse->TakeScroll(rt::event::kPageDown);
+    f.Browse->TakeScroll(rt::event::kPageDown);
+    f.Browse->UpdateWindow();
+    thumb = f.Thumb();
+    windowId = f.Window->Id();
+    f.Window->EventLoop([] { return 0; });
   });
   ASSERT_TRUE(PumpUntil([&] { return windowId.load() != 0; }));
   gui::QtListControl* list = nullptr;
@@ -130,7 +57,7 @@ TEST_F(BrowseGuiTest, ListShowsThePageAndTheThumbTheRuntimeSet) {
            tree->topLevelItem(0)->text(0).trimmed() == "130";
   }));
   // Two pages down: records 13 to 18, numbered by tens.
-  EXPECT_EQ(tree->headerItem()->text(1), "File Name");
+  EXPECT_EQ(tree->headerItem()->text(1), "Name");
   EXPECT_EQ(tree->topLevelItem(kRows - 1)->text(0), "    180");  // the picture's width
   EXPECT_EQ(tree->topLevelItem(kRows - 1)->text(1), "doc18");
   EXPECT_TRUE(tree->topLevelItem(0)->textAlignment(0) & Qt::AlignRight);
