@@ -47,7 +47,19 @@ void StepLocator::ResetFreeElement(const rt::AnyRef& field) {
   SetShadow("");
 }
 
-void StepLocator::SetAlerts(std::int32_t) {}
+void StepLocator::SetAlerts(std::int32_t listControl) {
+  // The list hands the procedure only the keys alerted on it: without these, typing into
+  // the list would never reach TakeKey.
+  rt::Window* w = WindowOf(BrowseManager);
+  if (!w || !listControl) return;
+  for (int c = 'A'; c <= 'Z'; ++c) {
+    w->Alert(listControl, c);
+    w->Alert(listControl, rt::key::kShift + c);
+  }
+  for (int c = '0'; c <= '9'; ++c)
+    w->Alert(listControl, c);
+  w->Alert(listControl, rt::key::kSpace);
+}
 
 void StepLocator::SetEnabled(bool enabled) {
   if (!Control) return;

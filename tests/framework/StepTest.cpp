@@ -9,19 +9,11 @@
 #include "framework/browse/StepLocator.h"
 #include "framework/browse/StepLong.h"
 #include "framework/browse/StepString.h"
-#include "framework/data/FileManager.h"
-#include "framework/data/RelationManager.h"
-#include "framework/error/ErrorManager.h"
-#include "framework/window/WindowController.h"
-#include "platform/runtime/expressions/View.h"
-#include "platform/runtime/files/FileTransaction.h"
-#include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
-#include "platform/store/StoreDriver.h"
+#include "support/BrowseFixture.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -111,33 +103,6 @@ TEST(StepStringTest, PlacesTextsBetweenTheLimitsAndFindsTextsForPositions) {
 // ---- On a browse over a real table ----
 
 constexpr int kList = 1;
-constexpr int kRows = 5;
-
-std::unique_ptr<rt::File> MakeFruit() {
-  rt::RegisterStoreDriver();
-  rt::RecordLayout layout("Fruit");
-  layout.AddField("FRU:ID", rt::FieldType::Long);
-  layout.AddField("FRU:Name", rt::FieldType::String, 20);
-  auto file = std::make_unique<rt::File>("FRUIT", "FRU", "STORE", std::move(layout));
-  file->AddKey("FRU:ID_Key", {{1, true, false}}, true, true);
-  file->AddKey("FRU:Name_Key", {{2, true, true}}, true);
-  file->AddKey("FRU:NameDown_Key", {{2, false, true}}, true);
-  file->AddKey("FRU:IDDown_Key", {{1, false, false}}, true);
-  return file;
-}
-
-class FruitManager : public FileManager {
- public:
-  FruitManager(rt::File& file, ErrorManager& errors) {
-    File = &file;
-    Errors = &errors;
-    FileManager::Init();
-    FileManager::InitFile(file, errors);
-    for (int k = 1; k <= 4; ++k)
-      AddKey(*file.Key(k), "");
-  }
-  ~FruitManager() override { Shutdown(); }
-};
 
 class StepBrowseTest : public ::testing::Test {
  protected:
@@ -145,107 +110,38 @@ class StepBrowseTest : public ::testing::Test {
     work_.emplace("steps");
     ASSERT_TRUE(work_->Ok());
     backend_ = rt::InstallHeadlessBackend();
-    rt::ClearError();
-    errors_.Start(status_);
-    file_ = MakeFruit();
-    ASSERT_EQ(file_->Create(), 0);
+    f_.emplace();
+    ASSERT_TRUE(f_->TableReady());
   }
   void TearDown() override {
-    browse_.reset();
-    if (window_) window_->Close();
-    view_.reset();
-    if (relations_) relations_->Kill();
-    relations_.reset();
-    manager_.reset();
-    file_.reset();
-    errors_.Kill();
-    status_.Destroy();
+    f_.reset();
     work_.reset();
   }
 
-  void AddRows(const std::vector<std::pair<int, std::string>>& rows) {
-    auto file = MakeFruit();
-    ASSERT_EQ(file->Open(0x42), 0);
-    ASSERT_EQ(file->SetTransactionMember(true), 0);
-    ASSERT_EQ(rt::StartTransaction(10), 0);
-    for (const auto& [id, name] : rows) {
-      rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
-      rt::WriteText(file->Layout().Field(2), file->Record(), name);
-      ASSERT_EQ(file->Add(), 0);
-    }
-    ASSERT_EQ(rt::CommitTransaction(), 0);
-    file->Close();
-  }
-
-  rt::AnyRef Field(int n) { return rt::AnyRef(file_->Record(), file_->Layout().Field(n)); }
-
   // A browse in the order of `key` with the given thumb step and a locator without an entry
-  // control (or with control 2, an entry, when `entry`).
+  // control (or with one when `entry`).
   void Open(int key, StepLong* thumb, bool entry = false) {
-    manager_ = std::make_unique<FruitManager>(*file_, errors_);
-    relations_ = std::make_unique<RelationManager>();
-    relations_->Init(*manager_, 0);
-    view_ = std::make_unique<rt::View>(*file_);
-    rt::RecordLayout layout("Page");
-    layout.AddField("Q:ID", rt::FieldType::Long);
-    layout.AddField("Q:Name", rt::FieldType::String, 20);
-    layout.AddField("Q:Pos", rt::FieldType::String, kPositionFieldSize);
-    queue_ = std::make_unique<rt::Queue>(layout);
-    auto def = std::make_shared<rt::WindowDef>("StepTest", "LIST", "Fruit");
-    def->List("40R(2)|M~ID~C(0)@n-7@80L(2)|M~Name~L(2)@s20@")
-        .At(0, 0, 200, rt::kListHeaderHeight + kRows * rt::kListRowHeight)
-        .VScroll();
-    def->Entry("s20");
-    window_ = std::make_unique<rt::Window>(def);
-    window_->BindList(kList, queue_.get());
-    ASSERT_TRUE(window_->Open());
-    controller_.MyWindow = window_.get();
-    browse_ = std::make_unique<BrowseManager>();
-    BrowseManager& b = *browse_;
-    ASSERT_EQ(b.Init(kList, queue_->Field(3).Address(), kPositionFieldSize, *view_, *queue_,
-                     *relations_, controller_),
-              LevelQuiet);
-    b.AddSortOrder(thumb, file_->Key(key));
-    locator_.Init(entry ? 2 : 0, key == 1 || key == 4 ? Field(1) : Field(2), true, b);
-    b.AddLocator(&locator_);
-    b.AddField(Field(1), queue_->Field(1));
-    b.AddField(Field(2), queue_->Field(2));
-    b.SetAlerts();
-    b.ResetSort(true);
-    b.UpdateWindow();
+    f_->Open({.key = key, .thumb = thumb, .locator = true, .locatorEntry = entry});
   }
 
-  std::string Highlighted() const {
-    const int row = browse_->CurrentChoice;
-    if (row < 1 || row > queue_->Records()) return {};
-    return std::string(rt::ClipText(queue_->RowText(row, 2)));
-  }
+  std::string Highlighted() const { return f_->HighlightedName(); }
   void Type(char c) {
-    window_->SetKeyCode(c);
-    browse_->TakeKey();
+    f_->Window->SetKeyCode(c);
+    f_->Browse->TakeKey();
   }
 
   std::optional<testing_support::WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
-  rt::ThreadLocal<ErrorStatus> status_;
-  ErrorManager errors_;
-  std::unique_ptr<rt::File> file_;
-  std::unique_ptr<FruitManager> manager_;
-  std::unique_ptr<RelationManager> relations_;
-  std::unique_ptr<rt::View> view_;
-  std::unique_ptr<rt::Queue> queue_;
-  std::unique_ptr<rt::Window> window_;
-  WindowController controller_;
-  StepLocator locator_;
-  std::unique_ptr<BrowseManager> browse_;
+  StepLong thumb_;  // outlives the browse, which releases it
+  std::optional<testing_support::BrowseFixture> f_;
 };
 
-const std::vector<std::pair<int, std::string>> kFruit = {
-    {1, "apple"}, {2, "banana"}, {3, "Berry"}, {4, "cherry"}, {5, "date"},
-    {6, "fig"},   {7, "grape"},  {8, "kiwi"},  {9, "lemon"},  {10, "mango"}};
+const testing_support::DocRows kFruit = {{1, "apple"}, {2, "banana"}, {3, "Berry"}, {4, "cherry"},
+                                         {5, "date"},  {6, "fig"},    {7, "grape"}, {8, "kiwi"},
+                                         {9, "lemon"}, {10, "mango"}};
 
 TEST_F(StepBrowseTest, TypedCharactersStepToTheNextMatchOrLocateByValue) {
-  AddRows(kFruit);
+  testing_support::AddDocs(kFruit);
   Open(2, nullptr);
   EXPECT_EQ(Highlighted(), "apple");
   // The next row starts with the character: the highlight moves down one row.
@@ -262,14 +158,14 @@ TEST_F(StepBrowseTest, TypedCharactersStepToTheNextMatchOrLocateByValue) {
   EXPECT_EQ(Highlighted(), "mango");
   // Keys that type no character are left to the browse.
   for (int code : {rt::key::kCtrl + 'A', rt::key::kDown, rt::key::kDelete, rt::key::kF1}) {
-    window_->SetKeyCode(code);
-    EXPECT_FALSE(locator_.TakeKey()) << code;
+    f_->Window->SetKeyCode(code);
+    EXPECT_FALSE(f_->Locator.TakeKey()) << code;
   }
   EXPECT_EQ(Highlighted(), "mango");
 }
 
 TEST_F(StepBrowseTest, DescendingOrderLocatesTheLastNameStartingWithTheCharacter) {
-  AddRows(kFruit);
+  testing_support::AddDocs(kFruit);
   Open(3, nullptr);
   EXPECT_EQ(Highlighted(), "mango");
   // The character followed by code 254 finds the highest name that starts with it.
@@ -280,7 +176,7 @@ TEST_F(StepBrowseTest, DescendingOrderLocatesTheLastNameStartingWithTheCharacter
 }
 
 TEST_F(StepBrowseTest, DescendingNumbersLocateTheTypedDigit) {
-  AddRows(kFruit);
+  testing_support::AddDocs(kFruit);
   Open(4, nullptr);
   EXPECT_EQ(Highlighted(), "mango");  // ID 10
   Type('5');
@@ -289,32 +185,31 @@ TEST_F(StepBrowseTest, DescendingNumbersLocateTheTypedDigit) {
 
 TEST_F(StepBrowseTest, EntryControlFollowsWhetherTheListHasRows) {
   Open(2, nullptr, true);
-  EXPECT_FALSE(window_->Prop(2, rt::prop::kDisabled).empty());
+  EXPECT_FALSE(f_->Window->Prop(2, rt::prop::kDisabled).empty());
   Type('A');  // nothing to locate in an empty table
   EXPECT_EQ(Highlighted(), "");
-  browse_.reset();
-  window_->Close();
-  AddRows(kFruit);
+  f_.emplace();
+  testing_support::AddDocs(kFruit);
   Open(2, nullptr, true);
-  EXPECT_TRUE(window_->Prop(2, rt::prop::kDisabled).empty());
+  EXPECT_TRUE(f_->Window->Prop(2, rt::prop::kDisabled).empty());
 }
 
 TEST_F(StepBrowseTest, ThumbPositionsFindTheRecordsTheyStandFor) {
-  std::vector<std::pair<int, std::string>> rows;
+  testing_support::DocRows rows;
   for (int id = 1; id <= 1001; ++id)
     rows.emplace_back(id, "n" + std::to_string(id));
-  AddRows(rows);
-  StepLong thumb;
+  testing_support::AddDocs(rows);
+  StepLong& thumb = thumb_;
   thumb.Init(1);
   Open(1, &thumb);
   EXPECT_EQ(thumb.Low, 1);
   EXPECT_EQ(thumb.High, 1001);
   for (int p : {10, 50, 90}) {
     // What a thumb drag does: the value at the position, then a refill from there.
-    thumb.SetFreeElement(Field(1), static_cast<std::uint8_t>(p));
-    browse_->ResetFromBuffer();
+    thumb.SetFreeElement(f_->Field(1), static_cast<std::uint8_t>(p));
+    f_->Browse->ResetFromBuffer();
     EXPECT_EQ(Highlighted(), "n" + std::to_string(p * 10 + 1));
-    EXPECT_EQ(window_->PropNumber(kList, rt::prop::kVScrollPos), p);
+    EXPECT_EQ(f_->Window->PropNumber(kList, rt::prop::kVScrollPos), p);
   }
 }
 

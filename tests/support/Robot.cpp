@@ -147,6 +147,15 @@ bool Robot::DoubleClickCell(int windowId, int control, int row, int column) {
   return Send(windowId, std::move(m));
 }
 
+bool Robot::DragThumb(int windowId, int control, int position) {
+  if (!Accepts(windowId, control)) return false;
+  rt::EventMessage m;
+  m.event = rt::event::kScrollDrag;
+  m.control = control;
+  m.screenChoice = position;
+  return Send(windowId, std::move(m));
+}
+
 bool Robot::ChooseMenu(int windowId, std::string_view itemText) {
   auto w = Window(windowId);
   if (!w) return false;

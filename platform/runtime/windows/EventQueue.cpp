@@ -8,6 +8,14 @@
 
 namespace rt {
 
+namespace {
+// A message that carries no screen input, key, task or notification.
+bool PlainPost(const EventMessage& m) {
+  return !m.task && m.keyCode == 0 && !m.screenText && !m.screenChoice && !m.mouseColumn &&
+         !m.mouseRow && m.notifyCode == 0 && !m.acceptAllPass;
+}
+}  // namespace
+
 void EventQueue::Post(EventMessage message) {
   {
     std::lock_guard lock(mutex_);
@@ -19,6 +27,15 @@ void EventQueue::Post(EventMessage message) {
         return !q.task && q.control == message.control && q.windowId == message.windowId &&
                (q.event == event::kScrollDrag || q.event == event::kScrollTop ||
                 q.event == event::kScrollBottom);
+      });
+    }
+    // A new selection a procedure posts to a control carries no input: it only asks the
+    // owner to act on the control's current choice, so a still-queued one says nothing more.
+    // Holding a key that scrolls a list would otherwise queue one behind every step.
+    if (e == event::kNewSelection && PlainPost(message)) {
+      std::erase_if(queue_, [&](const EventMessage& q) {
+        return q.event == event::kNewSelection && q.control == message.control &&
+               q.windowId == message.windowId && PlainPost(q);
       });
     }
     queue_.push_back(std::move(message));

@@ -1,0 +1,109 @@
+#pragma once
+// A browse over a real STORE table for tests: the table DOCS (DOC:ID, DOC:Name), its file and
+// relation managers, a window with a list of five rows and optional buttons and locator
+// entry, and a BrowseManager wired to them. Everything here belongs to the thread that made
+// it: build it on the thread that drives the browse (the test thread, or a runtime thread
+// whose event loop runs `Controller.Ask()`).
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "framework/browse/BrowseManager.h"
+#include "framework/browse/StepLocator.h"
+#include "framework/browse/StepLong.h"
+#include "framework/data/FileManager.h"
+#include "framework/data/RelationManager.h"
+#include "framework/error/ErrorManager.h"
+#include "framework/window/WindowController.h"
+#include "platform/runtime/expressions/View.h"
+#include "platform/runtime/files/File.h"
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/Window.h"
+
+namespace testing_support {
+
+// Keys of DOCS, in order.
+inline constexpr int kDocsById = 1;        // DOC:ID, unique, the primary key
+inline constexpr int kDocsByName = 2;      // DOC:Name ignoring case
+inline constexpr int kDocsByNameDown = 3;  // DOC:Name ignoring case, descending
+inline constexpr int kDocsByIdDown = 4;    // DOC:ID descending
+
+using DocRows = std::vector<std::pair<int, std::string>>;
+
+std::unique_ptr<rt::File> MakeDocsFile();
+// Adds rows through a handle of their own, in one transaction (the table must exist).
+void AddDocs(const DocRows& rows);
+// Rows `first` to `last`, each named "doc<id>".
+void AddDocRange(int first, int last);
+
+// A window controller whose Run(number, request), the update form, calls `form`.
+class FormStandIn : public WindowController {
+ public:
+  using WindowController::Run;
+  std::function<std::uint8_t(std::uint8_t)> form;
+  std::uint8_t Run(std::uint16_t number, std::uint8_t request) override;
+};
+
+struct BrowseOptions {
+  int key = kDocsById;  // the browse's one sort order
+  StepLong* thumb = nullptr;
+  bool locator = false;
+  bool locatorEntry = false;  // the locator has an entry control (after the buttons)
+  int rows = 5;               // rows the list shows
+  // Buttons numbered from 2 in this order; the browse's Insert/Change/Delete/View controls
+  // are set to the buttons with those texts.
+  std::vector<std::string> buttons = {};
+  std::string caption = "Documents";
+};
+
+class BrowseFixture {
+ public:
+  static constexpr int kList = 1;
+
+  // Starts the thread's error manager and creates DOCS when it is not there yet.
+  BrowseFixture();
+  ~BrowseFixture();
+  BrowseFixture(const BrowseFixture&) = delete;
+  BrowseFixture& operator=(const BrowseFixture&) = delete;
+
+  bool TableReady() const { return created_; }
+  // The managers and the view, without a browse.
+  void MakeManagers();
+  // Builds the window and the browse (a BrowseManager unless `Browse` was set before) and
+  // fills the first page; `configure` runs before the first fill.
+  void Open(const BrowseOptions& options = {},
+            const std::function<void(BrowseManager&)>& configure = {});
+  // Number of a button by its text, or of the locator's entry ("entry"); 0 when absent.
+  int Control(const std::string& text) const;
+
+  // IDs of the page's rows, the highlighted row's ID and name, and the ID in the record buffer.
+  std::vector<int> Page() const;
+  int Highlighted() const;
+  std::string HighlightedName() const;
+  int RecordId() const;
+  rt::AnyRef Field(int n);
+  long Thumb() const;
+
+  rt::ThreadLocal<ErrorStatus> Status;
+  ErrorManager Errors;
+  std::unique_ptr<rt::File> Docs;
+  std::unique_ptr<FileManager> Manager;
+  std::unique_ptr<RelationManager> Relations;
+  std::unique_ptr<rt::View> View;
+  std::unique_ptr<rt::Queue> Queue;
+  std::unique_ptr<rt::Window> Window;
+  FormStandIn Controller;
+  std::int32_t VCR = 0;  // the controller's navigation request
+  StepLocator Locator;
+  std::unique_ptr<BrowseManager> Browse;
+
+ private:
+  BrowseOptions options_;
+  bool created_ = false;
+};
+
+}  // namespace testing_support
