@@ -918,8 +918,13 @@ bool BrowseManager::TakeKey() {
     return key == rt::key::kInsert && PressButton(InsertControl, false);
   }
   switch (key) {
-    case rt::key::kMouseLeft2:
-      return Selecting ? PressButton(SelectControl, false) : PressButton(ChangeControl, true);
+    case rt::key::kMouseLeft2: {
+      if (Selecting) return PressButton(SelectControl, false);
+      // A double click on the header or below the last row hit no record: it changes none.
+      const long zone = ILC ? w->PropNumber(ILC->GetControl(), rt::prop::kListMouseZone) : 0;
+      if (zone == rt::listzone::kHeader || zone == rt::listzone::kBelowRows) return false;
+      return PressButton(ChangeControl, true);
+    }
     case rt::key::kCtrlEnter:
       return PressButton(ChangeControl, true);
     case rt::key::kInsert:

@@ -12,6 +12,7 @@
 #include "gui/qt/QtKeyMap.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/ListFormat.h"
+#include "platform/runtime/windows/Properties.h"
 
 namespace gui {
 
@@ -46,6 +47,7 @@ QtListControl::QtListControl(const DialogUnits& units, Sender send, QWidget* par
   tree_->header()->setSectionsMovable(false);
   tree_->installEventFilter(this);
   tree_->viewport()->installEventFilter(this);
+  tree_->header()->viewport()->installEventFilter(this);
   setFocusProxy(tree_);
   bar_->setRange(0, 100);
   bar_->setPageStep(10);
@@ -156,18 +158,25 @@ bool QtListControl::Alerted(int keyCode) const {
   return std::find(alerts_.begin(), alerts_.end(), keyCode) != alerts_.end();
 }
 
-std::pair<int, int> QtListControl::CellAt(const QPoint& point) const {
+QtListControl::Press QtListControl::PressAt(const QPoint& point) const {
   const int column = tree_->header()->logicalIndexAt(point.x());
   const QTreeWidgetItem* item = tree_->itemAt(point);
-  const int row = item ? tree_->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item)) : -1;
-  if (column < 0 || row < 0) return {0, 0};
-  return {column + 1, row + 1};
+  if (!item) return {0, 0, rt::listzone::kBelowRows};
+  const int row = tree_->indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(item));
+  if (column < 0 || row < 0) return {0, 0, rt::listzone::kRow};
+  return {column + 1, row + 1, rt::listzone::kRow};
+}
+
+QtListControl::Press QtListControl::HeaderPressAt(const QPoint& point) const {
+  const int column = tree_->header()->logicalIndexAt(point.x());
+  return {column < 0 ? 0 : column + 1, 0, rt::listzone::kHeader};
 }
 
 void QtListControl::Send(rt::EventMessage message) {
-  if (pressCell_) {
-    message.mouseColumn = pressCell_->first;
-    message.mouseRow = pressCell_->second;
+  if (press_) {
+    message.mouseColumn = press_->column;
+    message.mouseRow = press_->row;
+    message.mouseZone = press_->zone;
   }
   send_(std::move(message));
 }
@@ -233,6 +242,7 @@ bool QtListControl::eventFilter(QObject* watched, QEvent* event) {
   if (watched == tree_ && event->type() == QEvent::KeyPress) {
     return HandleKey(QtKeyMap::FromEvent(*static_cast<QKeyEvent*>(event)));
   }
+  if (watched == tree_->header()->viewport()) return HeaderMouseEvent(event);
   if (watched != tree_->viewport()) return QFrame::eventFilter(watched, event);
   switch (event->type()) {
     case QEvent::Wheel: {
@@ -246,16 +256,16 @@ bool QtListControl::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonPress: {
       // The tree handles the press after this; the selection it makes carries the cell.
       auto* mouse = static_cast<QMouseEvent*>(event);
-      pressCell_ = CellAt(mouse->position().toPoint());
+      press_ = PressAt(mouse->position().toPoint());
       const QTreeWidgetItem* item = tree_->itemAt(mouse->position().toPoint());
       if (reportReselect_ && mouse->button() == Qt::LeftButton && item &&
           item == tree_->currentItem())
-        SendChoice(pressCell_->second);
+        SendChoice(press_->row);
       return false;
     }
     case QEvent::MouseButtonDblClick: {
       auto* mouse = static_cast<QMouseEvent*>(event);
-      pressCell_ = CellAt(mouse->position().toPoint());
+      press_ = PressAt(mouse->position().toPoint());
       if (mouse->button() == Qt::LeftButton && Alerted(key::kMouseLeft2)) {
         SendKey(key::kMouseLeft2);
         return true;
@@ -264,21 +274,43 @@ bool QtListControl::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonRelease: {
       auto* mouse = static_cast<QMouseEvent*>(event);
-      const auto pressed = pressCell_;
-      pressCell_.reset();
+      const auto pressed = press_;
+      press_.reset();
       if (mouse->button() != Qt::RightButton) return false;
-      pressCell_ = pressed;
+      press_ = pressed;
       // The row under the mouse becomes the selection before the key is delivered.
       if (QTreeWidgetItem* item = tree_->itemAt(mouse->position().toPoint())) {
         if (item != tree_->currentItem()) tree_->setCurrentItem(item);
       }
       const bool alerted = Alerted(key::kMouseRightUp);
       if (alerted) SendKey(key::kMouseRightUp);
-      pressCell_.reset();
+      press_.reset();
       return alerted;
     }
     default:
       return QFrame::eventFilter(watched, event);
+  }
+}
+
+bool QtListControl::HeaderMouseEvent(QEvent* event) {
+  // The header keeps its own handling (a double click on a section edge fits the column);
+  // the runtime hears of a double click there, marked as one on the header.
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+      press_ = HeaderPressAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+      return false;
+    case QEvent::MouseButtonDblClick: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      press_ = HeaderPressAt(mouse->position().toPoint());
+      if (mouse->button() == Qt::LeftButton && Alerted(rt::key::kMouseLeft2))
+        SendKey(rt::key::kMouseLeft2);
+      return false;
+    }
+    case QEvent::MouseButtonRelease:
+      press_.reset();
+      return false;
+    default:
+      return false;
   }
 }
 

@@ -3,7 +3,8 @@
 // selected row and a vertical scroll bar that the runtime drives. The rows are one page of a
 // larger set, so moving past the first or last row, the wheel, paging keys and the scroll
 // bar become scroll events for the runtime instead of scrolling the widget. A mouse press
-// tells the runtime which cell it hit (column and row) with the events it causes.
+// tells the runtime which cell it hit (column and row) and which part of the list (a row,
+// the header or the empty area below the rows) with the events it causes.
 
 #include <QFrame>
 #include <functional>
@@ -56,8 +57,16 @@ class QtListControl : public QFrame {
   void Place();
   bool Alerted(int keyCode) const;
   bool HandleKey(int keyCode);
-  // The 1-based column and row under a point of the tree's viewport (0: none).
-  std::pair<int, int> CellAt(const QPoint& point) const;
+  // Where a mouse press landed: 1-based column and row (0: none) and the list zone.
+  struct Press {
+    int column = 0;
+    int row = 0;
+    int zone = 0;
+  };
+  // A press at a point of the tree's viewport, or of the header's.
+  Press PressAt(const QPoint& point) const;
+  Press HeaderPressAt(const QPoint& point) const;
+  bool HeaderMouseEvent(QEvent* event);
   void Send(rt::EventMessage message);
   void SendEvent(int event, int keyCode = 0);
   void SendKey(int keyCode);
@@ -74,8 +83,8 @@ class QtListControl : public QFrame {
   int thumb_ = 0;
   bool updating_ = false;
   bool reportReselect_ = false;
-  // The cell of the mouse press being handled: sent with the events the press causes.
-  std::optional<std::pair<int, int>> pressCell_;
+  // The mouse press being handled: sent with the events the press causes.
+  std::optional<Press> press_;
 };
 
 }  // namespace gui

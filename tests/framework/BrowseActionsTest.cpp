@@ -18,6 +18,7 @@
 #include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
 #include "support/BrowseFixture.h"
+#include "support/Robot.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -160,6 +161,28 @@ TEST_F(BrowseActionsTest, DeleteKeepsTheRowIndexAndInsertAnotherRunsTheFormAgain
   EXPECT_EQ(f_->VCR, 0);
   EXPECT_EQ(Highlighted(), 22);
   EXPECT_EQ(Page().back(), 22);
+}
+
+TEST_F(BrowseActionsTest, DoubleClickOpensTheChangeFormOnlyOnARow) {
+  Open(1, 9);
+  std::vector<int> changed;  // the record each change form was opened on
+  f_->Controller.form = [&](std::uint8_t request) {
+    EXPECT_EQ(request, ChangeRecord);
+    changed.push_back(f_->RecordId());
+    return static_cast<std::uint8_t>(RequestCancelled);
+  };
+  testing_support::Robot robot(backend_);
+  const int id = f_->Window->Id();
+  ASSERT_TRUE(robot.DoubleClickOutsideRows(id, kList, rt::listzone::kHeader));
+  ASSERT_TRUE(robot.DoubleClickOutsideRows(id, kList, rt::listzone::kBelowRows));
+  ASSERT_TRUE(robot.DoubleClickCell(id, kList, 3, 2));
+  // The controller takes every event, including the ones the double clicks post.
+  f_->Window->EventLoop([&] {
+    const ErrorLevel level = f_->Controller.TakeEvent();
+    if (rt::MyEvents().Empty()) f_->Window->LeaveEventLoop();
+    return level == LevelNotify ? 1 : 0;
+  });
+  EXPECT_EQ(changed, std::vector<int>{3});
 }
 
 }  // namespace

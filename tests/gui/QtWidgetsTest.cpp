@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTest>
 #include <QTreeWidget>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/ListFormat.h"
+#include "platform/runtime/windows/Properties.h"
 
 namespace gui_test {
 namespace {
@@ -206,8 +208,32 @@ TEST_F(QtListControlTest, OnlyAlertedKeysAndClicksBecomeAlertKeys) {
   // row under the mouse.
   ASSERT_EQ(sent_.size(), 2u);
   EXPECT_EQ(sent_[0].keyCode, rt::key::kMouseLeft2);
+  EXPECT_EQ(sent_[0].mouseZone, rt::listzone::kRow);
+  EXPECT_EQ(sent_[0].mouseRow, 1);
   EXPECT_EQ(sent_[1].event, rt::event::kNewSelection);
   EXPECT_EQ(sent_[1].screenChoice, 1);
+}
+
+TEST_F(QtListControlTest, DoubleClicksOnTheHeaderAndBelowTheRowsSayWhereTheyLanded) {
+  QTreeWidget* tree = list_->Tree();
+  QWidget* header = tree->header()->viewport();
+  const QPoint onName(tree->header()->sectionViewportPosition(1) + 5, header->height() / 2);
+  QTest::mouseDClick(header, Qt::LeftButton, {}, onName);
+  const QRect last = tree->visualItemRect(tree->topLevelItem(2));
+  ASSERT_LT(last.bottom() + 10, tree->viewport()->height());
+  QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, QPoint(10, last.bottom() + 10));
+  std::vector<rt::EventMessage> keys;
+  for (const auto& m : sent_)
+    if (m.event == rt::event::kAlertKey) keys.push_back(m);
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0].keyCode, rt::key::kMouseLeft2);
+  EXPECT_EQ(keys[0].mouseZone, rt::listzone::kHeader);
+  EXPECT_EQ(keys[0].mouseColumn, 2);
+  EXPECT_EQ(keys[0].mouseRow, 0);
+  EXPECT_EQ(keys[1].mouseZone, rt::listzone::kBelowRows);
+  EXPECT_EQ(keys[1].mouseRow, 0);
+  // The highlighted row stays: a click outside the rows picks none.
+  EXPECT_EQ(tree->currentItem(), tree->topLevelItem(2));
 }
 
 }  // namespace

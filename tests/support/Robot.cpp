@@ -4,6 +4,7 @@
 
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Properties.h"
 
 namespace testing_support {
 
@@ -133,6 +134,7 @@ bool Robot::ClickCell(int windowId, int control, int row, int column) {
   m.screenChoice = row;
   m.mouseColumn = column;
   m.mouseRow = row;
+  m.mouseZone = rt::listzone::kRow;
   return Send(windowId, std::move(m));
 }
 
@@ -144,6 +146,19 @@ bool Robot::DoubleClickCell(int windowId, int control, int row, int column) {
   m.keyCode = rt::key::kMouseLeft2;
   m.mouseColumn = column;
   m.mouseRow = row;
+  m.mouseZone = rt::listzone::kRow;
+  return Send(windowId, std::move(m));
+}
+
+bool Robot::DoubleClickOutsideRows(int windowId, int control, int zone) {
+  if (!Accepts(windowId, control)) return false;
+  rt::EventMessage m;
+  m.event = rt::event::kAlertKey;
+  m.control = control;
+  m.keyCode = rt::key::kMouseLeft2;
+  m.mouseColumn = 0;
+  m.mouseRow = 0;
+  m.mouseZone = zone;
   return Send(windowId, std::move(m));
 }
 

@@ -41,6 +41,8 @@ class Robot {
   // mouse-down column and row name the cell.
   bool ClickCell(int windowId, int control, int row, int column);
   bool DoubleClickCell(int windowId, int control, int row, int column);
+  // A left double click on a list's header or below its last row (a listzone value).
+  bool DoubleClickOutsideRows(int windowId, int control, int zone);
   // Drags the list's scroll-bar thumb to `position` (0-100) and lets it go.
   bool DragThumb(int windowId, int control, int position);
   // Chooses a menu item by its text ("&Browse Data") or, with a number, by item number.

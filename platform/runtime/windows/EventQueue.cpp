@@ -12,7 +12,7 @@ namespace {
 // A message that carries no screen input, key, task or notification.
 bool PlainPost(const EventMessage& m) {
   return !m.task && m.keyCode == 0 && !m.screenText && !m.screenChoice && !m.mouseColumn &&
-         !m.mouseRow && m.notifyCode == 0 && !m.acceptAllPass;
+         !m.mouseRow && !m.mouseZone && m.notifyCode == 0 && !m.acceptAllPass;
 }
 }  // namespace
 

@@ -26,6 +26,8 @@ struct EventMessage {
   // the press hit no cell), kept as the list's mouse-down column and row.
   std::optional<int> mouseColumn;
   std::optional<int> mouseRow;
+  // The part of the list the press hit (a listzone value), kept as the mouse-down zone.
+  std::optional<int> mouseZone;
   // Notification payload (Notify events).
   int notifyCode = 0;
   int notifyThread = 0;

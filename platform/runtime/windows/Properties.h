@@ -35,6 +35,7 @@ inline constexpr int kClientHeight = 0x7A50;
 inline constexpr int kEditInPlace = 0x7C60;      // a list edited in place
 inline constexpr int kListMouseColumn = 0x7C61;  // a list's column under the last mouse press
 inline constexpr int kListMouseRow = 0x7C62;     // a list's row under the last mouse press
+inline constexpr int kListMouseZone = 0x7C64;    // where the last mouse press hit a list
 inline constexpr int kHasChildren = 0x7C63;
 inline constexpr int kIconized = 0x7C69;
 inline constexpr int kResizeRegistered = 0x7C6A;
@@ -57,3 +58,13 @@ inline constexpr int kToolTip = 31904;
 inline constexpr int kDefaultButton = 0x7A14;
 
 }  // namespace rt::prop
+
+// Values of prop::kListMouseZone: the part of a list that the last mouse press hit.
+namespace rt::listzone {
+
+inline constexpr int kNone = 0;       // no press reported yet (the list was only used by keys)
+inline constexpr int kRow = 1;        // a cell of one of the rows
+inline constexpr int kHeader = 2;     // the column header
+inline constexpr int kBelowRows = 3;  // the empty area below the last row
+
+}  // namespace rt::listzone

@@ -246,6 +246,7 @@ void Window::ApplyScreenInput(const EventMessage& m) {
   if (!c) return;
   if (m.mouseColumn) c->props[prop::kListMouseColumn] = std::to_string(*m.mouseColumn);
   if (m.mouseRow) c->props[prop::kListMouseRow] = std::to_string(*m.mouseRow);
+  if (m.mouseZone) c->props[prop::kListMouseZone] = std::to_string(*m.mouseZone);
   if (m.screenText) {
     if (TakesValue(c->def.type))
       c->value = std::atoi(m.screenText->c_str());
