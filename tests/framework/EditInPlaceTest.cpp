@@ -10,20 +10,13 @@
 #include "framework/browse/BrowseManager.h"
 #include "framework/browse/EditEntry.h"
 #include "framework/browse/StepLong.h"
-#include "framework/data/FileManager.h"
-#include "framework/data/RelationManager.h"
-#include "framework/error/ErrorManager.h"
-#include "platform/runtime/expressions/View.h"
-#include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
-#include "platform/runtime/windows/WindowDef.h"
-#include "platform/store/StoreDriver.h"
+#include "support/BrowseFixture.h"
 #include "support/Robot.h"
 #include "support/WorkDir.h"
 
@@ -34,82 +27,27 @@ constexpr int kList = 1;
 constexpr int kOther = 2;
 constexpr int kRows = 4;
 
-std::unique_ptr<rt::File> MakeDocs() {
-  rt::RegisterStoreDriver();
-  rt::RecordLayout layout("Doc");
-  layout.AddField("DOC:ID", rt::FieldType::Long);
-  layout.AddField("DOC:Name", rt::FieldType::String, 20);
-  auto file = std::make_unique<rt::File>("DOCS", "DOC", "STORE", std::move(layout));
-  file->AddKey("DOC:ID_Key", {{1, true, false}}, true, true);
-  return file;
-}
-
-class DocManager : public FileManager {
- public:
-  DocManager(rt::File& file, ErrorManager& errors) {
-    File = &file;
-    Errors = &errors;
-    FileManager::Init();
-    FileManager::InitFile(file, errors);
-    AddKey(*file.Key(1), "", 1);
-  }
-  ~DocManager() override { Shutdown(); }
-};
-
 class EditInPlaceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     work_.emplace("eip");
     ASSERT_TRUE(work_->Ok());
     backend_ = rt::InstallHeadlessBackend();
-    rt::ClearError();
-    errors_.Start(status_);
-    {
-      auto file = MakeDocs();
-      ASSERT_EQ(file->Create(), 0);
-      ASSERT_EQ(file->Open(0x42), 0);
-      for (int id = 1; id <= 6; ++id) {
-        rt::WriteInteger(file->Layout().Field(1), file->Record(), id * 10);
-        rt::WriteText(file->Layout().Field(2), file->Record(), "doc" + std::to_string(id * 10));
-        ASSERT_EQ(file->Add(), 0);
-      }
-      file->Close();
-    }
-    manager_ = std::make_unique<DocManager>(*file_, errors_);
-    relations_.Init(*manager_, 0);
-    view_ = std::make_unique<rt::View>(*file_);
-    rt::RecordLayout layout("Page");
-    layout.AddField("Q:ID", rt::FieldType::Long);
-    layout.AddField("Q:Name", rt::FieldType::String, 20);
-    layout.AddField("Q:Pos", rt::FieldType::String, kPositionFieldSize);
-    queue_ = std::make_unique<rt::Queue>(std::move(layout));
-    auto def = std::make_shared<rt::WindowDef>("EipTest", "LIST", "Documents");
-    def->List("40R(2)|M~ID~C(0)@n-7@80L(2)|M~Name~L(2)@s20@")
-        .At(10, 10, 200, rt::kListHeaderHeight + kRows * rt::kListRowHeight);
-    def->Button("&Other");
-    window_ = std::make_unique<rt::Window>(def);
-    window_->BindList(kList, queue_.get());
-    ASSERT_TRUE(window_->Open());
-    controller_.MyWindow = window_.get();
-    controller_.Errors = &errors_;
-    controller_.VCRRequest = &vcr_;
-    ASSERT_EQ(browse_.Init(kList, queue_->Field(3).Address(), kPositionFieldSize, *view_, *queue_,
-                           relations_, controller_),
-              LevelQuiet);
-    browse_.AddSortOrder(&thumb_, file_->Key(1));
-    browse_.AddField(rt::AnyRef(file_->Record(), file_->Layout().Field(1)), queue_->Field(1));
-    browse_.AddField(rt::AnyRef(file_->Record(), file_->Layout().Field(2)), queue_->Field(2));
-    browse_.SetAlerts();
-    browse_.ResetSort(true);
-    browse_.UpdateWindow();
+    f_.emplace();
+    ASSERT_TRUE(f_->TableReady());
+    testing_support::DocRows rows;
+    for (int id = 1; id <= 6; ++id)
+      rows.emplace_back(id * 10, "doc" + std::to_string(id * 10));
+    ASSERT_TRUE(testing_support::AddDocs(rows));
+    f_->Controller.Errors = &f_->Errors;
+    f_->Open({.thumb = &thumb_, .rows = kRows, .autoNumber = true, .buttons = {"&Other"}});
+    window_ = f_->Window.get();
+    browse_ = f_->Browse.get();
     window_->Alert(kList, key::kMouseLeft);
   }
   void TearDown() override {
-    browse_.Kill();
-    window_->Close();
-    relations_.Kill();
-    errors_.Kill();
-    status_.Destroy();
+    f_.reset();
+    work_.reset();
   }
 
   // The edit controls of the two columns in the coming edit run (made in column order).
@@ -136,19 +74,20 @@ class EditInPlaceTest : public ::testing::Test {
   }
   void Highlight(int row) {
     window_->SetChoice(kList, row);
-    browse_.TakeNewSelection();
+    browse_->TakeNewSelection();
   }
   std::vector<std::string> Page() const {
     std::vector<std::string> out;
-    for (int r = 1; r <= queue_->Records(); ++r) {
-      std::string name = queue_->RowText(r, 2);
-      out.push_back(queue_->RowText(r, 1) + ":" + name.substr(0, name.find_last_not_of(' ') + 1));
+    for (int r = 1; r <= f_->Queue->Records(); ++r) {
+      std::string name = f_->Queue->RowText(r, 2);
+      out.push_back(f_->Queue->RowText(r, 1) + ":" +
+                    name.substr(0, name.find_last_not_of(' ') + 1));
     }
     return out;
   }
   // The table's names in ID order, read afresh.
   std::vector<std::string> Table() const {
-    auto file = MakeDocs();
+    auto file = testing_support::MakeDocsFile();
     EXPECT_EQ(file->Open(0x40), 0);
     std::vector<std::string> out;
     file->Set(*file->Key(1));
@@ -169,18 +108,10 @@ class EditInPlaceTest : public ::testing::Test {
 
   std::optional<testing_support::WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
-  rt::ThreadLocal<ErrorStatus> status_;
-  ErrorManager errors_;
-  std::unique_ptr<rt::File> file_ = MakeDocs();
-  std::unique_ptr<DocManager> manager_;
-  RelationManager relations_;
-  std::unique_ptr<rt::View> view_;
-  std::unique_ptr<rt::Queue> queue_;
-  std::unique_ptr<rt::Window> window_;
-  WindowController controller_;
-  std::int32_t vcr_ = 0;
-  StepLong thumb_;
-  BrowseManager browse_;
+  StepLong thumb_;  // outlives the browse, which releases it
+  std::optional<testing_support::BrowseFixture> f_;
+  rt::Window* window_ = nullptr;
+  BrowseManager* browse_ = nullptr;
 };
 
 using Rows = std::vector<std::string>;
@@ -192,33 +123,33 @@ TEST_F(EditInPlaceTest, ChangeMovesBetweenColumnsAndTabPastTheLastSavesTheRow) {
   Key(id, key::kTab);
   Key(name, key::kShift + key::kTab, "renamed");
   Key(id, key::kTab);
-  browse_.TabAction = 1;
+  browse_->TabAction = 1;
   Key(name, key::kTab);  // past the last column: saved
-  EXPECT_EQ(browse_.Ask(ChangeRecord), RequestCompleted);
+  EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCompleted);
   EXPECT_EQ(Table()[1], "20:renamed");
   EXPECT_EQ(Page()[1], "20:renamed");
-  EXPECT_EQ(browse_.CurrentChoice, 2);
+  EXPECT_EQ(browse_->CurrentChoice, 2);
   // The edit control is gone and the list's click alerts are back.
   EXPECT_FALSE(window_->Exists(name));
   EXPECT_TRUE(window_->IsAlerted(kList, key::kMouseLeft));
   EXPECT_TRUE(window_->IsAlerted(kList, key::kMouseLeft2));
 
   // Enter with the abandon byte leaves the table alone and the page shows the old value.
-  browse_.EnterAction = 2;
+  browse_->EnterAction = 2;
   const auto [id2, name2] = EditControls();
   Key(id2, key::kTab);
   Key(name2, key::kEnter, "dropped");
-  EXPECT_EQ(browse_.Ask(ChangeRecord), RequestCancelled);
+  EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCancelled);
   EXPECT_EQ(Table()[1], "20:renamed");
   EXPECT_EQ(Page()[1], "20:renamed");
 
   // The ask byte: "Save Record" answered No.
-  browse_.EnterAction = 3;
+  browse_->EnterAction = 3;
   const auto [id3, name3] = EditControls();
   Key(id3, key::kTab);
   Key(name3, key::kEnter, "asked");
   backend_->PushAnswer(rt::kButtonNo);
-  EXPECT_EQ(browse_.Ask(ChangeRecord), RequestCancelled);
+  EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCancelled);
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Save Record"}));
   EXPECT_EQ(Table()[1], "20:renamed");
 }
@@ -227,7 +158,7 @@ TEST_F(EditInPlaceTest, InsertedRowIsSavedWithEnterAndRemovedWithEsc) {
   const Rows before = Table();
   Highlight(2);
   Key(EditControls().first, key::kEsc);  // a new row never changed: gone without a question
-  EXPECT_EQ(browse_.Ask(InsertRecord), RequestCancelled);
+  EXPECT_EQ(browse_->Ask(InsertRecord), RequestCancelled);
   EXPECT_EQ(Table(), before);
   EXPECT_EQ(Page(), (Rows{"10:doc10", "20:doc20", "30:doc30", "40:doc40"}));
   EXPECT_TRUE(Captions().empty());
@@ -237,7 +168,7 @@ TEST_F(EditInPlaceTest, InsertedRowIsSavedWithEnterAndRemovedWithEsc) {
   const auto [id, name] = EditControls();
   Key(id, key::kTab, "25");
   Key(name, key::kEnter, "new one");
-  EXPECT_EQ(browse_.Ask(InsertRecord), RequestCompleted);
+  EXPECT_EQ(browse_->Ask(InsertRecord), RequestCompleted);
   EXPECT_EQ(Table()[2], "25:new one");
   EXPECT_EQ(Table().size(), before.size() + 1);
   EXPECT_EQ(Page()[2], "25:new one");
@@ -247,17 +178,17 @@ TEST_F(EditInPlaceTest, InsertedRowIsSavedWithEnterAndRemovedWithEsc) {
 TEST_F(EditInPlaceTest, RequiredColumnLeftEmptyKeepsTheRowWithTheCursorThere) {
   auto required = std::make_shared<EditEntry>();
   required->Req = 1;
-  browse_.EditList->push_back({2, 0, required, 0});
+  browse_->EditList->push_back({2, 0, required, 0});
   Highlight(1);
   const auto [id, name] = EditControls();
   Key(id, key::kEnter, "5");  // the name is empty: the row stays, the name column is shown
   Key(name, key::kEnter, "five");
-  EXPECT_EQ(browse_.Ask(InsertRecord), RequestCompleted);
+  EXPECT_EQ(browse_->Ask(InsertRecord), RequestCompleted);
   EXPECT_EQ(Table()[0], "5:five");
 }
 
 TEST_F(EditInPlaceTest, ArrowsContinueOnTheNextRowAndAClickElsewhereEndsTheRow) {
-  browse_.ArrowAction = 1 | 8 | 16;  // save, go on, keep the column
+  browse_->ArrowAction = 1 | 8 | 16;  // save, go on, keep the column
   Highlight(1);
   const auto [id, name] = EditControls();
   Key(id, key::kTab);
@@ -265,22 +196,22 @@ TEST_F(EditInPlaceTest, ArrowsContinueOnTheNextRowAndAClickElsewhereEndsTheRow) 
   // The second run makes new edit controls.
   const int name2 = name + 2;
   Key(name2, key::kEsc, "never saved");
-  EXPECT_EQ(browse_.Ask(ChangeRecord), RequestCancelled);
+  EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCancelled);
   EXPECT_EQ(Table()[0], "10:first");
   EXPECT_EQ(Table()[1], "20:doc20");
-  EXPECT_EQ(browse_.CurrentChoice, 2);
+  EXPECT_EQ(browse_->CurrentChoice, 2);
 
   // Another row picked while editing: the focus-loss byte abandons, the highlight follows.
-  browse_.FocusLossAction = 2;
+  browse_->FocusLossAction = 2;
   Highlight(1);
   Key(EditControls().first, key::kTab, "77");
   Pick(3);
-  EXPECT_EQ(browse_.Ask(ChangeRecord), RequestCancelled);
+  EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCancelled);
   EXPECT_EQ(Table()[0], "10:first");
-  EXPECT_EQ(browse_.CurrentChoice, 3);
+  EXPECT_EQ(browse_->CurrentChoice, 3);
 
   // A button pressed while editing saves the row first, then acts.
-  browse_.FocusLossAction = 1;
+  browse_->FocusLossAction = 1;
   Highlight(1);
   const int third = EditControls().first;
   Key(third, key::kTab);
@@ -294,7 +225,7 @@ TEST_F(EditInPlaceTest, ArrowsContinueOnTheNextRowAndAClickElsewhereEndsTheRow) 
   press.event = rt::event::kAccepted;
   press.control = kOther;
   rt::MyEvents().Post(press);
-  EXPECT_EQ(browse_.Ask(ChangeRecord), RequestCompleted);
+  EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCompleted);
   EXPECT_EQ(Table()[0], "10:clicked");
   bool reposted = false;
   while (auto m = rt::MyEvents().Wait(std::chrono::milliseconds(0)))
@@ -312,28 +243,28 @@ class NamedEntry : public EditEntry {
 };
 
 TEST_F(EditInPlaceTest, FailedCheckAndFailedSaveKeepTheRowAndEscThenDropsTheNewRow) {
-  browse_.EditList->push_back({2, 0, std::make_shared<NamedEntry>(), 0});
+  browse_->EditList->push_back({2, 0, std::make_shared<NamedEntry>(), 0});
   const Rows before = Table();
   Highlight(2);
   const auto [id, name] = EditControls();
   Key(id, key::kEnter, "20");      // the name column's check fails: the row stays there
   Key(name, key::kEnter, "good");  // the key of an existing row fails the save: it stays
   Key(id, key::kEsc);              // and is dropped, new row and all
-  EXPECT_EQ(browse_.Ask(InsertRecord), RequestCancelled);
+  EXPECT_EQ(browse_->Ask(InsertRecord), RequestCancelled);
   EXPECT_EQ(Table(), before);
   EXPECT_EQ(Page(), (Rows{"10:doc10", "20:doc20", "30:doc30", "40:doc40"}));
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Duplicate Key Error"}));
 }
 
 TEST_F(EditInPlaceTest, EditingStartsInTheDoubleClickedColumnAndAClickMovesIt) {
-  browse_.TabAction = 1;  // Tab past the last column saves
+  browse_->TabAction = 1;  // Tab past the last column saves
   testing_support::Robot robot(backend_);
   // The double click arrives as the list's key; the edit starts from there as in a browse.
   std::uint8_t response = 0;
   auto runFromDoubleClick = [&] {
     window_->EventLoop([&] {
       if (window_->Event() == rt::event::kAlertKey && window_->KeyCode() == key::kMouseLeft2) {
-        response = browse_.Ask(ChangeRecord);
+        response = browse_->Ask(ChangeRecord);
         window_->LeaveEventLoop();
       }
       return 1;
@@ -359,14 +290,14 @@ TEST_F(EditInPlaceTest, EditingStartsInTheDoubleClickedColumnAndAClickMovesIt) {
   ASSERT_TRUE(robot.ClickCell(window_->Id(), kList, 3, 2));
   Key(name2, key::kTab, "third");
   Key(id2, key::kEsc);
-  EXPECT_EQ(browse_.Ask(ChangeRecord), RequestCompleted);
+  EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCompleted);
   EXPECT_EQ(Table()[2], "30:third");
   drain();
 }
 
 TEST_F(EditInPlaceTest, DeleteRemovesTheHighlightedRecordWithoutALoop) {
   Highlight(3);
-  EXPECT_EQ(browse_.Ask(DeleteRecord), RequestCompleted);
+  EXPECT_EQ(browse_->Ask(DeleteRecord), RequestCompleted);
   EXPECT_EQ(Table(), (Rows{"10:doc10", "20:doc20", "40:doc40", "50:doc50", "60:doc60"}));
   EXPECT_EQ(Page(), (Rows{"10:doc10", "20:doc20", "40:doc40", "50:doc50"}));
 }

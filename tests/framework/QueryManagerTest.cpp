@@ -16,20 +16,14 @@
 #include "framework/browse/BrowseManager.h"
 #include "framework/browse/QueryPopup.h"
 #include "framework/browse/StepLong.h"
-#include "framework/data/FileManager.h"
-#include "framework/data/RelationManager.h"
 #include "framework/error/ErrorManager.h"
 #include "framework/util/IniManager.h"
 #include "framework/util/PopupManager.h"
-#include "framework/window/WindowController.h"
 #include "platform/runtime/expressions/View.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/Threads.h"
-#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
-#include "platform/runtime/windows/Window.h"
-#include "platform/runtime/windows/WindowDef.h"
-#include "platform/store/StoreDriver.h"
+#include "support/BrowseFixture.h"
 #include "support/Robot.h"
 #include "support/WorkDir.h"
 
@@ -132,120 +126,76 @@ class ListPopup : public QueryPopup {
   }
 };
 
-constexpr int kList = 1;
 constexpr int kQueryButton = 2;
 constexpr int kRows = 5;
-
-std::unique_ptr<rt::File> MakeDocs() {
-  rt::RegisterStoreDriver();
-  rt::RecordLayout layout("Doc");
-  layout.AddField("DOC:ID", rt::FieldType::Long);
-  layout.AddField("DOC:Name", rt::FieldType::String, 20);
-  auto file = std::make_unique<rt::File>("DOCS", "DOC", "STORE", std::move(layout));
-  file->AddKey("DOC:ID_Key", {{1, true, false}}, true, true);
-  return file;
-}
-
-class DocManager : public FileManager {
- public:
-  DocManager(rt::File& file, ErrorManager& errors) {
-    File = &file;
-    Errors = &errors;
-    FileManager::Init();
-    FileManager::InitFile(file, errors);
-    AddKey(*file.Key(1), "");
-  }
-  ~DocManager() override { Shutdown(); }
-};
 
 // One run of the program: a browse over DOCS with a query manager whose queries live in
 // settings.INI.
 struct Session {
-  explicit Session(ErrorManager& errors) {
+  Session() {
     ini.Init(".\\settings.INI");
-    manager = std::make_unique<DocManager>(*file, errors);
-    relations.Init(*manager, 0);
-    view = std::make_unique<rt::View>(*file);
-    rt::RecordLayout layout("Page");
-    layout.AddField("Q:ID", rt::FieldType::Long);
-    layout.AddField("Q:Name", rt::FieldType::String, 20);
-    layout.AddField("Q:Pos", rt::FieldType::String, kPositionFieldSize);
-    queue = std::make_unique<rt::Queue>(std::move(layout));
-    auto def = std::make_shared<rt::WindowDef>("QueryTest", "LIST", "Documents");
-    def->List("40R(2)|M~ID~C(0)@n-7@80L(2)|M~Name~L(2)@s20@")
-        .At(0, 0, 200, rt::kListHeaderHeight + kRows * rt::kListRowHeight);
-    def->Button("&Query");
-    window = std::make_unique<rt::Window>(def);
-    window->BindList(kList, queue.get());
-    window->Open();
-    controller.MyWindow = window.get();
-    query.Init(errors, &ini, "Docs");
+    f.emplace();
+    query.Init(f->Errors, &ini, "Docs");
     query.AddItem("DOC:ID", "ID", "n-7");
     query.AddItem("DOC:Name", "Name", "s20");
-    browse.Init(kList, queue->Field(3).Address(), kPositionFieldSize, *view, *queue, relations,
-                controller);
-    browse.AddSortOrder(&thumb, file->Key(1));
-    browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(1)), queue->Field(1));
-    browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(2)), queue->Field(2));
-    browse.Query = &query;
-    browse.QueryControl = kQueryButton;
-    // The saved-query entries go to the test's own popup: the query manager keeps one popup.
-    browse.Popup->Kill();
-    browse.Popup.reset();
-    browse.SetAlerts();
-    browse.ResetSort(true);
+    f->Open({.thumb = &thumb, .rows = kRows, .buttons = {"&Query"}}, [this](BrowseManager& b) {
+      b.Query = &query;
+      b.QueryControl = kQueryButton;
+      // The saved-query entries go to the test's own popup: the query manager keeps one popup.
+      b.Popup->Kill();
+      b.Popup.reset();
+    });
   }
   ~Session() {
-    browse.Kill();
-    window->Close();
-    relations.Kill();
+    f.reset();
     ini.Close();
   }
   std::vector<std::string> Names() const {
     std::vector<std::string> out;
-    for (int r = 1; r <= queue->Records(); ++r) {
-      std::string name = queue->RowText(r, 2);
+    for (int r = 1; r <= f->Queue->Records(); ++r) {
+      std::string name = f->Queue->RowText(r, 2);
       out.push_back(name.substr(0, name.find_last_not_of(' ') + 1));
     }
     return out;
   }
+  BrowseManager& browse() { return *f->Browse; }
+  rt::View& view() { return *f->View; }
 
   IniManager ini;
-  std::unique_ptr<rt::File> file = MakeDocs();
-  std::unique_ptr<DocManager> manager;
-  RelationManager relations;
-  std::unique_ptr<rt::View> view;
-  std::unique_ptr<rt::Queue> queue;
-  std::unique_ptr<rt::Window> window;
-  WindowController controller;
   StepLong thumb;
   QueryManager query;
-  BrowseManager browse;
+  std::optional<testing_support::BrowseFixture> f;
+};
+
+// A headless screen in a fresh working folder with the (empty) table DOCS.
+struct Stage {
+  explicit Stage(const char* name) : work(name) {
+    created = testing_support::MakeDocsFile()->Create() == 0;
+  }
+  std::vector<std::string> Captions() const {
+    std::vector<std::string> out;
+    for (auto& m : testing_support::MessagesOf(*backend))
+      out.push_back(m.caption);
+    return out;
+  }
+  testing_support::WorkDir work;
+  std::shared_ptr<rt::HeadlessBackend> backend = rt::InstallHeadlessBackend();
+  bool created = false;
 };
 
 TEST(QueryScenarioTest, QueryIsAppliedSavedAndOfferedAgainAfterARestart) {
-  testing_support::WorkDir work("qbe");
-  ASSERT_TRUE(work.Ok());
-  auto backend = rt::InstallHeadlessBackend();
-  rt::ThreadLocal<ErrorStatus> status;
-  ErrorManager errors;
-  errors.Start(status);
-  {
-    auto file = MakeDocs();
-    ASSERT_EQ(file->Create(), 0);
-    ASSERT_EQ(file->Open(0x42), 0);
-    const char* names[] = {"alpha", "o'brien", "100%", "Müller", "x'y", "100", "beta"};
-    int id = 0;
-    for (const char* name : names) {
-      rt::WriteInteger(file->Layout().Field(1), file->Record(), ++id);
-      rt::WriteText(file->Layout().Field(2), file->Record(), name);
-      ASSERT_EQ(file->Add(), 0);
-    }
-    file->Close();
-  }
+  Stage stage("qbe");
+  ASSERT_TRUE(stage.work.Ok() && stage.created);
+  ASSERT_TRUE(testing_support::AddDocs({{1, "alpha"},
+                                        {2, "o'brien"},
+                                        {3, "100%"},
+                                        {4, "Müller"},
+                                        {5, "x'y"},
+                                        {6, "100"},
+                                        {7, "beta"}}));
   ListPopup popup;
   {
-    Session s(errors);
+    Session s;
     ASSERT_EQ(s.Names().size(), 5u);
     // Nothing saved, nothing active: no submenu.
     s.query.SetPopupEntries(popup, kQueryButton);
@@ -264,7 +214,7 @@ TEST(QueryScenarioTest, QueryIsAppliedSavedAndOfferedAgainAfterARestart) {
       s.query.SetPopupEntries(popup, kQueryButton);
       popup.last = "tsQBE_probe";
       ASSERT_TRUE(s.query.TakePopupChoice(popup));
-      s.browse.TakeLocate();
+      s.browse().TakeLocate();
       EXPECT_EQ(s.Names(), expected) << value;
     }
     // A named query with two columns, then the popup lists it beside "probe".
@@ -279,62 +229,35 @@ TEST(QueryScenarioTest, QueryIsAppliedSavedAndOfferedAgainAfterARestart) {
     EXPECT_EQ(popup.Find("tsQBEClear")->control, kQueryButton);
   }
   {
-    Session s(errors);  // a restart: the catalogue and the queries come from the file
+    Session s;  // a restart: the catalogue and the queries come from the file
     ASSERT_EQ(s.Names().size(), 5u);
     EXPECT_EQ(s.query.ListSavedQueries(), (std::vector<std::string>{"Low, with l", "probe"}));
     ListPopup fresh;
     s.query.SetPopupEntries(fresh, kQueryButton);
     fresh.last = fresh.entries[1].first;  // "Low, with l"
     ASSERT_TRUE(s.query.TakePopupChoice(fresh));
-    s.browse.TakeLocate();
+    s.browse().TakeLocate();
     EXPECT_EQ(s.Names(), (std::vector<std::string>{"alpha", "Müller"}));
-    EXPECT_EQ(s.view->Filter(), "((DOC:ID < 5) AND INSTRING('l',DOC:Name,1,1) <> 0)");
+    EXPECT_EQ(s.view().Filter(), "((DOC:ID < 5) AND INSTRING('l',DOC:Name,1,1) <> 0)");
     // The ID bound is read through the key; only the pattern is tested row by row.
-    EXPECT_EQ(s.view->AppliedConditions(), 1);
+    EXPECT_EQ(s.view().AppliedConditions(), 1);
 
     // "C&lear" drops the query; the most recent one is remembered as the cleared state.
     fresh.last = "tsQBEClear";
     ASSERT_TRUE(s.query.TakePopupChoice(fresh));
-    s.browse.TakeLocate();
+    s.browse().TakeLocate();
     EXPECT_EQ(s.Names().size(), 5u);
-    EXPECT_EQ(s.view->Filter(), "");
+    EXPECT_EQ(s.view().Filter(), "");
   }
-  EXPECT_TRUE(testing_support::MessagesOf(*backend).empty());
-  errors.Kill();
-  status.Destroy();
+  EXPECT_TRUE(stage.Captions().empty());
 }
-
-// A started error manager on a headless screen, in a fresh working folder.
-struct Stage {
-  explicit Stage(const char* name) : work(name) {
-    errors.Start(status);
-    rt::RegisterStoreDriver();
-    auto file = MakeDocs();
-    created = file->Create() == 0;
-  }
-  ~Stage() {
-    errors.Kill();
-    status.Destroy();
-  }
-  std::vector<std::string> Captions() const {
-    std::vector<std::string> out;
-    for (auto& m : testing_support::MessagesOf(*backend))
-      out.push_back(m.caption);
-    return out;
-  }
-  testing_support::WorkDir work;
-  std::shared_ptr<rt::HeadlessBackend> backend = rt::InstallHeadlessBackend();
-  rt::ThreadLocal<ErrorStatus> status;
-  ErrorManager errors;
-  bool created = false;
-};
 
 TEST(QueryScenarioTest, DeletedQueryStaysGoneAfterARestartAndTheOthersRemain) {
   Stage stage("qbe-delete");
   ASSERT_TRUE(stage.work.Ok() && stage.created);
   const std::vector<std::string> names = {"he said \"hi\"", "a=b", "[x]", "Müller", "plain"};
   {
-    Session s(stage.errors);
+    Session s;
     for (const std::string& name : names) {
       s.query.Fields[1].Middle = name;
       ASSERT_EQ(s.query.SaveQuery(name), 0) << name;
@@ -346,7 +269,7 @@ TEST(QueryScenarioTest, DeletedQueryStaysGoneAfterARestartAndTheOthersRemain) {
   }
   const std::vector<std::string> left = {"Müller", "he said \"hi\"", "plain"};
   {
-    Session s(stage.errors);
+    Session s;
     EXPECT_EQ(s.query.ListSavedQueries(), left);
     for (const std::string& name : {left[0], left[1]}) {
       ASSERT_TRUE(s.query.LoadQuery(name));
@@ -387,7 +310,7 @@ TEST(QueryScenarioTest, DamagedSettingsFileIsReportedAndLosesNothingElse) {
       "Key=Value\n";
   { std::ofstream(stage.work.Path() / "settings.INI", std::ios::binary) << damaged; }
   {
-    Session s(stage.errors);
+    Session s;
     EXPECT_EQ(s.query.ListSavedQueries(), (std::vector<std::string>{"gone", "good", "spare"}));
     ASSERT_TRUE(s.query.LoadQuery("good"));
     EXPECT_EQ(s.query.GetFilter(), "(DOC:Name = 'good,one')");
@@ -407,7 +330,7 @@ TEST(QueryScenarioTest, DamagedSettingsFileIsReportedAndLosesNothingElse) {
             (std::vector<std::string>{"Saved Query Unreadable", "Saved Query Unreadable",
                                       "Unsupported QBE Column"}));
   {
-    Session s(stage.errors);
+    Session s;
     EXPECT_EQ(s.query.ListSavedQueries(), (std::vector<std::string>{"good", "spare"}));
   }
   std::stringstream text;

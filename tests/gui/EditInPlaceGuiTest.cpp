@@ -14,16 +14,9 @@
 #include "DesktopTest.h"
 #include "framework/browse/BrowseManager.h"
 #include "framework/browse/StepLong.h"
-#include "framework/data/FileManager.h"
-#include "framework/data/RelationManager.h"
-#include "framework/error/ErrorManager.h"
-#include "framework/window/WindowController.h"
 #include "gui/qt/QtListControl.h"
-#include "platform/runtime/expressions/View.h"
-#include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/Window.h"
-#include "platform/runtime/windows/WindowDef.h"
-#include "platform/store/StoreDriver.h"
+#include "support/BrowseFixture.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -31,88 +24,29 @@ namespace {
 constexpr int kList = 1;
 constexpr int kRows = 5;
 
-class DocManager : public FileManager {
- public:
-  DocManager(rt::File& file, ErrorManager& errors) {
-    File = &file;
-    Errors = &errors;
-    FileManager::Init();
-    FileManager::InitFile(file, errors);
-    AddKey(*file.Key(1), "");
-  }
-  ~DocManager() override { Shutdown(); }
-};
-
 class EditInPlaceGuiTest : public gui_test::DesktopTest {
  protected:
   // Runs a browse over a real table of eight documents on the program thread; `drive` edits
   // with it and returns the response. The names stored afterwards land in names_.
   void StartBrowse(std::function<std::uint8_t(BrowseManager&, rt::Window&)> drive) {
     StartProgram([this, drive] {
-      rt::ThreadLocal<ErrorStatus> status;
-      ErrorManager errors;
-      errors.Start(status);
-      rt::RegisterStoreDriver();
-      rt::RecordLayout docLayout("Doc");
-      docLayout.AddField("DOC:ID", rt::FieldType::Long);
-      docLayout.AddField("DOC:Name", rt::FieldType::String, 20);
-      auto file = std::make_unique<rt::File>("DOCS", "DOC", "STORE", std::move(docLayout));
-      file->AddKey("DOC:ID_Key", {{1, true, false}}, true, true);
-      if (file->Create() != 0 || file->Open(0x42) != 0) return;
-      for (int id = 1; id <= 8; ++id) {
-        rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
-        rt::WriteText(file->Layout().Field(2), file->Record(), "doc" + std::to_string(id));
-        file->Add();
-      }
       {
-        DocManager manager(*file, errors);
-        RelationManager relations;
-        relations.Init(manager, 0);
-        rt::View view(*file);
-        rt::RecordLayout layout("Page");
-        layout.AddField("Q:ID", rt::FieldType::Long);
-        layout.AddField("Q:Name", rt::FieldType::String, 20);
-        layout.AddField("Q:Pos", rt::FieldType::String, kPositionFieldSize);
-        rt::Queue queue(std::move(layout));
-        auto def = std::make_shared<rt::WindowDef>("EipGui", "LIST", "Edit Documents");
-        def->pos = {0, 0, 220, 90};
-        def->List("40R(2)|M~Number~C(0)@n-7@80L(2)|M~File Name~L(2)@s20@")
-            .At(4, 4, 200, rt::kListHeaderHeight + kRows * rt::kListRowHeight);
-        rt::Window window(def);
-        window.BindList(kList, &queue);
-        window.Open();
-        WindowController controller;
-        controller.MyWindow = &window;
-        controller.Errors = &errors;
-        std::int32_t vcr = 0;
-        controller.VCRRequest = &vcr;
-        StepLong step;
-        BrowseManager browse;
-        browse.Init(kList, queue.Field(3).Address(), kPositionFieldSize, view, queue, relations,
-                    controller);
-        browse.AddSortOrder(&step, file->Key(1));
-        browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(1)), queue.Field(1));
-        browse.AddField(rt::AnyRef(file->Record(), file->Layout().Field(2)), queue.Field(2));
-        browse.SetAlerts();
-        browse.ResetSort(true);
-        browse.UpdateWindow();
-        windowId_ = window.Id();
-        response_ = drive(browse, window);
-        browse.Kill();
-        window.Close();
-        relations.Kill();
+        StepLong step;  // outlives the browse, which releases it
+        testing_support::BrowseFixture f;
+        if (!f.TableReady() || !testing_support::AddDocRange(1, 8)) return;
+        f.Open({.thumb = &step, .rows = kRows, .caption = "Edit Documents"});
+        windowId_ = f.Window->Id();
+        response_ = drive(*f.Browse, *f.Window);
       }
-      // Read afresh: the table managers closed the file.
-      file->Close();
+      // Read afresh: the browse and its table managers are gone.
+      auto file = testing_support::MakeDocsFile();
       if (file->Open(0x40) != 0) return;
-      file->Set(*file->Key(1));
+      file->Set(*file->Key(testing_support::kDocsById));
       while (file->Next() == 0) {
         const std::string name = rt::ReadText(file->Layout().Field(2), file->Record());
         names_.push_back(name.substr(0, name.find_last_not_of(' ') + 1));
       }
       file->Close();
-      errors.Kill();
-      status.Destroy();
     });
   }
 

@@ -15,12 +15,13 @@ namespace {
 
 class DocsManager : public FileManager {
  public:
-  DocsManager(rt::File& file, ErrorManager& errors) {
+  DocsManager(rt::File& file, ErrorManager& errors, bool autoNumber) {
     File = &file;
     Errors = &errors;
     FileManager::Init();
     FileManager::InitFile(file, errors);
-    for (int k = 1; k <= 4; ++k)
+    AddKey(*file.Key(1), "", autoNumber ? 1 : 0);
+    for (int k = 2; k <= 4; ++k)
       AddKey(*file.Key(k), "");
   }
   ~DocsManager() override { Shutdown(); }
@@ -41,26 +42,28 @@ std::unique_ptr<rt::File> MakeDocsFile() {
   return file;
 }
 
-void AddDocs(const DocRows& rows) {
+bool AddDocs(const DocRows& rows) {
   auto file = MakeDocsFile();
-  if (file->Open(0x42) != 0) return;
+  if (file->Open(0x42) != 0) return false;
   file->SetTransactionMember(true);
   rt::StartTransaction(10);
+  bool added = true;
   for (const auto& [id, name] : rows) {
     file->ClearRecord();
     rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
     rt::WriteText(file->Layout().Field(2), file->Record(), name);
-    file->Add();
+    added = file->Add() == 0 && added;
   }
-  rt::CommitTransaction();
+  const bool committed = rt::CommitTransaction() == 0;
   file->Close();
+  return added && committed;
 }
 
-void AddDocRange(int first, int last) {
+bool AddDocRange(int first, int last) {
   DocRows rows;
   for (int id = first; id <= last; ++id)
     rows.emplace_back(id, "doc" + std::to_string(id));
-  AddDocs(rows);
+  return AddDocs(rows);
 }
 
 std::uint8_t FormStandIn::Run(std::uint16_t, std::uint8_t request) {
@@ -89,7 +92,7 @@ BrowseFixture::~BrowseFixture() {
 }
 
 void BrowseFixture::MakeManagers() {
-  Manager = std::make_unique<DocsManager>(*Docs, Errors);
+  Manager = std::make_unique<DocsManager>(*Docs, Errors, options_.autoNumber);
   Relations = std::make_unique<RelationManager>();
   Relations->Init(*Manager, 0);
   View = std::make_unique<rt::View>(*Docs);

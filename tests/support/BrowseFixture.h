@@ -36,9 +36,10 @@ using DocRows = std::vector<std::pair<int, std::string>>;
 
 std::unique_ptr<rt::File> MakeDocsFile();
 // Adds rows through a handle of their own, in one transaction (the table must exist).
-void AddDocs(const DocRows& rows);
+// False when the table would not open or a row was refused.
+bool AddDocs(const DocRows& rows);
 // Rows `first` to `last`, each named "doc<id>".
-void AddDocRange(int first, int last);
+bool AddDocRange(int first, int last);
 
 // A window controller whose Run(number, request), the update form, calls `form`.
 class FormStandIn : public WindowController {
@@ -54,6 +55,7 @@ struct BrowseOptions {
   bool locator = false;
   bool locatorEntry = false;  // the locator has an entry control (after the buttons)
   int rows = 5;               // rows the list shows
+  bool autoNumber = false;    // DOC:ID is numbered by the file manager on insert
   // Buttons numbered from 2 in this order; the browse's Insert/Change/Delete/View controls
   // are set to the buttons with those texts.
   std::vector<std::string> buttons = {};
