@@ -99,12 +99,7 @@ class EditInPlaceTest : public ::testing::Test {
     file->Close();
     return out;
   }
-  std::vector<std::string> Captions() const {
-    std::vector<std::string> out;
-    for (auto& m : testing_support::MessagesOf(*backend_))
-      out.push_back(m.caption);
-    return out;
-  }
+  std::vector<std::string> Captions() const { return testing_support::CaptionsOf(*backend_); }
 
   std::optional<testing_support::WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;

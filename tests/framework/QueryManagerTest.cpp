@@ -172,12 +172,7 @@ struct Stage {
   explicit Stage(const char* name) : work(name) {
     created = testing_support::MakeDocsFile()->Create() == 0;
   }
-  std::vector<std::string> Captions() const {
-    std::vector<std::string> out;
-    for (auto& m : testing_support::MessagesOf(*backend))
-      out.push_back(m.caption);
-    return out;
-  }
+  std::vector<std::string> Captions() const { return testing_support::CaptionsOf(*backend); }
   testing_support::WorkDir work;
   std::shared_ptr<rt::HeadlessBackend> backend = rt::InstallHeadlessBackend();
   bool created = false;

@@ -140,24 +140,21 @@ bool Robot::ClickCell(int windowId, int control, int row, int column) {
 
 bool Robot::DoubleClickCell(int windowId, int control, int row, int column) {
   if (!ClickCell(windowId, control, row, column)) return false;
+  return SendDoubleClick(windowId, control, column, row, rt::listzone::kRow);
+}
+
+bool Robot::DoubleClickOutsideRows(int windowId, int control, int zone) {
+  if (!Accepts(windowId, control)) return false;
+  return SendDoubleClick(windowId, control, 0, 0, zone);
+}
+
+bool Robot::SendDoubleClick(int windowId, int control, int column, int row, int zone) {
   rt::EventMessage m;
   m.event = rt::event::kAlertKey;
   m.control = control;
   m.keyCode = rt::key::kMouseLeft2;
   m.mouseColumn = column;
   m.mouseRow = row;
-  m.mouseZone = rt::listzone::kRow;
-  return Send(windowId, std::move(m));
-}
-
-bool Robot::DoubleClickOutsideRows(int windowId, int control, int zone) {
-  if (!Accepts(windowId, control)) return false;
-  rt::EventMessage m;
-  m.event = rt::event::kAlertKey;
-  m.control = control;
-  m.keyCode = rt::key::kMouseLeft2;
-  m.mouseColumn = 0;
-  m.mouseRow = 0;
   m.mouseZone = zone;
   return Send(windowId, std::move(m));
 }

@@ -65,6 +65,7 @@ class Robot {
  private:
   bool Accepts(int windowId, int control) const;
   bool Send(int windowId, rt::EventMessage message);
+  bool SendDoubleClick(int windowId, int control, int column, int row, int zone);
 
   std::shared_ptr<rt::HeadlessBackend> backend_;
   std::chrono::milliseconds timeout_;

@@ -31,4 +31,11 @@ std::vector<rt::UiRequest> MessagesOf(const rt::HeadlessBackend& backend) {
   return messages;
 }
 
+std::vector<std::string> CaptionsOf(const rt::HeadlessBackend& backend) {
+  std::vector<std::string> captions;
+  for (auto& message : MessagesOf(backend))
+    captions.push_back(message.caption);
+  return captions;
+}
+
 }  // namespace testing_support

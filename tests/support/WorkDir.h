@@ -31,5 +31,7 @@ class WorkDir {
 std::vector<std::string> ReadLines(const std::filesystem::path& path);
 // The message boxes of a transcript.
 std::vector<rt::UiRequest> MessagesOf(const rt::HeadlessBackend& backend);
+// Their captions, in the order shown.
+std::vector<std::string> CaptionsOf(const rt::HeadlessBackend& backend);
 
 }  // namespace testing_support
