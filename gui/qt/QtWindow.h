@@ -69,6 +69,7 @@ class QtWindow : public QWidget, public QtSurface {
   void MarkEditedLists();
   void SendFrom(int control, rt::EventMessage message);
   bool HandleKey(int control, int keyCode);
+  void AcceptEditedEntries();
   void PressDefaultButton();
   void UpdateInputState();
   void LayoutChildren();

@@ -214,6 +214,14 @@ TEST_F(QtBackendTest, ChildWindowOnItsOwnThreadIsAnMdiChildAndGetsUserInput) {
   QApplication::sendEvent(entry, &enter);
   EXPECT_TRUE(PumpUntil([&] { return log.Contains("entry typed" + on); }));
 
+  // A button pressed while the entry keeps the focus (its mnemonic) acts on what was typed.
+  entry->setText("again");
+  entry->setModified(true);
+  press->click();
+  ASSERT_TRUE(PumpUntil([&] { return log.Lines().back() == "accepted 3" + on; }));
+  const std::vector<std::string> lines = log.Lines();
+  EXPECT_EQ(lines[lines.size() - 2], "entry again" + on);
+
   auto* check = qobject_cast<QCheckBox*>(backend_->ControlWidget(id, 2));
   ASSERT_NE(check, nullptr);
   check->click();
