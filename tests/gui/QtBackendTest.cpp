@@ -390,6 +390,66 @@ TEST_F(QtBackendTest, ShutdownAnswersWaitingRequests) {
   EXPECT_EQ(answer.load(), kButtonCancel);
 }
 
+// A window started on a new thread from a dialog that floats over the frame floats too:
+// inside the frame it would open underneath that dialog.
+TEST_F(QtBackendTest, WindowStartedFromAFloatingDialogFloatsOverIt) {
+  auto starter = std::make_shared<WindowDef>("GuiTest", "STARTER", "Starter");
+  starter->pos = {0, 0, 120, 40};
+  starter->Button("&Start").At(10, 10, 40, 14);
+  RegisterWindowDef(starter);
+  auto started = std::make_shared<WindowDef>("GuiTest", "STARTED", "Started");
+  started->pos = {0, 0, 80, 30};
+  RegisterWindowDef(started);
+  std::atomic<int> childId{0};
+  StartProgram([&] {
+    auto frame = Window::Prepare("GuiTest", "FRAME");
+    frame->Open();
+    Start([&](const std::vector<std::string>&) {
+      auto child = Window::Prepare("GuiTest", "CHILD");
+      child->Open();
+      childId = child->Id();
+      child->EventLoop([&] {
+        if (child->Event() != event::kAccepted || child->Field() != 3) return 0;
+        auto dialog = Window::Prepare("GuiTest", "STARTER");
+        dialog->Open();
+        dialog->EventLoop([&] {
+          if (dialog->Event() == event::kAccepted) {
+            Start([](const std::vector<std::string>&) {
+              auto w = Window::Prepare("GuiTest", "STARTED");
+              w->Open();
+              w->EventLoop([] { return 0; });
+            });
+          }
+          return 0;
+        });
+        return 0;
+      });
+    });
+    frame->EventLoop([] { return 0; });
+  });
+  QPushButton* press = nullptr;
+  ASSERT_TRUE(PumpUntil([&] {
+    return childId.load() != 0 &&
+           (press = qobject_cast<QPushButton*>(backend_->ControlWidget(childId, 3))) != nullptr;
+  }));
+  press->click();
+  gui::QtWindow* dialog = nullptr;
+  QPushButton* start = nullptr;
+  ASSERT_TRUE(PumpUntil([&] {
+    return (dialog = FindWindow("Starter")) != nullptr &&
+           (start = dialog->findChild<QPushButton*>()) != nullptr;
+  }));
+  ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == dialog; }));
+  start->click();
+  gui::QtWindow* floating = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (floating = FindWindow("Started")) != nullptr; }));
+  EXPECT_TRUE(floating->isWindow());
+  EXPECT_EQ(qobject_cast<QMdiSubWindow*>(floating->parentWidget()), nullptr);
+  EXPECT_TRUE(dialog->TakesInput());  // it blocks nothing
+  backend_->Frame()->close();
+  EXPECT_TRUE(FinishProgram());
+}
+
 // The wait cursor is counted: it stays until every request for it is withdrawn, and extra
 // withdrawals do not leave a cursor stack behind.
 TEST_F(QtBackendTest, WaitCursorIsCounted) {
