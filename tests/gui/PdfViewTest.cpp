@@ -6,6 +6,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolBar>
 #include <atomic>
 #include <chrono>
@@ -128,9 +129,13 @@ TEST_F(PdfViewTest, ShowFileOpensAViewerThatClosesWithItsControl) {
   }));
   EXPECT_EQ(viewer->windowTitle().toStdString(), file_);
   EXPECT_TRUE(HasInk(viewer->View()->RenderedPage(0)));
+  // Escape closes it too, while its control lives on.
+  viewer->activateWindow();
+  ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == viewer; }));
+  QTest::keyClick(viewer.data(), Qt::Key_Escape);
+  EXPECT_TRUE(PumpUntil([&] { return viewer.isNull(); }));
   release = true;
   EXPECT_TRUE(FinishProgram());
-  EXPECT_TRUE(PumpUntil([&] { return viewer.isNull(); }));
 }
 
 TEST_F(PdfViewTest, AFailedLoadShowsItsErrorInTheView) {
