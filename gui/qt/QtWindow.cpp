@@ -178,8 +178,20 @@ void QtWindow::ApplyWindow(const std::string& caption, const rt::Rect& pos, bool
 
 void QtWindow::UpdateInputState() {
   const bool input = TakesInput();
+  if (!input && client_->isEnabled()) {
+    // Disabling the controls takes the focus from the one that has it: it goes back there
+    // when the window takes input again (a dialog over it closed).
+    QWidget* focus = window()->focusWidget();
+    if (focus && client_->isAncestorOf(focus)) blockedFocus_ = focus;
+  }
   client_->setEnabled(input);
   if (menuBar_) menuBar_->setEnabled(input);
+  if (input && blockedFocus_) {
+    // In a window that is not active this only names the control to focus on activation.
+    QWidget* focus = blockedFocus_;
+    blockedFocus_ = nullptr;
+    if (!pendingFocus_) focus->setFocus(Qt::OtherFocusReason);
+  }
 }
 
 void QtWindow::SetBlocked(bool blocked) {

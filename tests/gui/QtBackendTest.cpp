@@ -356,6 +356,10 @@ TEST_F(QtBackendTest, LowerWindowTakesNoInputWhileItsDialogIsOpen) {
   ASSERT_TRUE(PumpUntil([&] { return lowerId.load() != 0; }));
   auto* press = qobject_cast<QPushButton*>(backend_->ControlWidget(lowerId, 3));
   ASSERT_NE(press, nullptr);
+  QWidget* entry = backend_->ControlWidget(lowerId, 1);
+  ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == lower; }));
+  entry->setFocus();
+  ASSERT_TRUE(PumpUntil([&] { return QApplication::focusWidget() == entry; }));
   press->click();
 
   gui::QtWindow* dialog = nullptr;
@@ -371,6 +375,8 @@ TEST_F(QtBackendTest, LowerWindowTakesNoInputWhileItsDialogIsOpen) {
   ok->click();
   ASSERT_TRUE(PumpUntil([&] { return FindWindow("Over Dialog") == nullptr; }));
   ASSERT_TRUE(PumpUntil([&] { return press->isEnabled(); }));
+  // The control that had the focus has it again (once its window is active).
+  EXPECT_EQ(lower->focusWidget(), entry);
   EXPECT_EQ(presses.load(), 1);
   EXPECT_EQ(closes.load(), 0);
   lower->close();
