@@ -147,10 +147,12 @@ class BrowseDataController : public WindowController {
   ErrorLevel TakeAccepted() override {
     switch (MyWindow ? MyWindow->Accepted() : 0) {
       case kBrowseDataQuickView:
+        if (RefuseDemoDataFile(DemoDataFileName())) break;
         windowless_.reportErrors = 0;
         windowless_.ShowFile(rt::ClipText(DemoDataFileName()));
         break;
       case kBrowseDataPrint:
+        if (RefuseDemoDataFile(DemoDataFileName())) break;
         windowless_.PrintFile(rt::ClipText(DemoDataFileName()));
         break;
       default:
@@ -169,9 +171,10 @@ class BrowseDataController : public WindowController {
     if (choice > 0 && queue_.Get(choice)) {
       shown_.Clear();
       // A row stored without a file name shows an empty view: the control would otherwise
-      // ask the user for a file on every highlight.
+      // ask the user for a file on every highlight. Nor is one of the table's own files
+      // shown (see IsDemoDataFile).
       const std::string name(rt::ClipText(queue_.Field(kQueueFileName).Text()));
-      if (!name.empty()) shown_.LoadFile(name, 0);
+      if (!name.empty() && !IsDemoDataFile(name)) shown_.LoadFile(name, 0);
     }
     return r;
   }

@@ -1,12 +1,16 @@
 #include "app/DemoData.h"
 
 #include <array>
+#include <filesystem>
 #include <memory>
 
 #include "app/DemoDataFileManager.h"
 #include "app/DemoDataRelationManager.h"
 #include "app/LoadBlobFromFile.h"
+#include "framework/error/ErrorHooks.h"
+#include "framework/error/ErrorManager.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/store/Store.h"
 
 namespace {
@@ -154,4 +158,29 @@ void ReleaseDemoDataManagers() {
 
 void RegisterDemoDataHooks() {
   rt::RegisterHooks({"document table", nullptr, StartThread, EndThread, nullptr});
+}
+
+bool IsDemoDataFile(std::string_view name) {
+  namespace fs = std::filesystem;
+  const fs::path file(rt::TrimRight(name));
+  std::error_code ec;
+  if (file.empty() || !fs::exists(file, ec)) return false;
+  const std::string table = DemoData().PhysicalName();
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    if (fs::equivalent(file, fs::path(table + suffix), ec)) return true;
+  }
+  return false;
+}
+
+bool RefuseDemoDataFile(std::string_view name) {
+  if (!IsDemoDataFile(name)) return false;
+  ErrorManager& errors = GlobalErrors();
+  ErrorEntry found;
+  if (errors.FindError(kMsgTableFileNotDocument, found) != LevelQuiet) {
+    errors.AddError(kMsgTableFileNotDocument,
+                    "%Message|is a file of the program's own table, not a document.",
+                    "Not A Document", LevelNotify);
+  }
+  errors.ThrowMessage(kMsgTableFileNotDocument, std::string(rt::TrimRight(name)));
+  return true;
 }

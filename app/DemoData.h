@@ -65,3 +65,11 @@ void ReleaseDemoDataManagers();
 // main builds those of thread 1); thread end releases them and the thread's file records
 // (DemoData, INFILE, OUTFILE).
 void RegisterDemoDataHooks();
+
+// True when the name is the table's own file or one of its side files (log, shared memory,
+// journal). Such a file is never opened as a document: closing it would drop this process's
+// locks on the table, which other programs on the same table rely on.
+bool IsDemoDataFile(std::string_view name);
+// IsDemoDataFile, said to the user in a message when true.
+bool RefuseDemoDataFile(std::string_view name);
+inline constexpr int kMsgTableFileNotDocument = 1605;

@@ -1,6 +1,7 @@
 #include "app/FindText.h"
 
 #include <memory>
+#include <string>
 
 #include "app/Globals.h"
 #include "framework/error/ErrorHooks.h"
@@ -24,6 +25,20 @@ struct FindTextData {
   std::uint8_t highlight = 1;
 };
 
+// The dialog's own messages join the error manager's table on first use.
+void AddFindMessages() {
+  ErrorManager& errors = GlobalErrors();
+  ErrorEntry found;
+  if (errors.FindError(kMsgFindNoMatch, found) != LevelQuiet)
+    errors.AddError(kMsgFindNoMatch, "The text was not found in the document:|%Message", "Find",
+                    LevelNotify);
+  if (errors.FindError(kMsgFindViewerClosed, found) != LevelQuiet)
+    errors.AddError(kMsgFindViewerClosed,
+                    "The document viewer this dialog searched has been closed.|"
+                    "Close this dialog and open Find Text from a viewer.",
+                    "Find", LevelNotify);
+}
+
 class FindTextController : public WindowController {
  public:
   FindTextController(rt::Window& window, ToolbarDispatcher& toolbar, FindTextData& data)
@@ -36,6 +51,7 @@ class FindTextController : public WindowController {
     GlobalErrors().SetProcedureName("FindText");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    AddFindMessages();
     FirstField = 1;
     VCRRequest = &::VCRRequest();
     Errors = &GlobalErrors();
@@ -52,9 +68,16 @@ class FindTextController : public WindowController {
     const int accepted = MyWindow ? MyWindow->Accepted() : 0;
     if (accepted == kFindTextFind || accepted == kFindTextFindNext) {
       MyWindow->Update();
-      if (link_) {
-        link_->FindText(data_.text.View(), data_.highlight, accepted == kFindTextFindNext ? 1 : 0,
-                        data_.caseInsensitive, data_.dontGoToPage);
+      const int found = link_ ? link_->FindText(data_.text.View(), data_.highlight,
+                                                accepted == kFindTextFindNext ? 1 : 0,
+                                                data_.caseInsensitive, data_.dontGoToPage)
+                              : 0;
+      // A search that finds nothing says why, rather than leaving the view as it was.
+      const std::string text(rt::ClipText(data_.text.View()));
+      if (link_ == nullptr || !link_->Alive()) {
+        GlobalErrors().ThrowMessage(kMsgFindViewerClosed, text);
+      } else if (found == 0 && !text.empty()) {
+        GlobalErrors().ThrowMessage(kMsgFindNoMatch, text);
       }
     }
     return WindowController::TakeAccepted();

@@ -1,7 +1,7 @@
 #pragma once
 // The find dialog: a small window on a thread of its own that searches the document of a
 // viewer's view control. It reaches the control through the link named by its start
-// argument, so once the viewer has closed its buttons do nothing.
+// argument; a search that finds nothing, or whose viewer has closed, says so.
 
 #include <string>
 #include <vector>
@@ -22,3 +22,7 @@ inline constexpr int kFindTextCaseInsensitive = 5;
 inline constexpr int kFindTextDontGoToPage = 6;
 inline constexpr int kFindTextHighlight = 7;
 inline constexpr int kFindTextClose = 8;
+
+// The dialog's messages.
+inline constexpr int kMsgFindNoMatch = 1603;
+inline constexpr int kMsgFindViewerClosed = 1604;

@@ -1,17 +1,34 @@
 #include "app/MainFrame.h"
 
+#include <atomic>
+#include <string>
+#include <vector>
+
 #include "app/BrowseData.h"
 #include "app/Globals.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/window/WindowController.h"
-#include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
 
 namespace {
 
 constexpr char kModule[] = "PageletDemo$PageletDemo001";
 constexpr char kWindow[] = "P8$APPFRAME";
+
+// Browses started from the frame that have not ended yet, and whether the frame closes once
+// the last of them has.
+std::atomic<int> openBrowses{0};
+std::atomic<bool> closeAfterBrowses{false};
+
+void RunBrowse(int frameThread) {
+  BrowseData();
+  if (--openBrowses == 0 && closeAfterBrowses.exchange(false))
+    rt::Post(rt::event::kCloseWindow, 0, frameThread);
+}
 
 class MainFrameController : public WindowController {
  public:
@@ -36,9 +53,30 @@ class MainFrameController : public WindowController {
 
   ErrorLevel TakeAccepted() override {
     if (MyWindow && MyWindow->Accepted() == kMainFrameBrowseData) {
-      rt::Start([](const std::vector<std::string>&) { BrowseData(); }, 25000);
+      closeAfterBrowses = false;  // the user went on working
+      ++openBrowses;
+      const int frameThread = rt::ThreadNumber();
+      if (rt::Start([frameThread](const std::vector<std::string>&) { RunBrowse(frameThread); },
+                    25000) == 0)
+        --openBrowses;
     }
     return WindowController::TakeAccepted();
+  }
+
+  // The browses close before the frame: a form of theirs may ask about unsaved changes and
+  // stay open, which a frame already gone would leave without a window to return to and the
+  // program without an end. The frame closes when the last browse has ended.
+  ErrorLevel TakeWindowEvent() override {
+    if (MyWindow && MyWindow->Event() == rt::event::kCloseWindow) {
+      closeAfterBrowses = true;
+      if (openBrowses.load() > 0) {
+        for (int thread : rt::RunningThreads())
+          if (thread != rt::ThreadNumber()) rt::PostCloseDown(thread);
+        return LevelNotify;
+      }
+      closeAfterBrowses = false;
+    }
+    return WindowController::TakeWindowEvent();
   }
 
   ErrorLevel Kill() override {

@@ -152,6 +152,14 @@ QtSurface* QtBackend::Surface(int windowId) const {
   return dynamic_cast<QtSurface*>(it->second.data());
 }
 
+QWidget* QtBackend::ActiveDialog() const {
+  QWidget* active = QApplication::activeWindow();
+  if (!frame_ || !active || active == frame_) return nullptr;
+  for (const auto& [id, widget] : windows_)
+    if (widget == active) return active;
+  return nullptr;
+}
+
 QWidget* QtBackend::DialogParent(int thread) const {
   // The newest window of the asking thread, else the frame.
   for (auto it = windows_.rbegin(); it != windows_.rend(); ++it) {
@@ -236,6 +244,14 @@ void QtBackend::Open(const rt::WindowView& view) {
     owner->SetBlocked(true);
     const QRect area = owner->Widget()->window()->geometry();
     window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+    window->show();
+  } else if (QWidget* over = ActiveDialog()) {
+    // Started from a window that floats over the frame (the document viewer starting its
+    // find dialog): inside the frame it would open underneath that window, out of reach.
+    window = new QtWindow(view, frame_, Qt::Dialog);
+    windows_[view.id] = window;
+    const QRect area = over->geometry();
+    window->move(area.topRight() - QPoint(window->width(), 0));
     window->show();
   } else if (frame_) {
     window = new QtWindow(view);

@@ -85,6 +85,8 @@ class QtBackend : public rt::UiBackend {
 
   QtSurface* Surface(int windowId) const;
   QWidget* DialogParent(int thread) const;
+  // The active window when it is a runtime window of its own over the frame, else nullptr.
+  QWidget* ActiveDialog() const;
   void Block(int thread, bool blocked);
   // Keeps a request's dialog so that Shutdown can cancel it.
   void Track(QWidget* dialog);

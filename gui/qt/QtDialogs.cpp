@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 
+#include "gui/qt/QtFileIconProvider.h"
 #include "gui/qt/QtIcons.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Properties.h"
@@ -194,6 +195,9 @@ QWidget* QtDialogs::ShowFileDialog(QWidget* parent, const std::string& title,
   auto* dialog = new QFileDialog(parent, QString::fromStdString(title));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setOption(QFileDialog::DontUseNativeDialog);
+  // Shared by every dialog and used on the dialog's file-information thread too.
+  static QtFileIconProvider icons;
+  dialog->setIconProvider(&icons);
   const QStringList filters = NameFilters(masks);
   if (!filters.isEmpty()) dialog->setNameFilters(filters);
   if (flags & rt::kFileDirectory) {

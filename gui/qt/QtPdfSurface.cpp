@@ -1,6 +1,7 @@
 #include "gui/qt/QtPdfSurface.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPointer>
 #include <QPrintDialog>
@@ -102,11 +103,28 @@ void BlockWindow(QPointer<QWidget> window, bool blocked) {
   if (auto* surface = dynamic_cast<QtSurface*>(window.data())) surface->SetBlocked(blocked);
 }
 
+// The document printed to a file that is one of the job's own documents, or "": printing
+// there would replace the document with its printed copy.
+std::string OutputOverDocument(const rt::PdfPrintJob& job, const QPrinter& printer) {
+  if (printer.outputFileName().isEmpty()) return {};
+  const QString output = QFileInfo(printer.outputFileName()).canonicalFilePath();
+  if (output.isEmpty()) return {};  // a new file
+  for (const std::string& document : job.documents)
+    if (QFileInfo(QString::fromStdString(document)).canonicalFilePath() == output) return document;
+  return {};
+}
+
 // Draws the job's pages onto the printer, off the GUI thread (painting on a printer is
 // allowed on any thread), and answers the request.
 void PrintPages(const rt::PdfPrintJob& job, std::shared_ptr<rt::PdfEngine> engine,
                 std::shared_ptr<QPrinter> printer, int firstPage, int lastPage,
                 std::shared_ptr<PrintReply> reply) {
+  if (const std::string document = OutputOverDocument(job, *printer); !document.empty()) {
+    reply->Set({rt::PdfPrintOutcome::Failed,
+                "The printed copy would replace the document being printed: " + document +
+                    ". Choose another output file."});
+    return;
+  }
   QThreadPool::globalInstance()->start([job, engine, printer, firstPage, lastPage, reply] {
     QPainter painter;
     if (!painter.begin(printer.get())) {
@@ -197,8 +215,11 @@ rt::PdfPrintResult QtPdfSurface::Print(const rt::PdfPrintJob& job,
   OnGui([gui = gui_, job, engine = std::move(engine), reply = std::move(reply)] {
     auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
     printer->setCopyCount(job.copies);
-    printer->setDocName(job.documents.empty() ? QStringLiteral("PDF document")
-                                              : QString::fromStdString(job.documents.front()));
+    // The job's name is the document's file name without its folder: the print dialog
+    // proposes an output file after it, which must not be a path inside another path.
+    printer->setDocName(job.documents.empty()
+                            ? QStringLiteral("PDF document")
+                            : QFileInfo(QString::fromStdString(job.documents.front())).fileName());
     if (!job.options.selectPrinter) {
       PrintPages(job, engine, printer, job.firstPage, job.lastPage, reply);
       return;

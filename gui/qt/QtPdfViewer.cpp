@@ -1,5 +1,7 @@
 #include "gui/qt/QtPdfViewer.h"
 
+#include <QKeySequence>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "gui/qt/QtPdfView.h"
@@ -16,6 +18,9 @@ QtPdfViewer::QtPdfViewer(std::shared_ptr<rt::PdfEngine> engine, const QString& c
   view_ = new QtPdfView(engine_, this);
   layout->addWidget(view_);
   resize(640, 820);
+  // The viewer has no buttons or menu: Escape and the desktop's close keys close it.
+  for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close)})
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
 }
 
 }  // namespace gui

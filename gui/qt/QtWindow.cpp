@@ -178,8 +178,20 @@ void QtWindow::ApplyWindow(const std::string& caption, const rt::Rect& pos, bool
 
 void QtWindow::UpdateInputState() {
   const bool input = TakesInput();
+  if (!input && client_->isEnabled()) {
+    // Disabling the controls takes the focus from the one that has it: it goes back there
+    // when the window takes input again (a dialog over it closed).
+    QWidget* focus = window()->focusWidget();
+    if (focus && client_->isAncestorOf(focus)) blockedFocus_ = focus;
+  }
   client_->setEnabled(input);
   if (menuBar_) menuBar_->setEnabled(input);
+  if (input && blockedFocus_) {
+    // In a window that is not active this only names the control to focus on activation.
+    QWidget* focus = blockedFocus_;
+    blockedFocus_ = nullptr;
+    if (!pendingFocus_) focus->setFocus(Qt::OtherFocusReason);
+  }
 }
 
 void QtWindow::SetBlocked(bool blocked) {
@@ -261,14 +273,17 @@ QWidget* QtWindow::Create(const rt::ControlView& c) {
     case ctl::kButton: {
       auto* button = new QPushButton(parent);
       button->setAutoDefault(false);
-      connect(button, &QPushButton::clicked, this,
-              [this, number] { SendFrom(number, EventOf(rt::event::kAccepted)); });
+      connect(button, &QPushButton::clicked, this, [this, number] {
+        AcceptEditedEntries();
+        SendFrom(number, EventOf(rt::event::kAccepted));
+      });
       widget = button;
       break;
     }
     case ctl::kCheck: {
       auto* check = new QCheckBox(parent);
       connect(check, &QCheckBox::clicked, this, [this, number](bool on) {
+        AcceptEditedEntries();
         rt::EventMessage m;
         m.event = rt::event::kAccepted;
         m.screenText = on ? "1" : "0";
@@ -281,6 +296,7 @@ QWidget* QtWindow::Create(const rt::ControlView& c) {
       auto* radio = new QRadioButton(parent);
       radio->setAutoExclusive(false);  // the runtime keeps the values
       connect(radio, &QRadioButton::clicked, this, [this, number] {
+        AcceptEditedEntries();
         rt::EventMessage m;
         m.event = rt::event::kAccepted;
         m.screenText = "1";
@@ -554,6 +570,21 @@ bool QtWindow::HandleKey(int control, int keyCode) {
     return true;
   }
   return false;
+}
+
+void QtWindow::AcceptEditedEntries() {
+  // A click by mnemonic or by the space key leaves the focus in the entry: what was typed
+  // there is accepted first, as leaving the entry would, so the button acts on it.
+  for (auto& [number, slot] : controls_) {
+    if (!IsTextEntry(slot.view.type)) continue;
+    auto* edit = qobject_cast<QLineEdit*>(slot.widget.data());
+    if (!edit || !edit->isModified() || edit->isReadOnly()) continue;
+    edit->setModified(false);
+    rt::EventMessage m;
+    m.event = rt::event::kAccepted;
+    m.screenText = edit->text().toStdString();
+    SendFrom(number, std::move(m));
+  }
 }
 
 void QtWindow::PressDefaultButton() {

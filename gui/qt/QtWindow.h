@@ -69,6 +69,7 @@ class QtWindow : public QWidget, public QtSurface {
   void MarkEditedLists();
   void SendFrom(int control, rt::EventMessage message);
   bool HandleKey(int control, int keyCode);
+  void AcceptEditedEntries();
   void PressDefaultButton();
   void UpdateInputState();
   void LayoutChildren();
@@ -85,6 +86,7 @@ class QtWindow : public QWidget, public QtSurface {
   rt::Rect pos_;
   QSize clientSize_;  // the client size the runtime knows of
   QPointer<QWidget> pendingFocus_;
+  QPointer<QWidget> blockedFocus_;  // had the focus when the controls were disabled
   bool applying_ = false;
   int limits_[4] = {0, 0, 0, 0};  // minimum and maximum client width and height (units)
 };

@@ -286,4 +286,34 @@ TEST_F(EndToEndTest, TwoBrowsesOnTwoThreadsMoveIndependently) {
   EXPECT_TRUE(robot.WaitClosed(frame));
 }
 
+// Closing the frame closes the browses first. A form kept open (the user declines to lose
+// its changes) keeps the frame open too; once the form is done the frame closes.
+TEST_F(EndToEndTest, ClosingTheFrameWaitsForAFormKeptOpen) {
+  Robot robot(backend_);
+  const int frame = robot.WaitForWindow("Pagelet Demo");
+  ASSERT_TRUE(robot.WaitIdle());
+  const int browse = OpenBrowse(robot, frame);
+  ASSERT_NE(browse, 0);
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataInsert));
+  const int form = robot.WaitForWindow("Record Will Be Added");
+  ASSERT_NE(form, 0);
+  ASSERT_TRUE(robot.WaitIdle());
+  robot.AnswerFile(File("one.pdf").string());
+  ASSERT_TRUE(robot.Press(form, kUpdateDataLookup));
+  ASSERT_TRUE(robot.WaitIdle());
+  robot.Answer(rt::kButtonNo);  // "Changes will be lost!": no
+  ASSERT_TRUE(robot.ChooseMenu(frame, "E&xit"));
+  ASSERT_TRUE(robot.WaitIdle());
+  EXPECT_TRUE(robot.Window(frame));
+  EXPECT_TRUE(robot.Window(form));
+  ASSERT_TRUE(robot.Press(form, kUpdateDataOk));
+  EXPECT_TRUE(robot.WaitClosed(browse));
+  EXPECT_TRUE(robot.WaitClosed(frame));
+  program_.join();
+  int asked = 0;
+  for (const rt::UiRequest& m : testing_support::MessagesOf(*backend_))
+    asked += m.caption == "Changes will be lost!";
+  EXPECT_EQ(asked, 1);
+}
+
 }  // namespace

@@ -201,6 +201,14 @@ TEST_F(UpdateDataTest, NamesAndFilesThatCannotBeStoredAreRefusedAndTheFormStaysU
       ASSERT_TRUE(robot.WaitIdle());
       stayedOpen.push_back(robot.Window(id).has_value());
     }
+    // The table's own file, picked and typed: never opened as a document.
+    robot.AnswerFile((work_->Path() / "DEMODATA.sqlite").string());
+    EXPECT_TRUE(robot.Press(id, kUpdateDataLookup));
+    ASSERT_TRUE(robot.WaitIdle());
+    EXPECT_TRUE(robot.Type(id, kUpdateDataFileName, "DEMODATA.sqlite"));
+    EXPECT_TRUE(robot.Press(id, kUpdateDataOk));
+    ASSERT_TRUE(robot.WaitIdle());
+    stayedOpen.push_back(robot.Window(id).has_value());
     whileRefused = Table();
     // Still usable: a good file is stored.
     robot.AnswerFile(good.string());
@@ -209,7 +217,7 @@ TEST_F(UpdateDataTest, NamesAndFilesThatCannotBeStoredAreRefusedAndTheFormStaysU
     EXPECT_TRUE(robot.WaitClosed(id));
   });
   EXPECT_EQ(afterLong, std::vector<std::string>{""});
-  EXPECT_EQ(stayedOpen, std::vector<bool>(7, true));
+  EXPECT_EQ(stayedOpen, std::vector<bool>(8, true));
   // Only the record primed for the form, as primed.
   ASSERT_TRUE(whileRefused);
   ASSERT_EQ(whileRefused->size(), 1u);
@@ -217,12 +225,15 @@ TEST_F(UpdateDataTest, NamesAndFilesThatCannotBeStoredAreRefusedAndTheFormStaysU
   EXPECT_EQ(whileRefused->at(1).bytes, "");
   int tooLong = 0;
   int notStored = 0;
+  int tableFile = 0;
   for (const auto& m : testing_support::MessagesOf(*backend_)) {
     tooLong += m.caption == "File Name Too Long";
     notStored += m.caption == "Document Not Stored";
+    tableFile += m.caption == "Not A Document";
   }
   EXPECT_EQ(tooLong, 2);
-  EXPECT_EQ(notStored, 6);
+  EXPECT_EQ(notStored, 7);
+  EXPECT_EQ(tableFile, 1);
   EXPECT_EQ(response, RequestCompleted);
   EXPECT_EQ(stored_.at(1).name, good.string());
   EXPECT_EQ(Hash(stored_.at(1).bytes), Hash(Contents(good)));

@@ -323,12 +323,23 @@ TEST_F(ViewBlobTest, FindDialogSearchesTheViewerAndIsHarmlessOnceTheViewerHasClo
   press(kFindTextFind);
   EXPECT_EQ(engine->Matches().size(), 2u);
   EXPECT_FALSE(engine->Highlight());
+  // A search that finds nothing says so; an empty one says nothing.
+  auto messages = [&](const std::string& part) {
+    int n = 0;
+    for (const auto& r : backend_->Transcript())
+      n += r.kind == "message" && r.text.find(part) != std::string::npos;
+    return n;
+  };
+  ASSERT_TRUE(robot_->Type(find, kFindTextEntry, "nowhere"));
+  press(kFindTextFind);
+  EXPECT_EQ(messages("not found in the document:\nnowhere"), 1);
   ASSERT_TRUE(robot_->Type(find, kFindTextEntry, ""));
   press(kFindTextFind);
   EXPECT_EQ(engine->Matches().size(), 0u);
+  EXPECT_EQ(messages("not found"), 1);
 
-  // The viewer closes under the dialog: its buttons then do nothing, and the dialog still
-  // closes normally.
+  // The viewer closes under the dialog: a search then says so, and the dialog still closes
+  // normally.
   robot_->CloseWindow(window);
   ASSERT_TRUE(robot_->WaitClosed(window));
   engine.reset();
@@ -339,6 +350,7 @@ TEST_F(ViewBlobTest, FindDialogSearchesTheViewerAndIsHarmlessOnceTheViewerHasClo
   ASSERT_TRUE(robot_->Press(find, kFindTextFindNext));
   ASSERT_TRUE(robot_->Press(find, kFindTextClose));
   EXPECT_TRUE(robot_->WaitClosed(find));
+  EXPECT_EQ(messages("has been closed"), 2);
   hold_ = false;
   program_.join();
 }

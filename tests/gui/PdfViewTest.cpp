@@ -4,11 +4,14 @@
 #include <QImage>
 #include <QPointer>
 #include <QPrintDialog>
+#include <QPrinter>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QToolBar>
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "gui/qt/QtPdfSurface.h"
@@ -126,9 +129,13 @@ TEST_F(PdfViewTest, ShowFileOpensAViewerThatClosesWithItsControl) {
   }));
   EXPECT_EQ(viewer->windowTitle().toStdString(), file_);
   EXPECT_TRUE(HasInk(viewer->View()->RenderedPage(0)));
+  // Escape closes it too, while its control lives on.
+  viewer->activateWindow();
+  ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == viewer; }));
+  QTest::keyClick(viewer.data(), Qt::Key_Escape);
+  EXPECT_TRUE(PumpUntil([&] { return viewer.isNull(); }));
   release = true;
   EXPECT_TRUE(FinishProgram());
-  EXPECT_TRUE(PumpUntil([&] { return viewer.isNull(); }));
 }
 
 TEST_F(PdfViewTest, AFailedLoadShowsItsErrorInTheView) {
@@ -239,6 +246,36 @@ TEST_F(PdfViewTest, PrintAnswersOnlyAfterTheDialogAndBlocksOnlyItsOwnWindow) {
   ASSERT_TRUE(PumpUntil([&] { return outcome.load() != -1; }));
   EXPECT_EQ(outcome.load(), static_cast<int>(rt::PdfPrintOutcome::Cancelled));
   EXPECT_FALSE(printed.load());
+  EXPECT_TRUE(FinishProgram());
+}
+
+// Printing to a file that is the document being printed fails and leaves the document as
+// it was; the dialog names the job after the file, not its whole path.
+TEST_F(PdfViewTest, PrintToTheDocumentsOwnFileIsRefused) {
+  std::atomic<int> outcome{-1};
+  StartProgram([&] {
+    auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
+    window->Open();
+    rt::PageletControl control;
+    control.mode = rt::PageletControl::kModeWindow;
+    control.Init(*window, kRegion, 1, 1, 0, 1, "", "");
+    control.LoadFile(file_, 0);
+    control.Print(1, 0, 1, 0, 0);
+    outcome = static_cast<int>(control.LastPrint().outcome);
+    control.Kill();
+    window->Close();
+  });
+  QPrintDialog* dialog = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (dialog = Visible<QPrintDialog>()) != nullptr; }));
+  EXPECT_EQ(dialog->printer()->docName(), "doc.pdf");
+  std::ifstream in(file_, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), {});
+  dialog->printer()->setOutputFileName(QString::fromStdString(file_));
+  dialog->done(QDialog::Accepted);
+  ASSERT_TRUE(PumpUntil([&] { return outcome.load() != -1; }));
+  EXPECT_EQ(outcome.load(), static_cast<int>(rt::PdfPrintOutcome::Failed));
+  std::ifstream after(file_, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), before);
   EXPECT_TRUE(FinishProgram());
 }
 

@@ -214,6 +214,14 @@ TEST_F(QtBackendTest, ChildWindowOnItsOwnThreadIsAnMdiChildAndGetsUserInput) {
   QApplication::sendEvent(entry, &enter);
   EXPECT_TRUE(PumpUntil([&] { return log.Contains("entry typed" + on); }));
 
+  // A button pressed while the entry keeps the focus (its mnemonic) acts on what was typed.
+  entry->setText("again");
+  entry->setModified(true);
+  press->click();
+  ASSERT_TRUE(PumpUntil([&] { return log.Lines().back() == "accepted 3" + on; }));
+  const std::vector<std::string> lines = log.Lines();
+  EXPECT_EQ(lines[lines.size() - 2], "entry again" + on);
+
   auto* check = qobject_cast<QCheckBox*>(backend_->ControlWidget(id, 2));
   ASSERT_NE(check, nullptr);
   check->click();
@@ -348,6 +356,10 @@ TEST_F(QtBackendTest, LowerWindowTakesNoInputWhileItsDialogIsOpen) {
   ASSERT_TRUE(PumpUntil([&] { return lowerId.load() != 0; }));
   auto* press = qobject_cast<QPushButton*>(backend_->ControlWidget(lowerId, 3));
   ASSERT_NE(press, nullptr);
+  QWidget* entry = backend_->ControlWidget(lowerId, 1);
+  ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == lower; }));
+  entry->setFocus();
+  ASSERT_TRUE(PumpUntil([&] { return QApplication::focusWidget() == entry; }));
   press->click();
 
   gui::QtWindow* dialog = nullptr;
@@ -363,6 +375,8 @@ TEST_F(QtBackendTest, LowerWindowTakesNoInputWhileItsDialogIsOpen) {
   ok->click();
   ASSERT_TRUE(PumpUntil([&] { return FindWindow("Over Dialog") == nullptr; }));
   ASSERT_TRUE(PumpUntil([&] { return press->isEnabled(); }));
+  // The control that had the focus has it again (once its window is active).
+  EXPECT_EQ(lower->focusWidget(), entry);
   EXPECT_EQ(presses.load(), 1);
   EXPECT_EQ(closes.load(), 0);
   lower->close();
@@ -380,6 +394,66 @@ TEST_F(QtBackendTest, ShutdownAnswersWaitingRequests) {
   backend_->Shutdown();
   EXPECT_TRUE(FinishProgram());
   EXPECT_EQ(answer.load(), kButtonCancel);
+}
+
+// A window started on a new thread from a dialog that floats over the frame floats too:
+// inside the frame it would open underneath that dialog.
+TEST_F(QtBackendTest, WindowStartedFromAFloatingDialogFloatsOverIt) {
+  auto starter = std::make_shared<WindowDef>("GuiTest", "STARTER", "Starter");
+  starter->pos = {0, 0, 120, 40};
+  starter->Button("&Start").At(10, 10, 40, 14);
+  RegisterWindowDef(starter);
+  auto started = std::make_shared<WindowDef>("GuiTest", "STARTED", "Started");
+  started->pos = {0, 0, 80, 30};
+  RegisterWindowDef(started);
+  std::atomic<int> childId{0};
+  StartProgram([&] {
+    auto frame = Window::Prepare("GuiTest", "FRAME");
+    frame->Open();
+    Start([&](const std::vector<std::string>&) {
+      auto child = Window::Prepare("GuiTest", "CHILD");
+      child->Open();
+      childId = child->Id();
+      child->EventLoop([&] {
+        if (child->Event() != event::kAccepted || child->Field() != 3) return 0;
+        auto dialog = Window::Prepare("GuiTest", "STARTER");
+        dialog->Open();
+        dialog->EventLoop([&] {
+          if (dialog->Event() == event::kAccepted) {
+            Start([](const std::vector<std::string>&) {
+              auto w = Window::Prepare("GuiTest", "STARTED");
+              w->Open();
+              w->EventLoop([] { return 0; });
+            });
+          }
+          return 0;
+        });
+        return 0;
+      });
+    });
+    frame->EventLoop([] { return 0; });
+  });
+  QPushButton* press = nullptr;
+  ASSERT_TRUE(PumpUntil([&] {
+    return childId.load() != 0 &&
+           (press = qobject_cast<QPushButton*>(backend_->ControlWidget(childId, 3))) != nullptr;
+  }));
+  press->click();
+  gui::QtWindow* dialog = nullptr;
+  QPushButton* start = nullptr;
+  ASSERT_TRUE(PumpUntil([&] {
+    return (dialog = FindWindow("Starter")) != nullptr &&
+           (start = dialog->findChild<QPushButton*>()) != nullptr;
+  }));
+  ASSERT_TRUE(PumpUntil([&] { return QApplication::activeWindow() == dialog; }));
+  start->click();
+  gui::QtWindow* floating = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (floating = FindWindow("Started")) != nullptr; }));
+  EXPECT_TRUE(floating->isWindow());
+  EXPECT_EQ(qobject_cast<QMdiSubWindow*>(floating->parentWidget()), nullptr);
+  EXPECT_TRUE(dialog->TakesInput());  // it blocks nothing
+  backend_->Frame()->close();
+  EXPECT_TRUE(FinishProgram());
 }
 
 // The wait cursor is counted: it stays until every request for it is withdrawn, and extra

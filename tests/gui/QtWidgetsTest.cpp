@@ -4,18 +4,26 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "gui/qt/DialogUnits.h"
 #include "gui/qt/QtDialogs.h"
+#include "gui/qt/QtFileIconProvider.h"
 #include "gui/qt/QtIcons.h"
 #include "gui/qt/QtKeyMap.h"
 #include "gui/qt/QtListControl.h"
@@ -67,6 +75,51 @@ TEST(QtIconsTest, WindowIconNamesMapWithoutRegardToCase) {
     EXPECT_FALSE(gui::QtIcons::ForName(name).isNull()) << name;
   EXPECT_TRUE(gui::QtIcons::ForName("").isNull());
   EXPECT_TRUE(gui::QtIcons::ForName("NOSUCH.ICO").isNull());
+}
+
+// True when another process finds the first byte of the file write-locked.
+bool LockedForOthers(const QString& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR);
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_len = 1;
+    _exit(fd >= 0 && fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+// The file dialog tells icons and types apart without opening the files it lists: closing
+// a file drops the process's locks on it, the table driver's among them.
+TEST(QtFileIconProviderTest, KeepsTheProcessLocksOnListedFiles) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath("DEMODATA.sqlite");
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("%PDF-1.4\n");  // contents that say otherwise than the name
+  }
+  const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_len = 1;
+  ASSERT_EQ(fcntl(fd, F_SETLK, &lock), 0);
+  ASSERT_TRUE(LockedForOthers(path));
+
+  gui::QtFileIconProvider provider;
+  const QFileInfo info(path);
+  EXPECT_FALSE(provider.icon(info).isNull());
+  EXPECT_FALSE(provider.type(info).contains("PDF"));
+  EXPECT_FALSE(provider.type(QFileInfo(dir.path())).isEmpty());
+  EXPECT_TRUE(LockedForOthers(path));
+  ::close(fd);
 }
 
 TEST(QtDialogsTest, MasksButtonsAndPopupItems) {
