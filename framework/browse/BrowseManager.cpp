@@ -266,10 +266,19 @@ void BrowseManager::UpdateResets() {
   if (SortOrder* sort = CurrentSort(); sort && sort->Resets) sort->Resets->AssignRightToLeft();
 }
 
+void BrowseManager::BeginScan() {
+  if (scanDepth_++ == 0 && QuickScan && Primary) Primary->SetQuickScan(1);
+}
+
+void BrowseManager::EndScan() {
+  if (scanDepth_ > 0 && --scanDepth_ == 0 && QuickScan && Primary) Primary->SetQuickScan(0);
+}
+
 void BrowseManager::Fetch(std::uint8_t direction) {
   if (!ListQueue || !View) return;
   const bool forward = direction == kFillForward;
-  if (QuickScan && ItemsToFill > 1 && Primary) Primary->SetQuickScan(1);
+  const bool scan = ItemsToFill > 1;
+  if (scan) BeginScan();
   std::string edge;
   bool compareEdge = false;
   if (ListQueue->Records() > 0) {
@@ -307,7 +316,7 @@ void BrowseManager::Fetch(std::uint8_t direction) {
   // Each fetch sizes its own trips: a one-row scroll must not leave later pages reading one
   // row per trip.
   if (prefetchSet) View->SetPrefetch(0);
-  if (QuickScan && Primary) Primary->SetQuickScan(0);
+  if (scan) EndScan();
 }
 
 // ---- Filling the page ----
@@ -365,6 +374,8 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
     CurrentChoice = Locate(target);
     if (RetainRow) shift = savedChoice - CurrentChoice;
   };
+  // The fills below read one snapshot of the table.
+  BeginScan();
   ListQueue->Free();
   ItemsToFill = LastItems - shift;
   Fetch(kFillForward);
@@ -401,6 +412,7 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
       ListQueue->Delete();
     }
   }
+  EndScan();
   if (CurrentChoice <= 0) CurrentChoice = 1;
   if (Records() != 0) {
     CurrentChoice = std::min(CurrentChoice, ListQueue->Records());
@@ -523,8 +535,9 @@ void BrowseManager::ResetThumbLimits() {
     if (file) record.assign(file->Record(), file->Record() + file->RecordSize());
     double high = 0;
     bool haveHigh = false;
-    // One record each way: no read-ahead.
+    // One record each way: no read-ahead; both reads in one read transaction.
     ResetToStart();
+    BeginScan();
     View->SetPrefetch(1);
     if (Previous() == LevelQuiet) {
       high = sort->FreeElement.Number();
@@ -535,6 +548,7 @@ void BrowseManager::ResetThumbLimits() {
     if (haveHigh && Next() == LevelQuiet)
       sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
     View->SetPrefetch(0);
+    EndScan();
     if (file) std::copy(record.begin(), record.end(), file->Record());
   }
   UpdateThumb();

@@ -226,4 +226,10 @@ class BrowseManager : public ViewManager {
   std::int32_t VisibleItems();
   // The primary table's record buffer cleared.
   void ClearPrimaryRecord();
+  // With QuickScan, the reads between BeginScan and the matching EndScan share one read
+  // transaction of the primary table (calls nest).
+  void BeginScan();
+  void EndScan();
+
+  int scanDepth_ = 0;
 };

@@ -699,7 +699,7 @@ int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
   row.version = s.Int(1);
   if (row.rid <= 0) return Damaged(row.rid, "record id out of range");
   if (s.Type(1) != SQLITE_INTEGER) return Damaged(row.rid, "change counter missing");
-  row.nulls = std::string(s.Text(2));
+  row.nulls.assign(s.Text(2));
   const int blobs = file_.BlobCount();
   row.blobSizes.resize(static_cast<std::size_t>(blobs));
   for (int b = 0; b < blobs; ++b) {

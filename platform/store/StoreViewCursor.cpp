@@ -223,12 +223,12 @@ void StoreViewCursor::SetBatch(int rows, int timeoutSeconds) {
 }
 
 void StoreViewCursor::Flush() {
-  cache_.clear();
+  ClearCache();
 }
 
 void StoreViewCursor::SetAnchor(Anchor anchor) {
   anchor_ = std::move(anchor);
-  cache_.clear();
+  ClearCache();
   ClearError();
 }
 
@@ -293,23 +293,20 @@ int StoreViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, boo
 }
 
 std::string StoreViewCursor::Encode(const Anchor& anchor) const {
-  FilePosition p;
-  p.kind = FilePosition::Kind::Key;
-  p.values = anchor.values;
-  p.record = anchor.rid;
-  auto build = [&](const FilePosition& position) {
-    std::string out(1, kViewTag);
-    PutU16(out, signature_.size());
-    out += signature_;
-    out += position.Encode();
-    return out;
-  };
-  std::string out = build(p);
+  std::string out;
+  out.reserve(64);
+  out.push_back(kViewTag);
+  PutU16(out, signature_.size());
+  out += signature_;
+  const std::size_t head = out.size();
+  FilePosition::AppendKey(out, 0, anchor.values, anchor.rid);
   if (out.size() > kMaxPositionSize) {
     // The values do not fit: keep the record id and look the values up on reset.
+    out.resize(head);
+    FilePosition p;
     p.kind = FilePosition::Kind::KeyRecordOnly;
-    p.values.clear();
-    out = build(p);
+    p.record = anchor.rid;
+    out += p.Encode();
   }
   return out;
 }
@@ -390,7 +387,7 @@ int StoreViewCursor::Stamp() {
 // Rows read ahead stay usable while the table has not changed, in this connection or any
 // other, and the buffer has not timed out.
 bool StoreViewCursor::CacheUsable(int direction) {
-  if (cache_.empty() || cacheDirection_ != direction) return false;
+  if (cacheNext_ == cacheEnd_ || cacheDirection_ != direction) return false;
   if (timeout_ > 0 &&
       std::chrono::steady_clock::now() - cacheTime_ > std::chrono::seconds(timeout_))
     return false;
@@ -410,67 +407,59 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
   direction = direction < 0 ? -1 : 1;
   const bool armed = driver_.watchArmed_;
   const bool skipBlobs = driver_.skipBlobs_;
-  if (armed || !CacheUsable(direction)) cache_.clear();
+  if (armed || !CacheUsable(direction)) ClearCache();
 
-  // The file's state before the read, put back when no record is taken.
-  struct Saved {
-    std::vector<std::uint8_t> record;
-    std::string nulls;
-    std::int64_t rid = 0;
-    std::int64_t version = 0;
-    bool watched = false;
-    std::vector<StoreDriver::Blob> blobs;
-  };
-  std::unique_ptr<Saved> saved;
   File& file = driver_.file_;
+  bool saved = false;
   auto restore = [&] {
     driver_.watchArmed_ = armed;
     driver_.skipBlobs_ = skipBlobs;
     if (!saved) return;
-    std::memcpy(file.Record(), saved->record.data(), saved->record.size());
-    file.SetNulls(saved->nulls);
-    driver_.currentRid_ = saved->rid;
-    driver_.currentVersion_ = saved->version;
-    driver_.watched_ = saved->watched;
-    driver_.blobs_ = std::move(saved->blobs);
+    std::memcpy(file.Record(), saved_.record.data(), saved_.record.size());
+    file.SetNulls(saved_.nulls);
+    driver_.currentRid_ = saved_.rid;
+    driver_.currentVersion_ = saved_.version;
+    driver_.watched_ = saved_.watched;
+    driver_.blobs_.swap(saved_.blobs);
   };
 
-  Anchor scan = anchor_;
+  // The anchor, then the last row taken: a fetch continues after it.
+  scan_ = anchor_;
   while (true) {
-    if (cache_.empty()) {
+    if (cacheNext_ == cacheEnd_) {
+      ClearCache();
       cacheDirection_ = direction;
       const std::size_t limit = armed ? 1 : batch_;
-      if (int e = Fetch(direction, scan, limit, cache_)) {
+      if (int e = Fetch(direction, scan_, limit)) {
         const ErrorState error = LastError();
-        cache_.clear();
+        ClearCache();
         restore();
         SetError(error.code, error.text, error.driverCode, error.driverText);
         return e;
       }
       Stamp();
-      if (cache_.empty()) break;
+      if (cacheEnd_ == 0) break;
     }
-    Entry entry = std::move(cache_.front());
-    cache_.pop_front();
+    Entry& entry = cache_[cacheNext_++];
     if (!saved) {
-      saved = std::make_unique<Saved>();
-      saved->record.assign(file.Record(), file.Record() + file.RecordSize());
-      saved->nulls = file.GetNulls();
-      saved->rid = driver_.currentRid_;
-      saved->version = driver_.currentVersion_;
-      saved->watched = driver_.watched_;
-      saved->blobs = driver_.blobs_;
+      saved = true;
+      saved_.record.assign(file.Record(), file.Record() + file.RecordSize());
+      saved_.nulls = file.GetNulls();
+      saved_.rid = driver_.currentRid_;
+      saved_.version = driver_.currentVersion_;
+      saved_.watched = driver_.watched_;
+      saved_.blobs = driver_.blobs_;
     }
     driver_.watchArmed_ = false;
     driver_.skipBlobs_ = skipBlobs;
     driver_.Apply(entry.row);
-    scan.kind = AnchorKind::Record;
-    scan.values = std::move(entry.values);
-    scan.rid = entry.row.rid;
+    scan_.kind = AnchorKind::Record;
+    scan_.values.swap(entry.values);
+    scan_.rid = entry.row.rid;
     if (accept()) {
       driver_.watched_ = armed;
-      anchor_ = scan;
-      current_ = std::move(scan);
+      anchor_ = scan_;
+      current_ = scan_;
       hasCurrent_ = true;
       ClearError();
       return kNoError;
@@ -480,27 +469,24 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
   return Code(kNoRecordError);
 }
 
-int StoreViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit,
-                           std::deque<Entry>& rows) {
+int StoreViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit) {
   switch (from.kind) {
     case AnchorKind::Start:
-      return FetchLevel(direction, from, Level::All, 0, limit, rows);
+      return FetchLevel(direction, from, Level::All, 0, limit);
     case AnchorKind::Values: {
       const int m = static_cast<int>(from.values.size());
-      if (int e = FetchLevel(direction, from, Level::Equal, m, limit, rows)) return e;
-      for (int level = m - 1; level >= 0 && rows.size() < limit; --level) {
-        if (int e = FetchLevel(direction, from, Level::Past, level, limit - rows.size(), rows))
-          return e;
+      if (int e = FetchLevel(direction, from, Level::Equal, m, limit)) return e;
+      for (int level = m - 1; level >= 0 && cacheEnd_ < limit; --level) {
+        if (int e = FetchLevel(direction, from, Level::Past, level, limit - cacheEnd_)) return e;
       }
       return kNoError;
     }
     case AnchorKind::Inclusive:
     case AnchorKind::Record: {
       const int n = static_cast<int>(query_.order.size());
-      if (int e = FetchLevel(direction, from, Level::Record, n, limit, rows)) return e;
-      for (int level = n - 1; level >= 0 && rows.size() < limit; --level) {
-        if (int e = FetchLevel(direction, from, Level::Past, level, limit - rows.size(), rows))
-          return e;
+      if (int e = FetchLevel(direction, from, Level::Record, n, limit)) return e;
+      for (int level = n - 1; level >= 0 && cacheEnd_ < limit; --level) {
+        if (int e = FetchLevel(direction, from, Level::Past, level, limit - cacheEnd_)) return e;
       }
       return kNoError;
     }
@@ -508,34 +494,31 @@ int StoreViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit,
   return kNoError;
 }
 
-// One keyset query in the order's index: the first `equal` order expressions equal to the
-// anchor's values, then (Past) the next expression beyond the anchor's value or (Record) the
-// record id beyond the anchor's, in the reading direction.
-int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, int equal,
-                                std::size_t limit, std::deque<Entry>& rows) {
+// The SQL of one keyset query in the order's index: the first `equal` order expressions
+// equal to the anchor's values, then (Past) the next expression beyond the anchor's value or
+// (Record) the record id beyond the anchor's, in the reading direction.
+const std::string& StoreViewCursor::LevelSql(int direction, const Anchor& from, Level level,
+                                             int equal) {
   const bool forward = direction > 0;
-  std::string sql = "SELECT " + driver_.selectList_;
+  const bool strict = from.kind == AnchorKind::Record;
+  const int id =
+      ((static_cast<int>(level) * 2 + (forward ? 1 : 0)) * 2 + (strict ? 1 : 0)) * 1024 + equal;
+  auto [it, added] = levelSql_.try_emplace(id);
+  if (!added) return it->second;
+  std::string& sql = it->second;
+  sql = "SELECT " + driver_.selectList_;
   for (const std::string& e : expressions_)
     sql += ", " + e;
   sql += " FROM records" + indexClause_ + " WHERE 1";
-  std::vector<const KeyValue*> binds;
   if (level != Level::All) {
-    for (int i = 0; i < equal; ++i) {
+    for (int i = 0; i < equal; ++i)
       sql += " AND " + expressions_[i] + " = ?";
-      binds.push_back(&from.values[i]);
-    }
   }
-  std::int64_t rid = 0;
-  bool bindRid = false;
   if (level == Level::Past) {
     const bool greater = query_.order[equal].ascending == forward;
     sql += " AND " + expressions_[equal] + (greater ? " > ?" : " < ?");
-    binds.push_back(&from.values[equal]);
   } else if (level == Level::Record) {
-    const bool strict = from.kind == AnchorKind::Record;
     sql += std::string(" AND _rid ") + (forward ? ">" : "<") + (strict ? "" : "=") + " ?";
-    rid = from.rid;
-    bindRid = true;
   }
   sql += where_;
   // Expressions fixed by equality are left out of the ORDER BY: SQLite would otherwise sort
@@ -547,24 +530,36 @@ int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, 
   }
   sql += forward ? "_rid ASC" : "_rid DESC";
   sql += " LIMIT ?";
+  return sql;
+}
 
-  auto s = driver_.Statement(sql);
+int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, int equal,
+                                std::size_t limit) {
+  auto s = driver_.Statement(LevelSql(direction, from, level, equal));
   if (!s) return ErrorCode();
   int index = 1;
-  for (const KeyValue* v : binds)
-    driver_.BindValue(*s, index++, *v);
-  if (bindRid) s->Bind(index++, rid);
+  if (level != Level::All) {
+    for (int i = 0; i < equal; ++i)
+      driver_.BindValue(*s, index++, from.values[i]);
+  }
+  if (level == Level::Past) {
+    driver_.BindValue(*s, index++, from.values[equal]);
+  } else if (level == Level::Record) {
+    s->Bind(index++, from.rid);
+  }
   for (const KeyValue& v : whereBinds_)
     driver_.BindValue(*s, index++, v);
   s->Bind(index, static_cast<std::int64_t>(limit));
   const int base = 3 + driver_.file_.BlobCount() + driver_.file_.Layout().FieldCount();
   int rc;
   while ((rc = s->Step()) == SQLITE_ROW) {
-    Entry entry;
+    if (cacheEnd_ == cache_.size()) cache_.emplace_back();
+    Entry& entry = cache_[cacheEnd_];
     if (int e = driver_.ReadRow(*s, entry.row)) return e;
+    entry.values.resize(expressions_.size());
     for (std::size_t i = 0; i < expressions_.size(); ++i)
-      entry.values.push_back(ColumnValue(*s, base + static_cast<int>(i)));
-    rows.push_back(std::move(entry));
+      entry.values[i] = ColumnValue(*s, base + static_cast<int>(i));
+    ++cacheEnd_;
   }
   s->Reset();
   if (rc != SQLITE_DONE) return driver_.Fail(rc, "view read");

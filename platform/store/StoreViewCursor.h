@@ -19,9 +19,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/runtime/expressions/ViewCursor.h"
@@ -63,6 +63,15 @@ class StoreViewCursor : public ViewCursor {
     StoreDriver::Row row;
     std::vector<KeyValue> values;
   };
+  // The file's state before a read, put back when the read takes no record.
+  struct Saved {
+    std::vector<std::uint8_t> record;
+    std::string nulls;
+    std::int64_t rid = 0;
+    std::int64_t version = 0;
+    bool watched = false;
+    std::vector<StoreDriver::Blob> blobs;
+  };
   // How a level query limits its rows.
   enum class Level : std::uint8_t { All, Equal, Past, Record };
 
@@ -70,9 +79,11 @@ class StoreViewCursor : public ViewCursor {
   std::string OrderExpr(const ViewOrderComponent& c) const;
   int ChooseIndex();
   void BuildConditions();
-  int Fetch(int direction, const Anchor& from, std::size_t limit, std::deque<Entry>& rows);
-  int FetchLevel(int direction, const Anchor& from, Level level, int equal, std::size_t limit,
-                 std::deque<Entry>& rows);
+  // Fetch and FetchLevel append up to `limit` rows to the empty row cache.
+  int Fetch(int direction, const Anchor& from, std::size_t limit);
+  int FetchLevel(int direction, const Anchor& from, Level level, int equal, std::size_t limit);
+  const std::string& LevelSql(int direction, const Anchor& from, Level level, int equal);
+  void ClearCache() { cacheNext_ = cacheEnd_ = 0; }
   int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found);
   int Fold(KeyValue& value, CaseFold fold);
   void SetAnchor(Anchor anchor);
@@ -93,7 +104,16 @@ class StoreViewCursor : public ViewCursor {
   Anchor anchor_;
   Anchor current_;
   bool hasCurrent_ = false;
-  std::deque<Entry> cache_;
+  // Rows read ahead: cache_[cacheNext_, cacheEnd_) are still to be taken. The entries are
+  // kept and refilled, so that reading allocates nothing once the first page was read.
+  std::vector<Entry> cache_;
+  std::size_t cacheNext_ = 0;
+  std::size_t cacheEnd_ = 0;
+  // Scratch of Read: the rows taken so far, and the file's state before them.
+  Anchor scan_;
+  Saved saved_;
+  // The SQL of each kind of level query, built once.
+  std::unordered_map<int, std::string> levelSql_;
   int cacheDirection_ = 0;
   std::int64_t cacheChanges_ = 0;
   std::int64_t cacheVersion_ = 0;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Picture.h"
@@ -369,15 +370,26 @@ void Window::Select(int control) {
 
 void Window::RefreshList(Control& c) {
   c.rows.clear();
+  // Each column's picture is read once for all its cells.
+  std::vector<std::optional<Picture>> pictures;
+  pictures.reserve(c.columns.size());
+  for (const ListColumn& column : c.columns) {
+    pictures.push_back(column.picture.empty() ? std::nullopt
+                                              : std::optional(Picture::Parse(column.picture)));
+  }
+  auto cell = [&](std::size_t col, std::string_view value) {
+    return Unpadded(pictures[col] ? std::string_view(pictures[col]->Format(value)) : value);
+  };
   if (c.source) {
     const int records = std::max(0, std::atoi(c.source(-1, 0).c_str()));
     c.rows.reserve(records);
     for (int r = 1; r <= records; ++r) {
       std::vector<std::string> cells;
+      cells.reserve(c.columns.size());
       for (std::size_t col = 0; col < c.columns.size(); ++col) {
         const std::string value = c.source(r, static_cast<int>(col) + 1);
-        const std::string& picture = c.columns[col].picture;
-        cells.emplace_back(TrimRight(picture.empty() ? value : FormatPicture(value, picture)));
+        cells.push_back(pictures[col] ? std::string(TrimRight(pictures[col]->Format(value)))
+                                      : std::string(TrimRight(value)));
       }
       c.rows.push_back(std::move(cells));
     }
@@ -391,15 +403,14 @@ void Window::RefreshList(Control& c) {
   for (int r = 1; r <= records; ++r) {
     const void* row = c.queue->Row(r);
     std::vector<std::string> cells;
+    cells.reserve(c.columns.size());
     for (std::size_t col = 0; col < c.columns.size(); ++col) {
       const int fieldNo = static_cast<int>(col) + 1;
       if (!row || fieldNo > layout.FieldCount()) {
         cells.emplace_back();
         continue;
       }
-      const std::string value = ReadText(layout.Field(fieldNo), row);
-      const std::string& picture = c.columns[col].picture;
-      cells.push_back(Unpadded(picture.empty() ? value : FormatPicture(value, picture)));
+      cells.push_back(cell(col, ReadText(layout.Field(fieldNo), row)));
     }
     c.rows.push_back(std::move(cells));
   }
