@@ -441,6 +441,8 @@ bool BrowseManager::SetSort(int number, bool force) {
     SortOrder* sort = CurrentSort();
     if (sort && sort->Resets) sort->Resets->AssignLeftToRight();
     Open();
+    // The page and the thumb limits come from one snapshot of the table.
+    BeginScan();
     if ((Selecting || StartAtCurrent) && !Loaded) {
       ViewManager::Reset(sort && sort->MainKey ? FreeElementPosition() : 1);
       ResetQueue(kRefillFromView);
@@ -458,6 +460,7 @@ bool BrowseManager::SetSort(int number, bool force) {
       ResetThumbLimits();
       result = true;
     }
+    EndScan();
   }
   UpdateBuffer();
   return result;
@@ -1122,6 +1125,8 @@ std::uint8_t BrowseManager::AskInPlace(std::uint8_t request) {
 }
 
 void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) {
+  // The refill and the thumb limits read one snapshot of the table.
+  BeginScan();
   if (response == RequestCompleted) {
     std::string filter;
     if (View) {
@@ -1148,8 +1153,9 @@ void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) 
   } else if (navigation != 0) {
     TakeVCRScroll(navigation);
   }
+  if (navigation == 0) ResetThumbLimits();
+  EndScan();
   if (navigation == 0) {
-    ResetThumbLimits();
     UpdateWindow();
     PostNewSelection();
     if (rt::Window* w = ListWindow(); w && ILC) w->Select(ILC->GetControl());

@@ -720,7 +720,8 @@ int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
       continue;
     }
     std::uint8_t* p = rec + d.offset;
-    if (!FitsField(d.type, s.Int(col))) {
+    const bool text = d.type == FieldType::String || d.type == FieldType::CString;
+    if (!text && !FitsField(d.type, s.Int(col))) {
       return Damaged(row.rid,
                      "value " + std::to_string(s.Int(col)) + " of " + d.label + " out of range");
     }

@@ -172,6 +172,7 @@ int StoreViewCursor::ChooseIndex() {
   const File& file = driver_.file_;
   const RecordLayout& layout = file.Layout();
   const std::size_t n = query_.order.size();
+  bool uniqueKey = false;
   for (int k = 1; k <= file.KeyCount() && indexName_.empty(); ++k) {
     const FileKey& key = *file.Key(k);
     if (static_cast<std::size_t>(key.ComponentCount()) != n) continue;
@@ -191,7 +192,10 @@ int StoreViewCursor::ChooseIndex() {
         same = false;
       }
     }
-    if (same || reversed) indexName_ = "key:" + key.Name();
+    if (same || reversed) {
+      indexName_ = "key:" + key.Name();
+      uniqueKey = key.Unique();
+    }
   }
   if (indexName_.empty()) {
     std::string columns;
@@ -213,6 +217,10 @@ int StoreViewCursor::ChooseIndex() {
     // Without the index (read-only table, or the table busy) SQLite plans the order itself.
   }
   if (!indexName_.empty()) indexClause_ = " INDEXED BY " + QuoteName(indexName_);
+  rowValues_ = !indexName_.empty();
+  for (const ViewOrderComponent& c : query_.order)
+    rowValues_ = rowValues_ && c.ascending && c.fold == CaseFold::None;
+  rowValuesWithRecord_ = rowValues_ && uniqueKey;
   ClearError();
   return kNoError;
 }
@@ -374,13 +382,19 @@ int StoreViewCursor::Reget(std::string_view position) {
 }
 
 int StoreViewCursor::Stamp() {
+  cacheChanges_ = sqlite3_total_changes64(driver_.db_);
+  cacheTime_ = std::chrono::steady_clock::now();
+  if (driver_.quickScan_) {
+    // The rows serve the rest of the quick scan, which reads one snapshot; after it they are
+    // not trusted again.
+    cacheVersion_ = -3;
+    return kNoError;
+  }
   auto s = driver_.Statement("PRAGMA data_version");
   if (!s) return ErrorCode();
   const int rc = s->Step();
   cacheVersion_ = rc == SQLITE_ROW ? s->Int(0) : -1;
   s->Reset();
-  cacheChanges_ = sqlite3_total_changes64(driver_.db_);
-  cacheTime_ = std::chrono::steady_clock::now();
   return kNoError;
 }
 
@@ -475,6 +489,7 @@ int StoreViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit)
       return FetchLevel(direction, from, Level::All, 0, limit);
     case AnchorKind::Values: {
       const int m = static_cast<int>(from.values.size());
+      if (rowValues_) return FetchLevel(direction, from, Level::Row, m, limit);
       if (int e = FetchLevel(direction, from, Level::Equal, m, limit)) return e;
       for (int level = m - 1; level >= 0 && cacheEnd_ < limit; --level) {
         if (int e = FetchLevel(direction, from, Level::Past, level, limit - cacheEnd_)) return e;
@@ -484,6 +499,7 @@ int StoreViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit)
     case AnchorKind::Inclusive:
     case AnchorKind::Record: {
       const int n = static_cast<int>(query_.order.size());
+      if (rowValuesWithRecord_ && n > 0) return FetchLevel(direction, from, Level::Row, n, limit);
       if (int e = FetchLevel(direction, from, Level::Record, n, limit)) return e;
       for (int level = n - 1; level >= 0 && cacheEnd_ < limit; --level) {
         if (int e = FetchLevel(direction, from, Level::Past, level, limit - cacheEnd_)) return e;
@@ -501,8 +517,11 @@ const std::string& StoreViewCursor::LevelSql(int direction, const Anchor& from, 
                                              int equal) {
   const bool forward = direction > 0;
   const bool strict = from.kind == AnchorKind::Record;
-  const int id =
-      ((static_cast<int>(level) * 2 + (forward ? 1 : 0)) * 2 + (strict ? 1 : 0)) * 1024 + equal;
+  const bool withRecord = from.kind != AnchorKind::Values;
+  const int id = (((static_cast<int>(level) * 2 + (forward ? 1 : 0)) * 2 + (strict ? 1 : 0)) * 2 +
+                  (withRecord ? 1 : 0)) *
+                     1024 +
+                 equal;
   auto [it, added] = levelSql_.try_emplace(id);
   if (!added) return it->second;
   std::string& sql = it->second;
@@ -510,7 +529,22 @@ const std::string& StoreViewCursor::LevelSql(int direction, const Anchor& from, 
   for (const std::string& e : expressions_)
     sql += ", " + e;
   sql += " FROM records" + indexClause_ + " WHERE 1";
-  if (level != Level::All) {
+  if (level == Level::Row) {
+    std::string left;
+    std::string right;
+    for (int i = 0; i < equal; ++i) {
+      left += expressions_[i] + ", ";
+      right += "?, ";
+    }
+    if (withRecord) {
+      left += "_rid, ";
+      right += "?, ";
+    }
+    left.resize(left.size() - 2);
+    right.resize(right.size() - 2);
+    sql +=
+        " AND (" + left + ") " + (forward ? ">" : "<") + (strict ? "" : "=") + " (" + right + ")";
+  } else if (level != Level::All) {
     for (int i = 0; i < equal; ++i)
       sql += " AND " + expressions_[i] + " = ?";
   }
@@ -524,8 +558,8 @@ const std::string& StoreViewCursor::LevelSql(int direction, const Anchor& from, 
   // Expressions fixed by equality are left out of the ORDER BY: SQLite would otherwise sort
   // the rows of an expression index instead of reading them in index order.
   sql += " ORDER BY ";
-  for (std::size_t i = level == Level::All ? 0 : static_cast<std::size_t>(equal);
-       i < expressions_.size(); ++i) {
+  const bool whole = level == Level::All || level == Level::Row;
+  for (std::size_t i = whole ? 0 : static_cast<std::size_t>(equal); i < expressions_.size(); ++i) {
     sql += expressions_[i] + (query_.order[i].ascending == forward ? " ASC, " : " DESC, ");
   }
   sql += forward ? "_rid ASC" : "_rid DESC";
@@ -544,7 +578,7 @@ int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, 
   }
   if (level == Level::Past) {
     driver_.BindValue(*s, index++, from.values[equal]);
-  } else if (level == Level::Record) {
+  } else if (level == Level::Record || (level == Level::Row && from.kind != AnchorKind::Values)) {
     s->Bind(index++, from.rid);
   }
   for (const KeyValue& v : whereBinds_)

@@ -72,8 +72,9 @@ class StoreViewCursor : public ViewCursor {
     bool watched = false;
     std::vector<StoreDriver::Blob> blobs;
   };
-  // How a level query limits its rows.
-  enum class Level : std::uint8_t { All, Equal, Past, Record };
+  // How a level query limits its rows. Row compares the anchor's values (and record id) as
+  // one row value: a single range in the index instead of one query per level.
+  enum class Level : std::uint8_t { All, Equal, Past, Record, Row };
 
   int Alive() const;
   std::string OrderExpr(const ViewOrderComponent& c) const;
@@ -101,6 +102,11 @@ class StoreViewCursor : public ViewCursor {
   std::string where_;
   std::vector<KeyValue> whereBinds_;
   int applied_ = 0;
+  // The order is on plain columns, all ascending, so that one row-value comparison gives
+  // the rows past an anchor's values; with the record id too when its index is unique
+  // (duplicates would otherwise be skipped one by one).
+  bool rowValues_ = false;
+  bool rowValuesWithRecord_ = false;
   Anchor anchor_;
   Anchor current_;
   bool hasCurrent_ = false;

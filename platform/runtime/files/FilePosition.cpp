@@ -11,8 +11,12 @@ constexpr char kKeyTag = 'K';
 constexpr char kKeyRecordTag = 'R';
 
 void PutU64(std::string& out, std::uint64_t v) {
-  for (int i = 7; i >= 0; --i)
-    out.push_back(static_cast<char>((v >> (i * 8)) & 0xFF));
+  char bytes[8];
+  for (int i = 7; i >= 0; --i) {
+    bytes[i] = static_cast<char>(v & 0xFF);
+    v >>= 8;
+  }
+  out.append(bytes, sizeof bytes);
 }
 
 void PutU16(std::string& out, std::uint16_t v) {

@@ -575,6 +575,14 @@ void Window::SetProp(int control, int property, std::string_view value) {
   Control* c = Find(control);
   if (!c) return;
   ControlDef& d = c->def;
+  // Properties only the program sets are not sent again when they keep their value (a
+  // list's whole contents go with each change); what the user can change on the screen
+  // (choice, thumb, text, value) is always sent.
+  bool changed = true;
+  auto flag = [&changed](bool& field, bool on) {
+    changed = field != on;
+    field = on;
+  };
   switch (property) {
     case prop::kText:
       d.text = std::string(value);
@@ -583,13 +591,13 @@ void Window::SetProp(int control, int property, std::string_view value) {
       c->screenText = std::string(value);
       break;
     case prop::kDisabled:
-      d.disabled = n != 0;
+      flag(d.disabled, n != 0);
       break;
     case prop::kHidden:
-      d.hidden = n != 0;
+      flag(d.hidden, n != 0);
       break;
     case prop::kReadOnly:
-      d.readOnly = n != 0;
+      flag(d.readOnly, n != 0);
       break;
     case prop::kChoice:
       c->choice = static_cast<int>(n);
@@ -613,10 +621,10 @@ void Window::SetProp(int control, int property, std::string_view value) {
       d.tip = std::string(value);
       break;
     case prop::kImmediate:
-      d.immediate = n != 0;
+      flag(d.immediate, n != 0);
       break;
     case prop::kVScroll:
-      d.vscroll = n != 0;
+      flag(d.vscroll, n != 0);
       break;
     case prop::kVScrollPos:
       c->thumb = static_cast<int>(std::clamp(n, 0L, 100L));
@@ -625,13 +633,13 @@ void Window::SetProp(int control, int property, std::string_view value) {
       c->value = static_cast<int>(n);
       break;
     case prop::kDefaultButton:
-      d.isDefault = n != 0;
+      flag(d.isDefault, n != 0);
       break;
     default:
       c->props[property] = std::string(value);
       return;
   }
-  if (open_) Publish(*c);
+  if (open_ && changed) Publish(*c);
 }
 
 void Window::SetWindowProp(int property, std::string_view value) {
