@@ -1060,6 +1060,8 @@ void BrowseManager::SetAlerts() {
 
 void BrowseManager::UpdateWindow() {
   rt::Window* w = ListWindow();
+  // The list goes to the screen once, with its rows and thumb together.
+  if (w) w->HoldChanges(true);
   SortOrder* sort = CurrentSort();
   if (sort && sort->Locator) sort->Locator->UpdateWindow();
   const bool hasRows = Records() > 0;
@@ -1082,6 +1084,7 @@ void BrowseManager::UpdateWindow() {
     w->Display(ILC->GetControl());
     if (ILC->Choice() != CurrentChoice) ILC->SetChoice(CurrentChoice);
   }
+  if (w) w->HoldChanges(false);
 }
 
 // ---- Update procedure ----

@@ -150,8 +150,8 @@ std::string FormatNumber(const Picture& p, std::string_view value) {
   }
   if (p.grouping) digits = Group(digits);
 
-  std::string prefix;
-  std::string suffix;
+  std::string_view prefix;
+  std::string_view suffix;
   switch (p.sign) {
     case SignStyle::Leading:
       prefix = negative ? "-" : "";
@@ -164,13 +164,20 @@ std::string FormatNumber(const Picture& p, std::string_view value) {
       suffix = negative ? ")" : " ";
       break;
   }
-  if (p.currency) prefix += '$';
-  const std::size_t length = prefix.size() + digits.size() + fraction.size() + suffix.size();
-  if (p.width == 0) return prefix + digits + fraction + suffix;
-  if (length > static_cast<std::size_t>(p.width)) return Hashes(p.width);
-  const std::size_t pad = p.width - length;
-  if (p.fill == '0') return prefix + std::string(pad, '0') + digits + fraction + suffix;
-  return std::string(pad, p.fill) + prefix + digits + fraction + suffix;
+  const std::size_t length =
+      prefix.size() + (p.currency ? 1 : 0) + digits.size() + fraction.size() + suffix.size();
+  if (p.width > 0 && length > static_cast<std::size_t>(p.width)) return Hashes(p.width);
+  const std::size_t pad = p.width > 0 ? p.width - length : 0;
+  std::string out;
+  out.reserve(length + pad);
+  if (p.fill != '0') out.append(pad, p.fill);
+  out += prefix;
+  if (p.currency) out += '$';
+  if (p.fill == '0') out.append(pad, '0');
+  out += digits;
+  out += fraction;
+  out += suffix;
+  return out;
 }
 
 bool DeformatNumber(const Picture& p, std::string_view text, std::string& value) {

@@ -34,6 +34,10 @@ struct Window::Control {
   int cellList = 0;
   int cellColumn = 0;
   int cellRow = 0;
+  // What was last sent to the backend, refilled in place for the next change (a change
+  // made while it is being sent goes out in a view of its own).
+  mutable ControlView published;
+  mutable bool publishing = false;
 };
 
 namespace {
@@ -47,8 +51,8 @@ std::vector<Window*>& ThreadWindows() {
 }
 
 // Control texts come from fixed-width, blank- or zero-padded fields.
-std::string Unpadded(std::string_view s) {
-  return std::string(TrimRight(s, std::string_view(" \0", 2)));
+std::string_view Unpadded(std::string_view s) {
+  return TrimRight(s, std::string_view(" \0", 2));
 }
 
 bool TakesText(int type) {
@@ -369,7 +373,6 @@ void Window::Select(int control) {
 }
 
 void Window::RefreshList(Control& c) {
-  c.rows.clear();
   // Each column's picture is read once for all its cells.
   std::vector<std::optional<Picture>> pictures;
   pictures.reserve(c.columns.size());
@@ -377,42 +380,48 @@ void Window::RefreshList(Control& c) {
     pictures.push_back(column.picture.empty() ? std::nullopt
                                               : std::optional(Picture::Parse(column.picture)));
   }
-  auto cell = [&](std::size_t col, std::string_view value) {
-    return Unpadded(pictures[col] ? std::string_view(pictures[col]->Format(value)) : value);
+  // The rows are rewritten in place: their strings keep their storage from fill to fill.
+  auto shape = [&c](int records) {
+    c.rows.resize(static_cast<std::size_t>(records));
+    for (auto& cells : c.rows)
+      cells.resize(c.columns.size());
   };
   if (c.source) {
     const int records = std::max(0, std::atoi(c.source(-1, 0).c_str()));
-    c.rows.reserve(records);
+    shape(records);
     for (int r = 1; r <= records; ++r) {
-      std::vector<std::string> cells;
-      cells.reserve(c.columns.size());
       for (std::size_t col = 0; col < c.columns.size(); ++col) {
         const std::string value = c.source(r, static_cast<int>(col) + 1);
-        cells.push_back(pictures[col] ? std::string(TrimRight(pictures[col]->Format(value)))
-                                      : std::string(TrimRight(value)));
+        c.rows[r - 1][col].assign(pictures[col] ? TrimRight(pictures[col]->Format(value))
+                                                : TrimRight(value));
       }
-      c.rows.push_back(std::move(cells));
     }
     if (c.choice > records) c.choice = records;
     return;
   }
-  if (!c.queue) return;
+  if (!c.queue) {
+    c.rows.clear();
+    return;
+  }
   const RecordLayout& layout = c.queue->Layout();
   const int records = c.queue->Records();
-  c.rows.reserve(records);
+  shape(records);
   for (int r = 1; r <= records; ++r) {
     const void* row = c.queue->Row(r);
-    std::vector<std::string> cells;
-    cells.reserve(c.columns.size());
     for (std::size_t col = 0; col < c.columns.size(); ++col) {
       const int fieldNo = static_cast<int>(col) + 1;
+      std::string& text = c.rows[r - 1][col];
       if (!row || fieldNo > layout.FieldCount()) {
-        cells.emplace_back();
+        text.clear();
         continue;
       }
-      cells.push_back(cell(col, ReadText(layout.Field(fieldNo), row)));
+      const std::string value = ReadText(layout.Field(fieldNo), row);
+      if (pictures[col]) {
+        text.assign(Unpadded(pictures[col]->Format(value)));
+      } else {
+        text.assign(Unpadded(value));
+      }
     }
-    c.rows.push_back(std::move(cells));
   }
   if (c.choice > records) c.choice = records;
 }
@@ -659,7 +668,7 @@ void Window::SetWindowProp(int property, std::string_view value) {
         deferring_ = true;
       } else {
         deferring_ = false;
-        FlushDeferred();
+        if (holds_ == 0) FlushDeferred();
       }
       return;
     default:
@@ -670,6 +679,14 @@ void Window::SetWindowProp(int property, std::string_view value) {
 int Window::SizeLimit(int property) const {
   auto it = windowProps_.find(property);
   return it == windowProps_.end() ? 0 : std::max(0, std::atoi(it->second.c_str()));
+}
+
+void Window::HoldChanges(bool hold) {
+  if (hold) {
+    ++holds_;
+  } else if (holds_ > 0 && --holds_ == 0 && !deferring_) {
+    FlushDeferred();
+  }
 }
 
 void Window::FlushDeferred() {
@@ -847,8 +864,13 @@ std::vector<int> Window::ControlNumbers() const {
 }
 
 ControlView Window::ViewOf(const Control& c) const {
-  const ControlDef& d = c.def;
   ControlView v;
+  FillView(c, v);
+  return v;
+}
+
+void Window::FillView(const Control& c, ControlView& v) const {
+  const ControlDef& d = c.def;
   v.number = d.number;
   v.type = d.type;
   v.parent = d.parent;
@@ -874,7 +896,6 @@ ControlView Window::ViewOf(const Control& c) const {
   v.cellList = c.cellList;
   v.cellColumn = c.cellColumn;
   v.cellRow = c.cellRow;
-  return v;
 }
 
 WindowView Window::ViewOfWindow() const {
@@ -903,14 +924,22 @@ WindowView Window::ViewOfWindow() const {
 }
 
 void Window::Publish(const Control& c) {
-  if (deferring_) {
+  if (deferring_ || holds_ > 0) {
     if (std::find(deferred_.begin(), deferred_.end(), c.def.number) == deferred_.end())
       deferred_.push_back(c.def.number);
     return;
   }
-  const ControlView view = ViewOf(c);
-  Backend()->ControlChanged(id_, view);
-  NotifyControlWatchers(id_, view);
+  if (c.publishing) {
+    const ControlView view = ViewOf(c);
+    Backend()->ControlChanged(id_, view);
+    NotifyControlWatchers(id_, view);
+    return;
+  }
+  c.publishing = true;
+  FillView(c, c.published);
+  Backend()->ControlChanged(id_, c.published);
+  NotifyControlWatchers(id_, c.published);
+  c.publishing = false;
 }
 
 }  // namespace rt
