@@ -155,6 +155,10 @@ void StoreViewCursor::BuildConditions() {
                c.fold == CaseFold::None) {
       if (!c.literal.IsNumber()) continue;
       whereBinds_.emplace_back(c.literal.Number());
+      if (!query_.order.empty() && query_.order[0].field == c.field &&
+          query_.order[0].fold == CaseFold::None) {
+        bounds_.push_back(Bound{c.op, c.literal.Number()});
+      }
     } else {
       continue;
     }
@@ -483,7 +487,43 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
   return Code(kNoRecordError);
 }
 
-int StoreViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit) {
+bool StoreViewCursor::Clamp(int direction, const Anchor& from, Anchor& clamped) const {
+  if (bounds_.empty() || from.kind == AnchorKind::Start || from.values.empty()) return false;
+  double v = 0;
+  if (const auto* i = std::get_if<std::int64_t>(&from.values[0])) {
+    v = static_cast<double>(*i);
+  } else if (const auto* d = std::get_if<double>(&from.values[0])) {
+    v = *d;
+  } else {
+    return false;
+  }
+  // Reading towards higher values, the rows short of a lower bound all fail it; towards
+  // lower values, those beyond an upper bound.
+  const bool rising = (direction > 0) == query_.order[0].ascending;
+  bool found = false;
+  double target = v;
+  for (const Bound& b : bounds_) {
+    const bool lower = b.op == CompareOp::Greater || b.op == CompareOp::GreaterEqual;
+    const bool upper = b.op == CompareOp::Less || b.op == CompareOp::LessEqual;
+    const bool equal = b.op == CompareOp::Equal;
+    if (rising && (lower || equal) && b.value > target) {
+      target = b.value;
+      found = true;
+    } else if (!rising && (upper || equal) && b.value < target) {
+      target = b.value;
+      found = true;
+    }
+  }
+  if (!found) return false;
+  clamped.kind = AnchorKind::Values;
+  clamped.values.assign(1, KeyValue(target));
+  clamped.rid = 0;
+  return true;
+}
+
+int StoreViewCursor::Fetch(int direction, const Anchor& anchor, std::size_t limit) {
+  Anchor clamped;
+  const Anchor& from = Clamp(direction, anchor, clamped) ? clamped : anchor;
   switch (from.kind) {
     case AnchorKind::Start:
       return FetchLevel(direction, from, Level::All, 0, limit);

@@ -82,6 +82,10 @@ class StoreViewCursor : public ViewCursor {
   void BuildConditions();
   // Fetch and FetchLevel append up to `limit` rows to the empty row cache.
   int Fetch(int direction, const Anchor& from, std::size_t limit);
+  // An anchor moved up to the filter's bound on the order's first component when it lies
+  // short of it, so that the index range starts where the filter does; false when it does
+  // not lie short of a bound.
+  bool Clamp(int direction, const Anchor& from, Anchor& clamped) const;
   int FetchLevel(int direction, const Anchor& from, Level level, int equal, std::size_t limit);
   const std::string& LevelSql(int direction, const Anchor& from, Level level, int equal);
   void ClearCache() { cacheNext_ = cacheEnd_ = 0; }
@@ -102,6 +106,12 @@ class StoreViewCursor : public ViewCursor {
   std::string where_;
   std::vector<KeyValue> whereBinds_;
   int applied_ = 0;
+  // The filter's numeric comparisons of the order's first component, checked by SQL.
+  struct Bound {
+    CompareOp op;
+    double value;
+  };
+  std::vector<Bound> bounds_;
   // The order is on plain columns, all ascending, so that one row-value comparison gives
   // the rows past an anchor's values; with the record id too when its index is unique
   // (duplicates would otherwise be skipped one by one).

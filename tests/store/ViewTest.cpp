@@ -449,6 +449,35 @@ TEST_F(ViewPositionTest, AscendingOrdersPageThroughDuplicatesFromPositionsAndVal
   }
 }
 
+TEST_F(ViewPositionTest, AnchorShortOfTheFiltersBoundReadsFromTheBound) {
+  // The filter's bound, not the anchor, starts the index range; the rows are the same.
+  rt::View all(*file_);
+  ASSERT_EQ(all.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(all.Open(), 0);
+  std::vector<std::string> positions(61);
+  while (all.Next() == 0)
+    positions[Id()] = all.Position();
+  for (const char* order : {"DEM:ID", "-DEM:ID"}) {
+    SCOPED_TRACE(order);
+    const bool up = order[0] != '-';
+    rt::View view(*file_);
+    ASSERT_EQ(view.SetOrder(order), 0);
+    ASSERT_EQ(view.SetFilter("DEM:ID > 40 AND DEM:ID <= 50"), 0);
+    ASSERT_EQ(view.Open(), 0);
+    ASSERT_EQ(view.Reset(positions[up ? 10 : 58]), 0);
+    ASSERT_EQ(view.Next(), 0);
+    EXPECT_EQ(Id(), up ? 41 : 50);
+    ASSERT_EQ(view.Reset(positions[up ? 58 : 10]), 0);
+    ASSERT_EQ(view.Previous(), 0);
+    EXPECT_EQ(Id(), up ? 50 : 41);
+    Set(*file_, up ? 3 : 59, "", 0);
+    ASSERT_EQ(view.Set(1), 0);
+    std::vector<int> ids = ReadAll(view);
+    ASSERT_EQ(ids.size(), 10u);
+    EXPECT_EQ(ids.front(), up ? 41 : 50);
+  }
+}
+
 TEST_F(ViewPositionTest, PositionFromAnotherOrderAndResetToTheFilesRecord) {
   rt::View view(*file_);
   ASSERT_EQ(view.SetOrder("DEM:ID"), 0);
