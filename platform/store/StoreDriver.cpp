@@ -1206,6 +1206,7 @@ void StoreDriver::BeginQuickScan() {
   auto s = Statement("BEGIN");
   if (!s) return;
   quickScan_ = s->Step() == SQLITE_DONE;
+  if (quickScan_) ++quickScans_;
   s->Reset();
 }
 

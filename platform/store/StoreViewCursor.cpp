@@ -391,9 +391,11 @@ int StoreViewCursor::Stamp() {
   if (driver_.quickScan_) {
     // The rows serve the rest of the quick scan, which reads one snapshot; after it they are
     // not trusted again.
+    cacheScan_ = driver_.quickScans_;
     cacheVersion_ = -3;
     return kNoError;
   }
+  cacheScan_ = 0;
   auto s = driver_.Statement("PRAGMA data_version");
   if (!s) return ErrorCode();
   const int rc = s->Step();
@@ -406,12 +408,13 @@ int StoreViewCursor::Stamp() {
 // other, and the buffer has not timed out.
 bool StoreViewCursor::CacheUsable(int direction) {
   if (cacheNext_ == cacheEnd_ || cacheDirection_ != direction) return false;
+  if (sqlite3_total_changes64(driver_.db_) != cacheChanges_) return false;
+  // Rows read in the quick scan still running share its read transaction: the file cannot
+  // have changed for them.
+  if (driver_.quickScan_ && cacheScan_ == driver_.quickScans_) return true;
   if (timeout_ > 0 &&
       std::chrono::steady_clock::now() - cacheTime_ > std::chrono::seconds(timeout_))
     return false;
-  if (sqlite3_total_changes64(driver_.db_) != cacheChanges_) return false;
-  // Under a quick scan the reads share one read transaction: the file cannot change.
-  if (driver_.quickScan_) return true;
   auto s = driver_.Statement("PRAGMA data_version");
   if (!s) return false;
   const int rc = s->Step();

@@ -133,6 +133,7 @@ class StoreViewCursor : public ViewCursor {
   int cacheDirection_ = 0;
   std::int64_t cacheChanges_ = 0;
   std::int64_t cacheVersion_ = 0;
+  std::uint64_t cacheScan_ = 0;  // the quick scan the rows were read in (0: none)
   std::chrono::steady_clock::time_point cacheTime_;
   std::size_t batch_ = 20;
   int timeout_ = 0;
