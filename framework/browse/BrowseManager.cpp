@@ -249,7 +249,10 @@ ErrorLevel BrowseManager::Previous() {
 
 void BrowseManager::SetQueueRecord() {
   if (Fields) Fields->AssignLeftToRight();
-  if (ListQueue && View) ListQueue->SetViewPosition(View->Position());
+  if (ListQueue && View) {
+    View->Position(position_);
+    ListQueue->SetViewPosition(position_);
+  }
 }
 
 void BrowseManager::UpdateBuffer() {

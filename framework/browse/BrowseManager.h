@@ -232,4 +232,5 @@ class BrowseManager : public ViewManager {
   void EndScan();
 
   int scanDepth_ = 0;
+  std::string position_;  // the row being filled's view position
 };

@@ -304,9 +304,9 @@ int StoreViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, boo
   return kNoError;
 }
 
-std::string StoreViewCursor::Encode(const Anchor& anchor) const {
-  std::string out;
-  out.reserve(64);
+// Writes into `out`, whose storage is reused from row to row.
+void StoreViewCursor::Encode(const Anchor& anchor, std::string& out) const {
+  out.clear();
   out.push_back(kViewTag);
   PutU16(out, signature_.size());
   out += signature_;
@@ -320,13 +320,12 @@ std::string StoreViewCursor::Encode(const Anchor& anchor) const {
     p.record = anchor.rid;
     out += p.Encode();
   }
-  return out;
 }
 
 int StoreViewCursor::Position(std::string& position) {
   if (int e = Alive()) return e;
   if (!hasCurrent_) return Code(kNoRecordError);
-  position = Encode(current_);
+  Encode(current_, position);
   ClearError();
   return kNoError;
 }

@@ -94,7 +94,7 @@ class StoreViewCursor : public ViewCursor {
   void SetAnchor(Anchor anchor);
   bool CacheUsable(int direction);
   int Stamp();
-  std::string Encode(const Anchor& anchor) const;
+  void Encode(const Anchor& anchor, std::string& out) const;
 
   StoreDriver& driver_;
   std::weak_ptr<int> alive_;
