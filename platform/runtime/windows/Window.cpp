@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <optional>
 
@@ -53,6 +54,27 @@ std::vector<Window*>& ThreadWindows() {
 // Control texts come from fixed-width, blank- or zero-padded fields.
 std::string_view Unpadded(std::string_view s) {
   return TrimRight(s, std::string_view(" \0", 2));
+}
+
+// A field's text as ReadText gives it, seen in place for text fields.
+std::string_view FieldText(const FieldDesc& f, const void* row, std::string& scratch) {
+  const char* p = static_cast<const char*>(row) + f.offset;
+  if (f.type == FieldType::String) return std::string_view(p, f.size);
+  if (f.type == FieldType::CString) return std::string_view(p, strnlen(p, f.size));
+  scratch = ReadText(f, row);
+  return scratch;
+}
+
+// A list cell: the value through its column's picture, without trailing blanks. A string
+// picture only cuts and pads, and the padding goes again, so it is applied as a cut.
+void CellText(const std::optional<Picture>& picture, std::string_view value, std::string& out) {
+  if (!picture) {
+    out.assign(Unpadded(value));
+  } else if (picture->kind == PictureKind::String) {
+    out.assign(Unpadded(picture->width > 0 ? value.substr(0, picture->width) : value));
+  } else {
+    out.assign(Unpadded(picture->Format(value)));
+  }
 }
 
 bool TakesText(int type) {
@@ -406,6 +428,7 @@ void Window::RefreshList(Control& c) {
   const RecordLayout& layout = c.queue->Layout();
   const int records = c.queue->Records();
   shape(records);
+  std::string scratch;
   for (int r = 1; r <= records; ++r) {
     const void* row = c.queue->Row(r);
     for (std::size_t col = 0; col < c.columns.size(); ++col) {
@@ -415,12 +438,7 @@ void Window::RefreshList(Control& c) {
         text.clear();
         continue;
       }
-      const std::string value = ReadText(layout.Field(fieldNo), row);
-      if (pictures[col]) {
-        text.assign(Unpadded(pictures[col]->Format(value)));
-      } else {
-        text.assign(Unpadded(value));
-      }
+      CellText(pictures[col], FieldText(layout.Field(fieldNo), row, scratch), text);
     }
   }
   if (c.choice > records) c.choice = records;
