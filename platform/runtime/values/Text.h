@@ -15,6 +15,11 @@ inline constexpr std::string_view kWhitespace = " \t\n\v\f\r";
 // own, which costs more than the padding of a wide field is worth.
 inline std::string_view TrimRight(std::string_view text, std::string_view chars = " ") {
   std::size_t end = text.size();
+  if (chars.size() == 1) {
+    while (end > 0 && text[end - 1] == chars[0])
+      --end;
+    return text.substr(0, end);
+  }
   while (end > 0) {
     const char c = text[end - 1];
     bool trimmed = false;

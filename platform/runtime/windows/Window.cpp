@@ -53,7 +53,10 @@ std::vector<Window*>& ThreadWindows() {
 
 // Control texts come from fixed-width, blank- or zero-padded fields.
 std::string_view Unpadded(std::string_view s) {
-  return TrimRight(s, std::string_view(" \0", 2));
+  std::size_t end = s.size();
+  while (end > 0 && (s[end - 1] == ' ' || s[end - 1] == '\0'))
+    --end;
+  return s.substr(0, end);
 }
 
 // A field's text as ReadText gives it, seen in place for text fields.
