@@ -118,6 +118,14 @@ int StoreViewCursor::Prepare() {
       return Code(kBadNameError, "Unknown field in the view order");
     }
     expressions_.push_back(OrderExpr(c));
+    // A plain column's value is read from the record's own column; a folded one is selected.
+    const int recordColumns = 3 + driver_.file_.BlobCount() + layout.FieldCount();
+    if (c.fold == CaseFold::None) {
+      valueColumns_.push_back(3 + driver_.file_.BlobCount() + c.field - 1);
+    } else {
+      valueColumns_.push_back(recordColumns + static_cast<int>(selected_.size()));
+      selected_.push_back(expressions_.back());
+    }
     signature_ += std::to_string(c.field);
     signature_ += c.ascending ? '+' : '-';
     signature_ += c.fold == CaseFold::Upper ? 'U' : (c.fold == CaseFold::Lower ? 'L' : 'N');
@@ -568,7 +576,7 @@ const std::string& StoreViewCursor::LevelSql(int direction, const Anchor& from, 
   if (!added) return it->second;
   std::string& sql = it->second;
   sql = "SELECT " + driver_.selectList_;
-  for (const std::string& e : expressions_)
+  for (const std::string& e : selected_)
     sql += ", " + e;
   sql += " FROM records" + indexClause_ + " WHERE 1";
   if (level == Level::Row) {
@@ -626,7 +634,6 @@ int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, 
   for (const KeyValue& v : whereBinds_)
     driver_.BindValue(*s, index++, v);
   s->Bind(index, static_cast<std::int64_t>(limit));
-  const int base = 3 + driver_.file_.BlobCount() + driver_.file_.Layout().FieldCount();
   int rc;
   while ((rc = s->Step()) == SQLITE_ROW) {
     if (cacheEnd_ == cache_.size()) cache_.emplace_back();
@@ -634,7 +641,7 @@ int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, 
     if (int e = driver_.ReadRow(*s, entry.row)) return e;
     entry.values.resize(expressions_.size());
     for (std::size_t i = 0; i < expressions_.size(); ++i)
-      entry.values[i] = ColumnValue(*s, base + static_cast<int>(i));
+      entry.values[i] = ColumnValue(*s, valueColumns_[i]);
     ++cacheEnd_;
   }
   s->Reset();

@@ -100,6 +100,8 @@ class StoreViewCursor : public ViewCursor {
   std::weak_ptr<int> alive_;
   ViewQuery query_;
   std::vector<std::string> expressions_;
+  std::vector<std::string> selected_;  // the folded order expressions, selected after the record
+  std::vector<int> valueColumns_;      // the result column of each order expression's value
   std::string signature_;
   std::string indexName_;
   std::string indexClause_;
