@@ -249,7 +249,10 @@ ErrorLevel BrowseManager::Previous() {
 
 void BrowseManager::SetQueueRecord() {
   if (Fields) Fields->AssignLeftToRight();
-  if (ListQueue && View) ListQueue->SetViewPosition(View->Position());
+  if (ListQueue && View) {
+    View->Position(position_);
+    ListQueue->SetViewPosition(position_);
+  }
 }
 
 void BrowseManager::UpdateBuffer() {
@@ -266,10 +269,19 @@ void BrowseManager::UpdateResets() {
   if (SortOrder* sort = CurrentSort(); sort && sort->Resets) sort->Resets->AssignRightToLeft();
 }
 
+void BrowseManager::BeginScan() {
+  if (scanDepth_++ == 0 && QuickScan && Primary) Primary->SetQuickScan(1);
+}
+
+void BrowseManager::EndScan() {
+  if (scanDepth_ > 0 && --scanDepth_ == 0 && QuickScan && Primary) Primary->SetQuickScan(0);
+}
+
 void BrowseManager::Fetch(std::uint8_t direction) {
   if (!ListQueue || !View) return;
   const bool forward = direction == kFillForward;
-  if (QuickScan && ItemsToFill > 1 && Primary) Primary->SetQuickScan(1);
+  const bool scan = ItemsToFill > 1;
+  if (scan) BeginScan();
   std::string edge;
   bool compareEdge = false;
   if (ListQueue->Records() > 0) {
@@ -307,7 +319,7 @@ void BrowseManager::Fetch(std::uint8_t direction) {
   // Each fetch sizes its own trips: a one-row scroll must not leave later pages reading one
   // row per trip.
   if (prefetchSet) View->SetPrefetch(0);
-  if (QuickScan && Primary) Primary->SetQuickScan(0);
+  if (scan) EndScan();
 }
 
 // ---- Filling the page ----
@@ -365,6 +377,8 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
     CurrentChoice = Locate(target);
     if (RetainRow) shift = savedChoice - CurrentChoice;
   };
+  // The fills below read one snapshot of the table.
+  BeginScan();
   ListQueue->Free();
   ItemsToFill = LastItems - shift;
   Fetch(kFillForward);
@@ -401,6 +415,7 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
       ListQueue->Delete();
     }
   }
+  EndScan();
   if (CurrentChoice <= 0) CurrentChoice = 1;
   if (Records() != 0) {
     CurrentChoice = std::min(CurrentChoice, ListQueue->Records());
@@ -429,6 +444,8 @@ bool BrowseManager::SetSort(int number, bool force) {
     SortOrder* sort = CurrentSort();
     if (sort && sort->Resets) sort->Resets->AssignLeftToRight();
     Open();
+    // The page and the thumb limits come from one snapshot of the table.
+    BeginScan();
     if ((Selecting || StartAtCurrent) && !Loaded) {
       ViewManager::Reset(sort && sort->MainKey ? FreeElementPosition() : 1);
       ResetQueue(kRefillFromView);
@@ -446,6 +463,7 @@ bool BrowseManager::SetSort(int number, bool force) {
       ResetThumbLimits();
       result = true;
     }
+    EndScan();
   }
   UpdateBuffer();
   return result;
@@ -523,8 +541,9 @@ void BrowseManager::ResetThumbLimits() {
     if (file) record.assign(file->Record(), file->Record() + file->RecordSize());
     double high = 0;
     bool haveHigh = false;
-    // One record each way: no read-ahead.
+    // One record each way: no read-ahead; both reads in one read transaction.
     ResetToStart();
+    BeginScan();
     View->SetPrefetch(1);
     if (Previous() == LevelQuiet) {
       high = sort->FreeElement.Number();
@@ -535,6 +554,7 @@ void BrowseManager::ResetThumbLimits() {
     if (haveHigh && Next() == LevelQuiet)
       sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
     View->SetPrefetch(0);
+    EndScan();
     if (file) std::copy(record.begin(), record.end(), file->Record());
   }
   UpdateThumb();
@@ -1048,6 +1068,8 @@ void BrowseManager::SetAlerts() {
 
 void BrowseManager::UpdateWindow() {
   rt::Window* w = ListWindow();
+  // The list goes to the screen once, with its rows and thumb together.
+  if (w) w->HoldChanges(true);
   SortOrder* sort = CurrentSort();
   if (sort && sort->Locator) sort->Locator->UpdateWindow();
   const bool hasRows = Records() > 0;
@@ -1070,6 +1092,7 @@ void BrowseManager::UpdateWindow() {
     w->Display(ILC->GetControl());
     if (ILC->Choice() != CurrentChoice) ILC->SetChoice(CurrentChoice);
   }
+  if (w) w->HoldChanges(false);
 }
 
 // ---- Update procedure ----
@@ -1113,6 +1136,8 @@ std::uint8_t BrowseManager::AskInPlace(std::uint8_t request) {
 }
 
 void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) {
+  // The refill and the thumb limits read one snapshot of the table.
+  BeginScan();
   if (response == RequestCompleted) {
     std::string filter;
     if (View) {
@@ -1139,8 +1164,9 @@ void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) 
   } else if (navigation != 0) {
     TakeVCRScroll(navigation);
   }
+  if (navigation == 0) ResetThumbLimits();
+  EndScan();
   if (navigation == 0) {
-    ResetThumbLimits();
     UpdateWindow();
     PostNewSelection();
     if (rt::Window* w = ListWindow(); w && ILC) w->Select(ILC->GetControl());

@@ -226,4 +226,11 @@ class BrowseManager : public ViewManager {
   std::int32_t VisibleItems();
   // The primary table's record buffer cleared.
   void ClearPrimaryRecord();
+  // With QuickScan, the reads between BeginScan and the matching EndScan share one read
+  // transaction of the primary table (calls nest).
+  void BeginScan();
+  void EndScan();
+
+  int scanDepth_ = 0;
+  std::string position_;  // the row being filled's view position
 };

@@ -699,7 +699,7 @@ int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
   row.version = s.Int(1);
   if (row.rid <= 0) return Damaged(row.rid, "record id out of range");
   if (s.Type(1) != SQLITE_INTEGER) return Damaged(row.rid, "change counter missing");
-  row.nulls = std::string(s.Text(2));
+  row.nulls.assign(s.Text(2));
   const int blobs = file_.BlobCount();
   row.blobSizes.resize(static_cast<std::size_t>(blobs));
   for (int b = 0; b < blobs; ++b) {
@@ -720,7 +720,8 @@ int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
       continue;
     }
     std::uint8_t* p = rec + d.offset;
-    if (!FitsField(d.type, s.Int(col))) {
+    const bool text = d.type == FieldType::String || d.type == FieldType::CString;
+    if (!text && !FitsField(d.type, s.Int(col))) {
       return Damaged(row.rid,
                      "value " + std::to_string(s.Int(col)) + " of " + d.label + " out of range");
     }
@@ -1205,6 +1206,7 @@ void StoreDriver::BeginQuickScan() {
   auto s = Statement("BEGIN");
   if (!s) return;
   quickScan_ = s->Step() == SQLITE_DONE;
+  if (quickScan_) ++quickScans_;
   s->Reset();
 }
 

@@ -190,6 +190,7 @@ class StoreDriver : public FileDriver {
   std::unique_ptr<State> transactionStart_;  // state to put back when the transaction fails
   bool checksums_ = true;                    // the table stores chunk checksums
   bool quickScan_ = false;
+  std::uint64_t quickScans_ = 0;  // quick scans begun, numbering the current one
   Cursor cursor_;
   std::deque<Row> cache_;
   int cacheDirection_ = 0;

@@ -118,6 +118,14 @@ int StoreViewCursor::Prepare() {
       return Code(kBadNameError, "Unknown field in the view order");
     }
     expressions_.push_back(OrderExpr(c));
+    // A plain column's value is read from the record's own column; a folded one is selected.
+    const int recordColumns = 3 + driver_.file_.BlobCount() + layout.FieldCount();
+    if (c.fold == CaseFold::None) {
+      valueColumns_.push_back(3 + driver_.file_.BlobCount() + c.field - 1);
+    } else {
+      valueColumns_.push_back(recordColumns + static_cast<int>(selected_.size()));
+      selected_.push_back(expressions_.back());
+    }
     signature_ += std::to_string(c.field);
     signature_ += c.ascending ? '+' : '-';
     signature_ += c.fold == CaseFold::Upper ? 'U' : (c.fold == CaseFold::Lower ? 'L' : 'N');
@@ -155,6 +163,10 @@ void StoreViewCursor::BuildConditions() {
                c.fold == CaseFold::None) {
       if (!c.literal.IsNumber()) continue;
       whereBinds_.emplace_back(c.literal.Number());
+      if (!query_.order.empty() && query_.order[0].field == c.field &&
+          query_.order[0].fold == CaseFold::None) {
+        bounds_.push_back(Bound{c.op, c.literal.Number()});
+      }
     } else {
       continue;
     }
@@ -172,6 +184,7 @@ int StoreViewCursor::ChooseIndex() {
   const File& file = driver_.file_;
   const RecordLayout& layout = file.Layout();
   const std::size_t n = query_.order.size();
+  bool uniqueKey = false;
   for (int k = 1; k <= file.KeyCount() && indexName_.empty(); ++k) {
     const FileKey& key = *file.Key(k);
     if (static_cast<std::size_t>(key.ComponentCount()) != n) continue;
@@ -191,7 +204,10 @@ int StoreViewCursor::ChooseIndex() {
         same = false;
       }
     }
-    if (same || reversed) indexName_ = "key:" + key.Name();
+    if (same || reversed) {
+      indexName_ = "key:" + key.Name();
+      uniqueKey = key.Unique();
+    }
   }
   if (indexName_.empty()) {
     std::string columns;
@@ -213,6 +229,10 @@ int StoreViewCursor::ChooseIndex() {
     // Without the index (read-only table, or the table busy) SQLite plans the order itself.
   }
   if (!indexName_.empty()) indexClause_ = " INDEXED BY " + QuoteName(indexName_);
+  rowValues_ = !indexName_.empty();
+  for (const ViewOrderComponent& c : query_.order)
+    rowValues_ = rowValues_ && c.ascending && c.fold == CaseFold::None;
+  rowValuesWithRecord_ = rowValues_ && uniqueKey;
   ClearError();
   return kNoError;
 }
@@ -223,12 +243,12 @@ void StoreViewCursor::SetBatch(int rows, int timeoutSeconds) {
 }
 
 void StoreViewCursor::Flush() {
-  cache_.clear();
+  ClearCache();
 }
 
 void StoreViewCursor::SetAnchor(Anchor anchor) {
   anchor_ = std::move(anchor);
-  cache_.clear();
+  ClearCache();
   ClearError();
 }
 
@@ -292,32 +312,28 @@ int StoreViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, boo
   return kNoError;
 }
 
-std::string StoreViewCursor::Encode(const Anchor& anchor) const {
-  FilePosition p;
-  p.kind = FilePosition::Kind::Key;
-  p.values = anchor.values;
-  p.record = anchor.rid;
-  auto build = [&](const FilePosition& position) {
-    std::string out(1, kViewTag);
-    PutU16(out, signature_.size());
-    out += signature_;
-    out += position.Encode();
-    return out;
-  };
-  std::string out = build(p);
+// Writes into `out`, whose storage is reused from row to row.
+void StoreViewCursor::Encode(const Anchor& anchor, std::string& out) const {
+  out.clear();
+  out.push_back(kViewTag);
+  PutU16(out, signature_.size());
+  out += signature_;
+  const std::size_t head = out.size();
+  FilePosition::AppendKey(out, 0, anchor.values, anchor.rid);
   if (out.size() > kMaxPositionSize) {
     // The values do not fit: keep the record id and look the values up on reset.
+    out.resize(head);
+    FilePosition p;
     p.kind = FilePosition::Kind::KeyRecordOnly;
-    p.values.clear();
-    out = build(p);
+    p.record = anchor.rid;
+    out += p.Encode();
   }
-  return out;
 }
 
 int StoreViewCursor::Position(std::string& position) {
   if (int e = Alive()) return e;
   if (!hasCurrent_) return Code(kNoRecordError);
-  position = Encode(current_);
+  Encode(current_, position);
   ClearError();
   return kNoError;
 }
@@ -377,26 +393,35 @@ int StoreViewCursor::Reget(std::string_view position) {
 }
 
 int StoreViewCursor::Stamp() {
+  cacheChanges_ = sqlite3_total_changes64(driver_.db_);
+  cacheTime_ = std::chrono::steady_clock::now();
+  if (driver_.quickScan_) {
+    // The rows serve the rest of the quick scan, which reads one snapshot; after it they are
+    // not trusted again.
+    cacheScan_ = driver_.quickScans_;
+    cacheVersion_ = -3;
+    return kNoError;
+  }
+  cacheScan_ = 0;
   auto s = driver_.Statement("PRAGMA data_version");
   if (!s) return ErrorCode();
   const int rc = s->Step();
   cacheVersion_ = rc == SQLITE_ROW ? s->Int(0) : -1;
   s->Reset();
-  cacheChanges_ = sqlite3_total_changes64(driver_.db_);
-  cacheTime_ = std::chrono::steady_clock::now();
   return kNoError;
 }
 
 // Rows read ahead stay usable while the table has not changed, in this connection or any
 // other, and the buffer has not timed out.
 bool StoreViewCursor::CacheUsable(int direction) {
-  if (cache_.empty() || cacheDirection_ != direction) return false;
+  if (cacheNext_ == cacheEnd_ || cacheDirection_ != direction) return false;
+  if (sqlite3_total_changes64(driver_.db_) != cacheChanges_) return false;
+  // Rows read in the quick scan still running share its read transaction: the file cannot
+  // have changed for them.
+  if (driver_.quickScan_ && cacheScan_ == driver_.quickScans_) return true;
   if (timeout_ > 0 &&
       std::chrono::steady_clock::now() - cacheTime_ > std::chrono::seconds(timeout_))
     return false;
-  if (sqlite3_total_changes64(driver_.db_) != cacheChanges_) return false;
-  // Under a quick scan the reads share one read transaction: the file cannot change.
-  if (driver_.quickScan_) return true;
   auto s = driver_.Statement("PRAGMA data_version");
   if (!s) return false;
   const int rc = s->Step();
@@ -410,67 +435,59 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
   direction = direction < 0 ? -1 : 1;
   const bool armed = driver_.watchArmed_;
   const bool skipBlobs = driver_.skipBlobs_;
-  if (armed || !CacheUsable(direction)) cache_.clear();
+  if (armed || !CacheUsable(direction)) ClearCache();
 
-  // The file's state before the read, put back when no record is taken.
-  struct Saved {
-    std::vector<std::uint8_t> record;
-    std::string nulls;
-    std::int64_t rid = 0;
-    std::int64_t version = 0;
-    bool watched = false;
-    std::vector<StoreDriver::Blob> blobs;
-  };
-  std::unique_ptr<Saved> saved;
   File& file = driver_.file_;
+  bool saved = false;
   auto restore = [&] {
     driver_.watchArmed_ = armed;
     driver_.skipBlobs_ = skipBlobs;
     if (!saved) return;
-    std::memcpy(file.Record(), saved->record.data(), saved->record.size());
-    file.SetNulls(saved->nulls);
-    driver_.currentRid_ = saved->rid;
-    driver_.currentVersion_ = saved->version;
-    driver_.watched_ = saved->watched;
-    driver_.blobs_ = std::move(saved->blobs);
+    std::memcpy(file.Record(), saved_.record.data(), saved_.record.size());
+    file.SetNulls(saved_.nulls);
+    driver_.currentRid_ = saved_.rid;
+    driver_.currentVersion_ = saved_.version;
+    driver_.watched_ = saved_.watched;
+    driver_.blobs_.swap(saved_.blobs);
   };
 
-  Anchor scan = anchor_;
+  // The anchor, then the last row taken: a fetch continues after it.
+  scan_ = anchor_;
   while (true) {
-    if (cache_.empty()) {
+    if (cacheNext_ == cacheEnd_) {
+      ClearCache();
       cacheDirection_ = direction;
       const std::size_t limit = armed ? 1 : batch_;
-      if (int e = Fetch(direction, scan, limit, cache_)) {
+      if (int e = Fetch(direction, scan_, limit)) {
         const ErrorState error = LastError();
-        cache_.clear();
+        ClearCache();
         restore();
         SetError(error.code, error.text, error.driverCode, error.driverText);
         return e;
       }
       Stamp();
-      if (cache_.empty()) break;
+      if (cacheEnd_ == 0) break;
     }
-    Entry entry = std::move(cache_.front());
-    cache_.pop_front();
+    Entry& entry = cache_[cacheNext_++];
     if (!saved) {
-      saved = std::make_unique<Saved>();
-      saved->record.assign(file.Record(), file.Record() + file.RecordSize());
-      saved->nulls = file.GetNulls();
-      saved->rid = driver_.currentRid_;
-      saved->version = driver_.currentVersion_;
-      saved->watched = driver_.watched_;
-      saved->blobs = driver_.blobs_;
+      saved = true;
+      saved_.record.assign(file.Record(), file.Record() + file.RecordSize());
+      saved_.nulls = file.GetNulls();
+      saved_.rid = driver_.currentRid_;
+      saved_.version = driver_.currentVersion_;
+      saved_.watched = driver_.watched_;
+      saved_.blobs = driver_.blobs_;
     }
     driver_.watchArmed_ = false;
     driver_.skipBlobs_ = skipBlobs;
     driver_.Apply(entry.row);
-    scan.kind = AnchorKind::Record;
-    scan.values = std::move(entry.values);
-    scan.rid = entry.row.rid;
+    scan_.kind = AnchorKind::Record;
+    scan_.values.swap(entry.values);
+    scan_.rid = entry.row.rid;
     if (accept()) {
       driver_.watched_ = armed;
-      anchor_ = scan;
-      current_ = std::move(scan);
+      anchor_ = scan_;
+      current_ = scan_;
       hasCurrent_ = true;
       ClearError();
       return kNoError;
@@ -480,27 +497,62 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
   return Code(kNoRecordError);
 }
 
-int StoreViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit,
-                           std::deque<Entry>& rows) {
+bool StoreViewCursor::Clamp(int direction, const Anchor& from, Anchor& clamped) const {
+  if (bounds_.empty() || from.kind == AnchorKind::Start || from.values.empty()) return false;
+  double v = 0;
+  if (const auto* i = std::get_if<std::int64_t>(&from.values[0])) {
+    v = static_cast<double>(*i);
+  } else if (const auto* d = std::get_if<double>(&from.values[0])) {
+    v = *d;
+  } else {
+    return false;
+  }
+  // Reading towards higher values, the rows short of a lower bound all fail it; towards
+  // lower values, those beyond an upper bound.
+  const bool rising = (direction > 0) == query_.order[0].ascending;
+  bool found = false;
+  double target = v;
+  for (const Bound& b : bounds_) {
+    const bool lower = b.op == CompareOp::Greater || b.op == CompareOp::GreaterEqual;
+    const bool upper = b.op == CompareOp::Less || b.op == CompareOp::LessEqual;
+    const bool equal = b.op == CompareOp::Equal;
+    if (rising && (lower || equal) && b.value > target) {
+      target = b.value;
+      found = true;
+    } else if (!rising && (upper || equal) && b.value < target) {
+      target = b.value;
+      found = true;
+    }
+  }
+  if (!found) return false;
+  clamped.kind = AnchorKind::Values;
+  clamped.values.assign(1, KeyValue(target));
+  clamped.rid = 0;
+  return true;
+}
+
+int StoreViewCursor::Fetch(int direction, const Anchor& anchor, std::size_t limit) {
+  Anchor clamped;
+  const Anchor& from = Clamp(direction, anchor, clamped) ? clamped : anchor;
   switch (from.kind) {
     case AnchorKind::Start:
-      return FetchLevel(direction, from, Level::All, 0, limit, rows);
+      return FetchLevel(direction, from, Level::All, 0, limit);
     case AnchorKind::Values: {
       const int m = static_cast<int>(from.values.size());
-      if (int e = FetchLevel(direction, from, Level::Equal, m, limit, rows)) return e;
-      for (int level = m - 1; level >= 0 && rows.size() < limit; --level) {
-        if (int e = FetchLevel(direction, from, Level::Past, level, limit - rows.size(), rows))
-          return e;
+      if (rowValues_) return FetchLevel(direction, from, Level::Row, m, limit);
+      if (int e = FetchLevel(direction, from, Level::Equal, m, limit)) return e;
+      for (int level = m - 1; level >= 0 && cacheEnd_ < limit; --level) {
+        if (int e = FetchLevel(direction, from, Level::Past, level, limit - cacheEnd_)) return e;
       }
       return kNoError;
     }
     case AnchorKind::Inclusive:
     case AnchorKind::Record: {
       const int n = static_cast<int>(query_.order.size());
-      if (int e = FetchLevel(direction, from, Level::Record, n, limit, rows)) return e;
-      for (int level = n - 1; level >= 0 && rows.size() < limit; --level) {
-        if (int e = FetchLevel(direction, from, Level::Past, level, limit - rows.size(), rows))
-          return e;
+      if (rowValuesWithRecord_ && n > 0) return FetchLevel(direction, from, Level::Row, n, limit);
+      if (int e = FetchLevel(direction, from, Level::Record, n, limit)) return e;
+      for (int level = n - 1; level >= 0 && cacheEnd_ < limit; --level) {
+        if (int e = FetchLevel(direction, from, Level::Past, level, limit - cacheEnd_)) return e;
       }
       return kNoError;
     }
@@ -508,63 +560,89 @@ int StoreViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit,
   return kNoError;
 }
 
-// One keyset query in the order's index: the first `equal` order expressions equal to the
-// anchor's values, then (Past) the next expression beyond the anchor's value or (Record) the
-// record id beyond the anchor's, in the reading direction.
-int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, int equal,
-                                std::size_t limit, std::deque<Entry>& rows) {
+// The SQL of one keyset query in the order's index: the first `equal` order expressions
+// equal to the anchor's values, then (Past) the next expression beyond the anchor's value or
+// (Record) the record id beyond the anchor's, in the reading direction.
+const std::string& StoreViewCursor::LevelSql(int direction, const Anchor& from, Level level,
+                                             int equal) {
   const bool forward = direction > 0;
-  std::string sql = "SELECT " + driver_.selectList_;
-  for (const std::string& e : expressions_)
+  const bool strict = from.kind == AnchorKind::Record;
+  const bool withRecord = from.kind != AnchorKind::Values;
+  const int id = (((static_cast<int>(level) * 2 + (forward ? 1 : 0)) * 2 + (strict ? 1 : 0)) * 2 +
+                  (withRecord ? 1 : 0)) *
+                     1024 +
+                 equal;
+  auto [it, added] = levelSql_.try_emplace(id);
+  if (!added) return it->second;
+  std::string& sql = it->second;
+  sql = "SELECT " + driver_.selectList_;
+  for (const std::string& e : selected_)
     sql += ", " + e;
   sql += " FROM records" + indexClause_ + " WHERE 1";
-  std::vector<const KeyValue*> binds;
-  if (level != Level::All) {
+  if (level == Level::Row) {
+    std::string left;
+    std::string right;
     for (int i = 0; i < equal; ++i) {
-      sql += " AND " + expressions_[i] + " = ?";
-      binds.push_back(&from.values[i]);
+      left += expressions_[i] + ", ";
+      right += "?, ";
     }
+    if (withRecord) {
+      left += "_rid, ";
+      right += "?, ";
+    }
+    left.resize(left.size() - 2);
+    right.resize(right.size() - 2);
+    sql +=
+        " AND (" + left + ") " + (forward ? ">" : "<") + (strict ? "" : "=") + " (" + right + ")";
+  } else if (level != Level::All) {
+    for (int i = 0; i < equal; ++i)
+      sql += " AND " + expressions_[i] + " = ?";
   }
-  std::int64_t rid = 0;
-  bool bindRid = false;
   if (level == Level::Past) {
     const bool greater = query_.order[equal].ascending == forward;
     sql += " AND " + expressions_[equal] + (greater ? " > ?" : " < ?");
-    binds.push_back(&from.values[equal]);
   } else if (level == Level::Record) {
-    const bool strict = from.kind == AnchorKind::Record;
     sql += std::string(" AND _rid ") + (forward ? ">" : "<") + (strict ? "" : "=") + " ?";
-    rid = from.rid;
-    bindRid = true;
   }
   sql += where_;
   // Expressions fixed by equality are left out of the ORDER BY: SQLite would otherwise sort
   // the rows of an expression index instead of reading them in index order.
   sql += " ORDER BY ";
-  for (std::size_t i = level == Level::All ? 0 : static_cast<std::size_t>(equal);
-       i < expressions_.size(); ++i) {
+  const bool whole = level == Level::All || level == Level::Row;
+  for (std::size_t i = whole ? 0 : static_cast<std::size_t>(equal); i < expressions_.size(); ++i) {
     sql += expressions_[i] + (query_.order[i].ascending == forward ? " ASC, " : " DESC, ");
   }
   sql += forward ? "_rid ASC" : "_rid DESC";
   sql += " LIMIT ?";
+  return sql;
+}
 
-  auto s = driver_.Statement(sql);
+int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, int equal,
+                                std::size_t limit) {
+  auto s = driver_.Statement(LevelSql(direction, from, level, equal));
   if (!s) return ErrorCode();
   int index = 1;
-  for (const KeyValue* v : binds)
-    driver_.BindValue(*s, index++, *v);
-  if (bindRid) s->Bind(index++, rid);
+  if (level != Level::All) {
+    for (int i = 0; i < equal; ++i)
+      driver_.BindValue(*s, index++, from.values[i]);
+  }
+  if (level == Level::Past) {
+    driver_.BindValue(*s, index++, from.values[equal]);
+  } else if (level == Level::Record || (level == Level::Row && from.kind != AnchorKind::Values)) {
+    s->Bind(index++, from.rid);
+  }
   for (const KeyValue& v : whereBinds_)
     driver_.BindValue(*s, index++, v);
   s->Bind(index, static_cast<std::int64_t>(limit));
-  const int base = 3 + driver_.file_.BlobCount() + driver_.file_.Layout().FieldCount();
   int rc;
   while ((rc = s->Step()) == SQLITE_ROW) {
-    Entry entry;
+    if (cacheEnd_ == cache_.size()) cache_.emplace_back();
+    Entry& entry = cache_[cacheEnd_];
     if (int e = driver_.ReadRow(*s, entry.row)) return e;
+    entry.values.resize(expressions_.size());
     for (std::size_t i = 0; i < expressions_.size(); ++i)
-      entry.values.push_back(ColumnValue(*s, base + static_cast<int>(i)));
-    rows.push_back(std::move(entry));
+      entry.values[i] = ColumnValue(*s, valueColumns_[i]);
+    ++cacheEnd_;
   }
   s->Reset();
   if (rc != SQLITE_DONE) return driver_.Fail(rc, "view read");

@@ -19,9 +19,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/runtime/expressions/ViewCursor.h"
@@ -63,40 +63,79 @@ class StoreViewCursor : public ViewCursor {
     StoreDriver::Row row;
     std::vector<KeyValue> values;
   };
-  // How a level query limits its rows.
-  enum class Level : std::uint8_t { All, Equal, Past, Record };
+  // The file's state before a read, put back when the read takes no record.
+  struct Saved {
+    std::vector<std::uint8_t> record;
+    std::string nulls;
+    std::int64_t rid = 0;
+    std::int64_t version = 0;
+    bool watched = false;
+    std::vector<StoreDriver::Blob> blobs;
+  };
+  // How a level query limits its rows. Row compares the anchor's values (and record id) as
+  // one row value: a single range in the index instead of one query per level.
+  enum class Level : std::uint8_t { All, Equal, Past, Record, Row };
 
   int Alive() const;
   std::string OrderExpr(const ViewOrderComponent& c) const;
   int ChooseIndex();
   void BuildConditions();
-  int Fetch(int direction, const Anchor& from, std::size_t limit, std::deque<Entry>& rows);
-  int FetchLevel(int direction, const Anchor& from, Level level, int equal, std::size_t limit,
-                 std::deque<Entry>& rows);
+  // Fetch and FetchLevel append up to `limit` rows to the empty row cache.
+  int Fetch(int direction, const Anchor& from, std::size_t limit);
+  // An anchor moved up to the filter's bound on the order's first component when it lies
+  // short of it, so that the index range starts where the filter does; false when it does
+  // not lie short of a bound.
+  bool Clamp(int direction, const Anchor& from, Anchor& clamped) const;
+  int FetchLevel(int direction, const Anchor& from, Level level, int equal, std::size_t limit);
+  const std::string& LevelSql(int direction, const Anchor& from, Level level, int equal);
+  void ClearCache() { cacheNext_ = cacheEnd_ = 0; }
   int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found);
   int Fold(KeyValue& value, CaseFold fold);
   void SetAnchor(Anchor anchor);
   bool CacheUsable(int direction);
   int Stamp();
-  std::string Encode(const Anchor& anchor) const;
+  void Encode(const Anchor& anchor, std::string& out) const;
 
   StoreDriver& driver_;
   std::weak_ptr<int> alive_;
   ViewQuery query_;
   std::vector<std::string> expressions_;
+  std::vector<std::string> selected_;  // the folded order expressions, selected after the record
+  std::vector<int> valueColumns_;      // the result column of each order expression's value
   std::string signature_;
   std::string indexName_;
   std::string indexClause_;
   std::string where_;
   std::vector<KeyValue> whereBinds_;
   int applied_ = 0;
+  // The filter's numeric comparisons of the order's first component, checked by SQL.
+  struct Bound {
+    CompareOp op;
+    double value;
+  };
+  std::vector<Bound> bounds_;
+  // The order is on plain columns, all ascending, so that one row-value comparison gives
+  // the rows past an anchor's values; with the record id too when its index is unique
+  // (duplicates would otherwise be skipped one by one).
+  bool rowValues_ = false;
+  bool rowValuesWithRecord_ = false;
   Anchor anchor_;
   Anchor current_;
   bool hasCurrent_ = false;
-  std::deque<Entry> cache_;
+  // Rows read ahead: cache_[cacheNext_, cacheEnd_) are still to be taken. The entries are
+  // kept and refilled, so that reading allocates nothing once the first page was read.
+  std::vector<Entry> cache_;
+  std::size_t cacheNext_ = 0;
+  std::size_t cacheEnd_ = 0;
+  // Scratch of Read: the rows taken so far, and the file's state before them.
+  Anchor scan_;
+  Saved saved_;
+  // The SQL of each kind of level query, built once.
+  std::unordered_map<int, std::string> levelSql_;
   int cacheDirection_ = 0;
   std::int64_t cacheChanges_ = 0;
   std::int64_t cacheVersion_ = 0;
+  std::uint64_t cacheScan_ = 0;  // the quick scan the rows were read in (0: none)
   std::chrono::steady_clock::time_point cacheTime_;
   std::size_t batch_ = 20;
   int timeout_ = 0;

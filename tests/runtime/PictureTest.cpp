@@ -46,6 +46,27 @@ TEST(PictureTest, FormatsNumbers) {
   EXPECT_EQ(FormatPicture("-5", "n4"), "  -5");
 }
 
+TEST(PictureTest, IntegersFormatAsTheSameValueWithAFraction) {
+  // Plain integers take a shorter way than other numbers; both must show the same.
+  const char* values[] = {"0",
+                          "-0",
+                          "007",
+                          "-007",
+                          "42",
+                          "-1234567",
+                          "999999999999999999",
+                          "-999999999999999999",
+                          "1000000000000000000"};
+  const char* pictures[] = {"n-14", "n,12",  "n010", "n06", "n(8)",
+                            "n8-",  "n$,16", "n4b",  "n3",  "n*9"};
+  for (const char* value : values) {
+    for (const char* picture : pictures) {
+      EXPECT_EQ(FormatPicture(value, picture), FormatPicture(std::string(value) + ".0", picture))
+          << value << " in " << picture;
+    }
+  }
+}
+
 TEST(PictureTest, NumbersThatDoNotFitShowHashes) {
   EXPECT_EQ(FormatPicture("123456", "n5"), "#####");
   EXPECT_EQ(FormatPicture("-1000", "n5.2"), "#####");

@@ -70,6 +70,22 @@ TEST_F(QueueTest, AddGetPutDeleteWithOneBasedPositions) {
   EXPECT_EQ(q.Row(1), nullptr);
 }
 
+TEST_F(QueueTest, FreedAndDeletedRowsComeBackWithOnlyTheNewEntry) {
+  // A page is freed and refilled on every scroll; reused rows must not keep old bytes.
+  AddRow(1, "longername");
+  AddRow(2, "two");
+  ASSERT_TRUE(q.Get(1));
+  EXPECT_TRUE(q.Delete());
+  q.Free();
+  AddRow(7, "x");
+  q.Field(1).SetInteger(6);
+  q.Field(2).SetText("y");
+  EXPECT_TRUE(q.Add(1));
+  EXPECT_EQ(Ids(), "6 7 ");
+  EXPECT_EQ(q.RowText(1, 2), "y         ");
+  EXPECT_EQ(q.RowText(2, 2), "x         ");
+}
+
 TEST_F(QueueTest, FailedGetSetsTheErrorAndKeepsTheBuffer) {
   AddRow(1, "one");
   AddRow(2, "two");

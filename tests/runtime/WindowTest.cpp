@@ -7,6 +7,7 @@
 
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/ControlWatch.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
@@ -255,6 +256,61 @@ TEST_F(WindowTest, ThumbDragsAndResizesCarryTheirValues) {
     EXPECT_EQ(w->Choice(4), 2);
     EXPECT_EQ(w->Position(0).width, 200);
     EXPECT_EQ(w->PropNumber(0, prop::kClientHeight), 150);
+  });
+}
+
+TEST_F(WindowTest, AListReachesTheScreenOncePerHoldAndOnlyWhenItChanged) {
+  RunProgram([&] {
+    RecordLayout layout("Rows");
+    layout.AddField("R:N", FieldType::Long);
+    layout.AddField("R:Name", FieldType::String, 20);
+    Queue q(layout);
+    auto add = [&q](int n, const char* name) {
+      q.Field(1).SetInteger(n);
+      q.Field(2).SetText(name);
+      q.Add();
+    };
+    auto w = Window::Prepare("TestModule", "SMALL");
+    w->BindList(4, &q);
+    w->Open();
+    std::vector<ControlView> seen;
+    const int token = WatchControls(w->Id(), [&](const ControlView& v) {
+      if (v.number == 4) seen.push_back(v);
+    });
+    add(1, "alpha");
+    add(2, "a much longer name");
+
+    w->HoldChanges(true);
+    w->HoldChanges(true);
+    w->Display(4);
+    w->SetProp(4, prop::kVScroll, 1L);
+    w->SetProp(4, prop::kVScrollPos, 30L);
+    w->HoldChanges(false);
+    EXPECT_TRUE(seen.empty());
+    w->HoldChanges(false);
+    ASSERT_EQ(seen.size(), 1u);
+    ASSERT_EQ(seen[0].rows.size(), 2u);
+    EXPECT_EQ(seen[0].rows[1][1], "a much longer name");
+    EXPECT_TRUE(seen[0].vscroll);
+    EXPECT_EQ(seen[0].thumb, 30);
+
+    // Shorter rows written over longer ones, fewer rows than before.
+    q.Free();
+    add(3, "b");
+    w->Display(4);
+    ASSERT_EQ(seen.size(), 2u);
+    ASSERT_EQ(seen[1].rows.size(), 1u);
+    EXPECT_EQ(seen[1].rows[0][1], "b");
+    // A property only the program sets is not sent again unchanged; the thumb always is.
+    w->SetProp(4, prop::kVScroll, 1L);
+    EXPECT_EQ(seen.size(), 2u);
+    w->SetProp(4, prop::kVScrollPos, 30L);
+    EXPECT_EQ(seen.size(), 3u);
+    w->SetProp(4, prop::kVScroll, 0L);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_FALSE(seen[3].vscroll);
+    UnwatchControls(token);
+    w->Close();
   });
 }
 

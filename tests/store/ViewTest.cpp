@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "StoreTestTable.h"
@@ -394,6 +395,87 @@ TEST_F(ViewPositionTest, PositionsSurviveInsertsAndDeletes) {
   EXPECT_EQ(view.Reget(positions[5]), rt::kRecordNotFoundError);
   EXPECT_EQ(view.Reset("not a position"), rt::kDriverError);
   EXPECT_EQ(view.Reget(""), rt::kDriverError);
+}
+
+TEST_F(ViewPositionTest, AscendingOrdersPageThroughDuplicatesFromPositionsAndValues) {
+  // Plain ascending orders continue from an anchor with one comparison of row values; pages
+  // smaller than a group of equal values must neither skip nor repeat records.
+  auto byGrpName = [](const Row& a, const Row& b) {
+    return a.grp != b.grp ? a.grp < b.grp : a.name < b.name;
+  };
+  const std::vector<std::pair<const char*, std::function<bool(const Row&, const Row&)>>> orders = {
+      {"DEM:ID", [](const Row& a, const Row& b) { return a.id < b.id; }},
+      {"DEM:Grp", [](const Row& a, const Row& b) { return a.grp < b.grp; }},
+      {"DEM:Grp,DEM:FileName", byGrpName}};
+  for (const auto& [order, less] : orders) {
+    SCOPED_TRACE(order);
+    rt::View view(*file_);
+    ASSERT_EQ(view.SetOrder(order), 0);
+    ASSERT_EQ(view.Open(), 0);
+    ASSERT_EQ(view.SetBuffer(4), 0);
+    const auto all = Expected([](const Row&) { return true; }, less);
+    std::vector<std::string> positions;
+    std::vector<int> ids;
+    while (view.Next() == 0) {
+      ids.push_back(Id());
+      positions.push_back(view.Position());
+    }
+    EXPECT_EQ(ids, all);
+    ASSERT_EQ(view.Set(0), 0);
+    EXPECT_EQ(ReadAll(view, true), Reversed(all));
+    for (std::size_t i = 5; i < positions.size(); i += 7) {
+      ASSERT_EQ(view.Reset(positions[i]), 0);
+      ASSERT_EQ(view.Next(), 0);
+      EXPECT_EQ(Id(), all[i]);
+      ASSERT_EQ(view.Next(), 0);
+      EXPECT_EQ(Id(), all[i + 1]);
+      ASSERT_EQ(view.Reset(positions[i]), 0);
+      ASSERT_EQ(view.Previous(), 0);
+      EXPECT_EQ(Id(), all[i]);
+      ASSERT_EQ(view.Previous(), 0);
+      EXPECT_EQ(Id(), all[i - 1]);
+    }
+    // By the first component's value: ID 30, or the first and the last record of group 2.
+    const bool byId = order == std::string("DEM:ID");
+    const auto group = Expected([](const Row& r) { return r.grp == 2; }, less);
+    Set(*file_, 30, "", 2);
+    ASSERT_EQ(view.Set(1), 0);
+    ASSERT_EQ(view.Next(), 0);
+    EXPECT_EQ(Id(), byId ? 30 : group.front());
+    Set(*file_, 30, "", 2);
+    ASSERT_EQ(view.Set(1), 0);
+    ASSERT_EQ(view.Previous(), 0);
+    EXPECT_EQ(Id(), byId ? 30 : group.back());
+  }
+}
+
+TEST_F(ViewPositionTest, AnchorShortOfTheFiltersBoundReadsFromTheBound) {
+  // The filter's bound, not the anchor, starts the index range; the rows are the same.
+  rt::View all(*file_);
+  ASSERT_EQ(all.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(all.Open(), 0);
+  std::vector<std::string> positions(61);
+  while (all.Next() == 0)
+    positions[Id()] = all.Position();
+  for (const char* order : {"DEM:ID", "-DEM:ID"}) {
+    SCOPED_TRACE(order);
+    const bool up = order[0] != '-';
+    rt::View view(*file_);
+    ASSERT_EQ(view.SetOrder(order), 0);
+    ASSERT_EQ(view.SetFilter("DEM:ID > 40 AND DEM:ID <= 50"), 0);
+    ASSERT_EQ(view.Open(), 0);
+    ASSERT_EQ(view.Reset(positions[up ? 10 : 58]), 0);
+    ASSERT_EQ(view.Next(), 0);
+    EXPECT_EQ(Id(), up ? 41 : 50);
+    ASSERT_EQ(view.Reset(positions[up ? 58 : 10]), 0);
+    ASSERT_EQ(view.Previous(), 0);
+    EXPECT_EQ(Id(), up ? 50 : 41);
+    Set(*file_, up ? 3 : 59, "", 0);
+    ASSERT_EQ(view.Set(1), 0);
+    std::vector<int> ids = ReadAll(view);
+    ASSERT_EQ(ids.size(), 10u);
+    EXPECT_EQ(ids.front(), up ? 41 : 50);
+  }
 }
 
 TEST_F(ViewPositionTest, PositionFromAnotherOrderAndResetToTheFilesRecord) {

@@ -164,6 +164,16 @@ std::string View::Position() {
   return position;
 }
 
+int View::Position(std::string& position) {
+  if (int e = RequireOpen()) {
+    position.clear();
+    return e;
+  }
+  const int e = cursor_->Position(position);
+  if (e != kNoError) position.clear();
+  return e;
+}
+
 int View::Reset(std::string_view position) {
   if (int e = RequireOpen()) return e;
   return cursor_->Reset(position);

@@ -62,6 +62,8 @@ class View {
   // Position of the last record read (at most kMaxPositionSize bytes; equal positions are
   // the same record); empty, with error 33, when there is none.
   std::string Position();
+  // As Position, into `position` (its storage reused); returns the error code.
+  int Position(std::string& position);
   // Next and Previous then read the record at the position, or its neighbour when it is gone.
   int Reset(std::string_view position);
   // As Reset, at the primary file's current record.

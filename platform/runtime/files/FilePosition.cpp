@@ -11,8 +11,12 @@ constexpr char kKeyTag = 'K';
 constexpr char kKeyRecordTag = 'R';
 
 void PutU64(std::string& out, std::uint64_t v) {
-  for (int i = 7; i >= 0; --i)
-    out.push_back(static_cast<char>((v >> (i * 8)) & 0xFF));
+  char bytes[8];
+  for (int i = 7; i >= 0; --i) {
+    bytes[i] = static_cast<char>(v & 0xFF);
+    v >>= 8;
+  }
+  out.append(bytes, sizeof bytes);
 }
 
 void PutU16(std::string& out, std::uint16_t v) {
@@ -61,40 +65,46 @@ std::string FilePosition::Encode() const {
     return out;
   }
   if (kind == Kind::Key) {
-    out.push_back(kKeyTag);
-    PutU16(out, static_cast<std::uint16_t>(key));
-    PutU16(out, static_cast<std::uint16_t>(values.size()));
-    bool overflow = false;
-    for (const KeyValue& v : values) {
-      if (const auto* i = std::get_if<std::int64_t>(&v)) {
-        out.push_back('i');
-        PutU64(out, static_cast<std::uint64_t>(*i));
-      } else if (const auto* d = std::get_if<double>(&v)) {
-        std::uint64_t bits;
-        std::memcpy(&bits, d, sizeof bits);
-        out.push_back('r');
-        PutU64(out, bits);
-      } else {
-        const auto& t = std::get<std::string>(v);
-        out.push_back('t');
-        PutU64(out, t.size());
-        out += t;
-      }
-      if (out.size() > kMaxPositionSize - 8) {
-        overflow = true;
-        break;
-      }
-    }
-    if (!overflow) {
-      PutU64(out, static_cast<std::uint64_t>(record));
-      return out;
-    }
+    AppendKey(out, key, values, record);
+    return out;
   }
-  out.clear();
   out.push_back(kKeyRecordTag);
   PutU16(out, static_cast<std::uint16_t>(key));
   PutU64(out, static_cast<std::uint64_t>(record));
   return out;
+}
+
+void FilePosition::AppendKey(std::string& out, int key, const std::vector<KeyValue>& values,
+                             std::int64_t record) {
+  const std::size_t start = out.size();
+  out.push_back(kKeyTag);
+  PutU16(out, static_cast<std::uint16_t>(key));
+  PutU16(out, static_cast<std::uint16_t>(values.size()));
+  for (const KeyValue& v : values) {
+    if (const auto* i = std::get_if<std::int64_t>(&v)) {
+      out.push_back('i');
+      PutU64(out, static_cast<std::uint64_t>(*i));
+    } else if (const auto* d = std::get_if<double>(&v)) {
+      std::uint64_t bits;
+      std::memcpy(&bits, d, sizeof bits);
+      out.push_back('r');
+      PutU64(out, bits);
+    } else {
+      const auto& t = std::get<std::string>(v);
+      out.push_back('t');
+      PutU64(out, t.size());
+      out += t;
+    }
+    if (out.size() - start > kMaxPositionSize - 8) {
+      // The values do not fit: the record id alone.
+      out.resize(start);
+      out.push_back(kKeyRecordTag);
+      PutU16(out, static_cast<std::uint16_t>(key));
+      PutU64(out, static_cast<std::uint64_t>(record));
+      return;
+    }
+  }
+  PutU64(out, static_cast<std::uint64_t>(record));
 }
 
 std::optional<FilePosition> FilePosition::Decode(std::string_view bytes) {

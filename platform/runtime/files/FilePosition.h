@@ -30,6 +30,9 @@ class FilePosition {
   // Encodes the position; a key position whose values would not fit in kMaxPositionSize
   // bytes is stored as KeyRecordOnly (the values are then looked up by record id).
   std::string Encode() const;
+  // Appends what Encode gives for a Key position with these values, without a copy of them.
+  static void AppendKey(std::string& out, int key, const std::vector<KeyValue>& values,
+                        std::int64_t record);
   // Decodes a position made by Encode; nullopt for anything malformed.
   static std::optional<FilePosition> Decode(std::string_view bytes);
 };

@@ -61,13 +61,22 @@ void SetError(int code, std::string_view text, std::string_view driverCode,
               std::string_view driverText) {
   ErrorState& e = Mine();
   e.code = code;
-  e.text = text.empty() ? StandardErrorText(code) : std::string(text);
-  e.driverCode = driverCode.empty() ? "0" : std::string(driverCode);
-  e.driverText = std::string(driverText);
+  // Assigned in place: the strings keep their storage, as every successful call clears them.
+  if (text.empty()) {
+    e.text = StandardErrorText(code);
+  } else {
+    e.text.assign(text);
+  }
+  e.driverCode.assign(driverCode.empty() ? std::string_view("0") : driverCode);
+  e.driverText.assign(driverText);
 }
 
 void ClearError() {
-  SetError(kNoError);
+  ErrorState& e = Mine();
+  e.code = kNoError;
+  e.text.clear();
+  e.driverCode.assign("0");
+  e.driverText.clear();
 }
 
 std::string StandardErrorText(int code) {

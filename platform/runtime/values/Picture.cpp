@@ -115,21 +115,43 @@ std::string Group(std::string_view digits) {
   return out;
 }
 
+// The sign and digits of a plain integer text ("-" and up to 18 digits), which needs no
+// decimal arithmetic; false for anything else.
+bool PlainInteger(std::string_view value, bool& negative, std::string& digits) {
+  negative = !value.empty() && value.front() == '-';
+  if (negative) value.remove_prefix(1);
+  if (value.empty() || value.size() > 18) return false;
+  for (char c : value) {
+    if (!IsDigit(c)) return false;
+  }
+  const std::size_t first = std::min(value.find_first_not_of('0'), value.size() - 1);
+  digits.assign(value.substr(first));
+  if (digits == "0") negative = false;
+  return true;
+}
+
 std::string FormatNumber(const Picture& p, std::string_view value) {
-  std::optional<Decimal> parsed =
-      Trim(value, kWhitespace).empty() ? Decimal() : Decimal::Parse(value);
-  if (!parsed) return Hashes(p.width);
-  const Decimal d = parsed->Rescale(p.places);
-  if (!d.Valid()) return Hashes(p.width);
-  if (p.blankWhenZero && d.IsZero()) return std::string(p.width, ' ');
-  const bool negative = d.IsNegative();
-  std::string text = d.Abs().ToText();
-  std::string digits = text.substr(0, text.find('.'));
-  const std::string fraction = p.places > 0 ? text.substr(text.find('.')) : std::string();
+  bool negative = false;
+  std::string digits;
+  std::string fraction;
+  if (p.places == 0 && PlainInteger(value, negative, digits)) {
+    if (p.blankWhenZero && digits == "0") return std::string(p.width, ' ');
+  } else {
+    std::optional<Decimal> parsed =
+        Trim(value, kWhitespace).empty() ? Decimal() : Decimal::Parse(value);
+    if (!parsed) return Hashes(p.width);
+    const Decimal d = parsed->Rescale(p.places);
+    if (!d.Valid()) return Hashes(p.width);
+    if (p.blankWhenZero && d.IsZero()) return std::string(p.width, ' ');
+    negative = d.IsNegative();
+    std::string text = d.Abs().ToText();
+    digits = text.substr(0, text.find('.'));
+    if (p.places > 0) fraction = text.substr(text.find('.'));
+  }
   if (p.grouping) digits = Group(digits);
 
-  std::string prefix;
-  std::string suffix;
+  std::string_view prefix;
+  std::string_view suffix;
   switch (p.sign) {
     case SignStyle::Leading:
       prefix = negative ? "-" : "";
@@ -142,13 +164,20 @@ std::string FormatNumber(const Picture& p, std::string_view value) {
       suffix = negative ? ")" : " ";
       break;
   }
-  if (p.currency) prefix += '$';
-  const std::size_t length = prefix.size() + digits.size() + fraction.size() + suffix.size();
-  if (p.width == 0) return prefix + digits + fraction + suffix;
-  if (length > static_cast<std::size_t>(p.width)) return Hashes(p.width);
-  const std::size_t pad = p.width - length;
-  if (p.fill == '0') return prefix + std::string(pad, '0') + digits + fraction + suffix;
-  return std::string(pad, p.fill) + prefix + digits + fraction + suffix;
+  const std::size_t length =
+      prefix.size() + (p.currency ? 1 : 0) + digits.size() + fraction.size() + suffix.size();
+  if (p.width > 0 && length > static_cast<std::size_t>(p.width)) return Hashes(p.width);
+  const std::size_t pad = p.width > 0 ? p.width - length : 0;
+  std::string out;
+  out.reserve(length + pad);
+  if (p.fill != '0') out.append(pad, p.fill);
+  out += prefix;
+  if (p.currency) out += '$';
+  if (p.fill == '0') out.append(pad, '0');
+  out += digits;
+  out += fraction;
+  out += suffix;
+  return out;
 }
 
 bool DeformatNumber(const Picture& p, std::string_view text, std::string& value) {

@@ -47,8 +47,16 @@ void Queue::ClearBuffer() {
     ClearField(field, buffer_.data());
 }
 
+std::vector<char> Queue::NewRow() {
+  if (spare_.empty()) return buffer_;
+  std::vector<char> row = std::move(spare_.back());
+  spare_.pop_back();
+  row.assign(buffer_.begin(), buffer_.end());
+  return row;
+}
+
 void Queue::Add() {
-  rows_.push_back(buffer_);
+  rows_.push_back(NewRow());
   current_ = Records();
   ClearError();
 }
@@ -59,7 +67,7 @@ bool Queue::Add(int position) {
     Add();
     return true;
   }
-  rows_.insert(rows_.begin() + (position - 1), buffer_);
+  rows_.insert(rows_.begin() + (position - 1), NewRow());
   current_ = position;
   return Succeed();
 }
@@ -92,12 +100,19 @@ bool Queue::Put() {
 
 bool Queue::Delete() {
   if (current_ < 1 || current_ > Records()) return Fail(kEntryNotFound);
+  Spare(std::move(rows_[current_ - 1]));
   rows_.erase(rows_.begin() + (current_ - 1));
   current_ = 0;
   return Succeed();
 }
 
+void Queue::Spare(std::vector<char> row) {
+  if (spare_.size() < kSpareRows) spare_.push_back(std::move(row));
+}
+
 void Queue::Free() {
+  for (auto& row : rows_)
+    Spare(std::move(row));
   rows_.clear();
   current_ = 0;
   ClearError();

@@ -75,10 +75,17 @@ class Queue {
   // Parses "+F1,-F2" into keys; false for an unknown field.
   bool ParseFields(std::string_view spec, std::vector<SortKey>& keys) const;
   AnyRef RowField(const std::vector<char>& row, int field) const;
+  // A copy of the buffer, in the storage of a row freed before when there is one: a list's
+  // page is freed and refilled on every scroll.
+  std::vector<char> NewRow();
+  void Spare(std::vector<char> row);
+
+  static constexpr std::size_t kSpareRows = 64;
 
   RecordLayout layout_;
   std::vector<char> buffer_;
   std::vector<std::vector<char>> rows_;
+  std::vector<std::vector<char>> spare_;
   int current_ = 0;
 };
 

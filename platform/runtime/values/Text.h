@@ -11,9 +11,24 @@ inline constexpr std::string_view kBlanks = " \t";
 inline constexpr std::string_view kWhitespace = " \t\n\v\f\r";
 
 // The text without the given characters at its end (by default, trailing spaces).
+// A plain loop: the library's search looks each character up in `chars` with a call of its
+// own, which costs more than the padding of a wide field is worth.
 inline std::string_view TrimRight(std::string_view text, std::string_view chars = " ") {
-  const std::size_t end = text.find_last_not_of(chars);
-  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+  std::size_t end = text.size();
+  if (chars.size() == 1) {
+    while (end > 0 && text[end - 1] == chars[0])
+      --end;
+    return text.substr(0, end);
+  }
+  while (end > 0) {
+    const char c = text[end - 1];
+    bool trimmed = false;
+    for (char t : chars)
+      trimmed = trimmed || t == c;
+    if (!trimmed) break;
+    --end;
+  }
+  return text.substr(0, end);
 }
 
 // The text without the given characters at either end.

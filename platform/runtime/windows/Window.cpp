@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
+#include <optional>
 
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Picture.h"
@@ -33,6 +35,10 @@ struct Window::Control {
   int cellList = 0;
   int cellColumn = 0;
   int cellRow = 0;
+  // What was last sent to the backend, refilled in place for the next change (a change
+  // made while it is being sent goes out in a view of its own).
+  mutable ControlView published;
+  mutable bool publishing = false;
 };
 
 namespace {
@@ -46,8 +52,32 @@ std::vector<Window*>& ThreadWindows() {
 }
 
 // Control texts come from fixed-width, blank- or zero-padded fields.
-std::string Unpadded(std::string_view s) {
-  return std::string(TrimRight(s, std::string_view(" \0", 2)));
+std::string_view Unpadded(std::string_view s) {
+  std::size_t end = s.size();
+  while (end > 0 && (s[end - 1] == ' ' || s[end - 1] == '\0'))
+    --end;
+  return s.substr(0, end);
+}
+
+// A field's text as ReadText gives it, seen in place for text fields.
+std::string_view FieldText(const FieldDesc& f, const void* row, std::string& scratch) {
+  const char* p = static_cast<const char*>(row) + f.offset;
+  if (f.type == FieldType::String) return std::string_view(p, f.size);
+  if (f.type == FieldType::CString) return std::string_view(p, strnlen(p, f.size));
+  scratch = ReadText(f, row);
+  return scratch;
+}
+
+// A list cell: the value through its column's picture, without trailing blanks. A string
+// picture only cuts and pads, and the padding goes again, so it is applied as a cut.
+void CellText(const std::optional<Picture>& picture, std::string_view value, std::string& out) {
+  if (!picture) {
+    out.assign(Unpadded(value));
+  } else if (picture->kind == PictureKind::String) {
+    out.assign(Unpadded(picture->width > 0 ? value.substr(0, picture->width) : value));
+  } else {
+    out.assign(Unpadded(picture->Format(value)));
+  }
 }
 
 bool TakesText(int type) {
@@ -371,40 +401,51 @@ void Window::Select(int control) {
 }
 
 void Window::RefreshList(Control& c) {
-  c.rows.clear();
+  // Each column's picture is read once for all its cells.
+  std::vector<std::optional<Picture>> pictures;
+  pictures.reserve(c.columns.size());
+  for (const ListColumn& column : c.columns) {
+    pictures.push_back(column.picture.empty() ? std::nullopt
+                                              : std::optional(Picture::Parse(column.picture)));
+  }
+  // The rows are rewritten in place: their strings keep their storage from fill to fill.
+  auto shape = [&c](int records) {
+    c.rows.resize(static_cast<std::size_t>(records));
+    for (auto& cells : c.rows)
+      cells.resize(c.columns.size());
+  };
   if (c.source) {
     const int records = std::max(0, std::atoi(c.source(-1, 0).c_str()));
-    c.rows.reserve(records);
+    shape(records);
     for (int r = 1; r <= records; ++r) {
-      std::vector<std::string> cells;
       for (std::size_t col = 0; col < c.columns.size(); ++col) {
         const std::string value = c.source(r, static_cast<int>(col) + 1);
-        const std::string& picture = c.columns[col].picture;
-        cells.emplace_back(TrimRight(picture.empty() ? value : FormatPicture(value, picture)));
+        c.rows[r - 1][col].assign(pictures[col] ? TrimRight(pictures[col]->Format(value))
+                                                : TrimRight(value));
       }
-      c.rows.push_back(std::move(cells));
     }
     if (c.choice > records) c.choice = records;
     return;
   }
-  if (!c.queue) return;
+  if (!c.queue) {
+    c.rows.clear();
+    return;
+  }
   const RecordLayout& layout = c.queue->Layout();
   const int records = c.queue->Records();
-  c.rows.reserve(records);
+  shape(records);
+  std::string scratch;
   for (int r = 1; r <= records; ++r) {
     const void* row = c.queue->Row(r);
-    std::vector<std::string> cells;
     for (std::size_t col = 0; col < c.columns.size(); ++col) {
       const int fieldNo = static_cast<int>(col) + 1;
+      std::string& text = c.rows[r - 1][col];
       if (!row || fieldNo > layout.FieldCount()) {
-        cells.emplace_back();
+        text.clear();
         continue;
       }
-      const std::string value = ReadText(layout.Field(fieldNo), row);
-      const std::string& picture = c.columns[col].picture;
-      cells.push_back(Unpadded(picture.empty() ? value : FormatPicture(value, picture)));
+      CellText(pictures[col], FieldText(layout.Field(fieldNo), row, scratch), text);
     }
-    c.rows.push_back(std::move(cells));
   }
   if (c.choice > records) c.choice = records;
 }
@@ -567,6 +608,14 @@ void Window::SetProp(int control, int property, std::string_view value) {
   Control* c = Find(control);
   if (!c) return;
   ControlDef& d = c->def;
+  // Properties only the program sets are not sent again when they keep their value (a
+  // list's whole contents go with each change); what the user can change on the screen
+  // (choice, thumb, text, value) is always sent.
+  bool changed = true;
+  auto flag = [&changed](bool& field, bool on) {
+    changed = field != on;
+    field = on;
+  };
   switch (property) {
     case prop::kText:
       d.text = std::string(value);
@@ -575,13 +624,13 @@ void Window::SetProp(int control, int property, std::string_view value) {
       c->screenText = std::string(value);
       break;
     case prop::kDisabled:
-      d.disabled = n != 0;
+      flag(d.disabled, n != 0);
       break;
     case prop::kHidden:
-      d.hidden = n != 0;
+      flag(d.hidden, n != 0);
       break;
     case prop::kReadOnly:
-      d.readOnly = n != 0;
+      flag(d.readOnly, n != 0);
       break;
     case prop::kChoice:
       c->choice = static_cast<int>(n);
@@ -605,10 +654,10 @@ void Window::SetProp(int control, int property, std::string_view value) {
       d.tip = std::string(value);
       break;
     case prop::kImmediate:
-      d.immediate = n != 0;
+      flag(d.immediate, n != 0);
       break;
     case prop::kVScroll:
-      d.vscroll = n != 0;
+      flag(d.vscroll, n != 0);
       break;
     case prop::kVScrollPos:
       c->thumb = static_cast<int>(std::clamp(n, 0L, 100L));
@@ -617,13 +666,13 @@ void Window::SetProp(int control, int property, std::string_view value) {
       c->value = static_cast<int>(n);
       break;
     case prop::kDefaultButton:
-      d.isDefault = n != 0;
+      flag(d.isDefault, n != 0);
       break;
     default:
       c->props[property] = std::string(value);
       return;
   }
-  if (open_) Publish(*c);
+  if (open_ && changed) Publish(*c);
 }
 
 void Window::SetWindowProp(int property, std::string_view value) {
@@ -643,7 +692,7 @@ void Window::SetWindowProp(int property, std::string_view value) {
         deferring_ = true;
       } else {
         deferring_ = false;
-        FlushDeferred();
+        if (holds_ == 0) FlushDeferred();
       }
       return;
     default:
@@ -654,6 +703,14 @@ void Window::SetWindowProp(int property, std::string_view value) {
 int Window::SizeLimit(int property) const {
   auto it = windowProps_.find(property);
   return it == windowProps_.end() ? 0 : std::max(0, std::atoi(it->second.c_str()));
+}
+
+void Window::HoldChanges(bool hold) {
+  if (hold) {
+    ++holds_;
+  } else if (holds_ > 0 && --holds_ == 0 && !deferring_) {
+    FlushDeferred();
+  }
 }
 
 void Window::FlushDeferred() {
@@ -831,8 +888,13 @@ std::vector<int> Window::ControlNumbers() const {
 }
 
 ControlView Window::ViewOf(const Control& c) const {
-  const ControlDef& d = c.def;
   ControlView v;
+  FillView(c, v);
+  return v;
+}
+
+void Window::FillView(const Control& c, ControlView& v) const {
+  const ControlDef& d = c.def;
   v.number = d.number;
   v.type = d.type;
   v.parent = d.parent;
@@ -858,7 +920,6 @@ ControlView Window::ViewOf(const Control& c) const {
   v.cellList = c.cellList;
   v.cellColumn = c.cellColumn;
   v.cellRow = c.cellRow;
-  return v;
 }
 
 WindowView Window::ViewOfWindow() const {
@@ -887,14 +948,22 @@ WindowView Window::ViewOfWindow() const {
 }
 
 void Window::Publish(const Control& c) {
-  if (deferring_) {
+  if (deferring_ || holds_ > 0) {
     if (std::find(deferred_.begin(), deferred_.end(), c.def.number) == deferred_.end())
       deferred_.push_back(c.def.number);
     return;
   }
-  const ControlView view = ViewOf(c);
-  Backend()->ControlChanged(id_, view);
-  NotifyControlWatchers(id_, view);
+  if (c.publishing) {
+    const ControlView view = ViewOf(c);
+    Backend()->ControlChanged(id_, view);
+    NotifyControlWatchers(id_, view);
+    return;
+  }
+  c.publishing = true;
+  FillView(c, c.published);
+  Backend()->ControlChanged(id_, c.published);
+  NotifyControlWatchers(id_, c.published);
+  c.publishing = false;
 }
 
 }  // namespace rt

@@ -73,6 +73,9 @@ class Window {
 
   // Copies bound variables to the screen (control 0: every control).
   void Display(int control = 0);
+  // Between HoldChanges(true) and the matching HoldChanges(false) (calls nest), changed
+  // controls are sent to the screen once, in their final state, when the hold ends.
+  void HoldChanges(bool hold);
   // Copies screen values into bound variables (control 0: every control).
   void Update(int control = 0);
   // Focuses a control; control 0 runs the accept-all pass: every enterable control is
@@ -137,6 +140,7 @@ class Window {
   Control* Find(int control);
   const Control* Find(int control) const;
   ControlView ViewOf(const Control& c) const;
+  void FillView(const Control& c, ControlView& v) const;
   WindowView ViewOfWindow() const;
   void Publish(const Control& c);
   void ApplyScreenInput(const EventMessage& m);
@@ -182,6 +186,7 @@ class Window {
   // Moves are deferred while kDeferMove is positive; the controls changed meanwhile are
   // published when it drops back.
   bool deferring_ = false;
+  int holds_ = 0;
   std::vector<int> deferred_;
 };
 
