@@ -759,6 +759,8 @@ void BrowseManager::ThumbDrag() {
   } else if (sort && sort->Thumb && !sort->FreeElement.IsNull()) {
     sort->FreeElement.SetValue(sort->Thumb->GetValue(static_cast<std::uint8_t>(v)));
     ResetFromBuffer();
+    // The highlight now stands on another record: tell the owner, as every other move does.
+    PostNewSelection();
   } else {
     PostToList(v < 50.0 ? ev::kPageUp : ev::kPageDown);
   }

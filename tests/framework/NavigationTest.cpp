@@ -46,6 +46,8 @@ class CountingBrowse : public BrowseManager {
  public:
   std::atomic<int> fetches{0};
   std::atomic<int> selections{0};
+  std::function<int()> record;         // reads the record buffer's id
+  std::atomic<int> selectedRecord{0};  // the record buffer after the last new selection
   void Fetch(std::uint8_t direction) override {
     ++fetches;
     BrowseManager::Fetch(direction);
@@ -53,6 +55,7 @@ class CountingBrowse : public BrowseManager {
   void TakeNewSelection() override {
     ++selections;
     BrowseManager::TakeNewSelection();
+    if (record) selectedRecord = record();
   }
 };
 
@@ -211,36 +214,48 @@ TEST_F(NavigationTest, EveryScrollDragAndFormRequestLandsOnTheRightRecord) {
       {"thumb to the very bottom", drag(100), Range(97, 101), 101},
       {"thumb to the very top", drag(1), Range(1, 5), 1},
   };
-  Run(Numbered(101), {.thumb = &thumb}, [&](Robot& robot, int w) {
-    ExpectAt(robot, w, Range(1, 5), 1, "opened");
-    for (const Move& m : moves) {
-      ASSERT_TRUE(m.act(robot, w)) << m.what;
-      ExpectAt(robot, w, m.page, m.highlighted, m.what);
-    }
-    // An update form that ends with a navigation request: the browse moves and runs the
-    // form again on the record it moved to.
-    struct Request {
-      std::int32_t code;
-      Ids page;
-      int highlighted;
-    };
-    const Request requests[] = {
-        {NavigateNext, Range(1, 5), 2},        {NavigatePrevious, Range(1, 5), 1},
-        {NavigatePageDown, Range(6, 10), 6},   {NavigatePageUp, Range(1, 5), 1},
-        {NavigateBottom, Range(97, 101), 101}, {NavigatePrevious, Range(97, 101), 100},
-        {NavigateTop, Range(1, 5), 1},
-    };
-    int from = 1;
-    for (const Request& r : requests) {
-      const std::string what = "navigation request " + std::to_string(r.code);
-      formSaw_.clear();
-      pendingRequest_ = r.code;
-      ASSERT_TRUE(robot.Press(w, kChange)) << what;
-      ExpectAt(robot, w, r.page, r.highlighted, what);
-      EXPECT_EQ(formSaw_, (Ids{from, r.highlighted})) << what;
-      from = r.highlighted;
-    }
-  });
+  CountingBrowse* counting = nullptr;
+  const auto counted = [&](BrowseFixture& f) {
+    auto browse = std::make_unique<CountingBrowse>();
+    browse->record = [&f] { return f.RecordId(); };
+    counting = browse.get();
+    f.Browse = std::move(browse);
+  };
+  Run(
+      Numbered(101), {.thumb = &thumb},
+      [&](Robot& robot, int w) {
+        ExpectAt(robot, w, Range(1, 5), 1, "opened");
+        for (const Move& m : moves) {
+          ASSERT_TRUE(m.act(robot, w)) << m.what;
+          ExpectAt(robot, w, m.page, m.highlighted, m.what);
+          // The window's owner hears of every move (the document browse's preview follows it).
+          EXPECT_EQ(counting->selectedRecord, m.highlighted) << m.what << ": new selection";
+        }
+        // An update form that ends with a navigation request: the browse moves and runs the
+        // form again on the record it moved to.
+        struct Request {
+          std::int32_t code;
+          Ids page;
+          int highlighted;
+        };
+        const Request requests[] = {
+            {NavigateNext, Range(1, 5), 2},        {NavigatePrevious, Range(1, 5), 1},
+            {NavigatePageDown, Range(6, 10), 6},   {NavigatePageUp, Range(1, 5), 1},
+            {NavigateBottom, Range(97, 101), 101}, {NavigatePrevious, Range(97, 101), 100},
+            {NavigateTop, Range(1, 5), 1},
+        };
+        int from = 1;
+        for (const Request& r : requests) {
+          const std::string what = "navigation request " + std::to_string(r.code);
+          formSaw_.clear();
+          pendingRequest_ = r.code;
+          ASSERT_TRUE(robot.Press(w, kChange)) << what;
+          ExpectAt(robot, w, r.page, r.highlighted, what);
+          EXPECT_EQ(formSaw_, (Ids{from, r.highlighted})) << what;
+          from = r.highlighted;
+        }
+      },
+      counted);
 }
 
 TEST_F(NavigationTest, TypedKeysLocateInEveryOrderWithOrWithoutAnEntry) {
