@@ -9,6 +9,7 @@
 #include "app/LoadBlobFromFile.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
+#include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Text.h"
 #include "platform/store/Store.h"
@@ -161,15 +162,7 @@ void RegisterDemoDataHooks() {
 }
 
 bool IsDemoDataFile(std::string_view name) {
-  namespace fs = std::filesystem;
-  const fs::path file(rt::TrimRight(name));
-  std::error_code ec;
-  if (file.empty() || !fs::exists(file, ec)) return false;
-  const std::string table = DemoData().PhysicalName();
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    if (fs::equivalent(file, fs::path(table + suffix), ec)) return true;
-  }
-  return false;
+  return rt::LockedFileRegistry::Holds(std::string(rt::TrimRight(name)));
 }
 
 bool RefuseDemoDataFile(std::string_view name) {

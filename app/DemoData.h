@@ -66,9 +66,10 @@ void ReleaseDemoDataManagers();
 // (DemoData, INFILE, OUTFILE).
 void RegisterDemoDataHooks();
 
-// True when the name is the table's own file or one of its side files (log, shared memory,
-// journal). Such a file is never opened as a document: closing it would drop this process's
-// locks on the table, which other programs on the same table rely on.
+// True when the name is the file of a table this process has open, or one of its side files
+// (log, shared memory, journal), whatever the spelling. Such a file is never opened as a
+// document: closing it would drop this process's locks on the table, which other programs on
+// the same table rely on.
 bool IsDemoDataFile(std::string_view name);
 // IsDemoDataFile, said to the user in a message when true.
 bool RefuseDemoDataFile(std::string_view name);

@@ -47,7 +47,6 @@ void AddFormMessages() {
 // Why the file cannot be stored as a document, or "" when it can: it must be a readable,
 // complete, unprotected PDF document with pages.
 std::string DocumentProblem(const std::string& name) {
-  if (IsDemoDataFile(name)) return "This is a file of the program's own table: " + name;
   const rt::PdfError error = rt::PdfEngine::Create()->LoadFile(name);
   return error.Ok() ? std::string() : error.text;
 }

@@ -21,6 +21,7 @@
 #include "gui/qt/QtPdfViewer.h"
 #include "gui/qt/QtSurface.h"
 #include "platform/pdf/PdfEngine.h"
+#include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/windows/UiBackend.h"
 
 namespace gui {
@@ -119,6 +120,13 @@ std::string OutputOverDocument(const rt::PdfPrintJob& job, const QPrinter& print
 void PrintPages(const rt::PdfPrintJob& job, std::shared_ptr<rt::PdfEngine> engine,
                 std::shared_ptr<QPrinter> printer, int firstPage, int lastPage,
                 std::shared_ptr<PrintReply> reply) {
+  // Printing into a table's file would overwrite the table and drop the process's locks on it.
+  if (const std::string output = printer->outputFileName().toStdString();
+      !output.empty() && rt::LockedFileRegistry::Holds(output)) {
+    reply->Set({rt::PdfPrintOutcome::Failed,
+                rt::LockedFileRegistry::RefusalText(output) + ". Choose another output file."});
+    return;
+  }
   if (const std::string document = OutputOverDocument(job, *printer); !document.empty()) {
     reply->Set({rt::PdfPrintOutcome::Failed,
                 "The printed copy would replace the document being printed: " + document +

@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include "platform/pdf/PdfEngineLock.h"
+#include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 
 namespace rt {
@@ -191,6 +192,10 @@ PdfError PdfDocumentSet::ReadFile(const std::string& fileName, std::vector<char>
   if (fileName.empty()) return Fail(kBadNameError, "No file name given", {});
   std::error_code ec;
   const fs::path path(fileName);
+  // Reading a table's file would end by closing it, which drops this process's locks on it.
+  if (LockedFileRegistry::Holds(fileName)) {
+    return PdfError{kAccessDenied, LockedFileRegistry::RefusalText(fileName)};
+  }
   const fs::file_status status = fs::status(path, ec);
   if (ec || !fs::exists(status)) {
     if (ec == std::errc::permission_denied) {

@@ -13,8 +13,10 @@
 #include <limits>
 #include <mutex>
 #include <random>
+#include <utility>
 
 #include "platform/runtime/files/File.h"
+#include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/store/StoreChecksum.h"
 #include "platform/store/StoreStatement.h"
@@ -485,6 +487,7 @@ void StoreDriver::Disconnect() {
   statements_.clear();
   if (db_) sqlite3_close_v2(db_);
   db_ = nullptr;
+  LockedFileRegistry::Remove(std::exchange(lockedEntry_, 0));
 }
 
 int StoreDriver::Open(int mode) {
@@ -528,6 +531,9 @@ int StoreDriver::Open(int mode) {
     Disconnect();
     return result;
   }
+  // While connected, nothing else in the process may open the table's files: closing such a
+  // descriptor would drop the connection's locks.
+  lockedEntry_ = LockedFileRegistry::Add(path);
   cursor_ = Cursor{};
   currentRid_ = 0;
   ClearBlobs();
@@ -542,6 +548,7 @@ int StoreDriver::Close() {
   statements_.clear();
   const int rc = db_ ? sqlite3_close_v2(db_) : SQLITE_OK;
   db_ = nullptr;
+  LockedFileRegistry::Remove(std::exchange(lockedEntry_, 0));
   if (rc != SQLITE_OK) return Fail(rc, "close");
   ClearError();
   return kNoError;
@@ -557,6 +564,7 @@ int StoreDriver::Build() {
   if (rc != SQLITE_OK) {
     result = Fail(rc, "build " + path);
   } else {
+    lockedEntry_ = LockedFileRegistry::Add(path);
     sqlite3_busy_timeout(db_, busyMs_);
     result = CheckSchema();
     if (result == kInvalidKeyError || result == kNoError) {

@@ -181,6 +181,8 @@ class StoreDriver : public FileDriver {
   int RequireCurrent();
 
   sqlite3* db_ = nullptr;
+  // The table's entry in LockedFileRegistry while db_ is connected to it (0: none).
+  std::uint64_t lockedEntry_ = 0;
   std::map<std::string, std::unique_ptr<StoreStatement>> statements_;
   std::string selectList_;
   std::string insertSql_;

@@ -13,11 +13,13 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <utility>
 
 #include "gui/qt/QtPdfSurface.h"
 #include "gui/qt/QtPdfView.h"
 #include "gui/qt/QtPdfViewer.h"
 #include "platform/pdf/PageletControl.h"
+#include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/windows/Window.h"
 #include "tests/gui/DesktopTest.h"
 #include "tests/pdf/PdfTestWriter.h"
@@ -60,6 +62,8 @@ class PdfViewTest : public gui_test::DesktopTest {
     DesktopTest::TearDown();
     rt::SetPdfSurfaceFactory({});
   }
+
+  std::pair<int, bool> PrintInto(const std::string& output);
 
   QTemporaryDir dir_;
   std::string file_;
@@ -249,9 +253,9 @@ TEST_F(PdfViewTest, PrintAnswersOnlyAfterTheDialogAndBlocksOnlyItsOwnWindow) {
   EXPECT_TRUE(FinishProgram());
 }
 
-// Printing to a file that is the document being printed fails and leaves the document as
-// it was; the dialog names the job after the file, not its whole path.
-TEST_F(PdfViewTest, PrintToTheDocumentsOwnFileIsRefused) {
+// Prints the document through the dialog into `output`; the outcome, and whether `output`
+// kept its contents.
+std::pair<int, bool> PdfViewTest::PrintInto(const std::string& output) {
   std::atomic<int> outcome{-1};
   StartProgram([&] {
     auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
@@ -266,17 +270,32 @@ TEST_F(PdfViewTest, PrintToTheDocumentsOwnFileIsRefused) {
     window->Close();
   });
   QPrintDialog* dialog = nullptr;
-  ASSERT_TRUE(PumpUntil([&] { return (dialog = Visible<QPrintDialog>()) != nullptr; }));
+  EXPECT_TRUE(PumpUntil([&] { return (dialog = Visible<QPrintDialog>()) != nullptr; }));
+  if (!dialog) return {-1, false};
   EXPECT_EQ(dialog->printer()->docName(), "doc.pdf");
-  std::ifstream in(file_, std::ios::binary);
-  const std::string before((std::istreambuf_iterator<char>(in)), {});
-  dialog->printer()->setOutputFileName(QString::fromStdString(file_));
+  auto contents = [&output] {
+    std::ifstream in(output, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  const std::string before = contents();
+  dialog->printer()->setOutputFileName(QString::fromStdString(output));
   dialog->done(QDialog::Accepted);
-  ASSERT_TRUE(PumpUntil([&] { return outcome.load() != -1; }));
-  EXPECT_EQ(outcome.load(), static_cast<int>(rt::PdfPrintOutcome::Failed));
-  std::ifstream after(file_, std::ios::binary);
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), {}), before);
+  EXPECT_TRUE(PumpUntil([&] { return outcome.load() != -1; }));
   EXPECT_TRUE(FinishProgram());
+  return {outcome.load(), contents() == before};
+}
+
+// Printing to a file that is the document being printed, or a table the process has open,
+// fails and leaves the file as it was; the dialog names the job after the file, not its
+// whole path.
+TEST_F(PdfViewTest, PrintToTheDocumentsOwnFileOrATableIsRefused) {
+  const int failed = static_cast<int>(rt::PdfPrintOutcome::Failed);
+  EXPECT_EQ(PrintInto(file_), std::make_pair(failed, true));
+  const std::string table = dir_.filePath("TABLE.sqlite").toStdString();
+  std::ofstream(table, std::ios::binary) << "table bytes";
+  const std::uint64_t entry = rt::LockedFileRegistry::Add(table);
+  EXPECT_EQ(PrintInto(table), std::make_pair(failed, true));
+  rt::LockedFileRegistry::Remove(entry);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 
@@ -49,6 +50,8 @@ int FileHandle::CheckName(std::string_view path) {
 int FileHandle::Open(const std::string& path, int flags, int permissions) {
   Close();
   if (int e = CheckName(path)) return e;
+  // Opening (and later closing) a table's file would drop this process's locks on it.
+  if (int e = LockedFileRegistry::Refuse(path)) return e;
   // Opened without blocking, so that a FIFO or a device picked by mistake cannot hang the
   // thread in open(); anything but a regular file is refused before it is used.
   do {

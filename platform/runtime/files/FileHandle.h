@@ -17,7 +17,8 @@ class FileHandle {
 
   // Opens with open(2) flags; returns the runtime error code (error state set). Only regular
   // files are opened: a directory, named pipe, socket or device gives 5 (access denied)
-  // without ever blocking, and a name holding a NUL gives 36.
+  // without ever blocking, a name holding a NUL gives 36, and a file the process holds locks
+  // on as a table (see LockedFileRegistry) gives 5 without being opened.
   int Open(const std::string& path, int flags, int permissions = 0644);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
