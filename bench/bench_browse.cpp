@@ -375,29 +375,108 @@ long Take(sqlite3_stmt* s) {
          sqlite3_column_bytes(s, 5) + (name ? name[0] : 0);
 }
 
+// The direct keyset queries, one per kind of page the browse shows. Each reads the rows the
+// list ends up showing and nothing else; `ids`, when given (never while timed), receives
+// their ID values top to bottom.
+class Direct {
+ public:
+  Direct(long& sum) : sum_(sum) {}
+  ~Direct() {
+    for (sqlite3_stmt* s : {forward_, last_, byName_, beforeName_})
+      sqlite3_finalize(s);
+    sqlite3_close(db_);
+  }
+  bool Open(const std::string& path) {
+    const std::string columns =
+        "SELECT _rid, _ver, _nulls, _bsize1, \"ID\", \"FileName\" FROM records ";
+    return sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+           Prepare(columns + "WHERE (\"ID\", _rid) > (?, ?) ORDER BY \"ID\", _rid LIMIT ?",
+                   forward_) &&
+           Prepare(columns + "ORDER BY \"ID\" DESC, _rid DESC LIMIT ?", last_) &&
+           Prepare(columns + "WHERE \"FileName\" >= ? ORDER BY \"FileName\", _rid LIMIT ?",
+                   byName_) &&
+           Prepare(columns + "WHERE \"FileName\" < ? ORDER BY \"FileName\" DESC, _rid DESC LIMIT ?",
+                   beforeName_);
+  }
+  // A page of the rows whose ID is past `after`.
+  void Page(std::int64_t after, std::vector<long>* ids = nullptr) {
+    sqlite3_bind_int64(forward_, 1, after);
+    sqlite3_bind_int64(forward_, 2, INT64_MAX);
+    sqlite3_bind_int(forward_, 3, kPage);
+    Read(forward_, ids);
+  }
+  // The last page, read backwards from the end.
+  void End(std::vector<long>* ids = nullptr) {
+    sqlite3_bind_int(last_, 1, kPage);
+    Read(last_, ids, true);
+  }
+  // A located page in the name order: up to `above` rows before the first name from
+  // `letter` on, then that name and the rows after it. Returns the line of the located row.
+  int Located(char letter, int above, std::vector<long>* ids = nullptr) {
+    const char text[2] = {letter, 0};
+    int got = 0;
+    if (above > 0) {
+      sqlite3_bind_text(beforeName_, 1, text, 1, SQLITE_STATIC);
+      sqlite3_bind_int(beforeName_, 2, above);
+      got = Read(beforeName_, ids, true);
+    }
+    sqlite3_bind_text(byName_, 1, text, 1, SQLITE_STATIC);
+    sqlite3_bind_int(byName_, 2, kPage - got);
+    Read(byName_, ids);
+    return got + 1;
+  }
+
+ private:
+  bool Prepare(const std::string& sql, sqlite3_stmt*& s) {
+    return sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK;
+  }
+  // Rows read backwards go on top of those already taken, as in the list.
+  // Returns the number of rows read.
+  int Read(sqlite3_stmt* s, std::vector<long>* ids, bool backward = false) {
+    const std::size_t at = ids ? ids->size() : 0;
+    int n = 0;
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      ++n;
+      sum_ += Take(s);
+      if (ids) ids->insert(backward ? ids->begin() + at : ids->end(), sqlite3_column_int(s, 4));
+    }
+    sqlite3_reset(s);
+    return n;
+  }
+
+  long& sum_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* forward_ = nullptr;
+  sqlite3_stmt* last_ = nullptr;
+  sqlite3_stmt* byName_ = nullptr;
+  sqlite3_stmt* beforeName_ = nullptr;
+};
+
+// The browse keeps the highlighted row's screen line when it locates, as far as there are
+// rows above the located one. The highlight first moves one line down (the locator steps to
+// the next record before it compares), up to the last line. Returns the line the located row
+// was shown on before the letter is typed next.
+int NextLine(int line) {
+  return std::min(line + 1, kPage);
+}
+
+// The value at a percentage of the number order, where the thumb step puts a drag.
+std::int64_t ThumbValue(int rows, int percent) {
+  return 1 + static_cast<std::int64_t>(rows - 1) * percent / 100;
+}
+
+// A filter keeps the highlighted row when it passes: the page then starts at the higher of
+// the first row shown before and the filter's lower bound.
+std::int64_t FilteredFrom(std::int64_t shownFirst, int from) {
+  return std::max<std::int64_t>(shownFirst, from);
+}
+
 // Microseconds per operation for the same rows read by direct keyset queries, as many samples
 // as BrowseCosts takes; `warm` gets samples of a page read with no write before it.
 Samples DirectCosts(const std::string& name, int rows, long& sum, unsigned seed,
                     std::vector<double>& warm) {
   Samples cost(kOps);
   const std::string path = name + rt::kStoreExtension;
-  const char* columns = "SELECT _rid, _ver, _nulls, _bsize1, \"ID\", \"FileName\" FROM records ";
-  const std::string forward =
-      std::string(columns) + "WHERE (\"ID\", _rid) > (?, ?) ORDER BY \"ID\", _rid LIMIT ?";
-  const std::string backward = std::string(columns) + "ORDER BY \"ID\" DESC, _rid DESC LIMIT ?";
-  const std::string byName =
-      std::string(columns) + "WHERE \"FileName\" >= ? ORDER BY \"FileName\", _rid LIMIT ?";
-  auto page = [&](sqlite3_stmt* s, std::int64_t after, bool keyset) {
-    int i = 1;
-    if (keyset) {
-      sqlite3_bind_int64(s, i++, after);
-      sqlite3_bind_int64(s, i++, INT64_MAX);
-    }
-    sqlite3_bind_int(s, i, kPage);
-    while (sqlite3_step(s) == SQLITE_ROW)
-      sum += Take(s);
-    sqlite3_reset(s);
-  };
   std::vector<double> samples;
   auto timed = [&](const std::function<void()>& run) {
     samples.clear();
@@ -415,28 +494,29 @@ Samples DirectCosts(const std::string& name, int rows, long& sum, unsigned seed,
       sqlite3* db = nullptr;
       if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr)) return {};
       sqlite3_stmt* s = nullptr;
-      sqlite3_prepare_v2(db, forward.c_str(), -1, &s, nullptr);
-      page(s, INT64_MIN, true);
+      sqlite3_prepare_v2(db,
+                         "SELECT _rid, _ver, _nulls, _bsize1, \"ID\", \"FileName\" FROM records "
+                         "WHERE (\"ID\", _rid) > (?, ?) ORDER BY \"ID\", _rid LIMIT ?",
+                         -1, &s, nullptr);
+      sqlite3_bind_int64(s, 1, INT64_MIN);
+      sqlite3_bind_int64(s, 2, INT64_MAX);
+      sqlite3_bind_int(s, 3, kPage);
+      while (sqlite3_step(s) == SQLITE_ROW)
+        sum += Take(s);
       sqlite3_finalize(s);
       sqlite3_close(db);
       open.push_back(Micro(t0, Clock::now()));
     }
     cost[kOpen] = std::move(open);
   }
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr)) return {};
-  sqlite3_stmt* f = nullptr;
-  sqlite3_stmt* b = nullptr;
-  sqlite3_stmt* n = nullptr;
-  sqlite3_prepare_v2(db, forward.c_str(), -1, &f, nullptr);
-  sqlite3_prepare_v2(db, backward.c_str(), -1, &b, nullptr);
-  sqlite3_prepare_v2(db, byName.c_str(), -1, &n, nullptr);
+  Direct d(sum);
+  if (!d.Open(path)) return {};
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> pick(1, rows - 10 * kPage);
-  cost[kPageDown] = timed([&] { page(f, pick(rng) + kPage, true); });
-  cost[kEnd] = timed([&] { page(b, 0, false); });
-  cost[kHome] = timed([&] { page(f, INT64_MIN, true); });
-  const auto unchanged = timed([&] { page(f, pick(rng), true); });
+  cost[kPageDown] = timed([&] { d.Page(pick(rng) + kPage); });
+  cost[kEnd] = timed([&] { d.End(); });
+  cost[kHome] = timed([&] { d.Page(INT64_MIN); });
+  const auto unchanged = timed([&] { d.Page(pick(rng)); });
   warm.insert(warm.end(), unchanged.begin(), unchanged.end());
   {
     // As in the browse's refill, the page is read right after another connection changed a
@@ -458,7 +538,7 @@ Samples DirectCosts(const std::string& name, int rows, long& sum, unsigned seed,
       sqlite3_step(change);
       sqlite3_reset(change);
       const auto t0 = Clock::now();
-      page(f, id - 1, true);
+      d.Page(id - 1);
       samples.push_back(Micro(t0, Clock::now()));
     }
     cost[kRefill] = samples;
@@ -466,24 +546,90 @@ Samples DirectCosts(const std::string& name, int rows, long& sum, unsigned seed,
     sqlite3_close(other);
   }
   for (int t = 0; t < 3; ++t) {
-    const std::int64_t at = 1 + static_cast<std::int64_t>(rows - 1) * kThumbPercent[t] / 100;
-    cost[kThumb10 + t] = timed([&] { page(f, at - 1, true); });
+    const std::int64_t at = ThumbValue(rows, kThumbPercent[t]);
+    cost[kThumb10 + t] = timed([&] { d.Page(at - 1); });
   }
-  cost[kFiltered] = timed([&] { page(f, pick(rng) - 1, true); });
-  int typed = 0;
-  cost[kLocate] = timed([&] {
-    const char letter[2] = {kLetters[typed++ % 10], 0};
-    sqlite3_bind_text(n, 1, letter, 1, SQLITE_STATIC);
-    sqlite3_bind_int(n, 2, kPage);
-    while (sqlite3_step(n) == SQLITE_ROW)
-      sum += Take(n);
-    sqlite3_reset(n);
+  // The browse filters after the last thumb drag, whose page starts at its value.
+  std::int64_t shownFirst = ThumbValue(rows, kThumbPercent[2]);
+  cost[kFiltered] = timed([&] {
+    shownFirst = FilteredFrom(shownFirst, pick(rng));
+    d.Page(shownFirst - 1);
   });
-  sqlite3_finalize(f);
-  sqlite3_finalize(b);
-  sqlite3_finalize(n);
-  sqlite3_close(db);
+  int typed = 0;
+  int line = 1;  // a fresh browse highlights its first line
+  cost[kLocate] = timed([&] { line = d.Located(kLetters[typed++ % 10], NextLine(line) - 1); });
   return cost;
+}
+
+// The ID values the browse's page shows, top to bottom.
+std::vector<long> Shown(Browse& b) {
+  std::vector<long> ids;
+  for (int i = 1; i <= b.queue.Records(); ++i)
+    ids.push_back(static_cast<long>(rt::ReadInteger(b.queue.Layout().Field(1), b.queue.Row(i))));
+  return ids;
+}
+
+// Checks once, untimed, that each action's direct query reads the rows the browse shows.
+// Prints MISMATCH for each one that does not; false when any does not.
+bool SameRows(const std::string& name, int rows, ErrorManager& errors) {
+  auto file = Table(name);
+  long sum = 0;
+  Direct d(sum);
+  if (!d.Open(name + rt::kStoreExtension)) return false;
+  bool same = true;
+  auto check = [&](const char* action, const std::vector<long>& browse,
+                   const std::vector<long>& direct) {
+    if (browse == direct && !browse.empty()) return;
+    same = false;
+    std::printf(
+        "MISMATCH %d rows, %s: the browse shows %zu rows from ID %ld, the direct query "
+        "read %zu from ID %ld\n",
+        rows, action, browse.size(), browse.empty() ? 0L : browse.front(), direct.size(),
+        direct.empty() ? 0L : direct.front());
+  };
+  std::vector<long> ids;
+  Browse b(*file, errors);
+  d.Page(INT64_MIN, &ids);
+  check(kOpNames[kOpen], Shown(b), ids);
+  const int from = rows / 3;
+  rt::WriteInteger(file->Layout().Field(1), file->Record(), from);
+  b.browse.ResetFromBuffer();
+  b.Scroll(rt::event::kPageDown);
+  ids.clear();
+  d.Page(from + kPage - 1, &ids);
+  check(kOpNames[kPageDown], Shown(b), ids);
+  b.Scroll(rt::event::kScrollBottom);
+  ids.clear();
+  d.End(&ids);
+  check(kOpNames[kEnd], Shown(b), ids);
+  b.Scroll(rt::event::kScrollTop);
+  ids.clear();
+  d.Page(INT64_MIN, &ids);
+  check(kOpNames[kHome], Shown(b), ids);
+  for (int t = 0; t < 3; ++t) {
+    b.Scroll(rt::event::kScrollTop);
+    b.Drag(kThumbPercent[t]);
+    ids.clear();
+    d.Page(ThumbValue(rows, kThumbPercent[t]) - 1, &ids);
+    check(kOpNames[kThumb10 + t], Shown(b), ids);
+  }
+  std::int64_t shownFirst = ThumbValue(rows, kThumbPercent[2]);
+  for (int from : {rows / 2, rows - 20 * kPage, rows / 4}) {
+    b.Filter(RangeFilter(from));
+    shownFirst = FilteredFrom(shownFirst, from);
+    ids.clear();
+    d.Page(shownFirst - 1, &ids);
+    check(kOpNames[kFiltered], Shown(b), ids);
+  }
+  Browse byName(*file, errors, 2);
+  int line = 1;
+  for (int typed = 0; typed < 3 * kPage; ++typed) {
+    byName.Type(kLetters[typed % 10]);
+    ids.clear();
+    line = d.Located(kLetters[typed % 10], NextLine(line) - 1, &ids);
+    check(kOpNames[kLocate], Shown(byName), ids);
+  }
+  return same;
 }
 
 // CPU used by the process while a browse thread waits in its event loop for a second.
@@ -533,6 +679,8 @@ int Run(std::vector<int> sizes) {
     }
     std::printf("built %8d rows in %.1f s\n", sizes[s],
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - b0).count());
+    if (SameRows(name, sizes[s], errors))
+      std::printf("%8d rows: each direct query reads the rows the browse shows\n", sizes[s]);
     BrowseCosts(name, sizes[s], errors, sum, 1);  // warms the cache
     Samples browseSamples(kOps), directSamples(kOps);
     std::vector<double> warm;

@@ -451,14 +451,17 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
     driver_.blobs_.swap(saved_.blobs);
   };
 
-  // The anchor, then the last row taken: a fetch continues after it.
-  scan_ = anchor_;
+  // Without a filter the first row read is taken: the record buffer needs no copy to put
+  // back, since nothing is applied when the order has no row left.
+  const bool filtered = static_cast<bool>(accept);
+  // A fetch continues after the anchor, then after the last row taken.
+  bool took = false;
   while (true) {
     if (cacheNext_ == cacheEnd_) {
       ClearCache();
       cacheDirection_ = direction;
       const std::size_t limit = armed ? 1 : batch_;
-      if (int e = Fetch(direction, scan_, limit)) {
+      if (int e = Fetch(direction, took ? scan_ : anchor_, limit)) {
         const ErrorState error = LastError();
         ClearCache();
         restore();
@@ -469,7 +472,7 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
       if (cacheEnd_ == 0) break;
     }
     Entry& entry = cache_[cacheNext_++];
-    if (!saved) {
+    if (!saved && filtered) {
       saved = true;
       saved_.record.assign(file.Record(), file.Record() + file.RecordSize());
       saved_.nulls = file.GetNulls();
@@ -481,13 +484,16 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
     driver_.watchArmed_ = false;
     driver_.skipBlobs_ = skipBlobs;
     driver_.Apply(entry.row);
+    took = true;
     scan_.kind = AnchorKind::Record;
     scan_.values.swap(entry.values);
     scan_.rid = entry.row.rid;
-    if (accept()) {
+    if (!filtered || accept()) {
       driver_.watched_ = armed;
-      anchor_ = scan_;
+      // The row becomes the anchor and the current row; the old anchor's storage is reused
+      // as scratch.
       current_ = scan_;
+      std::swap(anchor_, scan_);
       hasCurrent_ = true;
       ClearError();
       return kNoError;

@@ -127,7 +127,7 @@ class StoreViewCursor : public ViewCursor {
   std::vector<Entry> cache_;
   std::size_t cacheNext_ = 0;
   std::size_t cacheEnd_ = 0;
-  // Scratch of Read: the rows taken so far, and the file's state before them.
+  // Scratch of Read: the last row taken, and the file's state before the first of them.
   Anchor scan_;
   Saved saved_;
   // The SQL of each kind of level query, built once.

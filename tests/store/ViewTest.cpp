@@ -271,6 +271,35 @@ TEST_F(ViewFilterTest, FilterOnABoundVariableIsEvaluatedAtEachRead) {
   EXPECT_EQ(ReadAll(view), std::vector<int>(first.begin() + 1, first.end()));
 }
 
+TEST_F(ViewFilterTest, ReadsLeaveTheThreadsNamesAndTheBufferAtTheEndAsTheyWere) {
+  rt::Bindings& bindings = rt::Bindings::Current();
+  const int depth = bindings.Depth();
+  rt::View filtered(*file_);
+  ASSERT_EQ(filtered.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(filtered.SetFilter("DEM:Grp = 1"), 0);
+  ASSERT_EQ(filtered.Open(), 0);
+  auto byId = [](const Row& a, const Row& b) { return a.id < b.id; };
+  const auto inGroup = Expected([](const Row& r) { return r.grp == 1; }, byId);
+  // Twice: the record's names lent for the first reads serve the later ones too.
+  EXPECT_EQ(ReadAll(filtered), inGroup);
+  ASSERT_EQ(filtered.Set(0), 0);
+  EXPECT_EQ(ReadAll(filtered), inGroup);
+  EXPECT_EQ(bindings.Depth(), depth);
+  EXPECT_EQ(bindings.Find("DEM:ID"), nullptr);
+
+  // Without a filter, a read past the last record changes nothing in the buffer.
+  rt::View all(*file_);
+  ASSERT_EQ(all.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(all.Open(), 0);
+  const std::vector<int> ordered = ReadAll(all);
+  ASSERT_EQ(ordered.size(), rows_.size());
+  Set(*file_, 999, "edited", 2);
+  EXPECT_EQ(all.Next(), rt::kNoRecordError);
+  EXPECT_EQ(Id(), 999);
+  ASSERT_EQ(all.Previous(), 0);
+  EXPECT_EQ(Id(), ordered[ordered.size() - 2]);
+}
+
 class ViewPositionTest : public ViewTest {
  protected:
   void SetUp() override {

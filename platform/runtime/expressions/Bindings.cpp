@@ -36,6 +36,24 @@ int Bindings::BindRecord(const RecordLayout& layout, void* record) {
   return count;
 }
 
+Bindings::Scope Bindings::RecordScope(const RecordLayout& layout, void* record) {
+  Bindings made;
+  made.BindRecord(layout, record);
+  return std::move(made.scopes_.back());
+}
+
+void Bindings::LendScope(Scope& scope) {
+  scopes_.push_back(std::move(scope));
+  scope.clear();
+}
+
+bool Bindings::ReturnScope(Scope& scope) {
+  if (scopes_.size() <= 1) return false;
+  scope = std::move(scopes_.back());
+  scopes_.pop_back();
+  return true;
+}
+
 bool Bindings::Unbind(std::string_view name) {
   return scopes_.back().erase(UpperName(name)) > 0;
 }

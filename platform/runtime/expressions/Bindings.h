@@ -49,8 +49,18 @@ class Bindings {
   // Upper-cases ASCII letters: the form in which names are matched.
   static std::string UpperName(std::string_view name);
 
+  // The names of one scope, by upper-cased name.
+  using Scope = std::unordered_map<std::string, AnyRef>;
+  // A scope with every field of a record layout over a buffer, built once and then lent for
+  // each use: cheaper than binding the same names again each time.
+  static Scope RecordScope(const RecordLayout& layout, void* record);
+  // Opens `scope` as the newest scope, taking its names; ReturnScope closes the newest scope
+  // and gives its names back. False (and nothing changes) when only the base scope is left.
+  void LendScope(Scope& scope);
+  bool ReturnScope(Scope& scope);
+
  private:
-  std::vector<std::unordered_map<std::string, AnyRef>> scopes_;
+  std::vector<Scope> scopes_;
 };
 
 }  // namespace rt

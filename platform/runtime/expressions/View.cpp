@@ -138,13 +138,16 @@ int View::Set(int components) {
 int View::Read(int direction) {
   if (int e = RequireOpen()) return e;
   if (!primary_.IsOpen()) return Fail(kFileNotOpenError);
-  if (!filter_.HasTree()) {
-    return cursor_->Read(direction, [] { return true; });
+  if (!filter_.HasTree()) return cursor_->Read(direction, {});
+  // The record's names are bound once per view, not once per row read.
+  if (recordScopeFor_ != primary_.Record() || recordScope_.empty()) {
+    recordScope_ = Bindings::RecordScope(primary_.Layout(), primary_.Record());
+    recordScopeFor_ = primary_.Record();
   }
   Bindings& bindings = Bindings::Current();
-  BindingScope scope(bindings);
-  bindings.BindRecord(primary_.Layout(), primary_.Record());
+  bindings.LendScope(recordScope_);
   const int result = cursor_->Read(direction, [&] { return filter_.Test(bindings); });
+  bindings.ReturnScope(recordScope_);
   if (result == kNoError) ClearError();
   return result;
 }

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/runtime/expressions/Bindings.h"
 #include "platform/runtime/expressions/Expression.h"
 #include "platform/runtime/expressions/ViewCursor.h"
 #include "platform/runtime/expressions/ViewQuery.h"
@@ -102,6 +103,9 @@ class View {
   std::string orderText_;
   std::string filterText_;
   Expression filter_;
+  // The primary record's fields, lent to the thread's bindings while a read tests the filter.
+  Bindings::Scope recordScope_;
+  void* recordScopeFor_ = nullptr;
   ViewQuery query_;
   std::unique_ptr<ViewCursor> cursor_;
   int mode_ = kViewOpenMode;

@@ -28,8 +28,8 @@ class ViewCursor {
   // Anchors at the record with this record id (inclusive both ways); 35 when there is none.
   virtual int ResetToRecord(std::int64_t record) = 0;
   // Reads records in a direction (+1 forwards, -1 backwards) until `accept` (asked with the
-  // record in the buffer) takes one. At the end of the order it answers 33 and leaves the
-  // record buffer and the anchor as they were.
+  // record in the buffer) takes one; an empty `accept` takes every record. At the end of the
+  // order it answers 33 and leaves the record buffer and the anchor as they were.
   virtual int Read(int direction, const std::function<bool()>& accept) = 0;
   // Position of the last record read: opaque, at most kMaxPositionSize bytes; equal for the
   // same record in the same order. 33 when no record has been read since the anchor was set.
