@@ -461,6 +461,7 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
       ClearCache();
       cacheDirection_ = direction;
       const std::size_t limit = armed ? 1 : batch_;
+      const bool fromValues = !took && anchor_.kind == AnchorKind::Values;
       if (int e = Fetch(direction, took ? scan_ : anchor_, limit)) {
         const ErrorState error = LastError();
         ClearCache();
@@ -470,6 +471,14 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
       }
       Stamp();
       if (cacheEnd_ == 0) break;
+      headKept_ = false;
+      if (fromValues && !rowValuesWithRecord_ && driver_.quickScan_) {
+        head_ = cache_[0];
+        headKept_ = true;
+        headDirection_ = direction;
+        headScan_ = driver_.quickScans_;
+        headChanges_ = cacheChanges_;
+      }
     }
     Entry& entry = cache_[cacheNext_++];
     if (!saved && filtered) {
@@ -556,7 +565,17 @@ int StoreViewCursor::Fetch(int direction, const Anchor& anchor, std::size_t limi
     case AnchorKind::Record: {
       const int n = static_cast<int>(query_.order.size());
       if (rowValuesWithRecord_ && n > 0) return FetchLevel(direction, from, Level::Row, n, limit);
-      if (int e = FetchLevel(direction, from, Level::Record, n, limit)) return e;
+      if (HeadServes(direction, from)) {
+        // Back from the kept first row: it is the only row its values give (none when the
+        // anchor excludes it).
+        if (from.kind == AnchorKind::Inclusive) {
+          if (cache_.empty()) cache_.emplace_back();
+          cache_[0] = head_;
+          cacheEnd_ = 1;
+        }
+      } else if (int e = FetchLevel(direction, from, Level::Record, n, limit)) {
+        return e;
+      }
       for (int level = n - 1; level >= 0 && cacheEnd_ < limit; --level) {
         if (int e = FetchLevel(direction, from, Level::Past, level, limit - cacheEnd_)) return e;
       }
@@ -564,6 +583,12 @@ int StoreViewCursor::Fetch(int direction, const Anchor& anchor, std::size_t limi
     }
   }
   return kNoError;
+}
+
+bool StoreViewCursor::HeadServes(int direction, const Anchor& from) const {
+  return headKept_ && direction == -headDirection_ && driver_.quickScan_ &&
+         headScan_ == driver_.quickScans_ && sqlite3_total_changes64(driver_.db_) == headChanges_ &&
+         from.rid == head_.row.rid && from.values == head_.values;
 }
 
 // The SQL of one keyset query in the order's index: the first `equal` order expressions

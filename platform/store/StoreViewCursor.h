@@ -137,6 +137,16 @@ class StoreViewCursor : public ViewCursor {
   std::int64_t cacheVersion_ = 0;
   std::uint64_t cacheScan_ = 0;  // the quick scan the rows were read in (0: none)
   std::chrono::steady_clock::time_point cacheTime_;
+  // The first row read from a Values anchor (kept only where the order allows duplicates
+  // and no row value covers the record id): no row with its values comes before it in the
+  // direction it was read, so a read back from it in the same quick scan needs no query for
+  // its values' other records.
+  bool headKept_ = false;
+  Entry head_;
+  int headDirection_ = 0;
+  std::uint64_t headScan_ = 0;
+  std::int64_t headChanges_ = 0;
+  bool HeadServes(int direction, const Anchor& from) const;
   std::size_t batch_ = 20;
   int timeout_ = 0;
 };

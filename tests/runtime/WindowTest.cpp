@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 
 #include "platform/runtime/threads/Threads.h"
@@ -309,6 +310,49 @@ TEST_F(WindowTest, AListReachesTheScreenOncePerHoldAndOnlyWhenItChanged) {
     w->SetProp(4, prop::kVScroll, 0L);
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_FALSE(seen[3].vscroll);
+    UnwatchControls(token);
+    w->Close();
+  });
+}
+
+TEST_F(WindowTest, ListCellsLoseTheirBlankOrZeroPaddingOnly) {
+  RunProgram([&] {
+    RecordLayout layout("Rows");
+    layout.AddField("R:N", FieldType::Long);
+    layout.AddField("R:Name", FieldType::String, 20);
+    Queue q(layout);
+    // Raw 20-byte names: padding of blanks and zeros mixed, across whole 8-byte words.
+    const std::string names[] = {
+        std::string("ab  cd") + std::string("\0 \0 \0\0  \0 \0 \0 ", 14),
+        std::string(15, ' ') + "x" + std::string(4, ' '),
+        std::string("\0 \0 \0 \0 \0 \0 \0 \0 \0 \0 ", 20),
+        std::string("@") + std::string(19, '\0'),
+        std::string("12345678901234567890"),
+    };
+    for (const std::string& name : names) {
+      q.Field(1).SetInteger(1);
+      std::memcpy(q.Field(2).Address(), name.data(), 20);
+      q.Add();
+    }
+    auto w = Window::Prepare("TestModule", "SMALL");
+    w->BindList(4, &q);
+    w->Open();
+    std::vector<ControlView> seen;
+    const int token = WatchControls(w->Id(), [&](const ControlView& v) {
+      if (v.number == 4) seen.push_back(v);
+    });
+    // Twice: the second fill reuses the parsed pictures and must format alike.
+    for (int pass = 0; pass < 2; ++pass) {
+      w->Display(4);
+      ASSERT_FALSE(seen.empty());
+      const auto& rows = seen.back().rows;
+      ASSERT_EQ(rows.size(), 5u);
+      EXPECT_EQ(rows[0][1], "ab  cd");
+      EXPECT_EQ(rows[1][1], std::string(15, ' ') + "x");
+      EXPECT_EQ(rows[2][1], "");
+      EXPECT_EQ(rows[3][1], "@");
+      EXPECT_EQ(rows[4][1], "12345678901234567890");
+    }
     UnwatchControls(token);
     w->Close();
   });

@@ -478,6 +478,52 @@ TEST_F(ViewPositionTest, AscendingOrdersPageThroughDuplicatesFromPositionsAndVal
   }
 }
 
+TEST_F(ViewPositionTest, ReadingBackFromTheFirstRowOfALocatedValueInAQuickScan) {
+  // Groups of equal values (a key with duplicates): the first row read from a value, read
+  // back from in the same quick scan, comes first and its group's other rows do not.
+  const auto less = [](const Row& a, const Row& b) { return a.grp < b.grp; };
+  const auto all = Expected([](const Row&) { return true; }, less);
+  const auto group = Expected([](const Row& r) { return r.grp == 2; }, less);
+  const auto at = [&all](int id) { return std::find(all.begin(), all.end(), id) - all.begin(); };
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("DEM:Grp"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  ASSERT_EQ(view.SetPrefetch(5), 0);
+  ASSERT_EQ(file_->Send("QUICKSCAN=on"), 0);
+  for (const int direction : {1, -1}) {
+    SCOPED_TRACE(direction);
+    Set(*file_, 0, "", 2);
+    ASSERT_EQ(view.Set(1), 0);
+    ASSERT_EQ(direction > 0 ? view.Next() : view.Previous(), 0);
+    const int head = Id();
+    EXPECT_EQ(head, direction > 0 ? group.front() : group.back());
+    const std::string position = view.Position();
+    ASSERT_EQ(view.Reset(position), 0);
+    std::vector<int> back;
+    for (int i = 0; i < 3 && (direction > 0 ? view.Previous() : view.Next()) == 0; ++i)
+      back.push_back(Id());
+    const auto i = at(head);
+    const std::vector<int> expected = {all[i], all[i - direction], all[i - 2 * direction]};
+    EXPECT_EQ(back, expected);
+  }
+  // A row of a lower record id joins the group in between: reading back finds it.
+  Set(*file_, 0, "", 2);
+  ASSERT_EQ(view.Set(1), 0);
+  ASSERT_EQ(view.Next(), 0);
+  const std::string position = view.Position();
+  const int head = Id();
+  Set(*file_, 1, "", 0);
+  ASSERT_EQ(file_->Get(*file_->Key(1)), 0);
+  rt::WriteInteger(file_->Layout().Field(kGrp), file_->Record(), 2);
+  ASSERT_EQ(file_->Put(), 0);
+  ASSERT_EQ(view.Reset(position), 0);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), head);
+  ASSERT_EQ(view.Previous(), 0);
+  EXPECT_EQ(Id(), 1);
+  EXPECT_EQ(file_->Send("QUICKSCAN=off"), 0);
+}
+
 TEST_F(ViewPositionTest, AnchorShortOfTheFiltersBoundReadsFromTheBound) {
   // The filter's bound, not the anchor, starts the index range; the rows are the same.
   rt::View all(*file_);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,10 @@ struct Window::Control {
   int choice = 0;
   int thumb = 0;
   std::map<int, std::string> props;
+  // The list columns' parsed pictures, by column, and the picture texts they were parsed
+  // from: a refill parses a picture again only when its column's picture changed.
+  std::vector<std::optional<Picture>> pictures;
+  std::vector<std::string> pictureTexts;
   int cellList = 0;
   int cellColumn = 0;
   int cellRow = 0;
@@ -54,6 +59,14 @@ std::vector<Window*>& ThreadWindows() {
 // Control texts come from fixed-width, blank- or zero-padded fields.
 std::string_view Unpadded(std::string_view s) {
   std::size_t end = s.size();
+  // Eight bytes at a time while they are all blanks or zeros: a wide field is mostly padding.
+  constexpr std::uint64_t kNotPadding = ~0x2020202020202020ULL;
+  while (end >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + end - 8, 8);
+    if ((word & kNotPadding) != 0) break;
+    end -= 8;
+  }
   while (end > 0 && (s[end - 1] == ' ' || s[end - 1] == '\0'))
     --end;
   return s.substr(0, end);
@@ -401,12 +414,15 @@ void Window::Select(int control) {
 }
 
 void Window::RefreshList(Control& c) {
-  // Each column's picture is read once for all its cells.
-  std::vector<std::optional<Picture>> pictures;
-  pictures.reserve(c.columns.size());
-  for (const ListColumn& column : c.columns) {
-    pictures.push_back(column.picture.empty() ? std::nullopt
-                                              : std::optional(Picture::Parse(column.picture)));
+  // Each column's picture is parsed once for all its cells, and kept for the next fill.
+  auto& pictures = c.pictures;
+  pictures.resize(c.columns.size());
+  c.pictureTexts.resize(c.columns.size());
+  for (std::size_t col = 0; col < c.columns.size(); ++col) {
+    const std::string& text = c.columns[col].picture;
+    if (text == c.pictureTexts[col] && (text.empty() || pictures[col])) continue;
+    pictures[col] = text.empty() ? std::nullopt : std::optional(Picture::Parse(text));
+    c.pictureTexts[col] = text;
   }
   // The rows are rewritten in place: their strings keep their storage from fill to fill.
   auto shape = [&c](int records) {
