@@ -25,20 +25,9 @@ namespace {
 
 constexpr int kList = 1, kInsert = 2, kChange = 3, kDelete = 4, kView = 5, kQuery = 6;
 
-class BrowseActionsTest : public ::testing::Test {
+class BrowseActionsTest : public testing_support::BrowseFixtureTest {
  protected:
-  void SetUp() override {
-    work_.emplace("browse-actions");
-    ASSERT_TRUE(work_->Ok());
-    backend_ = rt::InstallHeadlessBackend();
-    f_.emplace();
-    ASSERT_TRUE(f_->TableReady());
-  }
-  void TearDown() override {
-    f_.reset();
-    work_.reset();
-    rt::ForgetThreadEvents(rt::ThreadNumber());
-  }
+  BrowseActionsTest() : BrowseFixtureTest("browse-actions") {}
 
   // Rows `first` to `last`; the update form is the fixture's stand-in.
   void Open(int first, int last, std::string_view filter = {}) {
@@ -66,10 +55,7 @@ class BrowseActionsTest : public ::testing::Test {
     return f_->Window->PropNumber(control, rt::prop::kDisabled) != 0;
   }
 
-  std::optional<testing_support::WorkDir> work_;
-  std::shared_ptr<rt::HeadlessBackend> backend_;
   StepLong thumb_;
-  std::optional<testing_support::BrowseFixture> f_;
 };
 
 using Ids = std::vector<int>;

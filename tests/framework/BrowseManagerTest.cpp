@@ -30,21 +30,9 @@ constexpr int kChange = 2;
 constexpr int kDelete = 3;
 constexpr int kRows = 5;  // rows the list shows
 
-class BrowseTest : public ::testing::Test {
+class BrowseTest : public testing_support::BrowseFixtureTest {
  protected:
-  void SetUp() override {
-    work_.emplace("browse");
-    ASSERT_TRUE(work_->Ok());
-    backend_ = rt::InstallHeadlessBackend();
-    f_.emplace();
-    ASSERT_TRUE(f_->TableReady());
-  }
-  void TearDown() override {
-    f_.reset();
-    work_.reset();
-    // The browse posted selection events to this thread, whose loop nobody runs here.
-    rt::ForgetThreadEvents(rt::ThreadNumber());
-  }
+  BrowseTest() : BrowseFixtureTest("browse") {}
 
   void AddRows(std::initializer_list<int> ids) {
     testing_support::DocRows rows;
@@ -66,17 +54,9 @@ class BrowseTest : public ::testing::Test {
     f_->Browse->UpdateWindow();
   }
   long Thumb() const { return f_->Thumb(); }
-  std::vector<std::string> Captions() const {
-    std::vector<std::string> out;
-    for (auto& m : testing_support::MessagesOf(*backend_))
-      out.push_back(m.caption);
-    return out;
-  }
+  std::vector<std::string> Captions() const { return testing_support::CaptionsOf(*backend_); }
 
-  std::optional<testing_support::WorkDir> work_;
-  std::shared_ptr<rt::HeadlessBackend> backend_;
   StepLong thumb_;
-  std::optional<testing_support::BrowseFixture> f_;
 };
 
 using Ids = std::vector<int>;

@@ -104,19 +104,9 @@ TEST(StepStringTest, PlacesTextsBetweenTheLimitsAndFindsTextsForPositions) {
 
 constexpr int kList = 1;
 
-class StepBrowseTest : public ::testing::Test {
+class StepBrowseTest : public testing_support::BrowseFixtureTest {
  protected:
-  void SetUp() override {
-    work_.emplace("steps");
-    ASSERT_TRUE(work_->Ok());
-    backend_ = rt::InstallHeadlessBackend();
-    f_.emplace();
-    ASSERT_TRUE(f_->TableReady());
-  }
-  void TearDown() override {
-    f_.reset();
-    work_.reset();
-  }
+  StepBrowseTest() : BrowseFixtureTest("steps") {}
 
   // A browse in the order of `key` with the given thumb step and a locator without an entry
   // control (or with one when `entry`).
@@ -130,10 +120,7 @@ class StepBrowseTest : public ::testing::Test {
     f_->Browse->TakeKey();
   }
 
-  std::optional<testing_support::WorkDir> work_;
-  std::shared_ptr<rt::HeadlessBackend> backend_;
   StepLong thumb_;  // outlives the browse, which releases it
-  std::optional<testing_support::BrowseFixture> f_;
 };
 
 const testing_support::DocRows kFruit = {{1, "apple"}, {2, "banana"}, {3, "Berry"}, {4, "cherry"},

@@ -5,8 +5,11 @@
 // it: build it on the thread that drives the browse (the test thread, or a runtime thread
 // whose event loop runs `Controller.Ask()`).
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,7 +25,9 @@
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Queue.h"
+#include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Window.h"
+#include "tests/support/WorkDir.h"
 
 namespace testing_support {
 
@@ -106,6 +111,31 @@ class BrowseFixture {
  private:
   BrowseOptions options_;
   bool created_ = false;
+};
+
+// A test on the test's own thread over a fresh working folder (named by the derived test),
+// the headless backend and the fixture's table, ready for `f_->Open`.
+class BrowseFixtureTest : public ::testing::Test {
+ protected:
+  explicit BrowseFixtureTest(std::string folder) : folder_(std::move(folder)) {}
+  void SetUp() override {
+    work_.emplace(folder_);
+    ASSERT_TRUE(work_->Ok());
+    backend_ = rt::InstallHeadlessBackend();
+    f_.emplace();
+    ASSERT_TRUE(f_->TableReady());
+  }
+  void TearDown() override {
+    f_.reset();
+    work_.reset();
+    // The browse posted selection events to this thread, whose loop nobody runs here.
+    rt::ForgetThreadEvents(rt::ThreadNumber());
+  }
+
+  std::string folder_;
+  std::optional<WorkDir> work_;
+  std::shared_ptr<rt::HeadlessBackend> backend_;
+  std::optional<BrowseFixture> f_;
 };
 
 }  // namespace testing_support
