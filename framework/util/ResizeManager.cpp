@@ -176,6 +176,44 @@ void ResizeManager::SetParent() {
   }
 }
 
+namespace {
+
+// The same positional rules on either axis: keep the position, keep the margin at the end
+// or at the start, keep the offset from the centre, stay centred, or scale.
+enum class AxisRule { Fixed, FixEnd, FixStart, FixCentre, Centre, Scale };
+
+struct Axis {
+  std::int32_t own;          // the control's position
+  std::int32_t beforeStart;  // the parent's position and size before and after
+  std::int32_t beforeSize;
+  std::int32_t afterStart;
+  std::int32_t afterSize;
+  double scale;
+  bool locked;  // the control's size on this axis does not scale
+};
+
+double AxisPosition(AxisRule rule, const Axis& a) {
+  const double rel = static_cast<double>(a.own) - a.beforeStart;
+  const double factor = a.locked ? 1.0 : a.scale;
+  switch (rule) {
+    case AxisRule::Fixed:
+      return a.own;
+    case AxisRule::FixEnd:
+      return a.afterStart + a.afterSize - (a.beforeSize - rel) * factor;
+    case AxisRule::FixStart:
+      return a.afterStart + rel;
+    case AxisRule::FixCentre:
+      return a.afterStart + a.afterSize / 2.0 + (rel - a.beforeSize / 2.0) * factor;
+    case AxisRule::Centre:
+      return a.own + (a.afterStart - a.beforeStart) + a.afterSize / 2.0 - a.beforeSize / 2.0;
+    case AxisRule::Scale:
+      break;
+  }
+  return a.afterStart + rel * a.scale;
+}
+
+}  // namespace
+
 void ResizeManager::ComputePosition(const Position& before, const Position& after,
                                     const ControlQueueEntry& control, Position& result) {
   const Position& c = control.Pos;
@@ -199,52 +237,22 @@ void ResizeManager::ComputePosition(const Position& before, const Position& afte
   if (vertical == PosFixNearestY)
     vertical = ry < before.Height - ry - c.Height ? PosFixTop : PosFixBottom;
 
-  double x = 0;
-  switch (horizontal) {
-    case PosFixX:
-      x = c.XPos;
-      break;
-    case PosFixRight: {
-      const double margin = (before.Width - rx) * (lockWidth ? 1.0 : sx);
-      x = after.XPos + after.Width - margin;
-      break;
-    }
-    case PosFixLeft:
-      x = after.XPos + rx;
-      break;
-    case PosFixCentreX:
-      x = after.XPos + after.Width / 2.0 + (rx - before.Width / 2.0) * (lockWidth ? 1.0 : sx);
-      break;
-    case PosCentreX:
-      x = c.XPos + (after.XPos - before.XPos) + after.Width / 2.0 - before.Width / 2.0;
-      break;
-    default:  // PosScaleX
-      x = after.XPos + rx * sx;
-      break;
-  }
-  double y = 0;
-  switch (vertical) {
-    case PosFixY:
-      y = c.YPos;
-      break;
-    case PosFixBottom: {
-      const double margin = (before.Height - ry) * (lockHeight ? 1.0 : sy);
-      y = after.YPos + after.Height - margin;
-      break;
-    }
-    case PosFixTop:
-      y = after.YPos + ry;
-      break;
-    case PosFixCentreY:
-      y = after.YPos + after.Height / 2.0 + (ry - before.Height / 2.0) * (lockHeight ? 1.0 : sy);
-      break;
-    case PosCentreY:
-      y = c.YPos + (after.YPos - before.YPos) + after.Height / 2.0 - before.Height / 2.0;
-      break;
-    default:  // PosScaleY
-      y = after.YPos + ry * sy;
-      break;
-  }
+  const double x =
+      AxisPosition(horizontal == PosFixX         ? AxisRule::Fixed
+                   : horizontal == PosFixRight   ? AxisRule::FixEnd
+                   : horizontal == PosFixLeft    ? AxisRule::FixStart
+                   : horizontal == PosFixCentreX ? AxisRule::FixCentre
+                   : horizontal == PosCentreX    ? AxisRule::Centre
+                                                 : AxisRule::Scale,
+                   {c.XPos, before.XPos, before.Width, after.XPos, after.Width, sx, lockWidth});
+  const double y =
+      AxisPosition(vertical == PosFixY         ? AxisRule::Fixed
+                   : vertical == PosFixBottom  ? AxisRule::FixEnd
+                   : vertical == PosFixTop     ? AxisRule::FixStart
+                   : vertical == PosFixCentreY ? AxisRule::FixCentre
+                   : vertical == PosCentreY    ? AxisRule::Centre
+                                               : AxisRule::Scale,
+                   {c.YPos, before.YPos, before.Height, after.YPos, after.Height, sy, lockHeight});
   result.XPos = Whole(x);
   result.YPos = Whole(y);
 
