@@ -37,6 +37,22 @@ void SetNumber(rt::Window& w, std::int32_t control, int property, long value) {
   if (w.PropNumber(control, property) != value) w.SetProp(control, property, value);
 }
 
+// Holds a window's changes while in scope: they reach the screen once, together.
+class HeldChanges {
+ public:
+  explicit HeldChanges(rt::Window* w) : w_(w) {
+    if (w_) w_->HoldChanges(true);
+  }
+  ~HeldChanges() {
+    if (w_) w_->HoldChanges(false);
+  }
+  HeldChanges(const HeldChanges&) = delete;
+  HeldChanges& operator=(const HeldChanges&) = delete;
+
+ private:
+  rt::Window* w_;
+};
+
 }  // namespace
 
 // ---- Window component ----
@@ -211,6 +227,12 @@ void BrowseManager::PostNewSelection() {
   PrevChoice = CurrentChoice;
   if (ILC) ILC->SetChoice(CurrentChoice);
   PostToList(ev::kNewSelection);
+}
+
+void BrowseManager::ShowNewSelection() {
+  HeldChanges held(ListWindow());
+  UpdateWindow();
+  PostNewSelection();
 }
 
 void BrowseManager::PostToList(int event) {
@@ -758,6 +780,7 @@ void BrowseManager::ThumbDrag() {
     w->SetProp(control, rt::prop::kVScrollPos, static_cast<long>(read));
   } else if (sort && sort->Thumb && !sort->FreeElement.IsNull()) {
     sort->FreeElement.SetValue(sort->Thumb->GetValue(static_cast<std::uint8_t>(v)));
+    HeldChanges held(w);
     ResetFromBuffer();
     // The highlight now stands on another record: tell the owner, as every other move does.
     PostNewSelection();
@@ -903,8 +926,7 @@ bool BrowseManager::PressButton(std::int32_t control, bool loadRecord) {
     return false;
   PostToControl(ev::kAccepted, control);
   if (loadRecord) UpdateBuffer();
-  UpdateWindow();
-  PostNewSelection();
+  ShowNewSelection();
   return true;
 }
 
@@ -954,8 +976,7 @@ bool BrowseManager::TakeKey() {
     case rt::key::kDelete:
       return PressButton(DeleteControl, false);
     case rt::key::kApps:
-      UpdateWindow();
-      PostNewSelection();
+      ShowNewSelection();
       return true;
     case rt::key::kShiftEnter:
       return PressButton(ViewControl, true);
@@ -970,13 +991,11 @@ bool BrowseManager::LocatorKey(bool hasRows) {
   if (sort->Locator->TakeKey()) {
     ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1);
     ResetQueue(kRefillFromView);
-    UpdateWindow();
-    PostNewSelection();
+    ShowNewSelection();
     return true;
   }
   if (!hasRows) return false;
-  UpdateWindow();
-  PostNewSelection();
+  ShowNewSelection();
   return true;
 }
 
@@ -989,8 +1008,7 @@ void BrowseManager::TakeAcceptedLocator() {
   if (ILC) w->Select(ILC->GetControl());
   ResetQueue(kRefillFromView);
   sort->Locator->Reset();
-  UpdateWindow();
-  PostNewSelection();
+  ShowNewSelection();
 }
 
 void BrowseManager::TakeLocate() {
@@ -1071,7 +1089,7 @@ void BrowseManager::SetAlerts() {
 void BrowseManager::UpdateWindow() {
   rt::Window* w = ListWindow();
   // The list goes to the screen once, with its rows and thumb together.
-  if (w) w->HoldChanges(true);
+  HeldChanges held(w);
   SortOrder* sort = CurrentSort();
   if (sort && sort->Locator) sort->Locator->UpdateWindow();
   const bool hasRows = Records() > 0;
@@ -1094,7 +1112,6 @@ void BrowseManager::UpdateWindow() {
     w->Display(ILC->GetControl());
     if (ILC->Choice() != CurrentChoice) ILC->SetChoice(CurrentChoice);
   }
-  if (w) w->HoldChanges(false);
 }
 
 // ---- Update procedure ----
@@ -1169,8 +1186,7 @@ void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) 
   if (navigation == 0) ResetThumbLimits();
   EndScan();
   if (navigation == 0) {
-    UpdateWindow();
-    PostNewSelection();
+    ShowNewSelection();
     if (rt::Window* w = ListWindow(); w && ILC) w->Select(ILC->GetControl());
   }
 }

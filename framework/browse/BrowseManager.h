@@ -199,6 +199,8 @@ class BrowseManager : public ViewManager {
   // Rows in the page; enables the locator's entry only when there are rows.
   std::int32_t Records();
   void PostNewSelection();
+  // The page, its controls and the new selection, sent to the screen in one update.
+  void ShowNewSelection();
   // The action of an accepted control: a button of the browse, else its locator's entry.
   void TakeAcceptedControl(std::int32_t control);
   // The wait cursor, when UseWaitCursor.

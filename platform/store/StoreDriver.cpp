@@ -53,6 +53,34 @@ void StoreAs(std::uint8_t* p, std::int64_t v) {
   std::memcpy(p, &t, sizeof t);
 }
 
+// An integer column's value into its field; other types are left as they are.
+void StoreInteger(FieldType type, std::uint8_t* p, std::int64_t v) {
+  switch (type) {
+    case FieldType::Byte:
+      StoreAs<std::uint8_t>(p, v);
+      break;
+    case FieldType::Short:
+      StoreAs<std::int16_t>(p, v);
+      break;
+    case FieldType::UShort:
+      StoreAs<std::uint16_t>(p, v);
+      break;
+    case FieldType::Long:
+    case FieldType::Date:
+    case FieldType::Time:
+      StoreAs<std::int32_t>(p, v);
+      break;
+    case FieldType::ULong:
+      StoreAs<std::uint32_t>(p, v);
+      break;
+    case FieldType::Decimal:
+      StoreAs<std::int64_t>(p, v);
+      break;
+    default:
+      break;
+  }
+}
+
 std::string SqlType(FieldType t) {
   if (t == FieldType::Real) return "REAL";
   if (t == FieldType::String || t == FieldType::CString) return "TEXT";
@@ -703,74 +731,57 @@ bool FitsField(FieldType type, std::int64_t v) {
 }  // namespace
 
 int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
-  row.rid = s.Int(0);
-  row.version = s.Int(1);
+  row.rid = s.Column(0).Int();
+  const StoreValue version = s.Column(1);
+  row.version = version.Int();
   if (row.rid <= 0) return Damaged(row.rid, "record id out of range");
-  if (s.Type(1) != SQLITE_INTEGER) return Damaged(row.rid, "change counter missing");
-  row.nulls.assign(s.Text(2));
+  if (version.Type() != SQLITE_INTEGER) return Damaged(row.rid, "change counter missing");
+  row.nulls.assign(s.Column(2).Text());
   const int blobs = file_.BlobCount();
   row.blobSizes.resize(static_cast<std::size_t>(blobs));
   for (int b = 0; b < blobs; ++b) {
-    row.blobSizes[b] = s.Int(3 + b);
+    row.blobSizes[b] = s.Column(3 + b).Int();
     if (row.blobSizes[b] < 0 || row.blobSizes[b] > kStoreMaxBlobSize) {
       return Damaged(row.rid, "BLOB " + std::to_string(b + 1) + " size " +
                                   std::to_string(row.blobSizes[b]) + " out of range");
     }
   }
+  // A NULL column reads as 0, 0.0 or no text, which stores the same bytes as a cleared field.
   row.record.assign(file_.RecordSize(), 0);
   std::uint8_t* rec = row.record.data();
   const RecordLayout& layout = file_.Layout();
   for (int f = 1; f <= layout.FieldCount(); ++f) {
     const FieldDesc& d = layout.Field(f);
     const int col = 3 + blobs + f - 1;
-    if (s.Type(col) == SQLITE_NULL) {
-      ClearField(d, rec);
-      continue;
-    }
     std::uint8_t* p = rec + d.offset;
-    const bool text = d.type == FieldType::String || d.type == FieldType::CString;
-    if (!text && !FitsField(d.type, s.Int(col))) {
-      return Damaged(row.rid,
-                     "value " + std::to_string(s.Int(col)) + " of " + d.label + " out of range");
-    }
+    const StoreValue value = s.Column(col);
     switch (d.type) {
-      case FieldType::Byte:
-        StoreAs<std::uint8_t>(p, s.Int(col));
-        break;
-      case FieldType::Short:
-        StoreAs<std::int16_t>(p, s.Int(col));
-        break;
-      case FieldType::UShort:
-        StoreAs<std::uint16_t>(p, s.Int(col));
-        break;
-      case FieldType::Long:
-      case FieldType::Date:
-      case FieldType::Time:
-        StoreAs<std::int32_t>(p, s.Int(col));
-        break;
-      case FieldType::ULong:
-        StoreAs<std::uint32_t>(p, s.Int(col));
-        break;
-      case FieldType::Decimal:
-        StoreAs<std::int64_t>(p, s.Int(col));
-        break;
       case FieldType::Real: {
-        const double v = s.Real(col);
+        const double v = value.Real();
         std::memcpy(p, &v, sizeof v);
         break;
       }
       case FieldType::String:
       case FieldType::CString: {
-        const std::string_view t = s.Text(col);
+        const std::string_view t = value.Text();
         if (d.type == FieldType::String) {
           const std::size_t n = std::min<std::size_t>(t.size(), d.size);
-          std::memcpy(p, t.data(), n);
+          if (n > 0) std::memcpy(p, t.data(), n);
           std::memset(p + n, ' ', d.size - n);
         } else if (d.size > 0) {
           const std::size_t n = std::min<std::size_t>(t.size(), d.size - 1);
-          std::memcpy(p, t.data(), n);
+          if (n > 0) std::memcpy(p, t.data(), n);
           std::memset(p + n, 0, d.size - n);
         }
+        break;
+      }
+      default: {
+        const std::int64_t v = value.Int();
+        if (!FitsField(d.type, v)) {
+          return Damaged(row.rid,
+                         "value " + std::to_string(v) + " of " + d.label + " out of range");
+        }
+        StoreInteger(d.type, p, v);
         break;
       }
     }

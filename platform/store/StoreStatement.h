@@ -9,6 +9,30 @@
 
 namespace rt {
 
+// One column of the current row, read several ways for the price of one call into the
+// statement. Valid until the statement steps or resets; a connection serves one thread only,
+// so reading it needs no lock.
+class StoreValue {
+ public:
+  explicit StoreValue(sqlite3_value* v) : v_(v) {}
+  std::int64_t Int() const { return sqlite3_value_int64(v_); }
+  double Real() const { return sqlite3_value_double(v_); }
+  int Type() const { return sqlite3_value_type(v_); }
+  std::string_view Text() const {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v_));
+    const int n = sqlite3_value_bytes(v_);
+    return p ? std::string_view(p, static_cast<std::size_t>(n)) : std::string_view();
+  }
+  std::string_view Blob() const {
+    const auto* p = static_cast<const char*>(sqlite3_value_blob(v_));
+    const int n = sqlite3_value_bytes(v_);
+    return p ? std::string_view(p, static_cast<std::size_t>(n)) : std::string_view();
+  }
+
+ private:
+  sqlite3_value* v_;
+};
+
 class StoreStatement {
  public:
   StoreStatement() = default;
@@ -41,6 +65,7 @@ class StoreStatement {
     sqlite3_bind_blob64(stmt_, index, size == 0 ? "" : data, size, SQLITE_STATIC);
   }
 
+  StoreValue Column(int column) const { return StoreValue(sqlite3_column_value(stmt_, column)); }
   std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
   double Real(int column) const { return sqlite3_column_double(stmt_, column); }
   int Type(int column) const { return sqlite3_column_type(stmt_, column); }

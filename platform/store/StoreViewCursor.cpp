@@ -34,19 +34,38 @@ int BadPosition() {
   return kDriverError;
 }
 
-KeyValue ColumnValue(const StoreStatement& s, int column) {
-  switch (s.Type(column)) {
+// A column's value into `out`; text goes into the string `out` already holds, when it holds
+// one, so that a refill reuses its storage.
+void ReadColumnValue(const StoreStatement& s, int column, KeyValue& out) {
+  const StoreValue value = s.Column(column);
+  const int type = value.Type();
+  switch (type) {
     case SQLITE_INTEGER:
-      return s.Int(column);
+      out = value.Int();
+      return;
     case SQLITE_FLOAT:
-      return s.Real(column);
+      out = value.Real();
+      return;
     case SQLITE_TEXT:
-      return std::string(s.Text(column));
-    case SQLITE_BLOB:
-      return std::string(s.Blob(column));
+    case SQLITE_BLOB: {
+      const std::string_view v = type == SQLITE_TEXT ? s.Text(column) : s.Blob(column);
+      if (auto* text = std::get_if<std::string>(&out)) {
+        text->assign(v);
+      } else {
+        out = std::string(v);
+      }
+      return;
+    }
     default:
-      return std::int64_t{0};
+      out = std::int64_t{0};
+      return;
   }
+}
+
+KeyValue ColumnValue(const StoreStatement& s, int column) {
+  KeyValue v;
+  ReadColumnValue(s, column, v);
+  return v;
 }
 
 const char* OperatorSql(CompareOp op) {
@@ -672,7 +691,7 @@ int StoreViewCursor::FetchLevel(int direction, const Anchor& from, Level level, 
     if (int e = driver_.ReadRow(*s, entry.row)) return e;
     entry.values.resize(expressions_.size());
     for (std::size_t i = 0; i < expressions_.size(); ++i)
-      entry.values[i] = ColumnValue(*s, valueColumns_[i]);
+      ReadColumnValue(*s, valueColumns_[i], entry.values[i]);
     ++cacheEnd_;
   }
   s->Reset();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace rt {
@@ -63,6 +64,18 @@ TEST(PictureTest, IntegersFormatAsTheSameValueWithAFraction) {
     for (const char* picture : pictures) {
       EXPECT_EQ(FormatPicture(value, picture), FormatPicture(std::string(value) + ".0", picture))
           << value << " in " << picture;
+    }
+  }
+  // A list formats integer fields straight from their value: the same text again, out to
+  // the widest integers and for pictures with places or of another kind.
+  const std::int64_t numbers[] = {
+      0, 7, -7, 42, -1234567, 999999999999999999, INT64_MAX, INT64_MIN + 1};
+  std::string out = "left over";
+  for (std::int64_t n : numbers) {
+    for (const char* picture : {"n-14", "n,12", "n010", "n06", "n(8)", "n8-", "n$,16", "n4b", "n3",
+                                "n*9", "n,30", "n10.2", "d6", "s5"}) {
+      Picture::Parse(picture).FormatInteger(n, out);
+      EXPECT_EQ(out, FormatPicture(std::to_string(n), picture)) << n << " in " << picture;
     }
   }
 }

@@ -229,6 +229,7 @@ TEST_F(StoreSafety, DamagedNumbersAreReportedNamingTheRecord) {
       "UPDATE records SET _bsize1 = 9000000000000000000 WHERE _rid = 2",
       "UPDATE records SET _bsize1 = _bsize1 + 100 WHERE _rid = 2",
       "UPDATE records SET ID = 100000000000 WHERE _rid = 2",
+      "UPDATE records SET _ver = 'x' WHERE _rid = 2",
   };
   int n = 0;
   for (const char* damage : damages) {
@@ -246,6 +247,26 @@ TEST_F(StoreSafety, DamagedNumbersAreReportedNamingTheRecord) {
       EXPECT_EQ(f->WriteBlob(1, 0, "x", 1), rt::kBadFileError);
     }
   }
+}
+
+// A column another program set to NULL reads as a cleared field: blanks for text, zero for a
+// number, with the rest of the row intact.
+TEST_F(StoreSafety, NullColumnsReadAsClearedFields) {
+  {
+    auto f = Opened();
+    ASSERT_EQ(AddRow(*f, 1, "one.pdf", 5), 0);
+    ASSERT_EQ(AddRow(*f, 2, "two.pdf", 6), 0);
+  }
+  Sql(path_ + ".sqlite", "UPDATE records SET Name = NULL, Grp = NULL WHERE ID = 1");
+  auto f = Opened();
+  ASSERT_EQ(f->Set(*f->Key(1)), 0);
+  ASSERT_EQ(f->Next(), 0);
+  EXPECT_EQ(Id(*f), 1);
+  EXPECT_EQ(rt::ReadText(f->Layout().Field(2), f->Record()), std::string(20, ' '));
+  EXPECT_EQ(rt::ReadInteger(f->Layout().Field(3), f->Record()), 0);
+  ASSERT_EQ(f->Next(), 0);
+  EXPECT_EQ(Name(*f), "two.pdf");
+  EXPECT_EQ(rt::ReadInteger(f->Layout().Field(3), f->Record()), 6);
 }
 
 // Bit flips inside stored documents are reported, never returned as good bytes; tables made

@@ -1,6 +1,7 @@
 #include "platform/runtime/values/Picture.h"
 
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -105,14 +106,14 @@ std::optional<std::int64_t> IntegerValue(std::string_view value) {
 
 // --- Numbers --------------------------------------------------------------------------
 
-std::string Group(std::string_view digits) {
-  std::string out;
+// The digits with a comma between each group of three, into `out`.
+void Group(std::string_view digits, std::string& out) {
+  out.clear();
   const std::size_t n = digits.size();
   for (std::size_t i = 0; i < n; ++i) {
     if (i > 0 && (n - i) % 3 == 0) out += ',';
     out += digits[i];
   }
-  return out;
 }
 
 // The sign and digits of a plain integer text ("-" and up to 18 digits), which needs no
@@ -128,6 +129,47 @@ bool PlainInteger(std::string_view value, bool& negative, std::string& digits) {
   digits.assign(value.substr(first));
   if (digits == "0") negative = false;
   return true;
+}
+
+// A number's sign, integer digits and fraction (with its point) laid out in the picture's
+// width, into `out`.
+void LayOutNumber(const Picture& p, bool negative, std::string_view digits,
+                  std::string_view fraction, std::string& out) {
+  std::string grouped;
+  if (p.grouping) {
+    Group(digits, grouped);
+    digits = grouped;
+  }
+  std::string_view prefix;
+  std::string_view suffix;
+  switch (p.sign) {
+    case SignStyle::Leading:
+      prefix = negative ? "-" : "";
+      break;
+    case SignStyle::Trailing:
+      suffix = negative ? "-" : " ";
+      break;
+    case SignStyle::Parentheses:
+      prefix = negative ? "(" : "";
+      suffix = negative ? ")" : " ";
+      break;
+  }
+  const std::size_t length =
+      prefix.size() + (p.currency ? 1 : 0) + digits.size() + fraction.size() + suffix.size();
+  out.clear();
+  if (p.width > 0 && length > static_cast<std::size_t>(p.width)) {
+    out.assign(static_cast<std::size_t>(p.width), '#');
+    return;
+  }
+  const std::size_t pad = p.width > 0 ? p.width - length : 0;
+  out.reserve(length + pad);
+  if (p.fill != '0') out.append(pad, p.fill);
+  out += prefix;
+  if (p.currency) out += '$';
+  if (p.fill == '0') out.append(pad, '0');
+  out += digits;
+  out += fraction;
+  out += suffix;
 }
 
 std::string FormatNumber(const Picture& p, std::string_view value) {
@@ -148,35 +190,8 @@ std::string FormatNumber(const Picture& p, std::string_view value) {
     digits = text.substr(0, text.find('.'));
     if (p.places > 0) fraction = text.substr(text.find('.'));
   }
-  if (p.grouping) digits = Group(digits);
-
-  std::string_view prefix;
-  std::string_view suffix;
-  switch (p.sign) {
-    case SignStyle::Leading:
-      prefix = negative ? "-" : "";
-      break;
-    case SignStyle::Trailing:
-      suffix = negative ? "-" : " ";
-      break;
-    case SignStyle::Parentheses:
-      prefix = negative ? "(" : "";
-      suffix = negative ? ")" : " ";
-      break;
-  }
-  const std::size_t length =
-      prefix.size() + (p.currency ? 1 : 0) + digits.size() + fraction.size() + suffix.size();
-  if (p.width > 0 && length > static_cast<std::size_t>(p.width)) return Hashes(p.width);
-  const std::size_t pad = p.width > 0 ? p.width - length : 0;
   std::string out;
-  out.reserve(length + pad);
-  if (p.fill != '0') out.append(pad, p.fill);
-  out += prefix;
-  if (p.currency) out += '$';
-  if (p.fill == '0') out.append(pad, '0');
-  out += digits;
-  out += fraction;
-  out += suffix;
+  LayOutNumber(p, negative, digits, fraction, out);
   return out;
 }
 
@@ -676,6 +691,23 @@ char Picture::KindLetter() const {
     default:
       return 0;
   }
+}
+
+void Picture::FormatInteger(std::int64_t value, std::string& out) const {
+  if (kind != PictureKind::Number || places != 0) {
+    out = Format(std::to_string(value));
+    return;
+  }
+  if (blankWhenZero && value == 0) {
+    out.assign(static_cast<std::size_t>(width), ' ');
+    return;
+  }
+  // The magnitude as unsigned, so that the lowest value has one too.
+  const std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
+  LayOutNumber(*this, value < 0, std::string_view(digits, end - digits), {}, out);
 }
 
 std::string Picture::Format(std::string_view value) const {

@@ -72,6 +72,9 @@ struct Picture {
   char KindLetter() const;
 
   std::string Format(std::string_view value) const;
+  // An integer through the picture into `out`, as Format gives its text, without going
+  // through text on the way when the picture is a number without decimal places.
+  void FormatInteger(std::int64_t value, std::string& out) const;
   // Reads displayed or typed text into a plain value; false (value untouched) when the
   // text cannot be read through this picture.
   bool Deformat(std::string_view text, std::string& value) const;

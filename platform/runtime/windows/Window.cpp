@@ -93,6 +93,11 @@ void CellText(const std::optional<Picture>& picture, std::string_view value, std
   }
 }
 
+// Field types held as a whole number (a decimal has places, a real a fraction).
+bool IsInteger(FieldType type) {
+  return IsNumeric(type) && type != FieldType::Decimal && type != FieldType::Real;
+}
+
 bool TakesText(int type) {
   return type == ctl::kEntry || type == ctl::kText || type == ctl::kSpin || type == ctl::kCombo ||
          type == ctl::kDropList;
@@ -460,7 +465,13 @@ void Window::RefreshList(Control& c) {
         text.clear();
         continue;
       }
-      CellText(pictures[col], FieldText(layout.Field(fieldNo), row, scratch), text);
+      const FieldDesc& field = layout.Field(fieldNo);
+      if (pictures[col] && pictures[col]->kind == PictureKind::Number && IsInteger(field.type)) {
+        pictures[col]->FormatInteger(ReadInteger(field, row), scratch);
+        text.assign(Unpadded(scratch));
+      } else {
+        CellText(pictures[col], FieldText(field, row, scratch), text);
+      }
     }
   }
   if (c.choice > records) c.choice = records;
