@@ -743,6 +743,9 @@ void BrowseManager::TakeScroll(int event) {
 void BrowseManager::AfterScrolling() {
   SortOrder* sort = CurrentSort();
   if (sort && sort->Locator) sort->Locator->Set();
+  // The new page reaches the screen with its highlight, in one update.
+  HeldChanges held(ListWindow());
+  UpdateWindow();
   PostNewSelection();
   if (!sort || !sort->Thumb) UpdateThumbFixed();
   UpdateBuffer();

@@ -57,6 +57,7 @@ std::vector<char> Queue::NewRow() {
 
 void Queue::Add() {
   rows_.push_back(NewRow());
+  ++changes_;
   current_ = Records();
   ClearError();
 }
@@ -68,6 +69,7 @@ bool Queue::Add(int position) {
     return true;
   }
   rows_.insert(rows_.begin() + (position - 1), NewRow());
+  ++changes_;
   current_ = position;
   return Succeed();
 }
@@ -95,6 +97,7 @@ bool Queue::GetByKey(std::string_view fields) {
 bool Queue::Put() {
   if (current_ < 1 || current_ > Records()) return Fail(kEntryNotFound);
   rows_[current_ - 1] = buffer_;
+  ++changes_;
   return Succeed();
 }
 
@@ -102,6 +105,7 @@ bool Queue::Delete() {
   if (current_ < 1 || current_ > Records()) return Fail(kEntryNotFound);
   Spare(std::move(rows_[current_ - 1]));
   rows_.erase(rows_.begin() + (current_ - 1));
+  ++changes_;
   current_ = 0;
   return Succeed();
 }
@@ -114,6 +118,7 @@ void Queue::Free() {
   for (auto& row : rows_)
     Spare(std::move(row));
   rows_.clear();
+  ++changes_;
   current_ = 0;
   ClearError();
 }
@@ -139,6 +144,7 @@ bool Queue::Sort(std::string_view order) {
     sorted.push_back(std::move(rows_[index[i]]));
   }
   rows_ = std::move(sorted);
+  ++changes_;
   current_ = newCurrent;
   return Succeed();
 }

@@ -8,6 +8,7 @@
 // the calling thread's runtime error and changes neither the list nor the buffer; a
 // successful one clears it. A queue is used by one thread at a time.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,9 @@ class Queue {
   void Free();
 
   int Records() const { return static_cast<int>(rows_.size()); }
+  // Counts the changes to the entries (added, put, deleted, freed, sorted): while it stays
+  // the same, so do they.
+  std::uint64_t Changes() const { return changes_; }
   // Position of the current entry, 0 when there is none.
   int Pointer() const { return current_; }
 
@@ -87,6 +91,7 @@ class Queue {
   std::vector<std::vector<char>> rows_;
   std::vector<std::vector<char>> spare_;
   int current_ = 0;
+  std::uint64_t changes_ = 0;
 };
 
 }  // namespace rt

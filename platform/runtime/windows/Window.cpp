@@ -37,6 +37,10 @@ struct Window::Control {
   // from: a refill parses a picture again only when its column's picture changed.
   std::vector<std::optional<Picture>> pictures;
   std::vector<std::string> pictureTexts;
+  // The queue the rows were last filled from and its count of changes then: while both stay
+  // the same, so do the rows.
+  const Queue* filledFrom = nullptr;
+  std::uint64_t filledChanges = 0;
   int cellList = 0;
   int cellColumn = 0;
   int cellRow = 0;
@@ -158,7 +162,10 @@ void Window::Bind(int control, AnyRef use) {
 }
 
 void Window::BindList(int control, const Queue* queue) {
-  if (Control* c = Find(control)) c->queue = queue;
+  if (Control* c = Find(control)) {
+    c->queue = queue;
+    c->filledFrom = nullptr;
+  }
 }
 
 bool Window::Open(Window* owner) {
@@ -356,7 +363,9 @@ void Window::Display(int control) {
         c->choice = static_cast<int>(c->use.Integer());
       }
     }
-    if (type == ctl::kList) RefreshList(*c);
+    // A list whose rows are as last sent has nothing new to show: what else changes on it
+    // is sent as it changes.
+    if (type == ctl::kList && !RefreshList(*c)) continue;
     if (open_) Publish(*c);
   }
 }
@@ -418,7 +427,7 @@ void Window::Select(int control) {
     q.PostFront(*it);
 }
 
-void Window::RefreshList(Control& c) {
+bool Window::RefreshList(Control& c) {
   // Each column's picture is parsed once for all its cells, and kept for the next fill.
   auto& pictures = c.pictures;
   pictures.resize(c.columns.size());
@@ -446,12 +455,14 @@ void Window::RefreshList(Control& c) {
       }
     }
     if (c.choice > records) c.choice = records;
-    return;
+    return true;
   }
   if (!c.queue) {
     c.rows.clear();
-    return;
+    c.filledFrom = nullptr;
+    return true;
   }
+  if (c.filledFrom == c.queue && c.filledChanges == c.queue->Changes()) return false;
   const RecordLayout& layout = c.queue->Layout();
   const int records = c.queue->Records();
   shape(records);
@@ -475,12 +486,16 @@ void Window::RefreshList(Control& c) {
     }
   }
   if (c.choice > records) c.choice = records;
+  c.filledFrom = c.queue;
+  c.filledChanges = c.queue->Changes();
+  return true;
 }
 
 void Window::SetListSource(int control, ListSource source) {
   Control* c = Find(control);
   if (!c || c->def.type != ctl::kList) return;
   c->source = std::move(source);
+  c->filledFrom = nullptr;
   RefreshList(*c);
   if (open_) Publish(*c);
 }

@@ -145,7 +145,8 @@ class Window {
   void Publish(const Control& c);
   void ApplyScreenInput(const EventMessage& m);
   void DefaultAction(const EventMessage& m);
-  void RefreshList(Control& c);
+  // Rebuilds a list's rows from its queue or source; false when they cannot have changed.
+  bool RefreshList(Control& c);
   // Copies one control's screen value into its variable; false when the text cannot be read
   // with the control's picture.
   bool UpdateControl(Control& c);
