@@ -78,12 +78,16 @@ std::string StandardBehavior::GetViewPosition() {
 void StandardBehavior::SetViewPosition(std::string_view position) {
   if (S.IsNull() || S.Size() < kLengthBytes) return;
   auto* bytes = static_cast<unsigned char*>(S.Address());
+  const std::uint32_t room = S.Size() - kLengthBytes;
   const std::uint32_t length =
-      std::min<std::uint32_t>(static_cast<std::uint32_t>(position.size()), S.Size() - kLengthBytes);
+      std::min<std::uint32_t>(static_cast<std::uint32_t>(position.size()), room);
+  // Past the length it held before, the field is already blank (a cleared field's blanks
+  // read as the longest length): only the bytes between the two lengths need blanking.
+  const std::uint32_t before = std::min<std::uint32_t>((bytes[0] << 8) | bytes[1], room);
   bytes[0] = static_cast<unsigned char>(length >> 8);
   bytes[1] = static_cast<unsigned char>(length & 0xFF);
   std::memcpy(bytes + kLengthBytes, position.data(), length);
-  std::memset(bytes + kLengthBytes + length, ' ', S.Size() - kLengthBytes - length);
+  if (before > length) std::memset(bytes + kLengthBytes + length, ' ', before - length);
 }
 
 // ---- IListControl ----

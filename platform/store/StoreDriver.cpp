@@ -612,10 +612,12 @@ int StoreDriver::Send(std::string_view option, std::string_view value, std::stri
     if (db_) sqlite3_busy_timeout(db_, busyMs_);
     reply = std::string(value);
   } else if (option == "QUICKSCAN") {
-    std::string on(value);
-    for (char& c : on)
-      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (on == "ON" || on == "1") {
+    auto is = [value](std::string_view word) {
+      return std::equal(value.begin(), value.end(), word.begin(), word.end(), [](char a, char b) {
+        return std::toupper(static_cast<unsigned char>(a)) == b;
+      });
+    };
+    if (is("ON") || value == "1") {
       BeginQuickScan();
     } else {
       EndQuickScan();

@@ -241,6 +241,10 @@ TEST_F(WindowTest, ThumbDragsAndResizesCarryTheirValues) {
     auto w = Window::Prepare("TestModule", "SMALL");
     w->Open();
     w->SetChoice(4, 2);
+    std::vector<int> thumbs;
+    const int token = WatchControls(w->Id(), [&](const ControlView& v) {
+      if (v.number == 4) thumbs.push_back(v.thumb);
+    });
     EventMessage drag;
     drag.event = event::kScrollDrag;
     drag.control = 4;
@@ -249,11 +253,24 @@ TEST_F(WindowTest, ThumbDragsAndResizesCarryTheirValues) {
     sized.event = event::kSized;
     sized.screenText = "200,150";
     PostMessage(0, drag);
-    PostMessage(0, sized);
-    Post(event::kCloseWindow);
-    w->EventLoop([] { return 0; });
-    // The thumb is clamped to 0..100 and the selected row stays.
-    EXPECT_EQ(w->PropNumber(4, prop::kVScrollPos), 100);
+    w->EventLoop([&] {
+      if (w->Event() != event::kScrollDrag) return 0;
+      if (w->PropNumber(4, prop::kVScrollPos) == 30) {
+        // The second drag is answered by moving the thumb elsewhere.
+        w->SetProp(4, prop::kVScrollPos, 60L);
+        PostMessage(0, sized);
+        Post(event::kCloseWindow);
+      } else {
+        drag.screenChoice = 30;
+        PostMessage(0, drag);
+      }
+      return 0;
+    });
+    UnwatchControls(token);
+    // The thumb is clamped to 0..100 and the selected row stays. What the screen reported
+    // goes back once, after the event, unless the answer to it already went.
+    EXPECT_EQ(thumbs, (std::vector<int>{100, 60}));
+    EXPECT_EQ(w->PropNumber(4, prop::kVScrollPos), 60);
     EXPECT_EQ(w->Choice(4), 2);
     EXPECT_EQ(w->Position(0).width, 200);
     EXPECT_EQ(w->PropNumber(0, prop::kClientHeight), 150);

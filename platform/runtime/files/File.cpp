@@ -450,7 +450,7 @@ int File::Send(std::string_view command, std::string* reply) {
     if (KnownOption(option)) {
       if (eq != std::string_view::npos) options_[option] = value;
       if (IsOpen()) driver_->Send(option, value, answer);
-      answer = Option(option);
+      answer = eq != std::string_view::npos ? value : Option(option);
       ClearError();
     } else if (IsOpen()) {
       result = driver_->Send(option, value, answer);

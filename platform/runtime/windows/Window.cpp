@@ -47,6 +47,8 @@ struct Window::Control {
   // What was last sent to the backend, refilled in place for the next change (a change
   // made while it is being sent goes out in a view of its own).
   mutable ControlView published;
+  // Counts the times the control was sent (or held back to be sent).
+  mutable std::uint64_t sends = 0;
   mutable bool publishing = false;
 };
 
@@ -240,7 +242,11 @@ void Window::EventLoop(const std::function<int()>& handler) {
     current_ = *m;
     event_ = m->event;
     field_ = m->control;
-    ApplyScreenInput(*m);
+    // What the screen reported goes back once the event is handled, unless handling it
+    // sent the control anyway: a thumb drag's new page then reaches the screen once.
+    const int echo = ApplyScreenInput(*m);
+    const Control* echoed = echo ? Find(echo) : nullptr;
+    const std::uint64_t sendsBefore = echoed ? echoed->sends : 0;
     // Input typed, picked or keyed into a control means the control has the focus.
     if (field_ > 0 && (m->screenText || m->screenChoice || event_ == event::kAlertKey)) {
       focus_ = field_;
@@ -271,13 +277,16 @@ void Window::EventLoop(const std::function<int()>& handler) {
       break;
     }
     if (r == 0) DefaultAction(*m);
+    if (echo && open_) {
+      if (const Control* c = Find(echo); c && c->sends == sendsBefore) Publish(*c);
+    }
   }
   leave_ = outerLeave;
   event_ = 0;
   field_ = 0;
 }
 
-void Window::ApplyScreenInput(const EventMessage& m) {
+int Window::ApplyScreenInput(const EventMessage& m) {
   if (m.control == 0) {
     // A resize by the user carries the new client size, "width,height" in dialog units.
     if (m.event == event::kSized && m.screenText) {
@@ -295,10 +304,10 @@ void Window::ApplyScreenInput(const EventMessage& m) {
         pos_.height = height;
       }
     }
-    return;
+    return 0;
   }
   Control* c = Find(m.control);
-  if (!c) return;
+  if (!c) return 0;
   if (m.mouseColumn) c->props[prop::kListMouseColumn] = std::to_string(*m.mouseColumn);
   if (m.mouseRow) c->props[prop::kListMouseRow] = std::to_string(*m.mouseRow);
   if (m.mouseZone) c->props[prop::kListMouseZone] = std::to_string(*m.mouseZone);
@@ -315,7 +324,7 @@ void Window::ApplyScreenInput(const EventMessage& m) {
     else
       c->choice = *m.screenChoice;
   }
-  if (m.screenText || m.screenChoice) Publish(*c);
+  return m.screenText || m.screenChoice ? c->def.number : 0;
 }
 
 void Window::DefaultAction(const EventMessage& m) {
@@ -990,6 +999,7 @@ WindowView Window::ViewOfWindow() const {
 }
 
 void Window::Publish(const Control& c) {
+  ++c.sends;
   if (deferring_ || holds_ > 0) {
     if (std::find(deferred_.begin(), deferred_.end(), c.def.number) == deferred_.end())
       deferred_.push_back(c.def.number);

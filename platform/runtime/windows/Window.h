@@ -143,7 +143,9 @@ class Window {
   void FillView(const Control& c, ControlView& v) const;
   WindowView ViewOfWindow() const;
   void Publish(const Control& c);
-  void ApplyScreenInput(const EventMessage& m);
+  // Takes what the screen reported into its control; the control's number when it took
+  // something to send back, else 0.
+  int ApplyScreenInput(const EventMessage& m);
   void DefaultAction(const EventMessage& m);
   // Rebuilds a list's rows from its queue or source; false when they cannot have changed.
   bool RefreshList(Control& c);
