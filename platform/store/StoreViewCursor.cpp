@@ -88,11 +88,6 @@ const char* OperatorSql(CompareOp op) {
   return nullptr;
 }
 
-void PutU16(std::string& out, std::size_t v) {
-  out.push_back(static_cast<char>((v >> 8) & 0xFF));
-  out.push_back(static_cast<char>(v & 0xFF));
-}
-
 // Splits a view position into its order signature and its file position.
 bool DecodePosition(std::string_view bytes, std::string& signature, FilePosition& position) {
   if (bytes.size() < 3 || bytes.size() > kMaxPositionSize || bytes[0] != kViewTag) return false;
@@ -333,11 +328,13 @@ int StoreViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, boo
 
 // Writes into `out`, whose storage is reused from row to row.
 void StoreViewCursor::Encode(const Anchor& anchor, std::string& out) const {
-  out.clear();
-  out.push_back(kViewTag);
-  PutU16(out, signature_.size());
-  out += signature_;
-  const std::size_t head = out.size();
+  // The tag, the signature's length and the signature, written in one go.
+  const std::size_t head = 3 + signature_.size();
+  out.resize(head);
+  out[0] = kViewTag;
+  out[1] = static_cast<char>((signature_.size() >> 8) & 0xFF);
+  out[2] = static_cast<char>(signature_.size() & 0xFF);
+  if (!signature_.empty()) std::memcpy(out.data() + 3, signature_.data(), signature_.size());
   FilePosition::AppendKey(out, 0, anchor.values, anchor.rid);
   if (out.size() > kMaxPositionSize) {
     // The values do not fit: keep the record id and look the values up on reset.

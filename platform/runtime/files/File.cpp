@@ -1,6 +1,7 @@
 #include "platform/runtime/files/File.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +21,36 @@ namespace {
 
 bool SameText(std::string_view a, std::string_view b) {
   return Upper(a) == Upper(b);
+}
+
+// Calls `fn` on each callback of a copy of the list, since a callback may add or remove
+// callbacks, until it returns false. A short list is copied without allocating: every file
+// operation goes through here.
+template <typename Fn>
+void ForEachCallback(const std::vector<FileCallback*>& callbacks, Fn&& fn) {
+  constexpr std::size_t kInline = 8;
+  if (callbacks.size() > kInline) {
+    for (FileCallback* cb : std::vector<FileCallback*>(callbacks)) {
+      if (!fn(cb)) return;
+    }
+    return;
+  }
+  std::array<FileCallback*, kInline> copy{};
+  const std::size_t n = callbacks.size();
+  std::copy(callbacks.begin(), callbacks.end(), copy.begin());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!fn(copy[i])) return;
+  }
+}
+
+// Puts back the error state saved before callbacks ran, when they changed it.
+void RestoreError(const ErrorState& saved) {
+  const ErrorState& now = LastError();
+  if (now.code == saved.code && now.text == saved.text && now.driverCode == saved.driverCode &&
+      now.driverText == saved.driverText) {
+    return;
+  }
+  SetError(saved.code, saved.text, saved.driverCode, saved.driverText);
 }
 
 bool KnownOption(const std::string& option) {
@@ -161,17 +192,19 @@ File::~File() {
   FileCallbackParams params;
   params.operation = kOpDestroy;
   const ErrorState saved = LastError();
-  for (FileCallback* cb : std::vector<FileCallback*>(callbacks_)) {
+  ForEachCallback(callbacks_, [&](FileCallback* cb) {
     cb->OnOperationStart(kOpDestroy, params);
-  }
-  for (FileCallback* cb : std::vector<FileCallback*>(callbacks_)) {
+    return true;
+  });
+  ForEachCallback(callbacks_, [&](FileCallback* cb) {
     cb->OnOperationEnd(kOpDestroy, params);
-  }
+    return true;
+  });
   if (driver_) driver_->Close();
   driver_.reset();
   if (!shareName_.empty()) ShareTable::Instance().Release(shareName_, this);
   RemoveTransactionMember(*this);
-  SetError(saved.code, saved.text, saved.driverCode, saved.driverText);
+  RestoreError(saved);
 }
 
 // ---- Declarations ----
@@ -288,15 +321,15 @@ void File::RemoveCallback(FileCallback& callback) {
 int File::Before(FileCallbackParams& params) {
   if (callbacks_.empty()) return 0;
   const ErrorState saved = LastError();
-  for (FileCallback* cb : std::vector<FileCallback*>(callbacks_)) {
+  ForEachCallback(callbacks_, [&](FileCallback* cb) {
     cb->OnOperationStart(params.operation, params);
-    if (params.stop) break;
-  }
+    return !params.stop;
+  });
   if (params.stop) {
     SetError(params.stopCode);
     return params.stopCode == 0 ? -1 : params.stopCode;
   }
-  SetError(saved.code, saved.text, saved.driverCode, saved.driverText);
+  RestoreError(saved);
   return 0;
 }
 
@@ -304,10 +337,11 @@ int File::After(FileCallbackParams& params, int result) {
   if (callbacks_.empty()) return result;
   const ErrorState saved = LastError();
   params.result = result;
-  for (FileCallback* cb : std::vector<FileCallback*>(callbacks_)) {
+  ForEachCallback(callbacks_, [&](FileCallback* cb) {
     cb->OnOperationEnd(params.operation, params);
-  }
-  SetError(saved.code, saved.text, saved.driverCode, saved.driverText);
+    return true;
+  });
+  RestoreError(saved);
   return result;
 }
 

@@ -19,6 +19,15 @@ void PutU64(std::string& out, std::uint64_t v) {
   out.append(bytes, sizeof bytes);
 }
 
+// Writes the low `bytes` bytes of v, most significant first; returns the end.
+char* Put(char* o, std::uint64_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) {
+    o[i] = static_cast<char>(v & 0xFF);
+    v >>= 8;
+  }
+  return o + bytes;
+}
+
 void PutU16(std::string& out, std::uint16_t v) {
   out.push_back(static_cast<char>(v >> 8));
   out.push_back(static_cast<char>(v & 0xFF));
@@ -76,35 +85,43 @@ std::string FilePosition::Encode() const {
 
 void FilePosition::AppendKey(std::string& out, int key, const std::vector<KeyValue>& values,
                              std::int64_t record) {
+  // Sized first and written in place: a list encodes a position for every row it shows.
+  std::size_t size = 1 + 2 + 2;
+  for (const KeyValue& v : values) {
+    size += 1 + 8;
+    if (const auto* t = std::get_if<std::string>(&v)) size += t->size();
+  }
+  if (size > kMaxPositionSize - 8) {
+    // The values do not fit: the record id alone.
+    out.push_back(kKeyRecordTag);
+    PutU16(out, static_cast<std::uint16_t>(key));
+    PutU64(out, static_cast<std::uint64_t>(record));
+    return;
+  }
   const std::size_t start = out.size();
-  out.push_back(kKeyTag);
-  PutU16(out, static_cast<std::uint16_t>(key));
-  PutU16(out, static_cast<std::uint16_t>(values.size()));
+  out.resize(start + size + 8);
+  char* o = out.data() + start;
+  *o++ = kKeyTag;
+  o = Put(o, static_cast<std::uint16_t>(key), 2);
+  o = Put(o, static_cast<std::uint16_t>(values.size()), 2);
   for (const KeyValue& v : values) {
     if (const auto* i = std::get_if<std::int64_t>(&v)) {
-      out.push_back('i');
-      PutU64(out, static_cast<std::uint64_t>(*i));
+      *o++ = 'i';
+      o = Put(o, static_cast<std::uint64_t>(*i), 8);
     } else if (const auto* d = std::get_if<double>(&v)) {
       std::uint64_t bits;
       std::memcpy(&bits, d, sizeof bits);
-      out.push_back('r');
-      PutU64(out, bits);
+      *o++ = 'r';
+      o = Put(o, bits, 8);
     } else {
       const auto& t = std::get<std::string>(v);
-      out.push_back('t');
-      PutU64(out, t.size());
-      out += t;
-    }
-    if (out.size() - start > kMaxPositionSize - 8) {
-      // The values do not fit: the record id alone.
-      out.resize(start);
-      out.push_back(kKeyRecordTag);
-      PutU16(out, static_cast<std::uint16_t>(key));
-      PutU64(out, static_cast<std::uint64_t>(record));
-      return;
+      *o++ = 't';
+      o = Put(o, t.size(), 8);
+      if (!t.empty()) std::memcpy(o, t.data(), t.size());
+      o += t.size();
     }
   }
-  PutU64(out, static_cast<std::uint64_t>(record));
+  Put(o, static_cast<std::uint64_t>(record), 8);
 }
 
 std::optional<FilePosition> FilePosition::Decode(std::string_view bytes) {

@@ -73,6 +73,8 @@ void SetError(int code, std::string_view text, std::string_view driverCode,
 
 void ClearError() {
   ErrorState& e = Mine();
+  // Most calls find it clear already: every successful operation clears it.
+  if (e.code == kNoError && e.text.empty() && e.driverText.empty() && e.driverCode == "0") return;
   e.code = kNoError;
   e.text.clear();
   e.driverCode.assign("0");

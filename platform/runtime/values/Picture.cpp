@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -132,7 +133,7 @@ bool PlainInteger(std::string_view value, bool& negative, std::string& digits) {
 }
 
 // A number's sign, integer digits and fraction (with its point) laid out in the picture's
-// width, into `out`.
+// width, into `out`, sized once and written in place: a list formats a number per cell.
 void LayOutNumber(const Picture& p, bool negative, std::string_view digits,
                   std::string_view fraction, std::string& out) {
   std::string grouped;
@@ -156,20 +157,30 @@ void LayOutNumber(const Picture& p, bool negative, std::string_view digits,
   }
   const std::size_t length =
       prefix.size() + (p.currency ? 1 : 0) + digits.size() + fraction.size() + suffix.size();
-  out.clear();
   if (p.width > 0 && length > static_cast<std::size_t>(p.width)) {
     out.assign(static_cast<std::size_t>(p.width), '#');
     return;
   }
   const std::size_t pad = p.width > 0 ? p.width - length : 0;
-  out.reserve(length + pad);
-  if (p.fill != '0') out.append(pad, p.fill);
-  out += prefix;
-  if (p.currency) out += '$';
-  if (p.fill == '0') out.append(pad, '0');
-  out += digits;
-  out += fraction;
-  out += suffix;
+  out.resize(length + pad);
+  char* o = out.data();
+  auto put = [&o](std::string_view part) {
+    if (!part.empty()) std::memcpy(o, part.data(), part.size());
+    o += part.size();
+  };
+  if (p.fill != '0') {
+    std::memset(o, p.fill, pad);
+    o += pad;
+  }
+  put(prefix);
+  if (p.currency) *o++ = '$';
+  if (p.fill == '0') {
+    std::memset(o, '0', pad);
+    o += pad;
+  }
+  put(digits);
+  put(fraction);
+  put(suffix);
 }
 
 std::string FormatNumber(const Picture& p, std::string_view value) {

@@ -487,8 +487,8 @@ bool Window::RefreshList(Control& c) {
       }
       const FieldDesc& field = layout.Field(fieldNo);
       if (pictures[col] && pictures[col]->kind == PictureKind::Number && IsInteger(field.type)) {
-        pictures[col]->FormatInteger(ReadInteger(field, row), scratch);
-        text.assign(Unpadded(scratch));
+        pictures[col]->FormatInteger(ReadInteger(field, row), text);
+        text.resize(Unpadded(text).size());
       } else {
         CellText(pictures[col], FieldText(field, row, scratch), text);
       }
@@ -621,6 +621,25 @@ std::string Window::Prop(int control, int property) const {
 }
 
 long Window::PropNumber(int control, int property) const {
+  // The flags and positions asked for on every scroll are read without going through text.
+  if (const Control* c = control != 0 ? Find(control) : nullptr) {
+    switch (property) {
+      case prop::kChoice:
+        return c->choice;
+      case prop::kVScrollPos:
+        return c->thumb;
+      case prop::kDisabled:
+        return c->def.disabled ? 1 : 0;
+      case prop::kHidden:
+        return c->def.hidden ? 1 : 0;
+      case prop::kVScroll:
+        return c->def.vscroll ? 1 : 0;
+      case prop::kImmediate:
+        return c->def.immediate ? 1 : 0;
+      default:
+        break;
+    }
+  }
   return std::strtol(Prop(control, property).c_str(), nullptr, 0);
 }
 
