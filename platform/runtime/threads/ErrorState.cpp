@@ -16,10 +16,16 @@ namespace {
 // These states are kept in one list (reachable, never freed); a thread adds at most one.
 thread_local bool tStateGone = false;
 thread_local ErrorState* tAfterExit = nullptr;
+// The state Mine() returns once it was found: a plain pointer is read without the guard a
+// thread-local object needs, and every successful operation clears the state.
+thread_local ErrorState* tCurrent = nullptr;
 
 struct ThreadErrorState {
   ErrorState state;
-  ~ThreadErrorState() { tStateGone = true; }
+  ~ThreadErrorState() {
+    tStateGone = true;
+    tCurrent = nullptr;
+  }
 };
 
 ErrorState& AfterExitState() {
@@ -33,10 +39,15 @@ ErrorState& AfterExitState() {
   return *tAfterExit;
 }
 
-ErrorState& Mine() {
+ErrorState& Attach() {
   thread_local ThreadErrorState mine;
-  if (!tStateGone) return mine.state;
-  return AfterExitState();
+  tCurrent = tStateGone ? &AfterExitState() : &mine.state;
+  return *tCurrent;
+}
+
+inline ErrorState& Mine() {
+  if (ErrorState* s = tCurrent) return *s;
+  return Attach();
 }
 
 }  // namespace
@@ -74,7 +85,10 @@ void SetError(int code, std::string_view text, std::string_view driverCode,
 void ClearError() {
   ErrorState& e = Mine();
   // Most calls find it clear already: every successful operation clears it.
-  if (e.code == kNoError && e.text.empty() && e.driverText.empty() && e.driverCode == "0") return;
+  if (e.code == kNoError && e.text.empty() && e.driverText.empty() && e.driverCode.size() == 1 &&
+      e.driverCode[0] == '0') {
+    return;
+  }
   e.code = kNoError;
   e.text.clear();
   e.driverCode.assign("0");
