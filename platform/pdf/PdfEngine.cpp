@@ -1,5 +1,7 @@
 #include "platform/pdf/PdfEngine.h"
 
+#include <thread>
+
 #include <poppler/cpp/poppler-version.h>
 
 #include "platform/pdf/PdfEngineRegistry.h"
@@ -46,52 +48,52 @@ void PdfEngine::DocumentsChanged(bool keepPosition) {
 }
 
 PdfError PdfEngine::LoadFile(const std::string& fileName) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   PdfError error = documents_.LoadFile(fileName);
   DocumentsChanged(false);
   return Record(std::move(error));
 }
 
 PdfError PdfEngine::AppendFile(const std::string& fileName) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   PdfError error = documents_.AppendFile(fileName);
   if (error.Ok()) DocumentsChanged(true);
   return Record(std::move(error));
 }
 
 PdfError PdfEngine::LoadBytes(std::vector<char> bytes, const std::string& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   PdfError error = documents_.LoadBytes(std::move(bytes), name);
   DocumentsChanged(false);
   return Record(std::move(error));
 }
 
 PdfError PdfEngine::AppendBytes(std::vector<char> bytes, const std::string& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   PdfError error = documents_.AppendBytes(std::move(bytes), name);
   if (error.Ok()) DocumentsChanged(true);
   return Record(std::move(error));
 }
 
 void PdfEngine::Clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   documents_.Clear();
   lastError_ = PdfError{};
   DocumentsChanged(false);
 }
 
 int PdfEngine::PageCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return documents_.PageCount();
 }
 
 std::vector<std::string> PdfEngine::DocumentNames() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return documents_.DocumentNames();
 }
 
 PdfError PdfEngine::LastError() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return lastError_;
 }
 
@@ -116,12 +118,12 @@ std::string PdfEngine::SelectedText(int scope, int which) {
 }
 
 std::size_t PdfEngine::TextLength(int scope, int which) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return SelectedLength(scope, which);
 }
 
 std::size_t PdfEngine::GetText(std::size_t capacity, char* buffer, int scope, int which) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   if (buffer == nullptr || capacity == 0) return 0;
   const int page = SelectedPage(scope, which);
   if (page >= 0) return PdfText::CopyTo(documents_.PageText(page), buffer, capacity);
@@ -131,7 +133,7 @@ std::size_t PdfEngine::GetText(std::size_t capacity, char* buffer, int scope, in
 }
 
 std::string PdfEngine::Text(int scope, int which) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return SelectedText(scope, which);
 }
 
@@ -142,7 +144,7 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
   int pages = 0;
   const std::uint64_t cancel = cancelEpoch_.load();
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    const auto lock = Lock();
     search_.highlight = highlight;
     int current = -1;
     if (findNext && search_.Continue(needle, caseInsensitive, current)) {
@@ -161,12 +163,16 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
   std::vector<PdfMatch> found;
   for (int page = 0; page < pages && !needle.empty(); ++page) {
     if (cancelEpoch_.load() != cancel) return 0;
-    std::lock_guard<std::mutex> lock(mutex_);
+    // Other calls go first: a lock is not fair, and taking it straight back would keep them
+    // waiting until the whole document was searched.
+    while (waiting_.load() > 0)
+      std::this_thread::yield();
+    std::lock_guard<std::mutex> pageLock(mutex_);
     if (documentsEpoch_ != documents) return 0;
     for (const PdfRect& box : documents_.Search(page, needle, caseInsensitive))
       found.push_back(PdfMatch{page, box});
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   if (documentsEpoch_ != documents || cancelEpoch_.load() != cancel) return 0;
   const int current = search_.Take(needle, caseInsensitive, std::move(found));
   if (current >= 0 && !dontGoToPage) {
@@ -177,79 +183,86 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
   return static_cast<int>(search_.Matches().size());
 }
 
+std::unique_lock<std::mutex> PdfEngine::Lock() const {
+  ++waiting_;
+  std::unique_lock<std::mutex> lock(mutex_);
+  --waiting_;
+  return lock;
+}
+
 void PdfEngine::CancelSearch() {
   ++cancelEpoch_;
 }
 
 std::vector<PdfMatch> PdfEngine::Matches() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return search_.Matches();
 }
 
 int PdfEngine::CurrentMatch() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return search_.CurrentIndex();
 }
 
 bool PdfEngine::Highlight() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return search_.highlight;
 }
 
 bool PdfEngine::Zoom(int command) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   if (!view_.Zoom(command)) return false;
   ++revision_;
   return true;
 }
 
 void PdfEngine::SetViewport(int width, int height) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   view_.SetViewport(width, height);
   ++revision_;
 }
 
 void PdfEngine::SetScreenDpi(double dpi) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   view_.SetScreenDpi(dpi);
   ++revision_;
 }
 
 void PdfEngine::FitToControl() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   view_.FitToViewport();
   ++revision_;
 }
 
 void PdfEngine::GoToPage(int page) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   view_.GoToPage(page);
   ++revision_;
 }
 
 void PdfEngine::ScrollTo(int x, int y) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   view_.ScrollTo(x, y);
   ++revision_;
 }
 
 PdfViewState PdfEngine::View() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return view_;
 }
 
 bool PdfEngine::SetPrintOption(int command) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return printOptions_.Apply(command);
 }
 
 PdfPrintOptions PdfEngine::PrintOptions() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return printOptions_;
 }
 
 PdfError PdfEngine::MakePrintJob(int firstPage, int lastPage, PdfPrintJob& job) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   job = PdfPrintJob{};
   if (printOptions_.printingDisabled) return {kAccessDenied, "Printing is switched off"};
   const int count = documents_.PageCount();
@@ -267,7 +280,7 @@ PdfError PdfEngine::MakePrintJob(int firstPage, int lastPage, PdfPrintJob& job) 
 }
 
 std::vector<PdfProperty> PdfEngine::Properties() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return documents_.Properties();
 }
 
@@ -277,17 +290,17 @@ std::string PdfEngine::AboutText() {
 }
 
 PdfError PdfEngine::RenderPage(int page, double pixelsPerPoint, PdfImage& image) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return documents_.RenderPage(page, pixelsPerPoint, image);
 }
 
 PdfError PdfEngine::RenderViewPage(int page, PdfImage& image) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return documents_.RenderPage(page, view_.PixelsPerPoint(), image);
 }
 
 std::uint64_t PdfEngine::Revision() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  const auto lock = Lock();
   return revision_;
 }
 

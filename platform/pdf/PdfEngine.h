@@ -113,8 +113,12 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
   std::string SelectedText(int scope, int which);
   std::size_t SelectedLength(int scope, int which);
   int SelectedPage(int scope, int which) const;  // -1: none, -2: whole document
+  // The engine's lock for one call. Callers waiting for it are counted, so that a search,
+  // which takes the lock a page at a time, lets them in between two pages.
+  std::unique_lock<std::mutex> Lock() const;
 
   mutable std::mutex mutex_;
+  mutable std::atomic<int> waiting_{0};
   std::atomic<std::uint64_t> cancelEpoch_{0};
   std::uint64_t documentsEpoch_ = 0;  // raised by every change of the documents
   int id_ = 0;

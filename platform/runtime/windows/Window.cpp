@@ -27,7 +27,6 @@ struct Window::Control {
   const Queue* queue = nullptr;
   ListSource source;
   std::vector<ListColumn> columns;
-  std::vector<std::vector<std::string>> rows;
   std::string screenText;
   int value = 0;
   int choice = 0;
@@ -44,9 +43,10 @@ struct Window::Control {
   int cellList = 0;
   int cellColumn = 0;
   int cellRow = 0;
-  // What was last sent to the backend, refilled in place for the next change (a change
-  // made while it is being sent goes out in a view of its own).
-  mutable ControlView published;
+  // The control as sent to the backend, refilled in place for each send (a change made while
+  // it is being sent goes out in a view of its own). A list's rows are built right here, so
+  // that a send does not copy them.
+  mutable ControlView view;
   // Counts the times the control was sent (or held back to be sent).
   mutable std::uint64_t sends = 0;
   mutable bool publishing = false;
@@ -449,8 +449,8 @@ bool Window::RefreshList(Control& c) {
   }
   // The rows are rewritten in place: their strings keep their storage from fill to fill.
   auto shape = [&c](int records) {
-    c.rows.resize(static_cast<std::size_t>(records));
-    for (auto& cells : c.rows)
+    c.view.rows.resize(static_cast<std::size_t>(records));
+    for (auto& cells : c.view.rows)
       cells.resize(c.columns.size());
   };
   if (c.source) {
@@ -459,15 +459,15 @@ bool Window::RefreshList(Control& c) {
     for (int r = 1; r <= records; ++r) {
       for (std::size_t col = 0; col < c.columns.size(); ++col) {
         const std::string value = c.source(r, static_cast<int>(col) + 1);
-        c.rows[r - 1][col].assign(pictures[col] ? TrimRight(pictures[col]->Format(value))
-                                                : TrimRight(value));
+        c.view.rows[r - 1][col].assign(pictures[col] ? TrimRight(pictures[col]->Format(value))
+                                                     : TrimRight(value));
       }
     }
     if (c.choice > records) c.choice = records;
     return true;
   }
   if (!c.queue) {
-    c.rows.clear();
+    c.view.rows.clear();
     c.filledFrom = nullptr;
     return true;
   }
@@ -480,7 +480,7 @@ bool Window::RefreshList(Control& c) {
     const void* row = c.queue->Row(r);
     for (std::size_t col = 0; col < c.columns.size(); ++col) {
       const int fieldNo = static_cast<int>(col) + 1;
-      std::string& text = c.rows[r - 1][col];
+      std::string& text = c.view.rows[r - 1][col];
       if (!row || fieldNo > layout.FieldCount()) {
         text.clear();
         continue;
@@ -597,7 +597,7 @@ std::string Window::Prop(int control, int property) const {
       return it == c->props.end() ? std::string("1") : it->second;
     }
     case prop::kRecords:
-      return std::to_string(c->rows.size());
+      return std::to_string(c->view.rows.size());
     case prop::kValue:
       return std::to_string(c->value);
     case prop::kListColumns:
@@ -983,7 +983,7 @@ void Window::FillView(const Control& c, ControlView& v) const {
   v.action = d.action;
   v.alerts = d.alerts;
   v.columns = c.columns;
-  v.rows = c.rows;
+  if (&v != &c.view) v.rows = c.view.rows;
   v.choice = c.choice;
   v.vscroll = d.vscroll;
   v.thumb = c.thumb;
@@ -1031,9 +1031,9 @@ void Window::Publish(const Control& c) {
     return;
   }
   c.publishing = true;
-  FillView(c, c.published);
-  Backend()->ControlChanged(id_, c.published);
-  NotifyControlWatchers(id_, c.published);
+  FillView(c, c.view);
+  Backend()->ControlChanged(id_, c.view);
+  NotifyControlWatchers(id_, c.view);
   c.publishing = false;
 }
 
