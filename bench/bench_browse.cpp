@@ -6,10 +6,10 @@
 // is compared with the same rows read by a direct SQLite keyset query in the same run, and
 // with itself at the other size. Also prints the resident memory after each size and the
 // CPU a browse thread uses while it waits in its event loop. Times are the benchmark
-// thread's CPU time, the browse and the direct queries measured in alternating rounds, each
-// figure the median of its samples. Figures are printed, never checked: the limits in the
-// summary are the goals (1,000,000 vs 10,000 rows at most 1.5, browse vs direct query at
-// most 2).
+// thread's CPU time, the browse and the direct queries, and the two sizes, measured in
+// alternating rounds, each figure the median of its samples. Figures are printed, never checked:
+// the limits in the summary are the goals (1,000,000 vs 10,000 rows at most 1.5, browse vs direct
+// query at most 2).
 //
 // Arguments: [rows [repeats]]. With rows, only a table of that many rows is read; repeats
 // (default 200) sets how often each action is timed, for profiling.
@@ -669,41 +669,50 @@ int Run(std::vector<int> sizes) {
   errors.Start(status);
   std::vector<std::vector<double>> browse(sizes.size()), direct(sizes.size());
   std::vector<long> resident(sizes.size());
+  std::vector<std::string> names;
   long sum = 0;
-  for (std::size_t s = 0; s < sizes.size(); ++s) {
-    const std::string name = dir + "/T" + std::to_string(sizes[s]);
+  for (int rows : sizes) {
+    names.push_back(dir + "/T" + std::to_string(rows));
     const auto b0 = std::chrono::steady_clock::now();
-    if (!Build(name, sizes[s])) {
-      std::fprintf(stderr, "building %d rows failed\n", sizes[s]);
+    if (!Build(names.back(), rows)) {
+      std::fprintf(stderr, "building %d rows failed\n", rows);
       return 1;
     }
-    std::printf("built %8d rows in %.1f s\n", sizes[s],
+    std::printf("built %8d rows in %.1f s\n", rows,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - b0).count());
-    if (SameRows(name, sizes[s], errors))
-      std::printf("%8d rows: each direct query reads the rows the browse shows\n", sizes[s]);
-    BrowseCosts(name, sizes[s], errors, sum, 1);  // warms the cache
-    Samples browseSamples(kOps), directSamples(kOps);
-    std::vector<double> warm;
-    for (int round = 0; round < kRounds; ++round) {
-      const Samples b = BrowseCosts(name, sizes[s], errors, sum, 3 + round);
-      const Samples d = DirectCosts(name, sizes[s], sum, 3 + round, warm);
+    if (SameRows(names.back(), rows, errors))
+      std::printf("%8d rows: each direct query reads the rows the browse shows\n", rows);
+    // A first round warms the caches; the memory is read after it, before the next table.
+    BrowseCosts(names.back(), rows, errors, sum, 1);
+    resident[names.size() - 1] = ResidentKb();
+  }
+  // The sizes take turns round by round, as the browse and the direct queries do within a
+  // round: a busy spell of the machine then falls on both sizes alike.
+  std::vector<Samples> browseSamples(sizes.size(), Samples(kOps));
+  std::vector<Samples> directSamples(sizes.size(), Samples(kOps));
+  std::vector<std::vector<double>> warm(sizes.size());
+  for (int round = 0; round < kRounds; ++round) {
+    for (std::size_t s = 0; s < sizes.size(); ++s) {
+      const Samples b = BrowseCosts(names[s], sizes[s], errors, sum, 3 + round);
+      const Samples d = DirectCosts(names[s], sizes[s], sum, 3 + round, warm[s]);
       if (b.empty() || d.empty()) {
         std::fprintf(stderr, "reading %d rows failed\n", sizes[s]);
         return 1;
       }
       for (int op = 0; op < kOps; ++op) {
-        browseSamples[op].insert(browseSamples[op].end(), b[op].begin(), b[op].end());
-        directSamples[op].insert(directSamples[op].end(), d[op].begin(), d[op].end());
+        browseSamples[s][op].insert(browseSamples[s][op].end(), b[op].begin(), b[op].end());
+        directSamples[s][op].insert(directSamples[s][op].end(), d[op].begin(), d[op].end());
       }
     }
+  }
+  for (std::size_t s = 0; s < sizes.size(); ++s) {
     for (int op = 0; op < kOps; ++op) {
-      browse[s].push_back(Median(browseSamples[op]));
-      direct[s].push_back(Median(directSamples[op]));
+      browse[s].push_back(Median(browseSamples[s][op]));
+      direct[s].push_back(Median(directSamples[s][op]));
     }
-    std::vector<double>& filtered = browseSamples[kFiltered];
+    std::vector<double>& filtered = browseSamples[s][kFiltered];
     std::nth_element(filtered.begin(), filtered.begin() + filtered.size() * 9 / 10, filtered.end());
     const double filteredSlowest = filtered[filtered.size() * 9 / 10];
-    resident[s] = ResidentKb();
     for (int op = 0; op < kOps; ++op) {
       std::printf("%8d rows, %-20s: %8.1f us browse, %8.1f us direct SQLite, ratio %.2f\n",
                   sizes[s], kOpNames[op], browse[s][op], direct[s][op],
@@ -712,7 +721,7 @@ int Run(std::vector<int> sizes) {
     std::printf("%8d rows, filtered first page, slowest tenth from %.1f us\n", sizes[s],
                 filteredSlowest);
     std::printf("%8d rows, direct page read with no write before it: %.1f us\n", sizes[s],
-                Median(warm));
+                Median(warm[s]));
     std::printf("%8d rows: resident memory %ld kB\n", sizes[s], resident[s]);
   }
   for (int op = 0; op < kOps && sizes.size() == 2; ++op) {
