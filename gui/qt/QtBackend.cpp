@@ -19,6 +19,7 @@
 
 #include "gui/qt/DialogUnits.h"
 #include "gui/qt/QtDialogs.h"
+#include "gui/qt/QtFileDialogGuard.h"
 #include "gui/qt/QtFrame.h"
 #include "gui/qt/QtWindow.h"
 #include "platform/runtime/threads/Threads.h"
@@ -473,6 +474,10 @@ void QtBackend::TakeScreenshot() {
 int RunDesktop(int argc, char** argv, std::function<void()> programMain) {
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
+  // File dialogs that Qt opens itself (the print dialog's) are its own widgets, not the
+  // desktop's, so that the guard reaches them before they list a folder.
+  QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+  QtFileDialogGuard fileDialogs;
   auto backend = std::make_shared<QtBackend>();
   rt::InstallBackend(backend);
   std::atomic<int> exitCode{0};

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontInfo>
 #include <QHeaderView>
@@ -23,6 +24,7 @@
 
 #include "gui/qt/DialogUnits.h"
 #include "gui/qt/QtDialogs.h"
+#include "gui/qt/QtFileDialogGuard.h"
 #include "gui/qt/QtFileIconProvider.h"
 #include "gui/qt/QtIcons.h"
 #include "gui/qt/QtKeyMap.h"
@@ -120,6 +122,15 @@ TEST(QtFileIconProviderTest, KeepsTheProcessLocksOnListedFiles) {
   EXPECT_FALSE(provider.type(QFileInfo(dir.path())).isEmpty());
   EXPECT_TRUE(LockedForOthers(path));
   ::close(fd);
+}
+
+// The same holds for a file dialog Qt opens itself (the print dialog's chooser for an output
+// file): it gets the provider before it is first shown and lists a folder.
+TEST(QtFileIconProviderTest, EveryFileDialogGetsItBeforeItIsShown) {
+  gui::QtFileDialogGuard guard;
+  QFileDialog dialog(nullptr, "Print to File");
+  dialog.ensurePolished();
+  EXPECT_NE(dynamic_cast<const gui::QtFileIconProvider*>(dialog.iconProvider()), nullptr);
 }
 
 TEST(QtDialogsTest, MasksButtonsAndPopupItems) {
