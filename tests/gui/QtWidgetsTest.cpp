@@ -12,9 +12,13 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <vector>
 
@@ -124,13 +128,26 @@ TEST(QtFileIconProviderTest, KeepsTheProcessLocksOnListedFiles) {
   ::close(fd);
 }
 
-// The same holds for a file dialog Qt opens itself (the print dialog's chooser for an output
-// file): it gets the provider before it is first shown and lists a folder.
-TEST(QtFileIconProviderTest, EveryFileDialogGetsItBeforeItIsShown) {
+// The same holds for the file dialog Qt's print dialog opens itself to choose an output file:
+// it gets the provider before it is shown and lists a folder.
+TEST(QtFileIconProviderTest, ThePrintDialogsFileChooserGetsItToo) {
   gui::QtFileDialogGuard guard;
-  QFileDialog dialog(nullptr, "Print to File");
-  dialog.ensurePolished();
-  EXPECT_NE(dynamic_cast<const gui::QtFileIconProvider*>(dialog.iconProvider()), nullptr);
+  QPrinter printer;
+  QPrintDialog print(&printer);
+  print.show();
+  QToolButton* browse = print.findChild<QToolButton*>("fileBrowser");
+  ASSERT_NE(browse, nullptr);
+  bool checked = false;
+  QTimer::singleShot(0, [&] {
+    auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(chooser, nullptr);
+    EXPECT_NE(dynamic_cast<const gui::QtFileIconProvider*>(chooser->iconProvider()), nullptr);
+    checked = true;
+    chooser->reject();
+  });
+  browse->setEnabled(true);
+  browse->click();  // runs the chooser until the check above closes it
+  EXPECT_TRUE(checked);
 }
 
 TEST(QtDialogsTest, MasksButtonsAndPopupItems) {
