@@ -5,6 +5,9 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Queue.h"
@@ -328,6 +331,37 @@ TEST_F(WindowTest, AListReachesTheScreenOncePerHoldAndOnlyWhenItChanged) {
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_FALSE(seen[3].vscroll);
     UnwatchControls(token);
+    w->Close();
+  });
+}
+
+// A list shown again sends nothing while its queue is unchanged, but a queue that took the
+// place of another at the same address, with as many changes, is new to it.
+TEST_F(WindowTest, AQueueInTheAddressOfAnotherIsShownAnew) {
+  RunProgram([&] {
+    RecordLayout layout("Rows");
+    layout.AddField("R:N", FieldType::Long);
+    layout.AddField("R:Name", FieldType::String, 20);
+    std::optional<Queue> q;
+    auto fill = [&](const char* name) {
+      q.emplace(layout);
+      q->Field(1).SetInteger(1);
+      q->Field(2).SetText(name);
+      q->Add();
+    };
+    fill("first");
+    auto w = Window::Prepare("TestModule", "SMALL");
+    w->BindList(4, &*q);
+    w->Open();
+    std::vector<std::string> shown;
+    const int token = WatchControls(w->Id(), [&](const ControlView& v) {
+      if (v.number == 4 && !v.rows.empty()) shown.push_back(v.rows[0][1]);
+    });
+    w->Display(4);
+    fill("second");
+    w->Display(4);
+    UnwatchControls(token);
+    EXPECT_EQ(shown, std::vector<std::string>{"second"});
     w->Close();
   });
 }

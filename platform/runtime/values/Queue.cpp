@@ -1,6 +1,7 @@
 #include "platform/runtime/values/Queue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <numeric>
 
@@ -26,6 +27,12 @@ bool Succeed() {
 
 Queue::Queue(RecordLayout layout) : layout_(std::move(layout)), buffer_(layout_.Size()) {
   ClearBuffer();
+  Changed();
+}
+
+void Queue::Changed() {
+  static std::atomic<std::uint64_t> last{0};
+  changes_ = ++last;
 }
 
 AnyRef Queue::Field(int number) {
@@ -57,7 +64,7 @@ std::vector<char> Queue::NewRow() {
 
 void Queue::Add() {
   rows_.push_back(NewRow());
-  ++changes_;
+  Changed();
   current_ = Records();
   ClearError();
 }
@@ -69,7 +76,7 @@ bool Queue::Add(int position) {
     return true;
   }
   rows_.insert(rows_.begin() + (position - 1), NewRow());
-  ++changes_;
+  Changed();
   current_ = position;
   return Succeed();
 }
@@ -97,7 +104,7 @@ bool Queue::GetByKey(std::string_view fields) {
 bool Queue::Put() {
   if (current_ < 1 || current_ > Records()) return Fail(kEntryNotFound);
   rows_[current_ - 1] = buffer_;
-  ++changes_;
+  Changed();
   return Succeed();
 }
 
@@ -105,7 +112,7 @@ bool Queue::Delete() {
   if (current_ < 1 || current_ > Records()) return Fail(kEntryNotFound);
   Spare(std::move(rows_[current_ - 1]));
   rows_.erase(rows_.begin() + (current_ - 1));
-  ++changes_;
+  Changed();
   current_ = 0;
   return Succeed();
 }
@@ -118,7 +125,7 @@ void Queue::Free() {
   for (auto& row : rows_)
     Spare(std::move(row));
   rows_.clear();
-  ++changes_;
+  Changed();
   current_ = 0;
   ClearError();
 }
@@ -144,7 +151,7 @@ bool Queue::Sort(std::string_view order) {
     sorted.push_back(std::move(rows_[index[i]]));
   }
   rows_ = std::move(sorted);
-  ++changes_;
+  Changed();
   current_ = newCurrent;
   return Succeed();
 }

@@ -54,8 +54,9 @@ class Queue {
   void Free();
 
   int Records() const { return static_cast<int>(rows_.size()); }
-  // Counts the changes to the entries (added, put, deleted, freed, sorted): while it stays
-  // the same, so do they.
+  // A number for the entries as they are: every change (added, put, deleted, freed, sorted)
+  // gives a new one, and no other queue ever has it, so that an equal number means the same
+  // queue with the same entries, even after one queue gave way to another at its address.
   std::uint64_t Changes() const { return changes_; }
   // Position of the current entry, 0 when there is none.
   int Pointer() const { return current_; }
@@ -83,6 +84,7 @@ class Queue {
   // page is freed and refilled on every scroll.
   std::vector<char> NewRow();
   void Spare(std::vector<char> row);
+  void Changed();
 
   static constexpr std::size_t kSpareRows = 64;
 
