@@ -48,7 +48,7 @@ void ReadColumnValue(const StoreStatement& s, int column, KeyValue& out) {
       return;
     case SQLITE_TEXT:
     case SQLITE_BLOB: {
-      const std::string_view v = type == SQLITE_TEXT ? s.Text(column) : s.Blob(column);
+      const std::string_view v = type == SQLITE_TEXT ? value.Text() : value.Blob();
       if (auto* text = std::get_if<std::string>(&out)) {
         text->assign(v);
       } else {

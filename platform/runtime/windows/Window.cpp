@@ -36,7 +36,7 @@ struct Window::Control {
   // from: a refill parses a picture again only when its column's picture changed.
   std::vector<std::optional<Picture>> pictures;
   std::vector<std::string> pictureTexts;
-  // The queue the rows were last filled from and its count of changes then: while both stay
+  // The queue the rows were last filled from and its change number then: while both stay
   // the same, so do the rows.
   const Queue* filledFrom = nullptr;
   std::uint64_t filledChanges = 0;
