@@ -69,16 +69,8 @@ class StoreStatement {
   std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
   double Real(int column) const { return sqlite3_column_double(stmt_, column); }
   int Type(int column) const { return sqlite3_column_type(stmt_, column); }
-  std::string_view Text(int column) const {
-    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-    const int n = sqlite3_column_bytes(stmt_, column);
-    return p ? std::string_view(p, static_cast<std::size_t>(n)) : std::string_view();
-  }
-  std::string_view Blob(int column) const {
-    const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
-    const int n = sqlite3_column_bytes(stmt_, column);
-    return p ? std::string_view(p, static_cast<std::size_t>(n)) : std::string_view();
-  }
+  std::string_view Text(int column) const { return Column(column).Text(); }
+  std::string_view Blob(int column) const { return Column(column).Blob(); }
   sqlite3_stmt* Get() const { return stmt_; }
 
  private:

@@ -40,6 +40,14 @@ std::shared_ptr<WindowDef> SmallWindow() {
   return def;
 }
 
+// The rows of the lists below: a number and a 20-character name.
+RecordLayout RowsLayout() {
+  RecordLayout layout("Rows");
+  layout.AddField("R:N", FieldType::Long);
+  layout.AddField("R:Name", FieldType::String, 20);
+  return layout;
+}
+
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -282,9 +290,7 @@ TEST_F(WindowTest, ThumbDragsAndResizesCarryTheirValues) {
 
 TEST_F(WindowTest, AListReachesTheScreenOncePerHoldAndOnlyWhenItChanged) {
   RunProgram([&] {
-    RecordLayout layout("Rows");
-    layout.AddField("R:N", FieldType::Long);
-    layout.AddField("R:Name", FieldType::String, 20);
+    const RecordLayout layout = RowsLayout();
     Queue q(layout);
     auto add = [&q](int n, const char* name) {
       q.Field(1).SetInteger(n);
@@ -339,9 +345,7 @@ TEST_F(WindowTest, AListReachesTheScreenOncePerHoldAndOnlyWhenItChanged) {
 // place of another at the same address, with as many changes, is new to it.
 TEST_F(WindowTest, AQueueInTheAddressOfAnotherIsShownAnew) {
   RunProgram([&] {
-    RecordLayout layout("Rows");
-    layout.AddField("R:N", FieldType::Long);
-    layout.AddField("R:Name", FieldType::String, 20);
+    const RecordLayout layout = RowsLayout();
     std::optional<Queue> q;
     auto fill = [&](const char* name) {
       q.emplace(layout);
@@ -368,9 +372,7 @@ TEST_F(WindowTest, AQueueInTheAddressOfAnotherIsShownAnew) {
 
 TEST_F(WindowTest, ListCellsLoseTheirBlankOrZeroPaddingOnly) {
   RunProgram([&] {
-    RecordLayout layout("Rows");
-    layout.AddField("R:N", FieldType::Long);
-    layout.AddField("R:Name", FieldType::String, 20);
+    const RecordLayout layout = RowsLayout();
     Queue q(layout);
     // Raw 20-byte names: padding of blanks and zeros mixed, across whole 8-byte words.
     const std::string names[] = {
