@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 
-#include "framework/error/ErrorWindow.h"
+#include "framework/window/ErrorWindow.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "framework/error/CriticalSectionGuard.h"
 #include "framework/error/DefaultErrorTable.h"
-#include "framework/error/ErrorWindow.h"
-#include "framework/error/HistoryListHandler.h"
 #include "framework/error/TextCut.h"
+#include "framework/window/ErrorWindow.h"
+#include "framework/window/HistoryListHandler.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/windows/Window.h"
 

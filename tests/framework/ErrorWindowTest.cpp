@@ -1,4 +1,4 @@
-#include "framework/error/ErrorWindow.h"
+#include "framework/window/ErrorWindow.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "framework/error/ErrorHooks.h"
-#include "framework/error/HistoryListHandler.h"
+#include "framework/window/HistoryListHandler.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "framework/error/ErrorHooks.h"
-#include "framework/error/ErrorWindow.h"
+#include "framework/window/ErrorWindow.h"
 #include "gui/DesktopTest.h"
 #include "platform/runtime/windows/Dialogs.h"
 

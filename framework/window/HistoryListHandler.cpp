@@ -1,4 +1,4 @@
-#include "framework/error/HistoryListHandler.h"
+#include "framework/window/HistoryListHandler.h"
 
 #include <algorithm>
 

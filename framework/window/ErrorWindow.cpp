@@ -1,8 +1,8 @@
-#include "framework/error/ErrorWindow.h"
+#include "framework/window/ErrorWindow.h"
 
 #include <memory>
 
-#include "framework/error/HistoryListHandler.h"
+#include "framework/window/HistoryListHandler.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
