@@ -222,8 +222,8 @@ void RegisterBrowseDataWindow() {
 
 void BrowseData() {
   if (DemoDataRelationManagerRef() == nullptr) return;
-  // The view over this thread's table lives as long as the browse that reads it.
-  rt::View view(DemoData());
+  // The thread's own view over its table, registered on its first use; thread end frees it.
+  rt::View& view = DemoDataView();
   rt::PageletControl windowless;
   PrepareControl(windowless);
   auto shown = std::make_unique<rt::PageletControl>();

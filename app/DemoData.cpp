@@ -9,6 +9,7 @@
 #include "app/LoadBlobFromFile.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
+#include "platform/runtime/expressions/View.h"
 #include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Text.h"
@@ -50,6 +51,12 @@ std::unique_ptr<rt::File> MakeOutFile() {
   return std::make_unique<rt::File>("OUTFILE", "", "RAW", std::move(layout));
 }
 
+// The browse's view over the thread's record, registered on the thread's first use.
+rt::ThreadLocal<rt::View>& Views() {
+  static rt::ThreadLocal<rt::View> views([] { return std::make_unique<rt::View>(DemoData()); });
+  return views;
+}
+
 rt::ThreadLocal<rt::File>& OutFiles() {
   static rt::ThreadLocal<rt::File> files(MakeOutFile);
   return files;
@@ -64,7 +71,6 @@ void StartThread() {
 }
 
 void EndThread() {
-  ReleaseDemoDataManagers();
   DestroyDemoData();
   DestroyInFile();
   DestroyOutFile();
@@ -91,7 +97,19 @@ const rt::FileKey& DemoDataIdKey() {
 }
 
 void DestroyDemoData() {
+  // The view reads through the record, so it goes first.
+  DestroyDemoDataView();
   if (Files().Exists()) Files().Destroy();
+}
+
+rt::View& DemoDataView() {
+  return Views().Get();
+}
+
+void DestroyDemoDataView() {
+  if (!Views().Exists()) return;
+  if (Views()->IsOpen()) Views()->Close();
+  Views().Destroy();
 }
 
 rt::File& OutFile() {
@@ -157,8 +175,13 @@ void ReleaseDemoDataManagers() {
   objects.fileManager = nullptr;
 }
 
-void RegisterDemoDataHooks() {
-  rt::RegisterHooks({"document table", nullptr, StartThread, EndThread, nullptr});
+void RegisterDemoDataFileHooks() {
+  rt::RegisterHooks({"document table files", nullptr, nullptr, EndThread, nullptr});
+}
+
+void RegisterDemoDataManagerHooks() {
+  rt::RegisterHooks(
+      {"document table managers", nullptr, StartThread, ReleaseDemoDataManagers, nullptr});
 }
 
 bool IsDemoDataFile(std::string_view name) {

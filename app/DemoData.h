@@ -11,6 +11,9 @@
 #include "platform/runtime/files/FileKey.h"
 #include "platform/runtime/values/RecordLayout.h"
 
+namespace rt {
+class View;
+}
 class DemoDataFileManager;
 class DemoDataRelationManager;
 
@@ -31,8 +34,13 @@ const rt::RecordLayout& DemoDataLayout();
 rt::File& DemoData();
 // The key DEM:ID_Key of the calling thread's file record.
 const rt::FileKey& DemoDataIdKey();
-// Destroys the calling thread's file record, when it made one.
+// Destroys the calling thread's file record, when it made one, and its view before it.
 void DestroyDemoData();
+
+// The calling thread's view over its file record, through which the browse reads; made on the
+// thread's first use. Destroying it closes it first.
+rt::View& DemoDataView();
+void DestroyDemoDataView();
 
 // The calling thread's raw output file OUTFILE: RAW driver, one 32768-byte string BUFFER;
 // its name is set before each open. Destroyed at thread end when the thread made it.
@@ -61,10 +69,14 @@ void CreateDemoDataManagers();
 // Kills and frees the calling thread's managers.
 void ReleaseDemoDataManagers();
 
-// Start-up hooks: thread start builds the managers on every thread but thread 1 (program
-// main builds those of thread 1); thread end releases them and the thread's file records
-// (DemoData, INFILE, OUTFILE).
-void RegisterDemoDataHooks();
+// Start-up hooks of the thread's file records: thread end destroys the view and DemoData,
+// INFILE and OUTFILE where the thread made them.
+void RegisterDemoDataFileHooks();
+// Start-up hooks of the thread's managers: thread start builds them on every thread but thread
+// 1 (program main builds those of thread 1); thread end kills and frees them. Register these
+// after the file hooks: thread end runs in reverse, so the managers close the table before its
+// record goes.
+void RegisterDemoDataManagerHooks();
 
 // True when the name is the file of a table this process has open, or one of its side files
 // (log, shared memory, journal), whatever the spelling. Such a file is never opened as a

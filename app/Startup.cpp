@@ -3,10 +3,11 @@
 #include "app/DemoData.h"
 #include "app/Globals.h"
 #include "app/MainFrame.h"
-#include "framework/browse/QueryManager.h"
+#include "framework/browse/EditInPlaceWindows.h"
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/util/IniManager.h"
+#include "framework/window/ErrorWindow.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/store/Store.h"
 
@@ -14,20 +15,15 @@ void RegisterApplicationHooks() {
   rt::RegisterStoreDriver();
   RegisterErrorHooks();
   RegisterIniManagerHooks();
-  rt::RegisterHooks({"application",
-                     [] {
-                       RegisterMainFrameWindow();
-                       PrepareEditInPlaceWindows();
-                     },
-                     ClearThreadGlobals, nullptr, nullptr});
+  rt::RegisterHooks({"application", RegisterMainFrameWindow, ClearThreadGlobals, nullptr, nullptr});
   RegisterFileRegistryHooks();
-  RegisterDemoDataHooks();
-}
-
-void PrepareEditInPlaceWindows() {
-  // Editing in place works on the browse's own window with controls made at run time; the
-  // query window it comes with is a definition of its own.
-  RegisterQueryWindow();
+  RegisterEditInPlaceHooks();
+  RegisterErrorWindowHooks();
+  // Thread end runs these last three in reverse: the table managers go first (closing the
+  // table may still report), then the thread's error status, then its file records.
+  RegisterDemoDataFileHooks();
+  RegisterErrorStatusHooks();
+  RegisterDemoDataManagerHooks();
 }
 
 void ProgramMain() {

@@ -9,10 +9,6 @@
 // error manager).
 void RegisterApplicationHooks();
 
-// Prepares the edit-in-place window definitions ("$MULTIWINDOW" and "$TXTWINDOW") at process
-// start. Edit in place registers its definitions from here.
-void PrepareEditInPlaceWindows();
-
 // Program main, run on runtime thread 1: starts the error manager for the main thread,
 // opens the INI manager on ".\PageletDemo.INI", builds thread 1's table managers, runs the
 // main frame until it closes, then has the INI manager write its pending sections and close.

@@ -4,8 +4,6 @@
 #include <memory>
 #include <mutex>
 
-#include "framework/window/ErrorWindow.h"
-
 namespace {
 
 std::mutex managerMutex;
@@ -50,17 +48,23 @@ void StartGlobalErrors() {
 void RegisterErrorHooks() {
   rt::RegisterHooks(rt::StartupHooks{
       .name = "errors",
-      .processStart =
-          [] {
-            BuildManager();
-            RegisterErrorWindow();
-          },
+      .processStart = [] { BuildManager(); },
       .threadStart =
           [] {
             GlobalErrorStatus().Destroy();
             GlobalErrorStatus().Get();
           },
-      .threadEnd = [] { GlobalErrorStatus().Destroy(); },
+      .threadEnd = nullptr,
       .processEnd = [] { ReleaseManager(); },
+  });
+}
+
+void RegisterErrorStatusHooks() {
+  rt::RegisterHooks(rt::StartupHooks{
+      .name = "error status",
+      .processStart = nullptr,
+      .threadStart = nullptr,
+      .threadEnd = [] { GlobalErrorStatus().Destroy(); },
+      .processEnd = nullptr,
   });
 }

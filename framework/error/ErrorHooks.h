@@ -6,9 +6,14 @@
 #include "platform/runtime/threads/Threads.h"
 
 // Registers the error subsystem's hooks with the runtime: process start builds the shared
-// manager and prepares the error window's definition, thread start gives the thread a fresh status
-// record, thread end frees it, process end releases the manager.
+// manager, thread start gives the thread a fresh status record, process end releases the
+// manager.
 void RegisterErrorHooks();
+// Registers the thread-end hook that frees the thread's status record. It stands apart so that
+// the program can place it among the other thread-end hooks (which run in reverse order of
+// registration): after those that may still report while they close down, before those that
+// destroy the thread's file records.
+void RegisterErrorStatusHooks();
 
 // The one error manager shared by every thread. Built on first use when the process-start
 // hook has not run (so a report never finds it missing).

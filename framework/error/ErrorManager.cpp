@@ -5,11 +5,9 @@
 
 #include "framework/error/CriticalSectionGuard.h"
 #include "framework/error/DefaultErrorTable.h"
+#include "framework/error/HistoryPresenter.h"
 #include "framework/error/TextCut.h"
-#include "framework/window/ErrorWindow.h"
-#include "framework/window/HistoryListHandler.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/windows/Window.h"
 
 namespace {
 
@@ -124,22 +122,18 @@ void ErrorManager::AddHistory() {
 
 int ErrorManager::ShowHistoryWindow(std::string_view caption, std::int32_t icon, int buttons,
                                     int defaultButton) {
-  RegisterErrorWindow();
-  // Each call prepares its own window: several threads may present messages at once.
-  auto window = rt::Window::Prepare(kErrorWindowModule, kErrorWindowName);
-  if (!window) return defaultButton;
-  ErrorWindow errorWindow(*window, *this);
-  errorWindow.Caption.assign(caption);
-  errorWindow.Icon = icon;
-  errorWindow.ButtonTypes = buttons;
-  errorWindow.MsgRVal = defaultButton;
-  errorWindow.Style = 0;
-  // The window lists the history as it is now; later messages do not show in it.
-  const std::vector<HistoryEntry> shown = HistorySnapshot();
-  HistoryListHandler handler(*window, *this, shown);
-  errorWindow.HistoryHandler = &handler;
-  errorWindow.Run();
-  return errorWindow.MsgRVal;
+  if (HistoryPresenter present = CurrentHistoryPresenter()) {
+    return present(*this, caption, icon, buttons, defaultButton);
+  }
+  // No message window in this process: the history, oldest first and one record a line, in
+  // the runtime's message box.
+  std::string text;
+  for (const HistoryEntry& entry : HistorySnapshot()) {
+    if (!text.empty()) text += '|';
+    text += entry.Txt;
+  }
+  return MessageBox(GetFatality(), text, caption, rt::MessageIcon::Information, buttons,
+                    defaultButton, MsgStyle);
 }
 
 int ErrorManager::ShowMessage(std::string_view text, std::string_view caption, rt::MessageIcon icon,

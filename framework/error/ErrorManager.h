@@ -60,7 +60,8 @@ class ErrorManager {
   virtual ErrorLevel AddErrors(std::span<const std::uint8_t> table);
   // Appends the prepared history record.
   virtual void AddHistory();
-  // Presents the history with the given caption and buttons; returns the pressed button.
+  // Presents the history with the given caption and buttons through the registered presenter
+  // (the message window), else in the runtime's message box; returns the pressed button.
   virtual int ShowHistoryWindow(std::string_view caption, std::int32_t icon, int buttons,
                                 int defaultButton);
   // Logs, records history and presents a message; returns the pressed button.

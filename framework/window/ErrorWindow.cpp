@@ -1,8 +1,12 @@
 #include "framework/window/ErrorWindow.h"
 
 #include <memory>
+#include <vector>
 
+#include "framework/error/ErrorManager.h"
+#include "framework/error/HistoryPresenter.h"
 #include "framework/window/HistoryListHandler.h"
+#include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
@@ -36,6 +40,39 @@ void RegisterErrorWindow() {
         kErrorFirstButton + kErrorMaxButtons - i;
   }
   rt::RegisterWindowDef(std::move(def));
+}
+
+int PresentErrorWindow(ErrorManager& errors, std::string_view caption, std::int32_t icon,
+                       int buttons, int defaultButton) {
+  RegisterErrorWindow();
+  auto window = rt::Window::Prepare(kErrorWindowModule, kErrorWindowName);
+  if (!window) return defaultButton;
+  ErrorWindow errorWindow(*window, errors);
+  errorWindow.Caption.assign(caption);
+  errorWindow.Icon = icon;
+  errorWindow.ButtonTypes = buttons;
+  errorWindow.MsgRVal = defaultButton;
+  errorWindow.Style = 0;
+  // The window lists the history as it is now; later messages do not show in it.
+  const std::vector<HistoryEntry> shown = errors.HistorySnapshot();
+  HistoryListHandler handler(*window, errors, shown);
+  errorWindow.HistoryHandler = &handler;
+  errorWindow.Run();
+  return errorWindow.MsgRVal;
+}
+
+void RegisterErrorWindowHooks() {
+  rt::RegisterHooks(rt::StartupHooks{
+      .name = "error window",
+      .processStart =
+          [] {
+            RegisterErrorWindow();
+            SetHistoryPresenter(PresentErrorWindow);
+          },
+      .threadStart = nullptr,
+      .threadEnd = nullptr,
+      .processEnd = [] { SetHistoryPresenter(nullptr); },
+  });
 }
 
 ErrorWindow::ErrorWindow(rt::Window& window, ErrorManager& errors) : Err(&errors), Win(&window) {}

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "framework/window/WindowController.h"
 
@@ -23,6 +24,15 @@ inline constexpr int kErrorMaxButtons = 8;
 
 // Registers the window's definition (once; later calls do nothing).
 void RegisterErrorWindow();
+
+// Shows the manager's history in a window of its own (each call prepares one, as several
+// threads may present at once): the error manager's presenter. Returns the pressed button.
+int PresentErrorWindow(ErrorManager& errors, std::string_view caption, std::int32_t icon,
+                       int buttons, int defaultButton);
+
+// Registers the window's start-up hooks: process start registers its definition and makes it
+// the error manager's presenter, process end withdraws it.
+void RegisterErrorWindowHooks();
 
 class ErrorWindow : public WindowController {
  public:

@@ -1,7 +1,5 @@
 #include "framework/window/HistoryListHandler.h"
 
-#include <algorithm>
-
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
@@ -56,12 +54,9 @@ std::string HistoryListHandler::GetListData(int row, int column) {
   }
   if (row < 1 || row > records) return {};
   const HistoryEntry& entry = (*History)[static_cast<std::size_t>(row - 1)];
-  if (column == 1) {
-    // A list row has one line: the message's line breaks show as blanks.
-    std::string text = entry.Txt;
-    std::replace(text.begin(), text.end(), '|', ' ');
-    return text;
-  }
+  // The text as recorded: the list takes each cell as a value of its own, so a "|" in it is
+  // shown as it is and never read as part of the list's format.
+  if (column == 1) return entry.Txt;
   if (column == 2) return entry.Category;
   return {};
 }

@@ -26,6 +26,7 @@
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/data/ThreadFileMap.h"
 #include "framework/error/ErrorHooks.h"
+#include "platform/runtime/expressions/View.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/Threads.h"
@@ -282,7 +283,8 @@ TEST(DemoDataThreads, EachThreadHasItsOwnManagersAndPosition) {
   rt::ClearHooks();
   RegisterErrorHooks();
   RegisterFileRegistryHooks();
-  RegisterDemoDataHooks();
+  RegisterDemoDataFileHooks();
+  RegisterDemoDataManagerHooks();
 
   std::atomic<bool> mainHadNone{false};
   std::atomic<bool> distinct{true};
@@ -294,6 +296,7 @@ TEST(DemoDataThreads, EachThreadHasItsOwnManagersAndPosition) {
       mainHadNone = DemoDataRelationManagerRef() == nullptr;
       CreateDemoDataManagers();
       DemoDataRelationManager* mainManager = DemoDataRelationManagerRef();
+      const rt::View* mainView = &DemoDataView();
       mainManager->Open();
       for (int i = 0; i < 3; ++i) {
         DemoDataFileManagerRef()->PrepareRecord();
@@ -306,6 +309,11 @@ TEST(DemoDataThreads, EachThreadHasItsOwnManagersAndPosition) {
       auto reader = [&](std::atomic<int>& first, std::atomic<int>& second, int skip) {
         DemoDataRelationManager* mine = DemoDataRelationManagerRef();
         if (!mine || mine == mainManager || &DemoData() == mainManager->Me->File) {
+          distinct = false;
+        }
+        // The browse's view too is the thread's own, over the thread's own record.
+        if (&DemoDataView() == mainView || &DemoDataView() != &DemoDataView() ||
+            &DemoDataView().Primary() != &DemoData()) {
           distinct = false;
         }
         if (mine) {

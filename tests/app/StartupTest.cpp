@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -9,8 +10,11 @@
 #include "app/DemoData.h"
 #include "app/Globals.h"
 #include "app/Startup.h"
+#include "framework/browse/EditInPlaceWindows.h"
 #include "framework/error/ErrorHooks.h"
+#include "framework/error/HistoryPresenter.h"
 #include "framework/util/IniManager.h"
+#include "platform/runtime/threads/HookNames.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 #include "support/WorkDir.h"
@@ -84,6 +88,42 @@ TEST(StartupTest, ProgramMainBuildsInOrderAndClosesTheIniManagerAfterTheFrame) {
   text << in.rdbuf();
   EXPECT_NE(text.str().find("Sectors=1\r\n"), std::string::npos) << text.str();
   EXPECT_NE(text.str().find("k=dup"), std::string::npos);  // the rest of the file is kept
+}
+
+// The shared objects join the program through hooks of their own: while it runs, the message
+// window presents the error history and the edit-in-place windows stand prepared; when it has
+// ended they are gone. Process end and thread end run the hooks in reverse: the INI manager
+// is released before the error manager, and a thread's error status is freed after its table
+// managers and before its file records and its file-open registry object.
+TEST(StartupTest, SharedObjectsComeAndGoInTheirOrder) {
+  rt::ClearHooks();
+  auto backend = rt::InstallHeadlessBackend();
+  testing_support::WorkDir work("startup-order");
+  ASSERT_TRUE(work.Ok());
+  RegisterApplicationHooks();
+  const std::vector<std::string> names = rt::RegisteredHookNames();
+  auto at = [&names](std::string_view name) {
+    auto found = std::find(names.begin(), names.end(), name);
+    EXPECT_NE(found, names.end()) << name;
+    return found - names.begin();
+  };
+  EXPECT_LT(at("errors"), at("INI manager"));
+  EXPECT_LT(at("file open registry"), at("document table files"));
+  EXPECT_LT(at("document table files"), at("error status"));
+  EXPECT_LT(at("error status"), at("document table managers"));
+
+  bool prepared = false;
+  bool presenter = false;
+  rt::RunProgram([&] {
+    prepared = PreparedMultiWindow() != nullptr && PreparedTextWindow() != nullptr;
+    presenter = static_cast<bool>(CurrentHistoryPresenter());
+  });
+  rt::ClearHooks();
+  EXPECT_TRUE(prepared);
+  EXPECT_TRUE(presenter);
+  EXPECT_EQ(PreparedMultiWindow(), nullptr);
+  EXPECT_EQ(PreparedTextWindow(), nullptr);
+  EXPECT_FALSE(CurrentHistoryPresenter());
 }
 
 }  // namespace

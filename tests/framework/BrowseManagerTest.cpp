@@ -12,6 +12,7 @@
 #include "framework/browse/StandardBehavior.h"
 #include "framework/browse/StepLong.h"
 #include "platform/runtime/expressions/View.h"
+#include "platform/runtime/files/FilePosition.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Queue.h"
@@ -304,6 +305,10 @@ TEST_F(BrowseTest, ListRowsShowTheFormatsPicturesAndTheQueueKeepsExactPositions)
   const std::string odd("\x01\x02 \0 ", 5);
   behavior.SetViewPosition(odd);
   EXPECT_EQ(behavior.GetViewPosition(), odd);
+  // So does the longest position the runtime gives: the field holds it beside its length.
+  const std::string longest = std::string(rt::kMaxPositionSize - 2, 'p') + " ";
+  behavior.SetViewPosition(longest + '\0');
+  EXPECT_EQ(behavior.GetViewPosition(), longest + '\0');
   // Reading past the last row leaves the buffer alone and the error set.
   ASSERT_EQ(behavior.GetRow(2), 0);
   EXPECT_NE(behavior.GetRow(4), 0);

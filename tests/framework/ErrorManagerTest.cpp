@@ -13,6 +13,7 @@
 #include <set>
 
 #include "framework/error/DefaultErrorTable.h"
+#include "framework/error/HistoryPresenter.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 
@@ -33,6 +34,7 @@ class ErrorManagerTest : public ::testing::Test {
     manager_.Start(status_);
   }
   void TearDown() override {
+    SetHistoryPresenter(nullptr);
     manager_.Kill();
     status_.Destroy();
     work_.reset();
@@ -218,6 +220,37 @@ TEST_F(ErrorManagerTest, HistoryKeepsTheNewestUpToTheThreshold) {
   EXPECT_EQ(history[2].Category, "Insert");
   // With history on, only the view level (fatal by default) is presented.
   EXPECT_TRUE(Messages().empty());
+}
+
+// The history goes to the presenter the message window registers; without one, its texts go
+// to the runtime's message box, oldest first and one a line.
+TEST_F(ErrorManagerTest, HistoryGoesToTheRegisteredPresenterElseToTheMessageBox) {
+  manager_.SetHistoryThreshold(-1);
+  manager_.SetHistoryViewLevel(LevelNotify);
+  manager_.ThrowMessage(15, "a");
+  manager_.ThrowMessage(15, "b|c");
+  auto messages = Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].caption, "Duplicate Key Error");
+  EXPECT_EQ(messages[1].text,
+            "Adding this record creates a duplicate entry for the key: a\n"
+            "Adding this record creates a duplicate entry for the key: b\nc");
+
+  std::vector<std::string> presented;
+  SetHistoryPresenter([&](ErrorManager& errors, std::string_view caption, std::int32_t icon,
+                          int buttons, int defaultButton) {
+    presented.push_back(std::string(caption) + "/" + std::to_string(icon) + "/" +
+                        std::to_string(buttons) + "/" +
+                        std::to_string(errors.HistorySnapshot().size()));
+    return defaultButton == rt::kButtonOk ? rt::kButtonHelp : 0;
+  });
+  EXPECT_EQ(manager_.ShowHistoryWindow("Shown", 7, rt::kButtonOk, rt::kButtonOk), rt::kButtonHelp);
+  manager_.ViewHistory();
+  EXPECT_EQ(presented, (std::vector<std::string>{"Shown/7/1/2", "Errors History/0/129/2"}));
+  EXPECT_EQ(Messages().size(), 2u);
+  SetHistoryPresenter(nullptr);
+  manager_.ViewHistory();
+  EXPECT_EQ(Messages().size(), 3u);
 }
 
 TEST_F(ErrorManagerTest, LaterEntriesHideEarlierOnesUntilRemoved) {

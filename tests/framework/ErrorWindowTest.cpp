@@ -24,6 +24,7 @@ class ErrorWindowTest : public ::testing::Test {
   void SetUp() override {
     rt::ClearHooks();
     RegisterErrorHooks();
+    RegisterErrorWindowHooks();
     backend_ = rt::InstallHeadlessBackend();
   }
   void TearDown() override { rt::ClearHooks(); }
@@ -163,9 +164,10 @@ TEST_F(ErrorWindowTest, MessagesWithHistoryShowTheThreadsHistory) {
             EXPECT_TRUE(robot.Press(id, 100));
           });
     }
-    EXPECT_EQ(lastRows, (std::vector<std::vector<std::string>>{{"Note 3 second line", "Tests"},
+    // The texts as recorded, "|" and all.
+    EXPECT_EQ(lastRows, (std::vector<std::vector<std::string>>{{"Note 3|second line", "Tests"},
                                                                {"Plain 4", "Orv"},
-                                                               {"Note 5 second line", "Tests"}}));
+                                                               {"Note 5|second line", "Tests"}}));
     Present(
         [&] {
           errors.ViewHistory();
@@ -177,7 +179,7 @@ TEST_F(ErrorWindowTest, MessagesWithHistoryShowTheThreadsHistory) {
           EXPECT_EQ(robot.Text(id, 101), "O&k");
           auto rows = robot.Control(id, kErrorListControl)->rows;
           ASSERT_EQ(rows.size(), 3u);
-          EXPECT_EQ(rows[2][0], "Note 5 second line");
+          EXPECT_EQ(rows[2][0], "Note 5|second line");
           EXPECT_TRUE(robot.Press(id, 100));
         });
     // Emptied after it was presented.

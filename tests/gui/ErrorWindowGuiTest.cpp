@@ -26,6 +26,7 @@ TEST_F(ErrorWindowGuiTest, EachOfEightButtonsAndEscAnswer) {
   const QStringList texts{"O&k", "&Yes", "&No", "&Abort", "&Retry", "&Ignore", "&Cancel", "&Help"};
   std::mutex mutex;
   std::vector<int> answers;
+  RegisterErrorWindowHooks();
   StartProgram([&] {
     StartGlobalErrors();
     for (int i = 0; i <= texts.size(); ++i) {

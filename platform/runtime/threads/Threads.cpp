@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <map>
 
+#include "platform/runtime/threads/HookNames.h"
 #include "platform/runtime/windows/EventQueue.h"
 
 namespace rt {
@@ -129,6 +130,13 @@ int Start(Procedure procedure, std::size_t stackSize, std::vector<std::string> a
 void RegisterHooks(StartupHooks hooks) {
   std::lock_guard lock(TheRegistry().mutex);
   TheRegistry().hooks.push_back(std::move(hooks));
+}
+
+std::vector<std::string> RegisteredHookNames() {
+  std::vector<std::string> names;
+  for (const StartupHooks& hooks : HooksSnapshot())
+    names.push_back(hooks.name);
+  return names;
 }
 
 void ClearHooks() {
