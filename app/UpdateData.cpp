@@ -260,6 +260,7 @@ class UpdateDataController : public WindowController {
         if (IsOtherStationChange(e)) return true;
         problem = "The stored document cannot be read (" + RuntimeErrorText(e) + ")";
       } else if (const int copied = LoadBlobFromFile(table, kDemoDataBlob, name); copied != 0) {
+        if (IsOtherStationChange(copied)) return true;
         problem = "The file could not be copied (" + RuntimeErrorText(copied) + "): " + name;
         table.SetBlobContents(kDemoDataBlob, previous);
       }
