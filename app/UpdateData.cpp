@@ -9,12 +9,14 @@
 #include "app/Globals.h"
 #include "app/LoadBlobFromFile.h"
 #include "app/ViewBlob.h"
+#include "framework/data/FileMessages.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/util/SelectFileManager.h"
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
 #include "platform/pdf/PdfEngine.h"
+#include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/FixedString.h"
 #include "platform/runtime/windows/Events.h"
@@ -49,6 +51,10 @@ void AddFormMessages() {
 std::string DocumentProblem(const std::string& name) {
   const rt::PdfError error = rt::PdfEngine::Create()->LoadFile(name);
   return error.Ok() ? std::string() : error.text;
+}
+
+bool IsOtherStationChange(int code) {
+  return code == rt::kRecordChangedError || code == rt::kNoRecordError;
 }
 
 std::string RuntimeErrorText(int code) {
@@ -188,7 +194,14 @@ class UpdateDataController : public WindowController {
 
   ErrorLevel TakeWindowEvent() override {
     if (MyWindow && MyWindow->Event() == rt::event::kLoseFocus) MyWindow->Select(kUpdateDataId);
+    FileManager* table = DemoDataFileManagerRef();
+    const bool completing = table && MyWindow && MyWindow->Event() == rt::event::kCompleted;
+    if (completing) table->LastError = 0;
     const ErrorLevel r = WindowController::TakeWindowEvent();
+    if (completing &&
+        (table->LastError == kMsgRecordChanged || table->LastError == kMsgRecordChangedShown)) {
+      ShowReloadedRecord();
+    }
     if (MyWindow && MyWindow->Event() == rt::event::kResize)
       control_.FitToControl(kUpdateDataRegion);
     return r;
@@ -216,6 +229,14 @@ class UpdateDataController : public WindowController {
       control_.LoadFile(name, 0);
   }
 
+  // The save met another station's change and the record now holds that station's version:
+  // the view shows its document, and that is the record the form now starts from.
+  void ShowReloadedRecord() {
+    control_.Clear();
+    control_.LoadBlob(DemoData(), kDemoDataBlob);
+    nameAtOpen_ = rt::ClipText(DemoDataFileName());
+  }
+
   // Copies the file named in the record into its BLOB. False (and said) when the name or
   // the file cannot be stored; the BLOB is then as it was. A file the record already named
   // when the form opened is only reloaded when it is still a usable document.
@@ -234,8 +255,12 @@ class UpdateDataController : public WindowController {
       rt::File& table = DemoData();
       std::string previous;
       if (const int e = table.GetBlobContents(kDemoDataBlob, previous); e != 0) {
+        // Another station changed or deleted the record since it was read: the save that
+        // follows reports that and shows what the table holds now.
+        if (IsOtherStationChange(e)) return true;
         problem = "The stored document cannot be read (" + RuntimeErrorText(e) + ")";
       } else if (const int copied = LoadBlobFromFile(table, kDemoDataBlob, name); copied != 0) {
+        if (IsOtherStationChange(copied)) return true;
         problem = "The file could not be copied (" + RuntimeErrorText(copied) + "): " + name;
         table.SetBlobContents(kDemoDataBlob, previous);
       }

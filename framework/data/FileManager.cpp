@@ -79,6 +79,11 @@ std::string Clipped(std::string_view text) {
   return std::string(rt::ClipText(text));
 }
 
+// The runtime's answer for a record that is no longer in the table.
+bool IsGone(int code) {
+  return code == rt::kNoRecordError || code == rt::kRecordNotFoundError;
+}
+
 }  // namespace
 
 // ---- Callbacks from the runtime around each file operation ----
@@ -570,11 +575,34 @@ void FileManager::ClearBuffer() {
 ErrorLevel FileManager::DeleteCurrent(bool confirm) {
   if (!File) return LevelFatal;
   if (confirm && Throw(kMsgConfirmDelete) != LevelQuiet) return LevelCancel;
-  if (File->Delete() != rt::kNoError) {
-    SetError(kMsgNotDeleted);
+  const std::string position = File->Position(PrimaryFileKey());
+  const int result = File->Delete();
+  if (result == rt::kNoError) return LevelQuiet;
+  if (result == rt::kRecordChangedError) {
+    // As for an update: the other station's version is shown for the user to decide on.
+    SetError(kMsgRecordChanged);
+    changedPosition_ = position;
+    if (!rt::InTransaction()) RereadChangedRecord();
     return LevelNotify;
   }
-  return LevelQuiet;
+  SetError(IsGone(result) && !position.empty() ? kMsgRecordGone : kMsgNotDeleted);
+  return LevelNotify;
+}
+
+bool FileManager::CurrentRecordGone() {
+  if (!File || !File->IsOpen()) return false;
+  const std::string position = File->Position(nullptr);
+  if (position.empty()) return false;
+  // Look without disturbing the record buffer, its BLOBs or the watch on the record.
+  const int state = File->SaveState();
+  if (state == 0) return false;
+  const int result = File->Reget(nullptr, position);
+  const rt::ErrorState failure = rt::LastError();
+  File->RestoreState(state);
+  File->FreeState(state);
+  if (!IsGone(result)) return false;
+  rt::SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
+  return true;
 }
 
 ErrorLevel FileManager::DeleteCheck() {
@@ -583,6 +611,11 @@ ErrorLevel FileManager::DeleteCheck() {
 
 ErrorLevel FileManager::CancelAutoNumber(RelationManager* relationManager) {
   if (Use(2) != LevelQuiet || !HasAutoInc || !AutoIncDone) return LevelQuiet;
+  if (CurrentRecordGone()) {
+    // Another station deleted it already: there is nothing left to remove.
+    AutoIncDone = 0;
+    return LevelQuiet;
+  }
   ErrorLevel result = LevelQuiet;
   if (relationManager) {
     result = relationManager->Delete(false);
@@ -698,6 +731,11 @@ ErrorLevel FileManager::DoInsert(bool handle) {
     AutoIncDone = 0;
     return LevelQuiet;
   }
+  if (IsGone(result)) {
+    // The record added when it was numbered was deleted by another station.
+    SetError(kMsgRecordGone);
+    return handle ? ThrowLast() : LevelNotify;
+  }
   if (result == rt::kDupKeyError) {
     SetError(kMsgDuplicateKey);
     if (!handle) return LevelNotify;
@@ -732,6 +770,11 @@ ErrorLevel FileManager::DoUpdate(bool handle) {
     if (handle) ThrowLast();
     changedPosition_ = position;
     if (!rt::InTransaction()) RereadChangedRecord();
+    return LevelNotify;
+  }
+  if (IsGone(result)) {
+    SetError(kMsgRecordGone);
+    if (handle) ThrowLast();
     return LevelNotify;
   }
   SetError(kMsgNotUpdated);
@@ -813,9 +856,13 @@ bool FileManager::BufferUnchanged(std::int32_t id) {
   if (current != saved) return false;
   for (int i = 1; i <= File->BlobCount(); ++i) {
     const SavedBufferEntry* blob = find(id + i);
+    if (!blob) return false;
     std::string contents;
-    if (File->IsOpen()) File->GetBlobContents(i, contents);
-    if (!blob || blob->Buffer != contents) return false;
+    const int read = File->IsOpen() ? File->GetBlobContents(i, contents) : rt::kNoError;
+    // A BLOB another station rewrote or deleted cannot be read until the record is read
+    // again; not written here since (BlobChanged is clear), it is still the one saved.
+    if (read == rt::kRecordChangedError || IsGone(read)) continue;
+    if (blob->Buffer != contents) return false;
   }
   return true;
 }

@@ -175,6 +175,10 @@ class FileManager : public rt::FileCallback {
   // the rollback (which would otherwise put the stale version back); the relation manager
   // calls this once it has rolled back.
   void RereadChangedRecord();
+  // Whether the current record is gone from the table (another station deleted it); the
+  // record buffer, its BLOBs and the watch stay as they are. The runtime's error is left set
+  // when it is.
+  bool CurrentRecordGone();
 
  protected:
   // The logical open (shared by Open and TryOpen); force runs the driver open at once.

@@ -8,6 +8,7 @@ inline constexpr std::uint16_t kMsgAccessDenied = 2;        // "Access Denied"
 inline constexpr std::uint16_t kMsgInsertError = 4;         // "Record Insert Error"
 inline constexpr std::uint16_t kMsgRecordChanged = 7;       // "Record Was Not Updated" (short)
 inline constexpr std::uint16_t kMsgRecordChangedShown = 8;  // "Record Was Not Updated" (long)
+inline constexpr std::uint16_t kMsgRecordGone = 9;          // changed or deleted by another station
 inline constexpr std::uint16_t kMsgConfirmDelete = 11;      // "Confirm Delete"
 inline constexpr std::uint16_t kMsgCreateError = 12;        // "File Creation Error"
 inline constexpr std::uint16_t kMsgNotDeleted = 13;         // "Record was not deleted"
@@ -20,3 +21,9 @@ inline constexpr std::uint16_t kMsgInvalidKey = 33;         // "Invalid Key"
 inline constexpr std::uint16_t kMsgRecordNotRead = 34;      // "Record not read"
 inline constexpr std::uint16_t kMsgAutoIncrement = 38;      // "Auto Increment Error"
 inline constexpr std::uint16_t kMsgFileUsage = 45;          // "File Usage Error"
+
+// Whether a failure was another station's change or delete of the record: trying the same
+// write again cannot succeed, the record has to be looked at first.
+inline bool IsOtherStationMessage(std::int32_t id) {
+  return id == kMsgRecordChanged || id == kMsgRecordChangedShown || id == kMsgRecordGone;
+}

@@ -27,10 +27,6 @@ bool ActsOn(std::uint8_t mode) {
   return mode >= kRelationClear && mode <= kRelationCascade;
 }
 
-bool IsRecordChangedMessage(std::int32_t id) {
-  return id == kMsgRecordChanged || id == kMsgRecordChangedShown;
-}
-
 // Puts a file manager's saved state back at every exit of a scope.
 class SavedFileState {
  public:
@@ -273,7 +269,7 @@ ErrorLevel RelationManager::Insert() {
   if (result != LevelQuiet) {
     RollbackChanges();
     if (result == LevelNotify) Me->ThrowLast();
-    result = IsRecordChangedMessage(Me->LastError) ? LevelNotify : LevelAsk;
+    result = IsOtherStationMessage(Me->LastError) ? LevelNotify : LevelAsk;
   }
   Close(0);
   return result;
@@ -295,7 +291,7 @@ ErrorLevel RelationManager::Update(bool redisplay) {
     // The other station's changes are displayed now; the user recalls his own with Ditto.
     if (redisplay && Me->LastError == kMsgRecordChanged) Me->LastError = kMsgRecordChangedShown;
     if (result == LevelNotify) Me->ThrowLast();
-    result = IsRecordChangedMessage(Me->LastError) ? LevelNotify : LevelAsk;
+    result = IsOtherStationMessage(Me->LastError) ? LevelNotify : LevelAsk;
     Close(0);
     return result;
   }
@@ -445,9 +441,10 @@ ErrorLevel RelationManager::Delete(bool confirm) {
         Close(0);
         return result;
       }
-      if (Me->File->Reget(nullptr, position) != rt::kNoError) {
+      if (const int e = Me->File->Reget(nullptr, position); e != rt::kNoError) {
         // The record is gone or was never read: there is nothing to delete.
-        Me->SetError(kMsgNotDeleted);
+        const bool gone = e == rt::kRecordNotFoundError || e == rt::kNoRecordError;
+        Me->SetError(gone ? kMsgRecordGone : kMsgNotDeleted);
         RollbackChanges();
         Me->ThrowLast();
         Close(0);
@@ -470,12 +467,16 @@ ErrorLevel RelationManager::Delete(bool confirm) {
       }
       if (result != LevelQuiet) {
         RollbackChanges();
+        // A record another station changed is shown as it is now, and watched again.
+        Me->RereadChangedRecord();
         Me->ThrowLast();
         result = LevelNotify;
       }
       Close(0);
     }
     if (result == LevelQuiet) return LevelQuiet;
+    // Deleting again unseen would throw the other station's change away, or delete nothing.
+    if (IsOtherStationMessage(Me->LastError)) return result;
     if (Me->Throw(kMsgDeleteError) != LevelQuiet) return result;
   }
 }

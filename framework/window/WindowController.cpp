@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "framework/data/FileManager.h"
+#include "framework/data/FileMessages.h"
 #include "framework/data/RelationManager.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
@@ -23,7 +24,7 @@ namespace {
 
 // Messages of the form requests.
 constexpr std::uint16_t kMsgRecordAdded = 3;   // "Record Added": add another?
-constexpr std::uint16_t kMsgRecordGone = 9;    // changed or deleted by another station
+constexpr std::uint16_t kMsgAddNew = 5;        // "Add New Record?"
 constexpr std::uint16_t kMsgChangesLost = 10;  // "Changes will be lost!"
 constexpr std::uint16_t kMsgDeleteRetry = 39;  // "Record Delete Error": try again?
 constexpr std::uint16_t kMsgUpdateRetry = 40;  // "Record Update Error": try again?
@@ -307,7 +308,8 @@ ErrorLevel WindowController::TakeCloseEvent() {
       WaitCursor wait;
       cancelled = Primary->CancelAutoNumber();
     }
-    if (cancelled != LevelQuiet) {
+    // Closing down, the window goes even so: the program must be able to end.
+    if (cancelled != LevelQuiet && MyWindow && MyWindow->Event() != rt::event::kCloseDown) {
       Reselect();
       return LevelNotify;
     }
@@ -464,7 +466,9 @@ void WindowController::SetDisabled(std::int32_t control, bool disabled) {
 }
 
 ErrorLevel WindowController::CompleteInsert() {
-  if (!PrimaryFile()) return LevelQuiet;
+  FileManager* me = PrimaryFile();
+  if (!me) return LevelQuiet;
+  if (me->AutoIncDone && me->CurrentRecordGone() && !AddGoneRecordAgain()) return LevelNotify;
   ErrorLevel inserted = LevelQuiet;
   {
     WaitCursor wait;
@@ -547,6 +551,11 @@ ErrorLevel WindowController::CompleteDelete() {
     if (r == LevelQuiet || r == LevelCancel) {
       // A delete the user declined is not reported as done.
       if (!BatchProcessing) SetResponse(r == LevelQuiet ? RequestCompleted : RequestCancelled);
+      break;
+    }
+    if (IsOtherStationMessage(PrimaryFile()->LastError)) {
+      // Another station changed or deleted the record: shown, not tried again unseen.
+      RedisplayAndReselect();
       break;
     }
     const int answer = ErrorsInUse().MessageById(kMsgDeleteRetry, kRetryButtons, rt::kButtonCancel);
@@ -754,7 +763,7 @@ void WindowController::PrimeNextInsert() {
 }
 
 ErrorLevel WindowController::UpdatePrimary() {
-  if (RecordGone()) {
+  if (PrimaryFile()->CurrentRecordGone()) {
     // Nothing left to write to: say so instead of offering a retry that cannot succeed.
     PrimaryFile()->Throw(kMsgRecordGone);
     return LevelNotify;
@@ -763,22 +772,19 @@ ErrorLevel WindowController::UpdatePrimary() {
   return Primary->Update(HistoryKey != 0);
 }
 
-bool WindowController::RecordGone() {
+bool WindowController::AddGoneRecordAgain() {
   FileManager* me = PrimaryFile();
-  rt::File* file = me ? me->File : nullptr;
-  if (!file || !file->IsOpen()) return false;
-  const std::string position = file->Position(nullptr);
-  if (position.empty()) return false;
-  // Look without disturbing the record buffer, its BLOBs or the watch on the record.
-  const int state = file->SaveState();
-  if (state == 0) return false;
-  const int result = file->Reget(nullptr, position);
-  const rt::ErrorState failure = rt::LastError();
-  file->RestoreState(state);
-  file->FreeState(state);
-  if (result != rt::kRecordNotFoundError && result != rt::kNoRecordError) return false;
-  rt::SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
-  return true;
+  me->Throw(kMsgRecordGone);
+  // The record was never completed, so nothing of it is left to remove.
+  me->AutoIncDone = 0;
+  if (ErrorsInUse().MessageById(kMsgAddNew, rt::kButtonYes | rt::kButtonNo, rt::kButtonYes) ==
+      rt::kButtonYes) {
+    return true;  // added afresh, with the next number
+  }
+  // The user chose to close: what was typed goes without another question.
+  CancelAction = 0;
+  SetResponse(RequestCancelled);
+  return false;
 }
 
 bool WindowController::WatchCurrentRecord() {

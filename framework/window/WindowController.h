@@ -177,8 +177,9 @@ class WindowController {
   void PrimeNextInsert();
   // Writes the changed primary record; a record another station deleted is reported here.
   ErrorLevel UpdatePrimary();
-  // The current primary record no longer exists in the table (the runtime error is kept).
-  bool RecordGone();
+  // The record primed for an insert was deleted by another station: offers to add it again
+  // (true) or closes the form (false).
+  bool AddGoneRecordAgain();
   // Re-reads the record a change starts from and watches it; false (reported) when gone.
   bool WatchCurrentRecord();
   bool IsNoRefreshEvent(int event, int control) const;

@@ -92,6 +92,8 @@ int Code(int code, std::string_view text = {}) {
   return code;
 }
 
+constexpr std::string_view kDeletedElsewhere = "The record was deleted by another station";
+
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
@@ -802,6 +804,7 @@ void StoreDriver::Apply(Row& row) {
     Blob fresh;
     if (!skipBlobs_) {
       fresh.storedRid = row.rid;
+      fresh.version = row.version;
       fresh.size = row.blobSizes[b];
     }
     blobs_[b] = std::move(fresh);
@@ -827,6 +830,32 @@ int StoreDriver::ReadByRid(std::int64_t rid, int missingCode) {
 int StoreDriver::RequireCurrent() {
   if (currentRid_ != 0) return kNoError;
   return Code(kNoRecordError);
+}
+
+int StoreDriver::StoredVersion(std::int64_t rid, std::int64_t& version) {
+  version = 0;
+  auto s = Statement("SELECT _ver FROM records WHERE _rid = ?");
+  if (!s) return ErrorCode();
+  s->Bind(1, rid);
+  const int rc = s->Step();
+  if (rc == SQLITE_ROW) version = s->Int(0);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc, "read");
+  return kNoError;
+}
+
+int StoreDriver::NotWritten() {
+  std::int64_t version = 0;
+  if (int e = StoredVersion(currentRid_, version)) return e;
+  if (version == 0) return Code(kNoRecordError, kDeletedElsewhere);
+  return Code(kRecordChangedError);
+}
+
+int StoreDriver::CheckBlobCurrent(const Blob& blob) {
+  std::int64_t version = 0;
+  if (int e = StoredVersion(blob.storedRid, version)) return e;
+  if (version == 0) return Code(kNoRecordError, kDeletedElsewhere);
+  if (version != blob.version) return Code(kRecordChangedError);
+  return kNoError;
 }
 
 // ---- Sequences ----
@@ -1048,8 +1077,16 @@ int StoreDriver::Reget(const FileKey* key, std::string_view position) {
   if (!p) return BadPosition();
   if ((key == nullptr) != (p->kind == FilePosition::Kind::File)) return BadPosition();
   if (key && p->key != key->Number()) return BadPosition();
+  // Reading the watched record again without a new watch keeps watching the version first
+  // read: a change another station made meanwhile must still stop the next write.
+  const bool keepWatch = watched_ && !watchArmed_ && p->record == currentRid_;
+  const std::int64_t watchedVersion = currentVersion_;
   const int result = ReadByRid(p->record, kRecordNotFoundError);
   if (result == kRecordNotFoundError) SetError(result, "Record Not Found");
+  if (result == kNoError && keepWatch) {
+    watched_ = true;
+    currentVersion_ = watchedVersion;
+  }
   return result;
 }
 
@@ -1115,6 +1152,7 @@ int StoreDriver::Add(std::uint32_t) {
   watched_ = false;
   for (Blob& b : blobs_) {
     b.storedRid = rid;
+    b.version = currentVersion_;
     b.modified = false;
   }
   ClearError();
@@ -1141,19 +1179,20 @@ int StoreDriver::Put() {
   s->Bind(index++, currentRid_);
   if (watched_) s->Bind(index, currentVersion_);
   if (int e = Change(*s, "put")) return e;
-  if (sqlite3_changes(db_) == 0) {
-    if (watched_) return Code(kRecordChangedError);
-    return Code(kNoRecordError, "The record was deleted by another station");
-  }
+  if (sqlite3_changes(db_) == 0) return NotWritten();
   if (int e = WriteBlobs(currentRid_, true)) return e;
+  // Unwatched, the counter may have moved by more than this write.
+  std::int64_t version = 0;
+  if (int e = StoredVersion(currentRid_, version)) return e;
   const int release = savepoint.Release();
   if (release != SQLITE_OK) return Fail(release, "put");
-  ++currentVersion_;
+  currentVersion_ = version;
   for (Blob& b : blobs_) {
     if (b.modified) {
       b.storedRid = currentRid_;
       b.modified = false;
     }
+    if (b.storedRid == currentRid_) b.version = version;
   }
   ClearError();
   return kNoError;
@@ -1165,10 +1204,14 @@ int StoreDriver::Delete() {
   EndQuickScan();
   Savepoint savepoint(db_);
   if (!savepoint.Ok()) return Fail(sqlite3_errcode(db_), "delete");
-  auto s = Statement("DELETE FROM records WHERE _rid = ?");
+  // A watched record is deleted only as it was read; one already gone is not deleted again.
+  auto s = Statement(watched_ ? "DELETE FROM records WHERE _rid = ? AND _ver = ?"
+                              : "DELETE FROM records WHERE _rid = ?");
   if (!s) return ErrorCode();
   s->Bind(1, currentRid_);
+  if (watched_) s->Bind(2, currentVersion_);
   if (int e = Change(*s, "delete")) return e;
+  if (sqlite3_changes(db_) == 0) return NotWritten();
   auto c = Statement("DELETE FROM blob_chunks WHERE rid = ?");
   if (!c) return ErrorCode();
   c->Bind(1, currentRid_);
@@ -1354,26 +1397,30 @@ int StoreDriver::LoadBlob(Blob& blob, int number) {
   }
   if (blob.storedRid != 0 && blob.size > 0) {
     const std::int64_t rid = blob.storedRid;
-    auto s = Statement(std::string("SELECT chunk, bytes, ") + (checksums_ ? "sum" : "0") +
-                       " FROM blob_chunks WHERE rid = ? AND blob = ? ORDER BY chunk");
-    if (!s) return ErrorCode();
-    s->Bind(1, rid);
-    s->Bind(2, static_cast<std::int64_t>(number));
-    std::int64_t next = 0;
-    int rc;
-    while ((rc = s->Step()) == SQLITE_ROW) {
-      const std::int64_t chunk = s->Int(0);
-      const std::string_view bytes = s->Blob(1);
-      if (int e = CheckChunk(rid, number, blob.size, chunk, bytes, *s, 2)) return e;
-      if (chunk != next) break;
-      std::memcpy(data->data() + chunk * kStoreChunkSize, bytes.data(), bytes.size());
-      ++next;
-    }
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc, "BLOB read");
-    if (next * kStoreChunkSize < blob.size) {
-      return Damaged(
-          rid, "BLOB " + std::to_string(number) + " chunk " + std::to_string(next) + " missing");
-    }
+    const int read = [&] {
+      auto s = Statement(std::string("SELECT chunk, bytes, ") + (checksums_ ? "sum" : "0") +
+                         " FROM blob_chunks WHERE rid = ? AND blob = ? ORDER BY chunk");
+      if (!s) return ErrorCode();
+      s->Bind(1, rid);
+      s->Bind(2, static_cast<std::int64_t>(number));
+      std::int64_t next = 0;
+      int rc;
+      while ((rc = s->Step()) == SQLITE_ROW) {
+        const std::int64_t chunk = s->Int(0);
+        const std::string_view bytes = s->Blob(1);
+        if (int e = CheckChunk(rid, number, blob.size, chunk, bytes, *s, 2)) return e;
+        if (chunk != next) break;
+        std::memcpy(data->data() + chunk * kStoreChunkSize, bytes.data(), bytes.size());
+        ++next;
+      }
+      if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc, "BLOB read");
+      if (next * kStoreChunkSize < blob.size) {
+        return Damaged(
+            rid, "BLOB " + std::to_string(number) + " chunk " + std::to_string(next) + " missing");
+      }
+      return kNoError;
+    }();
+    if (int e = BlobReadResult(blob, read)) return e;
   }
   blob.data = std::move(data);
   return kNoError;
@@ -1422,6 +1469,15 @@ int StoreDriver::ReadBlob(int number, std::int64_t offset, void* destination, st
   }
   const std::int64_t first = offset / kStoreChunkSize;
   const std::int64_t last = (offset + static_cast<std::int64_t>(n) - 1) / kStoreChunkSize;
+  const int read = ReadChunks(blob, number, offset, out, n, first, last);
+  if (int e = BlobReadResult(blob, read)) return e;
+  got = n;
+  ClearError();
+  return kNoError;
+}
+
+int StoreDriver::ReadChunks(const Blob& blob, int number, std::int64_t offset, char* out,
+                            std::size_t n, std::int64_t first, std::int64_t last) {
   auto s = Statement(std::string("SELECT chunk, bytes, ") + (checksums_ ? "sum" : "0") +
                      " FROM blob_chunks WHERE rid = ? AND blob = ? AND chunk BETWEEN ? AND ? "
                      "ORDER BY chunk");
@@ -1452,9 +1508,19 @@ int StoreDriver::ReadBlob(int number, std::int64_t offset, void* destination, st
     return Damaged(blob.storedRid, "BLOB " + std::to_string(number) + " chunk " +
                                        std::to_string(next) + " missing");
   }
-  got = n;
-  ClearError();
   return kNoError;
+}
+
+int StoreDriver::BlobReadResult(const Blob& blob, int result) {
+  if (result != kNoError && result != kBadFileError) return result;
+  // Chunks that do not fit the record as read are damage only when the record is still as
+  // it was read: another station may have rewritten or deleted it since.
+  const ErrorState failure = LastError();
+  if (int e = CheckBlobCurrent(blob)) return e;
+  if (result != kNoError) {
+    SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
+  }
+  return result;
 }
 
 int StoreDriver::WriteBlob(int number, std::int64_t offset, const void* source,

@@ -111,6 +111,7 @@ class StoreDriver : public FileDriver {
   };
   struct Blob {
     std::int64_t storedRid = 0;  // record whose stored contents this is (0: none)
+    std::int64_t version = 0;    // that record's change counter the contents belong to
     std::int64_t size = 0;
     std::shared_ptr<std::vector<char>> data;  // contents in memory once loaded or written
     bool modified = false;
@@ -179,6 +180,19 @@ class StoreDriver : public FileDriver {
 
   bool Writable() const;
   int RequireCurrent();
+  // The change counter record rid holds in the table now (0 when it is gone).
+  int StoredVersion(std::int64_t rid, std::int64_t& version);
+  // Why a write of the current record changed no row: 89 when another station changed the
+  // watched record, 33 when the record is gone.
+  int NotWritten();
+  // Whether the stored contents of a BLOB just read still belong to the record as it was
+  // read: 89 or 33 when another station changed or deleted it meanwhile.
+  int CheckBlobCurrent(const Blob& blob);
+  // The result of a BLOB read that ended with `result`: the currency check above first.
+  int BlobReadResult(const Blob& blob, int result);
+  // Copies chunks first..last of a stored BLOB, bytes offset..offset+n, to out.
+  int ReadChunks(const Blob& blob, int number, std::int64_t offset, char* out, std::size_t n,
+                 std::int64_t first, std::int64_t last);
 
   sqlite3* db_ = nullptr;
   // The table's entry in LockedFileRegistry while db_ is connected to it (0: none).

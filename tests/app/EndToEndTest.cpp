@@ -1,6 +1,7 @@
 // The program as a user meets it, headless: the frame starts the browse, documents are
 // added, changed, deleted and viewed, and the table and its stored bytes are checked after
-// every step. A second scenario runs two browses on two threads side by side.
+// every step. Further scenarios run two browses on two threads side by side, and a second
+// instance of the program (another process) working on the same table.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <optional>
 #include <thread>
 
+#include "OtherInstance.h"
 #include "app/BrowseData.h"
 #include "app/DemoData.h"
 #include "app/DemoDataFileManager.h"
@@ -29,6 +31,8 @@
 #include "platform/runtime/values/FixedString.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/EventQueue.h"
+#include "platform/runtime/windows/Events.h"
+#include "support/OtherProcess.h"
 #include "support/Robot.h"
 #include "support/WorkDir.h"
 
@@ -96,6 +100,9 @@ class EndToEndTest : public ::testing::Test {
     RegisterApplicationHooks();
     fs::copy_file(fs::path(TEST_DATA_DIR) / "one-page.pdf", work_->Path() / "one.pdf");
     fs::copy_file(fs::path(TEST_DATA_DIR) / "two-pages.pdf", work_->Path() / "two.pdf");
+    // Forked before this instance starts its threads.
+    if (secondInstance_)
+      other_.emplace(testing_support::OtherInstanceCommand, testing_support::AsOtherProgram);
     program_ = std::thread([] { rt::RunProgram(ProgramMain); });
   }
   void TearDown() override {
@@ -166,14 +173,17 @@ class EndToEndTest : public ::testing::Test {
     ASSERT_TRUE(robot.WaitIdle());
   }
 
-  // Pages of the document the browse's preview shows (-1 when there is no preview).
-  int PreviewPages(int browse) {
+  // Pages of the document a window's view control shows, by default the browse's preview
+  // (-1 when there is none).
+  int PreviewPages(int window, int region = kBrowseDataRegion) {
     std::lock_guard lock(surfaces_.mutex);
     for (auto& [surface, engine] : surfaces_.live)
-      if (surface->WindowId() == browse && surface->Control() == kBrowseDataRegion)
+      if (surface->WindowId() == window && surface->Control() == region)
         if (auto e = engine.lock()) return e->PageCount();
     return -1;
   }
+
+  std::vector<std::string> Captions() const { return testing_support::CaptionsOf(*backend_); }
 
   std::vector<std::string> QuickViews() {
     std::vector<std::string> captions;
@@ -184,10 +194,17 @@ class EndToEndTest : public ::testing::Test {
     return captions;
   }
 
+  bool secondInstance_ = false;
   std::optional<testing_support::WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
   Surfaces surfaces_;
+  std::optional<testing_support::OtherProcess> other_;
   std::thread program_;
+};
+
+class TwoInstancesTest : public EndToEndTest {
+ protected:
+  TwoInstancesTest() { secondInstance_ = true; }
 };
 
 TEST_F(EndToEndTest, DocumentsAddedChangedDeletedAndViewedThroughTheBrowse) {
@@ -314,6 +331,96 @@ TEST_F(EndToEndTest, ClosingTheFrameWaitsForAFormKeptOpen) {
   for (const rt::UiRequest& m : testing_support::MessagesOf(*backend_))
     asked += m.caption == "Changes will be lost!";
   EXPECT_EQ(asked, 1);
+}
+
+// The other instance deletes the row this one's insert form added when it opened. Cancel
+// closes the form, OK offers to add the record again, and Exit still ends the program.
+TEST_F(TwoInstancesTest, AnInsertFormWhoseRowIsDeletedElsewhereAlwaysCloses) {
+  Robot robot(backend_);
+  const int frame = robot.WaitForWindow("Pagelet Demo");
+  ASSERT_TRUE(robot.WaitIdle());
+  const int browse = OpenBrowse(robot, frame);
+  ASSERT_NE(browse, 0);
+  auto openInsert = [&] {
+    if (!robot.Press(browse, kBrowseDataInsert)) return 0;
+    const int form = robot.WaitForWindow("Record Will Be Added");
+    return robot.WaitIdle() ? form : 0;
+  };
+
+  int form = openInsert();
+  ASSERT_NE(form, 0);
+  ASSERT_TRUE(other_->Do("delete 1"));
+  ASSERT_TRUE(robot.Press(form, kUpdateDataCancel));
+  ASSERT_TRUE(robot.WaitClosed(form));
+  EXPECT_TRUE(Captions().empty());
+  EXPECT_TRUE(Table().empty());
+
+  form = openInsert();
+  ASSERT_NE(form, 0);
+  robot.AnswerFile(File("one.pdf").string());
+  ASSERT_TRUE(robot.Press(form, kUpdateDataLookup));
+  ASSERT_TRUE(other_->Do("delete 1"));
+  robot.Answer(rt::kButtonOk);   // told it is gone
+  robot.Answer(rt::kButtonYes);  // added again
+  ASSERT_TRUE(robot.Press(form, kUpdateDataOk));
+  ASSERT_TRUE(robot.WaitClosed(form));
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Record Retrieval Error", "Add New Record?"}));
+  const std::string one = File("one.pdf").string();
+  EXPECT_EQ(Table(), (Rows{{1, {one, FileHash(one)}}}));
+
+  form = openInsert();
+  ASSERT_NE(form, 0);
+  ASSERT_TRUE(other_->Do("delete 2"));
+  ASSERT_TRUE(robot.ChooseMenu(frame, "E&xit"));
+  EXPECT_TRUE(robot.WaitClosed(form));
+  EXPECT_TRUE(robot.WaitClosed(frame));
+  program_.join();
+  EXPECT_EQ(Captions().size(), 2u);  // closed without a word
+}
+
+// Both instances change row 1 and pick a new file; the other saves first. This one's OK
+// meets the other's change: it is said so, and the form shows the other's file name and
+// document; recalled, its own choice is then saved.
+TEST_F(TwoInstancesTest, BothChangeARowAndTheLaterSaveShowsTheOtherVersion) {
+  Robot robot(backend_);
+  const int frame = robot.WaitForWindow("Pagelet Demo");
+  ASSERT_TRUE(robot.WaitIdle());
+  const int browse = OpenBrowse(robot, frame);
+  ASSERT_NE(browse, 0);
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataInsert));
+  PickAndSave(robot, "Record Will Be Added", File("one.pdf"));
+  fs::copy_file(File("one.pdf"), File("theirs.pdf"));
+
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataChange));
+  const int form = robot.WaitForWindow("Record Will Be Changed");
+  ASSERT_NE(form, 0);
+  ASSERT_TRUE(robot.WaitIdle());
+  const std::string mine = File("two.pdf").string();
+  const std::string theirs = File("theirs.pdf").string();
+  robot.AnswerFile(mine);
+  ASSERT_TRUE(robot.Press(form, kUpdateDataLookup));
+  ASSERT_TRUE(robot.WaitIdle());
+  EXPECT_EQ(PreviewPages(form, kUpdateDataRegion), 2);
+  ASSERT_TRUE(other_->Do("store 1 " + theirs));
+
+  ASSERT_TRUE(robot.Press(form, kUpdateDataOk));
+  ASSERT_TRUE(robot.WaitIdle());
+  const auto messages = testing_support::MessagesOf(*backend_);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].caption, "Record Was Not Updated");
+  EXPECT_NE(messages[0].text.find("Those changes will now be displayed"), std::string::npos);
+  ASSERT_TRUE(robot.Window(form));
+  EXPECT_EQ(rt::ClipText(robot.ScreenText(form, kUpdateDataFileName)), theirs);
+  EXPECT_EQ(PreviewPages(form, kUpdateDataRegion), 1);
+  EXPECT_EQ(Table(), (Rows{{1, {theirs, FileHash(theirs)}}}));
+
+  ASSERT_TRUE(robot.SendKey(form, kUpdateDataFileName, rt::key::kCtrlH));
+  ASSERT_TRUE(robot.WaitIdle());
+  EXPECT_EQ(rt::ClipText(robot.ScreenText(form, kUpdateDataFileName)), mine);
+  ASSERT_TRUE(robot.Press(form, kUpdateDataOk));
+  EXPECT_TRUE(robot.WaitClosed(form));
+  EXPECT_EQ(testing_support::MessagesOf(*backend_).size(), 1u);
+  EXPECT_EQ(Table(), (Rows{{1, {mine, FileHash(mine)}}}));
 }
 
 }  // namespace

@@ -4,16 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 
+#include "OtherInstance.h"
 #include "app/DemoData.h"
 #include "app/DemoDataFileManager.h"
 #include "app/DemoDataRelationManager.h"
@@ -23,6 +20,7 @@
 #include "framework/window/WindowController.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/Window.h"
+#include "support/OtherProcess.h"
 #include "support/Robot.h"
 #include "support/WorkDir.h"
 
@@ -123,47 +121,14 @@ std::function<void()> ReadRecord(std::int32_t id) {
   };
 }
 
-// A second process standing for another station: it waits for the go, acts on the same
-// table and reports whether its action succeeded.
-class OtherStation {
- public:
-  explicit OtherStation(std::function<bool()> act) {
-    if (pipe(go_) != 0 || pipe(done_) != 0) return;
-    pid_ = fork();
-    if (pid_ != 0) return;
-    char c = 0;
-    bool ok = false;
-    if (read(go_[0], &c, 1) == 1) {
-      rt::RunProgram([&] {
-        StartGlobalErrors();
-        CreateDemoDataManagers();
-        ok = act();
-      });
-    }
-    c = ok ? '1' : '0';
-    [[maybe_unused]] auto written = write(done_[1], &c, 1);
-    _exit(0);
-  }
-  ~OtherStation() {
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
-    for (int fd : {go_[0], go_[1], done_[0], done_[1]})
-      if (fd >= 0) close(fd);
-  }
-  bool Started() const { return pid_ > 0; }
-  // Lets it act and waits for its answer.
-  bool Act() {
-    char c = 'g';
-    if (write(go_[1], &c, 1) != 1) return false;
-    pollfd p{done_[0], POLLIN, 0};
-    if (poll(&p, 1, 20000) != 1 || read(done_[0], &c, 1) != 1) return false;
-    return c == '1';
-  }
-
- private:
-  int go_[2] = {-1, -1};
-  int done_[2] = {-1, -1};
-  pid_t pid_ = -1;
-};
+// Reads record `id` under watch, as the browse does before it runs the form.
+std::function<void()> WatchRecord(std::int32_t id) {
+  return [id] {
+    SetDemoDataId(id);
+    DemoData().Watch();
+    ASSERT_EQ(DemoData().Get(DemoDataIdKey()), 0);
+  };
+}
 
 class FormRequestsTest : public ::testing::Test {
  protected:
@@ -395,23 +360,15 @@ TEST_F(FormRequestsTest, DeleteRequestsAndUnchangedChange) {
 }
 
 TEST_F(FormRequestsTest, AnotherStationsChangeIsShownAndYoursRecalled) {
-  OtherStation other([] {
-    DemoDataRelationManagerRef()->Open();
-    SetDemoDataId(2);
-    DemoData().Watch();
-    if (DemoData().Get(DemoDataIdKey()) != 0) return false;
-    SetDemoDataFileName("theirs.pdf");
-    const bool ok = DemoDataRelationManagerRef()->Update() == LevelQuiet;
-    DemoDataRelationManagerRef()->Close();
-    return ok;
-  });
+  testing_support::OtherProcess other(testing_support::OtherInstanceCommand,
+                                      testing_support::AsOtherProgram);
   ASSERT_TRUE(other.Started());
   InProgram([&] {
     std::vector<std::string> screens;
     Rows afterRefusal;
     Outcome outcome = RunForm(ChangeRecord, ReadRecord(2), {}, [&](Robot& robot, int id) {
       EXPECT_TRUE(robot.Type(id, kNameEntry, "mine.pdf"));
-      ASSERT_TRUE(other.Act());
+      ASSERT_TRUE(other.Do("store 2 theirs.pdf"));
       EXPECT_TRUE(robot.Press(id, kOk));
       ASSERT_TRUE(robot.WaitIdle());
       afterRefusal = Table();
@@ -434,14 +391,8 @@ TEST_F(FormRequestsTest, AnotherStationsChangeIsShownAndYoursRecalled) {
 }
 
 TEST_F(FormRequestsTest, AnotherStationsDeleteIsReportedAndNothingComesBack) {
-  OtherStation other([] {
-    DemoDataRelationManagerRef()->Open();
-    SetDemoDataId(2);
-    const bool ok = DemoData().Get(DemoDataIdKey()) == 0 &&
-                    DemoDataRelationManagerRef()->Delete(false) == LevelQuiet;
-    DemoDataRelationManagerRef()->Close();
-    return ok;
-  });
+  testing_support::OtherProcess other(testing_support::OtherInstanceCommand,
+                                      testing_support::AsOtherProgram);
   ASSERT_TRUE(other.Started());
   InProgram([&] {
     bool stayedOpen = false;
@@ -449,7 +400,7 @@ TEST_F(FormRequestsTest, AnotherStationsDeleteIsReportedAndNothingComesBack) {
         ChangeRecord, ReadRecord(2), [](TestForm& f) { f.CancelAction = 2; },
         [&](Robot& robot, int id) {
           EXPECT_TRUE(robot.Type(id, kNameEntry, "mine.pdf"));
-          ASSERT_TRUE(other.Act());
+          ASSERT_TRUE(other.Do("delete 2"));
           EXPECT_TRUE(robot.Press(id, kOk));
           ASSERT_TRUE(robot.WaitIdle());
           stayedOpen = robot.Window(id).has_value();
@@ -462,6 +413,44 @@ TEST_F(FormRequestsTest, AnotherStationsDeleteIsReportedAndNothingComesBack) {
     EXPECT_NE(messages[0].text.find("changed or deleted by another station"), std::string::npos);
     EXPECT_EQ(outcome.response, RequestCancelled);
     EXPECT_EQ(Table(), (Rows{{1, "one.pdf"}, {3, "three.pdf"}}));
+  });
+}
+
+// The browse read the row under watch; before the user confirms, the other station changes
+// or deletes it. The delete neither throws their change away nor reports success for nothing.
+TEST_F(FormRequestsTest, AnotherStationsChangeOrDeleteStopsYourDelete) {
+  testing_support::OtherProcess other(testing_support::OtherInstanceCommand,
+                                      testing_support::AsOtherProgram);
+  ASSERT_TRUE(other.Started());
+  InProgram([&] {
+    auto readThen = [&other](std::int32_t id, const char* command) {
+      return [&other, id, command] {
+        WatchRecord(id)();
+        ASSERT_TRUE(other.Do(command));
+      };
+    };
+    backend_->PushAnswer(rt::kButtonYes);
+    Outcome changed = RunForm(DeleteRecord, readThen(2, "store 2 theirs.pdf"), {}, {});
+    EXPECT_EQ(changed.response, RequestCancelled);
+    EXPECT_EQ(Table(), (Rows{{1, "one.pdf"}, {2, "theirs.pdf"}, {3, "three.pdf"}}));
+    auto messages = testing_support::MessagesOf(*backend_);
+    ASSERT_EQ(messages.size(), 2u);  // no offer to delete again unseen
+    EXPECT_EQ(messages[0].caption, "Confirm Delete");
+    EXPECT_NE(messages[1].text.find("changed by another station"), std::string::npos);
+
+    // Seen (read again), their version can be deleted.
+    backend_->PushAnswer(rt::kButtonYes);
+    EXPECT_EQ(RunForm(DeleteRecord, WatchRecord(2), {}, {}).response, RequestCompleted);
+    EXPECT_EQ(Table(), (Rows{{1, "one.pdf"}, {3, "three.pdf"}}));
+
+    backend_->ClearTranscript();
+    backend_->PushAnswer(rt::kButtonYes);
+    Outcome gone = RunForm(DeleteRecord, readThen(3, "delete 3"), {}, {});
+    EXPECT_EQ(gone.response, RequestCancelled);
+    messages = testing_support::MessagesOf(*backend_);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_NE(messages[1].text.find("deleted by another station"), std::string::npos);
+    EXPECT_EQ(Table(), (Rows{{1, "one.pdf"}}));
   });
 }
 

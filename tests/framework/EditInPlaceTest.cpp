@@ -17,6 +17,7 @@
 #include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
 #include "support/BrowseFixture.h"
+#include "support/OtherProcess.h"
 #include "support/Robot.h"
 #include "support/WorkDir.h"
 
@@ -295,6 +296,32 @@ TEST_F(EditInPlaceTest, DeleteRemovesTheHighlightedRecordWithoutALoop) {
   EXPECT_EQ(browse_->Ask(DeleteRecord), RequestCompleted);
   EXPECT_EQ(Table(), (Rows{"10:doc10", "20:doc20", "40:doc40", "50:doc50", "60:doc60"}));
   EXPECT_EQ(Page(), (Rows{"10:doc10", "20:doc20", "40:doc40", "50:doc50"}));
+}
+
+TEST_F(EditInPlaceTest, ARowAnotherProcessDeletesWhileEditedIsReportedDeleted) {
+  testing_support::OtherProcess other([](std::string_view) {
+    auto file = testing_support::MakeDocsFile();
+    if (file->Open(0x42) != 0) return false;
+    rt::WriteInteger(file->Layout().Field(1), file->Record(), 20);
+    return file->Get(*file->Key(testing_support::kDocsById)) == 0 && file->Delete() == 0;
+  });
+  ASSERT_TRUE(other.Started());
+  Highlight(2);
+  const auto [id, name] = EditControls();
+  bool deleted = false;
+  rt::EventMessage deleteNow;  // runs once the row is open
+  deleteNow.task = [&] { deleted = other.Do(); };
+  rt::MyEvents().Post(std::move(deleteNow));
+  Key(id, key::kTab);
+  Key(name, key::kEnter, "renamed");  // the save fails: the row stays
+  Key(id, key::kEsc);
+  EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCancelled);
+  EXPECT_TRUE(deleted);
+  const auto messages = testing_support::MessagesOf(*backend_);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].text.find("deleted by another station"), std::string::npos);
+  EXPECT_EQ(messages[0].text.find("changed by another station"), std::string::npos);
+  EXPECT_EQ(Table(), (Rows{"10:doc10", "30:doc30", "40:doc40", "50:doc50", "60:doc60"}));
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+#pragma once
+// Another instance of the program on the same table, for testing_support::OtherProcess: its
+// commands run in a program of their own, as in a second process started by a user.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/DemoData.h"
+#include "app/DemoDataRelationManager.h"
+#include "app/LoadBlobFromFile.h"
+#include "framework/error/ErrorHooks.h"
+#include "platform/runtime/threads/Threads.h"
+
+namespace testing_support {
+
+// "delete <id>", or "store <id> <name>": the name (and the bytes, when it names a file) into
+// the row. Both read the row under watch first, as the forms do.
+inline bool OtherInstanceCommand(std::string_view command) {
+  const std::string rest(command.substr(command.find(' ') + 1));
+  DemoDataRelationManagerRef()->Open();
+  SetDemoDataId(std::stoi(rest));
+  DemoData().Watch();
+  bool ok = DemoData().Get(DemoDataIdKey()) == 0;
+  if (ok && command.starts_with("store ")) {
+    const std::string name = rest.substr(rest.find(' ') + 1);
+    SetDemoDataFileName(name);
+    LoadBlobFromFile(DemoData(), kDemoDataBlob, name);
+    ok = DemoDataRelationManagerRef()->Update() == LevelQuiet;
+  } else if (ok) {
+    ok = DemoDataRelationManagerRef()->Delete(false) == LevelQuiet;
+  }
+  DemoDataRelationManagerRef()->Close();
+  return ok;
+}
+
+inline void AsOtherProgram(const std::function<void()>& commands) {
+  rt::RunProgram([&] {
+    StartGlobalErrors();
+    CreateDemoDataManagers();
+    commands();
+  });
+}
+
+}  // namespace testing_support
