@@ -32,9 +32,10 @@ void AddFormMessages() {
   ErrorEntry found;
   if (errors.FindError(kMsgFileNameTooLong, found) != LevelQuiet) {
     errors.AddError(kMsgFileNameTooLong,
-                    "The path of this file is longer than the " +
+                    "The path of this file takes more than the " +
                         std::to_string(kDemoDataFileNameSize) +
-                        " characters the table keeps for it, so it cannot be stored:|%Message|"
+                        " bytes the table keeps for it (an accented letter or another special "
+                        "character takes two or more), so it cannot be stored:|%Message|"
                         "Move or rename the file to a shorter path and pick it again.",
                     "File Name Too Long", LevelNotify);
   }

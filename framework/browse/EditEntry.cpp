@@ -49,7 +49,8 @@ void EditEntry::SetReadOnly(bool readOnly) {
 }
 
 std::uint8_t EditEntry::TakeAccepted(std::uint8_t action) {
-  if (Win && Feq) Win->Update(Feq);
+  // A value the field cannot hold is not taken, and the edit stays where it is.
+  if (Win && Feq && Win->Update(Feq) != 0) return kEditNone;
   return action;
 }
 

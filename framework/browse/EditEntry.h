@@ -41,6 +41,8 @@ class EditEntry {
   virtual void Kill();
   virtual void SetAlerts();
   virtual void SetReadOnly(bool readOnly);
+  // Takes the screen's value into UseVar and answers the action; kEditNone when the field
+  // cannot hold the value (nothing is taken).
   virtual std::uint8_t TakeAccepted(std::uint8_t action);
   virtual std::uint8_t TakeEvent(int event);
   virtual std::int32_t GetFeq();

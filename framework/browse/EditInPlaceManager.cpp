@@ -258,7 +258,7 @@ bool EditInPlaceManager::CheckColumns() {
     // Only the shown control can hold typing that is not in the row yet.
     if (e.Column == LastColumn) MyWindow->Update(e.Control->GetFeq());
     if ((e.Control->Req && IsEmpty(e.Control->UseVar)) ||
-        e.Control->TakeAccepted(kEditNext) == kEditCancel) {
+        e.Control->TakeAccepted(kEditNext) == kEditCancel || RefusedValue(e)) {
       ClearColumn();
       Column = e.Column;
       Again = 1;
@@ -267,6 +267,17 @@ bool EditInPlaceManager::CheckColumns() {
       return false;
     }
   }
+  return true;
+}
+
+bool EditInPlaceManager::RefusedValue(const EditListEntry& entry) {
+  const std::int32_t feq = entry.Control ? entry.Control->GetFeq() : 0;
+  if (!feq || MyWindow->Refusal(feq) == rt::FieldFit::Fits) return false;
+  const auto& columns = MyWindow->Columns(ListControl);
+  std::string name;
+  if (entry.Column >= 1 && entry.Column <= static_cast<std::int32_t>(columns.size()))
+    name = columns[static_cast<std::size_t>(entry.Column - 1)].header;
+  ReportRefusedValue(feq, name.empty() ? "column " + std::to_string(entry.Column) : name);
   return true;
 }
 
@@ -290,8 +301,15 @@ void EditInPlaceManager::EndRow(const std::uint8_t* actionByte, bool isTab,
 
 void EditInPlaceManager::TakeAction(std::uint8_t action) {
   EditListEntry* e = EntryOf(Column);
-  if (action != kEditNone && action != kEditCancel && e && e->Control)
+  if (action != kEditNone && action != kEditCancel && e && e->Control) {
     action = e->Control->TakeAccepted(action);
+    if (RefusedValue(*e)) {
+      // The field's own value comes back into the control, which keeps the focus.
+      MyWindow->Display(e->Control->GetFeq());
+      MyWindow->Select(e->Control->GetFeq());
+      return;
+    }
+  }
   switch (action) {
     case kEditNext: {
       ClearColumn();

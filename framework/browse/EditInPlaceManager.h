@@ -77,6 +77,9 @@ class EditInPlaceManager : public WindowController {
   std::int32_t ColumnCount() const;
   // Ends the row as the action byte says; with its bit 3 asks for row `navigation` next.
   void EndRow(const std::uint8_t* actionByte, bool isTab, std::int32_t navigation);
+  // True, and said naming the column, when the column's edit control did not take its value
+  // because the field cannot hold it.
+  bool RefusedValue(const EditListEntry& entry);
 
   bool rowEnded_ = false;
   bool keepColumn_ = false;  // the next row starts in the column the arrow key left

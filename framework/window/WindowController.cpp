@@ -13,6 +13,7 @@
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/AnyRef.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
@@ -26,6 +27,7 @@ namespace {
 constexpr std::uint16_t kMsgRecordAdded = 3;   // "Record Added": add another?
 constexpr std::uint16_t kMsgAddNew = 5;        // "Add New Record?"
 constexpr std::uint16_t kMsgChangesLost = 10;  // "Changes will be lost!"
+constexpr std::uint16_t kMsgRangeError = 20;   // "The value of %Field must be in range %Message."
 constexpr std::uint16_t kMsgDeleteRetry = 39;  // "Record Delete Error": try again?
 constexpr std::uint16_t kMsgUpdateRetry = 40;  // "Record Update Error": try again?
 constexpr std::uint16_t kMsgSaveRecord = 41;   // "Save Record"
@@ -400,6 +402,7 @@ ErrorLevel WindowController::TakeRejected() {
   rt::Beep();
   if (MyWindow) {
     const int control = MyWindow->Field();
+    ReportRefusedValue(control);
     MyWindow->Display(control);
     MyWindow->Select(control);
   }
@@ -690,6 +693,25 @@ void WindowController::PostCompletion() {
   } else {
     MyWindow->Select();
   }
+}
+
+bool WindowController::ReportRefusedValue(std::int32_t control, std::string_view fieldName) {
+  if (!MyWindow || MyWindow->Refusal(control) == rt::FieldFit::Fits) return false;
+  const std::string range = MyWindow->ValueRange(control);
+  if (range.empty()) return true;  // a text: its picture's rejection is beep enough
+  std::string name(fieldName);
+  for (std::int32_t before = control - 1; name.empty() && before > 0; --before) {
+    if (MyWindow->Exists(before) && MyWindow->Type(before) == rt::ctl::kPrompt) {
+      for (char c : MyWindow->Prop(before, rt::prop::kText))
+        if (c != '&') name += c;
+      name = std::string(rt::Trim(rt::TrimRight(rt::Trim(name), ":")));
+      break;
+    }
+  }
+  ErrorManager& errors = ErrorsInUse();
+  errors.SetField(name.empty() ? "this field" : name);
+  errors.ThrowMessage(kMsgRangeError, range);
+  return true;
 }
 
 void WindowController::EnableCancelButtons() {

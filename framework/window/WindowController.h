@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/error/ErrorLevel.h"
@@ -165,6 +166,10 @@ class WindowController {
   FileManager* PrimaryFile() const;
   ErrorManager& ErrorsInUse() const;
   void RedisplayAndReselect();
+  // Tells the user that the control's value was not taken because its field cannot hold it
+  // ("Range Error", naming the field and the values it holds); false when the control's last
+  // update took its value. Without a name the field goes by the prompt before the control.
+  bool ReportRefusedValue(std::int32_t control, std::string_view fieldName = {});
   // Releases Saved and saves the primary record afresh.
   void SaveFormBuffer();
 

@@ -252,6 +252,28 @@ TEST_F(EditInPlaceTest, FailedCheckAndFailedSaveKeepTheRowAndEscThenDropsTheNewR
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Duplicate Key Error"}));
 }
 
+TEST_F(EditInPlaceTest, AnIdTheKeyCannotHoldIsRefusedNamingTheColumnAndNothingIsWritten) {
+  const Rows table = Table();
+  const Rows page = Page();
+  Highlight(2);
+  const int id = EditControls().first;
+  // Enter, Tab and an arrow each try to take the value: each is refused, the row stays.
+  Key(id, key::kEnter, "99999999999");
+  Key(id, key::kTab, "2147483648");
+  Key(id, key::kDown, "");
+  Key(id, key::kEnter, "twenty");
+  Key(id, key::kEsc);
+  EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCancelled);
+  EXPECT_EQ(Table(), table);
+  EXPECT_EQ(Page(), page);
+  std::vector<std::string> texts;
+  for (const auto& m : testing_support::MessagesOf(*backend_))
+    texts.push_back(m.caption + ": " + m.text);
+  EXPECT_EQ(texts,
+            std::vector<std::string>(
+                4, "Range Error: The value of ID must be in range -2147483648 to 2147483647."));
+}
+
 TEST_F(EditInPlaceTest, EditingStartsInTheDoubleClickedColumnAndAClickMovesIt) {
   browse_->TabAction = 1;  // Tab past the last column saves
   testing_support::Robot robot(backend_);

@@ -46,10 +46,10 @@ TEST(AnyRefTest, ReadsAndWritesEveryTypeAsTextAndNumber) {
   EXPECT_EQ(l, -42);
   AnyRef::Of(l).SetText("12.9");
   EXPECT_EQ(l, 12);
-  AnyRef::Of(l).SetText("abc");
-  EXPECT_EQ(l, 0);
-  AnyRef::Of(b).SetInteger(300);
-  EXPECT_EQ(b, 44);
+  EXPECT_EQ(AnyRef::Of(l).SetText("abc"), FieldFit::Unreadable);
+  EXPECT_EQ(l, 12);
+  EXPECT_EQ(AnyRef::Of(b).SetInteger(300), FieldFit::OutOfRange);
+  EXPECT_EQ(b, 0);
 
   dec.SetText("-3.5");
   EXPECT_EQ(mantissa, -350);

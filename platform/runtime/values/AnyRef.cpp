@@ -62,24 +62,28 @@ Decimal AnyRef::Value() const {
   return ReadDecimal(Desc(), address_);
 }
 
-void AnyRef::SetText(std::string_view text) const {
-  if (IsNull()) return;
-  WriteText(Desc(), address_, text);
+FieldFit AnyRef::SetText(std::string_view text) const {
+  if (IsNull()) return FieldFit::Fits;
+  return WriteText(Desc(), address_, text);
 }
 
-void AnyRef::SetNumber(double value) const {
-  if (IsNull()) return;
-  WriteReal(Desc(), address_, value);
+FieldFit AnyRef::SetNumber(double value) const {
+  if (IsNull()) return FieldFit::Fits;
+  return WriteReal(Desc(), address_, value);
 }
 
-void AnyRef::SetInteger(std::int64_t value) const {
-  if (IsNull()) return;
-  WriteInteger(Desc(), address_, value);
+FieldFit AnyRef::SetInteger(std::int64_t value) const {
+  if (IsNull()) return FieldFit::Fits;
+  return WriteInteger(Desc(), address_, value);
 }
 
-void AnyRef::SetValue(const Decimal& value) const {
-  if (IsNull()) return;
-  WriteDecimal(Desc(), address_, value);
+FieldFit AnyRef::SetValue(const Decimal& value) const {
+  if (IsNull()) return FieldFit::Fits;
+  return WriteDecimal(Desc(), address_, value);
+}
+
+bool AnyRef::Limits(Decimal& low, Decimal& high) const {
+  return !IsNull() && FieldLimits(Desc(), low, high);
 }
 
 int AnyRef::Compare(const AnyRef& other) const {
@@ -151,21 +155,19 @@ void AnyRef::Clear(int high) const {
   }
 }
 
-void AnyRef::CopyFrom(const AnyRef& other) const {
-  if (IsNull() || address_ == other.address_) return;
+FieldFit AnyRef::CopyFrom(const AnyRef& other) const {
+  if (IsNull() || address_ == other.address_) return FieldFit::Fits;
   if (other.IsNull()) {
     Clear();
-    return;
+    return FieldFit::Fits;
   }
   if (type_ == other.type_ && size_ == other.size_ && places_ == other.places_) {
     std::memmove(address_, other.address_, size_);  // the same representation
-  } else if (IsText() || other.IsText()) {
-    SetText(other.Text());
-  } else if (type_ == FieldType::Real || other.type_ == FieldType::Real) {
-    SetNumber(other.Number());
-  } else {
-    SetValue(other.Value());
+    return FieldFit::Fits;
   }
+  if (IsText() || other.IsText()) return SetText(other.Text());
+  if (type_ == FieldType::Real || other.type_ == FieldType::Real) return SetNumber(other.Number());
+  return SetValue(other.Value());
 }
 
 }  // namespace rt

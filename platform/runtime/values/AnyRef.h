@@ -44,13 +44,17 @@ class AnyRef {
   // number, invalid when it is not one.
   Decimal Value() const;
 
-  // Writes text: strings are padded or cut; numbers are parsed ("" and non-numbers give 0;
-  // a fraction is rounded to a Decimal's places and dropped for integer types).
-  void SetText(std::string_view text) const;
-  void SetNumber(double value) const;
-  void SetInteger(std::int64_t value) const;
+  // Writes text: strings are padded or cut (never inside a UTF-8 character); numbers are
+  // parsed (blank text gives 0; a fraction is rounded to a Decimal's places and dropped for
+  // integer types). Each write says how the value fitted: one the field cannot hold, or
+  // text that is not a number, leaves the field as it was (see FieldFit).
+  FieldFit SetText(std::string_view text) const;
+  FieldFit SetNumber(double value) const;
+  FieldFit SetInteger(std::int64_t value) const;
   // Writes an exact value: rounded to a Decimal's places, truncated for integers.
-  void SetValue(const Decimal& value) const;
+  FieldFit SetValue(const Decimal& value) const;
+  // The lowest and highest value the field holds; false for texts and Reals.
+  bool Limits(Decimal& low, Decimal& high) const;
 
   // Compares by value: two numbers numerically; two texts as strings with trailing blanks
   // ignored; a number and a text by value when the text is a number, else as texts.
@@ -60,7 +64,7 @@ class AnyRef {
   // the lowest is the blank text, which orders before every other text).
   void Clear(int high = 0) const;
   // Copies the other's value, converting between types.
-  void CopyFrom(const AnyRef& other) const;
+  FieldFit CopyFrom(const AnyRef& other) const;
 
  private:
   FieldDesc Desc() const;

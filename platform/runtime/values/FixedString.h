@@ -1,7 +1,8 @@
 #pragma once
-// Fixed-size text variables. FixedString<N> holds exactly N characters, padded with blanks;
-// CString<N> holds at most N-1 characters followed by a NUL. Both cut text that is too
-// long. They compare case-sensitively with trailing blanks ignored, so "abc" equals "abc  ".
+// Fixed-size text variables. FixedString<N> holds exactly N bytes, padded with blanks;
+// CString<N> holds at most N-1 bytes followed by a NUL. Both cut text that is too long,
+// never inside a UTF-8 character. They compare case-sensitively with trailing blanks
+// ignored, so "abc" equals "abc  ".
 
 #include <algorithm>
 #include <compare>
@@ -72,7 +73,7 @@ class FixedString {
 
  private:
   void Assign(std::string_view text) {
-    const std::size_t n = std::min(text.size(), N);
+    const std::size_t n = Utf8CutLength(text, N);
     // memmove: the text may be a view of this very buffer.
     std::memmove(data_, text.data(), n);
     std::memset(data_ + n, ' ', N - n);
@@ -121,7 +122,7 @@ class CString {
 
  private:
   void Assign(std::string_view text) {
-    const std::size_t n = std::min(text.size(), N - 1);
+    const std::size_t n = Utf8CutLength(text, N - 1);
     std::memmove(data_, text.data(), n);
     std::memset(data_ + n, 0, N - n);
   }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/runtime/values/Picture.h"
 #include "platform/runtime/values/Text.h"
 
 namespace rt {
@@ -103,6 +104,76 @@ std::int64_t RealToInteger(double v) {
   return static_cast<std::int64_t>(v);
 }
 
+// Whether the text is written as a number ("-12", "3.5", ".5e-3"), whatever its size.
+bool NumberShaped(std::string_view text) {
+  text = Trim(text, kBlanks);
+  std::size_t i = 0;
+  auto digits = [&] {
+    const std::size_t from = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+      ++i;
+    return i - from;
+  };
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  std::size_t count = digits();
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    count += digits();
+  }
+  if (count == 0) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    if (digits() == 0) return false;
+  }
+  return i == text.size();
+}
+
+bool IsBlankText(std::string_view text) {
+  return Trim(text, kBlanks).empty();
+}
+
+// The range of an integer-held type; dates and times also hold 0, which is outside it.
+bool IntegerRange(FieldType type, std::int64_t& low, std::int64_t& high) {
+  switch (type) {
+    case FieldType::Byte:
+      low = 0;
+      high = std::numeric_limits<std::uint8_t>::max();
+      return true;
+    case FieldType::Short:
+      low = std::numeric_limits<std::int16_t>::min();
+      high = std::numeric_limits<std::int16_t>::max();
+      return true;
+    case FieldType::UShort:
+      low = 0;
+      high = std::numeric_limits<std::uint16_t>::max();
+      return true;
+    case FieldType::Long:
+      low = std::numeric_limits<std::int32_t>::min();
+      high = std::numeric_limits<std::int32_t>::max();
+      return true;
+    case FieldType::ULong:
+      low = 0;
+      high = std::numeric_limits<std::uint32_t>::max();
+      return true;
+    case FieldType::Date: {
+      static const std::int32_t lastDay = DateValue(9999, 12, 31);
+      low = 1;
+      high = lastDay;
+      return true;
+    }
+    case FieldType::Time:
+      low = 1;
+      high = TimeValue(23, 59, 59, 99);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The largest mantissa of a Decimal field; the lowest is its negation.
+constexpr std::int64_t kMaxDecimalMantissa = std::numeric_limits<std::int64_t>::max();
+
 }  // namespace
 
 std::string RealText(double value) {
@@ -137,7 +208,13 @@ std::int64_t ReadInteger(const FieldDesc& f, const void* r) {
   return 0;
 }
 
-void WriteInteger(const FieldDesc& f, void* r, std::int64_t v) {
+FieldFit WriteInteger(const FieldDesc& f, void* r, std::int64_t v) {
+  std::int64_t low = 0;
+  std::int64_t high = 0;
+  if (IntegerRange(f.type, low, high)) {
+    const bool none = v == 0 && (f.type == FieldType::Date || f.type == FieldType::Time);
+    if (!none && (v < low || v > high)) return FieldFit::OutOfRange;
+  }
   switch (f.type) {
     case FieldType::Byte:
       Store<std::uint8_t>(r, f.offset, static_cast<std::uint8_t>(v));
@@ -157,16 +234,15 @@ void WriteInteger(const FieldDesc& f, void* r, std::int64_t v) {
       Store<std::uint32_t>(r, f.offset, static_cast<std::uint32_t>(v));
       break;
     case FieldType::Decimal:
-      WriteDecimal(f, r, Decimal(v));
-      break;
+      return WriteDecimal(f, r, Decimal(v));
     case FieldType::Real:
       Store<double>(r, f.offset, static_cast<double>(v));
       break;
     case FieldType::String:
     case FieldType::CString:
-      WriteText(f, r, std::to_string(v));
-      break;
+      return WriteText(f, r, std::to_string(v));
   }
+  return FieldFit::Fits;
 }
 
 double ReadReal(const FieldDesc& f, const void* r) {
@@ -176,16 +252,16 @@ double ReadReal(const FieldDesc& f, const void* r) {
   return static_cast<double>(ReadInteger(f, r));
 }
 
-void WriteReal(const FieldDesc& f, void* r, double v) {
+FieldFit WriteReal(const FieldDesc& f, void* r, double v) {
   if (f.type == FieldType::Real) {
     Store<double>(r, f.offset, v);
-  } else if (IsText(f.type)) {
-    WriteText(f, r, RealText(v));
-  } else if (f.type == FieldType::Decimal) {
-    WriteDecimal(f, r, Decimal::FromDouble(v));
-  } else {
-    WriteInteger(f, r, RealToInteger(v));
+    return FieldFit::Fits;
   }
+  if (IsText(f.type)) return WriteText(f, r, RealText(v));
+  if (f.type == FieldType::Decimal) return WriteDecimal(f, r, Decimal::FromDouble(v));
+  // Beyond 64 bits (or not a number) is beyond every integer field too.
+  if (!std::isfinite(v) || std::fabs(v) >= 9.2e18) return FieldFit::OutOfRange;
+  return WriteInteger(f, r, RealToInteger(v));
 }
 
 std::string ReadText(const FieldDesc& f, const void* r) {
@@ -204,23 +280,35 @@ std::string ReadText(const FieldDesc& f, const void* r) {
   }
 }
 
-void WriteText(const FieldDesc& f, void* r, std::string_view text) {
+FieldFit WriteText(const FieldDesc& f, void* r, std::string_view text) {
   char* p = static_cast<char*>(r) + f.offset;
   if (f.type == FieldType::String) {
-    const std::size_t n = std::min<std::size_t>(text.size(), f.size);
+    const std::size_t n = Utf8CutLength(text, f.size);
     std::memcpy(p, text.data(), n);
     std::memset(p + n, ' ', f.size - n);
-  } else if (f.type == FieldType::CString) {
-    if (f.size == 0) return;
-    const std::size_t n = std::min<std::size_t>(text.size(), f.size - 1);
+    return FieldFit::Fits;
+  }
+  if (f.type == FieldType::CString) {
+    if (f.size == 0) return FieldFit::Fits;
+    const std::size_t n = Utf8CutLength(text, f.size - 1);
     std::memcpy(p, text.data(), n);
     std::memset(p + n, 0, f.size - n);
-  } else if (f.type == FieldType::Real) {
-    Store<double>(r, f.offset, ParseReal(text));
-  } else {
-    const auto value = Decimal::Parse(text);
-    WriteDecimal(f, r, value ? *value : Decimal());
+    return FieldFit::Fits;
   }
+  if (IsBlankText(text)) {
+    ClearField(f, r);
+    return FieldFit::Blank;
+  }
+  if (f.type == FieldType::Real) {
+    if (!NumberShaped(text)) return FieldFit::Unreadable;
+    const double v = std::strtod(std::string(Trim(text, kBlanks)).c_str(), nullptr);
+    if (!std::isfinite(v)) return FieldFit::OutOfRange;
+    Store<double>(r, f.offset, v);
+    return FieldFit::Fits;
+  }
+  const auto value = Decimal::Parse(text);
+  if (!value) return NumberShaped(text) ? FieldFit::OutOfRange : FieldFit::Unreadable;
+  return WriteDecimal(f, r, *value);
 }
 
 Decimal ReadDecimal(const FieldDesc& f, const void* r) {
@@ -239,24 +327,38 @@ Decimal ReadDecimal(const FieldDesc& f, const void* r) {
   }
 }
 
-void WriteDecimal(const FieldDesc& f, void* r, const Decimal& value) {
+FieldFit WriteDecimal(const FieldDesc& f, void* r, const Decimal& value) {
+  if (!value.Valid()) return FieldFit::OutOfRange;
   switch (f.type) {
     case FieldType::Decimal: {
       const Decimal scaled = value.Rescale(FieldPlaces(f));
-      Store<std::int64_t>(r, f.offset, scaled.Valid() ? scaled.Mantissa() : 0);
-      break;
+      if (!scaled.Valid() || scaled.Mantissa() < -kMaxDecimalMantissa) return FieldFit::OutOfRange;
+      Store<std::int64_t>(r, f.offset, scaled.Mantissa());
+      return FieldFit::Fits;
     }
     case FieldType::Real:
       Store<double>(r, f.offset, value.ToDouble());
-      break;
+      return FieldFit::Fits;
     case FieldType::String:
     case FieldType::CString:
-      WriteText(f, r, value.ToText());
-      break;
+      return WriteText(f, r, value.ToText());
     default:
-      WriteInteger(f, r, value.ToInteger());
-      break;
+      return WriteInteger(f, r, value.ToInteger());
   }
+}
+
+bool FieldLimits(const FieldDesc& f, Decimal& low, Decimal& high) {
+  if (f.type == FieldType::Decimal) {
+    high = Decimal::FromParts(kMaxDecimalMantissa, FieldPlaces(f));
+    low = high.Negated();
+    return true;
+  }
+  std::int64_t lowest = 0;
+  std::int64_t highest = 0;
+  if (!IntegerRange(f.type, lowest, highest)) return false;
+  low = Decimal(lowest);
+  high = Decimal(highest);
+  return true;
 }
 
 void ClearField(const FieldDesc& f, void* r) {

@@ -70,25 +70,42 @@ class RecordLayout {
   std::uint32_t size_ = 0;
 };
 
+// How a value written to a field fitted it. A value that does not fit leaves the field as
+// it was, so that no wrapped or zeroed number ever stands in for what was meant.
+enum class FieldFit : std::uint8_t {
+  Fits,        // written (an integer field drops a fraction, a Decimal rounds to its places,
+               // a text is cut to its field)
+  Blank,       // blank text for a number: written as zero
+  Unreadable,  // text that is not a number, for a numeric field: nothing written
+  OutOfRange,  // a number the field cannot hold: nothing written
+};
+
 // Byte-level access to one field of a buffer. Numbers are read and written in the host's
 // byte order; texts of String fields come back with trailing blanks kept. Decimal fields
 // are read and written by value: ReadInteger drops the fraction, ReadText gives the plain
 // text with the field's places ("-3.50"), and text is written exactly (never through a
-// double), rounded half away from zero to the field's places. Text that is not a number
-// writes 0 to a numeric field; integers wrap to the field's width.
+// double), rounded half away from zero to the field's places. Every write says how the
+// value fitted: integers beyond their type's range, Decimals past their digits (a signed
+// 64-bit mantissa, lowest value left out so that every value negates), day counts
+// past 31 December 9999, time values past 23:59:59.99, and text that is not a number are
+// refused and write nothing.
 std::int64_t ReadInteger(const FieldDesc& field, const void* record);
-void WriteInteger(const FieldDesc& field, void* record, std::int64_t value);
+FieldFit WriteInteger(const FieldDesc& field, void* record, std::int64_t value);
 double ReadReal(const FieldDesc& field, const void* record);
-void WriteReal(const FieldDesc& field, void* record, double value);
+FieldFit WriteReal(const FieldDesc& field, void* record, double value);
 std::string ReadText(const FieldDesc& field, const void* record);
-// Writes text into a String (padded with blanks, cut at the size) or CString field.
-void WriteText(const FieldDesc& field, void* record, std::string_view text);
+// Writes text into a String (padded with blanks) or CString field, cut at the field's size
+// but never inside a UTF-8 character; or reads it as a number for a numeric field.
+FieldFit WriteText(const FieldDesc& field, void* record, std::string_view text);
 // Exact value of a numeric or numeric-text field (invalid for text that is not a number);
 // Real fields go through their shortest exact text.
 Decimal ReadDecimal(const FieldDesc& field, const void* record);
 // Writes a value: rounded to a Decimal field's places, truncated towards zero for integer
-// fields; an invalid value writes 0.
-void WriteDecimal(const FieldDesc& field, void* record, const Decimal& value);
+// fields; an invalid value is out of range.
+FieldFit WriteDecimal(const FieldDesc& field, void* record, const Decimal& value);
+// The lowest and highest value a numeric field other than Real holds; false for the rest.
+// Dates and times hold zero (no date, no time) too.
+bool FieldLimits(const FieldDesc& field, Decimal& low, Decimal& high);
 // Shortest text that reads back as the same double ("0.1", "12", "1e+300").
 std::string RealText(double value);
 // Clears a field: blanks for String, empty for CString, zero otherwise.

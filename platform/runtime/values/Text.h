@@ -1,7 +1,8 @@
 #pragma once
-// Small text helpers shared by the runtime and the drivers: trimming and ASCII case. Case
-// changes touch only A-Z and a-z, so texts of any encoding keep their other bytes.
+// Small text helpers shared by the runtime and the drivers: trimming, cutting and ASCII case.
+// Case changes touch only A-Z and a-z, so texts of any encoding keep their other bytes.
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,22 @@ inline std::string_view Trim(std::string_view text, std::string_view chars = " "
   const std::size_t start = text.find_first_not_of(chars);
   return start == std::string_view::npos ? std::string_view()
                                          : TrimRight(text.substr(start), chars);
+}
+
+// How much of the text fits in `limit` bytes when it is cut there: never part of a UTF-8
+// character, whose bytes all go when the cut would fall inside it. Bytes that are not
+// UTF-8 are cut where the limit falls.
+inline std::size_t Utf8CutLength(std::string_view text, std::size_t limit) {
+  auto continuation = [&](std::size_t i) {
+    return (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80;
+  };
+  if (text.size() <= limit || !continuation(limit)) return std::min(text.size(), limit);
+  // A character is at most four bytes: its lead byte is at most three before the cut.
+  std::size_t start = limit;
+  while (start > 0 && limit - start < 3 && continuation(start - 1))
+    --start;
+  if (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0) == 0xC0) return start - 1;
+  return limit;
 }
 
 inline char UpperChar(char c) {

@@ -28,6 +28,9 @@ struct Window::Control {
   ListSource source;
   std::vector<ListColumn> columns;
   std::string screenText;
+  // The text Display last put on the screen, and why the last Update took nothing.
+  std::string shown;
+  FieldFit refusal = FieldFit::Fits;
   int value = 0;
   int choice = 0;
   int thumb = 0;
@@ -366,6 +369,7 @@ void Window::Display(int control) {
         const std::string value = c->use.Text();
         c->screenText = c->def.picture.empty() ? Unpadded(value)
                                                : Unpadded(FormatPicture(value, c->def.picture));
+        c->shown = c->screenText;
       } else if (TakesValue(type)) {
         c->value = static_cast<int>(c->use.Integer());
       } else if (type == ctl::kSheet) {
@@ -379,29 +383,72 @@ void Window::Display(int control) {
   }
 }
 
-void Window::Update(int control) {
+int Window::Update(int control) {
+  int refused = 0;
   for (auto& c : controls_) {
-    if (control == 0 || c->def.number == control) UpdateControl(*c);
+    if (control != 0 && c->def.number != control) continue;
+    if (!UpdateControl(*c) && refused == 0) refused = c->def.number;
   }
+  return refused;
 }
 
 bool Window::UpdateControl(Control& c) {
+  c.refusal = FieldFit::Fits;
   if (c.use.IsNull()) return true;
   const int type = c.def.type;
   if (TakesText(type)) {
-    if (c.def.picture.empty()) {
-      c.use.SetText(c.screenText);
-      return true;
+    std::string value = c.screenText;
+    FieldFit fit = FieldFit::Fits;
+    if (!c.def.picture.empty()) {
+      auto read = TryDeformatPicture(c.screenText, c.def.picture);
+      if (read) {
+        value = std::move(*read);
+      } else {
+        fit = FieldFit::Unreadable;
+      }
     }
-    auto value = TryDeformatPicture(c.screenText, c.def.picture);
-    if (!value) return false;
-    c.use.SetText(*value);
+    // A number left blank is no number, unless its picture shows zero as blanks; a date or
+    // a time left blank is none.
+    if (fit == FieldFit::Fits && !c.use.IsText() && Trim(value, kWhitespace).empty() &&
+        c.use.Type() != FieldType::Date && c.use.Type() != FieldType::Time &&
+        !(Picture::Parse(c.def.picture).blankWhenZero)) {
+      fit = FieldFit::Blank;
+    }
+    if (fit == FieldFit::Fits) {
+      fit = c.use.SetText(value);
+      if (fit == FieldFit::Blank) fit = FieldFit::Fits;
+    }
+    if (fit != FieldFit::Fits) {
+      // What Display showed and nobody changed is what the variable holds (a number too
+      // wide for its picture shows as "###"): there is nothing to take.
+      if (c.screenText == c.shown) return true;
+      c.refusal = fit;
+      return false;
+    }
   } else if (TakesValue(type)) {
-    c.use.SetInteger(c.value);
+    c.refusal = c.use.SetInteger(c.value);
   } else if (type == ctl::kSheet || type == ctl::kList) {
-    c.use.SetInteger(c.choice);
+    c.refusal = c.use.SetInteger(c.choice);
   }
-  return true;
+  return c.refusal == FieldFit::Fits;
+}
+
+FieldFit Window::Refusal(int control) const {
+  const Control* c = Find(control);
+  return c ? c->refusal : FieldFit::Fits;
+}
+
+std::string Window::ValueRange(int control) const {
+  const Control* c = Find(control);
+  Decimal low;
+  Decimal high;
+  if (!c || !c->use.Limits(low, high)) return {};
+  const Picture picture = Picture::Parse(c->def.picture);
+  const bool dated = picture.kind == PictureKind::Date || picture.kind == PictureKind::Time;
+  auto show = [&](const Decimal& v) {
+    return dated ? std::string(Trim(picture.Format(v.ToText()))) : v.ToText();
+  };
+  return show(low) + " to " + show(high);
 }
 
 void Window::Select(int control) {

@@ -76,8 +76,15 @@ class Window {
   // Between HoldChanges(true) and the matching HoldChanges(false) (calls nest), changed
   // controls are sent to the screen once, in their final state, when the hold ends.
   void HoldChanges(bool hold);
-  // Copies screen values into bound variables (control 0: every control).
-  void Update(int control = 0);
+  // Copies screen values into bound variables (control 0: every control). A value its
+  // variable cannot take (text its picture cannot read, a number the field cannot hold, a
+  // number left blank) is not written; returns the first such control, 0 when all were taken.
+  int Update(int control = 0);
+  // Why the control's last update took nothing (FieldFit::Fits when it took its value).
+  FieldFit Refusal(int control) const;
+  // The values the control's variable holds, for telling the user: "-2147483648 to
+  // 2147483647", dates and times through the control's picture; empty for a text.
+  std::string ValueRange(int control) const;
   // Focuses a control; control 0 runs the accept-all pass: every enterable control is
   // accepted in order, then Completed is raised. Selecting a control during the pass ends it.
   void Select(int control = 0);
@@ -149,8 +156,8 @@ class Window {
   void DefaultAction(const EventMessage& m);
   // Rebuilds a list's rows from its queue or source; false when they cannot have changed.
   bool RefreshList(Control& c);
-  // Copies one control's screen value into its variable; false when the text cannot be read
-  // with the control's picture.
+  // Copies one control's screen value into its variable; false (nothing written, the reason
+  // kept for Refusal) when the variable cannot take it.
   bool UpdateControl(Control& c);
   void SetEnabled(bool enabled);
   void SetWindowProp(int property, std::string_view value);
