@@ -78,7 +78,8 @@ class Window {
   void HoldChanges(bool hold);
   // Copies screen values into bound variables (control 0: every control).
   void Update(int control = 0);
-  // Focuses a control; control 0 runs the accept-all pass: every enterable control is
+  // Focuses a control (a prompt or a string hands the focus on to the next control that
+  // takes input); control 0 runs the accept-all pass: every enterable control is
   // accepted in order, then Completed is raised. Selecting a control during the pass ends it.
   void Select(int control = 0);
   bool AcceptAllMode() const { return acceptAll_; }
@@ -139,6 +140,8 @@ class Window {
   struct Control;
   Control* Find(int control);
   const Control* Find(int control) const;
+  // The control that takes the focus when `control` is selected.
+  int FocusTarget(int control) const;
   ControlView ViewOf(const Control& c) const;
   void FillView(const Control& c, ControlView& v) const;
   WindowView ViewOfWindow() const;
