@@ -385,7 +385,8 @@ TEST_F(UpdateDataTest, ViewRequestOnlyShows) {
   std::vector<bool> readOnly;
   std::vector<bool> enabled;
   bool typed = true;
-  Run({file}, [&] { Form(ViewRecord, 1); },
+  Run(
+      {file}, [&] { Form(ViewRecord, 1); },
       [&](Robot& robot) {
         fs::copy_file(fs::path(TEST_DATA_DIR) / "two-pages.pdf", file,
                       fs::copy_options::overwrite_existing);
