@@ -114,6 +114,22 @@ std::optional<int> WaitExit(pid_t pid, std::chrono::seconds timeout) {
   return status;
 }
 
+// Waits until the process blocks `signal` (its watcher has taken the signal over).
+bool WaitBlocked(pid_t pid, int signal) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("SigBlk:", 0) != 0) continue;
+      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+      if (mask & (1ull << (signal - 1))) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 bool ExitedCleanly(const std::optional<int>& status) {
   return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
 }
@@ -186,7 +202,7 @@ TEST(StartupTest, SignalsCloseTheProgramAsExitDoes) {
       execl(PAGELET_PROGRAM, PAGELET_PROGRAM, static_cast<char*>(nullptr));
       _exit(127);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(WaitBlocked(program, signal));
     kill(program, signal);
     EXPECT_TRUE(ExitedCleanly(WaitExit(program, std::chrono::seconds(30)))) << signal;
   }
