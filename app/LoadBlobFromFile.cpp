@@ -110,7 +110,7 @@ int LoadBlobFromFile(rt::File& table, int blob, std::string_view name) {
   if (result == rt::kNoError) {
     const FileStamp stamp = StampOf(fileName);
     if (size == 0) {
-      rt::SetError(rt::kBadNameError);
+      rt::SetError(rt::kBadNameError, "The file is empty");
       result = rt::kBadNameError;
     } else if ((result = table.GetBlobContents(blob, before)) == rt::kNoError) {
       saved = true;

@@ -23,6 +23,8 @@ constexpr char kWindow[] = "P8$APPFRAME";
 // the last of them has.
 std::atomic<int> openBrowses{0};
 std::atomic<bool> closeAfterBrowses{false};
+// The thread the frame runs on: program main's.
+std::atomic<int> frameThread{1};
 
 void RunBrowse(int frameThread) {
   BrowseData();
@@ -39,6 +41,7 @@ class MainFrameController : public WindowController {
     GlobalErrors().SetProcedureName("MainFrame");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    frameThread = rt::ThreadNumber();
     FirstField = 1;
     VCRRequest = &::VCRRequest();
     Errors = &GlobalErrors();
@@ -139,4 +142,9 @@ void MainFrame() {
   GlobalResponse() = controller->Run();
   controller.reset();
   window.reset();
+}
+
+void CloseMainFrame() {
+  // The event File > Exit posts; the frame's thread takes it up in its event loop.
+  rt::Post(rt::event::kCloseWindow, 0, frameThread.load());
 }

@@ -7,6 +7,10 @@ void RegisterMainFrameWindow();
 
 // Runs the frame until it closes; sets GlobalResponse to the controller's result.
 void MainFrame();
+// Asks the frame to close as File > Exit does (the browses and their forms close first).
+// Safe from any thread, the runtime's or another; before the frame has opened, the frame
+// closes as soon as it opens.
+void CloseMainFrame();
 
 // Menu item numbers of the frame (from -1 downward in definition order).
 inline constexpr int kMainFrameBrowseData = -11;

@@ -1,5 +1,7 @@
 #include "app/Startup.h"
 
+#include <csignal>
+
 #include "app/DemoData.h"
 #include "app/Globals.h"
 #include "app/MainFrame.h"
@@ -8,6 +10,7 @@
 #include "framework/error/ErrorHooks.h"
 #include "framework/util/IniManager.h"
 #include "framework/window/ErrorWindow.h"
+#include "platform/runtime/threads/SignalWatcher.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/store/Store.h"
 
@@ -38,4 +41,14 @@ void RunProgramMain(const std::function<void()>& frame) {
   frame();
   IniMgr().BeforeKill();
   IniMgr().Close();
+}
+
+int RunApplication(const ProgramHost& host) {
+  rt::SignalWatcher signals({SIGTERM, SIGINT});
+  RegisterApplicationHooks();
+  return host([&signals] {
+    signals.Start([](int) { CloseMainFrame(); });
+    ProgramMain();
+    signals.Stop();
+  });
 }

@@ -15,3 +15,11 @@ void RegisterApplicationHooks();
 void ProgramMain();
 // Program main with another procedure in place of the main frame.
 void RunProgramMain(const std::function<void()>& frame);
+
+// The program's whole run, as its entry makes it: the start-up hooks registered, SIGTERM and
+// SIGINT (a logout, a shutdown, Ctrl+C) closing the program as File > Exit does, and `host`
+// running the given program main on runtime thread 1 (on the desktop, or headless) and
+// returning the exit code. Call it before any other thread starts: the signals are blocked
+// for every thread and taken up by a watcher instead.
+using ProgramHost = std::function<int(const std::function<void()>& programMain)>;
+int RunApplication(const ProgramHost& host);

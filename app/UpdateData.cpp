@@ -15,7 +15,6 @@
 #include "framework/util/SelectFileManager.h"
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
-#include "platform/pdf/PdfEngine.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/FixedString.h"
@@ -30,14 +29,15 @@ constexpr std::uint8_t kLookupFlags = 0x10;  // long names
 void AddFormMessages() {
   ErrorManager& errors = GlobalErrors();
   ErrorEntry found;
-  if (errors.FindError(kMsgFileNameTooLong, found) != LevelQuiet) {
-    errors.AddError(kMsgFileNameTooLong,
-                    "The path of this file takes more than the " +
+  if (errors.FindError(kMsgFileNameNotKept, found) != LevelQuiet) {
+    errors.AddError(kMsgFileNameNotKept,
+                    "The table keeps a file name of at most " +
                         std::to_string(kDemoDataFileNameSize) +
-                        " bytes the table keeps for it (an accented letter or another special "
-                        "character takes two or more), so it cannot be stored:|%Message|"
-                        "Move or rename the file to a shorter path and pick it again.",
-                    "File Name Too Long", LevelNotify);
+                        " bytes (an accented letter or another special character takes two or "
+                        "more) that does not end in a blank. This one would be kept as another "
+                        "name, so the file cannot be stored:|%Message|"
+                        "Rename or move the file and pick it again.",
+                    "File Name Not Kept", LevelNotify);
   }
   if (errors.FindError(kMsgDocumentNotUsable, found) != LevelQuiet) {
     errors.AddError(kMsgDocumentNotUsable,
@@ -47,11 +47,14 @@ void AddFormMessages() {
   }
 }
 
-// Why the file cannot be stored as a document, or "" when it can: it must be a readable,
-// complete, unprotected PDF document with pages.
-std::string DocumentProblem(const std::string& name) {
-  const rt::PdfError error = rt::PdfEngine::Create()->LoadFile(name);
-  return error.Ok() ? std::string() : error.text;
+// Whether the record's file name field keeps `name` exactly: it is cut at its size and
+// its trailing blanks are padding.
+bool FieldKeeps(std::string_view name) {
+  return name.size() <= kDemoDataFileNameSize && (name.empty() || name.back() != ' ');
+}
+
+std::string Quoted(std::string_view name) {
+  return "\"" + std::string(name) + "\"";
 }
 
 bool IsOtherStationChange(int code) {
@@ -209,12 +212,13 @@ class UpdateDataController : public WindowController {
   }
 
  private:
-  // "...": the chosen file's name goes into the record and the file into the view. A path
-  // the record cannot hold whole is refused rather than cut.
+  // "...": the chosen file's name goes into the record and the file into the view. A name
+  // the record cannot keep exactly (too long, or ending in a blank) is refused rather than
+  // stored as another file's name.
   void PickFile() {
     const std::string name = files_.Ask(true);
-    if (name.size() > kDemoDataFileNameSize) {
-      GlobalErrors().ThrowMessage(kMsgFileNameTooLong, name);
+    if (!FieldKeeps(name)) {
+      GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(name));
       MyWindow->Select(kUpdateDataFileName);
       return;
     }
@@ -238,33 +242,34 @@ class UpdateDataController : public WindowController {
     nameAtOpen_ = rt::ClipText(DemoDataFileName());
   }
 
-  // Copies the file named in the record into its BLOB. False (and said) when the name or
-  // the file cannot be stored; the BLOB is then as it was. A file the record already named
-  // when the form opened is only reloaded when it is still a usable document.
+  // Copies the file named in the record into its BLOB, whatever its contents: the bytes are
+  // stored exactly, and the view says when it cannot show them. False (and said) when a
+  // name picked or typed in this form cannot be stored: too long, a missing, unreadable,
+  // empty or special file, or one of the table's own; the BLOB is then as it was. The name
+  // the record held when the form opened keeps the stored bytes when its file cannot be
+  // read.
   bool CopyDocument() {
     const std::string shown(rt::ClipText(MyWindow->ScreenText(kUpdateDataFileName)));
     if (shown.size() > kDemoDataFileNameSize) {
-      GlobalErrors().ThrowMessage(kMsgFileNameTooLong, shown);
+      GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(shown));
       return false;
     }
     MyWindow->Update(kUpdateDataFileName);
     const std::string name(rt::ClipText(DemoDataFileName()));
     if (name.empty()) return true;  // nothing to load: the stored bytes stay
     const bool picked = name != nameAtOpen_;
-    std::string problem = DocumentProblem(name);
-    if (problem.empty()) {
-      rt::File& table = DemoData();
-      std::string previous;
-      if (const int e = table.GetBlobContents(kDemoDataBlob, previous); e != 0) {
-        // Another station changed or deleted the record since it was read: the save that
-        // follows reports that and shows what the table holds now.
-        if (IsOtherStationChange(e)) return true;
-        problem = "The stored document cannot be read (" + RuntimeErrorText(e) + ")";
-      } else if (const int copied = LoadBlobFromFile(table, kDemoDataBlob, name); copied != 0) {
-        if (IsOtherStationChange(copied)) return true;
-        problem = "The file could not be copied (" + RuntimeErrorText(copied) + "): " + name;
-        table.SetBlobContents(kDemoDataBlob, previous);
-      }
+    rt::File& table = DemoData();
+    std::string previous;
+    std::string problem;
+    if (const int e = table.GetBlobContents(kDemoDataBlob, previous); e != 0) {
+      // Another station changed or deleted the record since it was read: the save that
+      // follows reports that and shows what the table holds now.
+      if (IsOtherStationChange(e)) return true;
+      problem = "The stored document cannot be read (" + RuntimeErrorText(e) + ")";
+    } else if (const int copied = LoadBlobFromFile(table, kDemoDataBlob, name); copied != 0) {
+      if (IsOtherStationChange(copied)) return true;
+      problem = "The file could not be read (" + RuntimeErrorText(copied) + "): " + name;
+      table.SetBlobContents(kDemoDataBlob, previous);
     }
     if (problem.empty() || !picked) return true;
     GlobalErrors().ThrowMessage(kMsgDocumentNotUsable, problem);

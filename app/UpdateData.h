@@ -19,7 +19,7 @@ inline constexpr int kUpdateDataCancel = 8;
 inline constexpr int kUpdateDataViewBlob = 9;
 
 // Messages of the form, in the error manager's table.
-inline constexpr int kMsgFileNameTooLong = 1601;
+inline constexpr int kMsgFileNameNotKept = 1601;  // too long, or ending in a blank
 inline constexpr int kMsgDocumentNotUsable = 1602;
 
 // Registers the form's window definition (UpdateData does on first use).

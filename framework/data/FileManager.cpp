@@ -832,10 +832,13 @@ void FileManager::RestoreBuffer(std::int32_t& id, bool restore) {
     std::memset(Buffer.Address, ' ', Buffer.Size);
     std::memcpy(Buffer.Address, saved.data(), std::min<std::size_t>(saved.size(), Buffer.Size));
   }
+  // Putting saved bytes back is no edit of the BLOB: its changed mark stays as it was.
+  const std::uint8_t blobChanged = BlobChanged;
   const int blobs = File->BlobCount();
   for (int i = 1; i <= blobs; ++i) {
     if (take(id + i, saved) && restore && File->IsOpen()) File->SetBlobContents(i, saved);
   }
+  BlobChanged = blobChanged;
   if (take(id + blobs + 1, saved)) File->SetNulls(saved);
   id = 0;
 }
@@ -877,6 +880,7 @@ std::uint16_t FileManager::SaveFile() {
   entry.State = File->SaveState();
   entry.Pos = CurrentPosition();
   entry.AutoIncDone = AutoIncDone;
+  entry.BlobChanged = BlobChanged;
   Saved->push_back(entry);
   return entry.Id;
 }
@@ -902,7 +906,10 @@ void FileManager::RestoreFile(std::uint16_t& id, bool restore) {
   }
   std::int32_t buffer = entry.Buffer;
   RestoreBuffer(buffer, restore);
-  if (restore) AutoIncDone = entry.AutoIncDone;
+  if (restore) {
+    AutoIncDone = entry.AutoIncDone;
+    BlobChanged = entry.BlobChanged;
+  }
   File->FreeState(entry.State);
   id = 0;
 }

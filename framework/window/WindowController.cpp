@@ -566,6 +566,9 @@ ErrorLevel WindowController::CompleteDelete() {
     if (answer == rt::kButtonNo) {
       if (!BatchProcessing) PostToWindow(rt::event::kCloseWindow);
     } else {
+      // Any other answer stays on the form as Cancel does. Deleting again on it could go on
+      // for ever: a screen that answers a button it did not offer, without asking anyone,
+      // would be asked again at once, and the failing delete tried again, with no end.
       RedisplayAndReselect();
     }
     break;

@@ -49,7 +49,6 @@ QtBackend::QtBackend()
     QObject::connect(app, &QApplication::focusChanged, context_.get(),
                      [this](QWidget* old, QWidget* now) { FocusChanged(old, now); });
   }
-  screenshotPath_ = qEnvironmentVariable("PAGELET_SCREENSHOT");
 }
 
 QtBackend::~QtBackend() {
@@ -471,7 +470,10 @@ void QtBackend::TakeScreenshot() {
                screenshotPath_.toLocal8Bit().constData());
 }
 
-int RunDesktop(int argc, char** argv, std::function<void()> programMain) {
+int RunDesktop(const char* programName, std::function<void()> programMain,
+               const std::string& screenshotPath) {
+  int argc = 1;
+  char* argv[] = {const_cast<char*>(programName), nullptr};
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   // File dialogs that Qt opens itself (the print dialog's) are its own widgets, not the
@@ -479,6 +481,7 @@ int RunDesktop(int argc, char** argv, std::function<void()> programMain) {
   QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
   QtFileDialogGuard fileDialogs;
   auto backend = std::make_shared<QtBackend>();
+  if (!screenshotPath.empty()) backend->SaveFrameWhenIdle(QString::fromStdString(screenshotPath));
   rt::InstallBackend(backend);
   std::atomic<int> exitCode{0};
   std::atomic<bool> finished{false};

@@ -29,13 +29,15 @@ class QtSurface;
 
 class QtBackend : public rt::UiBackend {
  public:
-  // Made on the GUI thread once the QApplication exists. When the environment variable
-  // PAGELET_SCREENSHOT names a file, the frame is saved there as an image once it has been
-  // shown and idle for a moment.
+  // Made on the GUI thread once the QApplication exists.
   QtBackend();
   ~QtBackend() override;
   QtBackend(const QtBackend&) = delete;
   QtBackend& operator=(const QtBackend&) = delete;
+
+  // Saves the frame as a PNG image to `path` once it has been shown and has stayed
+  // unchanged for a moment. Call before the frame opens.
+  void SaveFrameWhenIdle(const QString& path) { screenshotPath_ = path; }
 
   // Closes every window and stops taking requests (waiting runtime threads get the answer
   // of a cancelled dialog). Call on the GUI thread before the application object goes.
@@ -111,9 +113,12 @@ class QtBackend : public rt::UiBackend {
   int screenshotRestarts_ = 0;
 };
 
-// Runs a program on the desktop: makes the QApplication, installs a QtBackend, runs
-// rt::RunProgram(programMain) on a thread of its own and the Qt event loop on the calling
-// thread until program main has returned. Returns the program's exit code.
-int RunDesktop(int argc, char** argv, std::function<void()> programMain);
+// Runs a program on the desktop: makes the QApplication (named `programName`; it takes no
+// command-line options), installs a QtBackend, runs rt::RunProgram(programMain) on a thread
+// of its own and the Qt event loop on the calling thread until program main has returned.
+// With a screenshot path the frame is saved there as in SaveFrameWhenIdle. Returns the
+// program's exit code.
+int RunDesktop(const char* programName, std::function<void()> programMain,
+               const std::string& screenshotPath = {});
 
 }  // namespace gui

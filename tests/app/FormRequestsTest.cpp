@@ -451,6 +451,122 @@ TEST_F(FormRequestsTest, AnotherStationsChangeOrDeleteStopsYourDelete) {
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_NE(messages[1].text.find("deleted by another station"), std::string::npos);
     EXPECT_EQ(Table(), (Rows{{1, "one.pdf"}}));
+// Writes that fail ask whether to try again: Yes retries, Cancel stays with the focus back
+// on the first field, No gives up (and closes, unless the form is inserting). A delete
+// answered with a button it did not offer stays as Cancel does.
+TEST_F(FormRequestsTest, FailedUpdatesAndDeletesAskToRetry) {
+  InProgram([&] {
+    auto count = [&](const char* caption) {
+      const auto all = Captions();
+      return std::count(all.begin(), all.end(), caption);
+    };
+    // A change to the number of another record cannot be written.
+    std::vector<bool> stayed;
+    std::vector<int> focus;
+    Outcome change = RunForm(
+        ChangeRecord, ReadRecord(2), [](TestForm& f) { f.CancelAction = 2; },
+        [&](Robot& robot, int id) {
+          EXPECT_TRUE(robot.Type(id, kIdEntry, "1"));
+          for (int answer : {rt::kButtonOk, rt::kButtonYes, rt::kButtonOk, rt::kButtonCancel})
+            robot.Answer(answer);
+          EXPECT_TRUE(robot.Press(id, kOk));
+          ASSERT_TRUE(robot.WaitIdle());
+          stayed.push_back(robot.Window(id).has_value());
+          focus.push_back(robot.Focused(id));
+          for (int answer : {rt::kButtonOk, rt::kButtonNo, rt::kButtonYes})
+            robot.Answer(answer);  // ... and "Changes will be lost!" when it closes
+          EXPECT_TRUE(robot.Press(id, kOk));
+          EXPECT_TRUE(robot.WaitClosed(id));
+        });
+    EXPECT_EQ(count("Record Update Error"), 3);
+    EXPECT_EQ(change.response, RequestCancelled);
+    EXPECT_EQ(Table(), kSeeded);
+
+    // Inserted with Save, then changed to a number in use: No keeps the inserting form.
+    backend_->ClearTranscript();
+    Outcome insert = RunForm(
+        InsertRecord, PrimeNew, [](TestForm& f) { f.CancelAction = 2; },
+        [&](Robot& robot, int id) {
+          EXPECT_TRUE(robot.Type(id, kNameEntry, "saved.pdf"));
+          EXPECT_TRUE(robot.Press(id, kSave));
+          ASSERT_TRUE(robot.WaitIdle());
+          EXPECT_TRUE(robot.Type(id, kIdEntry, "1"));
+          robot.Answer(rt::kButtonOk);
+          robot.Answer(rt::kButtonNo);
+          EXPECT_TRUE(robot.Press(id, kOk));
+          ASSERT_TRUE(robot.WaitIdle());
+          stayed.push_back(robot.Window(id).has_value());
+          robot.Answer(rt::kButtonYes);
+          EXPECT_TRUE(robot.Press(id, kCancel));
+        });
+    EXPECT_EQ(count("Record Update Error"), 1);
+    EXPECT_EQ(insert.response, RequestCancelled);
+    Rows withSaved = kSeeded;
+    withSaved[4] = "saved.pdf";
+    EXPECT_EQ(Table(), withSaved);
+
+    // A record deleted by another station before the delete on completion.
+    backend_->ClearTranscript();
+    Outcome deleted = RunForm(
+        DeleteRecord, ReadRecord(3), [](TestForm& f) { f.DeleteAction = 1; },
+        [&](Robot& robot, int id) {
+          DemoDataRelationManagerRef()->Open();
+          ReadRecord(3)();
+          EXPECT_EQ(DemoDataRelationManagerRef()->Delete(false), LevelQuiet);
+          DemoDataRelationManagerRef()->Close();
+          // Yes tries again; a button not offered stays; Cancel stays; No closes.
+          for (int answer : {rt::kButtonOk, rt::kButtonYes, rt::kButtonOk, rt::kButtonOk}) {
+            robot.Answer(answer);
+          }
+          EXPECT_TRUE(robot.Press(id, kOk));
+          ASSERT_TRUE(robot.WaitIdle());
+          stayed.push_back(robot.Window(id).has_value());
+          robot.Answer(rt::kButtonOk);
+          robot.Answer(rt::kButtonCancel);
+          EXPECT_TRUE(robot.Press(id, kOk));
+          ASSERT_TRUE(robot.WaitIdle());
+          stayed.push_back(robot.Window(id).has_value());
+          robot.Answer(rt::kButtonOk);
+          robot.Answer(rt::kButtonNo);
+          EXPECT_TRUE(robot.Press(id, kOk));
+          EXPECT_TRUE(robot.WaitClosed(id));
+        });
+    EXPECT_EQ(count("Record Delete Error"), 4);
+    EXPECT_EQ(deleted.response, RequestCancelled);
+    withSaved.erase(3);
+    EXPECT_EQ(Table(), withSaved);
+    EXPECT_EQ(stayed, std::vector<bool>(4, true));
+    EXPECT_EQ(focus, std::vector<int>{kNameEntry});
+  });
+}
+
+// With DisableCancelButton, Cancel cannot be pressed after a successful Save until the form
+// is used again.
+TEST_F(FormRequestsTest, SavingDisablesCancelUntilTheFormIsUsedAgain) {
+  InProgram([&] {
+    std::vector<bool> cancelEnabled;
+    Outcome outcome = RunForm(
+        InsertRecord, PrimeNew, [](TestForm& f) { f.DisableCancelButton = 1; },
+        [&](Robot& robot, int id) {
+          cancelEnabled.push_back(robot.Enabled(id, kCancel));
+          EXPECT_TRUE(robot.Type(id, kNameEntry, "first.pdf"));
+          EXPECT_TRUE(robot.Press(id, kSave));  // inserts
+          ASSERT_TRUE(robot.WaitIdle());
+          cancelEnabled.push_back(robot.Enabled(id, kCancel));
+          EXPECT_TRUE(robot.Type(id, kNameEntry, "second.pdf"));
+          ASSERT_TRUE(robot.WaitIdle());
+          cancelEnabled.push_back(robot.Enabled(id, kCancel));
+          EXPECT_TRUE(robot.Press(id, kSave));  // changes
+          ASSERT_TRUE(robot.WaitIdle());
+          cancelEnabled.push_back(robot.Enabled(id, kCancel));
+          EXPECT_TRUE(robot.Press(id, kOk));
+          EXPECT_TRUE(robot.WaitClosed(id));
+        });
+    EXPECT_EQ(cancelEnabled, (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(outcome.response, RequestCompleted);
+    Rows expected = kSeeded;
+    expected[4] = "second.pdf";
+    EXPECT_EQ(Table(), expected);
   });
 }
 

@@ -1,14 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <thread>
 
+#include "app/BrowseData.h"
 #include "app/DemoData.h"
+#include "app/DemoDataRelationManager.h"
 #include "app/Globals.h"
+#include "app/MainFrame.h"
 #include "app/Startup.h"
 #include "framework/browse/EditInPlaceWindows.h"
 #include "framework/error/ErrorHooks.h"
@@ -17,6 +28,7 @@
 #include "platform/runtime/threads/HookNames.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
+#include "support/Robot.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -124,6 +136,115 @@ TEST(StartupTest, SharedObjectsComeAndGoInTheirOrder) {
   EXPECT_EQ(PreparedMultiWindow(), nullptr);
   EXPECT_EQ(PreparedTextWindow(), nullptr);
   EXPECT_FALSE(CurrentHistoryPresenter());
+// Waits for a child process to end; its wait status, or nothing when it is still running
+// after `timeout` (it is then killed).
+std::optional<int> WaitExit(pid_t pid, std::chrono::seconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status;
+}
+
+// Waits until the process blocks `signal` (its watcher has taken the signal over).
+bool WaitBlocked(pid_t pid, int signal) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("SigBlk:", 0) != 0) continue;
+      const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+      if (mask & (1ull << (signal - 1))) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+bool ExitedCleanly(const std::optional<int>& status) {
+  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+}
+
+// SIGTERM and SIGINT close the program as File > Exit does. The program's own run in a
+// child process, headless: with a browse open on an insert, SIGTERM closes everything and
+// the record the insert had added goes again. The real program on the offscreen desktop
+// ends cleanly on either signal.
+TEST(StartupTest, SignalsCloseTheProgramAsExitDoes) {
+  rt::ClearHooks();
+  auto backend = rt::InstallHeadlessBackend();
+  testing_support::WorkDir work("signals");
+  ASSERT_TRUE(work.Ok());
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ready[0]);
+    const int code = RunApplication([&](const std::function<void()>& programMain) {
+      std::thread user([&] {
+        testing_support::Robot robot(backend);
+        const int frame = robot.WaitForWindow("Pagelet Demo");
+        const int browse =
+            frame != 0 && robot.WaitIdle() && robot.ChooseMenu(frame, kMainFrameBrowseData)
+                ? robot.WaitForWindow(kBrowseDataCaption)
+                : 0;
+        const bool inserting = browse != 0 && robot.WaitIdle() &&
+                               robot.Press(browse, kBrowseDataInsert) &&
+                               robot.WaitForWindow("Record Will Be Added") != 0 && robot.WaitIdle();
+        const char c = inserting ? '1' : '0';
+        [[maybe_unused]] auto written = write(ready[1], &c, 1);
+      });
+      const int result = rt::RunProgram(programMain);
+      user.join();
+      return result;
+    });
+    _exit(code == 0 ? 0 : 3);
+  }
+  close(ready[1]);
+  char c = 0;
+  pollfd p{ready[0], POLLIN, 0};
+  const bool inserting = poll(&p, 1, 30000) == 1 && read(ready[0], &c, 1) == 1 && c == '1';
+  close(ready[0]);
+  EXPECT_TRUE(inserting);
+  kill(child, SIGTERM);
+  EXPECT_TRUE(ExitedCleanly(WaitExit(child, std::chrono::seconds(30))));
+  int rows = -1;
+  RegisterApplicationHooks();
+  rt::RunProgram([&] {
+    StartGlobalErrors();
+    CreateDemoDataManagers();
+    if (DemoDataRelationManagerRef()->Open() != LevelQuiet) return;
+    rt::File& file = DemoData();
+    rows = 0;
+    file.Set(DemoDataIdKey());
+    while (file.Next() == 0)
+      ++rows;
+    DemoDataRelationManagerRef()->Close();
+  });
+  rt::ClearHooks();
+  EXPECT_EQ(rows, 0);  // the insert's record was added, and removed again
+
+#ifdef PAGELET_PROGRAM
+  for (int signal : {SIGTERM, SIGINT}) {
+    const pid_t program = fork();
+    ASSERT_GE(program, 0);
+    if (program == 0) {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      execl(PAGELET_PROGRAM, PAGELET_PROGRAM, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    EXPECT_TRUE(WaitBlocked(program, signal));
+    kill(program, signal);
+    EXPECT_TRUE(ExitedCleanly(WaitExit(program, std::chrono::seconds(30)))) << signal;
+  }
+#endif
 }
 
 }  // namespace

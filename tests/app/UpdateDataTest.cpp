@@ -1,11 +1,14 @@
 // The document form run directly on a thread of its own, on a real table in a temporary
-// folder: the file picked is stored byte for byte, and names or files that cannot be stored
-// are refused with a message while the form stays usable.
+// folder: any readable file picked is stored byte for byte; names the record cannot keep and
+// files that cannot be read are refused with a message while the form stays usable; the
+// viewer shows the stored bytes and changes nothing; the view request only shows.
 
 #include "app/UpdateData.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,6 +21,7 @@
 #include "app/DemoDataFileManager.h"
 #include "app/DemoDataRelationManager.h"
 #include "app/Globals.h"
+#include "app/LoadBlobFromFile.h"
 #include "app/Startup.h"
 #include "app/ViewBlob.h"
 #include "framework/error/ErrorHooks.h"
@@ -70,34 +74,71 @@ class UpdateDataTest : public ::testing::Test {
     return target;
   }
 
-  // Runs the form for a new record, primed as the browse primes it, while `drive` acts.
-  std::uint8_t InsertWithForm(const std::function<void(Robot&, int)>& drive) {
-    std::uint8_t response = 0;
+  // Runs program main over a table holding `seed` (each file stored in a new record, in
+  // order), runs `forms` on a thread of its own as the browse's thread runs the form, and
+  // lets `drive` act as the user meanwhile. Forms left open are closed afterwards; the table
+  // is then read into stored_.
+  void Run(const std::vector<fs::path>& seed, const std::function<void()>& forms,
+           const std::function<void(Robot&)>& drive) {
     rt::RunProgram([&] {
       StartGlobalErrors();
       CreateDemoDataManagers();
+      DemoDataRelationManagerRef()->Open();
+      for (const fs::path& file : seed) {
+        DemoDataFileManagerRef()->PrepareRecord();
+        SetDemoDataFileName(file.string());
+        EXPECT_EQ(LoadBlobFromFile(DemoData(), kDemoDataBlob, file.string()), 0);
+        EXPECT_EQ(DemoDataRelationManagerRef()->Insert(), LevelQuiet);
+      }
+      DemoDataRelationManagerRef()->Close();
       rt::Start([&](const std::vector<std::string>&) {
         DemoDataRelationManagerRef()->Open();
-        DemoDataFileManagerRef()->PrepareRecord();
-        GlobalRequest() = InsertRecord;
-        UpdateData();
-        response = GlobalResponse();
+        forms();
         DemoDataRelationManagerRef()->Close();
       });
       Robot robot(backend_);
-      const int id = robot.WaitForWindow("Record Will Be Added");
-      EXPECT_NE(id, 0);
-      if (id != 0 && robot.WaitIdle()) {
-        drive(robot, id);
-        if (robot.Window(id)) {
-          robot.Answer(rt::kButtonYes);
-          robot.CloseWindow(id);
-        }
-        EXPECT_TRUE(robot.WaitClosed(id));
+      drive(robot);
+      for (int i = 0; i < 20 && !backend_->Windows().empty(); ++i) {
+        robot.Answer(rt::kButtonYes);
+        for (const rt::WindowView& w : backend_->Windows())
+          robot.CloseWindow(w.id);
+        robot.WaitIdle();
       }
       rt::JoinAllThreads();
       stored_ = Table();
     });
+  }
+
+  // Runs the form on the calling thread as the browse does: for an insert on a newly primed
+  // record, otherwise on record `id`. Returns its response.
+  static std::uint8_t Form(std::uint8_t request, std::int32_t id = 0) {
+    if (request == InsertRecord) {
+      DemoDataFileManagerRef()->PrepareRecord();
+    } else {
+      SetDemoDataId(id);
+      EXPECT_EQ(DemoData().Get(DemoDataIdKey()), 0);
+    }
+    GlobalRequest() = request;
+    UpdateData();
+    return GlobalResponse();
+  }
+
+  // The next form (or viewer) under `caption`, open and idle; 0 when none came.
+  static int Next(Robot& robot, const char* caption) {
+    const int id = robot.WaitForWindow(caption);
+    return id != 0 && robot.WaitIdle() ? id : 0;
+  }
+
+  // Runs the form for a new record while `drive` acts on it.
+  std::uint8_t InsertWithForm(const std::function<void(Robot&, int)>& drive) {
+    std::uint8_t response = 0;
+    Run(
+        {}, [&] { response = Form(InsertRecord); },
+        [&](Robot& robot) {
+          const int id = Next(robot, "Record Will Be Added");
+          ASSERT_NE(id, 0);
+          drive(robot, id);
+        });
     return response;
   }
 
@@ -121,6 +162,10 @@ class UpdateDataTest : public ::testing::Test {
       captions.push_back(m.caption);
     return captions;
   }
+  int Count(const std::string& caption) const {
+    const auto all = Captions();
+    return static_cast<int>(std::count(all.begin(), all.end(), caption));
+  }
   int FileDialogs() const {
     int n = 0;
     for (const auto& r : backend_->Transcript())
@@ -138,7 +183,10 @@ TEST_F(UpdateDataTest, InsertStoresThePickedFileByteForByte) {
   ASSERT_LE(pdf.string().size(), kDemoDataFileNameSize);
   std::string afterCancel;
   std::string picked;
+  int focused = 0;
   const std::uint8_t response = InsertWithForm([&](Robot& robot, int id) {
+    // The form opens with the keyboard in its first entry.
+    focused = robot.Focused(id);
     // A cancelled dialog empties the name and opens no second dialog.
     robot.AnswerFile("");
     EXPECT_TRUE(robot.Press(id, kUpdateDataLookup));
@@ -152,6 +200,7 @@ TEST_F(UpdateDataTest, InsertStoresThePickedFileByteForByte) {
     EXPECT_TRUE(robot.Press(id, kUpdateDataOk));
     EXPECT_TRUE(robot.WaitClosed(id));
   });
+  EXPECT_EQ(focused, kUpdateDataId);
   EXPECT_EQ(afterCancel, "");
   EXPECT_EQ(picked, pdf.string());
   EXPECT_EQ(response, RequestCompleted);
@@ -164,33 +213,36 @@ TEST_F(UpdateDataTest, InsertStoresThePickedFileByteForByte) {
   EXPECT_EQ(Hash(row.bytes), Hash(original));
 }
 
+// Names the record cannot keep exactly and files that cannot be read are refused with a
+// message while the form stays usable.
 TEST_F(UpdateDataTest, NamesAndFilesThatCannotBeStoredAreRefusedAndTheFormStaysUsable) {
   const fs::path deep = Place("one-page.pdf", std::string(70, 'd') + "/long.pdf");
   const fs::path good = Place("one-page.pdf", "good.pdf");
-  const fs::path bad[] = {
-      Place("not-a-pdf.pdf", "text.pdf"),
-      Place("truncated.pdf", "cut.pdf"),
-      Place("encrypted.pdf", "locked.pdf"),
-      Place("empty.pdf", "empty.pdf"),
-      work_->Path() / "sub",  // a folder
-  };
+  // Two files: the field would keep the first name as the second.
+  const fs::path blank = Place("two-pages.pdf", "doc.pdf ");
+  Place("one-page.pdf", "doc.pdf");
+  const fs::path fifo = work_->Path() / "pipe.pdf";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   fs::create_directories(work_->Path() / "sub");
-  std::vector<std::string> afterLong;
+  const fs::path unreadable[] = {Place("empty.pdf", "empty.pdf"), work_->Path() / "sub", fifo};
+  std::vector<std::string> afterPick;
   std::vector<bool> stayedOpen;
   std::optional<std::map<int, Stored>> whileRefused;
   const std::uint8_t response = InsertWithForm([&](Robot& robot, int id) {
-    // Too long to keep whole: picked or typed, it is never stored cut.
-    robot.AnswerFile(deep.string());
-    EXPECT_TRUE(robot.Press(id, kUpdateDataLookup));
-    ASSERT_TRUE(robot.WaitIdle());
-    afterLong.push_back(robot.ScreenText(id, kUpdateDataFileName));
+    // Too long, or ending in a blank: refused when picked; too long when typed, at OK.
+    for (const fs::path& file : {deep, blank}) {
+      robot.AnswerFile(file.string());
+      EXPECT_TRUE(robot.Press(id, kUpdateDataLookup));
+      ASSERT_TRUE(robot.WaitIdle());
+      afterPick.push_back(robot.ScreenText(id, kUpdateDataFileName));
+    }
     EXPECT_TRUE(robot.Type(id, kUpdateDataFileName, deep.string()));
     EXPECT_TRUE(robot.Press(id, kUpdateDataOk));
     ASSERT_TRUE(robot.WaitIdle());
     stayedOpen.push_back(robot.Window(id).has_value());
-    // Files that are no usable document, and one deleted between picking and OK.
+    // Files that cannot be read, and one deleted between picking and OK.
     const fs::path gone = Place("one-page.pdf", "gone.pdf");
-    std::vector<fs::path> refused(std::begin(bad), std::end(bad));
+    std::vector<fs::path> refused(std::begin(unreadable), std::end(unreadable));
     refused.push_back(gone);
     for (const fs::path& file : refused) {
       robot.AnswerFile(file.string());
@@ -216,24 +268,16 @@ TEST_F(UpdateDataTest, NamesAndFilesThatCannotBeStoredAreRefusedAndTheFormStaysU
     EXPECT_TRUE(robot.Press(id, kUpdateDataOk));
     EXPECT_TRUE(robot.WaitClosed(id));
   });
-  EXPECT_EQ(afterLong, std::vector<std::string>{""});
-  EXPECT_EQ(stayedOpen, std::vector<bool>(8, true));
+  EXPECT_EQ(afterPick, (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(stayedOpen, std::vector<bool>(6, true));
   // Only the record primed for the form, as primed.
   ASSERT_TRUE(whileRefused);
   ASSERT_EQ(whileRefused->size(), 1u);
   EXPECT_EQ(whileRefused->at(1).name, "");
   EXPECT_EQ(whileRefused->at(1).bytes, "");
-  int tooLong = 0;
-  int notStored = 0;
-  int tableFile = 0;
-  for (const auto& m : testing_support::MessagesOf(*backend_)) {
-    tooLong += m.caption == "File Name Too Long";
-    notStored += m.caption == "Document Not Stored";
-    tableFile += m.caption == "Not A Document";
-  }
-  EXPECT_EQ(tooLong, 2);
-  EXPECT_EQ(notStored, 7);
-  EXPECT_EQ(tableFile, 1);
+  EXPECT_EQ(Count("File Name Not Kept"), 3);
+  EXPECT_EQ(Count("Document Not Stored"), 5);
+  EXPECT_EQ(Count("Not A Document"), 1);
   EXPECT_EQ(response, RequestCompleted);
   EXPECT_EQ(stored_.at(1).name, good.string());
   EXPECT_EQ(Hash(stored_.at(1).bytes), Hash(Contents(good)));
@@ -273,6 +317,130 @@ TEST_F(UpdateDataTest, AnIdTheKeyCannotHoldIsRefusedNamingTheFieldAndTheRowKeeps
   ASSERT_EQ(stored_.size(), 1u);
   EXPECT_EQ(stored_.begin()->first, 1);
   EXPECT_EQ(stored_.begin()->second.name, good.string());
+// Whatever a readable file holds (no PDF, a damaged or an encrypted one) is stored byte for
+// byte; the form's view says when it cannot show it.
+TEST_F(UpdateDataTest, AnyReadableFileIsStoredExactly) {
+  const fs::path files[] = {Place("not-a-pdf.pdf", "text.pdf"), Place("truncated.pdf", "cut.pdf"),
+                            Place("encrypted.pdf", "locked.pdf")};
+  std::vector<std::uint8_t> responses;
+  Run(
+      {},
+      [&] {
+        for (int i = 0; i < 3; ++i)
+          responses.push_back(Form(InsertRecord));
+      },
+      [&](Robot& robot) {
+        for (const fs::path& file : files) {
+          const int form = Next(robot, "Record Will Be Added");
+          ASSERT_NE(form, 0);
+          robot.AnswerFile(file.string());
+          ASSERT_TRUE(robot.Press(form, kUpdateDataLookup));
+          ASSERT_TRUE(robot.Press(form, kUpdateDataOk));
+          ASSERT_TRUE(robot.WaitClosed(form));
+        }
+      });
+  EXPECT_EQ(responses, std::vector<std::uint8_t>(3, RequestCompleted));
+  ASSERT_EQ(stored_.size(), 3u);
+  for (int id = 1; id <= 3; ++id) {
+    EXPECT_EQ(stored_.at(id).name, files[id - 1].string());
+    EXPECT_EQ(Hash(stored_.at(id).bytes), Hash(Contents(files[id - 1])));
+  }
+  EXPECT_GE(Count("PDF Document"), 1);  // the view could not show the text file
+  EXPECT_EQ(Count("Document Not Stored"), 0);
+}
+
+// Viewing the stored document changes nothing: untouched forms close without a question,
+// before and after, on any row; and the viewer shows what the record holds, not a file just
+// picked.
+TEST_F(UpdateDataTest, ViewBlobShowsTheStoredBytesAndChangesNothing) {
+  const fs::path one = Place("one-page.pdf", "one.pdf");
+  const fs::path two = Place("two-pages.pdf", "two.pdf");
+  std::vector<std::uint8_t> responses;
+  std::vector<std::string> pageCounts;
+  auto viewPages = [&](Robot& robot, int form) {
+    ASSERT_TRUE(robot.Press(form, kUpdateDataViewBlob));
+    const int viewer = Next(robot, "Pagelet DEMO");
+    ASSERT_NE(viewer, 0);
+    const std::size_t before = backend_->Transcript().size();
+    ASSERT_TRUE(robot.ChooseMenu(viewer, kViewBlobPageCount));
+    ASSERT_TRUE(robot.WaitIdle());
+    const auto transcript = backend_->Transcript();
+    ASSERT_GT(transcript.size(), before);
+    pageCounts.push_back(transcript.back().text);
+    ASSERT_TRUE(robot.CloseWindow(viewer));
+    ASSERT_TRUE(robot.WaitClosed(viewer));
+    ASSERT_TRUE(robot.WaitIdle());
+  };
+  Run(
+      {one, two},
+      [&] {
+        for (std::int32_t id : {1, 1, 2, 2})
+          responses.push_back(Form(ChangeRecord, id));
+      },
+      [&](Robot& robot) {
+        // Viewed, then cancelled: nothing to lose.
+        int form = Next(robot, "Record Will Be Changed");
+        ASSERT_NE(form, 0);
+        viewPages(robot, form);
+        ASSERT_TRUE(robot.Press(form, kUpdateDataCancel));
+        ASSERT_TRUE(robot.WaitClosed(form));
+        // Untouched afterwards, on the same row and on another.
+        for (int i = 0; i < 2; ++i) {
+          form = Next(robot, "Record Will Be Changed");
+          ASSERT_NE(form, 0);
+          ASSERT_TRUE(robot.Press(form, kUpdateDataCancel));
+          ASSERT_TRUE(robot.WaitClosed(form));
+        }
+        // A file picked but not saved: the viewer still shows the stored two pages, and
+        // cancelling asks before the pick is lost.
+        form = Next(robot, "Record Will Be Changed");
+        ASSERT_NE(form, 0);
+        robot.AnswerFile(one.string());
+        ASSERT_TRUE(robot.Press(form, kUpdateDataLookup));
+        ASSERT_TRUE(robot.WaitIdle());
+        viewPages(robot, form);
+        robot.Answer(rt::kButtonYes);
+        ASSERT_TRUE(robot.Press(form, kUpdateDataCancel));
+        ASSERT_TRUE(robot.WaitClosed(form));
+      });
+  EXPECT_EQ(pageCounts, (std::vector<std::string>{"1", "2"}));
+  EXPECT_EQ(Count("Changes will be lost!"), 1);
+  EXPECT_EQ(responses, std::vector<std::uint8_t>(4, RequestCancelled));
+  ASSERT_EQ(stored_.size(), 2u);
+  EXPECT_EQ(stored_.at(1).name, one.string());
+  EXPECT_EQ(Hash(stored_.at(2).bytes), Hash(Contents(two)));
+}
+
+// The view request only shows the record: its entries take no input, the file button and
+// View Blob are off, and OK closes without writing, though the file named has changed since.
+TEST_F(UpdateDataTest, ViewRequestOnlyShows) {
+  const fs::path file = Place("one-page.pdf", "shown.pdf");
+  const std::string stored = Contents(file);
+  std::vector<bool> readOnly;
+  std::vector<bool> enabled;
+  bool typed = true;
+  Run(
+      {file}, [&] { Form(ViewRecord, 1); },
+      [&](Robot& robot) {
+        fs::copy_file(fs::path(TEST_DATA_DIR) / "two-pages.pdf", file,
+                      fs::copy_options::overwrite_existing);
+        const int form = Next(robot, "View Record");
+        ASSERT_NE(form, 0);
+        for (int entry : {kUpdateDataId, kUpdateDataFileName})
+          readOnly.push_back(robot.Control(form, entry)->readOnly);
+        typed = robot.Type(form, kUpdateDataFileName, "other.pdf");
+        for (int button : {kUpdateDataLookup, kUpdateDataViewBlob, kUpdateDataOk})
+          enabled.push_back(robot.Enabled(form, button));
+        ASSERT_TRUE(robot.Press(form, kUpdateDataOk));
+        EXPECT_TRUE(robot.WaitClosed(form));
+      });
+  EXPECT_EQ(readOnly, (std::vector<bool>{true, true}));
+  EXPECT_FALSE(typed);
+  EXPECT_EQ(enabled, (std::vector<bool>{false, false, true}));
+  ASSERT_EQ(stored_.size(), 1u);
+  EXPECT_EQ(stored_.at(1).name, file.string());
+  EXPECT_EQ(Hash(stored_.at(1).bytes), Hash(stored));
+  EXPECT_TRUE(Captions().empty());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The document browse on the real desktop: the stored rows in the list and the highlighted
 // row's document rendered beside it, following the highlight.
 
+#include <QApplication>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <filesystem>
 #include <optional>
@@ -11,6 +13,7 @@
 #include "app/DemoDataRelationManager.h"
 #include "app/LoadBlobFromFile.h"
 #include "app/Startup.h"
+#include "app/UpdateData.h"
 #include "framework/error/ErrorHooks.h"
 #include "gui/DesktopTest.h"
 #include "gui/qt/QtListControl.h"
@@ -77,6 +80,30 @@ TEST_F(BrowseDataGuiTest, ListShowsTheRowsAndThePreviewFollowsTheHighlight) {
   EXPECT_TRUE(view->isVisible());
   tree->setCurrentItem(tree->topLevelItem(1));
   EXPECT_TRUE(PumpUntil([&] { return view->PageCount() == 1; }));
+  for (int thread : rt::RunningThreads())
+    rt::PostCloseDown(thread);
+  EXPECT_TRUE(FinishProgram());
+}
+
+// Insert opens the form with the keyboard in its first entry, so that typing goes there.
+TEST_F(BrowseDataGuiTest, InsertOpensTheFormWithTheKeyboardInItsFirstEntry) {
+  StartProgram([] {
+    StartGlobalErrors();
+    CreateDemoDataManagers();
+    rt::Start([](const std::vector<std::string>&) { BrowseData(); });
+    rt::JoinAllThreads();
+  });
+  gui::QtWindow* browse = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (browse = FindWindow(kBrowseDataCaption)) != nullptr; }));
+  auto* insert = qobject_cast<QPushButton*>(browse->ControlWidget(kBrowseDataInsert));
+  ASSERT_NE(insert, nullptr);
+  ASSERT_TRUE(PumpUntil([&] { return insert->isEnabled(); }));
+  insert->click();
+  gui::QtWindow* form = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (form = FindWindow("Record Will Be Added")) != nullptr; }));
+  QWidget* entry = form->ControlWidget(kUpdateDataId);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_TRUE(PumpUntil([&] { return QApplication::focusWidget() == entry; }));
   for (int thread : rt::RunningThreads())
     rt::PostCloseDown(thread);
   EXPECT_TRUE(FinishProgram());

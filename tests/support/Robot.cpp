@@ -101,6 +101,7 @@ bool Robot::Type(int windowId, int control, std::string_view text) {
   if (!Accepts(windowId, control)) return false;
   auto c = Control(windowId, control);
   if (c->readOnly) return false;
+  backend_->FocusControl(windowId, control);  // typing into a control puts the focus there
   rt::EventMessage m;
   m.event = rt::event::kAccepted;
   m.control = control;

@@ -61,6 +61,8 @@ class Robot {
   std::string Text(int windowId, int control) const;
   std::string ScreenText(int windowId, int control) const;
   bool Enabled(int windowId, int control) const;
+  // The control that has the keyboard focus in the window (0: none).
+  int Focused(int windowId) const { return backend_->Focus(windowId); }
 
  private:
   bool Accepts(int windowId, int control) const;

@@ -75,6 +75,7 @@ void HeadlessBackend::WindowClosed(int windowId) {
   {
     std::lock_guard lock(mutex_);
     windows_.erase(windowId);
+    focus_.erase(windowId);
   }
   changed_.notify_all();
 }
@@ -109,7 +110,16 @@ void HeadlessBackend::ControlDestroyed(int windowId, int control) {
   std::erase_if(it->second.controls, [&](const ControlView& v) { return v.number == control; });
 }
 
-void HeadlessBackend::FocusControl(int, int) {}
+void HeadlessBackend::FocusControl(int windowId, int control) {
+  std::lock_guard lock(mutex_);
+  focus_[windowId] = control;
+}
+
+int HeadlessBackend::Focus(int windowId) const {
+  std::lock_guard lock(mutex_);
+  auto it = focus_.find(windowId);
+  return it == focus_.end() ? 0 : it->second;
+}
 
 void HeadlessBackend::StandardActionRequested(int, StandardAction action) {
   UiRequest r;

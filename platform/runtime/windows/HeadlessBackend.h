@@ -39,6 +39,8 @@ class HeadlessBackend : public UiBackend {
   std::vector<WindowView> Windows() const;
   std::optional<WindowView> FindWindow(int id) const;
   int WaitCursorDepth() const;
+  // The control last focused in the window (0: none yet).
+  int Focus(int windowId) const;
 
   void WindowOpened(const WindowView& window) override;
   void WindowClosed(int windowId) override;
@@ -65,6 +67,7 @@ class HeadlessBackend : public UiBackend {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::map<int, WindowView> windows_;
+  std::map<int, int> focus_;  // window -> focused control
   std::deque<int> answers_;
   std::deque<std::string> files_;
   std::vector<UiRequest> transcript_;

@@ -451,6 +451,22 @@ std::string Window::ValueRange(int control) const {
   return show(low) + " to " + show(high);
 }
 
+int Window::FocusTarget(int control) const {
+  // A prompt or a string takes no input: selecting it selects the next control that does.
+  auto label = [](int type) {
+    return type == ctl::kPrompt || type == ctl::kString || type == ctl::kString2;
+  };
+  auto at = std::find_if(controls_.begin(), controls_.end(),
+                         [control](const auto& c) { return c->def.number == control; });
+  if (at == controls_.end() || !label((*at)->def.type)) return control;
+  for (auto it = std::next(at); it != controls_.end(); ++it) {
+    const ControlDef& d = (*it)->def;
+    if (d.number <= 0 || IsMenuType(d.type)) continue;
+    if (!label(d.type) && !d.disabled && !d.hidden) return d.number;
+  }
+  return control;
+}
+
 void Window::Select(int control) {
   EventQueue& q = MyEvents();
   if (control != 0) {
@@ -458,6 +474,7 @@ void Window::Select(int control) {
       acceptAll_ = false;
       q.DropAcceptAllPass();
     }
+    control = FocusTarget(control);
     focus_ = control;
     if (open_) Backend()->FocusControl(id_, control);
     return;

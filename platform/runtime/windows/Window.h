@@ -85,7 +85,8 @@ class Window {
   // The values the control's variable holds, for telling the user: "-2147483648 to
   // 2147483647", dates and times through the control's picture; empty for a text.
   std::string ValueRange(int control) const;
-  // Focuses a control; control 0 runs the accept-all pass: every enterable control is
+  // Focuses a control (a prompt or a string hands the focus on to the next control that
+  // takes input); control 0 runs the accept-all pass: every enterable control is
   // accepted in order, then Completed is raised. Selecting a control during the pass ends it.
   void Select(int control = 0);
   bool AcceptAllMode() const { return acceptAll_; }
@@ -146,6 +147,8 @@ class Window {
   struct Control;
   Control* Find(int control);
   const Control* Find(int control) const;
+  // The control that takes the focus when `control` is selected.
+  int FocusTarget(int control) const;
   ControlView ViewOf(const Control& c) const;
   void FillView(const Control& c, ControlView& v) const;
   WindowView ViewOfWindow() const;
