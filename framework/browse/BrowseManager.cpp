@@ -99,8 +99,6 @@ ErrorLevel BrowseManager::Init(std::int32_t listControl, void* positionField,
   UseMRP = 1;
   PrevChoice = 0;
   RetainRow = 1;
-  // Pages are read under one quick scan: one state of the file, its locks taken once.
-  QuickScan = 1;
   Window = &window;
   Sort = std::make_unique<SortQueue>();
   Fields = std::make_unique<FieldPairs>();
@@ -144,6 +142,7 @@ void BrowseManager::Kill() {
     Popup.reset();
   }
   ToolbarItem.reset();
+  if (Query) Query->Kill();
   EIP.reset();  // the browse's own reference; one it made itself (FreeEIP) goes with it
   FreeEIP = 0;
   if (EditList) {
@@ -258,14 +257,14 @@ void BrowseManager::ClearPrimaryRecord() {
 ErrorLevel BrowseManager::Next() {
   const ErrorLevel result = ViewManager::Next();
   if (result == LevelNotify) UpdateResets();
-  if (result == LevelFatal) PostToList(ev::kCloseWindow);
+  if (result == LevelFatal) PostToControl(ev::kCloseWindow, 0);
   return result;
 }
 
 ErrorLevel BrowseManager::Previous() {
   const ErrorLevel result = ViewManager::Previous();
   if (result == LevelNotify) UpdateResets();
-  if (result == LevelFatal) PostToList(ev::kCloseWindow);
+  if (result == LevelFatal) PostToControl(ev::kCloseWindow, 0);
   return result;
 }
 
@@ -312,13 +311,14 @@ void BrowseManager::Fetch(std::uint8_t direction) {
     if (View->Reset(edge) != rt::kNoError) ReportViewError();
     compareEdge = true;
   }
-  bool prefetchSet = false;
+  // Under UseMRP the view reads ahead the rows still wanted, at most kMaxPrefetch per trip,
+  // whenever nothing else has set its read-ahead.
+  auto sizePrefetch = [&] {
+    if (UseMRP && View->Prefetch() == 0) View->SetPrefetch(std::min(ItemsToFill, kMaxPrefetch));
+  };
+  sizePrefetch();
   while (ItemsToFill > 0) {
-    if (UseMRP && View->Prefetch() == 0) {
-      // The edge row is read again first: one more row, so the page comes in one trip.
-      View->SetPrefetch(std::min(ItemsToFill + (compareEdge ? 1 : 0), kMaxPrefetch));
-      prefetchSet = true;
-    }
+    sizePrefetch();
     const ErrorLevel result = forward ? Next() : Previous();
     if (result == LevelNotify) break;
     if (result == LevelFatal) break;
@@ -338,9 +338,6 @@ void BrowseManager::Fetch(std::uint8_t direction) {
     }
     --ItemsToFill;
   }
-  // Each fetch sizes its own trips: a one-row scroll must not leave later pages reading one
-  // row per trip.
-  if (prefetchSet) View->SetPrefetch(0);
   if (scan) EndScan();
 }
 
@@ -562,20 +559,14 @@ void BrowseManager::ResetThumbLimits() {
     std::vector<std::uint8_t> record;
     if (file) record.assign(file->Record(), file->Record() + file->RecordSize());
     double high = 0;
-    bool haveHigh = false;
-    // One record each way: no read-ahead; both reads in one read transaction.
-    ResetToStart();
+    // The last record of the order, then the first; the read-ahead is the view's own.
     BeginScan();
-    View->SetPrefetch(1);
-    if (Previous() == LevelQuiet) {
-      high = sort->FreeElement.Number();
-      haveHigh = true;
-    }
     ResetToStart();
-    View->SetPrefetch(1);
-    if (haveHigh && Next() == LevelQuiet)
-      sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
     View->SetPrefetch(0);
+    if (Previous() == LevelQuiet) high = sort->FreeElement.Number();
+    ResetToStart();
+    View->SetPrefetch(0);
+    if (Next() == LevelQuiet) sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
     EndScan();
     if (file) std::copy(record.begin(), record.end(), file->Record());
   }
@@ -628,7 +619,8 @@ void BrowseManager::UpdateThumbFixed() {
     // The last fetch ran out of records: the highlight is at an end of the data.
     if (CurrentEvent == ev::kScrollDown || CurrentEvent == ev::kPageDown ||
         CurrentEvent == ev::kScrollBottom) {
-      if (CurrentChoice == rows) pos = 100;
+      // A list that scrolls itself takes the row count as its end position.
+      if (CurrentChoice == rows) pos = selfScrolling ? rows : 100;
     } else if (CurrentChoice == 1) {
       pos = 0;
     }
@@ -771,7 +763,9 @@ void BrowseManager::ThumbDrag() {
   SortOrder* sort = CurrentSort();
   if (FileLoaded && rows > items) {
     const std::int32_t line = ILC->GetLine();
-    CurrentChoice = std::clamp(static_cast<std::int32_t>(v / (rows - items) * rows), 1, rows);
+    // The scroll position of a loaded list counts rows scrolled: it places the highlight at
+    // the same share of all the rows.
+    CurrentChoice = std::clamp(static_cast<std::int32_t>(read / (rows - items) * rows), 1, rows);
     AfterScrolling();
     if (line == 1) {
       ILC->SetChoice(CurrentChoice + 1);
@@ -954,8 +948,9 @@ bool BrowseManager::TakeKey() {
   rt::Window* w = ListWindow();
   const int key = w ? w->KeyCode() : 0;
   if (key == rt::key::kMouseRightUp) {
-    // The row under the pointer was selected by the press: highlight it before the menu.
-    if (ILC && ILC->Choice() > 0) CurrentChoice = ILC->Choice();
+    // The row under the pointer gets the highlight before the menu opens.
+    const long row = ILC ? w->PropNumber(ILC->GetControl(), rt::prop::kListMouseRow) : 0;
+    if (row > 0) CurrentChoice = static_cast<std::int32_t>(row);
     PostNewSelection();
     return false;
   }
@@ -1059,8 +1054,8 @@ void BrowseManager::SetAlerts() {
     std::int32_t control;
     bool wanted;
     int key;
+    const char* name;  // the name seed; "!" takes the button's own text
     const char* text;
-    const char* name;
   };
   const Action edits[] = {
       {InsertControl, EditViaPopup != 0, rt::key::kInsert, "!&Insert", "&Insert"},
@@ -1076,16 +1071,16 @@ void BrowseManager::SetAlerts() {
   }
   if (QueryControl) {
     if (Popup->GetItems() > 0) Popup->AddItem("-", "Separator2");
-    Popup->AddItemMimic("&Query", QueryControl, "!&Query");
+    Popup->AddItemMimic("!&Query", QueryControl, "&Query");
     if (Query && Query->QkSupport) {
       PopupQueryAdapter adapter(*Popup);
       Query->SetPopupEntries(adapter, QueryControl);
     }
   }
-  if (SelectControl && Selecting) Popup->AddItemMimic("&Select", SelectControl, "!&Select");
+  if (SelectControl && Selecting) Popup->AddItemMimic("!&Select", SelectControl, "&Select");
   if (ToolControl) {
     Popup->AddItem("-", "ToolSeparator2");
-    Popup->SetToolbox(Popup->AddItemMimic("&Toolbox", ToolControl, "!&Toolbox"), false);
+    Popup->SetToolbox(Popup->AddItemMimic("!&Toolbox", ToolControl, "&Toolbox"), false);
   }
 }
 
@@ -1103,6 +1098,8 @@ void BrowseManager::UpdateWindow() {
     if (SelectControl && w->Exists(SelectControl)) {
       if (Selecting) {
         w->Disable(SelectControl, false);
+        if (hasRows && Window && Window->Request == SelectRecord)
+          w->SetProp(SelectControl, rt::prop::kDefaultButton, 1L);
       } else {
         w->Disable(SelectControl, true);
         if (HideSelect) w->Hide(SelectControl, true);
@@ -1123,6 +1120,8 @@ std::uint8_t BrowseManager::Ask(std::uint8_t request) {
   std::uint8_t response = RequestCancelled;
   do {
     if (Window && Window->VCRRequest) *Window->VCRRequest = 0;
+    // The release of the right button that opened the popup menu is not the form's key.
+    if (rt::Window* w = ListWindow(); w && w->KeyCode() == rt::key::kMouseRightUp) w->SetKeyCode(0);
     if (AskProcedure) {
       if (request == InsertRecord && PrepareRecord() != LevelQuiet) return RequestCancelled;
       response = Window ? Window->Run(static_cast<std::uint16_t>(AskProcedure), request)
@@ -1164,7 +1163,10 @@ void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) 
     std::string filter;
     if (View) {
       View->Flush();
-      filter = RewriteServerFilter(View->Filter().substr(0, kFilterLength));
+      filter = View->Filter().substr(0, kFilterLength);
+      // Calls the server evaluates are taken out of the local test.
+      if (Primary && Primary->Me && Primary->Me->File && Primary->Me->File->SqlDriver())
+        filter = RewriteServerFilter(filter);
     }
     if (request == DeleteRecord) {
       if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
@@ -1182,6 +1184,11 @@ void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) 
   std::int32_t navigation = Window && Window->VCRRequest ? *Window->VCRRequest : 0;
   if (navigation == NavigateInsert || (navigation == NavigateNext && request == InsertRecord)) {
     request = InsertRecord;
+    // The next record is a new one: the file forgets its current record and the buffer.
+    if (Primary && Primary->Me && Primary->Me->File) {
+      Primary->Me->File->GetByPointer(0);
+      rt::ClearError();
+    }
     ClearPrimaryRecord();
   } else if (navigation != 0) {
     TakeVCRScroll(navigation);

@@ -157,6 +157,9 @@ ErrorLevel EditInPlaceManager::Kill() {
       if (e.Control) e.Control->Kill();
   }
   if (MyWindow) {
+    for (const auto& [column, color] : greyed_)
+      MyWindow->SetColumnColor(ListControl, column, color);
+    greyed_.clear();
     MyWindow->Alert(ListControl, rt::key::kMouseLeft2);
     if (MouseLeftIndex) MyWindow->Alert(ListControl, rt::key::kMouseLeft);
     MouseLeftIndex = 0;
@@ -194,7 +197,12 @@ void EditInPlaceManager::InitControls() {
       it = EQ->end() - 1;
     }
     it->Column = column;
-    if (it->Control && column <= static_cast<std::int32_t>(pairs.size())) {
+    if (!it->Control) {
+      // A column that cannot be edited shows so while the row is edited.
+      const long color = MyWindow->ColumnColor(ListControl, column);
+      if (color != rt::kColorGrayText) greyed_.emplace_back(column, color);
+      MyWindow->SetColumnColor(ListControl, column, rt::kColorGrayText);
+    } else if (column <= static_cast<std::int32_t>(pairs.size())) {
       it->Control->Init(*MyWindow, column, ListControl,
                         pairs[static_cast<std::size_t>(column - 1)]->Right);
       // Every edit control mirrors its field from the start, shown or not, so that taking
@@ -252,15 +260,15 @@ void EditInPlaceManager::ClearColumn() {
 }
 
 bool EditInPlaceManager::CheckColumns() {
-  if (!EQ) return true;
-  for (EditListEntry& e : *EQ) {
-    if (!e.Control || !e.Control->GetFeq()) continue;
-    // Only the shown control can hold typing that is not in the row yet.
-    if (e.Column == LastColumn) MyWindow->Update(e.Control->GetFeq());
-    if ((e.Control->Req && IsEmpty(e.Control->UseVar)) ||
-        e.Control->TakeAccepted(kEditNext) == kEditCancel || RefusedValue(e)) {
+  if (!EQ || !MyWindow) return true;
+  for (std::int32_t column = 1; column <= ColumnCount(); ++column) {
+    EditListEntry* e = EntryOf(column);
+    if (!e || !e->Control || !e->Control->GetFeq()) continue;
+    MyWindow->Update(e->Control->GetFeq());
+    if ((e->Control->Req && IsEmpty(e->Control->UseVar)) ||
+        e->Control->TakeAccepted(kEditNext) == kEditCancel || RefusedValue(*e)) {
       ClearColumn();
-      Column = e.Column;
+      Column = column;
       Again = 1;
       SeekForward = 1;
       ResetColumn();

@@ -10,6 +10,7 @@
 // editing the next row; bit 4 (arrows) keeps the column on that row.
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "framework/browse/EditListEntry.h"
@@ -83,4 +84,6 @@ class EditInPlaceManager : public WindowController {
 
   bool rowEnded_ = false;
   bool keepColumn_ = false;  // the next row starts in the column the arrow key left
+  // The columns without an edit object, greyed while editing, with their colours before.
+  std::vector<std::pair<std::int32_t, long>> greyed_;
 };

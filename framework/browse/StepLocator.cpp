@@ -5,6 +5,7 @@
 #include "framework/browse/BrowseManager.h"
 #include "framework/window/WindowController.h"
 #include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/KeyChar.h"
 #include "platform/runtime/windows/Window.h"
 
 namespace {
@@ -52,13 +53,8 @@ void StepLocator::SetAlerts(std::int32_t listControl) {
   // the list would never reach TakeKey.
   rt::Window* w = WindowOf(BrowseManager);
   if (!w || !listControl) return;
-  for (int c = 'A'; c <= 'Z'; ++c) {
-    w->Alert(listControl, c);
-    w->Alert(listControl, rt::key::kShift + c);
-  }
-  for (int c = '0'; c <= '9'; ++c)
-    w->Alert(listControl, c);
-  w->Alert(listControl, rt::key::kSpace);
+  for (int code : rt::CharacterKeys())
+    w->Alert(listControl, code);
 }
 
 void StepLocator::SetEnabled(bool enabled) {
@@ -75,16 +71,9 @@ bool StepLocator::TakeAccepted() {
 bool StepLocator::TakeKey() {
   rt::Window* w = WindowOf(BrowseManager);
   if (!w || FreeElement.IsNull() || !BrowseManager) return false;
-  const int code = w->KeyCode();
-  // Only keys that type a character locate: letters, digits and the space bar, without Ctrl
-  // or Alt. The codes between them belong to the paging, arrow, Insert and Delete keys.
-  const int base = code & 0xFF;
-  const bool typed =
-      (base >= 'A' && base <= 'Z') || (base >= '0' && base <= '9') || base == rt::key::kSpace;
-  if ((code & (rt::key::kCtrl | rt::key::kAlt)) || (code & ~0x7FF) || !typed) return false;
-  char key = static_cast<char>(base);
-  if (!(code & rt::key::kShift) && std::isalpha(static_cast<unsigned char>(key)))
-    key = static_cast<char>(std::tolower(static_cast<unsigned char>(key)));
+  // Any key that types a character locates by it.
+  char key = rt::KeyChar(w->KeyCode());
+  if (key == 0) return false;
   if (NoCase) key = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
   bool moved = false;
   if (BrowseManager->ListQueue && BrowseManager->ListQueue->Records() > 0) {

@@ -258,18 +258,14 @@ PopupManager::Shown PopupManager::Refresh(const PopupItemEntry& item,
   Shown shown{item, false};
   PopupItemEntry& s = shown.item;
   if (s.MimicMode && target) {
-    if (!target->Exists(s.ControlID)) {
-      // Pressing a control that is not there would do nothing.
-      if (s.Disabled == 0) s.Disabled = 1;
-    } else {
-      const std::string controlText = target->Prop(s.ControlID, rt::prop::kText);
-      if (!controlText.empty() && (s.Text.Length() == 0 || s.Text.View().front() == '!'))
-        s.Text = controlText;
-      if (s.Disabled == 0)
-        s.Disabled = target->Prop(s.ControlID, rt::prop::kDisabled).empty() ? 2 : 1;
-      if (s.Icon.Length() == 0) s.Icon = target->Prop(s.ControlID, rt::prop::kIcon);
-      shown.hidden = !target->Prop(s.ControlID, rt::prop::kHidden).empty();
-    }
+    // A control that is not there has no text, is not disabled and has no icon.
+    const std::string controlText = target->Prop(s.ControlID, rt::prop::kText);
+    if (!controlText.empty() && (s.Text.Length() == 0 || s.Text.View().front() == '!'))
+      s.Text = controlText;
+    if (s.Disabled == 0)
+      s.Disabled = target->Prop(s.ControlID, rt::prop::kDisabled).empty() ? 2 : 1;
+    if (s.Icon.Length() == 0) s.Icon = target->Prop(s.ControlID, rt::prop::kIcon);
+    shown.hidden = !target->Prop(s.ControlID, rt::prop::kHidden).empty();
   }
   if (s.MimicMode && s.Text.Length() > 0 && s.Text.View().front() == '!')
     s.Text = s.Text.View().substr(1);
@@ -294,19 +290,13 @@ std::string PopupManager::BuildMenuText(const rt::Window* target,
   std::string iconSize = target ? target->Prop(0, rt::prop::kSystemIconSize) : std::string();
   if (iconSize.empty()) iconSize = kDefaultIconSize;
 
-  // Which items are written: a hidden item is left out with the items nested under it, an
-  // item with no text cannot be shown, and the text stops at the popup operation's limit.
+  // Every item is written, in order, until the text would pass the popup operation's limit.
   std::string text;
   std::vector<std::size_t> written;
+  std::vector<bool> blank;  // written as its depth mark alone: the runtime makes no entry of it
   std::int32_t previousDepth = 1;
   for (std::size_t i = 0; i < shown.size(); ++i) {
     const PopupItemEntry& s = shown[i].item;
-    if (shown[i].hidden) {
-      while (i + 1 < shown.size() && shown[i + 1].item.Depth > s.Depth)
-        ++i;
-      continue;
-    }
-    if (s.Text.Length() == 0) continue;
     std::string piece;
     piece += s.Depth == previousDepth ? '|' : (s.Depth > previousDepth ? '{' : '}');
     if (s.IsSeparator()) {
@@ -328,15 +318,16 @@ std::string PopupManager::BuildMenuText(const rt::Window* target,
     if (text.size() + piece.size() > kMaxMenuText) break;
     text += piece;
     written.push_back(i);
+    blank.push_back(piece.size() == 1);
     previousDepth = s.Depth;
   }
   // The popup operation numbers the entries that are neither separators nor submenu headers
-  // (an entry followed by a deeper one).
+  // (an entry followed by a deeper one), nor empty.
   if (entries) {
     for (std::size_t k = 0; k < written.size(); ++k) {
       const PopupItemEntry& s = shown[written[k]].item;
       const bool header = k + 1 < written.size() && shown[written[k + 1]].item.Depth > s.Depth;
-      if (!s.IsSeparator() && !header) entries->push_back(written[k]);
+      if (!s.IsSeparator() && !header && !blank[k]) entries->push_back(written[k]);
     }
   }
   return text;

@@ -1,8 +1,8 @@
 #pragma once
 // A context menu built from a list of items, shown through the runtime's popup operation.
 // Choosing an item posts its event to a control of the owning window's thread; items that
-// mimic a button take the button's text, icon, enabled and visible state each time the menu
-// is shown, and choosing them presses the button. The same list can float as a toolbox: a
+// mimic a button take the button's text, icon and enabled state each time the menu is shown,
+// and choosing them presses the button. The same list can float as a toolbox: a
 // small window on a thread of its own whose buttons post back to the owning thread.
 //
 // Every operation belongs to the owning thread (the one that called Init). The toolbox thread
@@ -86,7 +86,8 @@ class PopupManager {
   std::string BuildMenuText(const rt::Window* target, std::vector<std::size_t>* entries) const;
 
  private:
-  // An item as it is to be shown now: mirrored and translated, or left out.
+  // An item as it is to be shown now: mirrored and translated; `hidden` when it mirrors a
+  // hidden control (the toolbox gives such an item no button).
   struct Shown {
     PopupItemEntry item;
     bool hidden = false;

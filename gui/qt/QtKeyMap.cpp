@@ -1,8 +1,10 @@
 #include "gui/qt/QtKeyMap.h"
 
 #include <QKeyEvent>
+#include <cctype>
 
 #include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/KeyChar.h"
 
 namespace gui {
 
@@ -54,10 +56,13 @@ int BaseCode(int k) {
 }  // namespace
 
 int QtKeyMap::FromKey(int qtKey, int qtModifiers) {
-  const int base = BaseCode(qtKey);
+  // A key that types punctuation is reported as the key that types that character in the
+  // runtime's codes, Shift included, whatever the keyboard's layout.
+  const bool punctuation = qtKey > ' ' && qtKey < 0x7F && !std::isalnum(qtKey);
+  const int base = punctuation ? rt::CharKey(static_cast<char>(qtKey)) : BaseCode(qtKey);
   if (base == 0) return 0;
   int code = base;
-  if (qtModifiers & Qt::ShiftModifier) code += rt::key::kShift;
+  if ((qtModifiers & Qt::ShiftModifier) && !punctuation) code += rt::key::kShift;
   if (qtModifiers & Qt::ControlModifier) code += rt::key::kCtrl;
   if (qtModifiers & Qt::AltModifier) code += rt::key::kAlt;
   return code;

@@ -77,7 +77,7 @@ void QtListControl::Apply(const rt::ControlView& view) {
     const auto& a = columns_[i];
     const auto& b = view.columns[i];
     columnsChanged = a.width != b.width || a.align != b.align || a.header != b.header ||
-                     a.headerAlign != b.headerAlign;
+                     a.headerAlign != b.headerAlign || a.textColor != b.textColor;
   }
   if (columnsChanged) {
     SetColumns(view.columns);
@@ -114,6 +114,13 @@ void QtListControl::SetColumns(const std::vector<rt::ListColumn>& columns) {
   }
 }
 
+QColor QtListControl::ColorOf(long color) const {
+  if (color == rt::kColorGrayText) return palette().color(QPalette::Disabled, QPalette::Text);
+  if (color >= rt::kSystemColor) return palette().color(QPalette::Text);
+  return QColor(static_cast<int>(color & 0xFF), static_cast<int>((color >> 8) & 0xFF),
+                static_cast<int>((color >> 16) & 0xFF));
+}
+
 void QtListControl::SetRows(const std::vector<std::vector<std::string>>& rows) {
   rows_ = rows;
   tree_->clear();
@@ -123,8 +130,11 @@ void QtListControl::SetRows(const std::vector<std::vector<std::string>>& rows) {
     item->setSizeHint(0, QSize(0, units_.Y(rt::kListRowHeight)));
     for (int col = 0; col < static_cast<int>(row.size()); ++col) {
       item->setText(col, QString::fromStdString(row[col]));
-      if (col < static_cast<int>(columns_.size()))
+      if (col < static_cast<int>(columns_.size())) {
         item->setTextAlignment(col, AlignmentOf(columns_[col].align));
+        if (columns_[col].textColor != rt::kColorNone)
+          item->setForeground(col, ColorOf(columns_[col].textColor));
+      }
     }
     items.append(item);
   }

@@ -6,6 +6,7 @@
 // tells the runtime which cell it hit (column and row) and which part of the list (a row,
 // the header or the empty area below the rows) with the events it causes.
 
+#include <QColor>
 #include <QFrame>
 #include <functional>
 #include <optional>
@@ -53,6 +54,8 @@ class QtListControl : public QFrame {
  private:
   void SetColumns(const std::vector<rt::ListColumn>& columns);
   void SetRows(const std::vector<std::vector<std::string>>& rows);
+  // A runtime colour (rt::kColorNone excluded) on this list's palette.
+  QColor ColorOf(long color) const;
   void SetChoice(int choice);
   void Place();
   bool Alerted(int keyCode) const;

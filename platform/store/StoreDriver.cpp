@@ -1011,7 +1011,12 @@ int StoreDriver::GetByKey(const FileKey& key) {
 }
 
 int StoreDriver::GetByPointer(std::int64_t pointer, std::uint32_t) {
-  if (pointer <= 0) return Code(kRecordNotFoundError, "Record Not Found");
+  if (pointer <= 0) {
+    // A read of no record leaves the file without a current record.
+    currentRid_ = 0;
+    watched_ = false;
+    return Code(kRecordNotFoundError, "Record Not Found");
+  }
   const int result = ReadByRid(pointer, kRecordNotFoundError);
   if (result == kRecordNotFoundError) SetError(result, "Record Not Found");
   return result;

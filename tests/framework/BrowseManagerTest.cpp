@@ -22,6 +22,7 @@
 #include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
 #include "support/BrowseFixture.h"
+#include "support/Robot.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -252,9 +253,9 @@ TEST_F(BrowseTest, TableThatGoesAwayUnderTheBrowseIsReportedAndClosesTheWindow) 
   // Positioning fails first ("View Open Error"), then the read, which ends the browse.
   ASSERT_FALSE(captions.empty());
   EXPECT_EQ(captions.back(), "Record Retrieval Error");
-  bool closing = false;
+  bool closing = false;  // the window itself is closed, so that its controller takes it
   while (auto m = rt::MyEvents().Wait(std::chrono::milliseconds(0)))
-    closing = closing || m->event == rt::event::kCloseWindow;
+    closing = closing || (m->event == rt::event::kCloseWindow && m->control == 0);
   EXPECT_TRUE(closing);
 }
 
@@ -316,6 +317,82 @@ TEST_F(BrowseTest, ListRowsShowTheFormatsPicturesAndTheQueueKeepsExactPositions)
   EXPECT_EQ(f_->Queue->Field(1).Integer(), 2);
   f_->Window->SetChoice(kList, 1);
   EXPECT_EQ(behavior.GetLine(), 1);
+}
+
+TEST_F(BrowseTest, ResetFieldsRefillTheEndOfDataRestoresThemAndReplacedOrdersTakeOver) {
+  AddRows({10, 20, 30, 40, 50, 60, 70, 80});
+  std::int32_t group = 1;
+  std::int32_t remembered = 0;
+  Open([&](BrowseManager& b) {
+    b.CurrentSort()->Resets->AddPair(rt::AnyRef::Of(group), rt::AnyRef::Of(remembered));
+  });
+  EXPECT_EQ(remembered, 1);  // remembered by the first fill
+  AddRows({15});
+  f_->View->Flush();
+  f_->Browse->ResetSort(false);  // nothing changed: no refill
+  EXPECT_EQ(Page(), (Ids{10, 20, 30, 40, 50}));
+  group = 2;
+  EXPECT_TRUE(f_->Browse->ApplyRange());
+  f_->Browse->ResetSort(false);
+  EXPECT_EQ(Page(), (Ids{10, 15, 20, 30, 40}));
+  EXPECT_EQ(remembered, 2);
+
+  // Reading past the end of the data puts the remembered value back.
+  group = 9;
+  Scroll(rt::event::kScrollBottom);
+  EXPECT_EQ(group, 9);
+  Scroll(rt::event::kScrollDown);
+  EXPECT_EQ(group, 2);
+
+  // A replaced order keeps what it replaced, once, and brings its own thumb.
+  f_->Browse->ReplaceSort(nullptr, nullptr, "-DOC:ID");
+  Scroll(rt::event::kScrollTop);
+  EXPECT_EQ(Page(), (Ids{80, 70, 60, 50, 40}));
+  EXPECT_EQ(f_->Browse->SavedSort, 1);
+  EXPECT_EQ(f_->Browse->SavedSortString, "DOC:ID");
+  EXPECT_EQ(f_->Browse->SavedThumb, &thumb_);
+  f_->Browse->ReplaceSort(nullptr, &thumb_, "DOC:ID");
+  EXPECT_EQ(f_->Browse->SavedSortString, "DOC:ID");
+  Scroll(rt::event::kScrollTop);
+  EXPECT_EQ(Page(), (Ids{10, 15, 20, 30, 40}));
+}
+
+TEST_F(BrowseTest, LoadedFilePagesByTheHighlightAndItsThumbCountsRows) {
+  testing_support::AddDocRange(1, 20);
+  f_->Open({.buttons = {"&Change"}}, [&](BrowseManager& b) {
+    b.FileLoaded = 1;
+    f_->Window->SetProp(kList, rt::prop::kImmediate, 1L);
+  });
+  EXPECT_EQ(f_->Browse->LastItems, kWholeFile);
+  EXPECT_EQ(Page().size(), 20u);  // every row, though the list shows five
+  // Paging moves the highlight by the list's rows; the thumb runs over the 15 rows the list
+  // scrolls, at the highlight's share of all rows.
+  Scroll(rt::event::kPageDown);
+  EXPECT_EQ(Highlighted(), 6);
+  EXPECT_EQ(RecordId(), 6);
+  EXPECT_EQ(Thumb(), 5);  // 6 x 15 / 20, rounded
+  Scroll(rt::event::kScrollBottom);
+  EXPECT_EQ(Highlighted(), 20);
+  EXPECT_EQ(Thumb(), 15);
+  Scroll(rt::event::kScrollDown);
+  EXPECT_EQ(Highlighted(), 20);
+  EXPECT_EQ(Page().size(), 20u);
+  Scroll(rt::event::kPageUp);
+  EXPECT_EQ(Highlighted(), 15);
+  EXPECT_EQ(Thumb(), 11);
+
+  // A drag to row 3 of 15 puts the highlight a fifth of the way down.
+  testing_support::Robot robot(backend_);
+  ASSERT_TRUE(robot.DragThumb(f_->Window->Id(), kList, 3));
+  f_->Window->EventLoop([&] {
+    f_->Controller.TakeEvent();
+    if (rt::MyEvents().Empty()) f_->Window->LeaveEventLoop();
+    return 1;
+  });
+  EXPECT_EQ(Highlighted(), 4);
+  EXPECT_EQ(Thumb(), 3);
+  Scroll(rt::event::kScrollTop);
+  EXPECT_EQ(Thumb(), 0);
 }
 
 }  // namespace

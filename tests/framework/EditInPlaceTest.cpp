@@ -346,4 +346,34 @@ TEST_F(EditInPlaceTest, ARowAnotherProcessDeletesWhileEditedIsReportedDeleted) {
   EXPECT_EQ(Table(), (Rows{"10:doc10", "30:doc30", "40:doc40", "50:doc50", "60:doc60"}));
 }
 
+// Notes the name column's colour when the row is checked.
+class ColourWatch : public EditEntry {
+ public:
+  explicit ColourWatch(rt::Window& window) : window_(window) {}
+  std::uint8_t TakeAccepted(std::uint8_t action) override {
+    seen = window_.ColumnColor(kList, 2);
+    return EditEntry::TakeAccepted(action);
+  }
+  long seen = 0;
+
+ private:
+  rt::Window& window_;
+};
+
+TEST_F(EditInPlaceTest, ColumnThatCannotBeEditedIsGreyWhileTheRowIsEdited) {
+  auto watch = std::make_shared<ColourWatch>(*window_);
+  browse_->EditList->push_back({1, 0, watch, 0});
+  browse_->EditList->push_back({2, 0, nullptr, 0});  // the name: not editable
+  // With a colour of its own, and then without: each comes back when the row ends.
+  for (const long own : {0x0000FFL, rt::kColorNone}) {
+    window_->SetColumnColor(kList, 2, own);
+    Highlight(1);
+    Key(EditControls().first, key::kEnter);
+    EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCancelled);  // nothing changed
+    EXPECT_EQ(watch->seen, rt::kColorGrayText);
+    EXPECT_EQ(window_->ColumnColor(kList, 2), own);
+    EXPECT_EQ(window_->ColumnColor(kList, 1), rt::kColorNone);
+  }
+}
+
 }  // namespace

@@ -22,6 +22,7 @@
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
+#include "platform/runtime/windows/KeyChar.h"
 #include "support/BrowseFixture.h"
 #include "support/Robot.h"
 #include "support/WorkDir.h"
@@ -259,8 +260,9 @@ TEST_F(NavigationTest, EveryScrollDragAndFormRequestLandsOnTheRightRecord) {
 }
 
 TEST_F(NavigationTest, TypedKeysLocateInEveryOrderWithOrWithoutAnEntry) {
-  const DocRows fruit = {{1, "apple"}, {2, "banana"}, {3, "Berry"}, {4, "cherry"}, {5, "date"},
-                         {6, "fig"},   {7, "grape"},  {8, "kiwi"},  {9, "lemon"},  {10, "mango"}};
+  const DocRows fruit = {{1, "apple"}, {2, "banana"}, {3, "Berry"},   {4, "cherry"},
+                         {5, "date"},  {6, "fig"},    {7, "grape"},   {8, "kiwi"},
+                         {9, "lemon"}, {10, "mango"}, {11, "~tilde"}, {12, "{brace}"}};
   struct Typing {
     int key;
     bool entry;
@@ -274,6 +276,9 @@ TEST_F(NavigationTest, TypedKeysLocateInEveryOrderWithOrWithoutAnEntry) {
       {testing_support::kDocsByNameDown, false, 'B', "Berry"},  // the last name with B
       {testing_support::kDocsByNameDown, true, 'C', "cherry"},
       {testing_support::kDocsById, false, '7', "grape"},
+      // Keys that type punctuation locate as well.
+      {testing_support::kDocsByName, false, rt::CharKey('~'), "~tilde"},
+      {testing_support::kDocsByName, true, rt::CharKey('{'), "{brace}"},
       {testing_support::kDocsByIdDown, false, '5', "date"},
   };
   for (const Typing& c : cases) {

@@ -35,6 +35,7 @@
 #include "gui/qt/QtListControl.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/KeyChar.h"
 #include "platform/runtime/windows/ListFormat.h"
 #include "platform/runtime/windows/Properties.h"
 
@@ -72,6 +73,10 @@ TEST(QtKeyMapTest, KeysAndModifiersBecomeRuntimeCodes) {
   EXPECT_EQ(QtKeyMap::FromKey(Qt::Key_Menu, Qt::NoModifier), rt::key::kApps);
   EXPECT_EQ(QtKeyMap::FromKey(Qt::Key_F1, Qt::AltModifier), rt::key::kF1 + rt::key::kAlt);
   EXPECT_EQ(QtKeyMap::FromKey(Qt::Key_Shift, Qt::ShiftModifier), 0);
+  // Punctuation comes as the key that types the character, whatever Shift the layout took.
+  EXPECT_EQ(rt::KeyChar(QtKeyMap::FromKey(Qt::Key_Minus, Qt::NoModifier)), '-');
+  EXPECT_EQ(rt::KeyChar(QtKeyMap::FromKey(Qt::Key_Exclam, Qt::ShiftModifier)), '!');
+  EXPECT_EQ(rt::KeyChar(QtKeyMap::FromKey(Qt::Key_Slash, Qt::ShiftModifier)), '/');
 }
 
 TEST(QtIconsTest, WindowIconNamesMapWithoutRegardToCase) {

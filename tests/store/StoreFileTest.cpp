@@ -465,4 +465,10 @@ TEST_F(StoreFile, WritesWithoutACurrentRecordFail) {
   EXPECT_EQ(f->Delete(), rt::kNoRecordError);
   EXPECT_TRUE(f->Position().empty());
   EXPECT_EQ(f->GetByPointer(0), rt::kRecordNotFoundError);
+  // Reading no record leaves a file that had a current record without one.
+  ASSERT_EQ(AddRow(*f, 1, "alpha", 1), 0);
+  EXPECT_FALSE(f->Position().empty());
+  EXPECT_EQ(f->GetByPointer(0), rt::kRecordNotFoundError);
+  EXPECT_TRUE(f->Position().empty());
+  EXPECT_EQ(f->Put(), rt::kNoRecordError);
 }

@@ -66,7 +66,37 @@ bool AddDocRange(int first, int last) {
   return AddDocs(rows);
 }
 
-std::uint8_t FormStandIn::Run(std::uint16_t, std::uint8_t request) {
+namespace {
+
+// Reads row `id` through a handle of its own and renames it, or removes it when `name` is
+// null.
+bool ChangeDoc(int id, const std::string* name) {
+  auto file = MakeDocsFile();
+  if (file->Open(0x42) != 0) return false;
+  rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
+  bool done = file->Get(*file->Key(1)) == 0;
+  if (done && name) {
+    rt::WriteText(file->Layout().Field(2), file->Record(), *name);
+    done = file->Put() == 0;
+  } else if (done) {
+    done = file->Delete() == 0;
+  }
+  file->Close();
+  return done;
+}
+
+}  // namespace
+
+bool RenameDoc(int id, const std::string& name) {
+  return ChangeDoc(id, &name);
+}
+
+bool RemoveDoc(int id) {
+  return ChangeDoc(id, nullptr);
+}
+
+std::uint8_t FormStandIn::Run(std::uint16_t number, std::uint8_t request) {
+  lastNumber = number;
   return form ? form(request) : static_cast<std::uint8_t>(RequestCancelled);
 }
 

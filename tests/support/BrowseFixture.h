@@ -45,12 +45,16 @@ std::unique_ptr<rt::File> MakeDocsFile();
 bool AddDocs(const DocRows& rows);
 // Rows `first` to `last`, each named "doc<id>".
 bool AddDocRange(int first, int last);
+// Renames or removes a row through a handle of its own, as another station would.
+bool RenameDoc(int id, const std::string& name);
+bool RemoveDoc(int id);
 
 // A window controller whose Run(number, request), the update form, calls `form`.
 class FormStandIn : public WindowController {
  public:
   using WindowController::Run;
   std::function<std::uint8_t(std::uint8_t)> form;
+  std::uint16_t lastNumber = 0;  // the procedure number of the last Run
   std::uint8_t Run(std::uint16_t number, std::uint8_t request) override;
 };
 

@@ -497,6 +497,11 @@ int File::Send(std::string_view command, std::string* reply) {
   });
 }
 
+bool File::SqlDriver() const {
+  std::lock_guard lock(mutex_);
+  return IsOpen() && driver_->SqlDriver();
+}
+
 int File::Records(std::int64_t& count) {
   Operation op(*this, kOpRecords);
   return op.Run([&] {

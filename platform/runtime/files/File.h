@@ -113,6 +113,8 @@ class File {
   int Send(std::string_view command, std::string* reply = nullptr);
   // The last value sent for a driver option (upper-case name), "" when none.
   std::string Option(std::string_view name) const;
+  // The SQL-driver property: the driver hands SQL() calls in filters to its server.
+  bool SqlDriver() const;
   int Records(std::int64_t& count);
 
   // ---- Sequences and reads ----

@@ -44,6 +44,9 @@ class FileDriver {
   // True when Create keeps a file that already exists instead of replacing it, so that it is
   // safe while another open uses the file.
   virtual bool CreateKeepsExisting() const { return false; }
+  // True for a driver whose tables live on an SQL server that evaluates SQL() calls in
+  // filters itself (the file's SQL-driver property).
+  virtual bool SqlDriver() const { return false; }
   virtual int Open(int mode) = 0;
   virtual int Close() = 0;
   virtual int Build();

@@ -16,6 +16,12 @@ namespace rt {
 inline constexpr int kListRowHeight = 10;
 inline constexpr int kListHeaderHeight = 10;
 
+// Colours: 0xBBGGRR, a system colour (kSystemColor plus its index) or kColorNone (the
+// control's default).
+inline constexpr long kColorNone = -1;
+inline constexpr long kSystemColor = 0x80000000L;
+inline constexpr long kColorGrayText = kSystemColor + 17;  // the system's grey (disabled) text
+
 struct ListColumn {
   int width = 0;
   char align = 'L';  // L, R, C or D (decimal)
@@ -28,6 +34,7 @@ struct ListColumn {
   char headerAlign = 'L';
   int headerIndent = 0;
   std::string picture;
+  long textColor = kColorNone;
 };
 
 class ListFormat {

@@ -913,6 +913,21 @@ const std::vector<ListColumn>& Window::Columns(int control) const {
   return c ? c->columns : kNone;
 }
 
+long Window::ColumnColor(int control, int column) const {
+  const auto& columns = Columns(control);
+  if (column < 1 || column > static_cast<int>(columns.size())) return kColorNone;
+  return columns[static_cast<std::size_t>(column - 1)].textColor;
+}
+
+void Window::SetColumnColor(int control, int column, long color) {
+  Control* c = Find(control);
+  if (!c || column < 1 || column > static_cast<int>(c->columns.size())) return;
+  long& current = c->columns[static_cast<std::size_t>(column - 1)].textColor;
+  if (current == color) return;
+  current = color;
+  if (open_) Publish(*c);
+}
+
 std::string Window::ScreenText(int control) const {
   const Control* c = Find(control);
   return c ? c->screenText : std::string();

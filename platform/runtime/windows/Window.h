@@ -106,6 +106,9 @@ class Window {
   int Choice(int control) const;
   void SetChoice(int control, int row);
   const std::vector<ListColumn>& Columns(int control) const;
+  // The text colour of a list column (1-based); kColorNone for one that has no column.
+  long ColumnColor(int control, int column) const;
+  void SetColumnColor(int control, int column, long color);
   std::string ScreenText(int control) const;
   void SetCaption(std::string_view caption);
   const std::string& Caption() const { return caption_; }
