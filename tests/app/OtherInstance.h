@@ -15,8 +15,17 @@
 namespace testing_support {
 
 // "delete <id>", or "store <id> <name>": the name (and the bytes, when it names a file) into
-// the row. Both read the row under watch first, as the forms do.
+// the row. Both read the row under watch first, as the forms do. "hold" starts a transaction
+// that keeps every other station from writing until "release".
 inline bool OtherInstanceCommand(std::string_view command) {
+  if (command == "hold")
+    return DemoDataRelationManagerRef()->Open() == LevelQuiet &&
+           DemoData().StartTransaction(1) == 0;
+  if (command == "release") {
+    const bool ok = DemoData().Rollback() == 0;
+    DemoDataRelationManagerRef()->Close();
+    return ok;
+  }
   const std::string rest(command.substr(command.find(' ') + 1));
   DemoDataRelationManagerRef()->Open();
   SetDemoDataId(std::stoi(rest));

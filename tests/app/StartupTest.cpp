@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <atomic>
 #include <chrono>
@@ -136,6 +136,8 @@ TEST(StartupTest, SharedObjectsComeAndGoInTheirOrder) {
   EXPECT_EQ(PreparedMultiWindow(), nullptr);
   EXPECT_EQ(PreparedTextWindow(), nullptr);
   EXPECT_FALSE(CurrentHistoryPresenter());
+}
+
 // Waits for a child process to end; its wait status, or nothing when it is still running
 // after `timeout` (it is then killed).
 std::optional<int> WaitExit(pid_t pid, std::chrono::seconds timeout) {
