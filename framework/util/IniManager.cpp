@@ -4,6 +4,7 @@
 #include <charconv>
 #include <optional>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/error/CriticalSectionGuard.h"
@@ -11,6 +12,7 @@
 #include "platform/runtime/settings/IniFile.h"
 #include "platform/runtime/settings/RegistryStore.h"
 #include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace {
 
@@ -177,6 +179,11 @@ int IniManager::Update(std::string_view section, std::string_view entry, std::st
   CriticalSectionGuard guard(CritSect.get());
   switch (NVType) {
     case kIniStorage:
+      if (Collecting(fileName)) {
+        pending_.push_back({rt::IniFile::Change::Kind::Put, std::string(section),
+                            std::string(entry), std::string(value)});
+        return rt::kNoError;
+      }
       return rt::IniFile::Write(section, entry, value, fileName);
     case kRegistryStorage:
       if (value.empty()) return TryDelete(section, entry);
@@ -192,6 +199,11 @@ int IniManager::TryDelete(std::string_view section, std::string_view entry) {
   CriticalSectionGuard guard(CritSect.get());
   switch (NVType) {
     case kIniStorage:
+      if (Collecting(FileName)) {
+        pending_.push_back(
+            {rt::IniFile::Change::Kind::DeleteEntry, std::string(section), std::string(entry), {}});
+        return rt::kNoError;
+      }
       return rt::IniFile::Write(section, entry, std::nullopt, FileName);
     case kRegistryStorage:
       return rt::RegistryStore().Delete(RegistryRoot(), RegistryKey(section, FileName), entry);
@@ -202,22 +214,32 @@ int IniManager::TryDelete(std::string_view section, std::string_view entry) {
 
 void IniManager::BeforeKill() {}
 
-void IniManager::Init(std::string_view fileName, std::int32_t storage, std::int32_t rootKey) {
+int IniManager::Init(std::string_view fileName, std::int32_t storage, std::int32_t rootKey) {
   CriticalSectionGuard guard(CritSect.get());
   FileName.assign(CutText(fileName, kIniFileNameSize - 1));
   NVType = storage;
   ExtraData = rootKey;
+  // Opened as every user-named file: a named pipe or a device in its place is refused at
+  // once instead of blocking start-up, and reads as an empty file.
+  const int usable = NVType == kIniStorage ? rt::IniFile(FileName).Verify() : rt::kNoError;
+  const std::string why = usable != rt::kNoError ? rt::ErrorText() : std::string();
   Sectors = std::make_unique<rt::Queue>(SectorLayout());
   AfterInit();
   FetchQueue(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2), {},
              Sectors->Field(3));
-  SortSectors();
+  // A catalogue edited by hand may be out of order, hold a record twice or claim more
+  // records than it has: it is stored again at Close.
+  const bool sorted = SortSectors();
+  sectorsStored_ =
+      !sorted && ParseCount(Fetch(kSectorSection, kSectorList, {}, FileName)) == Sectors->Records();
+  if (usable != rt::kNoError) rt::SetError(usable, why);
+  return usable;
 }
 
 int IniManager::Close() {
   CriticalSectionGuard guard(CritSect.get());
   if (!Sectors) return rt::kNoError;
-  const int result = StoreSectors();
+  const int result = sectorsStored_ ? rt::kNoError : StoreSectors();
   Sectors.reset();
   return result;
 }
@@ -244,14 +266,31 @@ void IniManager::FetchQueue(std::string_view section, std::string_view listName,
                             const rt::AnyRef& part4, const rt::AnyRef& part3) {
   CriticalSectionGuard guard(CritSect.get());
   const std::string list(listName);
-  int count = ParseCount(Fetch(section, list, {}, FileName));
-  if (count > ListLimit(section)) count = ListLimit(section);
+  // A list in an INI file is read from one reading of the file, so that it is never part
+  // of one version and part of another written in between (by another process, say).
+  const bool iniFile = NVType == kIniStorage;
+  std::unordered_map<std::string, std::string> values;
+  if (iniFile) {
+    for (auto& [name, value] : rt::IniFile(FileName).Values(section))
+      values.emplace(AsciiUpper(name), std::move(value));
+  }
+  const auto read = [&](const std::string& entry, std::string_view defaultValue,
+                        std::size_t limit) {
+    if (!iniFile) return Fetch(section, entry, defaultValue, FileName, limit);
+    const auto found = values.find(AsciiUpper(entry));
+    std::string value(found == values.end() ? defaultValue : std::string_view(found->second));
+    value.resize(CutText(value, limit).size());
+    return value;
+  };
+  int count = ParseCount(read(list, {}, kIniValueSize - 1));
+  const int limit = iniFile ? static_cast<int>(values.size()) : ListLimit(section);
+  if (count > limit) count = limit;
   const std::pair<const rt::AnyRef*, int> parts[] = {
       {&part1, 1}, {&part2, 2}, {&part3, 3}, {&part4, 4}};
   for (int n = 1; n <= count; ++n) {
     // Whole records: a record may be longer than a single value.
     const std::string value =
-        Fetch(section, list + "_" + std::to_string(n), kUnknownValue, FileName, kIniRecordSize - 1);
+        read(list + "_" + std::to_string(n), kUnknownValue, kIniRecordSize - 1);
     for (const auto& [field, number] : parts) {
       if (!field->IsNull()) field->SetText(DecodePart(Part(value, number)));
     }
@@ -263,10 +302,17 @@ int IniManager::UpdateQueue(std::string_view section, std::string_view listName,
                             const rt::AnyRef& part1, const rt::AnyRef& part2,
                             const rt::AnyRef& part4, const rt::AnyRef& part3) {
   CriticalSectionGuard guard(CritSect.get());
+  return Batched(
+      [&] { return StoreList(section, listName, queue, part1, part2, part4, part3, 1); });
+}
+
+int IniManager::StoreList(std::string_view section, std::string_view listName, rt::Queue& queue,
+                          const rt::AnyRef& part1, const rt::AnyRef& part2, const rt::AnyRef& part4,
+                          const rt::AnyRef& part3, int from) {
   const std::string list(listName);
   const int records = queue.Records();
   int result = UpdateValue(section, list, std::to_string(records));
-  for (int n = 1; n <= records; ++n) {
+  for (int n = std::max(from, 1); n <= records; ++n) {
     queue.Get(n);
     std::string value = EncodePart(FieldText(part1));
     for (const rt::AnyRef* field : {&part2, &part3, &part4}) {
@@ -277,6 +323,21 @@ int IniManager::UpdateQueue(std::string_view section, std::string_view listName,
     if (result == rt::kNoError) result = stored;
   }
   return result;
+}
+
+bool IniManager::Collecting(std::string_view fileName) const {
+  return batchDepth_ > 0 && NVType == kIniStorage && fileName == FileName;
+}
+
+template <typename Work>
+int IniManager::Batched(Work&& work) {
+  ++batchDepth_;
+  int result = work();
+  if (--batchDepth_ > 0) return result;
+  std::vector<rt::IniFile::Change> changes;
+  changes.swap(pending_);
+  if (result != rt::kNoError || changes.empty()) return result;
+  return rt::IniFile(FileName).Apply(changes);
 }
 
 std::string IniManager::MakeSectorName(std::string_view family, std::string_view item,
@@ -323,18 +384,23 @@ int IniManager::AddSector(std::string_view sectorName) {
   sectors.Field(3).SetText(type);
   const auto key = std::make_tuple(FieldText(sectors.Field(1)), FieldText(sectors.Field(2)),
                                    FieldText(sectors.Field(3)));
-  int position = sectors.Records() + 1;
-  for (int n = 1; n <= sectors.Records(); ++n) {
-    const auto row =
-        std::make_tuple(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
-    if (key == row) return rt::kNoError;
-    if (key < row) {
-      position = n;
-      break;
-    }
+  auto row = [&](int n) {
+    return std::make_tuple(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
+  };
+  // The catalogue is sorted: the first record not below the new one.
+  int low = 1;
+  int high = sectors.Records() + 1;
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (row(middle) < key)
+      low = middle + 1;
+    else
+      high = middle;
   }
-  sectors.Add(position);
-  return StoreSectors();
+  if (low <= sectors.Records() && row(low) == key) return rt::kNoError;
+  sectors.Add(low);
+  // The records before the new one are stored as they were.
+  return StoreSectors(sectorsStored_ ? low : 1);
 }
 
 int IniManager::RemoveSector(std::string_view sectorName) {
@@ -354,7 +420,16 @@ int IniManager::RemoveSector(std::string_view sectorName) {
       sectors.Delete();
     }
     if (!removed.empty()) {
-      int result = StoreSectors();
+      const int first = std::get<0>(removed.back());
+      // The catalogue, the numbered entries the shorter catalogue no longer counts and the
+      // section go in one rewrite.
+      const int result = Batched([&] {
+        int stored = StoreSectors(sectorsStored_ ? first : 1);
+        for (int n = sectors.Records() + 1; n <= before; ++n)
+          TryDelete(kSectorSection, std::string(kSectorList) + "_" + std::to_string(n));
+        DeleteSection(sectorName);
+        return stored;
+      });
       if (result != rt::kNoError) {
         // Put the records back where they were, so memory matches the store.
         for (auto it = removed.rbegin(); it != removed.rend(); ++it) {
@@ -364,11 +439,8 @@ int IniManager::RemoveSector(std::string_view sectorName) {
           sectors.Field(3).SetText(type);
           sectors.Add(n);
         }
-        return result;
       }
-      // The numbered entries the shorter catalogue no longer counts.
-      for (int n = sectors.Records() + 1; n <= before; ++n)
-        TryDelete(kSectorSection, std::string(kSectorList) + "_" + std::to_string(n));
+      return result;
     }
   }
   return DeleteSection(sectorName);
@@ -377,6 +449,11 @@ int IniManager::RemoveSector(std::string_view sectorName) {
 int IniManager::DeleteSection(std::string_view section) {
   switch (NVType) {
     case kIniStorage:
+      if (Collecting(FileName)) {
+        pending_.push_back(
+            {rt::IniFile::Change::Kind::DeleteSection, std::string(section), {}, {}});
+        return rt::kNoError;
+      }
       return rt::IniFile(FileName).DeleteSection(section);
     case kRegistryStorage:
       return rt::RegistryStore().DeleteKey(RegistryRoot(), RegistryKey(section, FileName));
@@ -425,17 +502,25 @@ int IniManager::ListLimit(std::string_view section) const {
   }
 }
 
-int IniManager::StoreSectors() {
-  return UpdateQueue(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2),
-                     {}, Sectors->Field(3));
+int IniManager::StoreSectors(int from) {
+  const int result = Batched([&] {
+    return StoreList(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2),
+                     {}, Sectors->Field(3), from);
+  });
+  sectorsStored_ = result == rt::kNoError;
+  return result;
 }
 
-void IniManager::SortSectors() {
+bool IniManager::SortSectors() {
   // A catalogue edited by hand may be out of order or hold a record twice.
   rt::Queue& sectors = *Sectors;
   std::vector<std::tuple<std::string, std::string, std::string>> rows;
+  rows.reserve(static_cast<std::size_t>(sectors.Records()));
   for (int n = 1; n <= sectors.Records(); ++n)
     rows.emplace_back(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
+  if (std::adjacent_find(rows.begin(), rows.end(),
+                         [](const auto& a, const auto& b) { return !(a < b); }) == rows.end())
+    return false;  // sorted, no record twice: as stored
   std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   sectors.Free();
@@ -445,4 +530,5 @@ void IniManager::SortSectors() {
     sectors.Field(3).SetText(type);
     sectors.Add();
   }
+  return true;
 }

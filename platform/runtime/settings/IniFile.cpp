@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -13,7 +14,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "platform/runtime/files/FileHandle.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 
@@ -29,8 +33,20 @@ struct Line {
   std::string value;  // entry value as read back
 };
 
+// A section header and the lines up to the next header. `entries` finds the first line of
+// each entry name (upper-cased) in `body`.
+struct Block {
+  Line header;
+  std::vector<Line> body;
+  std::unordered_map<std::string, std::size_t> entries;
+};
+
+// The parsed file: the lines before the first header, then the sections in file order.
+// `sections` lists, per upper-cased section name, the blocks of its occurrences in order.
 struct Document {
-  std::vector<Line> lines;
+  std::vector<Line> preamble;
+  std::vector<Block> blocks;
+  std::unordered_map<std::string, std::vector<std::size_t>> sections;
   bool crlf = false;
   bool bom = false;
 };
@@ -47,7 +63,7 @@ struct FileStamp {
 
 struct CacheEntry {
   FileStamp stamp;
-  std::shared_ptr<const Document> document;
+  std::shared_ptr<Document> document;
 };
 
 std::mutex& Lock() {
@@ -72,16 +88,25 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
+std::string Key(std::string_view name) {
+  std::string key(Trim(name));
+  for (char& c : key)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return key;
+}
+
+void IndexBlock(Block& block) {
+  block.entries.clear();
+  for (std::size_t i = 0; i < block.body.size(); ++i) {
+    if (block.body[i].kind == Line::Kind::Entry)
+      block.entries.try_emplace(Key(block.body[i].name), i);
   }
-  return true;
+}
+
+void IndexSections(Document& doc) {
+  doc.sections.clear();
+  for (std::size_t i = 0; i < doc.blocks.size(); ++i)
+    doc.sections[Key(doc.blocks[i].header.name)].push_back(i);
 }
 
 Line ParseLine(std::string raw) {
@@ -129,19 +154,47 @@ Document Parse(std::string_view content) {
     if (hasCr) raw.remove_suffix(1);
     if (first) doc.crlf = hasCr && next <= content.size() && end < content.size();
     first = false;
-    doc.lines.push_back(ParseLine(std::string(raw)));
+    Line line = ParseLine(std::string(raw));
+    if (line.kind == Line::Kind::Section) {
+      doc.blocks.emplace_back().header = std::move(line);
+    } else if (doc.blocks.empty()) {
+      doc.preamble.push_back(std::move(line));
+    } else {
+      doc.blocks.back().body.push_back(std::move(line));
+    }
     start = next;
   }
+  for (Block& block : doc.blocks)
+    IndexBlock(block);
+  IndexSections(doc);
   return doc;
 }
 
 std::string Serialize(const Document& doc) {
+  const std::string_view eol = doc.crlf ? "\r\n" : "\n";
+  std::size_t size = 3;
+  auto measure = [&](const std::vector<Line>& lines) {
+    for (const Line& line : lines)
+      size += line.raw.size() + eol.size();
+  };
+  measure(doc.preamble);
+  for (const Block& block : doc.blocks) {
+    size += block.header.raw.size() + eol.size();
+    measure(block.body);
+  }
   std::string out;
+  out.reserve(size);
   if (doc.bom) out = "\xEF\xBB\xBF";
-  const char* eol = doc.crlf ? "\r\n" : "\n";
-  for (const Line& line : doc.lines) {
+  auto append = [&](const Line& line) {
     out += line.raw;
     out += eol;
+  };
+  for (const Line& line : doc.preamble)
+    append(line);
+  for (const Block& block : doc.blocks) {
+    append(block.header);
+    for (const Line& line : block.body)
+      append(line);
   }
   return out;
 }
@@ -178,17 +231,26 @@ int Report(int code, const std::string& path, const std::string& what) {
   return code;
 }
 
-// Reads the whole file (at most kMaxFileSize bytes). A missing file reads as empty.
-bool ReadFile(const std::string& path, std::string& content, bool& truncated) {
+// Reads the whole file (at most kMaxFileSize bytes). A missing file reads as empty. Opened
+// as every user-named file is: without blocking, and only when it is a regular file, so a
+// named pipe or a device in its place is refused instead of hanging the thread. Returns the
+// runtime error code (error state set).
+int ReadFile(const std::string& path, std::string& content, bool& truncated, std::size_t expected) {
   content.clear();
   truncated = false;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
+  FileHandle file;
+  if (int e = file.Open(path, O_RDONLY)) {
+    if (e != kNoFileError) return e;
+    ClearError();  // gone since it was looked at: empty
+    return kNoError;
+  }
+  content.reserve(std::min(expected, IniFile::kMaxFileSize));
   char buffer[65536];
   while (true) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ssize_t n = ::read(file.Fd(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n < 0) return FileHandle::FromErrno(errno, path);
+    if (n == 0) break;
     std::size_t room = IniFile::kMaxFileSize - content.size();
     if (static_cast<std::size_t>(n) > room) {
       content.append(buffer, room);
@@ -197,37 +259,47 @@ bool ReadFile(const std::string& path, std::string& content, bool& truncated) {
     }
     content.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fd);
-  return true;
+  return kNoError;
 }
 
 bool HasNul(std::string_view path) {
   return path.find('\0') != std::string_view::npos;
 }
 
-// The parsed file, from the cache while the file on disk is unchanged (unless `fresh`).
-// Lock() is held.
-std::shared_ptr<const Document> Load(const std::string& path, FileStamp& stamp, bool& tooLarge,
-                                     bool fresh = false, bool* unreadable = nullptr) {
+// The parsed file, from the cache while the file on disk is the one read last (same
+// identity, size and time), else read again. A file that cannot be read gives an empty
+// document, is not cached, and its error code goes to `unreadable`. Lock() is held.
+std::shared_ptr<Document> Load(const std::string& path, FileStamp& stamp, bool& tooLarge,
+                               int* unreadable = nullptr) {
   // The system would read such a name only up to the NUL: another file.
-  if (HasNul(path)) return std::make_shared<const Document>();
+  if (HasNul(path)) return std::make_shared<Document>();
   stamp = Stamp(path);
   tooLarge = stamp.exists && static_cast<std::size_t>(stamp.size) > IniFile::kMaxFileSize;
   auto& cache = Cache();
   auto it = cache.find(path);
-  if (!fresh && it != cache.end() && it->second.stamp == stamp) return it->second.document;
+  if (it != cache.end() && it->second.stamp == stamp) return it->second.document;
   std::string content;
   bool truncated = false;
-  if (stamp.exists && !ReadFile(path, content, truncated)) {
-    // Unreadable: reads see nothing; not cached, so the next call tries again.
-    if (unreadable) *unreadable = true;
-    return std::make_shared<const Document>();
+  if (stamp.exists) {
+    if (int e = ReadFile(path, content, truncated, static_cast<std::size_t>(stamp.size))) {
+      if (unreadable) *unreadable = e;
+      if (it != cache.end()) cache.erase(it);
+      return std::make_shared<Document>();
+    }
   }
   tooLarge = tooLarge || truncated;
-  auto document = std::make_shared<const Document>(Parse(content));
+  auto document = std::make_shared<Document>(Parse(content));
   if (cache.size() > 64) cache.clear();  // a process uses a handful of files
   cache[path] = CacheEntry{stamp, document};
   return document;
+}
+
+// The current document for a reader.
+std::shared_ptr<const Document> Snapshot(const std::string& path) {
+  std::lock_guard<std::mutex> lock(Lock());
+  FileStamp stamp;
+  bool tooLarge = false;
+  return Load(path, stamp, tooLarge);
 }
 
 bool WriteAll(int fd, const std::string& data) {
@@ -241,8 +313,9 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
-// Replaces the file with the document through a temporary file in the same folder.
-int Store(const std::string& path, const Document& doc, const FileStamp& old) {
+// Replaces the file with the document through a temporary file in the same folder; the
+// document becomes the cached one.
+int Store(const std::string& path, std::shared_ptr<Document> doc, const FileStamp& old) {
   static std::atomic<unsigned> counter{0};
   std::string target = path;
   std::error_code ec;
@@ -257,7 +330,7 @@ int Store(const std::string& path, const Document& doc, const FileStamp& old) {
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return Report(CodeOfErrno(errno), path, std::strerror(errno));
   if (old.exists) (void)::fchmod(fd, mode);  // open() applied the umask
-  std::string data = Serialize(doc);
+  std::string data = Serialize(*doc);
   bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
   int writeError = errno;
   if (::close(fd) != 0 && ok) {
@@ -273,7 +346,7 @@ int Store(const std::string& path, const Document& doc, const FileStamp& old) {
     ::unlink(temp.c_str());
     return Report(CodeOfErrno(renameError), path, std::strerror(renameError));
   }
-  Cache()[path] = CacheEntry{Stamp(path), std::make_shared<const Document>(doc)};
+  Cache()[path] = CacheEntry{Stamp(path), std::move(doc)};
   return kNoError;
 }
 
@@ -301,6 +374,89 @@ std::string EntryLine(std::string_view name, std::string_view value) {
   return raw;
 }
 
+// The last line of the document, null when it is empty.
+Line* LastLine(Document& doc) {
+  if (doc.blocks.empty()) return doc.preamble.empty() ? nullptr : &doc.preamble.back();
+  Block& last = doc.blocks.back();
+  return last.body.empty() ? &last.header : &last.body.back();
+}
+
+// Sets an entry: changed in place in the first occurrence of the section that holds it,
+// otherwise added after the last entry of the section's first occurrence, or in a new
+// section at the end. False when the entry already had the value.
+bool PutEntry(Document& doc, std::string_view section, std::string_view entry,
+              std::string_view value) {
+  const std::string entryKey = Key(entry);
+  auto found = doc.sections.find(Key(section));
+  if (found != doc.sections.end()) {
+    for (std::size_t index : found->second) {
+      Block& block = doc.blocks[index];
+      auto at = block.entries.find(entryKey);
+      if (at == block.entries.end()) continue;
+      Line& line = block.body[at->second];
+      if (line.value == value) return false;  // already so: no rewrite
+      line = ParseLine(EntryLine(line.name, value));
+      return true;
+    }
+    Block& block = doc.blocks[found->second.front()];
+    std::size_t insertAt = block.body.size();
+    while (insertAt > 0 && block.body[insertAt - 1].kind != Line::Kind::Entry)
+      --insertAt;
+    // Only lines that are not entries follow: the index of every entry stays valid.
+    block.body.insert(block.body.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                      ParseLine(EntryLine(entry, value)));
+    block.entries.emplace(entryKey, insertAt);
+    return true;
+  }
+  if (Line* last = LastLine(doc); last && !Trim(last->raw).empty()) {
+    if (doc.blocks.empty())
+      doc.preamble.push_back(ParseLine(""));
+    else
+      doc.blocks.back().body.push_back(ParseLine(""));
+  }
+  Block& block = doc.blocks.emplace_back();
+  block.header = ParseLine("[" + std::string(Trim(section)) + "]");
+  block.body.push_back(ParseLine(EntryLine(entry, value)));
+  IndexBlock(block);
+  doc.sections[Key(block.header.name)].push_back(doc.blocks.size() - 1);
+  return true;
+}
+
+// Removes every occurrence of the entry in every occurrence of the section.
+bool DeleteEntryLines(Document& doc, std::string_view section, std::string_view entry) {
+  auto found = doc.sections.find(Key(section));
+  if (found == doc.sections.end()) return false;
+  const std::string entryKey = Key(entry);
+  bool changed = false;
+  for (std::size_t index : found->second) {
+    Block& block = doc.blocks[index];
+    if (!block.entries.contains(entryKey)) continue;
+    std::erase_if(block.body, [&](const Line& line) {
+      return line.kind == Line::Kind::Entry && Key(line.name) == entryKey;
+    });
+    IndexBlock(block);
+    changed = true;
+  }
+  return changed;
+}
+
+// Removes every occurrence of the section with all its lines.
+bool DeleteSectionLines(Document& doc, std::string_view section) {
+  auto found = doc.sections.find(Key(section));
+  if (found == doc.sections.end()) return false;
+  const std::vector<std::size_t> indexes = found->second;
+  for (auto it = indexes.rbegin(); it != indexes.rend(); ++it)
+    doc.blocks.erase(doc.blocks.begin() + static_cast<std::ptrdiff_t>(*it));
+  // Blank lines that separated a removed last section go with it.
+  while (true) {
+    std::vector<Line>& tail = doc.blocks.empty() ? doc.preamble : doc.blocks.back().body;
+    if (tail.empty() || !Trim(tail.back().raw).empty()) break;
+    tail.pop_back();
+  }
+  IndexSections(doc);
+  return true;
+}
+
 // An exclusive advisory lock on "<file>.lock" next to the file, held by every writer (of
 // any process) for its whole read-modify-write, so no write is lost to another's. Readers
 // need none: the rename shows them the old or the new file whole.
@@ -308,9 +464,10 @@ class CrossProcessLock {
  public:
   explicit CrossProcessLock(const std::string& path) {
     const std::string lockPath = path + ".lock";
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     // A lock file someone made read-only still takes a lock when opened for reading.
-    if (fd_ < 0 && errno == EACCES) fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0 && errno == EACCES)
+      fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
       error_ = errno;
       return;
@@ -345,7 +502,8 @@ bool WriteProtected(const std::string& path, const FileStamp& stamp) {
   return ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
 }
 
-// Runs a change on the current document and stores it when the change reports one.
+// Runs a change on the current document and stores it, in one rewrite, when the change
+// reports one.
 int Modify(const std::string& path, const std::function<bool(Document&)>& change) {
   if (HasNul(path)) return Report(kBadNameError, path, "the file name holds a NUL character");
   std::lock_guard<std::mutex> lock(Lock());
@@ -355,17 +513,26 @@ int Modify(const std::string& path, const std::function<bool(Document&)>& change
   }
   FileStamp stamp;
   bool tooLarge = false;
-  bool unreadable = false;
-  // Read from disk under the lock: another process may have written since the last read.
-  auto current = Load(path, stamp, tooLarge, true, &unreadable);
+  int unreadable = kNoError;
+  // Looked at under the lock: a file another process wrote since the last read differs in
+  // identity, size or time and is read again.
+  std::shared_ptr<Document> current = Load(path, stamp, tooLarge, &unreadable);
   if (tooLarge) return Report(kFileSystemError, path, "file too large to rewrite");
-  // Rewriting what could not be read would drop every entry in it.
-  if (unreadable) return Report(kAccessDenied, path, "the file cannot be read");
-  Document doc = *current;
-  if (!change(doc)) return kNoError;
+  // Rewriting what could not be read would drop every entry in it (or replace a named pipe
+  // or a device with a file).
+  if (unreadable != kNoError) return Report(unreadable, path, "the file cannot be read");
+  // Changed in place when no reader holds the document; until stored, it is not the cached
+  // one, so a failure leaves the next read to load the file again.
+  Cache().erase(path);
+  std::shared_ptr<Document> doc =
+      current.use_count() == 1 ? std::move(current) : std::make_shared<Document>(*current);
+  if (!change(*doc)) {
+    Cache()[path] = CacheEntry{stamp, std::move(doc)};
+    return kNoError;
+  }
   // The rename would replace a write-protected file: refuse instead and leave it as it is.
   if (WriteProtected(path, stamp)) return Report(kAccessDenied, path, "the file is read-only");
-  return Store(path, doc, stamp);
+  return Store(path, std::move(doc), stamp);
 }
 
 }  // namespace
@@ -380,24 +547,27 @@ std::string IniFile::NormalizePath(std::string_view path) {
   return p;
 }
 
+int IniFile::Verify() const {
+  if (HasNul(path_)) return Report(kBadNameError, path_, "the file name holds a NUL character");
+  std::lock_guard<std::mutex> lock(Lock());
+  FileStamp stamp;
+  bool tooLarge = false;
+  int unreadable = kNoError;
+  Load(path_, stamp, tooLarge, &unreadable);
+  if (unreadable == kNoError) ClearError();
+  return unreadable;
+}
+
 std::string IniFile::Get(std::string_view section, std::string_view entry,
                          std::string_view defaultValue) const {
-  std::shared_ptr<const Document> doc;
-  {
-    std::lock_guard<std::mutex> lock(Lock());
-    FileStamp stamp;
-    bool tooLarge = false;
-    doc = Load(path_, stamp, tooLarge);
-  }
-  std::string_view wantSection = Trim(section);
-  std::string_view wantEntry = Trim(entry);
-  bool inSection = false;
-  for (const Line& line : doc->lines) {
-    if (line.kind == Line::Kind::Section) {
-      inSection = SameName(line.name, wantSection);
-    } else if (inSection && line.kind == Line::Kind::Entry && SameName(line.name, wantEntry)) {
-      return line.value;
-    }
+  const std::shared_ptr<const Document> doc = Snapshot(path_);
+  auto found = doc->sections.find(Key(section));
+  if (found == doc->sections.end()) return std::string(defaultValue);
+  const std::string entryKey = Key(entry);
+  for (std::size_t index : found->second) {
+    const Block& block = doc->blocks[index];
+    auto at = block.entries.find(entryKey);
+    if (at != block.entries.end()) return block.body[at->second].value;
   }
   return std::string(defaultValue);
 }
@@ -409,126 +579,75 @@ bool IniFile::Has(std::string_view section, std::string_view entry) const {
 }
 
 std::vector<std::string> IniFile::Sections() const {
-  std::shared_ptr<const Document> doc;
-  {
-    std::lock_guard<std::mutex> lock(Lock());
-    FileStamp stamp;
-    bool tooLarge = false;
-    doc = Load(path_, stamp, tooLarge);
-  }
+  const std::shared_ptr<const Document> doc = Snapshot(path_);
   std::vector<std::string> names;
-  for (const Line& line : doc->lines) {
-    if (line.kind != Line::Kind::Section) continue;
-    bool seen = false;
-    for (const std::string& name : names)
-      seen = seen || SameName(name, line.name);
-    if (!seen) names.push_back(line.name);
+  for (std::size_t i = 0; i < doc->blocks.size(); ++i) {
+    const Block& block = doc->blocks[i];
+    if (doc->sections.at(Key(block.header.name)).front() == i) names.push_back(block.header.name);
   }
   return names;
 }
 
-std::vector<std::string> IniFile::Entries(std::string_view section) const {
-  std::shared_ptr<const Document> doc;
-  {
-    std::lock_guard<std::mutex> lock(Lock());
-    FileStamp stamp;
-    bool tooLarge = false;
-    doc = Load(path_, stamp, tooLarge);
-  }
-  std::string_view wantSection = Trim(section);
-  std::vector<std::string> names;
-  bool inSection = false;
-  for (const Line& line : doc->lines) {
-    if (line.kind == Line::Kind::Section) {
-      inSection = SameName(line.name, wantSection);
-    } else if (inSection && line.kind == Line::Kind::Entry) {
-      bool seen = false;
-      for (const std::string& name : names)
-        seen = seen || SameName(name, line.name);
-      if (!seen) names.push_back(line.name);
+std::vector<std::pair<std::string, std::string>> IniFile::Values(std::string_view section) const {
+  const std::shared_ptr<const Document> doc = Snapshot(path_);
+  std::vector<std::pair<std::string, std::string>> values;
+  auto found = doc->sections.find(Key(section));
+  if (found == doc->sections.end()) return values;
+  std::unordered_set<std::string> seen;
+  for (std::size_t index : found->second) {
+    for (const Line& line : doc->blocks[index].body) {
+      if (line.kind == Line::Kind::Entry && seen.insert(Key(line.name)).second)
+        values.emplace_back(line.name, line.value);
     }
   }
+  return values;
+}
+
+std::vector<std::string> IniFile::Entries(std::string_view section) const {
+  std::vector<std::string> names;
+  for (auto& [name, value] : Values(section))
+    names.push_back(std::move(name));
   return names;
 }
 
 int IniFile::Put(std::string_view section, std::string_view entry, std::string_view value) {
-  if (!ValidName(section, false) || !ValidName(entry, true)) {
-    return Report(kBadNameError, path_, "invalid section or entry name");
-  }
-  if (value.find_first_of("\r\n") != std::string_view::npos) {
-    return Report(kBadNameError, path_, "a value cannot hold a line break");
-  }
-  std::string_view wantSection = Trim(section);
-  std::string_view wantEntry = Trim(entry);
-  return Modify(path_, [&](Document& doc) {
-    auto& lines = doc.lines;
-    // An existing entry, in any occurrence of the section, is changed in place.
-    bool inSection = false;
-    for (Line& line : lines) {
-      if (line.kind == Line::Kind::Section) {
-        inSection = SameName(line.name, wantSection);
-      } else if (inSection && line.kind == Line::Kind::Entry && SameName(line.name, wantEntry)) {
-        if (line.value == value) return false;  // already so: no rewrite
-        line = ParseLine(EntryLine(line.name, value));
-        return true;
-      }
-    }
-    // Otherwise it goes after the last entry of the section's first occurrence.
-    std::size_t header = lines.size();
-    for (std::size_t i = 0; i < lines.size() && header == lines.size(); ++i) {
-      if (lines[i].kind == Line::Kind::Section && SameName(lines[i].name, wantSection)) header = i;
-    }
-    if (header == lines.size()) {
-      if (!lines.empty() && !Trim(lines.back().raw).empty()) lines.push_back(ParseLine(""));
-      lines.push_back(ParseLine("[" + std::string(wantSection) + "]"));
-      lines.push_back(ParseLine(EntryLine(wantEntry, value)));
-      return true;
-    }
-    std::size_t insertAt = header + 1;
-    for (std::size_t i = header + 1; i < lines.size() && lines[i].kind != Line::Kind::Section;
-         ++i) {
-      if (lines[i].kind == Line::Kind::Entry) insertAt = i + 1;
-    }
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
-                 ParseLine(EntryLine(wantEntry, value)));
-    return true;
-  });
+  return Apply(
+      {Change{Change::Kind::Put, std::string(section), std::string(entry), std::string(value)}});
 }
 
 int IniFile::DeleteEntry(std::string_view section, std::string_view entry) {
-  std::string_view wantSection = Trim(section);
-  std::string_view wantEntry = Trim(entry);
-  return Modify(path_, [&](Document& doc) {
-    bool inSection = false;
-    std::vector<Line> kept;
-    kept.reserve(doc.lines.size());
-    for (Line& line : doc.lines) {
-      if (line.kind == Line::Kind::Section) inSection = SameName(line.name, wantSection);
-      if (inSection && line.kind == Line::Kind::Entry && SameName(line.name, wantEntry)) continue;
-      kept.push_back(std::move(line));
-    }
-    bool changed = kept.size() != doc.lines.size();
-    doc.lines = std::move(kept);
-    return changed;
-  });
+  return Apply({Change{Change::Kind::DeleteEntry, std::string(section), std::string(entry), {}}});
 }
 
 int IniFile::DeleteSection(std::string_view section) {
-  std::string_view wantSection = Trim(section);
-  return Modify(path_, [&](Document& doc) {
-    bool inSection = false;
-    std::vector<Line> kept;
-    kept.reserve(doc.lines.size());
-    for (Line& line : doc.lines) {
-      if (line.kind == Line::Kind::Section) inSection = SameName(line.name, wantSection);
-      if (inSection) continue;
-      kept.push_back(std::move(line));
+  return Apply({Change{Change::Kind::DeleteSection, std::string(section), {}, {}}});
+}
+
+int IniFile::Apply(const std::vector<Change>& changes) {
+  for (const Change& c : changes) {
+    if (c.kind != Change::Kind::Put) continue;
+    if (!ValidName(c.section, false) || !ValidName(c.entry, true)) {
+      return Report(kBadNameError, path_, "invalid section or entry name");
     }
-    bool changed = kept.size() != doc.lines.size();
-    // Blank lines that separated a removed last section go with it.
-    while (changed && !kept.empty() && Trim(kept.back().raw).empty())
-      kept.pop_back();
-    doc.lines = std::move(kept);
+    if (c.value.find_first_of("\r\n") != std::string_view::npos) {
+      return Report(kBadNameError, path_, "a value cannot hold a line break");
+    }
+  }
+  return Modify(path_, [&](Document& doc) {
+    bool changed = false;
+    for (const Change& c : changes) {
+      switch (c.kind) {
+        case Change::Kind::Put:
+          changed = PutEntry(doc, c.section, c.entry, c.value) || changed;
+          break;
+        case Change::Kind::DeleteEntry:
+          changed = DeleteEntryLines(doc, c.section, c.entry) || changed;
+          break;
+        case Change::Kind::DeleteSection:
+          changed = DeleteSectionLines(doc, c.section) || changed;
+          break;
+      }
+    }
     return changed;
   });
 }
