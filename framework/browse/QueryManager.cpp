@@ -387,7 +387,6 @@ int QueryManager::SaveQuery(std::string_view name) {
   const std::string stored = StoredName(name, true);
   if (stored.empty()) return rt::kBadNameError;
   const std::string sector = SectorOf(stored);
-  int result = INIMgr->AddSector(sector);
   auto work = MakeWorkQueue();
   for (const QueryFieldEntry& entry : Fields) {
     work->ClearBuffer();
@@ -397,9 +396,13 @@ int QueryManager::SaveQuery(std::string_view name) {
     work->Field(4).SetText(entry.High);
     work->Add();
   }
-  if (result == rt::kNoError)
-    result = INIMgr->UpdateQueue(sector, kQueryType, *work, work->Field(1), work->Field(2),
-                                 work->Field(4), work->Field(3));
+  // The catalogue and the query are stored together, in one rewrite of the file.
+  const int result = INIMgr->Batch([&] {
+    const int added = INIMgr->AddSector(sector);
+    if (added != rt::kNoError) return added;
+    return INIMgr->UpdateQueue(sector, kQueryType, *work, work->Field(1), work->Field(2),
+                               work->Field(4), work->Field(3));
+  });
   if (result != rt::kNoError) Report(kMsgQueryNotSaved, stored);
   return result;
 }

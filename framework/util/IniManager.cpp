@@ -121,6 +121,16 @@ std::string AsciiUpper(std::string_view text) {
   return out;
 }
 
+bool SameAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
+    const char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
 std::string FieldText(const rt::AnyRef& field) {
   return std::string(rt::TrimRight(field.Text()));
 }
@@ -227,11 +237,11 @@ int IniManager::Init(std::string_view fileName, std::int32_t storage, std::int32
   AfterInit();
   FetchQueue(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2), {},
              Sectors->Field(3));
-  // A catalogue edited by hand may be out of order, hold a record twice or claim more
-  // records than it has: it is stored again at Close.
-  const bool sorted = SortSectors();
-  sectorsStored_ =
-      !sorted && ParseCount(Fetch(kSectorSection, kSectorList, {}, FileName)) == Sectors->Records();
+  // A catalogue that holds a record twice or claims more records than it has (edited by
+  // hand, say) is stored again, whole, at Close.
+  const bool dropped = SortSectors();
+  sectorsStored_ = !dropped && ParseCount(Fetch(kSectorSection, kSectorList, {}, FileName)) ==
+                                   Sectors->Records();
   if (usable != rt::kNoError) rt::SetError(usable, why);
   return usable;
 }
@@ -269,16 +279,28 @@ void IniManager::FetchQueue(std::string_view section, std::string_view listName,
   // A list in an INI file is read from one reading of the file, so that it is never part
   // of one version and part of another written in between (by another process, say).
   const bool iniFile = NVType == kIniStorage;
-  std::unordered_map<std::string, std::string> values;
-  if (iniFile) {
-    for (auto& [name, value] : rt::IniFile(FileName).Values(section))
-      values.emplace(AsciiUpper(name), std::move(value));
-  }
+  std::vector<std::pair<std::string, std::string>> values;
+  if (iniFile) values = rt::IniFile(FileName).Values(section);
+  // A list as written lies in order (count, then record 1, 2, ...): each entry is looked for
+  // where the previous one was found, then through an index of the section.
+  std::size_t next = 0;
+  std::unordered_map<std::string, std::size_t> index;
+  const auto find = [&](const std::string& entry) -> const std::string* {
+    if (next < values.size() && SameAscii(values[next].first, entry)) return &values[next++].second;
+    if (index.empty()) {
+      for (std::size_t i = 0; i < values.size(); ++i)
+        index.try_emplace(AsciiUpper(values[i].first), i);
+    }
+    const auto found = index.find(AsciiUpper(entry));
+    if (found == index.end()) return nullptr;
+    next = found->second + 1;
+    return &values[found->second].second;
+  };
   const auto read = [&](const std::string& entry, std::string_view defaultValue,
                         std::size_t limit) {
     if (!iniFile) return Fetch(section, entry, defaultValue, FileName, limit);
-    const auto found = values.find(AsciiUpper(entry));
-    std::string value(found == values.end() ? defaultValue : std::string_view(found->second));
+    const std::string* found = find(entry);
+    std::string value(found ? std::string_view(*found) : defaultValue);
     value.resize(CutText(value, limit).size());
     return value;
   };
@@ -337,7 +359,15 @@ int IniManager::Batched(Work&& work) {
   std::vector<rt::IniFile::Change> changes;
   changes.swap(pending_);
   if (result != rt::kNoError || changes.empty()) return result;
-  return rt::IniFile(FileName).Apply(changes);
+  result = rt::IniFile(FileName).Apply(changes);
+  // A catalogue stored inside the batch was not stored after all.
+  if (result != rt::kNoError) sectorsStored_ = false;
+  return result;
+}
+
+int IniManager::Batch(const std::function<int()>& work) {
+  CriticalSectionGuard guard(CritSect.get());
+  return Batched(work);
 }
 
 std::string IniManager::MakeSectorName(std::string_view family, std::string_view item,
@@ -399,8 +429,17 @@ int IniManager::AddSector(std::string_view sectorName) {
   }
   if (low <= sectors.Records() && row(low) == key) return rt::kNoError;
   sectors.Add(low);
-  // The records before the new one are stored as they were.
-  return StoreSectors(sectorsStored_ ? low : 1);
+  if (!sectorsStored_) return StoreSectors();
+  // The new record goes into a new numbered entry after the others: nothing else moves.
+  const int count = sectors.Records();
+  slots_.insert(slots_.begin() + (low - 1), count);
+  const int result = Batched([&] {
+    const int stored = UpdateValue(kSectorSection, kSectorList, std::to_string(count));
+    const int record = StoreSectorRecord(low);
+    return stored != rt::kNoError ? stored : record;
+  });
+  sectorsStored_ = result == rt::kNoError;
+  return result;
 }
 
 int IniManager::RemoveSector(std::string_view sectorName) {
@@ -420,15 +459,43 @@ int IniManager::RemoveSector(std::string_view sectorName) {
       sectors.Delete();
     }
     if (!removed.empty()) {
-      const int first = std::get<0>(removed.back());
-      // The catalogue, the numbered entries the shorter catalogue no longer counts and the
-      // section go in one rewrite.
+      const std::vector<int> slotsBefore = slots_;
+      const bool wasStored = sectorsStored_;
+      // The catalogue's changes and the section go in one rewrite. The numbered entry of a
+      // removed record takes the record of the last entry, so nothing else moves.
       const int result = Batched([&] {
-        int stored = StoreSectors(sectorsStored_ ? first : 1);
-        for (int n = sectors.Records() + 1; n <= before; ++n)
-          TryDelete(kSectorSection, std::string(kSectorList) + "_" + std::to_string(n));
+        if (!wasStored) {
+          slots_.clear();
+          const int stored = StoreSectors();
+          for (int n = sectors.Records() + 1; n <= before; ++n)
+            TryDelete(kSectorSection, std::string(kSectorList) + "_" + std::to_string(n));
+          DeleteSection(sectorName);
+          return stored;
+        }
+        std::vector<int> freed;
+        for (const auto& entry : removed) {  // from the last position back
+          const auto at = slots_.begin() + (std::get<0>(entry) - 1);
+          freed.push_back(*at);
+          slots_.erase(at);
+        }
+        std::sort(freed.begin(), freed.end(), std::greater<>());
+        int stored = rt::kNoError;
+        int last = before;
+        for (const int slot : freed) {
+          if (slot != last) {
+            const auto moved = std::find(slots_.begin(), slots_.end(), last);
+            if (moved != slots_.end()) {
+              *moved = slot;
+              const int record = StoreSectorRecord(static_cast<int>(moved - slots_.begin()) + 1);
+              if (stored == rt::kNoError) stored = record;
+            }
+          }
+          TryDelete(kSectorSection, std::string(kSectorList) + "_" + std::to_string(last));
+          --last;
+        }
+        const int count = UpdateValue(kSectorSection, kSectorList, std::to_string(last));
         DeleteSection(sectorName);
-        return stored;
+        return stored != rt::kNoError ? stored : count;
       });
       if (result != rt::kNoError) {
         // Put the records back where they were, so memory matches the store.
@@ -439,6 +506,8 @@ int IniManager::RemoveSector(std::string_view sectorName) {
           sectors.Field(3).SetText(type);
           sectors.Add(n);
         }
+        slots_ = slotsBefore;
+        sectorsStored_ = wasStored;
       }
       return result;
     }
@@ -502,33 +571,63 @@ int IniManager::ListLimit(std::string_view section) const {
   }
 }
 
-int IniManager::StoreSectors(int from) {
+int IniManager::StoreSectors() {
+  // Whole: record n in the numbered entry n.
   const int result = Batched([&] {
     return StoreList(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2),
-                     {}, Sectors->Field(3), from);
+                     {}, Sectors->Field(3), 1);
   });
+  slots_.resize(static_cast<std::size_t>(Sectors->Records()));
+  for (std::size_t i = 0; i < slots_.size(); ++i)
+    slots_[i] = static_cast<int>(i) + 1;
   sectorsStored_ = result == rt::kNoError;
   return result;
 }
 
-bool IniManager::SortSectors() {
-  // A catalogue edited by hand may be out of order or hold a record twice.
+int IniManager::StoreSectorRecord(int position) {
   rt::Queue& sectors = *Sectors;
-  std::vector<std::tuple<std::string, std::string, std::string>> rows;
+  sectors.Get(position);
+  std::string value = EncodePart(FieldText(sectors.Field(1)));
+  value += "," + EncodePart(FieldText(sectors.Field(2)));
+  value += "," + EncodePart(FieldText(sectors.Field(3)));
+  value.resize(CutText(value, kIniRecordSize - 1).size());
+  return UpdateValue(kSectorSection,
+                     std::string(kSectorList) + "_" +
+                         std::to_string(slots_[static_cast<std::size_t>(position - 1)]),
+                     value);
+}
+
+bool IniManager::SortSectors() {
+  // The catalogue is kept sorted in memory; in the file its records lie in the order they
+  // were added. A catalogue edited by hand may hold a record twice: dropped here.
+  rt::Queue& sectors = *Sectors;
+  std::vector<std::tuple<std::string, std::string, std::string, int>> rows;
   rows.reserve(static_cast<std::size_t>(sectors.Records()));
   for (int n = 1; n <= sectors.Records(); ++n)
-    rows.emplace_back(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
-  if (std::adjacent_find(rows.begin(), rows.end(),
-                         [](const auto& a, const auto& b) { return !(a < b); }) == rows.end())
-    return false;  // sorted, no record twice: as stored
-  std::sort(rows.begin(), rows.end());
-  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    rows.emplace_back(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3), n);
+  const auto less = [](const auto& a, const auto& b) {
+    return std::tie(std::get<0>(a), std::get<1>(a), std::get<2>(a)) <
+           std::tie(std::get<0>(b), std::get<1>(b), std::get<2>(b));
+  };
+  const auto same = [&](const auto& a, const auto& b) { return !less(a, b) && !less(b, a); };
+  slots_.clear();
+  if (std::is_sorted(rows.begin(), rows.end(), less) &&
+      std::adjacent_find(rows.begin(), rows.end(), same) == rows.end()) {
+    for (const auto& row : rows)
+      slots_.push_back(std::get<3>(row));
+    return false;
+  }
+  std::stable_sort(rows.begin(), rows.end(), less);
+  const auto end = std::unique(rows.begin(), rows.end(), same);
+  const bool dropped = end != rows.end();
+  rows.erase(end, rows.end());
   sectors.Free();
-  for (const auto& [family, item, type] : rows) {
+  for (const auto& [family, item, type, slot] : rows) {
     sectors.Field(1).SetText(family);
     sectors.Field(2).SetText(item);
     sectors.Field(3).SetText(type);
     sectors.Add();
+    slots_.push_back(slot);
   }
-  return true;
+  return dropped;
 }

@@ -17,6 +17,7 @@
 // while it is unchanged on disk (see rt::IniFile).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -118,6 +119,10 @@ class IniManager {
   void ListSectors(std::string_view family, std::string_view item, std::string_view type,
                    rt::Queue& result);
 
+  // Runs `work` (which calls the operations above) with the INI file's writes collected,
+  // then makes them in one rewrite of the file, all or none; returns the first error.
+  int Batch(const std::function<int()>& work);
+
   // The layout of the catalogue's records.
   static const rt::RecordLayout& SectorLayout();
 
@@ -131,15 +136,16 @@ class IniManager {
   // The most records a list in the section can hold: a count beyond it (a damaged or
   // hand-edited file) is not believed.
   int ListLimit(std::string_view section) const;
-  // Stores the catalogue's count and its records from `from` on (those before are stored
-  // as they are).
-  int StoreSectors(int from = 1);
+  // Stores the whole catalogue, record n as the numbered entry n.
+  int StoreSectors();
+  // Stores the catalogue record at the position as its numbered entry (slots_).
+  int StoreSectorRecord(int position);
   int StoreList(std::string_view section, std::string_view listName, rt::Queue& queue,
                 const rt::AnyRef& part1, const rt::AnyRef& part2, const rt::AnyRef& part4,
                 const rt::AnyRef& part3, int from);
   // Removes the section with all its entries.
   int DeleteSection(std::string_view section);
-  // Sorts the catalogue and drops records it holds twice; false when it was in order.
+  // Sorts the catalogue and drops records it holds twice; true when it dropped some.
   bool SortSectors();
   // Runs `work` with the INI file's writes collected, then makes them in one rewrite.
   template <typename Work>
@@ -148,6 +154,9 @@ class IniManager {
 
   bool killed_ = false;
   bool sectorsStored_ = false;  // the catalogue in memory is the one last read or stored
+  // Per catalogue record (in queue order), the number of its entry in the file: records are
+  // stored where they were added, so adding or removing one rewrites no other.
+  std::vector<int> slots_;
   int batchDepth_ = 0;
   std::vector<rt::IniFile::Change> pending_;
 };

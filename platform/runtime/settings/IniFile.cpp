@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -15,7 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "platform/runtime/files/FileHandle.h"
 #include "platform/runtime/threads/ErrorCodes.h"
@@ -25,28 +25,42 @@ namespace rt {
 
 namespace {
 
+// A line as in the file (without its line break); a section's or an entry's name and an
+// entry's value as read back are parts of it.
 struct Line {
   enum class Kind { Other, Section, Entry };
   Kind kind = Kind::Other;
-  std::string raw;    // the line as in the file, without its line break
-  std::string name;   // section or entry name, trimmed
-  std::string value;  // entry value as read back
+  std::string raw;
+  std::uint32_t nameAt = 0;
+  std::uint32_t nameSize = 0;
+  std::uint32_t valueAt = 0;
+  std::uint32_t valueSize = 0;
+  std::string_view Name() const { return std::string_view(raw).substr(nameAt, nameSize); }
+  std::string_view Value() const { return std::string_view(raw).substr(valueAt, valueSize); }
 };
 
-// A section header and the lines up to the next header. `entries` finds the first line of
-// each entry name (upper-cased) in `body`.
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+// Sections with at least this many lines get an index of their entries; smaller ones are
+// searched line by line.
+constexpr std::size_t kIndexedSection = 16;
+
+// A section header and the lines up to the next header. `entries` (for large sections) finds
+// the first line of each entry name by the name's hash; `nextSame` is the next block whose
+// name has the same hash (the section's next occurrence, or a collision).
 struct Block {
   Line header;
   std::vector<Line> body;
-  std::unordered_map<std::string, std::size_t> entries;
+  bool indexed = false;
+  std::unordered_map<std::uint64_t, std::size_t> entries;
+  std::size_t nextSame = kNone;
 };
 
 // The parsed file: the lines before the first header, then the sections in file order.
-// `sections` lists, per upper-cased section name, the blocks of its occurrences in order.
+// `sections` gives, per hash of a section name, the first block of that hash.
 struct Document {
   std::vector<Line> preamble;
   std::vector<Block> blocks;
-  std::unordered_map<std::string, std::vector<std::size_t>> sections;
+  std::unordered_map<std::uint64_t, std::size_t> sections;
   bool crlf = false;
   bool bom = false;
 };
@@ -88,36 +102,94 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-std::string Key(std::string_view name) {
-  std::string key(Trim(name));
-  for (char& c : key)
+bool SameName(std::string_view a, std::string_view b) {
+  a = Trim(a);
+  b = Trim(b);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// A hash of the name as matched: blanks around it and the case of ASCII letters ignored.
+std::uint64_t NameHash(std::string_view name) {
+  name = Trim(name);
+  std::uint64_t hash = 1469598103934665603ULL;
+  for (char c : name) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return key;
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  }
+  return hash;
 }
 
 void IndexBlock(Block& block) {
   block.entries.clear();
+  block.indexed = block.body.size() >= kIndexedSection;
+  if (!block.indexed) return;
+  block.entries.reserve(block.body.size());
   for (std::size_t i = 0; i < block.body.size(); ++i) {
     if (block.body[i].kind == Line::Kind::Entry)
-      block.entries.try_emplace(Key(block.body[i].name), i);
+      block.entries.try_emplace(NameHash(block.body[i].Name()), i);
   }
 }
 
 void IndexSections(Document& doc) {
   doc.sections.clear();
-  for (std::size_t i = 0; i < doc.blocks.size(); ++i)
-    doc.sections[Key(doc.blocks[i].header.name)].push_back(i);
+  doc.sections.reserve(doc.blocks.size());
+  for (std::size_t i = doc.blocks.size(); i-- > 0;) {
+    auto [at, added] = doc.sections.try_emplace(NameHash(doc.blocks[i].header.Name()), i);
+    doc.blocks[i].nextSame = added ? kNone : at->second;
+    at->second = i;
+  }
+}
+
+// Calls `visit` with the index of each occurrence of the section, in file order, until it
+// returns true.
+template <typename Doc, typename Visit>
+void ForEachOccurrence(Doc& doc, std::string_view section, Visit&& visit) {
+  auto found = doc.sections.find(NameHash(section));
+  if (found == doc.sections.end()) return;
+  for (std::size_t i = found->second; i != kNone; i = doc.blocks[i].nextSame) {
+    if (SameName(doc.blocks[i].header.Name(), section) && visit(i)) return;
+  }
+}
+
+// The line of the entry's first occurrence in the block, or kNone.
+std::size_t FindEntry(const Block& block, std::string_view entry) {
+  if (block.indexed) {
+    auto found = block.entries.find(NameHash(entry));
+    if (found == block.entries.end()) return kNone;
+    if (SameName(block.body[found->second].Name(), entry)) return found->second;
+    // Another name of the same hash came first: look line by line.
+  }
+  for (std::size_t i = 0; i < block.body.size(); ++i) {
+    const Line& line = block.body[i];
+    if (line.kind == Line::Kind::Entry && SameName(line.Name(), entry)) return i;
+  }
+  return kNone;
 }
 
 Line ParseLine(std::string raw) {
   Line line;
-  std::string_view text = Trim(raw);
+  line.raw = std::move(raw);
+  const std::string_view all(line.raw);
+  auto offset = [&](std::string_view part) {
+    return static_cast<std::uint32_t>(part.data() - all.data());
+  };
+  std::string_view text = Trim(all);
   if (!text.empty() && text.front() == '[') {
     std::size_t close = text.rfind(']');
     std::string_view name =
         close == std::string_view::npos || close == 0 ? text.substr(1) : text.substr(1, close - 1);
+    name = Trim(name);
     line.kind = Line::Kind::Section;
-    line.name = std::string(Trim(name));
+    line.nameAt = offset(name);
+    line.nameSize = static_cast<std::uint32_t>(name.size());
   } else if (!text.empty() && text.front() != ';' && text.front() != '#') {
     std::size_t equals = text.find('=');
     if (equals != std::string_view::npos) {
@@ -128,12 +200,13 @@ Line ParseLine(std::string raw) {
       }
       if (!name.empty()) {
         line.kind = Line::Kind::Entry;
-        line.name = std::string(name);
-        line.value = std::string(value);
+        line.nameAt = offset(name);
+        line.nameSize = static_cast<std::uint32_t>(name.size());
+        line.valueAt = offset(value);
+        line.valueSize = static_cast<std::uint32_t>(value.size());
       }
     }
   }
-  line.raw = std::move(raw);
   return line;
 }
 
@@ -386,26 +459,34 @@ Line* LastLine(Document& doc) {
 // section at the end. False when the entry already had the value.
 bool PutEntry(Document& doc, std::string_view section, std::string_view entry,
               std::string_view value) {
-  const std::string entryKey = Key(entry);
-  auto found = doc.sections.find(Key(section));
-  if (found != doc.sections.end()) {
-    for (std::size_t index : found->second) {
-      Block& block = doc.blocks[index];
-      auto at = block.entries.find(entryKey);
-      if (at == block.entries.end()) continue;
-      Line& line = block.body[at->second];
-      if (line.value == value) return false;  // already so: no rewrite
-      line = ParseLine(EntryLine(line.name, value));
-      return true;
-    }
-    Block& block = doc.blocks[found->second.front()];
+  std::size_t first = kNone;
+  bool changed = false;
+  bool found = false;
+  ForEachOccurrence(doc, section, [&](std::size_t index) {
+    if (first == kNone) first = index;
+    Block& block = doc.blocks[index];
+    const std::size_t at = FindEntry(block, entry);
+    if (at == kNone) return false;
+    found = true;
+    Line& line = block.body[at];
+    if (line.Value() == value) return true;  // already so: no rewrite
+    line = ParseLine(EntryLine(line.Name(), value));
+    changed = true;
+    return true;
+  });
+  if (found) return changed;
+  if (first != kNone) {
+    Block& block = doc.blocks[first];
     std::size_t insertAt = block.body.size();
     while (insertAt > 0 && block.body[insertAt - 1].kind != Line::Kind::Entry)
       --insertAt;
     // Only lines that are not entries follow: the index of every entry stays valid.
     block.body.insert(block.body.begin() + static_cast<std::ptrdiff_t>(insertAt),
                       ParseLine(EntryLine(entry, value)));
-    block.entries.emplace(entryKey, insertAt);
+    if (block.indexed)
+      block.entries.try_emplace(NameHash(entry), insertAt);
+    else if (block.body.size() >= kIndexedSection)
+      IndexBlock(block);
     return true;
   }
   if (Line* last = LastLine(doc); last && !Trim(last->raw).empty()) {
@@ -414,37 +495,45 @@ bool PutEntry(Document& doc, std::string_view section, std::string_view entry,
     else
       doc.blocks.back().body.push_back(ParseLine(""));
   }
+  const std::size_t index = doc.blocks.size();
   Block& block = doc.blocks.emplace_back();
   block.header = ParseLine("[" + std::string(Trim(section)) + "]");
   block.body.push_back(ParseLine(EntryLine(entry, value)));
-  IndexBlock(block);
-  doc.sections[Key(block.header.name)].push_back(doc.blocks.size() - 1);
+  // Last in the chain of its hash.
+  auto [at, added] = doc.sections.try_emplace(NameHash(block.header.Name()), index);
+  if (!added) {
+    std::size_t i = at->second;
+    while (doc.blocks[i].nextSame != kNone)
+      i = doc.blocks[i].nextSame;
+    doc.blocks[i].nextSame = index;
+  }
   return true;
 }
 
 // Removes every occurrence of the entry in every occurrence of the section.
 bool DeleteEntryLines(Document& doc, std::string_view section, std::string_view entry) {
-  auto found = doc.sections.find(Key(section));
-  if (found == doc.sections.end()) return false;
-  const std::string entryKey = Key(entry);
   bool changed = false;
-  for (std::size_t index : found->second) {
+  ForEachOccurrence(doc, section, [&](std::size_t index) {
     Block& block = doc.blocks[index];
-    if (!block.entries.contains(entryKey)) continue;
+    if (FindEntry(block, entry) == kNone) return false;
     std::erase_if(block.body, [&](const Line& line) {
-      return line.kind == Line::Kind::Entry && Key(line.name) == entryKey;
+      return line.kind == Line::Kind::Entry && SameName(line.Name(), entry);
     });
     IndexBlock(block);
     changed = true;
-  }
+    return false;
+  });
   return changed;
 }
 
 // Removes every occurrence of the section with all its lines.
 bool DeleteSectionLines(Document& doc, std::string_view section) {
-  auto found = doc.sections.find(Key(section));
-  if (found == doc.sections.end()) return false;
-  const std::vector<std::size_t> indexes = found->second;
+  std::vector<std::size_t> indexes;
+  ForEachOccurrence(doc, section, [&](std::size_t index) {
+    indexes.push_back(index);
+    return false;
+  });
+  if (indexes.empty()) return false;
   for (auto it = indexes.rbegin(); it != indexes.rend(); ++it)
     doc.blocks.erase(doc.blocks.begin() + static_cast<std::ptrdiff_t>(*it));
   // Blank lines that separated a removed last section go with it.
@@ -561,15 +650,15 @@ int IniFile::Verify() const {
 std::string IniFile::Get(std::string_view section, std::string_view entry,
                          std::string_view defaultValue) const {
   const std::shared_ptr<const Document> doc = Snapshot(path_);
-  auto found = doc->sections.find(Key(section));
-  if (found == doc->sections.end()) return std::string(defaultValue);
-  const std::string entryKey = Key(entry);
-  for (std::size_t index : found->second) {
+  std::string value(defaultValue);
+  ForEachOccurrence(*doc, section, [&](std::size_t index) {
     const Block& block = doc->blocks[index];
-    auto at = block.entries.find(entryKey);
-    if (at != block.entries.end()) return block.body[at->second].value;
-  }
-  return std::string(defaultValue);
+    const std::size_t at = FindEntry(block, entry);
+    if (at == kNone) return false;
+    value = block.body[at].Value();
+    return true;
+  });
+  return value;
 }
 
 bool IniFile::Has(std::string_view section, std::string_view entry) const {
@@ -582,8 +671,13 @@ std::vector<std::string> IniFile::Sections() const {
   const std::shared_ptr<const Document> doc = Snapshot(path_);
   std::vector<std::string> names;
   for (std::size_t i = 0; i < doc->blocks.size(); ++i) {
-    const Block& block = doc->blocks[i];
-    if (doc->sections.at(Key(block.header.name)).front() == i) names.push_back(block.header.name);
+    const std::string_view name = doc->blocks[i].header.Name();
+    std::size_t first = kNone;
+    ForEachOccurrence(*doc, name, [&](std::size_t index) {
+      first = index;
+      return true;
+    });
+    if (first == i) names.emplace_back(name);
   }
   return names;
 }
@@ -591,15 +685,24 @@ std::vector<std::string> IniFile::Sections() const {
 std::vector<std::pair<std::string, std::string>> IniFile::Values(std::string_view section) const {
   const std::shared_ptr<const Document> doc = Snapshot(path_);
   std::vector<std::pair<std::string, std::string>> values;
-  auto found = doc->sections.find(Key(section));
-  if (found == doc->sections.end()) return values;
-  std::unordered_set<std::string> seen;
-  for (std::size_t index : found->second) {
-    for (const Line& line : doc->blocks[index].body) {
-      if (line.kind == Line::Kind::Entry && seen.insert(Key(line.name)).second)
-        values.emplace_back(line.name, line.value);
+  std::size_t first = kNone;
+  ForEachOccurrence(*doc, section, [&](std::size_t index) {
+    const Block& block = doc->blocks[index];
+    if (first == kNone) first = index;
+    for (std::size_t i = 0; i < block.body.size(); ++i) {
+      const Line& line = block.body[i];
+      if (line.kind != Line::Kind::Entry) continue;
+      // The first occurrence of each name only.
+      bool earlier = false;
+      for (std::size_t b = first; b != index && !earlier; b = doc->blocks[b].nextSame) {
+        earlier = SameName(doc->blocks[b].header.Name(), section) &&
+                  FindEntry(doc->blocks[b], line.Name()) != kNone;
+      }
+      if (!earlier && FindEntry(block, line.Name()) == i)
+        values.emplace_back(line.Name(), line.Value());
     }
-  }
+    return false;
+  });
   return values;
 }
 
