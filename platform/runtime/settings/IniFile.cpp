@@ -243,35 +243,6 @@ Document Parse(std::string_view content) {
   return doc;
 }
 
-std::string Serialize(const Document& doc) {
-  const std::string_view eol = doc.crlf ? "\r\n" : "\n";
-  std::size_t size = 3;
-  auto measure = [&](const std::vector<Line>& lines) {
-    for (const Line& line : lines)
-      size += line.raw.size() + eol.size();
-  };
-  measure(doc.preamble);
-  for (const Block& block : doc.blocks) {
-    size += block.header.raw.size() + eol.size();
-    measure(block.body);
-  }
-  std::string out;
-  out.reserve(size);
-  if (doc.bom) out = "\xEF\xBB\xBF";
-  auto append = [&](const Line& line) {
-    out += line.raw;
-    out += eol;
-  };
-  for (const Line& line : doc.preamble)
-    append(line);
-  for (const Block& block : doc.blocks) {
-    append(block.header);
-    for (const Line& line : block.body)
-      append(line);
-  }
-  return out;
-}
-
 FileStamp Stamp(const std::string& path) {
   FileStamp stamp;
   struct stat st {};
@@ -375,7 +346,7 @@ std::shared_ptr<const Document> Snapshot(const std::string& path) {
   return Load(path, stamp, tooLarge);
 }
 
-bool WriteAll(int fd, const std::string& data) {
+bool WriteAll(int fd, std::string_view data) {
   std::size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -384,6 +355,33 @@ bool WriteAll(int fd, const std::string& data) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// Writes the document's lines through a small buffer: a large file is never held whole a
+// second time.
+bool WriteDocument(int fd, const Document& doc) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  const std::string_view eol = doc.crlf ? "\r\n" : "\n";
+  std::string out;
+  out.reserve(kChunk);
+  if (doc.bom) out = "\xEF\xBB\xBF";
+  bool ok = true;
+  const auto append = [&](const Line& line) {
+    out += line.raw;
+    out += eol;
+    if (out.size() >= kChunk - 1024) {
+      ok = ok && WriteAll(fd, out);
+      out.clear();
+    }
+  };
+  for (const Line& line : doc.preamble)
+    append(line);
+  for (const Block& block : doc.blocks) {
+    append(block.header);
+    for (const Line& line : block.body)
+      append(line);
+  }
+  return ok && WriteAll(fd, out);
 }
 
 // Replaces the file with the document through a temporary file in the same folder; the
@@ -403,8 +401,7 @@ int Store(const std::string& path, std::shared_ptr<Document> doc, const FileStam
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return Report(CodeOfErrno(errno), path, std::strerror(errno));
   if (old.exists) (void)::fchmod(fd, mode);  // open() applied the umask
-  std::string data = Serialize(*doc);
-  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  bool ok = WriteDocument(fd, *doc) && ::fsync(fd) == 0;
   int writeError = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
