@@ -7,9 +7,13 @@
 #include "app/MainFrame.h"
 #include "framework/browse/EditInPlaceWindows.h"
 #include "framework/data/FileOpenRegistry.h"
+#include "framework/error/ErrorEntry.h"
 #include "framework/error/ErrorHooks.h"
+#include "framework/error/ErrorManager.h"
 #include "framework/util/IniManager.h"
 #include "framework/window/ErrorWindow.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/SignalWatcher.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/store/Store.h"
@@ -29,6 +33,22 @@ void RegisterApplicationHooks() {
   RegisterDemoDataManagerHooks();
 }
 
+namespace {
+
+void ReportSettingsFile() {
+  ErrorManager& errors = GlobalErrors();
+  ErrorEntry found;
+  if (errors.FindError(kMsgSettingsFileUnusable, found) != LevelQuiet) {
+    errors.AddError(kMsgSettingsFileUnusable,
+                    "The settings file cannot be read:|%Message|The program starts with default "
+                    "settings and leaves the file as it is.",
+                    "Settings File Unusable", LevelNotify);
+  }
+  errors.ThrowMessage(kMsgSettingsFileUnusable, rt::ErrorText());
+}
+
+}  // namespace
+
 void ProgramMain() {
   RunProgramMain(MainFrame);
 }
@@ -36,7 +56,7 @@ void ProgramMain() {
 void RunProgramMain(const std::function<void()>& frame) {
   // The runtime needs no separate start of its code phase.
   StartGlobalErrors();
-  IniMgr().Init(kIniFileName, kIniStorage, 0);
+  if (IniMgr().Init(kIniFileName, kIniStorage, 0) != rt::kNoError) ReportSettingsFile();
   CreateDemoDataManagers();
   frame();
   IniMgr().BeforeKill();

@@ -1,7 +1,12 @@
 #pragma once
 // The program's start-up and shutdown: the table of start-up hooks and program main.
 
+#include <cstdint>
 #include <functional>
+
+// "Settings File Unusable": the INI file cannot be read (a named pipe, a device or a folder
+// in its place, no read permission); the program starts with default settings.
+inline constexpr std::uint16_t kMsgSettingsFileUnusable = 1611;
 
 // Registers the hooks of every subsystem with the runtime, in the order they must run:
 // process start builds the shared objects, thread start gives each thread its own state,
@@ -10,7 +15,8 @@
 void RegisterApplicationHooks();
 
 // Program main, run on runtime thread 1: starts the error manager for the main thread,
-// opens the INI manager on ".\PageletDemo.INI", builds thread 1's table managers, runs the
+// opens the INI manager on ".\PageletDemo.INI" (saying so when the file cannot be read, and
+// going on with default settings), builds thread 1's table managers, runs the
 // main frame until it closes, then has the INI manager write its pending sections and close.
 void ProgramMain();
 // Program main with another procedure in place of the main frame.

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <optional>
 
 #include "framework/browse/QueryPopup.h"
 #include "framework/error/ErrorEntry.h"
 #include "framework/error/ErrorManager.h"
 #include "framework/util/IniManager.h"
+#include "platform/runtime/expressions/ExpressionValue.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/values/Picture.h"
 #include "platform/runtime/values/Queue.h"
@@ -66,19 +68,27 @@ char KindOf(const QueryFieldEntry& entry) {
              : static_cast<char>(std::toupper(static_cast<unsigned char>(entry.Picture.front())));
 }
 
-// The operator from the collected operator characters: each of "<", ">" and "~" once in
-// order of first appearance, then "=" (dropped when "<", ">" and "=" all occur: "<>").
-std::string BuildOperator(std::string_view text) {
-  std::string op;
-  for (char c : text) {
-    if ((c == '<' || c == '>' || c == '~') && op.find(c) == std::string::npos) op += c;
+// The comparison the collected operator characters make: "<", ">", "<=", ">=", "=", "<>"
+// ("<" and ">" together, with or without "="), "~=" ("~" alone or with "="), or empty when
+// none was typed. Nothing when "~" comes with "<" or ">": a pattern match is no order
+// comparison, and no operator says both.
+std::optional<std::string> BuildOperator(std::string_view text) {
+  const auto has = [&](char c) { return text.find(c) != std::string_view::npos; };
+  const bool eq = has('=');
+  const bool lt = has('<');
+  const bool gt = has('>');
+  if (has('~')) {
+    if (lt || gt) return std::nullopt;
+    return "~=";
   }
-  const bool eq = text.find('=') != std::string_view::npos;
-  const bool lt = text.find('<') != std::string_view::npos;
-  const bool gt = text.find('>') != std::string_view::npos;
-  if (eq && !(lt && gt)) op += '=';
-  return op;
+  if (lt && gt) return "<>";
+  if (lt) return eq ? "<=" : "<";
+  if (gt) return eq ? ">=" : ">";
+  return eq ? "=" : "";
 }
+
+// A condition that holds for no record: stands for a value that cannot be compared.
+constexpr char kNoMatch[] = "(1 = 0)";
 
 }  // namespace
 
@@ -118,6 +128,8 @@ void QueryManager::AddMessages() {
        "it was."},
       {kMsgQueryNameUnusable, "Invalid Query Name",
        "%Field cannot name a saved query: use a name without line breaks."},
+      {kMsgQueryValueUnusable, "Invalid Query Value",
+       "The value %Field cannot be used in a query.|%Message|The query is not applied."},
   };
   ErrorEntry found;
   for (const Message& m : kMessages) {
@@ -166,6 +178,8 @@ std::string QueryManager::Quote(std::string_view text) {
 // ---- Building the filter ----
 
 std::string QueryManager::GetFilter() {
+  problemField_.clear();
+  problemReason_.clear();
   std::string filter;
   for (QueryFieldEntry& entry : Fields) {
     const std::string conditions = Conditions(entry);
@@ -174,6 +188,17 @@ std::string QueryManager::GetFilter() {
     filter += conditions;
   }
   return filter;
+}
+
+bool QueryManager::CheckValues() {
+  GetFilter();
+  if (problemReason_.empty()) return true;
+  if (Errors) {
+    AddMessages();
+    Errors->SetField(problemField_);
+    Errors->ThrowMessage(kMsgQueryValueUnusable, problemReason_);
+  }
+  return false;
 }
 
 std::string QueryManager::Conditions(QueryFieldEntry& entry) {
@@ -207,12 +232,23 @@ std::string QueryManager::Condition(const QueryFieldEntry& entry, std::string va
   const std::string typed = value.substr(0, lead);
   value.erase(0, lead);
   // A value's own operator replaces the default "=" of a single value ("<5" is "less than",
-  // not "at most"); a bound keeps its ">" or "<", made inclusive by a set value.
-  if (!entry.Middle.empty() && !(single && !typed.empty())) op += '=';
-  op += typed;
+  // not "at most"), and the direction of a bound ("<5" typed as the lower bound is "less
+  // than 5"); a bound otherwise keeps its ">" or "<", made inclusive by "=" or a set value.
+  if (single || typed.find_first_of("<>~") != std::string::npos) {
+    op = typed.empty() ? "=" : typed;
+  } else {
+    op += typed;
+    if (!entry.Middle.empty()) op += '=';
+  }
   if (op.rfind("NOT =", 0) == 0) op = "<>" + op.substr(5);
-  op = BuildOperator(op);
-  if (op == "~") op = "~=";
+  const std::optional<std::string> built = BuildOperator(op);
+  if (!built) {
+    Refuse(entry, typed + value,
+           "\"" + typed +
+               "\" makes no comparison: use one of =, <, >, <=, >=, <> or ~ (a pattern) alone.");
+    return kNoMatch;
+  }
+  op = *built;
 
   bool caseless = false;
   bool contains = false;
@@ -262,17 +298,26 @@ std::string QueryManager::Condition(const QueryFieldEntry& entry, std::string va
     return "SUB(" + field + ",1," + length + ") = " + Quote(value);
   }
   if (op.empty()) op = "=";
+  // A number must be one the filter can hold: one of hundreds of digits would make the whole
+  // filter fail unquoted, and compare as a text quoted.
+  const auto tooLong = [](const std::string& number) {
+    double unused = 0;
+    return IsPlainNumber(number) && !rt::ExpressionValue::ParseNumber(number, unused);
+  };
   std::string literal;
   if (kind == 'S') {
     literal = Quote(value);
   } else if (value.empty()) {
     literal = "0";
+  } else if (tooLong(value)) {
+    Refuse(entry, value, "The number is too large or has too many digits to be compared.");
+    return kNoMatch;
   } else if (entry.ForceEditPicture || (kind == 'N' && !IsPlainNumber(value))) {
     // Kept as typed: a number stands as one, anything else only as a quoted text.
     literal = IsPlainNumber(value) ? value : Quote(value);
   } else {
     const auto plain = rt::TryDeformatPicture(value, "@" + entry.Picture);
-    if (plain && IsPlainNumber(*plain)) {
+    if (plain && IsPlainNumber(*plain) && !tooLong(*plain)) {
       literal = Cut(*plain, kQueryConvertedLength);
     } else if (plain && plain->empty()) {
       literal = "0";
@@ -281,6 +326,14 @@ std::string QueryManager::Condition(const QueryFieldEntry& entry, std::string va
     }
   }
   return "(" + field + " " + op + " " + literal + ")";
+}
+
+void QueryManager::Refuse(const QueryFieldEntry& entry, std::string_view value,
+                          std::string reason) {
+  if (!problemReason_.empty()) return;  // the first one is told
+  problemField_ =
+      TrimRight(entry.Title.empty() ? entry.Name : entry.Title) + " " + Quote(Cut(value, 60));
+  problemReason_ = std::move(reason);
 }
 
 // ---- Saved queries ----
@@ -334,7 +387,6 @@ int QueryManager::SaveQuery(std::string_view name) {
   const std::string stored = StoredName(name, true);
   if (stored.empty()) return rt::kBadNameError;
   const std::string sector = SectorOf(stored);
-  int result = INIMgr->AddSector(sector);
   auto work = MakeWorkQueue();
   for (const QueryFieldEntry& entry : Fields) {
     work->ClearBuffer();
@@ -344,9 +396,13 @@ int QueryManager::SaveQuery(std::string_view name) {
     work->Field(4).SetText(entry.High);
     work->Add();
   }
-  if (result == rt::kNoError)
-    result = INIMgr->UpdateQueue(sector, kQueryType, *work, work->Field(1), work->Field(2),
-                                 work->Field(4), work->Field(3));
+  // The catalogue and the query are stored together, in one rewrite of the file.
+  const int result = INIMgr->Batch([&] {
+    const int added = INIMgr->AddSector(sector);
+    if (added != rt::kNoError) return added;
+    return INIMgr->UpdateQueue(sector, kQueryType, *work, work->Field(1), work->Field(2),
+                               work->Field(4), work->Field(3));
+  });
   if (result != rt::kNoError) Report(kMsgQueryNotSaved, stored);
   return result;
 }
@@ -523,11 +579,11 @@ void RegisterQueryWindow() {
 bool QueryManager::Ask(bool useDialog) {
   if (killed_ || Fields.empty()) return false;
   if (fromPopup_) {
-    // A saved query chosen in the popup menu is applied as it stands.
+    // A saved query chosen in the popup menu is applied as it stands, when it can be.
     fromPopup_ = false;
-    return true;
+    return CheckValues();
   }
-  if (!useDialog) return true;
+  if (!useDialog) return CheckValues();
   return RunWindow();
 }
 
@@ -637,6 +693,8 @@ bool QueryManager::RunWindow() {
       case qbe::kOkButton:
         win->Update();
         fromBuffers();
+        // A value that makes no condition is told, and the window stays for its correction.
+        if (!CheckValues()) return 1;
         applied = true;
         return -1;
       case qbe::kCancelButton:

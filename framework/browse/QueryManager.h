@@ -46,6 +46,7 @@ inline constexpr std::uint16_t kMsgQueryNotSaved = 1401;
 inline constexpr std::uint16_t kMsgQueryNotDeleted = 1402;
 inline constexpr std::uint16_t kMsgQueryNotReadable = 1403;
 inline constexpr std::uint16_t kMsgQueryNameUnusable = 1404;
+inline constexpr std::uint16_t kMsgQueryValueUnusable = 1405;
 
 // Fixed controls of the query window; the per-column prompts and entries are made at run
 // time on the "Query Settings" tab.
@@ -96,7 +97,13 @@ class QueryManager {
   void AddItem(std::string_view name, std::string_view title, std::string_view picture = "S255",
                bool forceEditPicture = false);
 
+  // The filter always compiles: a value that makes no condition (operator characters that
+  // make no comparison, such as "<~", or a number too long for the filter to hold) stands
+  // as a condition no record meets, and CheckValues tells about it.
   std::string GetFilter();
+  // False, after showing "Invalid Query Value" for the first such value, when a value
+  // makes no condition. Ask applies no query then.
+  bool CheckValues();
   bool TakePopupChoice(QueryPopup& popup);
   void SetPopupEntries(QueryPopup& popup, std::int32_t queryButton);
 
@@ -119,6 +126,8 @@ class QueryManager {
   std::string Conditions(QueryFieldEntry& entry);
   std::string Condition(const QueryFieldEntry& entry, std::string value, std::string op,
                         bool single);
+  // Notes the first value that makes no condition, and why.
+  void Refuse(const QueryFieldEntry& entry, std::string_view value, std::string reason);
   QueryFieldEntry* FindField(std::string_view name);
   // The saved query's name as stored (the saved spelling when one matches), or empty with
   // a message when the name cannot name a query.
@@ -133,4 +142,6 @@ class QueryManager {
   bool fromPopup_ = false;                 // the next Ask applies a popup choice
   bool menuAdded_ = false;                 // the "View" submenu is in the popup
   bool killed_ = false;
+  std::string problemField_;   // the first value GetFilter could not use: column and value
+  std::string problemReason_;  // and why
 };

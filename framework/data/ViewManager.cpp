@@ -257,14 +257,9 @@ std::string ViewManager::FilterText() {
 
 ErrorLevel ViewManager::ApplyFilter() {
   if (!View) return LevelFatal;
-  const std::string text = FilterText();
-  // A filter the view refused has been reported once; the view goes on without it.
-  if (!text.empty() && text == rejectedFilter_) return LevelNotify;
-  if (View->SetFilter(text) != rt::kNoError) {
-    rejectedFilter_ = text;
-    return ReportViewError();
-  }
-  rejectedFilter_.clear();
+  // A filter the view refuses is reported each time it is applied; the view then shows no
+  // record rather than every record as if it matched.
+  if (View->SetFilter(FilterText()) != rt::kNoError) return ReportViewError();
   return LevelQuiet;
 }
 

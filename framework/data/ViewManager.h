@@ -6,8 +6,9 @@
 // buffers of the view's tables. The browse derives from it.
 //
 // Failures never throw. A failing open, order, filter or position is shown as "View Open
-// Error" and the view goes on without what failed; a failing read other than the end of the
-// view is shown as "Record Retrieval Error" and returns LevelFatal.
+// Error" (a refused filter each time it is applied); the view goes on without a failed
+// order or position, and with no records after a refused filter. A failing read other than
+// the end of the view is shown as "Record Retrieval Error" and returns LevelFatal.
 
 #include <cstdint>
 #include <memory>
@@ -108,5 +109,4 @@ class ViewManager {
   std::string ComponentLabel(const OrderEntry& entry, int component) const;
 
   std::unique_ptr<OrderQueue> ownOrder_;
-  std::string rejectedFilter_;
 };

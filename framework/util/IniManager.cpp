@@ -4,6 +4,7 @@
 #include <charconv>
 #include <optional>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/error/CriticalSectionGuard.h"
@@ -11,6 +12,7 @@
 #include "platform/runtime/settings/IniFile.h"
 #include "platform/runtime/settings/RegistryStore.h"
 #include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 
 namespace {
 
@@ -119,6 +121,16 @@ std::string AsciiUpper(std::string_view text) {
   return out;
 }
 
+bool SameAscii(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
+    const char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
 std::string FieldText(const rt::AnyRef& field) {
   return std::string(rt::TrimRight(field.Text()));
 }
@@ -177,6 +189,11 @@ int IniManager::Update(std::string_view section, std::string_view entry, std::st
   CriticalSectionGuard guard(CritSect.get());
   switch (NVType) {
     case kIniStorage:
+      if (Collecting(fileName)) {
+        pending_.push_back({rt::IniFile::Change::Kind::Put, std::string(section),
+                            std::string(entry), std::string(value)});
+        return rt::kNoError;
+      }
       return rt::IniFile::Write(section, entry, value, fileName);
     case kRegistryStorage:
       if (value.empty()) return TryDelete(section, entry);
@@ -192,6 +209,11 @@ int IniManager::TryDelete(std::string_view section, std::string_view entry) {
   CriticalSectionGuard guard(CritSect.get());
   switch (NVType) {
     case kIniStorage:
+      if (Collecting(FileName)) {
+        pending_.push_back(
+            {rt::IniFile::Change::Kind::DeleteEntry, std::string(section), std::string(entry), {}});
+        return rt::kNoError;
+      }
       return rt::IniFile::Write(section, entry, std::nullopt, FileName);
     case kRegistryStorage:
       return rt::RegistryStore().Delete(RegistryRoot(), RegistryKey(section, FileName), entry);
@@ -202,22 +224,32 @@ int IniManager::TryDelete(std::string_view section, std::string_view entry) {
 
 void IniManager::BeforeKill() {}
 
-void IniManager::Init(std::string_view fileName, std::int32_t storage, std::int32_t rootKey) {
+int IniManager::Init(std::string_view fileName, std::int32_t storage, std::int32_t rootKey) {
   CriticalSectionGuard guard(CritSect.get());
   FileName.assign(CutText(fileName, kIniFileNameSize - 1));
   NVType = storage;
   ExtraData = rootKey;
+  // Opened as every user-named file: a named pipe or a device in its place is refused at
+  // once instead of blocking start-up, and reads as an empty file.
+  const int usable = NVType == kIniStorage ? rt::IniFile(FileName).Verify() : rt::kNoError;
+  const std::string why = usable != rt::kNoError ? rt::ErrorText() : std::string();
   Sectors = std::make_unique<rt::Queue>(SectorLayout());
   AfterInit();
   FetchQueue(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2), {},
              Sectors->Field(3));
-  SortSectors();
+  // A catalogue that holds a record twice or claims more records than it has (edited by
+  // hand, say) is stored again, whole, at Close.
+  const bool dropped = SortSectors();
+  sectorsStored_ = !dropped && ParseCount(Fetch(kSectorSection, kSectorList, {}, FileName)) ==
+                                   Sectors->Records();
+  if (usable != rt::kNoError) rt::SetError(usable, why);
+  return usable;
 }
 
 int IniManager::Close() {
   CriticalSectionGuard guard(CritSect.get());
   if (!Sectors) return rt::kNoError;
-  const int result = StoreSectors();
+  const int result = sectorsStored_ ? rt::kNoError : StoreSectors();
   Sectors.reset();
   return result;
 }
@@ -244,14 +276,43 @@ void IniManager::FetchQueue(std::string_view section, std::string_view listName,
                             const rt::AnyRef& part4, const rt::AnyRef& part3) {
   CriticalSectionGuard guard(CritSect.get());
   const std::string list(listName);
-  int count = ParseCount(Fetch(section, list, {}, FileName));
-  if (count > ListLimit(section)) count = ListLimit(section);
+  // A list in an INI file is read from one reading of the file, so that it is never part
+  // of one version and part of another written in between (by another process, say).
+  const bool iniFile = NVType == kIniStorage;
+  std::vector<std::pair<std::string, std::string>> values;
+  if (iniFile) values = rt::IniFile(FileName).Values(section);
+  // A list as written lies in order (count, then record 1, 2, ...): each entry is looked for
+  // where the previous one was found, then through an index of the section.
+  std::size_t next = 0;
+  std::unordered_map<std::string, std::size_t> index;
+  const auto find = [&](const std::string& entry) -> const std::string* {
+    if (next < values.size() && SameAscii(values[next].first, entry)) return &values[next++].second;
+    if (index.empty()) {
+      for (std::size_t i = 0; i < values.size(); ++i)
+        index.try_emplace(AsciiUpper(values[i].first), i);
+    }
+    const auto found = index.find(AsciiUpper(entry));
+    if (found == index.end()) return nullptr;
+    next = found->second + 1;
+    return &values[found->second].second;
+  };
+  const auto read = [&](const std::string& entry, std::string_view defaultValue,
+                        std::size_t limit) {
+    if (!iniFile) return Fetch(section, entry, defaultValue, FileName, limit);
+    const std::string* found = find(entry);
+    std::string value(found ? std::string_view(*found) : defaultValue);
+    value.resize(CutText(value, limit).size());
+    return value;
+  };
+  int count = ParseCount(read(list, {}, kIniValueSize - 1));
+  const int limit = iniFile ? static_cast<int>(values.size()) : ListLimit(section);
+  if (count > limit) count = limit;
   const std::pair<const rt::AnyRef*, int> parts[] = {
       {&part1, 1}, {&part2, 2}, {&part3, 3}, {&part4, 4}};
   for (int n = 1; n <= count; ++n) {
     // Whole records: a record may be longer than a single value.
     const std::string value =
-        Fetch(section, list + "_" + std::to_string(n), kUnknownValue, FileName, kIniRecordSize - 1);
+        read(list + "_" + std::to_string(n), kUnknownValue, kIniRecordSize - 1);
     for (const auto& [field, number] : parts) {
       if (!field->IsNull()) field->SetText(DecodePart(Part(value, number)));
     }
@@ -263,10 +324,17 @@ int IniManager::UpdateQueue(std::string_view section, std::string_view listName,
                             const rt::AnyRef& part1, const rt::AnyRef& part2,
                             const rt::AnyRef& part4, const rt::AnyRef& part3) {
   CriticalSectionGuard guard(CritSect.get());
+  return Batched(
+      [&] { return StoreList(section, listName, queue, part1, part2, part4, part3, 1); });
+}
+
+int IniManager::StoreList(std::string_view section, std::string_view listName, rt::Queue& queue,
+                          const rt::AnyRef& part1, const rt::AnyRef& part2, const rt::AnyRef& part4,
+                          const rt::AnyRef& part3, int from) {
   const std::string list(listName);
   const int records = queue.Records();
   int result = UpdateValue(section, list, std::to_string(records));
-  for (int n = 1; n <= records; ++n) {
+  for (int n = std::max(from, 1); n <= records; ++n) {
     queue.Get(n);
     std::string value = EncodePart(FieldText(part1));
     for (const rt::AnyRef* field : {&part2, &part3, &part4}) {
@@ -277,6 +345,29 @@ int IniManager::UpdateQueue(std::string_view section, std::string_view listName,
     if (result == rt::kNoError) result = stored;
   }
   return result;
+}
+
+bool IniManager::Collecting(std::string_view fileName) const {
+  return batchDepth_ > 0 && NVType == kIniStorage && fileName == FileName;
+}
+
+template <typename Work>
+int IniManager::Batched(Work&& work) {
+  ++batchDepth_;
+  int result = work();
+  if (--batchDepth_ > 0) return result;
+  std::vector<rt::IniFile::Change> changes;
+  changes.swap(pending_);
+  if (result != rt::kNoError || changes.empty()) return result;
+  result = rt::IniFile(FileName).Apply(changes);
+  // A catalogue stored inside the batch was not stored after all.
+  if (result != rt::kNoError) sectorsStored_ = false;
+  return result;
+}
+
+int IniManager::Batch(const std::function<int()>& work) {
+  CriticalSectionGuard guard(CritSect.get());
+  return Batched(work);
 }
 
 std::string IniManager::MakeSectorName(std::string_view family, std::string_view item,
@@ -323,18 +414,32 @@ int IniManager::AddSector(std::string_view sectorName) {
   sectors.Field(3).SetText(type);
   const auto key = std::make_tuple(FieldText(sectors.Field(1)), FieldText(sectors.Field(2)),
                                    FieldText(sectors.Field(3)));
-  int position = sectors.Records() + 1;
-  for (int n = 1; n <= sectors.Records(); ++n) {
-    const auto row =
-        std::make_tuple(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
-    if (key == row) return rt::kNoError;
-    if (key < row) {
-      position = n;
-      break;
-    }
+  auto row = [&](int n) {
+    return std::make_tuple(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
+  };
+  // The catalogue is sorted: the first record not below the new one.
+  int low = 1;
+  int high = sectors.Records() + 1;
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (row(middle) < key)
+      low = middle + 1;
+    else
+      high = middle;
   }
-  sectors.Add(position);
-  return StoreSectors();
+  if (low <= sectors.Records() && row(low) == key) return rt::kNoError;
+  sectors.Add(low);
+  if (!sectorsStored_) return StoreSectors();
+  // The new record goes into a new numbered entry after the others: nothing else moves.
+  const int count = sectors.Records();
+  slots_.insert(slots_.begin() + (low - 1), count);
+  const int result = Batched([&] {
+    const int stored = UpdateValue(kSectorSection, kSectorList, std::to_string(count));
+    const int record = StoreSectorRecord(low);
+    return stored != rt::kNoError ? stored : record;
+  });
+  sectorsStored_ = result == rt::kNoError;
+  return result;
 }
 
 int IniManager::RemoveSector(std::string_view sectorName) {
@@ -354,7 +459,44 @@ int IniManager::RemoveSector(std::string_view sectorName) {
       sectors.Delete();
     }
     if (!removed.empty()) {
-      int result = StoreSectors();
+      const std::vector<int> slotsBefore = slots_;
+      const bool wasStored = sectorsStored_;
+      // The catalogue's changes and the section go in one rewrite. The numbered entry of a
+      // removed record takes the record of the last entry, so nothing else moves.
+      const int result = Batched([&] {
+        if (!wasStored) {
+          slots_.clear();
+          const int stored = StoreSectors();
+          for (int n = sectors.Records() + 1; n <= before; ++n)
+            TryDelete(kSectorSection, std::string(kSectorList) + "_" + std::to_string(n));
+          DeleteSection(sectorName);
+          return stored;
+        }
+        std::vector<int> freed;
+        for (const auto& entry : removed) {  // from the last position back
+          const auto at = slots_.begin() + (std::get<0>(entry) - 1);
+          freed.push_back(*at);
+          slots_.erase(at);
+        }
+        std::sort(freed.begin(), freed.end(), std::greater<>());
+        int stored = rt::kNoError;
+        int last = before;
+        for (const int slot : freed) {
+          if (slot != last) {
+            const auto moved = std::find(slots_.begin(), slots_.end(), last);
+            if (moved != slots_.end()) {
+              *moved = slot;
+              const int record = StoreSectorRecord(static_cast<int>(moved - slots_.begin()) + 1);
+              if (stored == rt::kNoError) stored = record;
+            }
+          }
+          TryDelete(kSectorSection, std::string(kSectorList) + "_" + std::to_string(last));
+          --last;
+        }
+        const int count = UpdateValue(kSectorSection, kSectorList, std::to_string(last));
+        DeleteSection(sectorName);
+        return stored != rt::kNoError ? stored : count;
+      });
       if (result != rt::kNoError) {
         // Put the records back where they were, so memory matches the store.
         for (auto it = removed.rbegin(); it != removed.rend(); ++it) {
@@ -364,11 +506,10 @@ int IniManager::RemoveSector(std::string_view sectorName) {
           sectors.Field(3).SetText(type);
           sectors.Add(n);
         }
-        return result;
+        slots_ = slotsBefore;
+        sectorsStored_ = wasStored;
       }
-      // The numbered entries the shorter catalogue no longer counts.
-      for (int n = sectors.Records() + 1; n <= before; ++n)
-        TryDelete(kSectorSection, std::string(kSectorList) + "_" + std::to_string(n));
+      return result;
     }
   }
   return DeleteSection(sectorName);
@@ -377,6 +518,11 @@ int IniManager::RemoveSector(std::string_view sectorName) {
 int IniManager::DeleteSection(std::string_view section) {
   switch (NVType) {
     case kIniStorage:
+      if (Collecting(FileName)) {
+        pending_.push_back(
+            {rt::IniFile::Change::Kind::DeleteSection, std::string(section), {}, {}});
+        return rt::kNoError;
+      }
       return rt::IniFile(FileName).DeleteSection(section);
     case kRegistryStorage:
       return rt::RegistryStore().DeleteKey(RegistryRoot(), RegistryKey(section, FileName));
@@ -426,23 +572,62 @@ int IniManager::ListLimit(std::string_view section) const {
 }
 
 int IniManager::StoreSectors() {
-  return UpdateQueue(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2),
-                     {}, Sectors->Field(3));
+  // Whole: record n in the numbered entry n.
+  const int result = Batched([&] {
+    return StoreList(kSectorSection, kSectorList, *Sectors, Sectors->Field(1), Sectors->Field(2),
+                     {}, Sectors->Field(3), 1);
+  });
+  slots_.resize(static_cast<std::size_t>(Sectors->Records()));
+  for (std::size_t i = 0; i < slots_.size(); ++i)
+    slots_[i] = static_cast<int>(i) + 1;
+  sectorsStored_ = result == rt::kNoError;
+  return result;
 }
 
-void IniManager::SortSectors() {
-  // A catalogue edited by hand may be out of order or hold a record twice.
+int IniManager::StoreSectorRecord(int position) {
   rt::Queue& sectors = *Sectors;
-  std::vector<std::tuple<std::string, std::string, std::string>> rows;
+  sectors.Get(position);
+  std::string value = EncodePart(FieldText(sectors.Field(1)));
+  value += "," + EncodePart(FieldText(sectors.Field(2)));
+  value += "," + EncodePart(FieldText(sectors.Field(3)));
+  value.resize(CutText(value, kIniRecordSize - 1).size());
+  return UpdateValue(kSectorSection,
+                     std::string(kSectorList) + "_" +
+                         std::to_string(slots_[static_cast<std::size_t>(position - 1)]),
+                     value);
+}
+
+bool IniManager::SortSectors() {
+  // The catalogue is kept sorted in memory; in the file its records lie in the order they
+  // were added. A catalogue edited by hand may hold a record twice: dropped here.
+  rt::Queue& sectors = *Sectors;
+  std::vector<std::tuple<std::string, std::string, std::string, int>> rows;
+  rows.reserve(static_cast<std::size_t>(sectors.Records()));
   for (int n = 1; n <= sectors.Records(); ++n)
-    rows.emplace_back(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
-  std::sort(rows.begin(), rows.end());
-  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    rows.emplace_back(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3), n);
+  const auto less = [](const auto& a, const auto& b) {
+    return std::tie(std::get<0>(a), std::get<1>(a), std::get<2>(a)) <
+           std::tie(std::get<0>(b), std::get<1>(b), std::get<2>(b));
+  };
+  const auto same = [&](const auto& a, const auto& b) { return !less(a, b) && !less(b, a); };
+  slots_.clear();
+  if (std::is_sorted(rows.begin(), rows.end(), less) &&
+      std::adjacent_find(rows.begin(), rows.end(), same) == rows.end()) {
+    for (const auto& row : rows)
+      slots_.push_back(std::get<3>(row));
+    return false;
+  }
+  std::stable_sort(rows.begin(), rows.end(), less);
+  const auto end = std::unique(rows.begin(), rows.end(), same);
+  const bool dropped = end != rows.end();
+  rows.erase(end, rows.end());
   sectors.Free();
-  for (const auto& [family, item, type] : rows) {
+  for (const auto& [family, item, type, slot] : rows) {
     sectors.Field(1).SetText(family);
     sectors.Field(2).SetText(item);
     sectors.Field(3).SetText(type);
     sectors.Add();
+    slots_.push_back(slot);
   }
+  return dropped;
 }

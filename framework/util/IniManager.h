@@ -12,13 +12,18 @@
 //
 // Write operations return the runtime's error code (0 when stored); a store that cannot be
 // written (read-only file, missing folder, a value with a line break) leaves what was
-// stored untouched.
+// stored untouched. A list, the catalogue and a removed sector are each stored in one
+// rewrite of the file, all or nothing; the file itself is read once and kept in memory
+// while it is unchanged on disk (see rt::IniFile).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/runtime/settings/IniFile.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/AnyRef.h"
 #include "platform/runtime/values/Queue.h"
@@ -73,10 +78,12 @@ class IniManager {
   // Called at shutdown just before Close.
   virtual void BeforeKill();
 
-  // Chooses the storage and reads the catalogue.
-  void Init(std::string_view fileName, std::int32_t storage = kIniStorage,
-            std::int32_t rootKey = 0);
-  // Writes the catalogue back and disposes of it.
+  // Chooses the storage and reads the catalogue. Returns kNoError, or the error code of an
+  // INI file that cannot be read (a named pipe, a device or a folder in its place, no read
+  // permission; the thread's error state tells which): the manager then starts empty, with
+  // every value at its default, and never writes over what is there.
+  int Init(std::string_view fileName, std::int32_t storage = kIniStorage, std::int32_t rootKey = 0);
+  // Writes the catalogue back, when it differs from what was last stored, and disposes of it.
   int Close();
 
   std::string FetchValue(std::string_view section, std::string_view entry);
@@ -112,6 +119,10 @@ class IniManager {
   void ListSectors(std::string_view family, std::string_view item, std::string_view type,
                    rt::Queue& result);
 
+  // Runs `work` (which calls the operations above) with the INI file's writes collected,
+  // then makes them in one rewrite of the file, all or none; returns the first error.
+  int Batch(const std::function<int()>& work);
+
   // The layout of the catalogue's records.
   static const rt::RecordLayout& SectorLayout();
 
@@ -125,10 +136,27 @@ class IniManager {
   // The most records a list in the section can hold: a count beyond it (a damaged or
   // hand-edited file) is not believed.
   int ListLimit(std::string_view section) const;
+  // Stores the whole catalogue, record n as the numbered entry n.
   int StoreSectors();
+  // Stores the catalogue record at the position as its numbered entry (slots_).
+  int StoreSectorRecord(int position);
+  int StoreList(std::string_view section, std::string_view listName, rt::Queue& queue,
+                const rt::AnyRef& part1, const rt::AnyRef& part2, const rt::AnyRef& part4,
+                const rt::AnyRef& part3, int from);
   // Removes the section with all its entries.
   int DeleteSection(std::string_view section);
-  void SortSectors();
+  // Sorts the catalogue and drops records it holds twice; true when it dropped some.
+  bool SortSectors();
+  // Runs `work` with the INI file's writes collected, then makes them in one rewrite.
+  template <typename Work>
+  int Batched(Work&& work);
+  bool Collecting(std::string_view fileName) const;
 
   bool killed_ = false;
+  bool sectorsStored_ = false;  // the catalogue in memory is the one last read or stored
+  // Per catalogue record (in queue order), the number of its entry in the file: records are
+  // stored where they were added, so adding or removing one rewrites no other.
+  std::vector<int> slots_;
+  int batchDepth_ = 0;
+  std::vector<rt::IniFile::Change> pending_;
 };

@@ -1,10 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
-
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <algorithm>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -247,6 +248,46 @@ TEST(StartupTest, SignalsCloseTheProgramAsExitDoes) {
     EXPECT_TRUE(ExitedCleanly(WaitExit(program, std::chrono::seconds(30)))) << signal;
   }
 #endif
+}
+
+// A named pipe in place of the settings file: start-up says so at once and the frame runs
+// with default settings; the pipe is left as it is. A watchdog releases a start-up blocked
+// in opening the pipe (by opening its other end), so that the test fails instead of hanging.
+TEST(StartupTest, SettingsFileThatIsAPipeIsReportedAndTheFrameRunsWithDefaults) {
+  rt::ClearHooks();
+  auto backend = rt::InstallHeadlessBackend();
+  testing_support::WorkDir work("program-main-pipe");
+  ASSERT_TRUE(work.Ok());
+  ASSERT_EQ(::mkfifo("PageletDemo.INI", 0644), 0);
+  std::atomic<bool> done{false};
+  std::atomic<bool> blocked{false};
+  std::thread watchdog([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      if (std::chrono::steady_clock::now() < deadline) continue;
+      blocked = true;
+      const int writer = ::open("PageletDemo.INI", O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+    }
+  });
+  RegisterApplicationHooks();
+  std::atomic<int> framesRun{0};
+  rt::RunProgram([&] {
+    RunProgramMain([&] {
+      ++framesRun;
+      EXPECT_EQ(IniMgr().Sectors->Records(), 0);
+      EXPECT_EQ(IniMgr().FetchValue("Any", "entry"), "");
+    });
+  });
+  done = true;
+  watchdog.join();
+  rt::ClearHooks();
+  EXPECT_FALSE(blocked.load()) << "start-up blocked on the pipe";
+  EXPECT_EQ(framesRun.load(), 1);
+  EXPECT_EQ(testing_support::CaptionsOf(*backend),
+            std::vector<std::string>{"Settings File Unusable"});
+  EXPECT_TRUE(std::filesystem::is_fifo("PageletDemo.INI"));
 }
 
 }  // namespace

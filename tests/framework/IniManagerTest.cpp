@@ -1,16 +1,21 @@
 #include "framework/util/IniManager.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <sstream>
 #include <thread>
 
 #include "platform/runtime/threads/ErrorCodes.h"
+#include "platform/runtime/threads/ErrorState.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -95,7 +100,8 @@ TEST_F(IniManagerTest, SectorNamesEscapeTheItemAndTheCatalogueSurvivesWithoutClo
   }
   const std::string text = ReadAll(path_);
   EXPECT_NE(text.find("[__Dont_Touch_Me__]\nSectors=3\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("Sectors_2=F,a$$$b,Query\n"), std::string::npos) << text;
+  // Stored escaped, in the order added (the catalogue is sorted in memory).
+  EXPECT_NE(text.find("Sectors_1=F,a$$$b,Query\n"), std::string::npos) << text;
   IniManager again;
   again.Init(kFile);
   EXPECT_EQ(Sectors(again),
@@ -286,6 +292,123 @@ TEST_F(IniManagerTest, ThreadsShareOneManager) {
   again.Init(kFile);
   EXPECT_EQ(again.Sectors->Records(), 15);
   EXPECT_EQ(again.FetchValue("Values", "2-4"), "2-4");
+}
+
+// A named pipe or a folder in place of the INI file: Init says why at once and the manager
+// works on defaults without writing over it. A watchdog keeps the bound: a start-up blocked
+// in opening the pipe has its reader released (the pipe's other end opened and closed)
+// until it returns, and the test fails instead of hanging.
+TEST_F(IniManagerTest, PipeOrFolderInPlaceOfTheFileNeverBlocksAndIsLeftAsItIs) {
+  struct Outcome {
+    int init = -1;
+    std::string why;
+    int records = -1;
+    std::string value;
+    int update = 0;
+    int close = 0;
+  };
+  const auto start = [] {
+    Outcome o;
+    IniManager ini;
+    o.init = ini.Init(kFile);
+    o.why = rt::ErrorText();
+    o.records = ini.Sectors->Records();
+    o.value = ini.FetchField("S", "k", 1);
+    o.update = ini.UpdateValue("S", "k", "v") | ini.AddSector("F$i$$Query");
+    o.close = ini.Close();
+    return o;
+  };
+  const auto watched = [&] {
+    auto done = std::async(std::launch::async, start);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool blocked = false;
+    while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+      if (std::chrono::steady_clock::now() < deadline) continue;
+      blocked = true;
+      const int writer = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+    }
+    EXPECT_FALSE(blocked) << "start-up blocked on " << path_;
+    return done.get();
+  };
+
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0644), 0);
+  Outcome pipe = watched();
+  EXPECT_EQ(pipe.init, rt::kAccessDenied);
+  EXPECT_NE(pipe.why.find("named pipe"), std::string::npos) << pipe.why;
+  EXPECT_EQ(pipe.records, 0);
+  EXPECT_EQ(pipe.value, kUnknownValue);
+  EXPECT_NE(pipe.update, rt::kNoError);
+  EXPECT_NE(pipe.close, rt::kNoError);
+  EXPECT_TRUE(fs::is_fifo(path_));
+
+  fs::remove(path_);
+  fs::create_directory(path_);
+  Outcome folder = watched();
+  EXPECT_NE(folder.init, rt::kNoError);
+  EXPECT_FALSE(folder.why.empty());
+  EXPECT_EQ(folder.records, 0);
+  EXPECT_NE(folder.update, rt::kNoError);
+  EXPECT_TRUE(fs::is_directory(path_));
+
+  // Once a plain file is back, the same manager code reads and writes it as usual.
+  fs::remove(path_);
+  WriteAll(path_, "[S]\nk=v\n");
+  Outcome plain = watched();
+  EXPECT_EQ(plain.init, rt::kNoError);
+  EXPECT_EQ(plain.value, "v");
+  EXPECT_EQ(plain.update, rt::kNoError);
+}
+
+// The file is kept in memory between operations, yet a value another process wrote is read,
+// a write never drops the other process's entries, and a list is replaced whole: a reader
+// in another process never sees part of one version and part of another.
+TEST_F(IniManagerTest, AnotherProcessSeesWholeListsAndItsWritesAreSeenAndKept) {
+  constexpr int kVersions = 40;
+  constexpr int kRecords = 4;
+  const fs::path stop = work_->Path() / "stop";
+  auto writeVersion = [](IniManager& ini, char letter) {
+    rt::Queue q(PartsLayout());
+    for (int n = 1; n <= kRecords; ++n)
+      AddParts(q, std::string(1, letter) + std::to_string(n), "x", "y", "z");
+    return ini.UpdateQueue("L", "Query", q, q.Field(1), q.Field(2), q.Field(4), q.Field(3));
+  };
+  IniManager ini;
+  ini.Init(kFile);
+  ASSERT_EQ(writeVersion(ini, 'a'), rt::kNoError);
+  EXPECT_EQ(ini.FetchValue("Child", "said"), "");
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Reads the list over and over until told to stop; then writes a value of its own.
+    IniManager reader;
+    reader.Init(kFile);
+    int torn = 0;
+    for (int round = 0; round < 200000 && !fs::exists(stop); ++round) {
+      rt::Queue q(PartsLayout());
+      reader.FetchQueue("L", "Query", q, q.Field(1), q.Field(2), q.Field(4), q.Field(3));
+      std::string letters;
+      for (int n = 1; n <= q.Records(); ++n)
+        letters += q.RowText(n, 1).substr(0, 1);
+      torn += q.Records() != kRecords ||
+              letters.find_first_not_of(letters.substr(0, 1)) != std::string::npos;
+    }
+    const int said = reader.UpdateValue("Child", "said", "hello");
+    ::_exit(torn == 0 && said == rt::kNoError ? 0 : 1);
+  }
+  for (int v = 1; v <= kVersions; ++v)
+    EXPECT_EQ(writeVersion(ini, v % 2 ? 'b' : 'a'), rt::kNoError);
+  WriteAll(stop, "");
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the reader saw a torn list";
+
+  EXPECT_EQ(ini.FetchValue("Child", "said"), "hello");
+  ASSERT_EQ(ini.UpdateValue("Parent", "said", "hi"), rt::kNoError);
+  const std::string text = ReadAll(path_);
+  EXPECT_NE(text.find("said=hello"), std::string::npos) << text;
+  EXPECT_NE(text.find("said=hi"), std::string::npos) << text;
 }
 
 }  // namespace

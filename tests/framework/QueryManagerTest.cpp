@@ -19,6 +19,7 @@
 #include "framework/error/ErrorManager.h"
 #include "framework/util/IniManager.h"
 #include "framework/util/PopupManager.h"
+#include "platform/runtime/expressions/Expression.h"
 #include "platform/runtime/expressions/View.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/Threads.h"
@@ -245,6 +246,75 @@ TEST(QueryScenarioTest, QueryIsAppliedSavedAndOfferedAgainAfterARestart) {
     EXPECT_EQ(s.view().Filter(), "");
   }
   EXPECT_TRUE(stage.Captions().empty());
+}
+
+// Values whose leading operator characters make no comparison, a lower bound typed with
+// "<", and numbers far longer than a filter can hold: each either filters as typed or is
+// refused with a message; the list never shows rows that do not match.
+TEST(QueryScenarioTest, EveryTypedValueFiltersAsTypedOrIsRefusedNeverShowingUnmatchedRows) {
+  Stage stage("qbe-hostile");
+  ASSERT_TRUE(stage.work.Ok() && stage.created);
+  ASSERT_TRUE(testing_support::AddDocRange(1, 5));
+  const std::string huge = "1" + std::string(320, '0');
+  using Ids = std::vector<std::string>;
+  struct Case {
+    std::uint8_t mode;
+    std::string middle, low, high;
+    std::optional<Ids> shown;  // none: refused with a message
+  };
+  const std::vector<Case> cases = {
+      {kQuerySingleValues, "<~3", "", "", std::nullopt},
+      {kQuerySingleValues, "~>3", "", "", std::nullopt},
+      {kQuerySingleValues, ">~=3", "", "", std::nullopt},
+      {kQuerySingleValues, huge, "", "", std::nullopt},
+      {kQuerySingleValues, "<" + huge, "", "", std::nullopt},
+      {kQuerySingleValues, "=<3", "", "", Ids{"doc1", "doc2", "doc3"}},
+      {kQuerySingleValues, "><3", "", "", Ids{"doc1", "doc2", "doc4", "doc5"}},
+      {kQueryRanges, "", "<3", "", Ids{"doc1", "doc2"}},
+      {kQueryRanges, "", "<=2", ">4", Ids{}},
+      {kQueryRanges, "", "=4", "", Ids{"doc4", "doc5"}},
+      {kQueryRanges, "", "", ">=4", Ids{"doc4", "doc5"}},
+      {kQueryRanges, "", "7", huge, std::nullopt},
+  };
+  Session s;
+  ListPopup popup;
+  std::size_t messages = 0;
+  for (const Case& c : cases) {
+    const std::string label = c.middle + "|" + c.low + "|" + c.high;
+    // Start from a query that shows one row, so a refused one cannot pass for a match.
+    s.query.Mode = kQuerySingleValues;
+    s.query.ClearValues();
+    s.query.Fields[0].Middle = "5";
+    ASSERT_TRUE(s.query.Ask(false));
+    s.browse().SetNamedFilter(s.query.GetFilter(), kQueryFilterId);
+    s.browse().ResetSort(true);
+    ASSERT_EQ(s.Names(), Ids{"doc5"});
+
+    s.query.Mode = c.mode;
+    s.query.ClearValues();
+    s.query.Fields[0].Middle = c.middle;
+    s.query.Fields[0].Low = c.low;
+    s.query.Fields[0].High = c.high;
+    ASSERT_EQ(s.query.SaveQuery("probe"), 0);
+    s.query.SetPopupEntries(popup, kQueryButton);
+    popup.last = "tsQBE_probe";
+    ASSERT_TRUE(s.query.TakePopupChoice(popup));
+    s.browse().TakeLocate();
+    // Whatever was typed, the filter the manager gives compiles.
+    const std::string filter = s.query.GetFilter();
+    EXPECT_EQ(rt::Expression().Compile(filter), 0) << label << ": " << filter;
+    if (c.shown) {
+      EXPECT_EQ(s.Names(), *c.shown) << label << ": " << filter;
+    } else {
+      ++messages;
+      EXPECT_EQ(s.Names(), Ids{"doc5"}) << label << ": the query before stays";
+    }
+    const auto captions = stage.Captions();
+    ASSERT_EQ(captions.size(), messages) << label;
+    if (messages > 0) {
+      EXPECT_EQ(captions.back(), "Invalid Query Value");
+    }
+  }
 }
 
 TEST(QueryScenarioTest, DeletedQueryStaysGoneAfterARestartAndTheOthersRemain) {

@@ -230,13 +230,15 @@ TEST_F(ViewFilterTest, TurningBackAfterTheEndGivesTheRecordsBeforeTheLastOne) {
   EXPECT_EQ(Id(), all.back());
 }
 
-TEST_F(ViewFilterTest, MalformedFilterOrOrderIsReportedAndTheViewGoesOnWithoutIt) {
+TEST_F(ViewFilterTest, MalformedFilterShowsNoRecordAndMalformedOrderIsDropped) {
   rt::View view(*file_);
   ASSERT_EQ(view.Open(), 0);
   EXPECT_EQ(view.SetFilter("DEM:ID >= AND ("), rt::kExpressionSyntaxError);
   EXPECT_EQ(rt::ErrorCode(), rt::kExpressionSyntaxError);
   EXPECT_FALSE(rt::ErrorText().empty());
   EXPECT_EQ(view.Filter(), "");
+  EXPECT_TRUE(ReadAll(view).empty());
+  ASSERT_EQ(view.SetFilter(""), 0);
   EXPECT_EQ(ReadAll(view).size(), rows_.size());
 
   EXPECT_EQ(view.SetOrder("UPPER(DEM:FileName"), rt::kExpressionSyntaxError);

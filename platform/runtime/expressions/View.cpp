@@ -50,13 +50,16 @@ int View::SetOrder(std::string_view text) {
 }
 
 int View::SetFilter(std::string_view text) {
-  if (text == filterText_ && (filter_.HasTree() || filterText_.empty())) {
+  if (!refused_ && text == filterText_ && (filter_.HasTree() || filterText_.empty())) {
     ClearError();
     return kNoError;
   }
   const int compiled = filter_.Compile(text);
   std::string error;
-  if (compiled != kNoError) {
+  // A refused filter leaves a view with no records: the records it would have shown are not
+  // known, and showing them all would pass every one off as a match.
+  refused_ = compiled != kNoError;
+  if (refused_) {
     error = ErrorText();
     filter_.Compile("");
     filterText_.clear();
@@ -138,6 +141,7 @@ int View::Set(int components) {
 int View::Read(int direction) {
   if (int e = RequireOpen()) return e;
   if (!primary_.IsOpen()) return Fail(kFileNotOpenError);
+  if (refused_) return Fail(kNoRecordError);
   if (!filter_.HasTree()) return cursor_->Read(direction, {});
   // The record's names are bound once per view, not once per row read.
   if (recordScopeFor_ != primary_.Record() || recordScope_.empty()) {
@@ -191,6 +195,7 @@ int View::ResetToFile() {
 
 int View::Reget(std::string_view position) {
   if (int e = RequireOpen()) return e;
+  if (refused_) return Fail(kNoRecordError);
   return cursor_->Reget(position);
 }
 

@@ -13,7 +13,8 @@
 // Every operation sets the thread's error state and returns its code, 0 on success: 33 end
 // of the view (or no current record), 35 record not found, 37 view (or file) not open,
 // 52 view already open, 80 the file's driver has no views, 800 malformed order or filter
-// text (the view then goes on without it).
+// text (the view goes on without a malformed order; after a malformed filter it reads no
+// record, error 33, until a filter that compiles is set).
 
 #include <cstdint>
 #include <memory>
@@ -114,6 +115,7 @@ class View {
   int pagesAhead_ = 0;
   int timeout_ = 0;
   int prefetch_ = 0;
+  bool refused_ = false;  // the last filter set did not compile
 };
 
 }  // namespace rt

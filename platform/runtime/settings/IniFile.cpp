@@ -5,15 +5,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
+#include "platform/runtime/files/FileHandle.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 
@@ -21,16 +25,42 @@ namespace rt {
 
 namespace {
 
+// A line as in the file (without its line break); a section's or an entry's name and an
+// entry's value as read back are parts of it.
 struct Line {
   enum class Kind { Other, Section, Entry };
   Kind kind = Kind::Other;
-  std::string raw;    // the line as in the file, without its line break
-  std::string name;   // section or entry name, trimmed
-  std::string value;  // entry value as read back
+  std::string raw;
+  std::uint32_t nameAt = 0;
+  std::uint32_t nameSize = 0;
+  std::uint32_t valueAt = 0;
+  std::uint32_t valueSize = 0;
+  std::string_view Name() const { return std::string_view(raw).substr(nameAt, nameSize); }
+  std::string_view Value() const { return std::string_view(raw).substr(valueAt, valueSize); }
 };
 
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+// Sections with at least this many lines get an index of their entries; smaller ones are
+// searched line by line.
+constexpr std::size_t kIndexedSection = 16;
+
+// A section header and the lines up to the next header. `entries` (for large sections) finds
+// the first line of each entry name by the name's hash; `nextSame` is the next block whose
+// name has the same hash (the section's next occurrence, or a collision).
+struct Block {
+  Line header;
+  std::vector<Line> body;
+  bool indexed = false;
+  std::unordered_map<std::uint64_t, std::size_t> entries;
+  std::size_t nextSame = kNone;
+};
+
+// The parsed file: the lines before the first header, then the sections in file order.
+// `sections` gives, per hash of a section name, the first block of that hash.
 struct Document {
-  std::vector<Line> lines;
+  std::vector<Line> preamble;
+  std::vector<Block> blocks;
+  std::unordered_map<std::uint64_t, std::size_t> sections;
   bool crlf = false;
   bool bom = false;
 };
@@ -47,7 +77,7 @@ struct FileStamp {
 
 struct CacheEntry {
   FileStamp stamp;
-  std::shared_ptr<const Document> document;
+  std::shared_ptr<Document> document;
 };
 
 std::mutex& Lock() {
@@ -73,6 +103,8 @@ std::string_view Trim(std::string_view s) {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
+  a = Trim(a);
+  b = Trim(b);
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     char x = a[i];
@@ -84,15 +116,80 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
+// A hash of the name as matched: blanks around it and the case of ASCII letters ignored.
+std::uint64_t NameHash(std::string_view name) {
+  name = Trim(name);
+  std::uint64_t hash = 1469598103934665603ULL;
+  for (char c : name) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  }
+  return hash;
+}
+
+void IndexBlock(Block& block) {
+  block.entries.clear();
+  block.indexed = block.body.size() >= kIndexedSection;
+  if (!block.indexed) return;
+  block.entries.reserve(block.body.size());
+  for (std::size_t i = 0; i < block.body.size(); ++i) {
+    if (block.body[i].kind == Line::Kind::Entry)
+      block.entries.try_emplace(NameHash(block.body[i].Name()), i);
+  }
+}
+
+void IndexSections(Document& doc) {
+  doc.sections.clear();
+  doc.sections.reserve(doc.blocks.size());
+  for (std::size_t i = doc.blocks.size(); i-- > 0;) {
+    auto [at, added] = doc.sections.try_emplace(NameHash(doc.blocks[i].header.Name()), i);
+    doc.blocks[i].nextSame = added ? kNone : at->second;
+    at->second = i;
+  }
+}
+
+// Calls `visit` with the index of each occurrence of the section, in file order, until it
+// returns true.
+template <typename Doc, typename Visit>
+void ForEachOccurrence(Doc& doc, std::string_view section, Visit&& visit) {
+  auto found = doc.sections.find(NameHash(section));
+  if (found == doc.sections.end()) return;
+  for (std::size_t i = found->second; i != kNone; i = doc.blocks[i].nextSame) {
+    if (SameName(doc.blocks[i].header.Name(), section) && visit(i)) return;
+  }
+}
+
+// The line of the entry's first occurrence in the block, or kNone.
+std::size_t FindEntry(const Block& block, std::string_view entry) {
+  if (block.indexed) {
+    auto found = block.entries.find(NameHash(entry));
+    if (found == block.entries.end()) return kNone;
+    if (SameName(block.body[found->second].Name(), entry)) return found->second;
+    // Another name of the same hash came first: look line by line.
+  }
+  for (std::size_t i = 0; i < block.body.size(); ++i) {
+    const Line& line = block.body[i];
+    if (line.kind == Line::Kind::Entry && SameName(line.Name(), entry)) return i;
+  }
+  return kNone;
+}
+
 Line ParseLine(std::string raw) {
   Line line;
-  std::string_view text = Trim(raw);
+  line.raw = std::move(raw);
+  const std::string_view all(line.raw);
+  auto offset = [&](std::string_view part) {
+    return static_cast<std::uint32_t>(part.data() - all.data());
+  };
+  std::string_view text = Trim(all);
   if (!text.empty() && text.front() == '[') {
     std::size_t close = text.rfind(']');
     std::string_view name =
         close == std::string_view::npos || close == 0 ? text.substr(1) : text.substr(1, close - 1);
+    name = Trim(name);
     line.kind = Line::Kind::Section;
-    line.name = std::string(Trim(name));
+    line.nameAt = offset(name);
+    line.nameSize = static_cast<std::uint32_t>(name.size());
   } else if (!text.empty() && text.front() != ';' && text.front() != '#') {
     std::size_t equals = text.find('=');
     if (equals != std::string_view::npos) {
@@ -103,12 +200,13 @@ Line ParseLine(std::string raw) {
       }
       if (!name.empty()) {
         line.kind = Line::Kind::Entry;
-        line.name = std::string(name);
-        line.value = std::string(value);
+        line.nameAt = offset(name);
+        line.nameSize = static_cast<std::uint32_t>(name.size());
+        line.valueAt = offset(value);
+        line.valueSize = static_cast<std::uint32_t>(value.size());
       }
     }
   }
-  line.raw = std::move(raw);
   return line;
 }
 
@@ -129,21 +227,20 @@ Document Parse(std::string_view content) {
     if (hasCr) raw.remove_suffix(1);
     if (first) doc.crlf = hasCr && next <= content.size() && end < content.size();
     first = false;
-    doc.lines.push_back(ParseLine(std::string(raw)));
+    Line line = ParseLine(std::string(raw));
+    if (line.kind == Line::Kind::Section) {
+      doc.blocks.emplace_back().header = std::move(line);
+    } else if (doc.blocks.empty()) {
+      doc.preamble.push_back(std::move(line));
+    } else {
+      doc.blocks.back().body.push_back(std::move(line));
+    }
     start = next;
   }
+  for (Block& block : doc.blocks)
+    IndexBlock(block);
+  IndexSections(doc);
   return doc;
-}
-
-std::string Serialize(const Document& doc) {
-  std::string out;
-  if (doc.bom) out = "\xEF\xBB\xBF";
-  const char* eol = doc.crlf ? "\r\n" : "\n";
-  for (const Line& line : doc.lines) {
-    out += line.raw;
-    out += eol;
-  }
-  return out;
 }
 
 FileStamp Stamp(const std::string& path) {
@@ -178,17 +275,26 @@ int Report(int code, const std::string& path, const std::string& what) {
   return code;
 }
 
-// Reads the whole file (at most kMaxFileSize bytes). A missing file reads as empty.
-bool ReadFile(const std::string& path, std::string& content, bool& truncated) {
+// Reads the whole file (at most kMaxFileSize bytes). A missing file reads as empty. Opened
+// as every user-named file is: without blocking, and only when it is a regular file, so a
+// named pipe or a device in its place is refused instead of hanging the thread. Returns the
+// runtime error code (error state set).
+int ReadFile(const std::string& path, std::string& content, bool& truncated, std::size_t expected) {
   content.clear();
   truncated = false;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
+  FileHandle file;
+  if (int e = file.Open(path, O_RDONLY)) {
+    if (e != kNoFileError) return e;
+    ClearError();  // gone since it was looked at: empty
+    return kNoError;
+  }
+  content.reserve(std::min(expected, IniFile::kMaxFileSize));
   char buffer[65536];
   while (true) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ssize_t n = ::read(file.Fd(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n < 0) return FileHandle::FromErrno(errno, path);
+    if (n == 0) break;
     std::size_t room = IniFile::kMaxFileSize - content.size();
     if (static_cast<std::size_t>(n) > room) {
       content.append(buffer, room);
@@ -197,40 +303,50 @@ bool ReadFile(const std::string& path, std::string& content, bool& truncated) {
     }
     content.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fd);
-  return true;
+  return kNoError;
 }
 
 bool HasNul(std::string_view path) {
   return path.find('\0') != std::string_view::npos;
 }
 
-// The parsed file, from the cache while the file on disk is unchanged (unless `fresh`).
-// Lock() is held.
-std::shared_ptr<const Document> Load(const std::string& path, FileStamp& stamp, bool& tooLarge,
-                                     bool fresh = false, bool* unreadable = nullptr) {
+// The parsed file, from the cache while the file on disk is the one read last (same
+// identity, size and time), else read again. A file that cannot be read gives an empty
+// document, is not cached, and its error code goes to `unreadable`. Lock() is held.
+std::shared_ptr<Document> Load(const std::string& path, FileStamp& stamp, bool& tooLarge,
+                               int* unreadable = nullptr) {
   // The system would read such a name only up to the NUL: another file.
-  if (HasNul(path)) return std::make_shared<const Document>();
+  if (HasNul(path)) return std::make_shared<Document>();
   stamp = Stamp(path);
   tooLarge = stamp.exists && static_cast<std::size_t>(stamp.size) > IniFile::kMaxFileSize;
   auto& cache = Cache();
   auto it = cache.find(path);
-  if (!fresh && it != cache.end() && it->second.stamp == stamp) return it->second.document;
+  if (it != cache.end() && it->second.stamp == stamp) return it->second.document;
   std::string content;
   bool truncated = false;
-  if (stamp.exists && !ReadFile(path, content, truncated)) {
-    // Unreadable: reads see nothing; not cached, so the next call tries again.
-    if (unreadable) *unreadable = true;
-    return std::make_shared<const Document>();
+  if (stamp.exists) {
+    if (int e = ReadFile(path, content, truncated, static_cast<std::size_t>(stamp.size))) {
+      if (unreadable) *unreadable = e;
+      if (it != cache.end()) cache.erase(it);
+      return std::make_shared<Document>();
+    }
   }
   tooLarge = tooLarge || truncated;
-  auto document = std::make_shared<const Document>(Parse(content));
+  auto document = std::make_shared<Document>(Parse(content));
   if (cache.size() > 64) cache.clear();  // a process uses a handful of files
   cache[path] = CacheEntry{stamp, document};
   return document;
 }
 
-bool WriteAll(int fd, const std::string& data) {
+// The current document for a reader.
+std::shared_ptr<const Document> Snapshot(const std::string& path) {
+  std::lock_guard<std::mutex> lock(Lock());
+  FileStamp stamp;
+  bool tooLarge = false;
+  return Load(path, stamp, tooLarge);
+}
+
+bool WriteAll(int fd, std::string_view data) {
   std::size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -241,8 +357,36 @@ bool WriteAll(int fd, const std::string& data) {
   return true;
 }
 
-// Replaces the file with the document through a temporary file in the same folder.
-int Store(const std::string& path, const Document& doc, const FileStamp& old) {
+// Writes the document's lines through a small buffer: a large file is never held whole a
+// second time.
+bool WriteDocument(int fd, const Document& doc) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  const std::string_view eol = doc.crlf ? "\r\n" : "\n";
+  std::string out;
+  out.reserve(kChunk);
+  if (doc.bom) out = "\xEF\xBB\xBF";
+  bool ok = true;
+  const auto append = [&](const Line& line) {
+    out += line.raw;
+    out += eol;
+    if (out.size() >= kChunk - 1024) {
+      ok = ok && WriteAll(fd, out);
+      out.clear();
+    }
+  };
+  for (const Line& line : doc.preamble)
+    append(line);
+  for (const Block& block : doc.blocks) {
+    append(block.header);
+    for (const Line& line : block.body)
+      append(line);
+  }
+  return ok && WriteAll(fd, out);
+}
+
+// Replaces the file with the document through a temporary file in the same folder; the
+// document becomes the cached one.
+int Store(const std::string& path, std::shared_ptr<Document> doc, const FileStamp& old) {
   static std::atomic<unsigned> counter{0};
   std::string target = path;
   std::error_code ec;
@@ -257,8 +401,7 @@ int Store(const std::string& path, const Document& doc, const FileStamp& old) {
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) return Report(CodeOfErrno(errno), path, std::strerror(errno));
   if (old.exists) (void)::fchmod(fd, mode);  // open() applied the umask
-  std::string data = Serialize(doc);
-  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  bool ok = WriteDocument(fd, *doc) && ::fsync(fd) == 0;
   int writeError = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
@@ -273,7 +416,7 @@ int Store(const std::string& path, const Document& doc, const FileStamp& old) {
     ::unlink(temp.c_str());
     return Report(CodeOfErrno(renameError), path, std::strerror(renameError));
   }
-  Cache()[path] = CacheEntry{Stamp(path), std::make_shared<const Document>(doc)};
+  Cache()[path] = CacheEntry{Stamp(path), std::move(doc)};
   return kNoError;
 }
 
@@ -301,6 +444,105 @@ std::string EntryLine(std::string_view name, std::string_view value) {
   return raw;
 }
 
+// The last line of the document, null when it is empty.
+Line* LastLine(Document& doc) {
+  if (doc.blocks.empty()) return doc.preamble.empty() ? nullptr : &doc.preamble.back();
+  Block& last = doc.blocks.back();
+  return last.body.empty() ? &last.header : &last.body.back();
+}
+
+// Sets an entry: changed in place in the first occurrence of the section that holds it,
+// otherwise added after the last entry of the section's first occurrence, or in a new
+// section at the end. False when the entry already had the value.
+bool PutEntry(Document& doc, std::string_view section, std::string_view entry,
+              std::string_view value) {
+  std::size_t first = kNone;
+  bool changed = false;
+  bool found = false;
+  ForEachOccurrence(doc, section, [&](std::size_t index) {
+    if (first == kNone) first = index;
+    Block& block = doc.blocks[index];
+    const std::size_t at = FindEntry(block, entry);
+    if (at == kNone) return false;
+    found = true;
+    Line& line = block.body[at];
+    if (line.Value() == value) return true;  // already so: no rewrite
+    line = ParseLine(EntryLine(line.Name(), value));
+    changed = true;
+    return true;
+  });
+  if (found) return changed;
+  if (first != kNone) {
+    Block& block = doc.blocks[first];
+    std::size_t insertAt = block.body.size();
+    while (insertAt > 0 && block.body[insertAt - 1].kind != Line::Kind::Entry)
+      --insertAt;
+    // Only lines that are not entries follow: the index of every entry stays valid.
+    block.body.insert(block.body.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                      ParseLine(EntryLine(entry, value)));
+    if (block.indexed)
+      block.entries.try_emplace(NameHash(entry), insertAt);
+    else if (block.body.size() >= kIndexedSection)
+      IndexBlock(block);
+    return true;
+  }
+  if (Line* last = LastLine(doc); last && !Trim(last->raw).empty()) {
+    if (doc.blocks.empty())
+      doc.preamble.push_back(ParseLine(""));
+    else
+      doc.blocks.back().body.push_back(ParseLine(""));
+  }
+  const std::size_t index = doc.blocks.size();
+  Block& block = doc.blocks.emplace_back();
+  block.header = ParseLine("[" + std::string(Trim(section)) + "]");
+  block.body.push_back(ParseLine(EntryLine(entry, value)));
+  // Last in the chain of its hash.
+  auto [at, added] = doc.sections.try_emplace(NameHash(block.header.Name()), index);
+  if (!added) {
+    std::size_t i = at->second;
+    while (doc.blocks[i].nextSame != kNone)
+      i = doc.blocks[i].nextSame;
+    doc.blocks[i].nextSame = index;
+  }
+  return true;
+}
+
+// Removes every occurrence of the entry in every occurrence of the section.
+bool DeleteEntryLines(Document& doc, std::string_view section, std::string_view entry) {
+  bool changed = false;
+  ForEachOccurrence(doc, section, [&](std::size_t index) {
+    Block& block = doc.blocks[index];
+    if (FindEntry(block, entry) == kNone) return false;
+    std::erase_if(block.body, [&](const Line& line) {
+      return line.kind == Line::Kind::Entry && SameName(line.Name(), entry);
+    });
+    IndexBlock(block);
+    changed = true;
+    return false;
+  });
+  return changed;
+}
+
+// Removes every occurrence of the section with all its lines.
+bool DeleteSectionLines(Document& doc, std::string_view section) {
+  std::vector<std::size_t> indexes;
+  ForEachOccurrence(doc, section, [&](std::size_t index) {
+    indexes.push_back(index);
+    return false;
+  });
+  if (indexes.empty()) return false;
+  for (auto it = indexes.rbegin(); it != indexes.rend(); ++it)
+    doc.blocks.erase(doc.blocks.begin() + static_cast<std::ptrdiff_t>(*it));
+  // Blank lines that separated a removed last section go with it.
+  while (true) {
+    std::vector<Line>& tail = doc.blocks.empty() ? doc.preamble : doc.blocks.back().body;
+    if (tail.empty() || !Trim(tail.back().raw).empty()) break;
+    tail.pop_back();
+  }
+  IndexSections(doc);
+  return true;
+}
+
 // An exclusive advisory lock on "<file>.lock" next to the file, held by every writer (of
 // any process) for its whole read-modify-write, so no write is lost to another's. Readers
 // need none: the rename shows them the old or the new file whole.
@@ -308,9 +550,10 @@ class CrossProcessLock {
  public:
   explicit CrossProcessLock(const std::string& path) {
     const std::string lockPath = path + ".lock";
-    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     // A lock file someone made read-only still takes a lock when opened for reading.
-    if (fd_ < 0 && errno == EACCES) fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0 && errno == EACCES)
+      fd_ = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
       error_ = errno;
       return;
@@ -345,7 +588,8 @@ bool WriteProtected(const std::string& path, const FileStamp& stamp) {
   return ::access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS);
 }
 
-// Runs a change on the current document and stores it when the change reports one.
+// Runs a change on the current document and stores it, in one rewrite, when the change
+// reports one.
 int Modify(const std::string& path, const std::function<bool(Document&)>& change) {
   if (HasNul(path)) return Report(kBadNameError, path, "the file name holds a NUL character");
   std::lock_guard<std::mutex> lock(Lock());
@@ -355,17 +599,26 @@ int Modify(const std::string& path, const std::function<bool(Document&)>& change
   }
   FileStamp stamp;
   bool tooLarge = false;
-  bool unreadable = false;
-  // Read from disk under the lock: another process may have written since the last read.
-  auto current = Load(path, stamp, tooLarge, true, &unreadable);
+  int unreadable = kNoError;
+  // Looked at under the lock: a file another process wrote since the last read differs in
+  // identity, size or time and is read again.
+  std::shared_ptr<Document> current = Load(path, stamp, tooLarge, &unreadable);
   if (tooLarge) return Report(kFileSystemError, path, "file too large to rewrite");
-  // Rewriting what could not be read would drop every entry in it.
-  if (unreadable) return Report(kAccessDenied, path, "the file cannot be read");
-  Document doc = *current;
-  if (!change(doc)) return kNoError;
+  // Rewriting what could not be read would drop every entry in it (or replace a named pipe
+  // or a device with a file).
+  if (unreadable != kNoError) return Report(unreadable, path, "the file cannot be read");
+  // Changed in place when no reader holds the document; until stored, it is not the cached
+  // one, so a failure leaves the next read to load the file again.
+  Cache().erase(path);
+  std::shared_ptr<Document> doc =
+      current.use_count() == 1 ? std::move(current) : std::make_shared<Document>(*current);
+  if (!change(*doc)) {
+    Cache()[path] = CacheEntry{stamp, std::move(doc)};
+    return kNoError;
+  }
   // The rename would replace a write-protected file: refuse instead and leave it as it is.
   if (WriteProtected(path, stamp)) return Report(kAccessDenied, path, "the file is read-only");
-  return Store(path, doc, stamp);
+  return Store(path, std::move(doc), stamp);
 }
 
 }  // namespace
@@ -380,26 +633,29 @@ std::string IniFile::NormalizePath(std::string_view path) {
   return p;
 }
 
+int IniFile::Verify() const {
+  if (HasNul(path_)) return Report(kBadNameError, path_, "the file name holds a NUL character");
+  std::lock_guard<std::mutex> lock(Lock());
+  FileStamp stamp;
+  bool tooLarge = false;
+  int unreadable = kNoError;
+  Load(path_, stamp, tooLarge, &unreadable);
+  if (unreadable == kNoError) ClearError();
+  return unreadable;
+}
+
 std::string IniFile::Get(std::string_view section, std::string_view entry,
                          std::string_view defaultValue) const {
-  std::shared_ptr<const Document> doc;
-  {
-    std::lock_guard<std::mutex> lock(Lock());
-    FileStamp stamp;
-    bool tooLarge = false;
-    doc = Load(path_, stamp, tooLarge);
-  }
-  std::string_view wantSection = Trim(section);
-  std::string_view wantEntry = Trim(entry);
-  bool inSection = false;
-  for (const Line& line : doc->lines) {
-    if (line.kind == Line::Kind::Section) {
-      inSection = SameName(line.name, wantSection);
-    } else if (inSection && line.kind == Line::Kind::Entry && SameName(line.name, wantEntry)) {
-      return line.value;
-    }
-  }
-  return std::string(defaultValue);
+  const std::shared_ptr<const Document> doc = Snapshot(path_);
+  std::string value(defaultValue);
+  ForEachOccurrence(*doc, section, [&](std::size_t index) {
+    const Block& block = doc->blocks[index];
+    const std::size_t at = FindEntry(block, entry);
+    if (at == kNone) return false;
+    value = block.body[at].Value();
+    return true;
+  });
+  return value;
 }
 
 bool IniFile::Has(std::string_view section, std::string_view entry) const {
@@ -409,126 +665,89 @@ bool IniFile::Has(std::string_view section, std::string_view entry) const {
 }
 
 std::vector<std::string> IniFile::Sections() const {
-  std::shared_ptr<const Document> doc;
-  {
-    std::lock_guard<std::mutex> lock(Lock());
-    FileStamp stamp;
-    bool tooLarge = false;
-    doc = Load(path_, stamp, tooLarge);
-  }
+  const std::shared_ptr<const Document> doc = Snapshot(path_);
   std::vector<std::string> names;
-  for (const Line& line : doc->lines) {
-    if (line.kind != Line::Kind::Section) continue;
-    bool seen = false;
-    for (const std::string& name : names)
-      seen = seen || SameName(name, line.name);
-    if (!seen) names.push_back(line.name);
+  for (std::size_t i = 0; i < doc->blocks.size(); ++i) {
+    const std::string_view name = doc->blocks[i].header.Name();
+    std::size_t first = kNone;
+    ForEachOccurrence(*doc, name, [&](std::size_t index) {
+      first = index;
+      return true;
+    });
+    if (first == i) names.emplace_back(name);
   }
   return names;
 }
 
-std::vector<std::string> IniFile::Entries(std::string_view section) const {
-  std::shared_ptr<const Document> doc;
-  {
-    std::lock_guard<std::mutex> lock(Lock());
-    FileStamp stamp;
-    bool tooLarge = false;
-    doc = Load(path_, stamp, tooLarge);
-  }
-  std::string_view wantSection = Trim(section);
-  std::vector<std::string> names;
-  bool inSection = false;
-  for (const Line& line : doc->lines) {
-    if (line.kind == Line::Kind::Section) {
-      inSection = SameName(line.name, wantSection);
-    } else if (inSection && line.kind == Line::Kind::Entry) {
-      bool seen = false;
-      for (const std::string& name : names)
-        seen = seen || SameName(name, line.name);
-      if (!seen) names.push_back(line.name);
+std::vector<std::pair<std::string, std::string>> IniFile::Values(std::string_view section) const {
+  const std::shared_ptr<const Document> doc = Snapshot(path_);
+  std::vector<std::pair<std::string, std::string>> values;
+  std::size_t first = kNone;
+  ForEachOccurrence(*doc, section, [&](std::size_t index) {
+    const Block& block = doc->blocks[index];
+    if (first == kNone) first = index;
+    for (std::size_t i = 0; i < block.body.size(); ++i) {
+      const Line& line = block.body[i];
+      if (line.kind != Line::Kind::Entry) continue;
+      // The first occurrence of each name only.
+      bool earlier = false;
+      for (std::size_t b = first; b != index && !earlier; b = doc->blocks[b].nextSame) {
+        earlier = SameName(doc->blocks[b].header.Name(), section) &&
+                  FindEntry(doc->blocks[b], line.Name()) != kNone;
+      }
+      if (!earlier && FindEntry(block, line.Name()) == i)
+        values.emplace_back(line.Name(), line.Value());
     }
-  }
+    return false;
+  });
+  return values;
+}
+
+std::vector<std::string> IniFile::Entries(std::string_view section) const {
+  std::vector<std::string> names;
+  for (auto& [name, value] : Values(section))
+    names.push_back(std::move(name));
   return names;
 }
 
 int IniFile::Put(std::string_view section, std::string_view entry, std::string_view value) {
-  if (!ValidName(section, false) || !ValidName(entry, true)) {
-    return Report(kBadNameError, path_, "invalid section or entry name");
-  }
-  if (value.find_first_of("\r\n") != std::string_view::npos) {
-    return Report(kBadNameError, path_, "a value cannot hold a line break");
-  }
-  std::string_view wantSection = Trim(section);
-  std::string_view wantEntry = Trim(entry);
-  return Modify(path_, [&](Document& doc) {
-    auto& lines = doc.lines;
-    // An existing entry, in any occurrence of the section, is changed in place.
-    bool inSection = false;
-    for (Line& line : lines) {
-      if (line.kind == Line::Kind::Section) {
-        inSection = SameName(line.name, wantSection);
-      } else if (inSection && line.kind == Line::Kind::Entry && SameName(line.name, wantEntry)) {
-        if (line.value == value) return false;  // already so: no rewrite
-        line = ParseLine(EntryLine(line.name, value));
-        return true;
-      }
-    }
-    // Otherwise it goes after the last entry of the section's first occurrence.
-    std::size_t header = lines.size();
-    for (std::size_t i = 0; i < lines.size() && header == lines.size(); ++i) {
-      if (lines[i].kind == Line::Kind::Section && SameName(lines[i].name, wantSection)) header = i;
-    }
-    if (header == lines.size()) {
-      if (!lines.empty() && !Trim(lines.back().raw).empty()) lines.push_back(ParseLine(""));
-      lines.push_back(ParseLine("[" + std::string(wantSection) + "]"));
-      lines.push_back(ParseLine(EntryLine(wantEntry, value)));
-      return true;
-    }
-    std::size_t insertAt = header + 1;
-    for (std::size_t i = header + 1; i < lines.size() && lines[i].kind != Line::Kind::Section;
-         ++i) {
-      if (lines[i].kind == Line::Kind::Entry) insertAt = i + 1;
-    }
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
-                 ParseLine(EntryLine(wantEntry, value)));
-    return true;
-  });
+  return Apply(
+      {Change{Change::Kind::Put, std::string(section), std::string(entry), std::string(value)}});
 }
 
 int IniFile::DeleteEntry(std::string_view section, std::string_view entry) {
-  std::string_view wantSection = Trim(section);
-  std::string_view wantEntry = Trim(entry);
-  return Modify(path_, [&](Document& doc) {
-    bool inSection = false;
-    std::vector<Line> kept;
-    kept.reserve(doc.lines.size());
-    for (Line& line : doc.lines) {
-      if (line.kind == Line::Kind::Section) inSection = SameName(line.name, wantSection);
-      if (inSection && line.kind == Line::Kind::Entry && SameName(line.name, wantEntry)) continue;
-      kept.push_back(std::move(line));
-    }
-    bool changed = kept.size() != doc.lines.size();
-    doc.lines = std::move(kept);
-    return changed;
-  });
+  return Apply({Change{Change::Kind::DeleteEntry, std::string(section), std::string(entry), {}}});
 }
 
 int IniFile::DeleteSection(std::string_view section) {
-  std::string_view wantSection = Trim(section);
-  return Modify(path_, [&](Document& doc) {
-    bool inSection = false;
-    std::vector<Line> kept;
-    kept.reserve(doc.lines.size());
-    for (Line& line : doc.lines) {
-      if (line.kind == Line::Kind::Section) inSection = SameName(line.name, wantSection);
-      if (inSection) continue;
-      kept.push_back(std::move(line));
+  return Apply({Change{Change::Kind::DeleteSection, std::string(section), {}, {}}});
+}
+
+int IniFile::Apply(const std::vector<Change>& changes) {
+  for (const Change& c : changes) {
+    if (c.kind != Change::Kind::Put) continue;
+    if (!ValidName(c.section, false) || !ValidName(c.entry, true)) {
+      return Report(kBadNameError, path_, "invalid section or entry name");
     }
-    bool changed = kept.size() != doc.lines.size();
-    // Blank lines that separated a removed last section go with it.
-    while (changed && !kept.empty() && Trim(kept.back().raw).empty())
-      kept.pop_back();
-    doc.lines = std::move(kept);
+    if (c.value.find_first_of("\r\n") != std::string_view::npos) {
+      return Report(kBadNameError, path_, "a value cannot hold a line break");
+    }
+  }
+  return Modify(path_, [&](Document& doc) {
+    bool changed = false;
+    for (const Change& c : changes) {
+      switch (c.kind) {
+        case Change::Kind::Put:
+          changed = PutEntry(doc, c.section, c.entry, c.value) || changed;
+          break;
+        case Change::Kind::DeleteEntry:
+          changed = DeleteEntryLines(doc, c.section, c.entry) || changed;
+          break;
+        case Change::Kind::DeleteSection:
+          changed = DeleteSectionLines(doc, c.section) || changed;
+          break;
+      }
+    }
     return changed;
   });
 }

@@ -19,14 +19,20 @@
 // quotes is quoted, so every value without a line break reads back as written.
 //
 // Paths may use "\" as the separator (".\PageletDemo.INI" is the file in the working
-// directory). All operations of the process are serialised by one lock; parsed files are
-// cached and re-read when the file on disk changes. A write also holds an advisory lock on
-// "<file>.lock" in the same folder from its read to its rename, so writers in different
-// processes never lose each other's entries; it always reads the file afresh.
+// directory). All operations of the process are serialised by one lock; a file is read and
+// parsed once, kept with an index of its sections and entries, and read again only when
+// the file on disk is another (its identity, size or time changed). A write also holds an
+// advisory lock on "<file>.lock" in the same folder from its look at the file to its rename,
+// so writers in different processes never lose each other's entries: a file another
+// process wrote is read again under that lock before it is changed.
+//
+// The file is opened without blocking and only when it is a regular file: a named pipe or a
+// device in its place reads as empty (Verify tells why) and is never written over.
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace rt {
@@ -40,6 +46,11 @@ class IniFile {
 
   const std::string& Path() const { return path_; }
 
+  // kNoError when the file is missing or a regular file that can be read; otherwise the
+  // error code, with the thread's error state telling what is wrong (kAccessDenied for a
+  // named pipe, a device or a folder, or a file without read permission).
+  int Verify() const;
+
   // The value of the entry, or `defaultValue` when the file, the section or the entry is
   // missing.
   std::string Get(std::string_view section, std::string_view entry,
@@ -48,6 +59,8 @@ class IniFile {
   // Section names and a section's entry names, first occurrence each, in file order.
   std::vector<std::string> Sections() const;
   std::vector<std::string> Entries(std::string_view section) const;
+  // A section's entries (first occurrence of each name) with their values, in file order.
+  std::vector<std::pair<std::string, std::string>> Values(std::string_view section) const;
 
   // Sets the entry's value, adding the section and the entry when missing. Returns kNoError,
   // or an error code after setting the thread's runtime error (the file is then unchanged):
@@ -61,6 +74,18 @@ class IniFile {
   int DeleteEntry(std::string_view section, std::string_view entry);
   // Removes every occurrence of the section with all its lines.
   int DeleteSection(std::string_view section);
+
+  // One change of a batch: set an entry, remove an entry, remove a section.
+  struct Change {
+    enum class Kind { Put, DeleteEntry, DeleteSection };
+    Kind kind = Kind::Put;
+    std::string section;
+    std::string entry;
+    std::string value;
+  };
+  // Makes all the changes in one rewrite of the file, or none of them (the error code is
+  // then returned as for Put).
+  int Apply(const std::vector<Change>& changes);
 
   // The runtime's INI calls: read with a default; write, where a missing value deletes the
   // entry.
