@@ -108,6 +108,7 @@ bool QtBackend::Queue(std::function<void()> work) {
 void QtBackend::Run(std::function<void()> work) {
   auto wrapped = [this, work = std::move(work)] {
     work();
+    ++applied_;
     Touch();
   };
   if (OnGuiThread())
@@ -333,7 +334,6 @@ void QtBackend::StandardActionRequested(int, rt::StandardAction action) {
 void QtBackend::DoAction(rt::StandardAction action) {
   using rt::StandardAction;
   auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-  QMdiArea* area = frame_ ? frame_->Area() : nullptr;
   switch (action) {
     case StandardAction::Cut:
       if (edit) edit->cut();
@@ -345,10 +345,10 @@ void QtBackend::DoAction(rt::StandardAction action) {
       if (edit) edit->paste();
       break;
     case StandardAction::Tile:
-      if (area) area->tileSubWindows();
+      if (frame_) frame_->Tile();
       break;
     case StandardAction::Cascade:
-      if (area) area->cascadeSubWindows();
+      if (frame_) frame_->Cascade();
       break;
     case StandardAction::ArrangeIcons:
       if (frame_) frame_->ArrangeIcons();
