@@ -119,6 +119,11 @@ class BrowseDataController : public WindowController {
         rt::AnyRef(DemoData().Record(), DemoDataLayout().Field(kDemoDataFileNameField)),
         queue_.Field(kQueueFileName));
     resizer_.Init(window_, 2, 1, 0);
+    // The sheet with the list and the document view stand side by side and share the width
+    // the window gains: the sheet grows by half of it, the view moves right by that half
+    // and takes the rest, so neither runs into the other.
+    resizer_.SetStrategy(kBrowseDataSheet, PosFixLeft | PosFixTop, SizeHalfRight | SizeFixBottom);
+    resizer_.SetStrategy(kBrowseDataRegion, PosCentreX | PosFixTop, SizeFixRight | SizeFixBottom);
     SetResize(resizer_);
     browse_.AskProcedure = 1;
     SetAlerts();
@@ -210,7 +215,7 @@ void RegisterBrowseDataWindow() {
   def->Button("&Insert").At(8, 196, 60, 14).Icon("WAINSERT.ICO").Tip("Insert a Record");
   def->Button("&Change").At(76, 196, 60, 14).Icon("WACHANGE.ICO").Tip("Change the Record");
   def->Button("&Delete").At(144, 196, 60, 14).Icon("WADELETE.ICO").Tip("Delete the Record");
-  def->Sheet().At(4, 4, 208, 14);  // the tab strip above the list
+  def->Sheet().At(4, 4, 208, 212);  // its page holds the list and the buttons under it
   def->Tab("&1) ID_Key");
   def->EndSheet();
   def->Button("&Quick View").At(4, 230, 60, 14).Icon("wizcnvt.ico").Tip("View Record");

@@ -339,6 +339,14 @@ void ResizeManager::SetParentId(std::int32_t child, std::int32_t parent) {
     if (ControlQueueEntry* container = FindControl(parent)) container->HasChildren = 1;
 }
 
+void ResizeManager::SetStrategy(std::int32_t control, std::uint16_t positional,
+                                std::uint16_t resize) {
+  if (ControlQueueEntry* entry = FindControl(control)) {
+    entry->PositionalStrategy = positional;
+    entry->ResizeStrategy = resize;
+  }
+}
+
 std::uint16_t ResizeManager::DefaultPositionalStrategy(std::int32_t type,
                                                        std::uint8_t appStrategy) {
   const bool buttonLike = OneOf(type, {9, 12, 21});

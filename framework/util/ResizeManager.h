@@ -111,6 +111,8 @@ class ResizeManager : public ResizeTarget {
   void SetPosition(std::int32_t control, const Position& position);
   void RestoreControls();
   void SetParentId(std::int32_t child, std::int32_t parent);
+  // Gives a recorded control strategies of its own in place of its type's defaults.
+  void SetStrategy(std::int32_t control, std::uint16_t positional, std::uint16_t resize);
   static std::uint16_t DefaultPositionalStrategy(std::int32_t type, std::uint8_t appStrategy);
   static std::uint16_t DefaultResizeStrategy(std::int32_t type, std::uint8_t appStrategy);
 

@@ -107,6 +107,7 @@ bool QtBackend::Queue(std::function<void()> work) {
 void QtBackend::Run(std::function<void()> work) {
   auto wrapped = [this, work = std::move(work)] {
     work();
+    ++applied_;
     Touch();
   };
   if (OnGuiThread())
@@ -332,7 +333,6 @@ void QtBackend::StandardActionRequested(int, rt::StandardAction action) {
 void QtBackend::DoAction(rt::StandardAction action) {
   using rt::StandardAction;
   auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-  QMdiArea* area = frame_ ? frame_->Area() : nullptr;
   switch (action) {
     case StandardAction::Cut:
       if (edit) edit->cut();
@@ -344,10 +344,10 @@ void QtBackend::DoAction(rt::StandardAction action) {
       if (edit) edit->paste();
       break;
     case StandardAction::Tile:
-      if (area) area->tileSubWindows();
+      if (frame_) frame_->Tile();
       break;
     case StandardAction::Cascade:
-      if (area) area->cascadeSubWindows();
+      if (frame_) frame_->Cascade();
       break;
     case StandardAction::ArrangeIcons:
       if (frame_) frame_->ArrangeIcons();

@@ -8,6 +8,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,6 +51,9 @@ class QtBackend : public rt::UiBackend {
   QWidget* RegionWidget(int windowId, int control) const;
   QMainWindow* Frame() const;
   int WaitCursorDepth() const { return waitCursor_; }
+  // GUI thread only: how many changes from the runtime the desktop has carried out so far
+  // (with QtSurface::Sent, lets a caller tell when the two sides have settled).
+  std::uint64_t Applied() const { return applied_; }
   // Renders a print job on the printer the user confirmed in the print dialog.
   using PrintHandler = std::function<void(const rt::PrintJob&, QPrinter&)>;
   void SetPrintHandler(PrintHandler handler);
@@ -111,6 +115,7 @@ class QtBackend : public rt::UiBackend {
   QString screenshotPath_;
   QTimer* screenshotTimer_ = nullptr;  // child of the context
   int screenshotRestarts_ = 0;
+  std::uint64_t applied_ = 0;
 };
 
 // Runs a program on the desktop: makes the QApplication (named `programName`; it takes no

@@ -8,8 +8,10 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QStatusBar>
+#include <QStyle>
 #include <algorithm>
 
+#include "gui/qt/MdiLayout.h"
 #include "gui/qt/QtIcons.h"
 #include "gui/qt/QtMenuSet.h"
 #include "platform/runtime/windows/Events.h"
@@ -111,6 +113,50 @@ void QtFrame::ArrangeIcons() {
     const QSize s = sub->size();
     sub->move(x, area_->viewport()->height() - s.height());
     x += s.width();
+  }
+}
+
+QList<QMdiSubWindow*> QtFrame::Arrangeable(int order) {
+  QList<QMdiSubWindow*> windows;
+  for (QMdiSubWindow* sub : area_->subWindowList(static_cast<QMdiArea::WindowOrder>(order))) {
+    if (sub->isHidden() || sub->isMinimized()) continue;
+    if (sub->isMaximized()) sub->showNormal();
+    windows.append(sub);
+  }
+  return windows;
+}
+
+namespace {
+
+std::vector<MdiLayout::Item> ItemsOf(const QList<QMdiSubWindow*>& windows) {
+  std::vector<MdiLayout::Item> items;
+  for (QMdiSubWindow* sub : windows)
+    items.push_back(
+        {sub->size(), sub->minimumSize().expandedTo(sub->minimumSizeHint()), sub->maximumSize()});
+  return items;
+}
+
+}  // namespace
+
+void QtFrame::Tile() {
+  const QList<QMdiSubWindow*> windows = Arrangeable(QMdiArea::CreationOrder);
+  const std::vector<QRect> places = MdiLayout::Tile(area_->viewport()->rect(), ItemsOf(windows));
+  for (qsizetype i = 0; i < windows.size(); ++i)
+    windows[i]->setGeometry(places[static_cast<std::size_t>(i)]);
+}
+
+void QtFrame::Cascade() {
+  // From the bottom of the stack up: the window in front stays in front, last on the
+  // diagonal.
+  const QList<QMdiSubWindow*> windows = Arrangeable(QMdiArea::StackingOrder);
+  if (windows.isEmpty()) return;
+  const int step =
+      windows.front()->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.front());
+  const std::vector<QRect> places =
+      MdiLayout::Cascade(area_->viewport()->rect(), ItemsOf(windows), step);
+  for (qsizetype i = 0; i < windows.size(); ++i) {
+    windows[i]->setGeometry(places[static_cast<std::size_t>(i)]);
+    windows[i]->raise();
   }
 }
 

@@ -11,6 +11,7 @@
 #include "gui/qt/QtSurface.h"
 
 class QMdiArea;
+class QMdiSubWindow;
 
 namespace gui {
 
@@ -37,12 +38,18 @@ class QtFrame : public QMainWindow, public QtSurface {
   QtMenuSet* Menus() const { return menus_; }
   // Lines the minimised windows up along the bottom of the area.
   void ArrangeIcons();
+  // Share the area among the windows that are not minimised, or stack them from its top
+  // left corner; either way every window that fits the area is put wholly inside it.
+  void Tile();
+  void Cascade();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void FillWindowMenu();
+  // The windows Tile and Cascade arrange, in the given order, shown at their normal size.
+  QList<QMdiSubWindow*> Arrangeable(int order);
   void UpdateInputState();
 
   DialogUnits units_;

@@ -1,8 +1,19 @@
 #include "gui/qt/QtSurface.h"
 
+#include <atomic>
+
 namespace gui {
 
+namespace {
+std::atomic<std::uint64_t> gSent{0};
+}  // namespace
+
+std::uint64_t QtSurface::Sent() {
+  return gSent.load();
+}
+
 void QtSurface::Send(rt::EventMessage message) const {
+  ++gSent;
   message.windowId = id_;
   rt::PostMessage(thread_, std::move(message));
 }

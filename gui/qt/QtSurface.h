@@ -3,6 +3,7 @@
 // ordinary windows): apply the runtime's changes, find controls, and send user input to the
 // window's thread.
 
+#include <cstdint>
 #include <string>
 
 #include "platform/runtime/windows/EventQueue.h"
@@ -42,6 +43,8 @@ class QtSurface {
   // Sends an event for this window to its thread.
   void Send(rt::EventMessage message) const;
   void Send(int event, int control = 0) const;
+  // How many events the desktop's windows have sent so far.
+  static std::uint64_t Sent();
 
  protected:
   bool enabled_ = true;

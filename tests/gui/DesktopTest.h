@@ -6,12 +6,16 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "gui/qt/QtBackend.h"
+#include "gui/qt/QtSurface.h"
 #include "gui/qt/QtWindow.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
@@ -60,6 +64,24 @@ class DesktopTest : public ::testing::Test {
     return true;
   }
 
+  // Pumps Qt events until both sides have settled: every runtime thread waits with nothing
+  // queued, and a round of the GUI's events (all that was queued before it included)
+  // neither carries out a runtime change nor sends the runtime an event. False on timeout.
+  bool Settle(int timeoutMs = 10000) {
+    return PumpUntil(
+        [this] {
+          if (!rt::AllThreadsIdle()) return false;
+          const std::uint64_t before = backend_->Applied() + gui::QtSurface::Sent();
+          bool reached = false;
+          QMetaObject::invokeMethod(
+              qApp, [&reached] { reached = true; }, Qt::QueuedConnection);
+          while (!reached)
+            QApplication::processEvents();
+          return rt::AllThreadsIdle() && backend_->Applied() + gui::QtSurface::Sent() == before;
+        },
+        timeoutMs);
+  }
+
   // Waits for program main to return; on timeout asks every thread to close and waits on.
   bool FinishProgram() {
     if (!runner_.joinable()) return true;
@@ -82,6 +104,18 @@ class DesktopTest : public ::testing::Test {
       if (window && !window->Closing() && window->windowTitle() == caption) return window;
     }
     return nullptr;
+  }
+
+  // Every open window with that caption, oldest first.
+  static std::vector<gui::QtWindow*> FindWindows(const QString& caption) {
+    std::vector<gui::QtWindow*> found;
+    for (QWidget* w : QApplication::allWidgets()) {
+      auto* window = qobject_cast<gui::QtWindow*>(w);
+      if (window && !window->Closing() && window->windowTitle() == caption) found.push_back(window);
+    }
+    std::sort(found.begin(), found.end(),
+              [](gui::QtWindow* a, gui::QtWindow* b) { return a->Id() < b->Id(); });
+    return found;
   }
 
   template <typename T>
