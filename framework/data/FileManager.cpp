@@ -668,7 +668,14 @@ ErrorLevel FileManager::NumberKey(const KeyEntry& entry, bool handle) {
     return handle ? ThrowLast() : LevelNotify;
   }
   RestoreBuffer(saved, true);
-  numbered.Field.SetInteger(value);
+  if (numbered.Field.SetInteger(value) != rt::FieldFit::Fits) {
+    // The key's highest number is taken: a wrapped number would come from the other end.
+    rt::SetError(rt::kDupKeyError,
+                 "No number is left above " + std::to_string(value - 1) + " in this key");
+    SetError(kMsgAutoIncrement);
+    if (handle) static_cast<void>(ThrowLast());  // nothing to try again: no number is left
+    return LevelNotify;
+  }
   return LevelQuiet;
 }
 

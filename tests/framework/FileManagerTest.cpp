@@ -381,6 +381,15 @@ TEST_F(FileManagerTest, AutoNumberingStartsAtOneAndAddsAtOnce) {
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
   EXPECT_EQ(manager.Name(), "second");
   EXPECT_TRUE(Messages().empty());
+
+  // With the key's highest number taken, numbering fails and says so instead of wrapping.
+  manager.Set(2147483647, "last");
+  ASSERT_EQ(file->Add(), 0);
+  EXPECT_EQ(manager.PrepareRecord(), LevelNotify);
+  file->Records(count);
+  EXPECT_EQ(count, 3);
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_NE(Messages()[0].text.find("No number is left above 2147483647"), std::string::npos);
   manager.Close();
 }
 
