@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/runtime/threads/ErrnoText.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 
@@ -255,7 +256,7 @@ int Store(const std::string& path, const Document& doc, const FileStamp& old) {
       target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
   mode_t mode = old.exists ? (old.mode & 07777) : 0666;
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) return Report(CodeOfErrno(errno), path, std::strerror(errno));
+  if (fd < 0) return Report(CodeOfErrno(errno), path, ErrnoText(errno));
   if (old.exists) (void)::fchmod(fd, mode);  // open() applied the umask
   std::string data = Serialize(doc);
   bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
@@ -266,12 +267,12 @@ int Store(const std::string& path, const Document& doc, const FileStamp& old) {
   }
   if (!ok) {
     ::unlink(temp.c_str());
-    return Report(kFileSystemError, path, std::strerror(writeError));
+    return Report(kFileSystemError, path, ErrnoText(writeError));
   }
   if (::rename(temp.c_str(), target.c_str()) != 0) {
     int renameError = errno;
     ::unlink(temp.c_str());
-    return Report(CodeOfErrno(renameError), path, std::strerror(renameError));
+    return Report(CodeOfErrno(renameError), path, ErrnoText(renameError));
   }
   Cache()[path] = CacheEntry{Stamp(path), std::make_shared<const Document>(doc)};
   return kNoError;
@@ -351,7 +352,7 @@ int Modify(const std::string& path, const std::function<bool(Document&)>& change
   std::lock_guard<std::mutex> lock(Lock());
   CrossProcessLock fileLock(path);
   if (int error = fileLock.Error()) {
-    return Report(CodeOfErrno(error), path, std::string("lock: ") + std::strerror(error));
+    return Report(CodeOfErrno(error), path, std::string("lock: ") + ErrnoText(error));
   }
   FileStamp stamp;
   bool tooLarge = false;
