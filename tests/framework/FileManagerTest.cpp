@@ -789,7 +789,7 @@ TEST_F(FileManagerTest, SharedOpenDoesNotHoldTheOpenersLockAcrossTheFilesCallbac
   // while it calls out.
   std::mutex mutex;
   std::condition_variable changed;
-  bool openerStarted = false;
+  bool sendStarted = false;
   bool fileOpening = false;
   const std::thread::id firstThread = std::this_thread::get_id();
   int secondOpen = -1;
@@ -802,7 +802,8 @@ TEST_F(FileManagerTest, SharedOpenDoesNotHoldTheOpenersLockAcrossTheFilesCallbac
     {
       // Give the first open the time to reach the file before this one goes on.
       std::unique_lock lock(mutex);
-      changed.wait(lock, [&] { return openerStarted; });
+      sendStarted = true;
+      changed.notify_all();
       changed.wait_for(lock, std::chrono::milliseconds(500), [&] { return fileOpening; });
     }
     secondOpen = opener->Open(0x42);
@@ -811,9 +812,8 @@ TEST_F(FileManagerTest, SharedOpenDoesNotHoldTheOpenersLockAcrossTheFilesCallbac
   file->AddCallback(sending);
   std::thread second([&] { file->Send("QUICKSCAN=on"); });
   {
-    std::lock_guard lock(mutex);
-    openerStarted = true;
-    changed.notify_all();
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return sendStarted; });
   }
   EXPECT_EQ(opener->Open(0x42), 0);
   second.join();
