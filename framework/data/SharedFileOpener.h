@@ -3,9 +3,16 @@
 // over all threads and the driver close for the last close. The open count changes under the
 // opener's own lock; the reference count and the opener's entry in the process-wide list
 // change under the registry's lock.
+//
+// The file's own open and close (and the callbacks they run) happen outside the opener's lock,
+// so that a callback may use the file or the opener from another thread. Meanwhile the opener
+// is marked as changing: Open and Close on other threads wait for the outcome; the changing
+// thread itself (a callback opening the table again) goes on.
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 #include "framework/data/IFileOpenServer.h"
 #include "framework/data/LockHolder.h"
@@ -27,4 +34,13 @@ class SharedFileOpener : public IFileOpenServer {
   void AddRef() override;
   // Lowers the usage, or removes the opener from the process-wide list and destroys it.
   void Release() override;
+
+ private:
+  class Change;
+  // Under the lock: waits until no other thread is opening or closing the file.
+  void WaitForOtherChanges();
+
+  std::condition_variable_any changeDone_;
+  std::thread::id changingThread_;  // the thread opening or closing the file, if any
+  int changeDepth_ = 0;             // its nested opens and closes
 };

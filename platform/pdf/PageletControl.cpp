@@ -7,7 +7,6 @@
 #include <map>
 #include <new>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "platform/pdf/PdfEngine.h"
@@ -46,9 +45,19 @@ std::string Unpadded(std::string_view text) {
 int PageletControl::Link::FindText(std::string_view text, std::uint8_t highlight,
                                    std::uint8_t findNext, std::uint8_t caseInsensitive,
                                    std::uint8_t dontGoToPage) {
-  std::lock_guard lock(mutex_);
+  // A search may take long: it runs without the lock, so that the owner can cancel it and
+  // wait for it to end. Searches through the link run one at a time.
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return !searching_ && ownerWaits_ == 0; });
   if (control_ == nullptr) return 0;
-  return control_->FindText(text, highlight, findNext, caseInsensitive, dontGoToPage);
+  PageletControl& control = *control_;
+  searching_ = true;
+  lock.unlock();
+  const int found = control.FindText(text, highlight, findNext, caseInsensitive, dontGoToPage);
+  lock.lock();
+  searching_ = false;
+  changed_.notify_all();
+  return found;
 }
 
 int PageletControl::Link::PageCount() {
@@ -116,7 +125,7 @@ bool PageletControl::Init(Window& window, std::int16_t control, std::uint8_t bor
   std::unique_ptr<PdfSurface> surface = MakePdfSurface();
   PdfSurface& shown = *surface;
   {
-    std::lock_guard lock(link_->mutex_);
+    std::unique_lock lock = LockLink();
     engine_ = engine;
     surface_ = std::move(surface);
     window_ = &window;
@@ -375,20 +384,28 @@ bool PageletControl::PrintFile(std::string_view fileName, int fromPage, int toPa
 
 // ---- Helpers ----
 
-std::unique_lock<std::mutex> PageletControl::LockLink() {
-  // A search running on another thread holds the link: cancel it (again, in case it started
-  // just after a cancel) until the link is free, so that closing the window does not wait
-  // for the search.
-  std::unique_lock lock(link_->mutex_, std::defer_lock);
-  while (!lock.try_lock()) {
-    if (std::shared_ptr<PdfEngine> running = engine_) running->CancelSearch();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+std::unique_lock<std::mutex> PageletControl::LockLink(bool cancelSearch) {
+  std::unique_lock lock(link_->mutex_);
+  if (!link_->searching_) return lock;
+  // No new search starts while the owner waits. When cancelling, so that closing the window
+  // does not wait for the search: a search that began just before the cancel may not have
+  // seen it, hence the cancel again on each wake-up that finds it still running.
+  ++link_->ownerWaits_;
+  while (link_->searching_) {
+    if (!cancelSearch || !engine_) {
+      link_->changed_.wait(lock);
+      continue;
+    }
+    engine_->CancelSearch();
+    link_->changed_.wait_for(lock, std::chrono::milliseconds(50));
   }
+  --link_->ownerWaits_;
+  if (link_->ownerWaits_ == 0) link_->changed_.notify_all();
   return lock;
 }
 
 PdfSurface& PageletControl::EnsureSurface() {
-  std::lock_guard lock(link_->mutex_);
+  std::unique_lock lock = LockLink(false);
   if (!surface_) surface_ = MakePdfSurface();
   return *surface_;
 }

@@ -34,6 +34,7 @@
 //       page n, (0, 1) the whole document (pages separated by a form feed), (0, 0) the
 //       current page. Lengths are bytes of UTF-8.
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -69,8 +70,13 @@ class PageletControl {
 
    private:
     friend class PageletControl;
+    // Guards control_ and the state below, and the control's engine, surface and window
+    // fields. A search runs without it, marked by `searching_`.
     std::mutex mutex_;
+    std::condition_variable changed_;  // a search ended, or the owner is done with the link
     PageletControl* control_ = nullptr;
+    bool searching_ = false;
+    int ownerWaits_ = 0;  // the owner is waiting for a search to end: no new one starts
     int id_ = 0;
   };
 
@@ -152,8 +158,9 @@ class PageletControl {
   // when it cannot be loaded.
   std::shared_ptr<PdfEngine> LoadPrivate(std::string_view fileName);
   void Refresh(bool documentsChanged);
-  // Takes the link's lock, cancelling a search that holds it.
-  std::unique_lock<std::mutex> LockLink();
+  // Takes the link's lock once no search runs through the link, cancelling a running one
+  // when `cancelSearch`.
+  std::unique_lock<std::mutex> LockLink(bool cancelSearch = true);
   // Prints a job on `surface` and reports a failure; true when the pages were printed.
   bool SendToPrinter(PdfSurface& surface, PdfPrintJob& job, std::shared_ptr<PdfEngine> engine,
                      bool report);

@@ -17,6 +17,7 @@
 
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/files/LockedFileRegistry.h"
+#include "platform/runtime/threads/ErrnoText.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/store/StoreChecksum.h"
 #include "platform/store/StoreStatement.h"
@@ -491,7 +492,7 @@ int StoreDriver::Create() {
       if (moved != 0 && errno != EEXIST) {
         const int err = errno;
         SetError(kAccessDenied, {}, std::to_string(err),
-                 "cannot create " + path + ": " + std::strerror(err));
+                 "cannot create " + path + ": " + ErrnoText(err));
         result = kAccessDenied;
       }
       lock.Sync();

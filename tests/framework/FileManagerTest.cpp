@@ -2,6 +2,8 @@
 // a temporary folder, with messages answered and recorded by the headless backend.
 
 #include "framework/data/FileManager.h"
+#include "support/BeforeOperation.h"
+#include "support/Watchdog.h"
 #include "support/WorkDir.h"
 
 #include <gtest/gtest.h>
@@ -10,9 +12,12 @@
 #include <optional>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "framework/data/FileMessages.h"
@@ -28,6 +33,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::BeforeOperation;
 
 // An error manager whose fatal messages are recorded instead of ending the test program.
 class RecordingErrors : public ErrorManager {
@@ -777,6 +783,61 @@ TEST_F(FileManagerTest, FailedSharedOpenLeavesTheCountForTheNextTry) {
   EXPECT_EQ(FileOpenRegistry::SharedOpenerCount(), 1);
   opener->Release();
   EXPECT_EQ(FileOpenRegistry::SharedOpenerCount(), 0);
+}
+
+TEST_F(FileManagerTest, SharedOpenDoesNotHoldTheOpenersLockAcrossTheFilesCallbacks) {
+  auto file = MakeDocuments(true);
+  ASSERT_EQ(file->Create(), 0);
+  IFileOpenServer* opener = FileOpenRegistry::GetOpener(*file);
+  testing_support::Watchdog watchdog("SharedOpenDoesNotHoldTheOpenersLockAcrossTheFilesCallbacks");
+  OpenCounter counter;
+  file->AddCallback(counter);
+
+  // One thread opens the table through the opener while a callback of another operation on
+  // the same file, on a second thread, opens it too: neither may hold a lock the other needs
+  // while it calls out.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool sendStarted = false;
+  bool fileOpening = false;
+  const std::thread::id firstThread = std::this_thread::get_id();
+  int secondOpen = -1;
+  BeforeOperation opening(rt::kOpOpen, [&] {
+    std::lock_guard lock(mutex);
+    if (std::this_thread::get_id() == firstThread) fileOpening = true;
+    changed.notify_all();
+  });
+  BeforeOperation sending(rt::kOpSend, [&] {
+    {
+      // Give the first open the time to reach the file before this one goes on.
+      std::unique_lock lock(mutex);
+      sendStarted = true;
+      changed.notify_all();
+      changed.wait_for(lock, std::chrono::milliseconds(500), [&] { return fileOpening; });
+    }
+    secondOpen = opener->Open(0x42);
+  });
+  file->AddCallback(opening);
+  file->AddCallback(sending);
+  std::thread second([&] { file->Send("QUICKSCAN=on"); });
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return sendStarted; });
+  }
+  EXPECT_EQ(opener->Open(0x42), 0);
+  second.join();
+  EXPECT_EQ(secondOpen, 0);
+  EXPECT_EQ(counter.opens, 1);
+  EXPECT_EQ(dynamic_cast<SharedFileOpener&>(*opener).FileUsageCount, 2);
+  EXPECT_EQ(opener->Close(), 0);
+  EXPECT_TRUE(file->IsOpen());
+  EXPECT_EQ(opener->Close(), 0);
+  EXPECT_FALSE(file->IsOpen());
+  EXPECT_EQ(counter.closes, 1);
+  file->RemoveCallback(sending);
+  file->RemoveCallback(opening);
+  file->RemoveCallback(counter);
+  opener->Release();
 }
 
 TEST_F(FileManagerTest, ThreadHooksGiveEachThreadItsOwnMap) {

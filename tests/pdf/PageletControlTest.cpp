@@ -18,6 +18,7 @@
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Window.h"
+#include "support/Watchdog.h"
 #include "tests/pdf/PdfTestFiles.h"
 #include "tests/pdf/PdfTestWriter.h"
 #include "tests/store/StoreTestTable.h"
@@ -357,6 +358,28 @@ TEST_F(PageletControlTest, KillEndsASearchRunningThroughTheLink) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     finder.join();
     EXPECT_TRUE(found == 0 || found == 400 * 40 * 2) << found;
+  });
+}
+
+TEST_F(PageletControlTest, KillGetsInBetweenSearchesRepeatedThroughTheLink) {
+  const std::string big = dir_.Write("big.pdf", PdfTestWriter::Numbered(100, 40));
+  OnWindow([&](rt::Window&, PageletControl& control) {
+    ASSERT_TRUE(control.LoadFile(big, 0));
+    testing_support::Watchdog watchdog("KillGetsInBetweenSearchesRepeatedThroughTheLink");
+    std::atomic<int> searches{0};
+    // A find dialog that searches again as soon as a search ends, until the control is gone.
+    std::thread finder([&, link = control.GetLink()] {
+      while (link->Alive()) {
+        link->FindText("the", 1, 0, 1, 0);
+        ++searches;
+      }
+    });
+    while (searches < 2)
+      std::this_thread::yield();
+    control.Kill();
+    finder.join();
+    EXPECT_FALSE(control.GetLink()->Alive());
+    EXPECT_EQ(control.GetLink()->FindText("the", 1, 0, 1, 0), 0);
   });
 }
 

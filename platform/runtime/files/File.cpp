@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <limits>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/runtime/expressions/ViewCursor.h"
 #include "platform/runtime/files/FileHandle.h"
@@ -23,25 +25,37 @@ bool SameText(std::string_view a, std::string_view b) {
   return Upper(a) == Upper(b);
 }
 
-// Calls `fn` on each callback of a copy of the list, since a callback may add or remove
-// callbacks, until it returns false. A short list is copied without allocating: every file
-// operation goes through here.
-template <typename Fn>
-void ForEachCallback(const std::vector<FileCallback*>& callbacks, Fn&& fn) {
-  constexpr std::size_t kInline = 8;
-  if (callbacks.size() > kInline) {
-    for (FileCallback* cb : std::vector<FileCallback*>(callbacks)) {
-      if (!fn(cb)) return;
+// The callbacks of a file as they were when an operation began, so that they run without the
+// file's lock (a callback may add or remove callbacks, or use the file from another thread).
+// A short list is copied without allocating: every file operation takes one.
+class CallbackSnapshot {
+ public:
+  void Take(const std::vector<FileCallback*>& callbacks) {
+    size_ = callbacks.size();
+    if (size_ > kInline) {
+      heap_ = callbacks;
+    } else {
+      std::copy(callbacks.begin(), callbacks.end(), inline_.begin());
     }
-    return;
   }
-  std::array<FileCallback*, kInline> copy{};
-  const std::size_t n = callbacks.size();
-  std::copy(callbacks.begin(), callbacks.end(), copy.begin());
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!fn(copy[i])) return;
+
+  bool Empty() const { return size_ == 0; }
+
+  // Calls `fn` on each callback until it returns false.
+  template <typename Fn>
+  void ForEach(Fn&& fn) const {
+    FileCallback* const* list = size_ > kInline ? heap_.data() : inline_.data();
+    for (std::size_t i = 0; i < size_; ++i) {
+      if (!fn(list[i])) return;
+    }
   }
-}
+
+ private:
+  static constexpr std::size_t kInline = 8;
+  std::size_t size_ = 0;
+  std::array<FileCallback*, kInline> inline_{};
+  std::vector<FileCallback*> heap_;
+};
 
 // Puts back the error state saved before callbacks ran, when they changed it.
 void RestoreError(const ErrorState& saved) {
@@ -129,10 +143,44 @@ int BadKey() {
 
 }  // namespace
 
-// Runs one operation between the before and after callbacks, under the file's lock.
+// One pass over a file's callbacks. The callbacks run without any of the file's locks; the
+// pass is registered so that RemoveCallback on another thread waits until it is over.
+class File::CallbackRun {
+ public:
+  explicit CallbackRun(File& file) : file_(file) {
+    std::lock_guard lock(file_.callbackMutex_);
+    callbacks_.Take(file_.callbacks_);
+    if (callbacks_.Empty()) return;
+    ticket_ = ++file_.lastCallbackRun_;
+    file_.callbackRuns_.emplace_back(ticket_, std::this_thread::get_id());
+  }
+  ~CallbackRun() {
+    if (ticket_ == 0) return;
+    std::lock_guard lock(file_.callbackMutex_);
+    std::erase_if(file_.callbackRuns_, [&](const auto& run) { return run.first == ticket_; });
+    file_.callbackRunsDone_.notify_all();
+  }
+  CallbackRun(const CallbackRun&) = delete;
+  CallbackRun& operator=(const CallbackRun&) = delete;
+
+  bool Empty() const { return callbacks_.Empty(); }
+  template <typename Fn>
+  void ForEach(Fn&& fn) const {
+    callbacks_.ForEach(std::forward<Fn>(fn));
+  }
+
+ private:
+  File& file_;
+  CallbackSnapshot callbacks_;
+  std::uint64_t ticket_ = 0;
+};
+
+// Runs one operation between the before and after callbacks. The file's lock covers the
+// operation itself, not the callbacks: a callback may wait for another thread that uses the
+// same file.
 class File::Operation {
  public:
-  Operation(File& file, int code, std::string text = {}) : file_(file), lock_(file.mutex_) {
+  Operation(File& file, int code, std::string text = {}) : file_(file) {
     params_.operation = code;
     params_.text = std::move(text);
   }
@@ -140,7 +188,12 @@ class File::Operation {
   template <typename Fn>
   int Run(Fn&& body) {
     if (file_.Before(params_) != 0) return LastError().code;
-    return file_.After(params_, body());
+    int result = kNoError;
+    {
+      std::lock_guard lock(file_.mutex_);
+      result = body();
+    }
+    return file_.After(params_, result);
   }
 
   // Runs the body when the file is open.
@@ -171,7 +224,6 @@ class File::Operation {
 
  private:
   File& file_;
-  std::lock_guard<std::recursive_mutex> lock_;
   FileCallbackParams params_;
 };
 
@@ -188,18 +240,21 @@ File::File(std::string label, std::string prefix, std::string driver, RecordLayo
 }
 
 File::~File() {
-  std::lock_guard lock(mutex_);
   FileCallbackParams params;
   params.operation = kOpDestroy;
   const ErrorState saved = LastError();
-  ForEachCallback(callbacks_, [&](FileCallback* cb) {
-    cb->OnOperationStart(kOpDestroy, params);
-    return true;
-  });
-  ForEachCallback(callbacks_, [&](FileCallback* cb) {
-    cb->OnOperationEnd(kOpDestroy, params);
-    return true;
-  });
+  {
+    const CallbackRun run(*this);
+    run.ForEach([&](FileCallback* cb) {
+      cb->OnOperationStart(kOpDestroy, params);
+      return true;
+    });
+    run.ForEach([&](FileCallback* cb) {
+      cb->OnOperationEnd(kOpDestroy, params);
+      return true;
+    });
+  }
+  std::lock_guard lock(mutex_);
   if (driver_) driver_->Close();
   driver_.reset();
   if (!shareName_.empty()) ShareTable::Instance().Release(shareName_, this);
@@ -306,22 +361,33 @@ void File::SetNulls(std::string_view flags) {
 // ---- Callbacks ----
 
 void File::AddCallback(FileCallback& callback) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(callbackMutex_);
   if (std::find(callbacks_.begin(), callbacks_.end(), &callback) == callbacks_.end()) {
     callbacks_.push_back(&callback);
   }
 }
 
 void File::RemoveCallback(FileCallback& callback) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(callbackMutex_);
   std::erase(callbacks_, &callback);
+  // Passes that began on other threads before the removal may still call it: wait for them,
+  // so that the caller may destroy the callback. This thread's own passes (the removal may
+  // come from inside a callback) and passes that begin later are not waited for.
+  const std::uint64_t begunBefore = lastCallbackRun_;
+  const std::thread::id self = std::this_thread::get_id();
+  callbackRunsDone_.wait(lock, [&] {
+    return std::none_of(callbackRuns_.begin(), callbackRuns_.end(), [&](const auto& run) {
+      return run.first <= begunBefore && run.second != self;
+    });
+  });
 }
 
 // Returns non-zero (and sets the error) when a callback stopped the operation.
 int File::Before(FileCallbackParams& params) {
-  if (callbacks_.empty()) return 0;
+  const CallbackRun run(*this);
+  if (run.Empty()) return 0;
   const ErrorState saved = LastError();
-  ForEachCallback(callbacks_, [&](FileCallback* cb) {
+  run.ForEach([&](FileCallback* cb) {
     cb->OnOperationStart(params.operation, params);
     return !params.stop;
   });
@@ -334,10 +400,11 @@ int File::Before(FileCallbackParams& params) {
 }
 
 int File::After(FileCallbackParams& params, int result) {
-  if (callbacks_.empty()) return result;
+  const CallbackRun run(*this);
+  if (run.Empty()) return result;
   const ErrorState saved = LastError();
   params.result = result;
-  ForEachCallback(callbacks_, [&](FileCallback* cb) {
+  run.ForEach([&](FileCallback* cb) {
     cb->OnOperationEnd(params.operation, params);
     return true;
   });

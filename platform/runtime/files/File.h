@@ -10,7 +10,8 @@
 //
 // A File is a plain object used by one thread: the application makes it thread-instanced
 // (rt::ThreadLocal<rt::File>) so that each thread has its own record buffer, position and open
-// state. A file declared shared (SetShared) is one object guarded by its own lock.
+// state. A file declared shared (SetShared) is one object guarded by its own lock, which is
+// held for each operation itself but not across its callbacks.
 //
 // Every operation sets the calling thread's error state (rt::SetError) and returns the code,
 // 0 on success. Codes: 2 file not found, 5 access denied (also a write to a file opened
@@ -23,12 +24,15 @@
 //
 // Registered callbacks (FileCallback) are called before and after each operation.
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/runtime/files/FileCallback.h"
@@ -97,6 +101,8 @@ class File {
 
   // ---- Callbacks ----
   void AddCallback(FileCallback& callback);
+  // Once it returns, no thread calls the callback any more: it waits for callbacks that other
+  // threads are running on this file (so a callback must not wait for a thread removing one).
   void RemoveCallback(FileCallback& callback);
 
   // ---- File operations ----
@@ -202,6 +208,7 @@ class File {
     std::vector<std::uint8_t> nulls;
   };
   class Operation;
+  class CallbackRun;
 
   int Before(FileCallbackParams& params);
   int After(FileCallbackParams& params, int result);
@@ -237,7 +244,14 @@ class File {
   std::map<int, SavedState> states_;
   int lastState_ = 0;
   std::map<std::string, std::string> options_;
+  // Guards everything above but the callback list; never held while a callback runs.
   mutable std::recursive_mutex mutex_;
+  // Guards the callback list and the passes over it in progress (ticket, thread); held only
+  // to copy or change them.
+  std::mutex callbackMutex_;
+  std::condition_variable callbackRunsDone_;
+  std::vector<std::pair<std::uint64_t, std::thread::id>> callbackRuns_;
+  std::uint64_t lastCallbackRun_ = 0;
 };
 
 }  // namespace rt

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/runtime/files/LockedFileRegistry.h"
+#include "platform/runtime/threads/ErrnoText.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 
@@ -36,7 +37,7 @@ int FileHandle::FromErrno(int error, std::string_view what) {
     default:
       break;
   }
-  SetError(code, {}, std::to_string(error), std::string(what) + ": " + std::strerror(error));
+  SetError(code, {}, std::to_string(error), std::string(what) + ": " + ErrnoText(error));
   return code;
 }
 

@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 #include "platform/runtime/files/FileHandle.h"
+#include "platform/runtime/threads/ErrnoText.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 
@@ -399,7 +400,7 @@ int Store(const std::string& path, std::shared_ptr<Document> doc, const FileStam
       target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
   mode_t mode = old.exists ? (old.mode & 07777) : 0666;
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) return Report(CodeOfErrno(errno), path, std::strerror(errno));
+  if (fd < 0) return Report(CodeOfErrno(errno), path, ErrnoText(errno));
   if (old.exists) (void)::fchmod(fd, mode);  // open() applied the umask
   bool ok = WriteDocument(fd, *doc) && ::fsync(fd) == 0;
   int writeError = errno;
@@ -409,12 +410,12 @@ int Store(const std::string& path, std::shared_ptr<Document> doc, const FileStam
   }
   if (!ok) {
     ::unlink(temp.c_str());
-    return Report(kFileSystemError, path, std::strerror(writeError));
+    return Report(kFileSystemError, path, ErrnoText(writeError));
   }
   if (::rename(temp.c_str(), target.c_str()) != 0) {
     int renameError = errno;
     ::unlink(temp.c_str());
-    return Report(CodeOfErrno(renameError), path, std::strerror(renameError));
+    return Report(CodeOfErrno(renameError), path, ErrnoText(renameError));
   }
   Cache()[path] = CacheEntry{Stamp(path), std::move(doc)};
   return kNoError;
@@ -595,7 +596,7 @@ int Modify(const std::string& path, const std::function<bool(Document&)>& change
   std::lock_guard<std::mutex> lock(Lock());
   CrossProcessLock fileLock(path);
   if (int error = fileLock.Error()) {
-    return Report(CodeOfErrno(error), path, std::string("lock: ") + std::strerror(error));
+    return Report(CodeOfErrno(error), path, std::string("lock: ") + ErrnoText(error));
   }
   FileStamp stamp;
   bool tooLarge = false;

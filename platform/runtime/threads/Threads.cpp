@@ -122,7 +122,7 @@ int Start(Procedure procedure, std::size_t stackSize, std::vector<std::string> a
     ForgetThreadEvents(number);
     return 0;
   }
-  block.release();  // the thread owns it now
+  static_cast<void>(block.release());  // the thread owns it now
   r.running.emplace(number, thread);
   return number;
 }
