@@ -222,6 +222,40 @@ std::string QueryManager::Conditions(QueryFieldEntry& entry) {
   return out;
 }
 
+namespace {
+
+// The marks a single value may carry: "^" ignores case, a leading "*" finds the value anywhere,
+// a trailing "*" at the start.
+struct ValueMarks {
+  bool caseless = false;
+  bool contains = false;
+  bool begins = false;
+};
+
+// Reads the marks off value and removes them from it.
+ValueMarks TakeMarks(std::string& value) {
+  ValueMarks marks;
+  if (!value.empty() && value.front() == '^') {
+    marks.caseless = true;
+    value.erase(0, 1);
+  }
+  if (!value.empty() && value.front() == '*') {
+    marks.contains = true;
+    value.erase(0, 1);
+  }
+  if (!value.empty() && value.back() == '*') {
+    marks.begins = !marks.contains;
+    value.pop_back();
+  }
+  if (!marks.caseless && !value.empty() && value.front() == '^') {
+    marks.caseless = true;
+    value.erase(0, 1);
+  }
+  return marks;
+}
+
+}  // namespace
+
 std::string QueryManager::Condition(const QueryFieldEntry& entry, std::string value, std::string op,
                                     bool single) {
   const char kind = KindOf(entry);
@@ -250,27 +284,10 @@ std::string QueryManager::Condition(const QueryFieldEntry& entry, std::string va
   }
   op = *built;
 
-  bool caseless = false;
-  bool contains = false;
-  bool begins = false;
-  if (single) {
-    if (!value.empty() && value.front() == '^') {
-      caseless = true;
-      value.erase(0, 1);
-    }
-    if (!value.empty() && value.front() == '*') {
-      contains = true;
-      value.erase(0, 1);
-    }
-    if (!value.empty() && value.back() == '*') {
-      begins = !contains;
-      value.pop_back();
-    }
-    if (!caseless && !value.empty() && value.front() == '^') {
-      caseless = true;
-      value.erase(0, 1);
-    }
-  }
+  const ValueMarks marks = single ? TakeMarks(value) : ValueMarks{};
+  bool caseless = marks.caseless;
+  const bool contains = marks.contains;
+  const bool begins = marks.begins;
   value = Cut(value, kQueryConvertedLength + 1);
 
   // A column written UPPER(x) is compared as x unless the condition ignores case.
