@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "framework/browse/EditInPlaceManager.h"
@@ -286,8 +287,9 @@ void BrowseManager::EndScan() {
 void BrowseManager::Fetch(std::uint8_t direction) {
   if (!ListQueue || !View) return;
   const bool forward = direction == kFillForward;
-  const bool scan = ItemsToFill > 1;
-  if (scan) BeginScan();
+  // A fill of more than one row reads one snapshot of the table.
+  std::optional<ScanScope> scan;
+  if (ItemsToFill > 1) scan.emplace(*this);
   std::string edge;
   bool compareEdge = false;
   if (ListQueue->Records() > 0) {
@@ -323,13 +325,12 @@ void BrowseManager::Fetch(std::uint8_t direction) {
     }
     --ItemsToFill;
   }
-  if (scan) EndScan();
 }
 
 // ---- The thumb ----
 
 void BrowseManager::ResetThumbLimits() {
-  WaitCursor(true);
+  const WaitScope wait(*this);
   SortOrder* sort = CurrentSort();
   if (sort && sort->Thumb && !sort->FreeElement.IsNull() && sort->Thumb->LimitNeeded() && View &&
       (AllowUnfilled || Records() >= VisibleItems())) {
@@ -339,18 +340,18 @@ void BrowseManager::ResetThumbLimits() {
     if (file) record.assign(file->Record(), file->Record() + file->RecordSize());
     double high = 0;
     // The last record of the order, then the first; the read-ahead is the view's own.
-    BeginScan();
-    ResetToStart();
-    View->SetPrefetch(0);
-    if (Previous() == LevelQuiet) high = sort->FreeElement.Number();
-    ResetToStart();
-    View->SetPrefetch(0);
-    if (Next() == LevelQuiet) sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
-    EndScan();
+    {
+      const ScanScope scan(*this);
+      ResetToStart();
+      View->SetPrefetch(0);
+      if (Previous() == LevelQuiet) high = sort->FreeElement.Number();
+      ResetToStart();
+      View->SetPrefetch(0);
+      if (Next() == LevelQuiet) sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
+    }
     if (file) std::copy(record.begin(), record.end(), file->Record());
   }
   UpdateThumb();
-  WaitCursor(false);
 }
 
 void BrowseManager::UpdateThumb() {
@@ -559,44 +560,46 @@ std::uint8_t BrowseManager::AskInPlace(std::uint8_t request) {
 }
 
 void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) {
+  std::int32_t navigation = 0;
   // The refill and the thumb limits read one snapshot of the table.
-  BeginScan();
-  if (response == RequestCompleted) {
-    std::string filter;
-    if (View) {
-      View->Flush();
-      filter = View->Filter().substr(0, kFilterLength);
-      // Calls the server evaluates are taken out of the local test.
-      if (Primary && Primary->Me && Primary->Me->File && Primary->Me->File->SqlDriver())
-        filter = RewriteServerFilter(filter);
-    }
-    if (request == DeleteRecord) {
-      if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
-      ResetQueue(kRefillPage);
-    } else if (request == ChangeRecord && !PassesFilter(filter)) {
-      // The changed record left the result: its row goes, the rest of the page stays.
-      if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
-      ResetQueue(kRefillPage);
+  {
+    const ScanScope scan(*this);
+    if (response == RequestCompleted) {
+      std::string filter;
+      if (View) {
+        View->Flush();
+        filter = View->Filter().substr(0, kFilterLength);
+        // Calls the server evaluates are taken out of the local test.
+        if (Primary && Primary->Me && Primary->Me->File && Primary->Me->File->SqlDriver())
+          filter = RewriteServerFilter(filter);
+      }
+      if (request == DeleteRecord) {
+        if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
+        ResetQueue(kRefillPage);
+      } else if (request == ChangeRecord && !PassesFilter(filter)) {
+        // The changed record left the result: its row goes, the rest of the page stays.
+        if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
+        ResetQueue(kRefillPage);
+      } else {
+        ResetFromFile();
+      }
     } else {
-      ResetFromFile();
+      ResetQueue(kRefillPage);
     }
-  } else {
-    ResetQueue(kRefillPage);
-  }
-  std::int32_t navigation = Window && Window->VCRRequest ? *Window->VCRRequest : 0;
-  if (navigation == NavigateInsert || (navigation == NavigateNext && request == InsertRecord)) {
-    request = InsertRecord;
-    // The next record is a new one: the file forgets its current record and the buffer.
-    if (Primary && Primary->Me && Primary->Me->File) {
-      Primary->Me->File->GetByPointer(0);
-      rt::ClearError();
+    navigation = Window && Window->VCRRequest ? *Window->VCRRequest : 0;
+    if (navigation == NavigateInsert || (navigation == NavigateNext && request == InsertRecord)) {
+      request = InsertRecord;
+      // The next record is a new one: the file forgets its current record and the buffer.
+      if (Primary && Primary->Me && Primary->Me->File) {
+        Primary->Me->File->GetByPointer(0);
+        rt::ClearError();
+      }
+      ClearPrimaryRecord();
+    } else if (navigation != 0) {
+      TakeVCRScroll(navigation);
     }
-    ClearPrimaryRecord();
-  } else if (navigation != 0) {
-    TakeVCRScroll(navigation);
+    if (navigation == 0) ResetThumbLimits();
   }
-  if (navigation == 0) ResetThumbLimits();
-  EndScan();
   if (navigation == 0) {
     ShowNewSelection();
     if (rt::Window* w = ListWindow(); w && ILC) w->Select(ILC->GetControl());

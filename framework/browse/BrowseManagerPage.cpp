@@ -53,7 +53,7 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
   }
   Loaded = 1;
   LoadPending = 0;
-  WaitCursor(true);
+  const WaitScope wait(*this);
   if (CurrentChoice == 0) CurrentChoice = 1;
   if (mode == kRefillPage) {
     if (ListQueue->Records() > 0) {
@@ -86,44 +86,45 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
     if (RetainRow) shift = savedChoice - CurrentChoice;
   };
   // The fills below read one snapshot of the table.
-  BeginScan();
-  ListQueue->Free();
-  ItemsToFill = LastItems - shift;
-  Fetch(kFillForward);
-  const bool hitEnd = ItemsToFill != 0;
-  if (target.empty() && ListQueue->Records() > 0) {
-    ListQueue->GetRow(1);
-    target = ListQueue->GetViewPosition();
-  }
-  locate();
-  if (ListQueue->Records() == 0) ResetToStart();
-  ItemsToFill = AllowUnfilled ? 0 : LastItems - ListQueue->Records();
-  if (!wasEmpty && (ItemsToFill > 0 || shift > 0)) {
-    ItemsToFill = std::max(ItemsToFill, shift);
-    Fetch(kFillBackward);
+  {
+    const ScanScope scan(*this);
+    ListQueue->Free();
+    ItemsToFill = LastItems - shift;
+    Fetch(kFillForward);
+    const bool hitEnd = ItemsToFill != 0;
     if (target.empty() && ListQueue->Records() > 0) {
-      ListQueue->GetRow(ListQueue->Records());
+      ListQueue->GetRow(1);
       target = ListQueue->GetViewPosition();
     }
     locate();
-  }
-  if (RetainRow && (shift < 0 || (ListQueue->Records() < LastItems && !hitEnd))) {
-    ItemsToFill = std::max(-shift, LastItems - ListQueue->Records());
-    Fetch(kFillForward);
-    locate();
-  }
-  while (ListQueue->Records() > LastItems) {
-    if (shift < 0) {
-      ListQueue->GetRow(1);
-      ListQueue->Delete();
-      ++shift;
-      --CurrentChoice;
-    } else {
-      ListQueue->GetRow(ListQueue->Records());
-      ListQueue->Delete();
+    if (ListQueue->Records() == 0) ResetToStart();
+    ItemsToFill = AllowUnfilled ? 0 : LastItems - ListQueue->Records();
+    if (!wasEmpty && (ItemsToFill > 0 || shift > 0)) {
+      ItemsToFill = std::max(ItemsToFill, shift);
+      Fetch(kFillBackward);
+      if (target.empty() && ListQueue->Records() > 0) {
+        ListQueue->GetRow(ListQueue->Records());
+        target = ListQueue->GetViewPosition();
+      }
+      locate();
+    }
+    if (RetainRow && (shift < 0 || (ListQueue->Records() < LastItems && !hitEnd))) {
+      ItemsToFill = std::max(-shift, LastItems - ListQueue->Records());
+      Fetch(kFillForward);
+      locate();
+    }
+    while (ListQueue->Records() > LastItems) {
+      if (shift < 0) {
+        ListQueue->GetRow(1);
+        ListQueue->Delete();
+        ++shift;
+        --CurrentChoice;
+      } else {
+        ListQueue->GetRow(ListQueue->Records());
+        ListQueue->Delete();
+      }
     }
   }
-  EndScan();
   if (CurrentChoice <= 0) CurrentChoice = 1;
   if (Records() != 0) {
     CurrentChoice = std::min(CurrentChoice, ListQueue->Records());
@@ -131,7 +132,6 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
   } else {
     ClearPrimaryRecord();
   }
-  WaitCursor(false);
 }
 
 // ---- Sort orders and refills ----
@@ -153,7 +153,7 @@ bool BrowseManager::SetSort(int number, bool force) {
     if (sort && sort->Resets) sort->Resets->AssignLeftToRight();
     Open();
     // The page and the thumb limits come from one snapshot of the table.
-    BeginScan();
+    const ScanScope scan(*this);
     if ((Selecting || StartAtCurrent) && !Loaded) {
       ViewManager::Reset(sort && sort->MainKey ? FreeElementPosition() : 1);
       ResetQueue(kRefillFromView);
@@ -171,7 +171,6 @@ bool BrowseManager::SetSort(int number, bool force) {
       ResetThumbLimits();
       result = true;
     }
-    EndScan();
   }
   UpdateBuffer();
   return result;
