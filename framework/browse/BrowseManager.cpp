@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "framework/browse/EditInPlaceManager.h"
+#include "framework/browse/HeldChanges.h"
 #include "framework/browse/PopupQueryAdapter.h"
 #include "framework/browse/QueryManager.h"
 #include "framework/browse/StandardBehavior.h"
@@ -36,22 +38,6 @@ namespace {
 void SetNumber(rt::Window& w, std::int32_t control, int property, long value) {
   if (w.PropNumber(control, property) != value) w.SetProp(control, property, value);
 }
-
-// Holds a window's changes while in scope: they reach the screen once, together.
-class HeldChanges {
- public:
-  explicit HeldChanges(rt::Window* w) : w_(w) {
-    if (w_) w_->HoldChanges(true);
-  }
-  ~HeldChanges() {
-    if (w_) w_->HoldChanges(false);
-  }
-  HeldChanges(const HeldChanges&) = delete;
-  HeldChanges& operator=(const HeldChanges&) = delete;
-
- private:
-  rt::Window* w_;
-};
 
 }  // namespace
 
@@ -301,8 +287,9 @@ void BrowseManager::EndScan() {
 void BrowseManager::Fetch(std::uint8_t direction) {
   if (!ListQueue || !View) return;
   const bool forward = direction == kFillForward;
-  const bool scan = ItemsToFill > 1;
-  if (scan) BeginScan();
+  // A fill of more than one row reads one snapshot of the table.
+  std::optional<ScanScope> scan;
+  if (ItemsToFill > 1) scan.emplace(*this);
   std::string edge;
   bool compareEdge = false;
   if (ListQueue->Records() > 0) {
@@ -338,219 +325,12 @@ void BrowseManager::Fetch(std::uint8_t direction) {
     }
     --ItemsToFill;
   }
-  if (scan) EndScan();
-}
-
-// ---- Filling the page ----
-
-std::int32_t BrowseManager::Locate(const std::string& target) {
-  if (target.empty()) return 1;
-  const std::int32_t rows = ListQueue->Records();
-  for (std::int32_t i = 1; i <= rows; ++i) {
-    ListQueue->GetRow(i);
-    if (ListQueue->GetViewPosition() == target) return i;
-  }
-  return 0;
-}
-
-void BrowseManager::ResetQueue(std::uint8_t mode) {
-  if (!ListQueue || !ILC || !View) return;
-  std::string target;
-  bool wasEmpty = false;
-  std::int32_t shift = 0;
-  if (!ActiveInvisible && !ILC->GetVisible()) {
-    LoadPending = 1;
-    return;
-  }
-  Loaded = 1;
-  LoadPending = 0;
-  WaitCursor(true);
-  if (CurrentChoice == 0) CurrentChoice = 1;
-  if (mode == kRefillPage) {
-    if (ListQueue->Records() > 0) {
-      if (ListQueue->GetRow(CurrentChoice) != rt::kNoError) ListQueue->GetRow(ListQueue->Records());
-      target = ListQueue->GetViewPosition();
-      ListQueue->GetRow(1);
-      Open();
-      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError) ReportViewError();
-    } else {
-      wasEmpty = true;
-      ResetToStart();
-    }
-  } else if (mode == kRefillFromView && RetainRow) {
-    if (LastItems > 0 && LastItems < CurrentChoice) {
-      // The page shrank below the highlight: drop rows from the top so it stays visible.
-      target = ListQueue->GetViewPosition();
-      for (std::int32_t n = ListQueue->Records() - LastItems; n > 0 && CurrentChoice > 1; --n) {
-        ListQueue->GetRow(1);
-        ListQueue->Delete();
-        --CurrentChoice;
-      }
-      ILC->SetChoice(CurrentChoice);
-      ListQueue->GetRow(CurrentChoice);
-    }
-    shift = CurrentChoice - 1;
-  }
-  const std::int32_t savedChoice = CurrentChoice;
-  auto locate = [&] {
-    CurrentChoice = Locate(target);
-    if (RetainRow) shift = savedChoice - CurrentChoice;
-  };
-  // The fills below read one snapshot of the table.
-  BeginScan();
-  ListQueue->Free();
-  ItemsToFill = LastItems - shift;
-  Fetch(kFillForward);
-  const bool hitEnd = ItemsToFill != 0;
-  if (target.empty() && ListQueue->Records() > 0) {
-    ListQueue->GetRow(1);
-    target = ListQueue->GetViewPosition();
-  }
-  locate();
-  if (ListQueue->Records() == 0) ResetToStart();
-  ItemsToFill = AllowUnfilled ? 0 : LastItems - ListQueue->Records();
-  if (!wasEmpty && (ItemsToFill > 0 || shift > 0)) {
-    ItemsToFill = std::max(ItemsToFill, shift);
-    Fetch(kFillBackward);
-    if (target.empty() && ListQueue->Records() > 0) {
-      ListQueue->GetRow(ListQueue->Records());
-      target = ListQueue->GetViewPosition();
-    }
-    locate();
-  }
-  if (RetainRow && (shift < 0 || (ListQueue->Records() < LastItems && !hitEnd))) {
-    ItemsToFill = std::max(-shift, LastItems - ListQueue->Records());
-    Fetch(kFillForward);
-    locate();
-  }
-  while (ListQueue->Records() > LastItems) {
-    if (shift < 0) {
-      ListQueue->GetRow(1);
-      ListQueue->Delete();
-      ++shift;
-      --CurrentChoice;
-    } else {
-      ListQueue->GetRow(ListQueue->Records());
-      ListQueue->Delete();
-    }
-  }
-  EndScan();
-  if (CurrentChoice <= 0) CurrentChoice = 1;
-  if (Records() != 0) {
-    CurrentChoice = std::min(CurrentChoice, ListQueue->Records());
-    UpdateBuffer();
-  } else {
-    ClearPrimaryRecord();
-  }
-  WaitCursor(false);
-}
-
-// ---- Sort orders and refills ----
-
-bool BrowseManager::SelectSort(int number) {
-  const bool changed = SelectOrder(number);
-  if (changed) {
-    if (SortOrder* sort = CurrentSort(); sort && sort->Locator) sort->Locator->Set();
-  }
-  return changed;
-}
-
-bool BrowseManager::SetSort(int number, bool force) {
-  const bool changed = SelectSort(number);
-  const bool rangeChanged = ApplyRange();
-  bool result = changed;
-  if (changed || rangeChanged || force || !Loaded || LoadPending) {
-    SortOrder* sort = CurrentSort();
-    if (sort && sort->Resets) sort->Resets->AssignLeftToRight();
-    Open();
-    // The page and the thumb limits come from one snapshot of the table.
-    BeginScan();
-    if ((Selecting || StartAtCurrent) && !Loaded) {
-      ViewManager::Reset(sort && sort->MainKey ? FreeElementPosition() : 1);
-      ResetQueue(kRefillFromView);
-    } else if (ListQueue && ListQueue->Records() > 0) {
-      // Refill around the highlighted row.
-      if (CurrentChoice < 1 || ListQueue->GetRow(CurrentChoice) != rt::kNoError)
-        ListQueue->GetRow(1);
-      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError) ReportViewError();
-      ResetQueue(kRefillFromView);
-    } else {
-      ResetQueue(kRefillPage);
-    }
-    if (!LoadPending) {
-      PostNewSelection();
-      ResetThumbLimits();
-      result = true;
-    }
-    EndScan();
-  }
-  UpdateBuffer();
-  return result;
-}
-
-bool BrowseManager::ResetSort(bool force) {
-  return SetSort(Sort ? Sort->Pointer : 1, force);
-}
-
-bool BrowseManager::ApplyRange() {
-  bool changed = false;
-  const std::int32_t items = VisibleItems();
-  if (items != LastItems && items >= 0) {
-    if (FileLoaded) {
-      LastItems = kWholeFile;
-    } else {
-      LastItems = items;
-      changed = true;
-    }
-  }
-  if (!changed && !ViewManager::ApplyRange()) {
-    const SortOrder* sort = CurrentSort();
-    if (!sort || !sort->Resets || sort->Resets->Equal()) return false;
-  }
-  LoadPending = 1;
-  return true;
-}
-
-void BrowseManager::ResetFromBuffer() {
-  const SortOrder* sort = CurrentSort();
-  if (sort && sort->MainKey && Primary && Primary->Me) {
-    ViewManager::Reset(Primary->Me->ComponentCount(*sort->MainKey));
-  } else {
-    ViewManager::Reset(1);
-  }
-  ResetQueue(kRefillFromView);
-  UpdateWindow();
-}
-
-void BrowseManager::ResetFromFile() {
-  if (!View) return;
-  Open();
-  if (View->ResetToFile() != rt::kNoError) ReportViewError();
-  ResetQueue(kRefillFromView);
-}
-
-void BrowseManager::ReplaceSort(StepLocator* locator, StepLong* thumb, std::string_view order) {
-  SortOrder* sort = CurrentSort();
-  if (!sort) return;
-  if (!SavedSort) {
-    SavedSort = 1;
-    SavedLocator = sort->Locator;
-    SavedThumb = sort->Thumb;
-    SavedLocatorField = SavedLocator ? SavedLocator->FreeElement : rt::AnyRef();
-    SavedSortString = sort->Order ? *sort->Order : std::string();
-    if (SavedSortString.size() > kSavedSortLength) SavedSortString.resize(kSavedSortLength);
-  }
-  sort->Locator = locator;
-  if (locator) locator->SetShadow("");
-  sort->Thumb = thumb;
-  SetOrder(order);
-  SetSort(Sort->Pointer, true);
 }
 
 // ---- The thumb ----
 
 void BrowseManager::ResetThumbLimits() {
-  WaitCursor(true);
+  const WaitScope wait(*this);
   SortOrder* sort = CurrentSort();
   if (sort && sort->Thumb && !sort->FreeElement.IsNull() && sort->Thumb->LimitNeeded() && View &&
       (AllowUnfilled || Records() >= VisibleItems())) {
@@ -560,18 +340,18 @@ void BrowseManager::ResetThumbLimits() {
     if (file) record.assign(file->Record(), file->Record() + file->RecordSize());
     double high = 0;
     // The last record of the order, then the first; the read-ahead is the view's own.
-    BeginScan();
-    ResetToStart();
-    View->SetPrefetch(0);
-    if (Previous() == LevelQuiet) high = sort->FreeElement.Number();
-    ResetToStart();
-    View->SetPrefetch(0);
-    if (Next() == LevelQuiet) sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
-    EndScan();
+    {
+      const ScanScope scan(*this);
+      ResetToStart();
+      View->SetPrefetch(0);
+      if (Previous() == LevelQuiet) high = sort->FreeElement.Number();
+      ResetToStart();
+      View->SetPrefetch(0);
+      if (Next() == LevelQuiet) sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
+    }
     if (file) std::copy(record.begin(), record.end(), file->Record());
   }
   UpdateThumb();
-  WaitCursor(false);
 }
 
 void BrowseManager::UpdateThumb() {
@@ -652,383 +432,6 @@ void BrowseManager::UpdateViewRecord() {
     if (!saved.empty()) View->Reset(saved);
   }
   if (e != rt::kNoError) NeedRefresh = RecordMissing() ? 1 : 0;
-}
-
-// ---- Scrolling ----
-
-void BrowseManager::ScrollOne(int event) {
-  CurrentEvent = event;
-  const std::int32_t rows = ListQueue ? ListQueue->Records() : 0;
-  if (event == ev::kScrollUp && CurrentChoice > 1) {
-    --CurrentChoice;
-    return;
-  }
-  if (event == ev::kScrollDown && CurrentChoice < rows) {
-    ++CurrentChoice;
-    return;
-  }
-  if (FileLoaded) return;
-  ItemsToFill = 1;
-  Fetch(event == ev::kScrollUp ? kFillBackward : kFillForward);
-}
-
-void BrowseManager::ScrollPage(int event) {
-  CurrentEvent = event;
-  std::int32_t n = VisibleItems();
-  if (!FileLoaded) {
-    ItemsToFill = n;
-    Fetch(event == ev::kPageUp ? kFillBackward : kFillForward);
-    n = ItemsToFill;
-  }
-  const std::int32_t rows = ListQueue ? ListQueue->Records() : 0;
-  if (event == ev::kPageUp) {
-    CurrentChoice = std::max(1, CurrentChoice - n);
-  } else {
-    CurrentChoice = std::min(rows, CurrentChoice + n);
-  }
-  if (FileLoaded && ILC) {
-    const std::int32_t line = ILC->GetLine();
-    if (line == 1) {
-      ILC->SetChoice(CurrentChoice + 1);
-    } else {
-      ILC->SetChoice(CurrentChoice);
-      ILC->SetChoice(CurrentChoice - line + 1);
-    }
-    ILC->SetChoice(CurrentChoice);
-  }
-}
-
-void BrowseManager::ScrollEnd(int event) {
-  CurrentEvent = event;
-  if (!FileLoaded && ListQueue) {
-    ListQueue->Free();
-    ResetToStart();
-    ItemsToFill = VisibleItems();
-    Fetch(event == ev::kScrollTop ? kFillForward : kFillBackward);
-  }
-  CurrentChoice = event == ev::kScrollTop ? 1 : (ListQueue ? ListQueue->Records() : 0);
-}
-
-void BrowseManager::TakeScroll(int event) {
-  rt::Window* w = ListWindow();
-  if (event == 0 && w) event = w->Event();
-  if (!ListQueue || ListQueue->Records() == 0) return;
-  switch (event) {
-    case ev::kScrollUp:
-    case ev::kScrollDown:
-      ScrollOne(event);
-      break;
-    case ev::kPageUp:
-    case ev::kPageDown:
-      ScrollPage(event);
-      break;
-    case ev::kScrollTop:
-    case ev::kScrollBottom:
-      ScrollEnd(event);
-      break;
-    default:
-      return;
-  }
-  AfterScrolling();
-}
-
-void BrowseManager::AfterScrolling() {
-  SortOrder* sort = CurrentSort();
-  if (sort && sort->Locator) sort->Locator->Set();
-  // The new page reaches the screen with its highlight, in one update.
-  HeldChanges held(ListWindow());
-  UpdateWindow();
-  PostNewSelection();
-  if (!sort || !sort->Thumb) UpdateThumbFixed();
-  UpdateBuffer();
-}
-
-void BrowseManager::ThumbDrag() {
-  rt::Window* w = ListWindow();
-  if (!w || !ILC) return;
-  const std::int32_t control = ILC->GetControl();
-  const double read = static_cast<double>(w->PropNumber(control, rt::prop::kVScrollPos));
-  double v = read;
-  if (v <= 1.0) {
-    PostToList(ev::kScrollTop);
-    return;
-  }
-  const std::int32_t rows = ListQueue ? ListQueue->Records() : 0;
-  const std::int32_t items = VisibleItems();
-  if (FileLoaded && rows > items) v = v * 100 / (rows - items);
-  if (v >= 100.0) {
-    PostToList(ev::kScrollBottom);
-    return;
-  }
-  SortOrder* sort = CurrentSort();
-  if (FileLoaded && rows > items) {
-    const std::int32_t line = ILC->GetLine();
-    // The scroll position of a loaded list counts rows scrolled: it places the highlight at
-    // the same share of all the rows.
-    CurrentChoice = std::clamp(static_cast<std::int32_t>(read / (rows - items) * rows), 1, rows);
-    AfterScrolling();
-    if (line == 1) {
-      ILC->SetChoice(CurrentChoice + 1);
-    } else {
-      ILC->SetChoice(CurrentChoice);
-      ILC->SetChoice(CurrentChoice - line + 1);
-    }
-    ILC->SetChoice(CurrentChoice);
-    w->SetProp(control, rt::prop::kVScrollPos, static_cast<long>(read));
-  } else if (sort && sort->Thumb && !sort->FreeElement.IsNull()) {
-    sort->FreeElement.SetValue(sort->Thumb->GetValue(static_cast<std::uint8_t>(v)));
-    HeldChanges held(w);
-    ResetFromBuffer();
-    // The highlight now stands on another record: tell the owner, as every other move does.
-    PostNewSelection();
-  } else {
-    PostToList(v < 50.0 ? ev::kPageUp : ev::kPageDown);
-  }
-}
-
-void BrowseManager::TakeVCRScroll(std::int32_t request) {
-  int event = 0;
-  switch (request) {
-    case NavigateBottom:
-      event = ev::kScrollBottom;
-      break;
-    case NavigateTop:
-      event = ev::kScrollTop;
-      break;
-    case NavigatePageDown:
-      event = ev::kPageDown;
-      break;
-    case NavigatePageUp:
-      event = ev::kPageUp;
-      break;
-    case NavigateNext:
-      event = ev::kScrollDown;
-      break;
-    case NavigatePrevious:
-      event = ev::kScrollUp;
-      break;
-    default:
-      break;
-  }
-  if (event) TakeScroll(event);
-  if (Window) {
-    Window->Reset(0);
-    Window->Update();
-  }
-}
-
-// ---- Events ----
-
-void BrowseManager::TakeEvent() {
-  rt::Window* w = ListWindow();
-  if (!w || !ILC) return;
-  const int event = w->Event();
-  const int control = w->Field();
-  if (control == 0) {
-    const std::int32_t choice = ILC->Choice();
-    if (choice > 0) CurrentChoice = choice;
-  }
-  if (control != 0 && control == ILC->GetControl()) {
-    switch (event) {
-      case ev::kScrollUp:
-      case ev::kScrollDown:
-      case ev::kPageUp:
-      case ev::kPageDown:
-      case ev::kScrollTop:
-      case ev::kScrollBottom:
-        TakeScroll(event);
-        break;
-      case ev::kScrollDrag:
-        ThumbDrag();
-        break;
-      case ev::kAlertKey:
-        TakeKey();
-        break;
-      case ev::kNewSelection:
-        TakeNewSelection();
-        break;
-      case ev::kLocate:
-        TakeLocate();
-        break;
-      default:
-        break;
-    }
-  }
-  if (QueryControl && control == QueryControl && event == ev::kNewSelection && Query && Popup) {
-    // A saved-query entry of the popup menu was chosen.
-    PopupQueryAdapter adapter(*Popup);
-    if (Query->TakePopupChoice(adapter)) TakeLocate();
-  }
-  NeedRefresh = 0;
-  if (event == ev::kAccepted && control != 0) TakeAcceptedControl(control);
-  if (NeedRefresh) {
-    ResetQueue(kRefillFromView);
-    NeedRefresh = 0;
-  } else if (event == ev::kCloseWindow && Selecting && Primary && Primary->Me) {
-    if (Window && Window->Response == RequestCompleted) {
-      Primary->Me->RestoreBuffer(Buffer, false);
-      if (SelectWholeRecord) {
-        UpdateViewRecord();
-      } else {
-        UpdateBuffer();
-      }
-    } else {
-      Primary->Me->RestoreBuffer(Buffer, true);
-    }
-  }
-}
-
-void BrowseManager::TakeAcceptedControl(std::int32_t control) {
-  std::uint8_t request = NoRequest;
-  if (control == DeleteControl) {
-    request = DeleteRecord;
-  } else if (control == ChangeControl) {
-    request = ChangeRecord;
-  } else if (control == InsertControl) {
-    request = InsertRecord;
-  } else if (control == ViewControl) {
-    request = ViewRecord;
-  }
-  if (request != NoRequest) {
-    // The highlighted record is read again first: one another station changed or deleted is
-    // reported and the page refilled instead of running the form on stale data.
-    if (Window) {
-      Window->Update();
-    } else {
-      UpdateViewRecord();
-    }
-    if (!NeedRefresh) Ask(request);
-  } else if (control == SelectControl) {
-    if (Window) Window->SetResponse(RequestCompleted);
-    PostToControl(ev::kCloseWindow, 0);
-  } else if (control == PrintControl) {
-    UpdateViewRecord();
-    if (!NeedRefresh && Window && PrintProcedure) {
-      Window->Run(PrintProcedure, kPrintRequest);
-      UpdateBuffer();
-    }
-  } else if (control == QueryControl) {
-    if (Query) Query->QkCurrentQuery.clear();
-    TakeLocate();
-  } else if (control == ToolControl) {
-    if (Popup) Popup->Toolbox("Browse Actions");
-  } else {
-    TakeAcceptedLocator();
-  }
-}
-
-bool BrowseManager::PressButton(std::int32_t control, bool loadRecord) {
-  rt::Window* w = ListWindow();
-  if (!control || !w || !w->Exists(control) || w->PropNumber(control, rt::prop::kDisabled) != 0)
-    return false;
-  PostToControl(ev::kAccepted, control);
-  if (loadRecord) UpdateBuffer();
-  ShowNewSelection();
-  return true;
-}
-
-void BrowseManager::TakeNewSelection() {
-  if (ListQueue && ListQueue->Records() > 0 && ILC) {
-    const std::int32_t choice = ILC->Choice();
-    if (choice >= 1 && choice <= ListQueue->Records()) CurrentChoice = choice;
-    LastChoice = CurrentChoice;
-  }
-  UpdateBuffer();
-  rt::Window* w = ListWindow();
-  const int keyCode = w ? w->KeyCode() : 0;
-  if (keyCode != rt::key::kMouseRightUp && keyCode != rt::key::kApps) {
-    if (Window) Window->Reset(0);
-  } else if (UsePopup && Popup && w) {
-    w->SetKeyCode(0);
-    Popup->Ask();
-  }
-}
-
-bool BrowseManager::TakeKey() {
-  rt::Window* w = ListWindow();
-  const int key = w ? w->KeyCode() : 0;
-  if (key == rt::key::kMouseRightUp) {
-    // The row under the pointer gets the highlight before the menu opens.
-    const long row = ILC ? w->PropNumber(ILC->GetControl(), rt::prop::kListMouseRow) : 0;
-    if (row > 0) CurrentChoice = static_cast<std::int32_t>(row);
-    PostNewSelection();
-    return false;
-  }
-  const bool hasRows = ListQueue && ListQueue->Records() > 0;
-  if (!hasRows) {
-    if (LocatorKey(false)) return true;
-    return key == rt::key::kInsert && PressButton(InsertControl, false);
-  }
-  switch (key) {
-    case rt::key::kMouseLeft2: {
-      if (Selecting) return PressButton(SelectControl, false);
-      // A double click on the header or below the last row hit no record: it changes none.
-      const long zone = ILC ? w->PropNumber(ILC->GetControl(), rt::prop::kListMouseZone) : 0;
-      if (zone == rt::listzone::kHeader || zone == rt::listzone::kBelowRows) return false;
-      return PressButton(ChangeControl, true);
-    }
-    case rt::key::kCtrlEnter:
-      return PressButton(ChangeControl, true);
-    case rt::key::kInsert:
-      return PressButton(InsertControl, false);
-    case rt::key::kDelete:
-      return PressButton(DeleteControl, false);
-    case rt::key::kApps:
-      ShowNewSelection();
-      return true;
-    case rt::key::kShiftEnter:
-      return PressButton(ViewControl, true);
-    default:
-      return LocatorKey(true);
-  }
-}
-
-bool BrowseManager::LocatorKey(bool hasRows) {
-  SortOrder* sort = CurrentSort();
-  if (!sort || !sort->Locator) return false;
-  if (sort->Locator->TakeKey()) {
-    ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1);
-    ResetQueue(kRefillFromView);
-    ShowNewSelection();
-    return true;
-  }
-  if (!hasRows) return false;
-  ShowNewSelection();
-  return true;
-}
-
-void BrowseManager::TakeAcceptedLocator() {
-  SortOrder* sort = CurrentSort();
-  rt::Window* w = ListWindow();
-  if (!sort || !sort->Locator || !w || sort->Locator->Control == 0) return;
-  if (w->Accepted() != sort->Locator->Control || !sort->Locator->TakeAccepted()) return;
-  ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1);
-  if (ILC) w->Select(ILC->GetControl());
-  ResetQueue(kRefillFromView);
-  sort->Locator->Reset();
-  ShowNewSelection();
-}
-
-void BrowseManager::TakeLocate() {
-  if (!Query) return;
-  if (Query->Ask(true)) {
-    const std::string filter = Query->GetFilter();
-    const int current = Sort ? Sort->Pointer : 0;
-    const int first = QueryShared && Sort ? 1 : current;
-    const int last = QueryShared && Sort ? Sort->Records() : current;
-    for (int order = first; order <= last && Sort; ++order) {
-      Sort->Pointer = order;
-      SetNamedFilter(filter, kQueryFilterId);
-      if (rt::Window* w = ListWindow(); w && QueryResult && w->Exists(QueryResult))
-        w->SetProp(QueryResult, rt::prop::kText, filter);
-    }
-    if (Sort) Sort->Pointer = current;
-    ResetSort(true);
-  }
-  if (Query->QkSupport && Popup) {
-    PopupQueryAdapter adapter(*Popup);
-    Query->SetPopupEntries(adapter, QueryControl);
-  }
 }
 
 // ---- Window ----
@@ -1157,44 +560,46 @@ std::uint8_t BrowseManager::AskInPlace(std::uint8_t request) {
 }
 
 void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) {
+  std::int32_t navigation = 0;
   // The refill and the thumb limits read one snapshot of the table.
-  BeginScan();
-  if (response == RequestCompleted) {
-    std::string filter;
-    if (View) {
-      View->Flush();
-      filter = View->Filter().substr(0, kFilterLength);
-      // Calls the server evaluates are taken out of the local test.
-      if (Primary && Primary->Me && Primary->Me->File && Primary->Me->File->SqlDriver())
-        filter = RewriteServerFilter(filter);
-    }
-    if (request == DeleteRecord) {
-      if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
-      ResetQueue(kRefillPage);
-    } else if (request == ChangeRecord && !PassesFilter(filter)) {
-      // The changed record left the result: its row goes, the rest of the page stays.
-      if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
-      ResetQueue(kRefillPage);
+  {
+    const ScanScope scan(*this);
+    if (response == RequestCompleted) {
+      std::string filter;
+      if (View) {
+        View->Flush();
+        filter = View->Filter().substr(0, kFilterLength);
+        // Calls the server evaluates are taken out of the local test.
+        if (Primary && Primary->Me && Primary->Me->File && Primary->Me->File->SqlDriver())
+          filter = RewriteServerFilter(filter);
+      }
+      if (request == DeleteRecord) {
+        if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
+        ResetQueue(kRefillPage);
+      } else if (request == ChangeRecord && !PassesFilter(filter)) {
+        // The changed record left the result: its row goes, the rest of the page stays.
+        if (ListQueue && ListQueue->GetRow(CurrentChoice) == rt::kNoError) ListQueue->Delete();
+        ResetQueue(kRefillPage);
+      } else {
+        ResetFromFile();
+      }
     } else {
-      ResetFromFile();
+      ResetQueue(kRefillPage);
     }
-  } else {
-    ResetQueue(kRefillPage);
-  }
-  std::int32_t navigation = Window && Window->VCRRequest ? *Window->VCRRequest : 0;
-  if (navigation == NavigateInsert || (navigation == NavigateNext && request == InsertRecord)) {
-    request = InsertRecord;
-    // The next record is a new one: the file forgets its current record and the buffer.
-    if (Primary && Primary->Me && Primary->Me->File) {
-      Primary->Me->File->GetByPointer(0);
-      rt::ClearError();
+    navigation = Window && Window->VCRRequest ? *Window->VCRRequest : 0;
+    if (navigation == NavigateInsert || (navigation == NavigateNext && request == InsertRecord)) {
+      request = InsertRecord;
+      // The next record is a new one: the file forgets its current record and the buffer.
+      if (Primary && Primary->Me && Primary->Me->File) {
+        Primary->Me->File->GetByPointer(0);
+        rt::ClearError();
+      }
+      ClearPrimaryRecord();
+    } else if (navigation != 0) {
+      TakeVCRScroll(navigation);
     }
-    ClearPrimaryRecord();
-  } else if (navigation != 0) {
-    TakeVCRScroll(navigation);
+    if (navigation == 0) ResetThumbLimits();
   }
-  if (navigation == 0) ResetThumbLimits();
-  EndScan();
   if (navigation == 0) {
     ShowNewSelection();
     if (rt::Window* w = ListWindow(); w && ILC) w->Select(ILC->GetControl());

@@ -232,6 +232,28 @@ class BrowseManager : public ViewManager {
   // transaction of the primary table (calls nest).
   void BeginScan();
   void EndScan();
+  // A scan (BeginScan .. EndScan) held for a scope.
+  class ScanScope {
+   public:
+    explicit ScanScope(BrowseManager& browse) : browse_(browse) { browse_.BeginScan(); }
+    ~ScanScope() { browse_.EndScan(); }
+    ScanScope(const ScanScope&) = delete;
+    ScanScope& operator=(const ScanScope&) = delete;
+
+   private:
+    BrowseManager& browse_;
+  };
+  // The wait cursor (when UseWaitCursor) shown for a scope.
+  class WaitScope {
+   public:
+    explicit WaitScope(BrowseManager& browse) : browse_(browse) { browse_.WaitCursor(true); }
+    ~WaitScope() { browse_.WaitCursor(false); }
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+
+   private:
+    BrowseManager& browse_;
+  };
 
   int scanDepth_ = 0;
   std::string position_;  // the row being filled's view position

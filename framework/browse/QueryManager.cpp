@@ -222,6 +222,40 @@ std::string QueryManager::Conditions(QueryFieldEntry& entry) {
   return out;
 }
 
+namespace {
+
+// The marks a single value may carry: "^" ignores case, a leading "*" finds the value anywhere,
+// a trailing "*" at the start.
+struct ValueMarks {
+  bool caseless = false;
+  bool contains = false;
+  bool begins = false;
+};
+
+// Reads the marks off value and removes them from it.
+ValueMarks TakeMarks(std::string& value) {
+  ValueMarks marks;
+  if (!value.empty() && value.front() == '^') {
+    marks.caseless = true;
+    value.erase(0, 1);
+  }
+  if (!value.empty() && value.front() == '*') {
+    marks.contains = true;
+    value.erase(0, 1);
+  }
+  if (!value.empty() && value.back() == '*') {
+    marks.begins = !marks.contains;
+    value.pop_back();
+  }
+  if (!marks.caseless && !value.empty() && value.front() == '^') {
+    marks.caseless = true;
+    value.erase(0, 1);
+  }
+  return marks;
+}
+
+}  // namespace
+
 std::string QueryManager::Condition(const QueryFieldEntry& entry, std::string value, std::string op,
                                     bool single) {
   const char kind = KindOf(entry);
@@ -250,27 +284,10 @@ std::string QueryManager::Condition(const QueryFieldEntry& entry, std::string va
   }
   op = *built;
 
-  bool caseless = false;
-  bool contains = false;
-  bool begins = false;
-  if (single) {
-    if (!value.empty() && value.front() == '^') {
-      caseless = true;
-      value.erase(0, 1);
-    }
-    if (!value.empty() && value.front() == '*') {
-      contains = true;
-      value.erase(0, 1);
-    }
-    if (!value.empty() && value.back() == '*') {
-      begins = !contains;
-      value.pop_back();
-    }
-    if (!caseless && !value.empty() && value.front() == '^') {
-      caseless = true;
-      value.erase(0, 1);
-    }
-  }
+  const ValueMarks marks = single ? TakeMarks(value) : ValueMarks{};
+  bool caseless = marks.caseless;
+  const bool contains = marks.contains;
+  const bool begins = marks.begins;
   value = Cut(value, kQueryConvertedLength + 1);
 
   // A column written UPPER(x) is compared as x unless the condition ignores case.
@@ -587,159 +604,214 @@ bool QueryManager::Ask(bool useDialog) {
   return RunWindow();
 }
 
-bool QueryManager::RunWindow() {
-  RegisterQueryWindow();
-  auto win = rt::Window::Prepare(kQueryWindowModule, kQueryWindowName);
-  if (!win) return false;
-  const std::vector<QueryFieldEntry> before = Fields;
+namespace {
 
-  // The columns' values live in fixed buffers bound to entries made on the settings tab:
-  // mode 1 one entry per column, mode 2 the value, "From" and "To".
-  const int perColumn = Mode == kQueryRanges ? 3 : 1;
-  std::vector<std::array<char, kValueBuffer>> buffers(Fields.size() * perColumn);
-  auto bufferOf = [&](std::size_t field, int part) -> rt::AnyRef {
-    return rt::AnyRef(buffers[field * perColumn + part].data(), rt::FieldType::CString,
-                      kValueBuffer);
-  };
-  auto toBuffers = [&] {
-    for (std::size_t i = 0; i < Fields.size(); ++i) {
-      bufferOf(i, 0).SetText(Fields[i].Middle);
-      if (perColumn == 3) {
-        bufferOf(i, 1).SetText(Fields[i].Low);
-        bufferOf(i, 2).SetText(Fields[i].High);
-      }
-    }
-  };
-  auto fromBuffers = [&] {
-    for (std::size_t i = 0; i < Fields.size(); ++i) {
-      Fields[i].Middle = bufferOf(i, 0).Text();
-      if (perColumn == 3) {
-        Fields[i].Low = bufferOf(i, 1).Text();
-        Fields[i].High = bufferOf(i, 2).Text();
-      }
-    }
-  };
-  toBuffers();
+// The query window's working state: the values' buffers bound to the entries of the settings
+// tab, and the list of saved queries with the name entry.
+class QueryWindow {
+ public:
+  QueryWindow(QueryManager& query, rt::Window& win)
+      : query_(query),
+        win_(win),
+        perColumn_(query.Mode == kQueryRanges ? 3 : 1),
+        buffers_(query.Fields.size() * static_cast<std::size_t>(perColumn_)),
+        names_(NamesLayout()),
+        nameRef_(nameBuffer_.data(), rt::FieldType::CString, kQueryNameLength + 1) {}
+  QueryWindow(const QueryWindow&) = delete;
+  QueryWindow& operator=(const QueryWindow&) = delete;
 
-  const int rows = static_cast<int>(Fields.size());
+  // Makes the rows of entries and sizes the sheet, the buttons and the window to them.
+  void BuildValues();
+  // Fills and binds the list of saved queries; disabled without query keeping.
+  void BuildSavedList();
+  // One pass of the event loop: 0 to go on, 1 when the event is handled, -1 to close.
+  int TakeEvent();
+  bool Applied() const { return applied_; }
+
+ private:
+  static rt::RecordLayout NamesLayout() {
+    rt::RecordLayout layout("QbeNames");
+    layout.AddField("QBE:Query", rt::FieldType::CString, kQueryNameLength + 1);
+    return layout;
+  }
+  rt::AnyRef BufferOf(std::size_t field, int part) {
+    return rt::AnyRef(
+        buffers_[field * static_cast<std::size_t>(perColumn_) + static_cast<std::size_t>(part)]
+            .data(),
+        rt::FieldType::CString, kValueBuffer);
+  }
+  void ToBuffers();
+  void FromBuffers();
+  void ListNames();
+  int TakeButton(int button);
+
+  QueryManager& query_;
+  rt::Window& win_;
+  // Mode 1 one entry per column, mode 2 the value, "From" and "To".
+  const int perColumn_;
+  std::vector<std::array<char, kValueBuffer>> buffers_;
+  rt::Queue names_;
+  std::array<char, kQueryNameLength + 2> nameBuffer_{};
+  const rt::AnyRef nameRef_;
+  bool applied_ = false;
+};
+
+void QueryWindow::ToBuffers() {
+  for (std::size_t i = 0; i < query_.Fields.size(); ++i) {
+    BufferOf(i, 0).SetText(query_.Fields[i].Middle);
+    if (perColumn_ == 3) {
+      BufferOf(i, 1).SetText(query_.Fields[i].Low);
+      BufferOf(i, 2).SetText(query_.Fields[i].High);
+    }
+  }
+}
+
+void QueryWindow::FromBuffers() {
+  for (std::size_t i = 0; i < query_.Fields.size(); ++i) {
+    query_.Fields[i].Middle = BufferOf(i, 0).Text();
+    if (perColumn_ == 3) {
+      query_.Fields[i].Low = BufferOf(i, 1).Text();
+      query_.Fields[i].High = BufferOf(i, 2).Text();
+    }
+  }
+}
+
+void QueryWindow::BuildValues() {
+  ToBuffers();
+  const int rows = static_cast<int>(query_.Fields.size());
   const int sheetHeight = std::max(132, kTopOfRows + rows * kRowHeight + 8);
-  if (perColumn == 3) {
+  if (perColumn_ == 3) {
     const int header[] = {0, 1, 2};
     const char* titles[] = {"Value", "From", "To"};
     for (int h : header) {
-      const int prompt = win->CreateControl(rt::ctl::kPrompt, qbe::kSettingsTab, titles[h]);
-      win->SetPosition(prompt, {90 + h * 66, kTopOfRows - 10, 60, 10});
+      const int prompt = win_.CreateControl(rt::ctl::kPrompt, qbe::kSettingsTab, titles[h]);
+      win_.SetPosition(prompt, {90 + h * 66, kTopOfRows - 10, 60, 10});
     }
   }
   for (int i = 0; i < rows; ++i) {
     const int y = kTopOfRows + i * kRowHeight;
     const int prompt =
-        win->CreateControl(rt::ctl::kPrompt, qbe::kSettingsTab, Fields[i].Title + ":");
-    win->SetPosition(prompt, {10, y + 1, 76, 10});
-    for (int part = 0; part < perColumn; ++part) {
-      const int entry = win->CreateControl(rt::ctl::kEntry, qbe::kSettingsTab);
-      const int width = perColumn == 3 ? 62 : 190;
-      win->SetPosition(entry, {90 + part * 66, y, width, 12});
-      win->Bind(entry, bufferOf(static_cast<std::size_t>(i), part));
+        win_.CreateControl(rt::ctl::kPrompt, qbe::kSettingsTab, query_.Fields[i].Title + ":");
+    win_.SetPosition(prompt, {10, y + 1, 76, 10});
+    for (int part = 0; part < perColumn_; ++part) {
+      const int entry = win_.CreateControl(rt::ctl::kEntry, qbe::kSettingsTab);
+      const int width = perColumn_ == 3 ? 62 : 190;
+      win_.SetPosition(entry, {90 + part * 66, y, width, 12});
+      win_.Bind(entry, BufferOf(static_cast<std::size_t>(i), part));
     }
   }
-  win->SetPosition(qbe::kSheet, {4, 4, 292, sheetHeight});
+  win_.SetPosition(qbe::kSheet, {4, 4, 292, sheetHeight});
   for (int button : {qbe::kOkButton, qbe::kCancelButton, qbe::kClearButton}) {
-    rt::Rect pos = win->Position(button);
+    rt::Rect pos = win_.Position(button);
     pos.y = sheetHeight + 8;
-    win->SetPosition(button, pos);
+    win_.SetPosition(button, pos);
   }
-  rt::Rect pos = win->Position(0);
+  rt::Rect pos = win_.Position(0);
   pos.height = sheetHeight + 28;
-  win->SetPosition(0, pos);
+  win_.SetPosition(0, pos);
+}
 
-  // The saved queries' names.
-  rt::RecordLayout listLayout("QbeNames");
-  listLayout.AddField("QBE:Query", rt::FieldType::CString, kQueryNameLength + 1);
-  rt::Queue names(std::move(listLayout));
-  std::array<char, kQueryNameLength + 2> nameBuffer{};
-  const rt::AnyRef nameRef(nameBuffer.data(), rt::FieldType::CString, kQueryNameLength + 1);
-  auto listNames = [&] {
-    names.Free();
-    for (const std::string& n : ListSavedQueries()) {
-      names.Field(1).SetText(n);
-      names.Add();
-    }
-  };
-  listNames();
-  win->BindList(qbe::kSavedList, &names);
-  win->Bind(qbe::kNameEntry, nameRef);
-  if (!QkSupport) {
+void QueryWindow::ListNames() {
+  names_.Free();
+  for (const std::string& n : query_.ListSavedQueries()) {
+    names_.Field(1).SetText(n);
+    names_.Add();
+  }
+}
+
+void QueryWindow::BuildSavedList() {
+  ListNames();
+  win_.BindList(qbe::kSavedList, &names_);
+  win_.Bind(qbe::kNameEntry, nameRef_);
+  if (!query_.QkSupport) {
     for (int c :
          {qbe::kSavedList, qbe::kNameEntry, qbe::kSaveButton, qbe::kLoadButton, qbe::kDeleteButton})
-      win->Disable(c);
+      win_.Disable(c);
   }
+}
+
+int QueryWindow::TakeEvent() {
+  if (win_.Event() == rt::event::kNewSelection && win_.Field() == qbe::kSavedList) {
+    if (names_.Get(win_.Choice(qbe::kSavedList))) {
+      nameRef_.SetText(names_.Field(1).Text());
+      win_.Display(qbe::kNameEntry);
+    }
+    return 0;
+  }
+  return TakeButton(win_.Accepted());
+}
+
+int QueryWindow::TakeButton(int button) {
+  switch (button) {
+    case qbe::kOkButton:
+      win_.Update();
+      FromBuffers();
+      // A value that makes no condition is told, and the window stays for its correction.
+      if (!query_.CheckValues()) return 1;
+      applied_ = true;
+      return -1;
+    case qbe::kCancelButton:
+      return -1;
+    case qbe::kClearButton:
+      query_.ClearValues();
+      ToBuffers();
+      win_.Display();
+      return 1;
+    case qbe::kSaveButton: {
+      win_.Update();
+      FromBuffers();
+      const std::string name = TrimRight(nameRef_.Text());
+      if (!name.empty() && query_.QkSupport) {
+        query_.SaveQuery(name);
+        ListNames();
+        win_.Display(qbe::kSavedList);
+      }
+      return 1;
+    }
+    case qbe::kLoadButton: {
+      win_.Update();
+      const std::string name = TrimRight(nameRef_.Text());
+      if (!name.empty() && query_.QkSupport && query_.LoadQuery(name)) {
+        query_.QkCurrentQuery = Cut(name, 100);
+        ToBuffers();
+        win_.Display();
+      }
+      return 1;
+    }
+    case qbe::kDeleteButton: {
+      win_.Update();
+      const std::string name = TrimRight(nameRef_.Text());
+      if (!name.empty() && query_.QkSupport && query_.DeleteQuery(name) == rt::kNoError) {
+        nameRef_.SetText("");
+        ListNames();
+        win_.Display(qbe::kSavedList);
+        win_.Display(qbe::kNameEntry);
+      }
+      return 1;
+    }
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+bool QueryManager::RunWindow() {
+  RegisterQueryWindow();
+  auto win = rt::Window::Prepare(kQueryWindowModule, kQueryWindowName);
+  if (!win) return false;
+  const std::vector<QueryFieldEntry> before = Fields;
+  QueryWindow window(*this, *win);
+  window.BuildValues();
+  window.BuildSavedList();
   // Users start on the values; the saved queries are one tab away.
   win->SetProp(qbe::kSheet, rt::prop::kChoice, 2L);
 
   rt::Window* owner = Owner ? Owner : rt::Window::Active();
   if (!win->Open(owner)) return false;
   win->Display();
-  bool applied = false;
-  win->EventLoop([&]() -> int {
-    if (win->Event() == rt::event::kNewSelection && win->Field() == qbe::kSavedList) {
-      if (names.Get(win->Choice(qbe::kSavedList))) {
-        nameRef.SetText(names.Field(1).Text());
-        win->Display(qbe::kNameEntry);
-      }
-      return 0;
-    }
-    switch (win->Accepted()) {
-      case qbe::kOkButton:
-        win->Update();
-        fromBuffers();
-        // A value that makes no condition is told, and the window stays for its correction.
-        if (!CheckValues()) return 1;
-        applied = true;
-        return -1;
-      case qbe::kCancelButton:
-        return -1;
-      case qbe::kClearButton:
-        ClearValues();
-        toBuffers();
-        win->Display();
-        return 1;
-      case qbe::kSaveButton: {
-        win->Update();
-        fromBuffers();
-        const std::string name = TrimRight(nameRef.Text());
-        if (!name.empty() && QkSupport) {
-          SaveQuery(name);
-          listNames();
-          win->Display(qbe::kSavedList);
-        }
-        return 1;
-      }
-      case qbe::kLoadButton: {
-        win->Update();
-        const std::string name = TrimRight(nameRef.Text());
-        if (!name.empty() && QkSupport && LoadQuery(name)) {
-          QkCurrentQuery = Cut(name, 100);
-          toBuffers();
-          win->Display();
-        }
-        return 1;
-      }
-      case qbe::kDeleteButton: {
-        win->Update();
-        const std::string name = TrimRight(nameRef.Text());
-        if (!name.empty() && QkSupport && DeleteQuery(name) == rt::kNoError) {
-          nameRef.SetText("");
-          listNames();
-          win->Display(qbe::kSavedList);
-          win->Display(qbe::kNameEntry);
-        }
-        return 1;
-      }
-      default:
-        return 0;
-    }
-  });
+  win->EventLoop([&]() -> int { return window.TakeEvent(); });
+  const bool applied = window.Applied();
   if (applied) {
     if (QkSupport) SaveQuery(kQueryMru);
   } else {

@@ -239,6 +239,45 @@ void QtWindow::SendFrom(int control, rt::EventMessage message) {
   Send(std::move(message));
 }
 
+// A button, check box or radio button, sending its click as an accept.
+QWidget* QtWindow::CreateClickable(int type, int number, QWidget* parent) {
+  namespace ctl = rt::ctl;
+  switch (type) {
+    case ctl::kButton: {
+      auto* button = new QPushButton(parent);
+      button->setAutoDefault(false);
+      connect(button, &QPushButton::clicked, this, [this, number] {
+        AcceptEditedEntries();
+        SendFrom(number, EventOf(rt::event::kAccepted));
+      });
+      return button;
+    }
+    case ctl::kCheck: {
+      auto* check = new QCheckBox(parent);
+      connect(check, &QCheckBox::clicked, this, [this, number](bool on) {
+        AcceptEditedEntries();
+        rt::EventMessage m;
+        m.event = rt::event::kAccepted;
+        m.screenText = on ? "1" : "0";
+        SendFrom(number, std::move(m));
+      });
+      return check;
+    }
+    default: {
+      auto* radio = new QRadioButton(parent);
+      radio->setAutoExclusive(false);  // the runtime keeps the values
+      connect(radio, &QRadioButton::clicked, this, [this, number] {
+        AcceptEditedEntries();
+        rt::EventMessage m;
+        m.event = rt::event::kAccepted;
+        m.screenText = "1";
+        SendFrom(number, std::move(m));
+      });
+      return radio;
+    }
+  }
+}
+
 QWidget* QtWindow::Create(const rt::ControlView& c) {
   namespace ctl = rt::ctl;
   // Controls of a tab are children of the client too (so that the sheet never clips them);
@@ -270,41 +309,11 @@ QWidget* QtWindow::Create(const rt::ControlView& c) {
     case ctl::kDropList:
       widget = new QLineEdit(parent);
       break;
-    case ctl::kButton: {
-      auto* button = new QPushButton(parent);
-      button->setAutoDefault(false);
-      connect(button, &QPushButton::clicked, this, [this, number] {
-        AcceptEditedEntries();
-        SendFrom(number, EventOf(rt::event::kAccepted));
-      });
-      widget = button;
+    case ctl::kButton:
+    case ctl::kCheck:
+    case ctl::kRadio:
+      widget = CreateClickable(c.type, number, parent);
       break;
-    }
-    case ctl::kCheck: {
-      auto* check = new QCheckBox(parent);
-      connect(check, &QCheckBox::clicked, this, [this, number](bool on) {
-        AcceptEditedEntries();
-        rt::EventMessage m;
-        m.event = rt::event::kAccepted;
-        m.screenText = on ? "1" : "0";
-        SendFrom(number, std::move(m));
-      });
-      widget = check;
-      break;
-    }
-    case ctl::kRadio: {
-      auto* radio = new QRadioButton(parent);
-      radio->setAutoExclusive(false);  // the runtime keeps the values
-      connect(radio, &QRadioButton::clicked, this, [this, number] {
-        AcceptEditedEntries();
-        rt::EventMessage m;
-        m.event = rt::event::kAccepted;
-        m.screenText = "1";
-        SendFrom(number, std::move(m));
-      });
-      widget = radio;
-      break;
-    }
     case ctl::kGroup:
     case ctl::kOption:
       widget = new QGroupBox(parent);

@@ -55,6 +55,7 @@ class QtWindow : public QWidget, public QtSurface {
     QPointer<QWidget> widget;  // for a tab: its (empty) page
   };
   QWidget* Create(const rt::ControlView& c);
+  QWidget* CreateClickable(int type, int number, QWidget* parent);
   // True when the control is visible: not hidden, and on the current tab of every sheet it
   // lies on.
   bool Shown(int number, int depth = 0) const;

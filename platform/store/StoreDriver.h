@@ -146,7 +146,13 @@ class StoreDriver : public FileDriver {
   void EndQuickScan();
 
   // SQL helpers.
+  // Sets the error (code, text) and returns code.
+  static int Code(int code, std::string_view text = {});
   int Fail(int rc, std::string_view what);
+  // Ends a quick scan and runs steps (returning an error code) in a savepoint, released when
+  // they succeed and rolled back otherwise; the error code.
+  template <typename Steps>
+  int InSavepoint(std::string_view what, Steps&& steps);
   StoreStatementGuard Statement(const std::string& sql);
   int Exec(const std::string& sql);
   // Runs a statement that returns no rows and resets it; the error code (0 when done).

@@ -97,6 +97,59 @@ bool ExpressionParser::Fail(int position, std::string message) {
   return false;
 }
 
+bool ExpressionParser::ReadNumber(std::size_t& i, Token& token) {
+  const std::size_t n = text_.size();
+  std::size_t start = i;
+  while (i < n && IsDigit(text_[i]))
+    ++i;
+  if (i < n && text_[i] == '.') {
+    ++i;
+    while (i < n && IsDigit(text_[i]))
+      ++i;
+  }
+  if (i < n && (text_[i] == 'e' || text_[i] == 'E')) {
+    std::size_t j = i + 1;
+    if (j < n && (text_[j] == '+' || text_[j] == '-')) ++j;
+    if (j < n && IsDigit(text_[j])) {
+      while (j < n && IsDigit(text_[j]))
+        ++j;
+      i = j;
+    }
+  }
+  if (i < n && (IsNameChar(text_[i]) || text_[i] == '.')) {
+    return Fail(token.position,
+                "malformed number '" + std::string(text_.substr(start, i - start + 1)) + "'");
+  }
+  token.kind = TokenKind::Number;
+  token.text = std::string(text_.substr(start, i - start));
+  if (!ExpressionValue::ParseNumber(token.text, token.number)) {
+    return Fail(token.position, "number '" + token.text + "' is out of range");
+  }
+  return true;
+}
+
+bool ExpressionParser::ReadText(std::size_t& i, Token& token) {
+  const std::size_t n = text_.size();
+  ++i;
+  token.kind = TokenKind::Text;
+  bool closed = false;
+  while (i < n) {
+    if (text_[i] == '\'') {
+      if (i + 1 < n && text_[i + 1] == '\'') {
+        token.text += '\'';
+        i += 2;
+        continue;
+      }
+      ++i;
+      closed = true;
+      break;
+    }
+    token.text += text_[i++];
+  }
+  if (!closed) return Fail(token.position, "string not closed by a quote");
+  return true;
+}
+
 bool ExpressionParser::Tokenize() {
   const std::size_t n = text_.size();
   std::size_t i = 0;
@@ -112,50 +165,9 @@ bool ExpressionParser::Tokenize() {
     }
     char c = text_[i];
     if (IsDigit(c) || (c == '.' && i + 1 < n && IsDigit(text_[i + 1]))) {
-      std::size_t start = i;
-      while (i < n && IsDigit(text_[i]))
-        ++i;
-      if (i < n && text_[i] == '.') {
-        ++i;
-        while (i < n && IsDigit(text_[i]))
-          ++i;
-      }
-      if (i < n && (text_[i] == 'e' || text_[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < n && (text_[j] == '+' || text_[j] == '-')) ++j;
-        if (j < n && IsDigit(text_[j])) {
-          while (j < n && IsDigit(text_[j]))
-            ++j;
-          i = j;
-        }
-      }
-      if (i < n && (IsNameChar(text_[i]) || text_[i] == '.')) {
-        return Fail(token.position,
-                    "malformed number '" + std::string(text_.substr(start, i - start + 1)) + "'");
-      }
-      token.kind = TokenKind::Number;
-      token.text = std::string(text_.substr(start, i - start));
-      if (!ExpressionValue::ParseNumber(token.text, token.number)) {
-        return Fail(token.position, "number '" + token.text + "' is out of range");
-      }
+      if (!ReadNumber(i, token)) return false;
     } else if (c == '\'') {
-      ++i;
-      token.kind = TokenKind::Text;
-      bool closed = false;
-      while (i < n) {
-        if (text_[i] == '\'') {
-          if (i + 1 < n && text_[i + 1] == '\'') {
-            token.text += '\'';
-            i += 2;
-            continue;
-          }
-          ++i;
-          closed = true;
-          break;
-        }
-        token.text += text_[i++];
-      }
-      if (!closed) return Fail(token.position, "string not closed by a quote");
+      if (!ReadText(i, token)) return false;
     } else if (c == '@') {
       // Pictures hold "," and "(" ")" of their own ("@n$,12.2", "@n(10.2)"): the token runs
       // to a blank or to a ")" that closes no "(" of the picture.

@@ -48,6 +48,9 @@ class ExpressionParser {
   };
 
   bool Tokenize();
+  // The number or quoted text token starting at text_[i]; i moves past it.
+  bool ReadNumber(std::size_t& i, Token& token);
+  bool ReadText(std::size_t& i, Token& token);
   bool Fail(int position, std::string message);
   const Token& Peek() const { return tokens_[next_]; }
   bool IsKeyword(const Token& token, std::string_view keyword) const;

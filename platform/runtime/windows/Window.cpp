@@ -116,6 +116,14 @@ bool TakesValue(int type) {
   return type == ctl::kCheck || type == ctl::kOption || type == ctl::kRadio;
 }
 
+// The rows a list of the height shows below its header line, if any column has a header.
+int ListRows(const std::vector<ListColumn>& columns, int height) {
+  bool header = false;
+  for (const ListColumn& column : columns)
+    header = header || !column.header.empty();
+  return std::max(0, (height - (header ? kListHeaderHeight : 0)) / kListRowHeight);
+}
+
 }  // namespace
 
 Window::Window(std::shared_ptr<const WindowDef> def) : def_(std::move(def)) {
@@ -650,11 +658,7 @@ std::string Window::Prop(int control, int property) const {
       // The rows a list shows, from its height, unless the program set a count itself.
       if (auto it = c->props.find(property); it != c->props.end()) return it->second;
       if (d.type != ctl::kList) return "0";
-      bool header = false;
-      for (const ListColumn& column : c->columns)
-        header = header || !column.header.empty();
-      const int height = d.pos.height - (header ? kListHeaderHeight : 0);
-      return std::to_string(std::max(0, height / kListRowHeight));
+      return std::to_string(ListRows(c->columns, d.pos.height));
     }
     case prop::kFirstVisible: {
       auto it = c->props.find(property);
