@@ -9,9 +9,9 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/runtime/expressions/ViewCursor.h"
 #include "platform/runtime/files/FileHandle.h"
 #include "platform/runtime/files/FileTransaction.h"
+#include "platform/runtime/files/ViewCursor.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/Text.h"
 
