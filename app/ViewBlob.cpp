@@ -15,6 +15,7 @@
 #include "platform/pdf/PdfViewState.h"
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Window.h"
@@ -24,12 +25,6 @@ namespace {
 constexpr char kModule[] = "PageletDemo$PageletDemo001";
 constexpr char kWindow[] = "P1$WINDOW";
 constexpr std::size_t kFindStackSize = 25000;
-
-std::string TrimRight(std::string text) {
-  const std::size_t end = text.find_last_not_of(" \t\r\n\f");
-  text.resize(end == std::string::npos ? 0 : end + 1);
-  return text;
-}
 
 // The text the control gives for a selector pair; `length` as the control reported it.
 std::string ControlText(rt::PageletControl& control, std::int32_t length, int scope, int which) {
@@ -158,7 +153,9 @@ class ViewBlobController : public WindowController {
         break;
       case kViewBlobPageText: {
         const std::int32_t length = control_.TextLength(1, 0);
-        rt::Message(TrimRight(ControlText(control_, length, 1, 0)), "1st page");
+        rt::Message(
+            std::string(rt::TrimRight(ControlText(control_, length, 1, 0), rt::kWhitespace)),
+            "1st page");
         break;
       }
       case kViewBlobDocumentTextLength:

@@ -1,9 +1,8 @@
 #include "framework/browse/StepLocator.h"
 
-#include <cctype>
-
 #include "framework/browse/BrowseManager.h"
 #include "framework/window/WindowController.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/KeyChar.h"
 #include "platform/runtime/windows/Window.h"
@@ -74,7 +73,7 @@ bool StepLocator::TakeKey() {
   // Any key that types a character locates by it.
   char key = rt::KeyChar(w->KeyCode());
   if (key == 0) return false;
-  if (NoCase) key = static_cast<char>(std::toupper(static_cast<unsigned char>(key)));
+  if (NoCase) key = rt::UpperChar(key);
   bool moved = false;
   if (BrowseManager->ListQueue && BrowseManager->ListQueue->Records() > 0) {
     BrowseManager->ScrollOne(rt::event::kScrollDown);
@@ -83,7 +82,7 @@ bool StepLocator::TakeKey() {
   }
   const std::string text = FreeElement.Text();
   char first = text.empty() ? '\0' : text.front();
-  if (NoCase) first = static_cast<char>(std::toupper(static_cast<unsigned char>(first)));
+  if (NoCase) first = rt::UpperChar(first);
   if (first == key) return moved;
   std::string value(1, key);
   // In a descending order, code 254 after the character reaches the highest text that

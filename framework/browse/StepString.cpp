@@ -1,9 +1,9 @@
 #include "framework/browse/StepString.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/runtime/values/FixedString.h"
+#include "platform/runtime/values/Text.h"
 
 namespace {
 
@@ -18,11 +18,7 @@ void StepString::Init(std::uint8_t controls, bool noCase) {
 
 std::string StepString::Keyed(std::string text) const {
   text = std::string(rt::ClipText(text));
-  if (NoCase) {
-    for (char& c : text)
-      c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  return text;
+  return NoCase ? rt::Upper(text) : text;
 }
 
 std::int32_t StepString::Code(const std::string& keyed) const {

@@ -1,19 +1,16 @@
 #include "framework/data/BufferedPairs.h"
 
-#include <cctype>
 #include <string>
 
 #include "platform/runtime/values/FixedString.h"
+#include "platform/runtime/values/Text.h"
 
 namespace {
 
 // Upper-cased text with trailing blanks dropped, so that fields of different lengths that
 // hold the same text compare equal.
 std::string UpperText(const rt::AnyRef& ref) {
-  std::string text(rt::ClipText(ref.Text()));
-  for (char& c : text)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
+  return rt::Upper(rt::ClipText(ref.Text()));
 }
 
 bool SameIgnoringCase(const rt::AnyRef& a, const rt::AnyRef& b) {

@@ -1,7 +1,6 @@
 #include "framework/data/ViewManager.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "framework/data/FileManager.h"
 #include "framework/data/FileMessages.h"
@@ -9,15 +8,9 @@
 #include "platform/runtime/expressions/View.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/Text.h"
 
 namespace {
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string ClipRight(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
@@ -26,7 +19,7 @@ std::string ClipRight(std::string s) {
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && Upper(text.substr(0, prefix.size())) == prefix;
+  return text.size() >= prefix.size() && rt::SameName(text.substr(0, prefix.size()), prefix);
 }
 
 // A string value as a quoted literal of the filter language: quotes doubled.
@@ -38,16 +31,6 @@ std::string Quoted(std::string_view text) {
   }
   out += '\'';
   return out;
-}
-
-std::string Trim(std::string_view s) {
-  std::size_t b = 0;
-  std::size_t e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
-    ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
-    --e;
-  return std::string(s.substr(b, e - b));
 }
 
 }  // namespace
@@ -339,7 +322,7 @@ bool ViewManager::FieldAscending(const rt::AnyRef& field) {
     }
   }
   if (label.empty()) return true;
-  const std::string wanted = Upper(label);
+  const std::string wanted = rt::Upper(label);
   const std::string wrapped = "UPPER(" + wanted + ")";
   const std::string& order = View->Order();
   for (const std::string& target : {wanted, wrapped}) {
@@ -347,13 +330,14 @@ bool ViewManager::FieldAscending(const rt::AnyRef& field) {
     while (start <= order.size()) {
       std::size_t end = order.find(',', start);
       if (end == std::string::npos) end = order.size();
-      std::string part = Trim(std::string_view(order).substr(start, end - start));
+      std::string_view part =
+          rt::Trim(std::string_view(order).substr(start, end - start), rt::kWhitespace);
       char sign = 0;
       if (!part.empty() && (part.front() == '+' || part.front() == '-')) {
         sign = part.front();
-        part = Trim(part.substr(1));
+        part = rt::Trim(part.substr(1), rt::kWhitespace);
       }
-      if (Upper(part) == target) return sign != '-';
+      if (rt::Upper(part) == target) return sign != '-';
       start = end + 1;
     }
   }

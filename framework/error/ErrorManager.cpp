@@ -1,13 +1,13 @@
 #include "framework/error/ErrorManager.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "framework/error/CriticalSectionGuard.h"
 #include "framework/error/DefaultErrorTable.h"
 #include "framework/error/HistoryPresenter.h"
 #include "framework/error/TextCut.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/Text.h"
 
 namespace {
 
@@ -19,21 +19,12 @@ bool SameId(std::int32_t a, std::int32_t b) {
   return static_cast<std::uint16_t>(a) == static_cast<std::uint16_t>(b);
 }
 
-char Upper(char c) {
-  return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
-
-bool EqualUpper(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Upper(x) == Upper(y); });
-}
-
 // Position of the first occurrence of needle at or after from, letter case ignored.
 std::size_t FindUpper(std::string_view haystack, std::string_view needle, std::size_t from) {
   if (needle.empty() || from > haystack.size()) return std::string_view::npos;
   auto it = std::search(haystack.begin() + static_cast<std::ptrdiff_t>(from), haystack.end(),
                         needle.begin(), needle.end(),
-                        [](char x, char y) { return Upper(x) == Upper(y); });
+                        [](char x, char y) { return rt::UpperChar(x) == rt::UpperChar(y); });
   return it == haystack.end() ? std::string_view::npos
                               : static_cast<std::size_t>(it - haystack.begin());
 }
@@ -495,7 +486,7 @@ void ErrorManager::WriteLog(std::string_view text) {
 
 void ErrorManager::ReplaceAll(std::string& buffer, std::size_t capacity,
                               std::string_view placeholder, std::string_view value) {
-  if (EqualUpper(placeholder, value)) return;
+  if (rt::SameName(placeholder, value)) return;
   std::size_t at = 0;
   while ((at = FindUpper(buffer, placeholder, at)) != std::string::npos) {
     buffer.replace(at, placeholder.size(), value);

@@ -1,25 +1,22 @@
 #include "framework/error/HistoryPresenter.h"
 
-#include <mutex>
 #include <utility>
+
+#include "platform/runtime/threads/Installed.h"
 
 namespace {
 
-std::mutex presenterMutex;
-HistoryPresenter& Registered() {
-  static HistoryPresenter presenter;
+rt::Installed<HistoryPresenter>& Registered() {
+  static rt::Installed<HistoryPresenter> presenter;
   return presenter;
 }
 
 }  // namespace
 
 void SetHistoryPresenter(HistoryPresenter presenter) {
-  std::lock_guard lock(presenterMutex);
-  Registered() = std::move(presenter);
+  Registered().Set(std::move(presenter));
 }
 
 HistoryPresenter CurrentHistoryPresenter() {
-  // A copy: the caller presents without the lock, while another thread may withdraw it.
-  std::lock_guard lock(presenterMutex);
-  return Registered();
+  return Registered().Get();
 }

@@ -114,23 +114,6 @@ int ParseCount(std::string_view text) {
   return count;
 }
 
-std::string AsciiUpper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
-bool SameAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
-    const char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::string FieldText(const rt::AnyRef& field) {
   return std::string(rt::TrimRight(field.Text()));
 }
@@ -286,12 +269,13 @@ void IniManager::FetchQueue(std::string_view section, std::string_view listName,
   std::size_t next = 0;
   std::unordered_map<std::string, std::size_t> index;
   const auto find = [&](const std::string& entry) -> const std::string* {
-    if (next < values.size() && SameAscii(values[next].first, entry)) return &values[next++].second;
+    if (next < values.size() && rt::SameName(values[next].first, entry))
+      return &values[next++].second;
     if (index.empty()) {
       for (std::size_t i = 0; i < values.size(); ++i)
-        index.try_emplace(AsciiUpper(values[i].first), i);
+        index.try_emplace(rt::Upper(values[i].first), i);
     }
-    const auto found = index.find(AsciiUpper(entry));
+    const auto found = index.find(rt::Upper(entry));
     if (found == index.end()) return nullptr;
     next = found->second + 1;
     return &values[found->second].second;
@@ -445,7 +429,7 @@ int IniManager::AddSector(std::string_view sectorName) {
 int IniManager::RemoveSector(std::string_view sectorName) {
   CriticalSectionGuard guard(CritSect.get());
   if (Sectors) {
-    const std::string wanted = AsciiUpper(sectorName);
+    const std::string wanted = rt::Upper(sectorName);
     rt::Queue& sectors = *Sectors;
     const int before = sectors.Records();
     std::vector<std::tuple<int, std::string, std::string, std::string>> removed;
@@ -453,7 +437,7 @@ int IniManager::RemoveSector(std::string_view sectorName) {
       std::string family = sectors.RowText(n, 1);
       std::string item = sectors.RowText(n, 2);
       std::string type = sectors.RowText(n, 3);
-      if (AsciiUpper(family + "$" + item + "$$" + type) != wanted) continue;
+      if (rt::Upper(family + "$" + item + "$$" + type) != wanted) continue;
       removed.emplace_back(n, std::move(family), std::move(item), std::move(type));
       sectors.Get(n);
       sectors.Delete();

@@ -6,6 +6,7 @@
 #include "framework/util/PopupToolbox.h"
 #include "framework/util/TextTranslator.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/runtime/windows/ControlWatch.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/EventQueue.h"
@@ -21,11 +22,6 @@ constexpr std::size_t kMaxMenuText = 9999;
 constexpr std::size_t kMaxItemText = 1024;
 // Shown as the icon size when the runtime reports none.
 constexpr const char* kDefaultIconSize = "16";
-
-std::string_view TrimRight(std::string_view text) {
-  const std::size_t end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
-}
 
 // "|", "{" and "}" structure the menu text: inside an item's text they would split it and
 // shift the numbering of every entry after it, so they are shown as look-alikes.
@@ -106,7 +102,7 @@ std::size_t PopupManager::Insert(std::string_view text, std::string_view seed, s
   if (text == "-") {
     item.Text = "-";
   } else {
-    std::string_view rest = TrimRight(text);
+    std::string_view rest = rt::TrimRight(text);
     std::size_t i = 0;
     for (; i < rest.size(); ++i) {
       if (rest[i] == '~')
@@ -174,9 +170,9 @@ void PopupManager::AddMenu(std::string_view menuText, std::string_view afterName
 
 void PopupManager::AddSubMenu(std::string_view text, std::string_view menuText,
                               std::string_view afterName) {
-  std::string menu(TrimRight(text));
+  std::string menu(rt::TrimRight(text));
   menu += "{";
-  menu += TrimRight(menuText);
+  menu += rt::TrimRight(menuText);
   menu += "}";
   AddMenu(menu, afterName);
 }

@@ -734,12 +734,7 @@ void WindowController::Reselect() {
 }
 
 void WindowController::PostToWindow(int event, int control) {
-  if (!MyWindow || !MyWindow->IsOpen()) return;
-  rt::EventMessage message;
-  message.event = event;
-  message.control = control;
-  message.windowId = MyWindow->Id();
-  rt::PostMessage(MyWindow->Thread(), std::move(message));
+  if (MyWindow) MyWindow->Post(event, control);
 }
 
 FileManager* WindowController::PrimaryFile() const {

@@ -1,35 +1,24 @@
 #include "platform/pdf/PdfSurface.h"
 
-#include <mutex>
-
 #include "platform/pdf/PdfSurfaceHeadless.h"
+#include "platform/runtime/threads/Installed.h"
 
 namespace rt {
 namespace {
 
-std::mutex& FactoryMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-PdfSurfaceFactory& Factory() {
-  static PdfSurfaceFactory factory;
+Installed<PdfSurfaceFactory>& Factory() {
+  static Installed<PdfSurfaceFactory> factory;
   return factory;
 }
 
 }  // namespace
 
 void SetPdfSurfaceFactory(PdfSurfaceFactory factory) {
-  std::lock_guard lock(FactoryMutex());
-  Factory() = std::move(factory);
+  Factory().Set(std::move(factory));
 }
 
 std::unique_ptr<PdfSurface> MakePdfSurface() {
-  PdfSurfaceFactory factory;
-  {
-    std::lock_guard lock(FactoryMutex());
-    factory = Factory();
-  }
+  const PdfSurfaceFactory factory = Factory().Get();
   std::unique_ptr<PdfSurface> surface;
   if (factory) surface = factory();
   if (!surface) surface = std::make_unique<PdfSurfaceHeadless>();

@@ -24,9 +24,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/runtime/expressions/ViewCursor.h"
 #include "platform/runtime/expressions/ViewQuery.h"
 #include "platform/runtime/files/FilePosition.h"
+#include "platform/runtime/files/ViewCursor.h"
 #include "platform/store/StoreDriver.h"
 
 namespace rt {

@@ -26,40 +26,13 @@
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "support/Robot.h"
+#include "support/SurfaceRecorder.h"
 #include "support/WorkDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testing_support::Robot;
-
-// The preview's surface, while it lives.
-struct Preview {
-  std::mutex mutex;
-  rt::PdfSurfaceHeadless* surface = nullptr;
-  std::weak_ptr<rt::PdfEngine> engine;
-};
-
-class PreviewSurface : public rt::PdfSurfaceHeadless {
- public:
-  explicit PreviewSurface(Preview& preview) : preview_(preview) {}
-  ~PreviewSurface() override {
-    std::lock_guard lock(preview_.mutex);
-    if (preview_.surface == this) preview_.surface = nullptr;
-  }
-  void Attach(int windowId, int control, const rt::Rect& rect,
-              std::weak_ptr<rt::PdfEngine> engine) override {
-    if (control == kBrowseDataRegion) {
-      std::lock_guard lock(preview_.mutex);
-      preview_.surface = this;
-      preview_.engine = engine;
-    }
-    PdfSurfaceHeadless::Attach(windowId, control, rect, std::move(engine));
-  }
-
- private:
-  Preview& preview_;
-};
 
 class BrowseDataTest : public ::testing::Test {
  protected:
@@ -68,11 +41,11 @@ class BrowseDataTest : public ::testing::Test {
     ASSERT_TRUE(work_->Ok());
     rt::ClearHooks();
     backend_ = rt::InstallHeadlessBackend();
-    rt::SetPdfSurfaceFactory([this] { return std::make_unique<PreviewSurface>(preview_); });
+    preview_.emplace();
     RegisterApplicationHooks();
   }
   void TearDown() override {
-    rt::SetPdfSurfaceFactory({});
+    preview_.reset();
     rt::ClearHooks();
     work_.reset();
   }
@@ -114,24 +87,29 @@ class BrowseDataTest : public ::testing::Test {
   }
 
   int Pages() {
-    std::lock_guard lock(preview_.mutex);
-    auto engine = preview_.engine.lock();
+    const auto engine = preview_->Engine(0, kBrowseDataRegion);
     return engine ? engine->PageCount() : -1;
   }
   std::string ErrorText() {
-    std::lock_guard lock(preview_.mutex);
-    return preview_.surface ? preview_.surface->ErrorText() : "no preview";
+    std::string text = "no preview";
+    preview_->Visit([&](rt::PdfSurfaceHeadless& surface, const auto&) {
+      if (surface.Control() == kBrowseDataRegion) text = surface.ErrorText();
+    });
+    return text;
   }
   int DocumentRefreshes() {
-    std::lock_guard lock(preview_.mutex);
-    return preview_.surface ? preview_.surface->DocumentRefreshCount() : -1;
+    int count = -1;
+    preview_->Visit([&](rt::PdfSurfaceHeadless& surface, const auto&) {
+      if (surface.Control() == kBrowseDataRegion) count = surface.DocumentRefreshCount();
+    });
+    return count;
   }
 
   std::string Data(const char* name) const { return (fs::path(TEST_DATA_DIR) / name).string(); }
 
   std::optional<testing_support::WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
-  Preview preview_;
+  std::optional<testing_support::SurfaceRecorder> preview_;
 };
 
 TEST_F(BrowseDataTest, CloseAnswersCancelledOnlyWhenSelecting) {

@@ -34,6 +34,7 @@
 #include "platform/runtime/windows/Events.h"
 #include "support/OtherProcess.h"
 #include "support/Robot.h"
+#include "support/SurfaceRecorder.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -60,35 +61,6 @@ struct Row {
 };
 using Rows = std::map<int, Row>;
 
-// Every view control's surface, while it lives: which window it sits in and its engine.
-struct Surfaces {
-  std::mutex mutex;
-  std::map<rt::PdfSurfaceHeadless*, std::weak_ptr<rt::PdfEngine>> live;
-};
-
-class TrackedSurface : public rt::PdfSurfaceHeadless {
- public:
-  explicit TrackedSurface(Surfaces& all) : all_(all) {
-    std::lock_guard lock(all_.mutex);
-    all_.live[this];
-  }
-  ~TrackedSurface() override {
-    std::lock_guard lock(all_.mutex);
-    all_.live.erase(this);
-  }
-  void Attach(int windowId, int control, const rt::Rect& rect,
-              std::weak_ptr<rt::PdfEngine> engine) override {
-    {
-      std::lock_guard lock(all_.mutex);
-      all_.live[this] = engine;
-    }
-    PdfSurfaceHeadless::Attach(windowId, control, rect, std::move(engine));
-  }
-
- private:
-  Surfaces& all_;
-};
-
 class EndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -96,7 +68,7 @@ class EndToEndTest : public ::testing::Test {
     ASSERT_TRUE(work_->Ok());
     rt::ClearHooks();
     backend_ = rt::InstallHeadlessBackend();
-    rt::SetPdfSurfaceFactory([this] { return std::make_unique<TrackedSurface>(surfaces_); });
+    surfaces_.emplace();
     RegisterApplicationHooks();
     fs::copy_file(fs::path(TEST_DATA_DIR) / "one-page.pdf", work_->Path() / "one.pdf");
     fs::copy_file(fs::path(TEST_DATA_DIR) / "two-pages.pdf", work_->Path() / "two.pdf");
@@ -109,7 +81,7 @@ class EndToEndTest : public ::testing::Test {
     for (int thread : rt::RunningThreads())
       rt::PostCloseDown(thread);
     if (program_.joinable()) program_.join();
-    rt::SetPdfSurfaceFactory({});
+    surfaces_.reset();
     rt::ClearHooks();
     work_.reset();
   }
@@ -176,28 +148,25 @@ class EndToEndTest : public ::testing::Test {
   // Pages of the document a window's view control shows, by default the browse's preview
   // (-1 when there is none).
   int PreviewPages(int window, int region = kBrowseDataRegion) {
-    std::lock_guard lock(surfaces_.mutex);
-    for (auto& [surface, engine] : surfaces_.live)
-      if (surface->WindowId() == window && surface->Control() == region)
-        if (auto e = engine.lock()) return e->PageCount();
-    return -1;
+    const auto engine = surfaces_->Engine(window, region);
+    return engine ? engine->PageCount() : -1;
   }
 
   std::vector<std::string> Captions() const { return testing_support::CaptionsOf(*backend_); }
 
   std::vector<std::string> QuickViews() {
     std::vector<std::string> captions;
-    std::lock_guard lock(surfaces_.mutex);
-    for (auto& [surface, engine] : surfaces_.live)
-      for (const auto& shown : surface->ShownFiles())
+    surfaces_->Visit([&](rt::PdfSurfaceHeadless& surface, const auto&) {
+      for (const auto& shown : surface.ShownFiles())
         captions.push_back(shown.caption);
+    });
     return captions;
   }
 
   bool secondInstance_ = false;
   std::optional<testing_support::WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
-  Surfaces surfaces_;
+  std::optional<testing_support::SurfaceRecorder> surfaces_;
   std::optional<testing_support::OtherProcess> other_;
   std::thread program_;
 };

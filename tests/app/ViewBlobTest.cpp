@@ -24,35 +24,12 @@
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "support/Robot.h"
+#include "support/SurfaceRecorder.h"
 #include "support/WorkDir.h"
 
 namespace {
 
 using testing_support::Robot;
-
-// Headless surfaces that let the test reach the engine a view control shows.
-struct Surfaces {
-  std::mutex mutex;
-  std::vector<std::weak_ptr<rt::PdfEngine>> engines;
-  std::vector<rt::PdfSurfaceHeadless*> surfaces;
-};
-
-class RecordingSurface : public rt::PdfSurfaceHeadless {
- public:
-  explicit RecordingSurface(Surfaces& all) : all_(all) {}
-  void Attach(int windowId, int control, const rt::Rect& rect,
-              std::weak_ptr<rt::PdfEngine> engine) override {
-    {
-      std::lock_guard lock(all_.mutex);
-      all_.engines.push_back(engine);
-      all_.surfaces.push_back(this);
-    }
-    PdfSurfaceHeadless::Attach(windowId, control, rect, std::move(engine));
-  }
-
- private:
-  Surfaces& all_;
-};
 
 const std::string kTwoPages =
     pdftest::PdfTestWriter::Simple({"Alpha beta gamma beta", "Second page with Beta"});
@@ -64,7 +41,7 @@ class ViewBlobTest : public ::testing::Test {
     ASSERT_TRUE(work_->Ok());
     rt::ClearHooks();
     backend_ = rt::InstallHeadlessBackend();
-    rt::SetPdfSurfaceFactory([this] { return std::make_unique<RecordingSurface>(surfaces_); });
+    surfaces_.emplace();
     RegisterApplicationHooks();
     robot_ = std::make_unique<Robot>(backend_);
   }
@@ -72,7 +49,7 @@ class ViewBlobTest : public ::testing::Test {
     for (int thread : rt::RunningThreads())
       rt::PostCloseDown(thread);
     if (program_.joinable()) program_.join();
-    rt::SetPdfSurfaceFactory({});
+    surfaces_.reset();
     rt::ClearHooks();
     work_.reset();
   }
@@ -99,14 +76,9 @@ class ViewBlobTest : public ::testing::Test {
     return robot_->WaitForWindow("Pagelet DEMO");
   }
 
-  std::shared_ptr<rt::PdfEngine> Engine(std::size_t index = 0) {
-    std::lock_guard lock(surfaces_.mutex);
-    return index < surfaces_.engines.size() ? surfaces_.engines[index].lock() : nullptr;
-  }
-  rt::PdfSurfaceHeadless* Surface(std::size_t index = 0) {
-    std::lock_guard lock(surfaces_.mutex);
-    return index < surfaces_.surfaces.size() ? surfaces_.surfaces[index] : nullptr;
-  }
+  // The open viewer's document view.
+  std::shared_ptr<rt::PdfEngine> Engine() { return surfaces_->Engine(); }
+  rt::PdfSurfaceHeadless* Surface() { return surfaces_->Surface(); }
   // The last message box (or stop message) shown.
   rt::UiRequest LastRequest() {
     auto transcript = backend_->Transcript();
@@ -118,9 +90,6 @@ class ViewBlobTest : public ::testing::Test {
     robot_->CloseWindow(window);
     EXPECT_TRUE(robot_->WaitClosed(window));
     if (program_.joinable()) program_.join();
-    std::lock_guard lock(surfaces_.mutex);
-    surfaces_.engines.clear();
-    surfaces_.surfaces.clear();
   }
   // Chooses a menu item and waits until the viewer has handled it.
   void Choose(int window, int item) {
@@ -132,7 +101,7 @@ class ViewBlobTest : public ::testing::Test {
   std::shared_ptr<rt::HeadlessBackend> backend_;
   std::unique_ptr<Robot> robot_;
   std::atomic<bool> hold_{false};  // program main waits after the viewer while set
-  Surfaces surfaces_;
+  std::optional<testing_support::SurfaceRecorder> surfaces_;
   std::thread program_;
   std::atomic<int> storedId_{0};
   std::atomic<int> idAfter_{0};

@@ -3,6 +3,7 @@
 
 #include "framework/data/FileManager.h"
 #include "support/BeforeOperation.h"
+#include "support/BrowseFixture.h"
 #include "support/Watchdog.h"
 #include "support/WorkDir.h"
 
@@ -34,18 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::BeforeOperation;
-
-// An error manager whose fatal messages are recorded instead of ending the test program.
-class RecordingErrors : public ErrorManager {
- public:
-  ErrorLevel TakeFatal() override {
-    ++fatal;
-    ShowMessage(ExpandText(), GetTitle(), rt::MessageIcon::Information, rt::kButtonOk,
-                rt::kButtonOk, MsgStyle);
-    return LevelFatal;
-  }
-  std::atomic<int> fatal{0};
-};
+using testing_support::RecordingErrors;
 
 // Counts the driver opens and closes of a file, over all threads.
 class OpenCounter : public rt::FileCallback {
@@ -87,13 +77,10 @@ std::unique_ptr<rt::File> MakeLines() {
 }
 
 // A manager set up the way an application's table class does, with hook counters.
-class TableManager : public FileManager {
+class TableManager : public testing_support::TableManagerBase {
  public:
-  TableManager(rt::File& file, ErrorManager& errors, bool autoNumber = true) {
-    File = &file;
-    Errors = &errors;
-    FileManager::Init();
-    FileManager::InitFile(file, errors);
+  TableManager(rt::File& file, ErrorManager& errors, bool autoNumber = true)
+      : TableManagerBase(file, errors) {
     if (file.KeyCount() > 0)
       AddKey(*file.Key(1), "", autoNumber ? file.Key(1)->ComponentCount() : 0);
     for (int k = 2; k <= file.KeyCount(); ++k)

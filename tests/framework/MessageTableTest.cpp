@@ -1,119 +1,68 @@
-// Every entry of the default message table, as the user must see it: identifier, level,
-// title and text.
+// The default message table as the user meets it: every entry can be found by its id, has a
+// level the error manager acts on, a title and a text, and names only placeholders the error
+// manager fills in; every id the data classes report is in it.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <set>
+#include <string>
+
+#include "framework/data/FileMessages.h"
 #include "framework/error/DefaultErrorTable.h"
 #include "framework/error/ErrorManager.h"
 
 namespace {
 
-struct Expected {
-  int id;
-  int level;
-  const char* title;
-  const char* text;
-};
+// The placeholders the error manager replaces when it shows a message.
+const std::set<std::string> kPlaceholders = {
+    "%File",  "%FileError", "%FileErrorCode", "%Key",       "%ErrorCode", "%ErrorText",
+    "%Error", "%Message",   "%Field",         "%Procedure", "%Category",  "%Previous"};
 
-const Expected kTable[] = {
-    {1, 5, "Record Retrieval Error",
-     "Error: (%ErrorText) attempting to access a record from the %File file.  Returning to "
-     "previous window."},
-    {2, 5, "Access Denied", "Could not get write access to %File so trying read-only."},
-    {3, 1, "Record Added",
-     "This record has been added to the file. Do you want to add another record?"},
-    {4, 5, "Record Insert Error",
-     "An error was experienced during the creation of a record.|File: %File|Error: %ErrorText."},
-    {5, 5, "Add New Record?", "Record match not found, do you wish to add a new one?"},
-    {6, 5, "File Access Error", "File %File could not be closed.  Error: %ErrorText."},
-    {7, 5, "Record Was Not Updated", "This record was changed by another station."},
-    {8, 5, "Record Was Not Updated",
-     "This record was changed by another station. Those changes will now be displayed. Use the "
-     "Ditto Button or Ctrl+H to recall your changes."},
-    {9, 5, "Record Retrieval Error",
-     "This record was changed or deleted by another station.|Error: (%ErrorText) attempting to "
-     "access a record from the %File file."},
-    {10, 1, "Changes will be lost!", "Are you sure you want to cancel?"},
-    {11, 1, "Confirm Delete", "Are you sure you want to delete the highlighted record?"},
-    {12, 3, "File Creation Error", "Error: (%ErrorText) creating %File."},
-    {13, 5, "Record was not deleted",
-     "An error (%ErrorText) was experienced when deleting a record from the %File file."},
-    {14, 5, "Invalid Request", "This form cannot be used to delete a record"},
-    {15, 5, "Duplicate Key Error",
-     "Adding this record creates a duplicate entry for the key: %Message"},
-    {16, 5, "SQL Execution Error", "Executing the SQL command %Message failed.|Error: %ErrorText."},
-    {18, 5, "Field contents error", "The value of %Field must be found in the %Message file."},
-    {19, 5, "Value Error", "The value of %Field must be in the list : %Message."},
-    {20, 5, "Range Error", "The value of %Field must be in range %Message."},
-    {21, 5, "Range Error", "The value of %Field must be lower than %Message."},
-    {22, 5, "Range Error", "The value of %Field must be higher than %Message."},
-    {23, 5, "File Load Error", "%File File Load Error.  Error: %ErrorText."},
-    {24, 3, "WMF Parser Error", "Get next record from file %File failed."},
-    {25, 5, "Invalid Request", "This form cannot be used to insert a record"},
-    {26, 3, "Invalid File",
-     "%File has an invalid File structure.|Error: %ErrorCode - %Error|FileError: %FileErrorCode - "
-     "%FileError|"},
-    {27, 5, "Transaction cancelled",
-     "Error: (%ErrorText) attempting to frame the transaction on %File."},
-    {28, 5, "No Records", "There are no records available to process."},
-    {29, 3, "File Access Error", "File %File could not be opened.  Error: %ErrorText."},
-    {30, 5, "Procedure not defined", "The Procedure %Message has not been defined."},
-    {31, 5, "Record was not updated",
-     "An error (%ErrorText) was experienced when making changes to the %File file."},
-    {32, 3, "Key was not built", "Error: (%ErrorText) repairing key for %File."},
-    {33, 5, "Invalid Key", "%File key file is invalid. Key must be rebuilt."},
-    {34, 5, "Record not read",
-     "A record held by another station was encountered reading from the %File file."},
-    {36, 5, "Referential Integrity Delete Error",
-     "This record is referenced from the file %File. This record cannot be deleted while these "
-     "references exist."},
-    {37, 5, "Referential Integrity Update Error",
-     "This record is referenced from the file %File. Linking field(s) have been restricted from "
-     "change and have been reset to original values."},
-    {38, 1, "Auto Increment Error",
-     "Attempts to automatically number this record have failed.|File: %File|Key: %Key|Error: "
-     "%ErrorText.|Try Again?"},
-    {39, 1, "Record Delete Error",
-     "An error was experienced deleting this record. Do you want to try to delete it again?"},
-    {40, 1, "Record Update Error",
-     "An error was experienced changing this record. Do you want to try to save again?"},
-    {41, 1, "Save Record", "Do you want to save the changes to this record?"},
-    {42, 1, "Beginning of File Error",
-     "The beginning of the file %File was encountered. Do you want to start again from the end of "
-     "the file?"},
-    {43, 1, "End of File Error",
-     "The end of the file %File was encountered. Do you want to start again from the beginning?"},
-    {44, 5, "Invalid Request", "This form cannot be used to update a record"},
-    {45, 2, "File Usage Error", "Attempt to use file (%File) before it was opened"},
-    {46, 5, "View Open Error",
-     "Error: (%ErrorText) attempting to open the current VIEW. Filter and Range Limits ignored."},
-    {47, 5, "Unsupported QBE Column",
-     "The saved QBE column, %Field is not supported. It will be dropped from the query."},
-    {48, 5, "SMTP Error", "The following SMTP Error occurred: %Message "},
-    {49, 5, "NNTP Error", "%Message "},
-    {50, 5, "Winsock Error", "%Message "},
-    {51, 3, "WMF Parser Error", "Adding record to queue failed. Parsing %File."},
-    {52, 3, "WMF Parser Error", "The File %File is not a valid WMF file."},
-    {53, 3, "WMF Parser Error", "Invalid %Field control found. Parsing %File."},
-    {54, 3, "WMF Parser Error", "Cannot find %Field id. Parsing %File."},
-    {55, 5, "Report Writer Error", "Poorly Formed Comment String \"%Message\" at Position %Field."},
-    {56, 5, "Report Writer Error", "Unknown Property %Message."},
-};
+std::set<std::string> PlaceholdersIn(const std::string& text) {
+  std::set<std::string> found;
+  for (std::size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1)) {
+    std::size_t end = at + 1;
+    while (end < text.size() && std::isalpha(static_cast<unsigned char>(text[end])))
+      ++end;
+    found.insert(text.substr(at, end - at));
+  }
+  return found;
+}
 
-TEST(MessageTableTest, DefaultTableHoldsExactlyTheseEntries) {
+TEST(MessageTableTest, EveryEntryIsUsableAndEveryReportedIdIsThere) {
   rt::ThreadLocal<ErrorStatus> status;
   ErrorManager manager;
   manager.Start(status);
   ASSERT_TRUE(manager.Errors);
-  EXPECT_EQ(manager.Errors->size(), std::size(kTable));
-  for (const Expected& expected : kTable) {
+  ASSERT_GE(manager.Errors->size(), 50u);
+
+  std::set<std::int32_t> ids;
+  for (const ErrorEntry& listed : *manager.Errors) {
+    const std::int32_t id = listed.Id;
+    EXPECT_TRUE(ids.insert(id).second) << "id listed twice: " << id;
     ErrorEntry entry;
-    ASSERT_EQ(manager.FindError(static_cast<std::uint16_t>(expected.id), entry), LevelQuiet)
-        << expected.id;
-    EXPECT_EQ(entry.Fatality, expected.level) << expected.id;
-    EXPECT_EQ(entry.Title, expected.title) << expected.id;
-    EXPECT_EQ(entry.Message, expected.text) << expected.id;
-    EXPECT_EQ(entry.Category, "") << expected.id;
+    ASSERT_EQ(manager.FindError(static_cast<std::uint16_t>(id), entry), LevelQuiet) << id;
+    EXPECT_EQ(entry.Message, listed.Message) << id;
+    EXPECT_TRUE(entry.Fatality == LevelAsk || entry.Fatality == LevelInternal ||
+                entry.Fatality == LevelFatal || entry.Fatality == LevelNotify)
+        << id << " has level " << int(entry.Fatality);
+    EXPECT_FALSE(entry.Title.empty()) << id;
+    EXPECT_FALSE(entry.Message.empty()) << id;
+    EXPECT_EQ(entry.Category, "") << id;
+    // A question is answered with Yes or No, so its text asks one.
+    if (entry.Fatality == LevelAsk) {
+      EXPECT_EQ(entry.Message.back(), '?') << id;
+    }
+    for (const std::string& placeholder : PlaceholdersIn(entry.Message))
+      EXPECT_TRUE(kPlaceholders.count(placeholder)) << id << " names " << placeholder;
   }
+
+  for (std::uint16_t reported :
+       {kMsgRetrievalError, kMsgAccessDenied, kMsgInsertError, kMsgRecordChanged,
+        kMsgRecordChangedShown, kMsgRecordGone, kMsgConfirmDelete, kMsgCreateError, kMsgNotDeleted,
+        kMsgDuplicateKey, kMsgInvalidFile, kMsgOpenError, kMsgNotUpdated, kMsgKeyNotBuilt,
+        kMsgInvalidKey, kMsgRecordNotRead, kMsgAutoIncrement, kMsgFileUsage})
+    EXPECT_TRUE(ids.count(reported)) << "reported but not in the table: " << reported;
   manager.Kill();
   status.Destroy();
 }

@@ -2,6 +2,7 @@
 // child table whose records link to a parent by its code.
 
 #include "framework/data/RelationManager.h"
+#include "support/BrowseFixture.h"
 #include "support/WorkDir.h"
 
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::RecordingErrors;
 
 // PAR:Code (string 10, unique primary key), PAR:Name (string 20).
 std::unique_ptr<rt::File> MakeParents() {
@@ -68,13 +70,9 @@ class TransactionCounter : public rt::FileCallback {
   int rollbacks = 0;
 };
 
-class TableManager : public FileManager {
+class TableManager : public testing_support::TableManagerBase {
  public:
-  TableManager(rt::File& file, ErrorManager& errors) {
-    File = &file;
-    Errors = &errors;
-    FileManager::Init();
-    FileManager::InitFile(file, errors);
+  TableManager(rt::File& file, ErrorManager& errors) : TableManagerBase(file, errors) {
     for (int k = 1; k <= file.KeyCount(); ++k)
       AddKey(*file.Key(k), file.Key(k)->Name());
   }
@@ -123,15 +121,6 @@ class TableRelations : public RelationManager {
   }
   int deferredCalls = 0;
   std::vector<std::function<void(std::vector<RelationEntry>&)>> pending;
-};
-
-class RecordingErrors : public ErrorManager {
- public:
-  ErrorLevel TakeFatal() override {
-    ShowMessage(ExpandText(), GetTitle(), rt::MessageIcon::Information, rt::kButtonOk,
-                rt::kButtonOk, MsgStyle);
-    return LevelFatal;
-  }
 };
 
 using Child = std::pair<int, std::string>;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 #include <utility>
@@ -65,46 +66,61 @@ class PdfViewTest : public gui_test::DesktopTest {
 
   std::pair<int, bool> PrintInto(const std::string& output);
 
+  // Opens the test window on a thread of its own with a view control (Init's border, scroll
+  // bar and toolbar arguments given) showing `file`, sets windowId_, runs `whileOpen` and
+  // closes the window.
+  void StartView(const std::string& file, int border, int scrollBars, int toolbar,
+                 std::function<void(rt::PageletControl&)> whileOpen) {
+    StartProgram([=, this] {
+      rt::Start([=, this](const std::vector<std::string>&) {
+        auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
+        window->Open();
+        rt::PageletControl control;
+        control.mode = rt::PageletControl::kModeWindow;
+        control.Init(*window, kRegion, border, scrollBars, toolbar, 1, "", "");
+        control.LoadFile(file, 0);
+        windowId_ = window->Id();
+        whileOpen(control);
+        control.Kill();
+        window->Close();
+      });
+      rt::JoinAllThreads();
+    });
+  }
+  // Pumps until the window's view shows and `ready` holds for it; null when it does not.
+  QPointer<gui::QtPdfView> ViewWhen(const std::function<bool(gui::QtPdfView&)>& ready) {
+    QPointer<gui::QtPdfView> view;
+    const bool shown = PumpUntil([&] {
+      QWidget* region = windowId_ ? backend_->RegionWidget(windowId_, kRegion) : nullptr;
+      view = region ? region->findChild<gui::QtPdfView*>() : nullptr;
+      return view && ready(*view);
+    });
+    return shown ? view : nullptr;
+  }
+
+  std::atomic<int> windowId_{0};
+
   QTemporaryDir dir_;
   std::string file_;
 };
 
 TEST_F(PdfViewTest, RegionShowsRenderedPagesAndSearchMarks) {
-  std::atomic<int> windowId{0};
   std::atomic<bool> find{false};
   std::atomic<bool> release{false};
   std::atomic<int> matches{-1};
-  StartProgram([&] {
-    rt::Start([&](const std::vector<std::string>&) {
-      auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
-      window->Open();
-      rt::PageletControl control;
-      control.mode = rt::PageletControl::kModeWindow;
-      control.Init(*window, kRegion, 1, 1, 0, 1, "", "");
-      control.LoadFile(file_, 0);
-      windowId = window->Id();
-      WaitFor(find);
-      matches = control.FindText("needle", 1, 0, 1, 0);
-      WaitFor(release);
-      control.Kill();
-      window->Close();
-    });
-    rt::JoinAllThreads();
+  StartView(file_, 1, 1, 0, [&](rt::PageletControl& control) {
+    WaitFor(find);
+    matches = control.FindText("needle", 1, 0, 1, 0);
+    WaitFor(release);
   });
-  ASSERT_TRUE(PumpUntil([&] { return windowId != 0; }));
-  QPointer<gui::QtPdfView> view;
   // The region gets its final size after it is first shown: wait until the page rendered
   // for the full-width zoom has caught up with it.
-  auto fitsWidth = [&] {
-    const int width = view->RenderedPage(0).width();
-    return width > view->viewport()->width() / 2 && width <= view->viewport()->width();
-  };
-  ASSERT_TRUE(PumpUntil([&] {
-    QWidget* region = backend_->RegionWidget(windowId, kRegion);
-    view = region ? region->findChild<gui::QtPdfView*>() : nullptr;
-    return view && view->HasRenderedPage(0) && fitsWidth();
-  }));
-  EXPECT_EQ(view->parentWidget(), backend_->RegionWidget(windowId, kRegion));
+  QPointer<gui::QtPdfView> view = ViewWhen([](gui::QtPdfView& v) {
+    const int width = v.HasRenderedPage(0) ? v.RenderedPage(0).width() : 0;
+    return width > v.viewport()->width() / 2 && width <= v.viewport()->width();
+  });
+  ASSERT_TRUE(view);
+  EXPECT_EQ(view->parentWidget(), backend_->RegionWidget(windowId_, kRegion));
   EXPECT_TRUE(view->isVisible());
   EXPECT_EQ(view->PageCount(), 2);
   // Rendered at full-width zoom (waited for above) and with ink on it.
@@ -146,28 +162,10 @@ TEST_F(PdfViewTest, ShowFileOpensAViewerThatClosesWithItsControl) {
 }
 
 TEST_F(PdfViewTest, AFailedLoadShowsItsErrorInTheView) {
-  std::atomic<int> windowId{0};
   std::atomic<bool> release{false};
-  StartProgram([&] {
-    rt::Start([&](const std::vector<std::string>&) {
-      auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
-      window->Open();
-      rt::PageletControl control;
-      control.mode = rt::PageletControl::kModeWindow;
-      control.Init(*window, kRegion, 1, 1, 0, 1, "", "");
-      control.LoadFile(file_ + ".missing", 0);
-      windowId = window->Id();
-      WaitFor(release);
-    });
-    rt::JoinAllThreads();
-  });
-  ASSERT_TRUE(PumpUntil([&] { return windowId != 0; }));
-  QPointer<gui::QtPdfView> view;
-  EXPECT_TRUE(PumpUntil([&] {
-    QWidget* region = backend_->RegionWidget(windowId, kRegion);
-    view = region ? region->findChild<gui::QtPdfView*>() : nullptr;
-    return view && !view->ErrorText().isEmpty();
-  }));
+  StartView(file_ + ".missing", 1, 1, 0, [&](rt::PageletControl&) { WaitFor(release); });
+  QPointer<gui::QtPdfView> view =
+      ViewWhen([](gui::QtPdfView& v) { return !v.ErrorText().isEmpty(); });
   ASSERT_TRUE(view);
   EXPECT_EQ(view->PageCount(), 0);
   EXPECT_TRUE(view->ErrorText().contains("missing"));
@@ -176,29 +174,10 @@ TEST_F(PdfViewTest, AFailedLoadShowsItsErrorInTheView) {
 }
 
 TEST_F(PdfViewTest, StyleArgumentsFrameTheViewAndTheToolbarZooms) {
-  std::atomic<int> windowId{0};
   std::atomic<bool> release{false};
-  StartProgram([&] {
-    rt::Start([&](const std::vector<std::string>&) {
-      auto window = rt::Window::Prepare("PdfGuiTest", "VIEW");
-      window->Open();
-      rt::PageletControl control;
-      control.mode = rt::PageletControl::kModeWindow;
-      control.Init(*window, kRegion, 0, 0, 1, 1, "", "");
-      control.LoadFile(file_, 0);
-      windowId = window->Id();
-      WaitFor(release);
-      control.Kill();
-      window->Close();
-    });
-    rt::JoinAllThreads();
-  });
-  QPointer<gui::QtPdfView> view;
-  ASSERT_TRUE(PumpUntil([&] {
-    QWidget* region = windowId ? backend_->RegionWidget(windowId, kRegion) : nullptr;
-    view = region ? region->findChild<gui::QtPdfView*>() : nullptr;
-    return view && view->HasRenderedPage(0);
-  }));
+  StartView(file_, 0, 0, 1, [&](rt::PageletControl&) { WaitFor(release); });
+  QPointer<gui::QtPdfView> view = ViewWhen([](gui::QtPdfView& v) { return v.HasRenderedPage(0); });
+  ASSERT_TRUE(view);
   EXPECT_EQ(view->frameShape(), QFrame::NoFrame);
   EXPECT_EQ(view->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   auto* bar = view->findChild<QToolBar*>("pdfToolbar");

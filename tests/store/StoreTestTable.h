@@ -73,8 +73,14 @@ class StoreFixture : public ::testing::Test {
   }
   // IDs read with Next until the end of the sequence.
   static std::vector<int> ReadAll(rt::File& f, bool backwards = false) {
+    return ReadIds(f, f, backwards);
+  }
+  // IDs of the records `reader` (the file itself or a view over it) reads into `f`'s record
+  // buffer with Next (or Previous) until the end.
+  template <typename Reader>
+  static std::vector<int> ReadIds(Reader& reader, const rt::File& f, bool backwards = false) {
     std::vector<int> ids;
-    while ((backwards ? f.Previous() : f.Next()) == 0)
+    while ((backwards ? reader.Previous() : reader.Next()) == 0)
       ids.push_back(Id(f));
     return ids;
   }

@@ -85,9 +85,7 @@ class ViewTest : public storetest::StoreFixture {
 
   // IDs read until the end of the view.
   std::vector<int> ReadAll(rt::View& v, bool backwards = false) {
-    std::vector<int> ids;
-    while ((backwards ? v.Previous() : v.Next()) == 0)
-      ids.push_back(Id());
+    std::vector<int> ids = ReadIds(v, *file_, backwards);
     EXPECT_EQ(rt::ErrorCode(), rt::kNoRecordError);
     return ids;
   }

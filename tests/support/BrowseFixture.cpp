@@ -13,13 +13,10 @@ namespace testing_support {
 
 namespace {
 
-class DocsManager : public FileManager {
+class DocsManager : public TableManagerBase {
  public:
-  DocsManager(rt::File& file, ErrorManager& errors, bool autoNumber) {
-    File = &file;
-    Errors = &errors;
-    FileManager::Init();
-    FileManager::InitFile(file, errors);
+  DocsManager(rt::File& file, ErrorManager& errors, bool autoNumber)
+      : TableManagerBase(file, errors) {
     AddKey(*file.Key(1), "", autoNumber ? 1 : 0);
     for (int k = 2; k <= 4; ++k)
       AddKey(*file.Key(k), "");
@@ -28,6 +25,20 @@ class DocsManager : public FileManager {
 };
 
 }  // namespace
+
+TableManagerBase::TableManagerBase(rt::File& file, ErrorManager& errors) {
+  File = &file;
+  Errors = &errors;
+  FileManager::Init();
+  FileManager::InitFile(file, errors);
+}
+
+ErrorLevel RecordingErrors::TakeFatal() {
+  ++fatal;
+  ShowMessage(ExpandText(), GetTitle(), rt::MessageIcon::Information, rt::kButtonOk, rt::kButtonOk,
+              MsgStyle);
+  return LevelFatal;
+}
 
 std::unique_ptr<rt::File> MakeDocsFile() {
   rt::RegisterStoreDriver();

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,6 +49,21 @@ bool AddDocRange(int first, int last);
 // Renames or removes a row through a handle of its own, as another station would.
 bool RenameDoc(int id, const std::string& name);
 bool RemoveDoc(int id);
+
+// A file manager over `file` started the way an application's table class starts it; the
+// class deriving from it adds the keys (and shuts it down in its destructor, while its own
+// hooks still exist).
+class TableManagerBase : public FileManager {
+ public:
+  TableManagerBase(rt::File& file, ErrorManager& errors);
+};
+
+// An error manager whose fatal messages are shown and counted instead of ending the program.
+class RecordingErrors : public ErrorManager {
+ public:
+  ErrorLevel TakeFatal() override;
+  std::atomic<int> fatal{0};
+};
 
 // A window controller whose Run(number, request), the update form, calls `form`.
 class FormStandIn : public WindowController {

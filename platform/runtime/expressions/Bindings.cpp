@@ -1,5 +1,7 @@
 #include "platform/runtime/expressions/Bindings.h"
 
+#include "platform/runtime/values/Text.h"
+
 namespace rt {
 
 Bindings::Bindings() {
@@ -71,11 +73,7 @@ const AnyRef* Bindings::FindUpper(const std::string& upperName) const {
 }
 
 std::string Bindings::UpperName(std::string_view name) {
-  std::string upper(name);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
+  return Upper(name);
 }
 
 }  // namespace rt

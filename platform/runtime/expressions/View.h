@@ -24,9 +24,9 @@
 
 #include "platform/runtime/expressions/Bindings.h"
 #include "platform/runtime/expressions/Expression.h"
-#include "platform/runtime/expressions/ViewCursor.h"
 #include "platform/runtime/expressions/ViewQuery.h"
 #include "platform/runtime/files/File.h"
+#include "platform/runtime/files/ViewCursor.h"
 
 namespace rt {
 

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "platform/runtime/values/Text.h"
+
 namespace rt {
 
 namespace {
@@ -39,16 +41,6 @@ class Scanner {
   std::string_view text_;
   std::size_t pos_ = 0;
 };
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -11,9 +11,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/runtime/expressions/ViewCursor.h"
 #include "platform/runtime/files/FileHandle.h"
 #include "platform/runtime/files/FileTransaction.h"
+#include "platform/runtime/files/ViewCursor.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/Text.h"
 

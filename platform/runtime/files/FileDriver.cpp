@@ -5,9 +5,9 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/runtime/expressions/ViewCursor.h"
 #include "platform/runtime/files/RawDriver.h"
 #include "platform/runtime/files/TextDriver.h"
+#include "platform/runtime/files/ViewCursor.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/Text.h"
 

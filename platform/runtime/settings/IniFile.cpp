@@ -21,6 +21,7 @@
 #include "platform/runtime/threads/ErrnoText.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/values/Text.h"
 
 namespace rt {
 
@@ -95,26 +96,16 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
+// An all-blank text gives an empty view at its end (not a null one): lines keep offsets of
+// their parts.
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front()))
-    s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back()))
-    s.remove_suffix(1);
-  return s;
+  const std::string_view trimmed = rt::Trim(s, kBlanks);
+  return trimmed.empty() ? s.substr(s.size()) : trimmed;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  a = Trim(a);
-  b = Trim(b);
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
+// Names match with the blanks around them and the case of ASCII letters ignored.
+bool SameKey(std::string_view a, std::string_view b) {
+  return SameName(Trim(a), Trim(b));
 }
 
 // A hash of the name as matched: blanks around it and the case of ASCII letters ignored.
@@ -156,7 +147,7 @@ void ForEachOccurrence(Doc& doc, std::string_view section, Visit&& visit) {
   auto found = doc.sections.find(NameHash(section));
   if (found == doc.sections.end()) return;
   for (std::size_t i = found->second; i != kNone; i = doc.blocks[i].nextSame) {
-    if (SameName(doc.blocks[i].header.Name(), section) && visit(i)) return;
+    if (SameKey(doc.blocks[i].header.Name(), section) && visit(i)) return;
   }
 }
 
@@ -165,12 +156,12 @@ std::size_t FindEntry(const Block& block, std::string_view entry) {
   if (block.indexed) {
     auto found = block.entries.find(NameHash(entry));
     if (found == block.entries.end()) return kNone;
-    if (SameName(block.body[found->second].Name(), entry)) return found->second;
+    if (SameKey(block.body[found->second].Name(), entry)) return found->second;
     // Another name of the same hash came first: look line by line.
   }
   for (std::size_t i = 0; i < block.body.size(); ++i) {
     const Line& line = block.body[i];
-    if (line.kind == Line::Kind::Entry && SameName(line.Name(), entry)) return i;
+    if (line.kind == Line::Kind::Entry && SameKey(line.Name(), entry)) return i;
   }
   return kNone;
 }
@@ -515,7 +506,7 @@ bool DeleteEntryLines(Document& doc, std::string_view section, std::string_view 
     Block& block = doc.blocks[index];
     if (FindEntry(block, entry) == kNone) return false;
     std::erase_if(block.body, [&](const Line& line) {
-      return line.kind == Line::Kind::Entry && SameName(line.Name(), entry);
+      return line.kind == Line::Kind::Entry && SameKey(line.Name(), entry);
     });
     IndexBlock(block);
     changed = true;
@@ -693,7 +684,7 @@ std::vector<std::pair<std::string, std::string>> IniFile::Values(std::string_vie
       // The first occurrence of each name only.
       bool earlier = false;
       for (std::size_t b = first; b != index && !earlier; b = doc->blocks[b].nextSame) {
-        earlier = SameName(doc->blocks[b].header.Name(), section) &&
+        earlier = SameKey(doc->blocks[b].header.Name(), section) &&
                   FindEntry(doc->blocks[b], line.Name()) != kNone;
       }
       if (!earlier && FindEntry(block, line.Name()) == i)

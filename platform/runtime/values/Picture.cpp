@@ -457,7 +457,7 @@ bool DeformatDate(const Picture& p, std::string_view text, std::string& value) {
     while (n < static_cast<int>(rest.size()) && rest[n] == rest[0])
       ++n;
     if (rest[0] == 'm' || rest[0] == 'd' || rest[0] == 'y') {
-      parts.push_back(static_cast<char>(std::toupper(rest[0])));
+      parts.push_back(UpperChar(rest[0]));
       widths.push_back(rest[0] == 'd' ? 2 : (rest[0] == 'm' ? 2 : n));
       i += n;
     } else {

@@ -1,6 +1,5 @@
 #include "platform/runtime/values/RecordLayout.h"
 
-#include <strings.h>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -59,7 +58,7 @@ int RecordLayout::AddField(std::string label, FieldType type, std::uint32_t size
 int RecordLayout::FindField(std::string_view label) const {
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     const std::string& l = fields_[i].label;
-    if (l.size() == label.size() && strncasecmp(l.data(), label.data(), l.size()) == 0) {
+    if (SameName(l, label)) {
       return static_cast<int>(i) + 1;
     }
   }

@@ -75,4 +75,12 @@ inline std::string Lower(std::string_view text) {
   return out;
 }
 
+// Whether two names are the same when ASCII case is ignored (labels, keys, file names).
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (UpperChar(a[i]) != UpperChar(b[i])) return false;
+  return true;
+}
+
 }  // namespace rt

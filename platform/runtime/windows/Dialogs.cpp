@@ -2,27 +2,22 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
+#include "platform/runtime/threads/Installed.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/UiBackend.h"
 
 namespace rt {
 
 namespace {
-std::mutex gBackendMutex;
-std::shared_ptr<UiBackend>& CurrentBackend() {
-  static std::shared_ptr<UiBackend> backend;
+Installed<std::shared_ptr<UiBackend>>& CurrentBackend() {
+  static Installed<std::shared_ptr<UiBackend>> backend;
   return backend;
 }
 }  // namespace
 
 std::shared_ptr<UiBackend> Backend() {
-  std::shared_ptr<UiBackend> backend;
-  {
-    std::lock_guard lock(gBackendMutex);
-    backend = CurrentBackend();
-  }
+  std::shared_ptr<UiBackend> backend = CurrentBackend().Get();
   if (!backend) {
     // A program that cannot show anything must not run on without a window: this is a
     // start-up fault (the desktop or the test did not install a backend).
@@ -36,8 +31,7 @@ std::shared_ptr<UiBackend> Backend() {
 }
 
 void InstallBackend(std::shared_ptr<UiBackend> backend) {
-  std::lock_guard lock(gBackendMutex);
-  CurrentBackend() = std::move(backend);
+  CurrentBackend().Set(std::move(backend));
 }
 
 std::shared_ptr<HeadlessBackend> InstallHeadlessBackend() {

@@ -213,6 +213,15 @@ bool Window::OpenOver(int ownerId) {
   return true;
 }
 
+bool Window::Post(int event, int control) const {
+  if (!open_) return false;
+  EventMessage message;
+  message.event = event;
+  message.control = control;
+  message.windowId = id_;
+  return PostMessage(thread_, std::move(message));
+}
+
 void Window::Close() {
   if (!open_) return;
   open_ = false;

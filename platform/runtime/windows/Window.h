@@ -50,6 +50,9 @@ class Window {
   // (0: owned as Open() without an owner would make it).
   bool OpenOver(int ownerId);
   bool IsOpen() const { return open_; }
+  // Queues the event for this window on its thread (with the control, 0 for none); nothing
+  // is queued while the window is closed. Returns whether it was queued.
+  bool Post(int event, int control = 0) const;
   // Closes at once; the event loop ends.
   void Close();
 

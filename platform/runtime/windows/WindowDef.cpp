@@ -1,7 +1,8 @@
 #include "platform/runtime/windows/WindowDef.h"
 
-#include <strings.h>
 #include <mutex>
+
+#include "platform/runtime/values/Text.h"
 
 namespace rt {
 
@@ -107,9 +108,6 @@ std::mutex gDefsMutex;
 std::vector<std::shared_ptr<const WindowDef>>& Defs() {
   static std::vector<std::shared_ptr<const WindowDef>> defs;
   return defs;
-}
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 }  // namespace
 
