@@ -160,6 +160,7 @@ void IniManager::Kill() {
   {
     CriticalSectionGuard guard(CritSect.get());
     Sectors.reset();
+    byFoldedName_.clear();
   }
   CritSect.reset();
 }
