@@ -394,8 +394,9 @@ std::string QueryManager::StoredName(std::string_view name, bool report) {
     return {};
   }
   if (Upper(wanted) == Upper(kQueryMru)) return kQueryMru;
-  for (const std::string& saved : ListSavedQueries())
-    if (Upper(saved) == Upper(wanted)) return saved;
+  // A saved query of the same name in another case keeps its name.
+  if (std::string saved = INIMgr->FindSectorItem(QkFamily, wanted, kQueryType); !saved.empty())
+    return saved;
   return wanted;
 }
 

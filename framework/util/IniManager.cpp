@@ -143,6 +143,7 @@ void IniManager::Kill() {
   {
     CriticalSectionGuard guard(CritSect.get());
     Sectors.reset();
+    byFoldedName_.clear();
   }
   CritSect.reset();
 }
@@ -223,6 +224,7 @@ int IniManager::Init(std::string_view fileName, std::int32_t storage, std::int32
   // A catalogue that holds a record twice or claims more records than it has (edited by
   // hand, say) is stored again, whole, at Close.
   const bool dropped = SortSectors();
+  IndexSectors();
   sectorsStored_ = !dropped && ParseCount(Fetch(kSectorSection, kSectorList, {}, FileName)) ==
                                    Sectors->Records();
   if (usable != rt::kNoError) rt::SetError(usable, why);
@@ -234,6 +236,7 @@ int IniManager::Close() {
   if (!Sectors) return rt::kNoError;
   const int result = sectorsStored_ ? rt::kNoError : StoreSectors();
   Sectors.reset();
+  byFoldedName_.clear();
   return result;
 }
 
@@ -396,23 +399,15 @@ int IniManager::AddSector(std::string_view sectorName) {
   sectors.Field(1).SetText(family);
   sectors.Field(2).SetText(item);
   sectors.Field(3).SetText(type);
-  const auto key = std::make_tuple(FieldText(sectors.Field(1)), FieldText(sectors.Field(2)),
-                                   FieldText(sectors.Field(3)));
-  auto row = [&](int n) {
-    return std::make_tuple(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
-  };
-  // The catalogue is sorted: the first record not below the new one.
-  int low = 1;
-  int high = sectors.Records() + 1;
-  while (low < high) {
-    const int middle = low + (high - low) / 2;
-    if (row(middle) < key)
-      low = middle + 1;
-    else
-      high = middle;
-  }
-  if (low <= sectors.Records() && row(low) == key) return rt::kNoError;
+  SectorKey key(FieldText(sectors.Field(1)), FieldText(sectors.Field(2)),
+                FieldText(sectors.Field(3)));
+  const int low = SectorPosition(key);
+  if (low <= sectors.Records() && std::make_tuple(sectors.RowText(low, 1), sectors.RowText(low, 2),
+                                                  sectors.RowText(low, 3)) == key)
+    return rt::kNoError;
   sectors.Add(low);
+  const std::size_t hash = std::hash<std::string>()(FoldedName(key));
+  byFoldedName_.emplace(FoldedAt(hash), hash, std::move(key));
   if (!sectorsStored_) return StoreSectors();
   // The new record goes into a new numbered entry after the others: nothing else moves.
   const int count = sectors.Records();
@@ -429,17 +424,25 @@ int IniManager::AddSector(std::string_view sectorName) {
 int IniManager::RemoveSector(std::string_view sectorName) {
   CriticalSectionGuard guard(CritSect.get());
   if (Sectors) {
-    const std::string wanted = rt::Upper(sectorName);
     rt::Queue& sectors = *Sectors;
     const int before = sectors.Records();
     std::vector<std::tuple<int, std::string, std::string, std::string>> removed;
-    for (int n = sectors.Records(); n >= 1; --n) {
-      std::string family = sectors.RowText(n, 1);
-      std::string item = sectors.RowText(n, 2);
-      std::string type = sectors.RowText(n, 3);
-      if (rt::Upper(family + "$" + item + "$$" + type) != wanted) continue;
-      removed.emplace_back(n, std::move(family), std::move(item), std::move(type));
-      sectors.Get(n);
+    const std::string wanted = rt::Upper(sectorName);
+    const std::size_t hash = std::hash<std::string>()(wanted);
+    for (auto at = FoldedAt(hash); at != byFoldedName_.end() && at->first == hash;) {
+      const SectorKey& key = at->second;
+      if (FoldedName(key) != wanted) {
+        ++at;
+        continue;
+      }
+      removed.emplace_back(SectorPosition(key), std::get<0>(key), std::get<1>(key),
+                           std::get<2>(key));
+      at = byFoldedName_.erase(at);
+    }
+    // From the last position back.
+    std::sort(removed.begin(), removed.end(), std::greater<>());
+    for (const auto& entry : removed) {
+      sectors.Get(std::get<0>(entry));
       sectors.Delete();
     }
     if (!removed.empty()) {
@@ -492,6 +495,7 @@ int IniManager::RemoveSector(std::string_view sectorName) {
         }
         slots_ = slotsBefore;
         sectorsStored_ = wasStored;
+        IndexSectors();
       }
       return result;
     }
@@ -533,6 +537,59 @@ void IniManager::ListSectors(std::string_view family, std::string_view item, std
     result.Field(3).SetText(rowType);
     result.Add();
   }
+}
+
+std::string IniManager::FindSectorItem(std::string_view family, std::string_view item,
+                                       std::string_view type) {
+  CriticalSectionGuard guard(CritSect.get());
+  const std::string wanted = rt::Upper(MakeSectorName(family, item, type));
+  std::string least;
+  const std::size_t hash = std::hash<std::string>()(wanted);
+  for (auto at = FoldedAt(hash); at != byFoldedName_.end() && at->first == hash; ++at) {
+    const auto& [rowFamily, rowItem, rowType] = at->second;
+    if (rowFamily != family || rowType != type || FoldedName(at->second) != wanted) continue;
+    std::string found = Unescape(rowItem);
+    if (least.empty() || found < least) least = std::move(found);
+  }
+  return least;
+}
+
+std::string IniManager::FoldedName(const SectorKey& key) {
+  return rt::Upper(std::get<0>(key) + "$" + std::get<1>(key) + "$$" + std::get<2>(key));
+}
+
+int IniManager::SectorPosition(const SectorKey& key) const {
+  const rt::Queue& sectors = *Sectors;
+  int low = 1;
+  int high = sectors.Records() + 1;
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    if (std::make_tuple(sectors.RowText(middle, 1), sectors.RowText(middle, 2),
+                        sectors.RowText(middle, 3)) < key)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return low;
+}
+
+void IniManager::IndexSectors() {
+  byFoldedName_.clear();
+  const rt::Queue& sectors = *Sectors;
+  byFoldedName_.reserve(static_cast<std::size_t>(sectors.Records()));
+  for (int n = 1; n <= sectors.Records(); ++n) {
+    SectorKey key(sectors.RowText(n, 1), sectors.RowText(n, 2), sectors.RowText(n, 3));
+    const std::size_t hash = std::hash<std::string>()(FoldedName(key));
+    byFoldedName_.emplace_back(hash, std::move(key));
+  }
+  std::sort(byFoldedName_.begin(), byFoldedName_.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+std::vector<std::pair<std::size_t, IniManager::SectorKey>>::iterator IniManager::FoldedAt(
+    std::size_t hash) {
+  return std::lower_bound(byFoldedName_.begin(), byFoldedName_.end(), hash,
+                          [](const auto& entry, std::size_t h) { return entry.first < h; });
 }
 
 std::string IniManager::RegistryKey(std::string_view section, std::string_view fileName) const {

@@ -21,6 +21,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/runtime/settings/IniFile.h"
@@ -118,6 +120,9 @@ class IniManager {
   // match; an empty filter matches everything. Items come back unescaped.
   void ListSectors(std::string_view family, std::string_view item, std::string_view type,
                    rt::Queue& result);
+  // The item (unescaped) of the catalogue record of exactly this family and type whose item
+  // equals `item` without regard to case (the least such), or "" when there is none.
+  std::string FindSectorItem(std::string_view family, std::string_view item, std::string_view type);
 
   // Runs `work` (which calls the operations above) with the INI file's writes collected,
   // then makes them in one rewrite of the file, all or none; returns the first error.
@@ -152,11 +157,27 @@ class IniManager {
   int Batched(Work&& work);
   bool Collecting(std::string_view fileName) const;
 
+  // A catalogue record as its three fields read back (family, escaped item, type).
+  using SectorKey = std::tuple<std::string, std::string, std::string>;
+  // The record's sector name with ASCII letters in upper case: the name as the store
+  // matches it.
+  static std::string FoldedName(const SectorKey& key);
+  // The first position in the sorted catalogue whose record is not below `key`.
+  int SectorPosition(const SectorKey& key) const;
+  // Indexes every catalogue record by its folded name.
+  void IndexSectors();
+  // The first index record whose hash is not below `hash`.
+  std::vector<std::pair<std::size_t, SectorKey>>::iterator FoldedAt(std::size_t hash);
+
   bool killed_ = false;
   bool sectorsStored_ = false;  // the catalogue in memory is the one last read or stored
   // Per catalogue record (in queue order), the number of its entry in the file: records are
   // stored where they were added, so adding or removing one rewrites no other.
   std::vector<int> slots_;
+  // The catalogue's records by folded sector name, so that a lookup or a removal by name
+  // does not walk the catalogue.
+  // Sorted by the hash of the folded name: one flat array, cheap to free at Close.
+  std::vector<std::pair<std::size_t, SectorKey>> byFoldedName_;
   int batchDepth_ = 0;
   std::vector<rt::IniFile::Change> pending_;
 };

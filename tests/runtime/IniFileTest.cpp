@@ -184,6 +184,38 @@ TEST_F(IniFileTest, CrLfFilesAndDuplicateSectionsAreHandled) {
   EXPECT_EQ(ReadRaw(), "[B]\r\nk=b\r\n");
 }
 
+TEST_F(IniFileTest, LookupsAfterRemovalsInTheMiddleFindEveryOtherEntryAndSection) {
+  // A section large enough to be indexed, a name held twice in it, and sections that
+  // come again later: removals in the middle move what follows them.
+  std::string text = "[Big]\n";
+  for (int n = 0; n < 30; ++n)
+    text += "e" + std::to_string(n) + "=" + std::to_string(n * 7) + "\n";
+  text += "e5=again\n[S1]\nk=1\n[S2]\nk=2\n[s1]\nk=dup\nonly=later\n[S3]\nk=3\n";
+  WriteRaw(text);
+  IniFile ini(path_);
+  ASSERT_EQ(ini.Get("Big", "e5"), "35");
+  ASSERT_EQ(ini.Apply({{IniFile::Change::Kind::DeleteEntry, "Big", "E5", {}},
+                       {IniFile::Change::Kind::DeleteEntry, "Big", "e12", {}}}),
+            kNoError);
+  for (int n = 0; n < 30; ++n) {
+    const bool gone = n == 5 || n == 12;
+    EXPECT_EQ(ini.Get("Big", "e" + std::to_string(n), "-"), gone ? "-" : std::to_string(n * 7))
+        << n;
+  }
+  ASSERT_EQ(ini.Put("Big", "e29", "changed"), kNoError);
+  ASSERT_EQ(ini.DeleteSection("S1"), kNoError);  // both occurrences, one between others
+  EXPECT_EQ(ini.Get("S1", "only", "-"), "-");
+  EXPECT_EQ(ini.Get("S2", "k"), "2");
+  EXPECT_EQ(ini.Get("S3", "k"), "3");
+  EXPECT_EQ(ini.Sections(), (std::vector<std::string>{"Big", "S2", "S3"}));
+  ASSERT_EQ(ini.Put("S1", "k", "new"), kNoError);
+  ASSERT_EQ(ini.Put("S3", "k", "4"), kNoError);
+  const std::string raw = ReadRaw();
+  EXPECT_EQ(raw.find("e5="), std::string::npos);
+  EXPECT_NE(raw.find("e29=changed\n"), std::string::npos);
+  EXPECT_NE(raw.find("[S2]\nk=2\n[S3]\nk=4\n\n[S1]\nk=new\n"), std::string::npos) << raw;
+}
+
 TEST_F(IniFileTest, MalformedFilesReadWhatCanBeReadAndSurviveWrites) {
   std::string junk("\x00\xFF\xFE=\x01", 5);
   std::string huge(2 << 20, 'h');

@@ -130,6 +130,23 @@ void IndexBlock(Block& block) {
   }
 }
 
+// After lines from `from` on moved up or went (those of the entry of hash `removed`), makes
+// their index entries again; the index of the lines before `from` stays as it is.
+void ReindexFrom(Block& block, std::size_t from, std::uint64_t removed) {
+  const auto drop = [&](std::uint64_t hash) {
+    const auto at = block.entries.find(hash);
+    if (at != block.entries.end() && at->second >= from) block.entries.erase(at);
+  };
+  drop(removed);
+  for (std::size_t i = from; i < block.body.size(); ++i) {
+    if (block.body[i].kind == Line::Kind::Entry) drop(NameHash(block.body[i].Name()));
+  }
+  for (std::size_t i = from; i < block.body.size(); ++i) {
+    if (block.body[i].kind == Line::Kind::Entry)
+      block.entries.try_emplace(NameHash(block.body[i].Name()), i);
+  }
+}
+
 void IndexSections(Document& doc) {
   doc.sections.clear();
   doc.sections.reserve(doc.blocks.size());
@@ -349,22 +366,32 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
-// Writes the document's lines through a small buffer: a large file is never held whole a
-// second time.
+// Writes the document in one call: its text is built in one pass into a buffer sized first
+// (no allocation per line), so the rewrite costs little beside the flush to disk.
 bool WriteDocument(int fd, const Document& doc) {
-  constexpr std::size_t kChunk = 64 * 1024;
-  const std::string_view eol = doc.crlf ? "\r\n" : "\n";
-  std::string out;
-  out.reserve(kChunk);
-  if (doc.bom) out = "\xEF\xBB\xBF";
-  bool ok = true;
+  std::size_t size = doc.bom ? 3 : 0;
+  std::size_t lines = doc.preamble.size();
+  for (const Line& line : doc.preamble)
+    size += line.raw.size();
+  for (const Block& block : doc.blocks) {
+    lines += 1 + block.body.size();
+    size += block.header.raw.size();
+    for (const Line& line : block.body)
+      size += line.raw.size();
+  }
+  size += lines * (doc.crlf ? 2 : 1);
+  // Not cleared first: every byte is written below.
+  const auto out = std::make_unique_for_overwrite<char[]>(size);
+  char* at = out.get();
+  const auto put = [&](std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    at += text.size();
+  };
+  if (doc.bom) put("\xEF\xBB\xBF");
   const auto append = [&](const Line& line) {
-    out += line.raw;
-    out += eol;
-    if (out.size() >= kChunk - 1024) {
-      ok = ok && WriteAll(fd, out);
-      out.clear();
-    }
+    put(line.raw);
+    if (doc.crlf) *at++ = '\r';
+    *at++ = '\n';
   };
   for (const Line& line : doc.preamble)
     append(line);
@@ -373,7 +400,7 @@ bool WriteDocument(int fd, const Document& doc) {
     for (const Line& line : block.body)
       append(line);
   }
-  return ok && WriteAll(fd, out);
+  return WriteAll(fd, std::string_view(out.get(), size));
 }
 
 // Replaces the file with the document through a temporary file in the same folder; the
@@ -504,11 +531,19 @@ bool DeleteEntryLines(Document& doc, std::string_view section, std::string_view 
   bool changed = false;
   ForEachOccurrence(doc, section, [&](std::size_t index) {
     Block& block = doc.blocks[index];
-    if (FindEntry(block, entry) == kNone) return false;
-    std::erase_if(block.body, [&](const Line& line) {
-      return line.kind == Line::Kind::Entry && SameKey(line.Name(), entry);
-    });
-    IndexBlock(block);
+    const std::size_t first = FindEntry(block, entry);
+    if (first == kNone) return false;
+    block.body.erase(
+        std::remove_if(block.body.begin() + static_cast<std::ptrdiff_t>(first), block.body.end(),
+                       [&](const Line& line) {
+                         return line.kind == Line::Kind::Entry && SameKey(line.Name(), entry);
+                       }),
+        block.body.end());
+    // Only the lines after the first removed one moved.
+    if (block.indexed && block.body.size() >= kIndexedSection)
+      ReindexFrom(block, first, NameHash(entry));
+    else
+      IndexBlock(block);
     changed = true;
     return false;
   });
@@ -523,15 +558,42 @@ bool DeleteSectionLines(Document& doc, std::string_view section) {
     return false;
   });
   if (indexes.empty()) return false;
+  std::sort(indexes.begin(), indexes.end());
+  // The blocks of the same hash that stay (other names of that hash), in file order.
+  const std::uint64_t hash = NameHash(section);
+  std::vector<std::size_t> kept;
+  for (std::size_t i = doc.sections.at(hash); i != kNone; i = doc.blocks[i].nextSame) {
+    if (!std::binary_search(indexes.begin(), indexes.end(), i)) kept.push_back(i);
+  }
   for (auto it = indexes.rbegin(); it != indexes.rend(); ++it)
     doc.blocks.erase(doc.blocks.begin() + static_cast<std::ptrdiff_t>(*it));
+  // A block's new index is its old one less the removed blocks before it; only the chain of
+  // the removed name's hash is linked anew, the section index is not rebuilt.
+  const auto renumber = [&](std::size_t old) {
+    if (old == kNone) return kNone;
+    return old - static_cast<std::size_t>(std::lower_bound(indexes.begin(), indexes.end(), old) -
+                                          indexes.begin());
+  };
+  if (indexes.front() < doc.blocks.size()) {
+    for (Block& block : doc.blocks)
+      block.nextSame = renumber(block.nextSame);
+    for (auto& [name, first] : doc.sections)
+      first = renumber(first);
+  }
+  if (kept.empty()) {
+    doc.sections.erase(hash);
+  } else {
+    doc.sections[hash] = renumber(kept.front());
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+      doc.blocks[renumber(kept[k])].nextSame = k + 1 < kept.size() ? renumber(kept[k + 1]) : kNone;
+    }
+  }
   // Blank lines that separated a removed last section go with it.
   while (true) {
     std::vector<Line>& tail = doc.blocks.empty() ? doc.preamble : doc.blocks.back().body;
     if (tail.empty() || !Trim(tail.back().raw).empty()) break;
     tail.pop_back();
   }
-  IndexSections(doc);
   return true;
 }
 
