@@ -19,8 +19,8 @@ void DemoDataFileManager::Init() {
 }
 
 ErrorLevel DemoDataFileManager::Use(std::uint8_t level) {
-  if (level != 5) Use(5);
-  if (level == 5 && !Initialized) {
+  if (level != kUseSetUp) Use(kUseSetUp);
+  if (level == kUseSetUp && !Initialized) {
     // First use on this thread: set the table up.
     InUseFile = 1;
     InitFile(DemoData(), GlobalErrors());

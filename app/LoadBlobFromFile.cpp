@@ -120,10 +120,12 @@ int LoadBlobFromFile(rt::File& table, int blob, std::string_view name) {
   }
   // The close must not hide the failure that ended the copy.
   const rt::ErrorState failure = rt::LastError();
-  in.Close();
+  static_cast<void>(in.Close());  // read only: nothing is lost when the close fails
   if (result != rt::kNoError) {
-    if (saved) table.SetBlobContents(blob, before);
-    rt::SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
+    std::string text = failure.text;
+    if (saved && table.SetBlobContents(blob, before) != rt::kNoError)
+      text += " (the previous contents could not be put back)";
+    rt::SetError(failure.code, text, failure.driverCode, failure.driverText);
   }
   return result;
 }

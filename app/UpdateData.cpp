@@ -108,20 +108,21 @@ class UpdateDataController : public WindowController {
     AddHistoryField(kUpdateDataFileName, kDemoDataFileNameField);
     AddUpdateFile(*DemoDataFileManagerRef());
     AddButton(kUpdateDataCancel, RequestCancelled);
-    DemoDataRelationManagerRef()->Open();
+    // A table that does not open was reported; the form's reads then fail and say so.
+    static_cast<void>(DemoDataRelationManagerRef()->Open());
     FilesOpened = 1;
     Primary = DemoDataRelationManagerRef();
     const bool viewing = Request == ViewRecord && !BatchProcessing;
     if (!viewing) {
-      ChangeAction = 2;
+      ChangeAction = kChangeClose;
       CancelAction = 2;  // "Changes will be lost!", no offer to save
       OKControl = kUpdateDataOk;
       // A delete ends here without opening the window.
       if (PrimeUpdate() != LevelQuiet) return LevelNotify;
     } else {
-      InsertAction = 1;
-      ChangeAction = 1;
-      DeleteAction = 1;
+      InsertAction = kInsertStay;
+      ChangeAction = kChangeStay;
+      DeleteAction = kDeleteOnCompletion;
       CancelAction = 0;
       OKControl = 0;
     }
@@ -181,7 +182,8 @@ class UpdateDataController : public WindowController {
         if (Request == ViewRecord && !BatchProcessing) {
           // Shown only: the bytes read are never written.
           Update();
-          LoadBlobFromFile(DemoData(), kDemoDataBlob, DemoDataFileName());
+          // Nothing is written afterwards, so a failed load changes nothing stored.
+          static_cast<void>(LoadBlobFromFile(DemoData(), kDemoDataBlob, DemoDataFileName()));
           PostToWindow(rt::event::kCloseWindow);
         }
         break;
@@ -269,7 +271,12 @@ class UpdateDataController : public WindowController {
     } else if (const int copied = LoadBlobFromFile(table, kDemoDataBlob, name); copied != 0) {
       if (IsOtherStationChange(copied)) return true;
       problem = "The file could not be read (" + RuntimeErrorText(copied) + "): " + name;
-      table.SetBlobContents(kDemoDataBlob, previous);
+      if (table.SetBlobContents(kDemoDataBlob, previous) != rt::kNoError) {
+        // The BLOB may hold part of the file: never let the save store that.
+        GlobalErrors().ThrowMessage(kMsgDocumentNotUsable,
+                                    problem + "; the stored document could not be put back");
+        return false;
+      }
     }
     if (problem.empty() || !picked) return true;
     GlobalErrors().ThrowMessage(kMsgDocumentNotUsable, problem);

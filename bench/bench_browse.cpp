@@ -107,7 +107,7 @@ std::unique_ptr<rt::File> Table(const std::string& name) {
 // anywhere in the name order.
 bool Build(const std::string& name, int rows) {
   auto f = Table(name);
-  if (f->Create() != 0 || f->Open(0x42) != 0 || f->SetTransactionMember(true) != 0) return false;
+  if (f->Create() != 0 || f->Open(rt::kOpenReadWriteDenyNone) != 0 || f->SetTransactionMember(true) != 0) return false;
   if (rt::StartTransaction(10) != 0) return false;
   const auto& l = f->Layout();
   std::mt19937 rng(7);
@@ -315,7 +315,7 @@ Samples BrowseCosts(const std::string& name, int rows, ErrorManager& errors, lon
   cost[kHome] = std::move(home);
   // A record of the page changed (as the update form does), then the browse's refill.
   auto writer = Table(name);
-  writer->Open(0x42);
+  writer->Open(rt::kOpenReadWriteDenyNone);
   for (int i = 0; i < gRepeats; ++i) {
     rt::WriteInteger(file->Layout().Field(1), file->Record(), pick(rng));
     b.browse.ResetFromBuffer();

@@ -41,7 +41,7 @@ std::vector<int> Starts(int rows) {
 // Nanoseconds per page through the File API; `sum` keeps the reads from being dropped.
 double FilePages(const std::string& name, const std::vector<int>& starts, long& sum) {
   auto f = Table(name);
-  if (f->Open(0x40) != 0) return -1;
+  if (f->Open(rt::kOpenReadOnlyDenyNone) != 0) return -1;
   f->SetPrefetch(kPage);
   const rt::FileKey& key = *f->Key(1);
   const auto& l = f->Layout();

@@ -233,12 +233,12 @@ ErrorLevel FileManager::Use(std::uint8_t level) {
     return LevelFatal;
   }
   InUseFile = 1;
-  if (level == 5) {
+  if (level == kUseSetUp) {
     if (LazyOpen && Opened < 1) {
       if (Used) {
         OpenLogical(false, true);
       } else {
-        ++Opened;  // so that the open's own Use(5) does not come back here
+        ++Opened;  // so that the open's own Use(kUseSetUp) does not come back here
         OpenLogical(true, true);
         --Opened;
       }
@@ -246,7 +246,7 @@ ErrorLevel FileManager::Use(std::uint8_t level) {
     InUseFile = 0;
     return LevelQuiet;
   }
-  if (level != 4) ThreadFileMap::Current().BeginUse(*this, level);
+  if (level != kUseUnrecorded) ThreadFileMap::Current().BeginUse(*this, level);
   if (LazyOpen && !Used) {
     if (Opened < 1) {
       InUseFile = 0;
@@ -284,14 +284,15 @@ ErrorLevel FileManager::OpenLogical(bool force, bool handle) {
 
 ErrorLevel FileManager::OpenDriver(bool handle) {
   auto fail = [&] { return handle ? ThrowLast() : LevelNotify; };
-  if (Use(5) != LevelQuiet || !Opener || !File) {
+  if (Use(kUseSetUp) != LevelQuiet || !Opener || !File) {
     SetError(kMsgOpenError);
     return fail();
   }
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     int result = Opener->Open(OpenMode);
     if (result == rt::kAccessDenied) {
-      File->Send("Recover=" + std::to_string(LockRecover));
+      // The retried open reports whatever the option could not mend.
+      static_cast<void>(File->Send("Recover=" + std::to_string(LockRecover)));
       result = Opener->Open(OpenMode);
     }
     if (result == rt::kNoError) {
@@ -336,7 +337,7 @@ ErrorLevel FileManager::Close() {
   ThreadFileMap::Current().EndUse(*this);
   if (UseMrp) {
     UseMrp = 0;
-    if (File) File->SetPrefetch(0);
+    if (File) static_cast<void>(File->SetPrefetch(0));  // a read-ahead hint only
   }
   if (Opened > 0) {
     --Opened;
@@ -492,13 +493,13 @@ const KeyEntry* FileManager::FindDuplicateKey(bool adding) {
   if (state == 0) return nullptr;
   for (const auto& entry : *Keys) {
     if (!canClash(entry)) continue;
-    File->RestoreState(state);
+    static_cast<void>(File->RestoreState(state));  // a handle saved above: kept in memory
     if (File->Get(*entry.Key) == rt::kNoError) {
       found = &entry;
       break;
     }
   }
-  File->RestoreState(state);
+  static_cast<void>(File->RestoreState(state));  // a handle saved above: kept in memory
   File->FreeState(state);
   return found;
 }
@@ -528,7 +529,7 @@ ErrorLevel FileManager::TryReadPrevious() {
 }
 
 ErrorLevel FileManager::Read(int direction, bool handle) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   for (;;) {
     AtEof = 0;
     if (UseMrp && File->Prefetch() == 0) File->SetPrefetch(MrpSize);
@@ -549,7 +550,7 @@ ErrorLevel FileManager::Read(int direction, bool handle) {
 }
 
 ErrorLevel FileManager::TryFetchByKey(const rt::FileKey& key) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   return File->Get(key) == rt::kNoError ? LevelQuiet : LevelNotify;
 }
 
@@ -598,7 +599,7 @@ bool FileManager::CurrentRecordGone() {
   if (state == 0) return false;
   const int result = File->Reget(nullptr, position);
   const rt::ErrorState failure = rt::LastError();
-  File->RestoreState(state);
+  static_cast<void>(File->RestoreState(state));  // a handle saved above: kept in memory
   File->FreeState(state);
   if (!IsGone(result)) return false;
   rt::SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
@@ -610,7 +611,7 @@ ErrorLevel FileManager::DeleteCheck() {
 }
 
 ErrorLevel FileManager::CancelAutoNumber(RelationManager* relationManager) {
-  if (Use(2) != LevelQuiet || !HasAutoInc || !AutoIncDone) return LevelQuiet;
+  if (Use(kUseManagerRead) != LevelQuiet || !HasAutoInc || !AutoIncDone) return LevelQuiet;
   if (CurrentRecordGone()) {
     // Another station deleted it already: there is nothing left to remove.
     AutoIncDone = 0;
@@ -673,9 +674,9 @@ ErrorLevel FileManager::NumberKey(const KeyEntry& entry, bool handle) {
 }
 
 ErrorLevel FileManager::DoAutoNumber(bool handle) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   if (!HasAutoInc || AutoIncDone || !Keys) return LevelQuiet;
-  File->SetPrefetch(0);
+  static_cast<void>(File->SetPrefetch(0));  // a read-ahead hint only
   int attempts = 0;
   for (;;) {
     for (const KeyEntry& entry : *Keys) {
@@ -716,9 +717,9 @@ ErrorLevel FileManager::TryInsert() {
 }
 
 ErrorLevel FileManager::DoInsert(bool handle) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   if (ValidateRecord() != LevelQuiet) return LevelNotify;
-  File->SetPrefetch(0);
+  static_cast<void>(File->SetPrefetch(0));  // a read-ahead hint only
   int result = rt::kNoError;
   if (!HasAutoInc) {
     result = File->Add();
@@ -759,7 +760,7 @@ ErrorLevel FileManager::TryUpdate() {
 }
 
 ErrorLevel FileManager::DoUpdate(bool handle) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   if (ValidateRecord() != LevelQuiet) return LevelAsk;
   const rt::FileKey* key = PrimaryFileKey();
   const std::string position = File->Position(key);
@@ -784,8 +785,9 @@ ErrorLevel FileManager::DoUpdate(bool handle) {
 void FileManager::RereadChangedRecord() {
   if (!changedPosition_ || !File) return;
   // Show the other station's version and watch it for the next write.
-  File->Watch();
-  File->Reget(PrimaryFileKey(), *changedPosition_);
+  // A record that cannot be read again makes the next write fail, and that is reported.
+  static_cast<void>(File->Watch());
+  static_cast<void>(File->Reget(PrimaryFileKey(), *changedPosition_));
   changedPosition_.reset();
 }
 
@@ -844,7 +846,7 @@ void FileManager::RestoreBuffer(std::int32_t& id, bool restore) {
 }
 
 bool FileManager::BufferUnchanged(std::int32_t id) {
-  if (Use(2) != LevelQuiet || BlobChanged || !Buffers) return false;
+  if (Use(kUseManagerRead) != LevelQuiet || BlobChanged || !Buffers) return false;
   auto find = [&](std::int32_t wanted) -> const SavedBufferEntry* {
     for (const auto& e : *Buffers) {
       if (e.Id == wanted) return &e;
@@ -873,7 +875,7 @@ bool FileManager::BufferUnchanged(std::int32_t id) {
 // ---- Saved file states ----
 
 std::uint16_t FileManager::SaveFile() {
-  if (Use(2) != LevelQuiet || !Saved) return 0;
+  if (Use(kUseManagerRead) != LevelQuiet || !Saved) return 0;
   SavedStateEntry entry;
   entry.Id = Saved->empty() ? 1 : static_cast<std::uint16_t>(Saved->back().Id + 1);
   entry.Buffer = static_cast<std::uint16_t>(SaveBuffer());
@@ -887,7 +889,7 @@ std::uint16_t FileManager::SaveFile() {
 
 void FileManager::RestoreFile(std::uint16_t& id, bool restore) {
   if (id == 0) return;
-  if (Use(2) != LevelQuiet || !Saved) return;
+  if (Use(kUseManagerRead) != LevelQuiet || !Saved) return;
   auto it = std::find_if(Saved->begin(), Saved->end(),
                          [&](const SavedStateEntry& e) { return e.Id == id; });
   if (it == Saved->end()) {
@@ -898,10 +900,11 @@ void FileManager::RestoreFile(std::uint16_t& id, bool restore) {
   Saved->erase(it);
   if (restore) {
     if (AliasedFile) {
-      File->Reset(PrimaryFileKey(), entry.Pos);
-      File->Next();
+      // Putting the caller's position back is best effort: its next read reports a failure.
+      static_cast<void>(File->Reset(PrimaryFileKey(), entry.Pos));
+      static_cast<void>(File->Next());
     } else {
-      File->RestoreState(entry.State);
+      static_cast<void>(File->RestoreState(entry.State));
     }
   }
   std::int32_t buffer = entry.Buffer;
@@ -919,7 +922,7 @@ void FileManager::RestoreFile(std::uint16_t& id, bool restore) {
 void FileManager::InitFields() {}
 
 ErrorLevel FileManager::PrepareRecord(bool keepValues) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   if (AliasedFile) {
     return OnAlias(true, [&](FileManager& aliased) { return aliased.PrepareRecord(keepValues); });
   }
@@ -991,7 +994,7 @@ ErrorLevel FileManager::ValidateFields(int from, int to, int* failed) {
 
 ErrorLevel FileManager::ValidateRecord(int* failed) {
   if (AliasedFile) {
-    if (Use(2) != LevelQuiet) return LevelFatal;
+    if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
     return OnAlias(false, [&](FileManager& aliased) { return aliased.ValidateRecord(failed); });
   }
   const int count = File ? File->Layout().FieldCount() : 0;

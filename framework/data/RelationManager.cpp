@@ -118,7 +118,7 @@ ErrorLevel RelationManager::Open(std::uint8_t marker) {
   }
   ErrorLevel result = Me->Open();
   // A lazily opened table is really opened only by its first use.
-  if (topLevel && result == LevelQuiet) result = Me->Use(2);
+  if (topLevel && result == LevelQuiet) result = Me->Use(kUseManagerRead);
   if (topLevel || ForcingOpen) EnsureRelations();
   if (Relations) {
     for (RelationEntry& entry : *Relations) {
@@ -137,13 +137,13 @@ ErrorLevel RelationManager::Close(std::uint8_t marker) {
   if (!Me) return LevelQuiet;
   const bool topLevel = marker == 0;
   if (!EnterPass(topLevel)) return LevelQuiet;
-  Me->Close();
+  static_cast<void>(Me->Close());  // never fails: a driver close is not reported
   if (topLevel || ForcingOpen) EnsureRelations();
   if (Relations) {
     for (RelationEntry& entry : *Relations) {
       if (entry.Opened == 0 || !entry.File || !entry.File->Me) continue;
       const std::int32_t before = entry.File->Me->Opened;
-      entry.File->Close(1);
+      static_cast<void>(entry.File->Close(1));  // as above; Opened shows what it did
       if (entry.File->Me->Opened < before) --entry.Opened;
     }
   }
@@ -191,7 +191,7 @@ ErrorLevel RelationManager::Prepare(Rule rule, RelationManager& owner,
                                     std::vector<RelationManager*>& visited) {
   if (std::find(visited.begin(), visited.end(), this) != visited.end()) return LevelQuiet;
   visited.push_back(this);
-  if (!Me || Me->Use(2) != LevelQuiet) return LevelNotify;
+  if (!Me || Me->Use(kUseManagerRead) != LevelQuiet) return LevelNotify;
   rt::File* file = Me->File;
   // An alias whose own file cannot take part joins through the file it stands for.
   if (Me->AliasedFile && Me->AliasedFile->File && !file->SupportsTransactions()) {
@@ -370,7 +370,7 @@ ErrorLevel RelationManager::FindLinked(const rt::FileKey& hisKey, BufferedPairs&
 ErrorLevel RelationManager::CascadeUpdate(const rt::FileKey* hisKey, BufferedPairs& pairs,
                                           std::uint8_t mode) {
   if (!Me || !hisKey || !ActsOn(mode)) return LevelQuiet;
-  if (Me->Use(2) != LevelQuiet) {
+  if (Me->Use(kUseManagerRead) != LevelQuiet) {
     RollbackChanges();
     return LevelNotify;
   }
@@ -484,7 +484,7 @@ ErrorLevel RelationManager::Delete(bool confirm) {
 ErrorLevel RelationManager::CascadeDelete(const rt::FileKey* hisKey, BufferedPairs& pairs,
                                           std::uint8_t mode, bool confirm) {
   if (!Me || !hisKey || !ActsOn(mode)) return LevelQuiet;
-  if (Me->Use(2) != LevelQuiet) {
+  if (Me->Use(kUseManagerRead) != LevelQuiet) {
     RollbackChanges();
     return LevelNotify;
   }

@@ -83,7 +83,7 @@ ErrorLevel ViewManager::UseFiles() {
   ErrorLevel result = Primary->Open(0);
   if (result != LevelQuiet) return result;
   Used = 1;
-  if (Primary->Me) result = Primary->Me->Use(2);
+  if (Primary->Me) result = Primary->Me->Use(kUseManagerRead);
   return result;
 }
 

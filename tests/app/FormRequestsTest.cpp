@@ -285,7 +285,7 @@ TEST_F(FormRequestsTest, InsertActionsCloseOrOfferAnotherRecord) {
     // 4: "Record Added" asks for another; Yes gives a fresh numbered record, No closes.
     std::vector<std::string> screens;
     Outcome asked = RunForm(
-        InsertRecord, PrimeNew, [](TestForm& f) { f.InsertAction = 4; },
+        InsertRecord, PrimeNew, [](TestForm& f) { f.InsertAction = kInsertAskNext; },
         [&](Robot& robot, int id) {
           EXPECT_TRUE(robot.Type(id, kNameEntry, "b.pdf"));
           robot.Answer(rt::kButtonYes);
@@ -304,7 +304,7 @@ TEST_F(FormRequestsTest, InsertActionsCloseOrOfferAnotherRecord) {
     // 3: another record at once; cancelling it removes only that one and still reports
     // the one inserted.
     Outcome another = RunForm(
-        InsertRecord, PrimeNew, [](TestForm& f) { f.InsertAction = 3; },
+        InsertRecord, PrimeNew, [](TestForm& f) { f.InsertAction = kInsertNext; },
         [&](Robot& robot, int id) {
           EXPECT_TRUE(robot.Type(id, kNameEntry, "d.pdf"));
           EXPECT_TRUE(robot.Press(id, kOk));
@@ -334,7 +334,7 @@ TEST_F(FormRequestsTest, DeleteRequestsAndUnchangedChange) {
 
     // Deleted on completion, without a question.
     Outcome onOk = RunForm(
-        DeleteRecord, ReadRecord(3), [](TestForm& f) { f.DeleteAction = 1; },
+        DeleteRecord, ReadRecord(3), [](TestForm& f) { f.DeleteAction = kDeleteOnCompletion; },
         [](Robot& robot, int id) {
           EXPECT_TRUE(robot.Press(id, kOk));
           EXPECT_TRUE(robot.WaitClosed(id));
@@ -517,7 +517,7 @@ TEST_F(FormRequestsTest, FailedUpdatesAndDeletesAskToRetry) {
     Outcome deleted = RunForm(
         DeleteRecord, ReadRecord(3),
         [](TestForm& f) {
-          f.DeleteAction = 1;
+          f.DeleteAction = kDeleteOnCompletion;
           DemoData().Send("RECOVER=1");
         },
         [&](Robot& robot, int id) {

@@ -189,7 +189,7 @@ TEST_F(BrowseTest, RecordDeletedElsewhereIsReportedAndTheRefillDropsIt) {
   ASSERT_EQ(Highlighted(), 3);
   std::thread other([] {
     auto file = testing_support::MakeDocsFile();
-    ASSERT_EQ(file->Open(0x42), 0);
+    ASSERT_EQ(file->Open(rt::kOpenReadWriteDenyNone), 0);
     rt::WriteInteger(file->Layout().Field(1), file->Record(), 3);
     ASSERT_EQ(file->Get(*file->Key(1)), 0);
     ASSERT_EQ(file->Delete(), 0);

@@ -153,7 +153,7 @@ class FileManagerTest : public ::testing::Test {
     if (!fs::exists("TESTDATA.sqlite")) {
       ASSERT_EQ(file->Create(), 0);
     }
-    ASSERT_EQ(file->Open(0x42), 0);
+    ASSERT_EQ(file->Open(rt::kOpenReadWriteDenyNone), 0);
     for (auto& [id, name] : rows) {
       file->ClearRecord();
       rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
@@ -318,7 +318,7 @@ TEST_F(FileManagerTest, ReadsRunOffTheEndQuietlyAndDeleteAsksFirst) {
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
   manager.Open();
-  manager.Use(1);
+  manager.Use(kUseRead);
   file->Set(*file->Key(1));
   EXPECT_EQ(manager.ReadNext(), LevelQuiet);
   EXPECT_EQ(manager.ReadNext(), LevelQuiet);
@@ -414,7 +414,7 @@ TEST_F(FileManagerTest, ThreeFailedAddsAskAndYesTriesAgain) {
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
   manager.Open();
-  manager.Use(1);
+  manager.Use(kUseRead);
 
   // Try form: recorded only.
   manager.Set(0, "taken");
@@ -467,7 +467,7 @@ TEST_F(FileManagerTest, DuplicateInsertNamesTheKey) {
   auto file = MakeDocuments();
   TableManager manager(*file, errors_, false);
   manager.Open();
-  manager.Use(1);
+  manager.Use(kUseRead);
   manager.Set(2, "TAKEN");  // the name key ignores case
   EXPECT_EQ(manager.TryInsert(), LevelNotify);
   EXPECT_EQ(manager.LastError, kMsgDuplicateKey);
@@ -534,7 +534,7 @@ TEST_F(FileManagerTest, OperationStoppedByAHookFailsInsteadOfPassingForDone) {
   auto file = MakeDocuments();
   SkippingManager manager(*file, errors_, false);
   manager.Open();
-  manager.Use(1);
+  manager.Use(kUseRead);
   manager.Set(1, "skipped");
   EXPECT_EQ(manager.TryInsert(), LevelNotify);
   EXPECT_EQ(rt::ErrorCode(), rt::kOperationStopped);
@@ -553,14 +553,14 @@ TEST_F(FileManagerTest, UpdateAfterAnotherThreadChangedTheRecordShowsTheirVersio
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
   manager.Open();
-  manager.Use(3);
+  manager.Use(kUseChange);
   file->Watch();
   manager.Set(1, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
 
   std::thread other([] {
     auto theirs = MakeDocuments();
-    ASSERT_EQ(theirs->Open(0x42), 0);
+    ASSERT_EQ(theirs->Open(rt::kOpenReadWriteDenyNone), 0);
     rt::WriteInteger(theirs->Layout().Field(1), theirs->Record(), 1);
     ASSERT_EQ(theirs->Get(*theirs->Key(1)), 0);
     rt::WriteText(theirs->Layout().Field(2), theirs->Record(), "theirs");
@@ -639,7 +639,7 @@ TEST_F(FileManagerTest, CalledProcedureGivesTheCallerItsRecordAndPositionBack) {
 
   errors_.SetProcedureName("Caller");
   manager.Open();
-  manager.Use(1);
+  manager.Use(kUseRead);
   file->Set(*file->Key(1));
   manager.ReadNext();
   manager.ReadNext();
@@ -648,7 +648,7 @@ TEST_F(FileManagerTest, CalledProcedureGivesTheCallerItsRecordAndPositionBack) {
   // A reading procedure borrows the table, and gives it back when it closes it.
   errors_.SetProcedureName("Reader");
   manager.Open();
-  manager.Use(1);
+  manager.Use(kUseRead);
   manager.Open();  // opened twice by the same procedure
   ASSERT_EQ(map.StatusQ.size(), 2u);
   EXPECT_EQ(map.StatusQ[1].ScopeLevel, 2);
@@ -670,7 +670,7 @@ TEST_F(FileManagerTest, CalledProcedureGivesTheCallerItsRecordAndPositionBack) {
   // A changing procedure keeps what it did.
   errors_.SetProcedureName("Changer");
   manager.Open();
-  manager.Use(3);
+  manager.Use(kUseChange);
   manager.Set(1, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
   manager.Close();
@@ -691,7 +691,7 @@ TEST_F(FileManagerTest, HooksSeeTheirGroupsAndMarkedOperationsHideInnerOnes) {
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
   manager.Open();
-  manager.Use(1);
+  manager.Use(kUseRead);
   manager.reads = 0;
   file->Set(*file->Key(1));
   manager.ReadNext();
@@ -729,7 +729,7 @@ TEST_F(FileManagerTest, TwoThreadsShareOneDriverOpenOfASharedTable) {
   std::thread second([&] {
     TableManager manager(*file, errors_);
     manager.Open();
-    manager.Use(1);
+    manager.Use(kUseRead);
     opensInThread = counter.opens.load();
     manager.Close();
     openInThread = file->IsOpen();
@@ -751,11 +751,11 @@ TEST_F(FileManagerTest, FailedSharedOpenLeavesTheCountForTheNextTry) {
   IFileOpenServer* opener = FileOpenRegistry::GetOpener(*file);
   auto* shared = dynamic_cast<SharedFileOpener*>(opener);
   ASSERT_NE(shared, nullptr);
-  EXPECT_EQ(opener->Open(0x42), rt::kNoFileError);
+  EXPECT_EQ(opener->Open(rt::kOpenReadWriteDenyNone), rt::kNoFileError);
   EXPECT_EQ(shared->FileUsageCount, 0);
   ASSERT_EQ(file->Create(), 0);
-  EXPECT_EQ(opener->Open(0x42), 0);
-  EXPECT_EQ(opener->Open(0x42), 0);
+  EXPECT_EQ(opener->Open(rt::kOpenReadWriteDenyNone), 0);
+  EXPECT_EQ(opener->Open(rt::kOpenReadWriteDenyNone), 0);
   EXPECT_EQ(shared->FileUsageCount, 2);
   EXPECT_EQ(opener->Close(), 0);
   EXPECT_TRUE(file->IsOpen());

@@ -170,7 +170,7 @@ class RelationManagerTest : public ::testing::Test {
   void Seed(const std::vector<std::string>& codes, const std::vector<Child>& children) {
     auto parents = MakeParents();
     ASSERT_EQ(parents->Create(), 0);
-    ASSERT_EQ(parents->Open(0x42), 0);
+    ASSERT_EQ(parents->Open(rt::kOpenReadWriteDenyNone), 0);
     for (const auto& code : codes) {
       parents->ClearRecord();
       rt::WriteText(parents->Layout().Field(1), parents->Record(), code);
@@ -178,7 +178,7 @@ class RelationManagerTest : public ::testing::Test {
     }
     auto kids = MakeChildren();
     ASSERT_EQ(kids->Create(), 0);
-    ASSERT_EQ(kids->Open(0x42), 0);
+    ASSERT_EQ(kids->Open(rt::kOpenReadWriteDenyNone), 0);
     for (const auto& [id, code] : children) {
       kids->ClearRecord();
       rt::WriteInteger(kids->Layout().Field(1), kids->Record(), id);
@@ -191,7 +191,7 @@ class RelationManagerTest : public ::testing::Test {
   static std::vector<std::string> StoredParents() {
     auto file = MakeParents();
     std::vector<std::string> codes;
-    if (file->Open(0x40) != 0) return codes;
+    if (file->Open(rt::kOpenReadOnlyDenyNone) != 0) return codes;
     file->Set(*file->Key(1));
     while (file->Next() == 0)
       codes.emplace_back(rt::ClipText(rt::ReadText(file->Layout().Field(1), file->Record())));
@@ -200,7 +200,7 @@ class RelationManagerTest : public ::testing::Test {
   static std::vector<Child> StoredChildren() {
     auto file = MakeChildren();
     std::vector<Child> children;
-    if (file->Open(0x40) != 0) return children;
+    if (file->Open(rt::kOpenReadOnlyDenyNone) != 0) return children;
     file->Set(*file->Key(1));
     while (file->Next() == 0) {
       children.emplace_back(

@@ -40,7 +40,7 @@ class EditInPlaceGuiTest : public gui_test::DesktopTest {
       }
       // Read afresh: the browse and its table managers are gone.
       auto file = testing_support::MakeDocsFile();
-      if (file->Open(0x40) != 0) return;
+      if (file->Open(rt::kOpenReadOnlyDenyNone) != 0) return;
       file->Set(*file->Key(testing_support::kDocsById));
       while (file->Next() == 0) {
         const std::string name = rt::ReadText(file->Layout().Field(2), file->Record());

@@ -53,7 +53,7 @@ TEST_F(RawTextDriver, RawWritesAppendAndReadSequentially) {
   rt::File out("OUTFILE", "", "RAW", BufferLayout(4));
   out.SetName(dir_ + "/out.bin");
   ASSERT_EQ(out.Create(), 0);
-  ASSERT_EQ(out.Open(0x42), 0);
+  ASSERT_EQ(out.Open(rt::kOpenReadWriteDenyNone), 0);
   std::memcpy(out.Record(), "abcd", 4);
   ASSERT_EQ(out.Add(), 0);
   std::memcpy(out.Record(), "efgh", 4);
@@ -75,9 +75,9 @@ TEST_F(RawTextDriver, TextAppendsAndReadsLines) {
   layout.AddField("LOG:Line", rt::FieldType::String, 10);
   rt::File log("ERRLOG", "LOG", "TEXT", layout);
   log.SetName(dir_ + "/Error.Log");
-  EXPECT_EQ(log.Open(0x42), rt::kNoFileError);
+  EXPECT_EQ(log.Open(rt::kOpenReadWriteDenyNone), rt::kNoFileError);
   ASSERT_EQ(log.Create(), 0);
-  ASSERT_EQ(log.Open(0x42), 0);
+  ASSERT_EQ(log.Open(rt::kOpenReadWriteDenyNone), 0);
   for (const char* line : {"one", "two  ", ""}) {
     rt::WriteText(layout.Field(1), log.Record(), line);
     ASSERT_EQ(log.Add(), 0);

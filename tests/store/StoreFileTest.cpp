@@ -22,7 +22,7 @@ TEST_F(StoreFile, CreatedTableKeepsRecordsAcrossReopen) {
   ASSERT_EQ(f->Close(), 0);
 
   auto g = MakeTable(path_);
-  ASSERT_EQ(g->Open(0x42), 0);
+  ASSERT_EQ(g->Open(rt::kOpenReadWriteDenyNone), 0);
   std::int64_t count = 0;
   EXPECT_EQ(g->Records(count), 0);
   EXPECT_EQ(count, 2);
@@ -40,7 +40,7 @@ TEST_F(StoreFile, OpenReportsMissingForeignAndRepeatedOpens) {
   EXPECT_EQ(f->Next(), rt::kFileNotOpenError);
 
   std::ofstream(path_ + ".sqlite") << "this is not a table at all, just some text\n";
-  EXPECT_EQ(f->Open(0x42), rt::kBadFileError);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kBadFileError);
 
   // A database of some other program is not a table either.
   std::filesystem::remove(path_ + ".sqlite");
@@ -48,13 +48,13 @@ TEST_F(StoreFile, OpenReportsMissingForeignAndRepeatedOpens) {
   ASSERT_EQ(sqlite3_open((path_ + ".sqlite").c_str(), &db), SQLITE_OK);
   sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
   sqlite3_close(db);
-  EXPECT_EQ(f->Open(0x42), rt::kBadFileError);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kBadFileError);
   EXPECT_FALSE(f->IsOpen());
 
   std::filesystem::remove(path_ + ".sqlite");
   ASSERT_EQ(f->Create(), 0);
-  ASSERT_EQ(f->Open(0x42), 0);
-  EXPECT_EQ(f->Open(0x42), rt::kIsOpenError);
+  ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kIsOpenError);
   EXPECT_EQ(f->Create(), rt::kIsOpenError);
 }
 
@@ -68,9 +68,9 @@ TEST_F(StoreFile, ChangedKeyDefinitionNeedsBuild) {
   g.AddKey("TST:ID_Key", {{1, false, false}}, true, true);  // now descending
   g.AddBlob("TST:Data");
   g.SetName(path_);
-  EXPECT_EQ(g.Open(0x42), rt::kInvalidKeyError);
+  EXPECT_EQ(g.Open(rt::kOpenReadWriteDenyNone), rt::kInvalidKeyError);
   ASSERT_EQ(g.Build(), 0);
-  ASSERT_EQ(g.Open(0x42), 0);
+  ASSERT_EQ(g.Open(rt::kOpenReadWriteDenyNone), 0);
   g.Set(*g.Key(1));
   EXPECT_EQ(g.Next(), 0);
   EXPECT_EQ(Id(g), 1);
@@ -83,7 +83,7 @@ TEST_F(StoreFile, ReadOnlyTableOpensReadOnlyAndRefusesWrites) {
   }
   ASSERT_EQ(::chmod((path_ + ".sqlite").c_str(), 0444), 0);
   auto f = MakeTable(path_);
-  ASSERT_EQ(f->Open(0x40), 0);
+  ASSERT_EQ(f->Open(rt::kOpenReadOnlyDenyNone), 0);
   EXPECT_TRUE(f->ReadOnly());
   f->Set();
   ASSERT_EQ(f->Next(), 0);
@@ -92,17 +92,17 @@ TEST_F(StoreFile, ReadOnlyTableOpensReadOnlyAndRefusesWrites) {
   EXPECT_EQ(f->Delete(), rt::kAccessDenied);
   f->Close();
   if (::geteuid() == 0) GTEST_SKIP() << "root may write a read-only file";
-  EXPECT_EQ(f->Open(0x42), rt::kAccessDenied);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kAccessDenied);
 }
 
 TEST_F(StoreFile, ShareModesBetweenOpensOfTheProcess) {
   auto a = Opened(0x12);  // read/write, deny all
   auto b = MakeTable(path_);
-  EXPECT_EQ(b->Open(0x40), rt::kAccessDenied);
+  EXPECT_EQ(b->Open(rt::kOpenReadOnlyDenyNone), rt::kAccessDenied);
   a->Close();
   ASSERT_EQ(a->Open(0x22), 0);  // deny write
-  EXPECT_EQ(b->Open(0x42), rt::kAccessDenied);
-  EXPECT_EQ(b->Open(0x40), 0);
+  EXPECT_EQ(b->Open(rt::kOpenReadWriteDenyNone), rt::kAccessDenied);
+  EXPECT_EQ(b->Open(rt::kOpenReadOnlyDenyNone), 0);
 }
 
 TEST_F(StoreFile, KeyOrdersHonourDirectionCaseAndDuplicates) {
@@ -245,7 +245,7 @@ TEST_F(StoreFile, LongKeyValuesFallBackToRecordIdPositions) {
   const rt::FileKey& key = f.AddKey("LNG:Text_Key", {{1, true, false}}, false);
   f.SetName(dir_ + "/LONG");
   ASSERT_EQ(f.Create(), 0);
-  ASSERT_EQ(f.Open(0x42), 0);
+  ASSERT_EQ(f.Open(rt::kOpenReadWriteDenyNone), 0);
   for (char c : std::string("abc")) {
     rt::WriteText(layout.Field(1), f.Record(), std::string(1200, c));
     ASSERT_EQ(f.Add(), 0);
@@ -279,7 +279,7 @@ TEST_F(StoreFile, BlobsWrittenInPiecesReachTheTableOnAddAndPut) {
   EXPECT_EQ(f->BlobSize(1), 0);
 
   auto g = MakeTable(path_);
-  ASSERT_EQ(g->Open(0x42), 0);
+  ASSERT_EQ(g->Open(rt::kOpenReadWriteDenyNone), 0);
   SetRow(*g, 1, "", 0);
   ASSERT_EQ(g->Get(*g->Key(1)), 0);
   EXPECT_EQ(g->BlobSize(1), static_cast<std::int64_t>(size));
@@ -426,7 +426,7 @@ TEST_F(StoreFile, CallbacksSeeEveryOperationAndCanStopOne) {
     auto f = MakeTable(path_);
     f->AddCallback(rec);
     ASSERT_EQ(f->Create(), 0);
-    ASSERT_EQ(f->Open(0x42), 0);
+    ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
     AddRow(*f, 1, "a", 1);
     f->Set(*f->Key(1));
     f->Next();
@@ -453,7 +453,7 @@ TEST_F(StoreFile, DriverCommandsAreAcceptedOpenOrClosed) {
   EXPECT_EQ(f->Send("Recover=10", &reply), 0);
   EXPECT_EQ(reply, "10");
   ASSERT_EQ(f->Create(), 0);
-  ASSERT_EQ(f->Open(0x42), 0);
+  ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
   EXPECT_EQ(f->Send("QUICKSCAN=on"), 0);
   EXPECT_EQ(f->Send("FILEBUFFERS=20"), 0);
   EXPECT_EQ(f->Send("NOSUCHOPTION=1"), rt::kNoDriverError);

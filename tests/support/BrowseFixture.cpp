@@ -44,7 +44,7 @@ std::unique_ptr<rt::File> MakeDocsFile() {
 
 bool AddDocs(const DocRows& rows) {
   auto file = MakeDocsFile();
-  if (file->Open(0x42) != 0) return false;
+  if (file->Open(rt::kOpenReadWriteDenyNone) != 0) return false;
   file->SetTransactionMember(true);
   rt::StartTransaction(10);
   bool added = true;
@@ -72,7 +72,7 @@ namespace {
 // null.
 bool ChangeDoc(int id, const std::string* name) {
   auto file = MakeDocsFile();
-  if (file->Open(0x42) != 0) return false;
+  if (file->Open(rt::kOpenReadWriteDenyNone) != 0) return false;
   rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
   bool done = file->Get(*file->Key(1)) == 0;
   if (done && name) {
