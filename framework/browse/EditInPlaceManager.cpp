@@ -30,7 +30,7 @@ bool IsEmpty(const rt::AnyRef& field) {
 EditInPlaceManager::EditInPlaceManager() = default;
 
 EditInPlaceManager::~EditInPlaceManager() {
-  if (!Dead && CL) EditInPlaceManager::Kill();
+  if (!Dead && CL) static_cast<void>(EditInPlaceManager::Kill());
 }
 
 std::uint8_t EditInPlaceManager::Run(std::uint16_t, std::uint8_t request) {
@@ -392,7 +392,7 @@ void EditInPlaceManager::TakeCompleted(int button) {
       BC->ListQueue->GetRow(BC->CurrentChoice);
       BC->ListQueue->Delete();
       if (Insert != kInsertAtHighlight) BC->CurrentChoice = std::max(1, BC->CurrentChoice - 1);
-      if (primary && primary->Me) primary->Me->CancelAutoNumber();
+      if (primary && primary->Me) static_cast<void>(primary->Me->CancelAutoNumber());
     }
     rowEnded_ = true;
   } else if (button == rt::kButtonYes && primary && primary->Me) {

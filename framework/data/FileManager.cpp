@@ -108,7 +108,7 @@ int FileManager::OnOperationStart(int code, rt::FileCallbackParams& params) {
   if (code == rt::kOpClose && InRestore && InClose == 0 && Opened > 0 && !params.marked) {
     Opened = 0;
     Used = 0;
-    Close();
+    static_cast<void>(Close());
   }
   return DispatchBefore(code, params);
 }
@@ -196,7 +196,7 @@ void FileManager::ReleaseResources() {
   if (CleanedUp) return;
   CleanedUp = 1;
   while (Opened > 0)
-    Close();
+    static_cast<void>(Close());
   if (Used && Opener) Opener->Close();
   Used = 0;
   if (registered_ && ThreadFileMap::Exists()) ThreadFileMap::Current().UnregisterFile(*this);
@@ -236,10 +236,11 @@ ErrorLevel FileManager::Use(std::uint8_t level) {
   if (level == kUseSetUp) {
     if (LazyOpen && Opened < 1) {
       if (Used) {
-        OpenLogical(false, true);
+        // The open shows its own failure and leaves Opened at 0, which the next use sees.
+        static_cast<void>(OpenLogical(false, true));
       } else {
         ++Opened;  // so that the open's own Use(kUseSetUp) does not come back here
-        OpenLogical(true, true);
+        static_cast<void>(OpenLogical(true, true));
         --Opened;
       }
     }
@@ -304,7 +305,7 @@ ErrorLevel FileManager::OpenDriver(bool handle) {
     if (result == rt::kAccessDenied) {
       if ((OpenMode & 0x03) == rt::kAccessReadOnly) break;
       OpenMode = static_cast<std::uint8_t>((OpenMode & 0xF0) | rt::kAccessReadOnly);
-      if (handle) Throw(kMsgAccessDenied);
+      if (handle) static_cast<void>(Throw(kMsgAccessDenied));
       continue;
     }
     if (result == rt::kNoFileError) {
@@ -318,7 +319,7 @@ ErrorLevel FileManager::OpenDriver(bool handle) {
     if (result == rt::kInvalidKeyError) {
       SetError(kMsgInvalidKey);
       if (!handle) return LevelNotify;
-      ThrowLast();
+      static_cast<void>(ThrowLast());
       if (File->Build() != rt::kNoError) return Throw(kMsgKeyNotBuilt);
       continue;
     }
@@ -532,7 +533,7 @@ ErrorLevel FileManager::Read(int direction, bool handle) {
   if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   for (;;) {
     AtEof = 0;
-    if (UseMrp && File->Prefetch() == 0) File->SetPrefetch(MrpSize);
+    if (UseMrp && File->Prefetch() == 0) static_cast<void>(File->SetPrefetch(MrpSize));  // a hint
     const int result = direction > 0 ? File->Next() : File->Previous();
     if (result == rt::kNoRecordError) {
       AtEof = 1;
@@ -745,7 +746,8 @@ ErrorLevel FileManager::DoInsert(bool handle) {
     if (duplicate && Errors) Errors->SetKey(KeyName(*duplicate));
     // The message keeps the add's error, not that of the duplicate check.
     rt::SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
-    ThrowMessage(kMsgDuplicateKey, duplicate ? duplicate->Description : std::string());
+    static_cast<void>(
+        ThrowMessage(kMsgDuplicateKey, duplicate ? duplicate->Description : std::string()));
     return LevelNotify;
   }
   SetError(kMsgInsertError);
@@ -768,14 +770,14 @@ ErrorLevel FileManager::DoUpdate(bool handle) {
   if (result == rt::kNoError) return LevelQuiet;
   if (result == rt::kRecordChangedError) {
     SetError(kMsgRecordChanged);
-    if (handle) ThrowLast();
+    if (handle) static_cast<void>(ThrowLast());
     changedPosition_ = position;
     if (!rt::InTransaction()) RereadChangedRecord();
     return LevelNotify;
   }
   if (IsGone(result)) {
     SetError(kMsgRecordGone);
-    if (handle) ThrowLast();
+    if (handle) static_cast<void>(ThrowLast());
     return LevelNotify;
   }
   SetError(kMsgNotUpdated);
@@ -803,7 +805,9 @@ std::int32_t FileManager::SaveBuffer() {
   const int blobs = File->BlobCount();
   for (int i = 1; i <= blobs; ++i) {
     std::string contents;
-    if (File->IsOpen()) File->GetBlobContents(i, contents);
+    // A BLOB that cannot be read is not saved at all: giving back an empty copy later would
+    // wipe the document, and without a copy the buffer never counts as unchanged.
+    if (File->IsOpen() && File->GetBlobContents(i, contents) != rt::kNoError) continue;
     Buffers->push_back({id + i, std::move(contents)});
   }
   Buffers->push_back({id + blobs + 1, File->GetNulls()});
@@ -838,7 +842,9 @@ void FileManager::RestoreBuffer(std::int32_t& id, bool restore) {
   const std::uint8_t blobChanged = BlobChanged;
   const int blobs = File->BlobCount();
   for (int i = 1; i <= blobs; ++i) {
-    if (take(id + i, saved) && restore && File->IsOpen()) File->SetBlobContents(i, saved);
+    // A BLOB that cannot be put back keeps what the file gives it; nothing is written here.
+    if (take(id + i, saved) && restore && File->IsOpen())
+      static_cast<void>(File->SetBlobContents(i, saved));
   }
   BlobChanged = blobChanged;
   if (take(id + blobs + 1, saved)) File->SetNulls(saved);
@@ -953,11 +959,11 @@ ErrorLevel FileManager::OnAlias(bool openFirst, Fn&& operation) {
     AutoIncDone = aliased.AutoIncDone;
     if (aliased.AutoIncDone) {
       const std::string position = aliased.File->Position(nullptr);
-      if (!position.empty()) File->Reget(nullptr, position);
+      if (!position.empty()) static_cast<void>(File->Reget(nullptr, position));
     }
   }
   aliased.RestoreFile(state, true);
-  if (openFirst) aliased.Close();
+  if (openFirst) static_cast<void>(aliased.Close());
   return result;
 }
 

@@ -51,7 +51,7 @@ bool HasField(const RecordReference& record, std::int32_t fieldNo) {
 WindowController::WindowController() = default;
 
 WindowController::~WindowController() {
-  if (!Dead && CL) WindowController::Kill();
+  if (!Dead && CL) static_cast<void>(WindowController::Kill());
 }
 
 // ---- Virtual operations ----
@@ -210,7 +210,7 @@ void WindowController::RestoreField(std::int32_t control) {
 
 std::uint8_t WindowController::Run() {
   if (Init() == LevelQuiet) Ask();
-  Kill();
+  static_cast<void>(Kill());
   return Response != NoResponse ? Response : static_cast<std::uint8_t>(RequestCancelled);
 }
 
@@ -714,7 +714,7 @@ bool WindowController::ReportRefusedValue(std::int32_t control, std::string_view
   }
   ErrorManager& errors = ErrorsInUse();
   errors.SetField(name.empty() ? "this field" : name);
-  errors.ThrowMessage(kMsgRangeError, range);
+  static_cast<void>(errors.ThrowMessage(kMsgRangeError, range));
   return true;
 }
 
@@ -791,7 +791,7 @@ void WindowController::PrimeNextInsert() {
 ErrorLevel WindowController::UpdatePrimary() {
   if (PrimaryFile()->CurrentRecordGone()) {
     // Nothing left to write to: say so instead of offering a retry that cannot succeed.
-    PrimaryFile()->Throw(kMsgRecordGone);
+    static_cast<void>(PrimaryFile()->Throw(kMsgRecordGone));
     return LevelNotify;
   }
   WaitCursor wait;
@@ -800,7 +800,7 @@ ErrorLevel WindowController::UpdatePrimary() {
 
 bool WindowController::AddGoneRecordAgain() {
   FileManager* me = PrimaryFile();
-  me->Throw(kMsgRecordGone);
+  static_cast<void>(me->Throw(kMsgRecordGone));
   // The record was never completed, so nothing of it is left to remove.
   me->AutoIncDone = 0;
   if (ErrorsInUse().MessageById(kMsgAddNew, rt::kButtonYes | rt::kButtonNo, rt::kButtonYes) ==
@@ -825,7 +825,7 @@ bool WindowController::WatchCurrentRecord() {
   const int result = file->Reget(nullptr, position);
   if (result == rt::kNoError) return true;
   if (result != rt::kRecordNotFoundError && result != rt::kNoRecordError) return true;
-  me->Throw(kMsgRecordGone);
+  static_cast<void>(me->Throw(kMsgRecordGone));
   return false;
 }
 
