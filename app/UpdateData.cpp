@@ -102,10 +102,10 @@ class UpdateDataController : public WindowController {
     GlobalResponse() = 0;
     SetToolbar(toolbar_);
     HistoryKey = rt::key::kCtrlH;
-    AddHistoryFile(RecordReference::Of(DemoData().Record(), DemoDataLayout()),
-                   RecordReference::Of(DemoDataRecall(), DemoDataLayout()));
-    AddHistoryField(kUpdateDataId, kDemoDataIdField);
-    AddHistoryField(kUpdateDataFileName, kDemoDataFileNameField);
+    static_cast<void>(AddHistoryFile(RecordReference::Of(DemoData().Record(), DemoDataLayout()),
+                                     RecordReference::Of(DemoDataRecall(), DemoDataLayout())));
+    static_cast<void>(AddHistoryField(kUpdateDataId, kDemoDataIdField));
+    static_cast<void>(AddHistoryField(kUpdateDataFileName, kDemoDataFileNameField));
     AddUpdateFile(*DemoDataFileManagerRef());
     AddButton(kUpdateDataCancel, RequestCancelled);
     // A table that does not open was reported; the form's reads then fail and say so.
@@ -155,7 +155,7 @@ class UpdateDataController : public WindowController {
   ErrorLevel Kill() override {
     const ErrorLevel r = WindowController::Kill();
     if (r != LevelQuiet) return r;
-    if (FilesOpened) DemoDataRelationManagerRef()->Close();
+    if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());
     control_.Kill();
     GlobalErrors().SetProcedureName({}, true);
     return r;
@@ -220,7 +220,7 @@ class UpdateDataController : public WindowController {
   void PickFile() {
     const std::string name = files_.Ask(true);
     if (!FieldKeeps(name)) {
-      GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(name));
+      static_cast<void>(GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(name)));
       MyWindow->Select(kUpdateDataFileName);
       return;
     }
@@ -253,7 +253,7 @@ class UpdateDataController : public WindowController {
   bool CopyDocument() {
     const std::string shown(rt::ClipText(MyWindow->ScreenText(kUpdateDataFileName)));
     if (shown.size() > kDemoDataFileNameSize) {
-      GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(shown));
+      static_cast<void>(GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(shown)));
       return false;
     }
     MyWindow->Update(kUpdateDataFileName);
@@ -273,13 +273,13 @@ class UpdateDataController : public WindowController {
       problem = "The file could not be read (" + RuntimeErrorText(copied) + "): " + name;
       if (table.SetBlobContents(kDemoDataBlob, previous) != rt::kNoError) {
         // The BLOB may hold part of the file: never let the save store that.
-        GlobalErrors().ThrowMessage(kMsgDocumentNotUsable,
-                                    problem + "; the stored document could not be put back");
+        static_cast<void>(GlobalErrors().ThrowMessage(
+            kMsgDocumentNotUsable, problem + "; the stored document could not be put back"));
         return false;
       }
     }
     if (problem.empty() || !picked) return true;
-    GlobalErrors().ThrowMessage(kMsgDocumentNotUsable, problem);
+    static_cast<void>(GlobalErrors().ThrowMessage(kMsgDocumentNotUsable, problem));
     return false;
   }
 
