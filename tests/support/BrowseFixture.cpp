@@ -45,7 +45,7 @@ std::unique_ptr<rt::File> MakeDocsFile() {
 bool AddDocs(const DocRows& rows) {
   auto file = MakeDocsFile();
   if (file->Open(rt::kOpenReadWriteDenyNone) != 0) return false;
-  file->SetTransactionMember(true);
+  EXPECT_EQ(file->SetTransactionMember(true), 0);
   rt::StartTransaction(10);
   bool added = true;
   for (const auto& [id, name] : rows) {
@@ -55,7 +55,7 @@ bool AddDocs(const DocRows& rows) {
     added = file->Add() == 0 && added;
   }
   const bool committed = rt::CommitTransaction() == 0;
-  file->Close();
+  static_cast<void>(file->Close());
   return added && committed;
 }
 
@@ -81,7 +81,7 @@ bool ChangeDoc(int id, const std::string* name) {
   } else if (done) {
     done = file->Delete() == 0;
   }
-  file->Close();
+  static_cast<void>(file->Close());
   return done;
 }
 
@@ -110,7 +110,7 @@ BrowseFixture::BrowseFixture() {
 BrowseFixture::~BrowseFixture() {
   if (Browse) Browse->Kill();
   Browse.reset();
-  Controller.Kill();
+  static_cast<void>(Controller.Kill());
   if (Window) Window->Close();
   View.reset();
   if (Relations) Relations->Kill();
@@ -154,13 +154,14 @@ void BrowseFixture::Open(const BrowseOptions& options,
   if (options.locatorEntry) def->Entry("s20");
   Window = std::make_unique<rt::Window>(def);
   Window->BindList(kList, Queue.get());
-  Controller.Init();
+  EXPECT_EQ(Controller.Init(), LevelQuiet);
   Controller.VCRRequest = &VCR;
   Controller.OpenWindow(*Window);
   if (!Browse) Browse = std::make_unique<BrowseManager>();
   BrowseManager& b = *Browse;
-  b.Init(kList, Queue->Field(3).Address(), kPositionFieldSize, *View, *Queue, *Relations,
-         Controller);
+  EXPECT_EQ(b.Init(kList, Queue->Field(3).Address(), kPositionFieldSize, *View, *Queue, *Relations,
+                   Controller),
+            LevelQuiet);
   b.AddSortOrder(options.thumb, Docs->Key(options.key));
   if (options.locator) {
     const bool byId = options.key == kDocsById || options.key == kDocsByIdDown;
