@@ -91,13 +91,13 @@ class EditInPlaceTest : public ::testing::Test {
     auto file = testing_support::MakeDocsFile();
     EXPECT_EQ(file->Open(rt::kOpenReadOnlyDenyNone), 0);
     std::vector<std::string> out;
-    file->Set(*file->Key(1));
+    static_cast<void>(file->Set(*file->Key(1)));
     while (file->Next() == 0) {
       std::string name = rt::ReadText(file->Layout().Field(2), file->Record());
       out.push_back(std::to_string(rt::ReadInteger(file->Layout().Field(1), file->Record())) + ":" +
                     name.substr(0, name.find_last_not_of(' ') + 1));
     }
-    file->Close();
+    static_cast<void>(file->Close());
     return out;
   }
   std::vector<std::string> Captions() const { return testing_support::CaptionsOf(*backend_); }

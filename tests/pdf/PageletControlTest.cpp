@@ -330,7 +330,7 @@ TEST_F(PageletControlTest, LoadBlobShowsTheStoredBytesOfTheCurrentRecord) {
     // A BLOB the table does not have.
     EXPECT_FALSE(control.LoadBlob(*table, 7));
     EXPECT_NE(rt::ErrorCode(), 0);
-    table->Close();
+    static_cast<void>(table->Close());
   });
 }
 

@@ -59,7 +59,7 @@ TEST_F(RawTextDriver, RawWritesAppendAndReadSequentially) {
   std::memcpy(out.Record(), "efgh", 4);
   ASSERT_EQ(out.Add(2), 0);
   ASSERT_EQ(out.WriteAt(2, 1), 0);  // 'e' over 'b'
-  out.Set();
+  static_cast<void>(out.Set());
   ASSERT_EQ(out.Next(), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(out.Record()), 4), "aecd");
   ASSERT_EQ(out.Next(), 0);
@@ -82,7 +82,7 @@ TEST_F(RawTextDriver, TextAppendsAndReadsLines) {
     rt::WriteText(layout.Field(1), log.Record(), line);
     ASSERT_EQ(log.Add(), 0);
   }
-  log.Close();
+  static_cast<void>(log.Close());
   {
     std::ofstream append(dir_ + "/Error.Log", std::ios::app);
     append << "a line longer than ten\r\nlast";
@@ -93,7 +93,7 @@ TEST_F(RawTextDriver, TextAppendsAndReadsLines) {
   EXPECT_EQ(lines, 5);
   std::vector<std::string> read;
   std::string third;
-  log.Set();
+  static_cast<void>(log.Set());
   while (log.Next() == 0) {
     std::string s = rt::ReadText(layout.Field(1), log.Record());
     while (!s.empty() && s.back() == ' ')

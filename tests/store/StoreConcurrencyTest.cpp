@@ -18,7 +18,7 @@ class StoreConcurrency : public StoreFixture {
   // Reads record `id` under watch into `f`.
   static int WatchedRead(rt::File& f, int id) {
     SetRow(f, id, "", 0);
-    f.Watch();
+    static_cast<void>(f.Watch());
     return f.Get(*f.Key(1));
   }
   static int Rename(rt::File& f, const std::string& name) {
@@ -45,7 +45,7 @@ TEST_F(StoreConcurrency, SecondWatchedPutFromAnotherThreadFailsWith89) {
   std::string reread;
   std::thread first([&] {
     auto f = MakeTable(path_);
-    f->Open(rt::kOpenReadWriteDenyNone);
+    static_cast<void>(f->Open(rt::kOpenReadWriteDenyNone));
     WatchedRead(*f, 1);
     bothRead.arrive_and_wait();
     firstResult = Rename(*f, "first");
@@ -53,7 +53,7 @@ TEST_F(StoreConcurrency, SecondWatchedPutFromAnotherThreadFailsWith89) {
   });
   std::thread second([&] {
     auto f = MakeTable(path_);
-    f->Open(rt::kOpenReadWriteDenyNone);
+    static_cast<void>(f->Open(rt::kOpenReadWriteDenyNone));
     WatchedRead(*f, 1);
     bothRead.arrive_and_wait();
     firstPut.wait();
@@ -131,7 +131,8 @@ TEST_F(StoreConcurrency, KilledWriterLeavesEveryCommittedRow) {
     if (f->Open(rt::kOpenReadWriteDenyNone) != 0) ::_exit(10);
     for (int i = 1;; ++i) {
       SetRow(*f, i, "row" + std::to_string(i), i % 5);
-      f->SetBlobContents(1, std::string(1000 + i, static_cast<char>('a' + i % 26)));
+      static_cast<void>(
+          f->SetBlobContents(1, std::string(1000 + i, static_cast<char>('a' + i % 26))));
       if (f->Add() != 0) ::_exit(11);
       if (::write(reports[1], &i, sizeof i) != sizeof i) ::_exit(12);
     }
@@ -153,7 +154,7 @@ TEST_F(StoreConcurrency, KilledWriterLeavesEveryCommittedRow) {
   std::int64_t count = 0;
   ASSERT_EQ(f->Records(count), 0);
   EXPECT_GE(count, last);
-  f->Set(*f->Key(1));
+  static_cast<void>(f->Set(*f->Key(1)));
   int expected = 1;
   std::string blob;
   while (f->Next() == 0) {
