@@ -160,7 +160,7 @@ class FileManagerTest : public ::testing::Test {
       rt::WriteText(file->Layout().Field(2), file->Record(), name);
       ASSERT_EQ(file->Add(), 0);
     }
-    file->Close();
+    static_cast<void>(file->Close());
   }
 
   std::optional<testing_support::WorkDir> work_;
@@ -183,7 +183,7 @@ TEST_F(FileManagerTest, MissingFileIsCreatedOnFirstOpenUnlessCreateIsOff) {
     EXPECT_NE(Messages()[0].text.find("could not be opened"), std::string::npos);
     EXPECT_EQ(errors_.fatal, 1);
     EXPECT_FALSE(fs::exists("TESTDATA.sqlite"));
-    manager.Close();
+    static_cast<void>(manager.Close());
   }
   backend_->ClearTranscript();
   auto file = MakeDocuments();
@@ -209,17 +209,17 @@ TEST_F(FileManagerTest, WriteProtectedFileIsReopenedReadOnly) {
   EXPECT_EQ(manager.OpenMode, rt::kShareDenyNone | rt::kAccessReadOnly);
   EXPECT_EQ(file->Option("RECOVER"), "10");
   EXPECT_TRUE(file->ReadOnly());
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_FALSE(file->IsOpen());
 
   // A holder that denies everything: the read-only attempt fails as well.
   backend_->ClearTranscript();
-  holder->Close();
+  static_cast<void>(holder->Close());
   ASSERT_EQ(holder->Open(rt::kAccessReadWrite | rt::kShareDenyAll), 0);
   ASSERT_EQ(manager.Open(), LevelQuiet);
   EXPECT_EQ(manager.ReadNext(), LevelFatal);
   EXPECT_EQ(Captions(), std::vector<std::string>{"File Access Error"});
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, LazyOpenWaitsForTheFirstReadAndReadBeforeOpenIsAUsageError) {
@@ -244,12 +244,12 @@ TEST_F(FileManagerTest, LazyOpenWaitsForTheFirstReadAndReadBeforeOpenIsAUsageErr
 
   // Nested opens: only the last close reaches the driver; extra closes do nothing.
   ASSERT_EQ(manager.Open(), LevelQuiet);
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_TRUE(file->IsOpen());
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_FALSE(file->IsOpen());
   EXPECT_EQ(counter.closes, 1);
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_EQ(manager.Opened, 0);
   EXPECT_EQ(counter.closes, 1);
   file->RemoveCallback(counter);
@@ -259,10 +259,10 @@ TEST_F(FileManagerTest, FileThatIsNotATableIsReportedAsInvalid) {
   { std::ofstream("TESTDATA.sqlite") << "plain text, not a table\n"; }
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   EXPECT_EQ(manager.TryReadNext(), LevelFatal);  // the open inside Use handles its failure
   EXPECT_EQ(Captions(), std::vector<std::string>{"Invalid File"});
-  manager.Close();
+  static_cast<void>(manager.Close());
   std::ifstream in("TESTDATA.sqlite");
   std::string line;
   std::getline(in, line);
@@ -303,7 +303,7 @@ TEST_F(FileManagerTest, KeyOrderAndFileNames) {
 TEST_F(FileManagerTest, FileDestroyedBeforeItsManagerLeavesNothingDangling) {
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   EXPECT_EQ(manager.ReadNext(), LevelNotify);
   file.reset();  // the destroy notification releases the manager's hold on it
   EXPECT_EQ(manager.File, nullptr);
@@ -317,9 +317,9 @@ TEST_F(FileManagerTest, ReadsRunOffTheEndQuietlyAndDeleteAsksFirst) {
   AddDocuments({{1, "one"}, {2, "two"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
-  manager.Use(kUseRead);
-  file->Set(*file->Key(1));
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
+  static_cast<void>(file->Set(*file->Key(1)));
   EXPECT_EQ(manager.ReadNext(), LevelQuiet);
   EXPECT_EQ(manager.ReadNext(), LevelQuiet);
   EXPECT_EQ(manager.ReadNext(), LevelNotify);
@@ -335,7 +335,7 @@ TEST_F(FileManagerTest, ReadsRunOffTheEndQuietlyAndDeleteAsksFirst) {
   backend_->PushAnswer(rt::kButtonYes);
   EXPECT_EQ(manager.DeleteCurrent(true), LevelQuiet);
   std::int64_t count = 0;
-  file->Records(count);
+  static_cast<void>(file->Records(count));
   EXPECT_EQ(count, 1);
 
   // A failed fetch clears the buffer.
@@ -348,7 +348,7 @@ TEST_F(FileManagerTest, ReadsRunOffTheEndQuietlyAndDeleteAsksFirst) {
   EXPECT_EQ(manager.DeleteCurrent(false), LevelNotify);
   EXPECT_EQ(manager.LastError, kMsgNotDeleted);
   EXPECT_EQ(Messages().size(), shown);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 // ---- Auto-numbering and insert ----
@@ -356,7 +356,7 @@ TEST_F(FileManagerTest, ReadsRunOffTheEndQuietlyAndDeleteAsksFirst) {
 TEST_F(FileManagerTest, AutoNumberingStartsAtOneAndAddsAtOnce) {
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   ASSERT_EQ(manager.PrepareRecord(), LevelQuiet);
   EXPECT_EQ(manager.Id(), 1);
   EXPECT_TRUE(manager.AutoIncDone);
@@ -375,20 +375,20 @@ TEST_F(FileManagerTest, AutoNumberingStartsAtOneAndAddsAtOnce) {
   EXPECT_EQ(manager.CancelAutoNumber(), LevelQuiet);
   EXPECT_FALSE(manager.AutoIncDone);
   std::int64_t count = 0;
-  file->Records(count);
+  static_cast<void>(file->Records(count));
   EXPECT_EQ(count, 2);
   manager.Set(2, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
   EXPECT_EQ(manager.Name(), "second");
   EXPECT_TRUE(Messages().empty());
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, AutoNumberingOnATwoComponentKeyCountsWithinThePrefix) {
   auto file = MakeLines();
   ASSERT_EQ(file->Create(), 0);
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   const rt::FieldDesc& grp = file->Layout().Field(1);
   const rt::FieldDesc& seq = file->Layout().Field(2);
   auto add = [&](std::string_view group) {
@@ -406,15 +406,15 @@ TEST_F(FileManagerTest, AutoNumberingOnATwoComponentKeyCountsWithinThePrefix) {
   EXPECT_EQ(add("A"), 2);
   EXPECT_EQ(rt::ClipText(rt::ReadText(grp, file->Record())), "A");
   EXPECT_TRUE(Messages().empty());
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, ThreeFailedAddsAskAndYesTriesAgain) {
   AddDocuments({{1, "taken"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
-  manager.Use(kUseRead);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
 
   // Try form: recorded only.
   manager.Set(0, "taken");
@@ -433,7 +433,7 @@ TEST_F(FileManagerTest, ThreeFailedAddsAskAndYesTriesAgain) {
   EXPECT_NE(Messages()[0].text.find("Key: By name"), std::string::npos) << Messages()[0].text;
   EXPECT_FALSE(manager.AutoIncDone);
   std::int64_t count = 0;
-  file->Records(count);
+  static_cast<void>(file->Records(count));
   EXPECT_EQ(count, 1);
 
   // Yes, and the fourth attempt succeeds (the hook renames the record before it).
@@ -447,7 +447,7 @@ TEST_F(FileManagerTest, ThreeFailedAddsAskAndYesTriesAgain) {
   EXPECT_EQ(Messages().size(), 1u);
   EXPECT_TRUE(manager.AutoIncDone);
   EXPECT_EQ(manager.Id(), 2);
-  file->Records(count);
+  static_cast<void>(file->Records(count));
   EXPECT_EQ(count, 2);
 
   // A silent error manager answers Yes by itself: no endless retrying.
@@ -459,15 +459,15 @@ TEST_F(FileManagerTest, ThreeFailedAddsAskAndYesTriesAgain) {
   EXPECT_EQ(manager.AutoNumber(), LevelNotify);
   EXPECT_EQ(manager.adds, 3);
   errors_.SetSilent(0);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, DuplicateInsertNamesTheKey) {
   AddDocuments({{1, "taken"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_, false);
-  manager.Open();
-  manager.Use(kUseRead);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
   manager.Set(2, "TAKEN");  // the name key ignores case
   EXPECT_EQ(manager.TryInsert(), LevelNotify);
   EXPECT_EQ(manager.LastError, kMsgDuplicateKey);
@@ -477,7 +477,7 @@ TEST_F(FileManagerTest, DuplicateInsertNamesTheKey) {
   EXPECT_NE(Messages()[0].text.find("for the key: By name"), std::string::npos);
   manager.Set(2, "other");
   EXPECT_EQ(manager.Insert(), LevelQuiet);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, DuplicateIsReportedOnTheUniqueKeyNotOnOneAllowingDuplicates) {
@@ -515,7 +515,7 @@ TEST_F(FileManagerTest, DuplicateIsReportedOnTheUniqueKeyNotOnOneAllowingDuplica
   ASSERT_EQ(Captions(), std::vector<std::string>{"Duplicate Key Error"});
   EXPECT_NE(Messages()[0].text.find("for the key: By name"), std::string::npos)
       << Messages()[0].text;
-  manager.Close();
+  static_cast<void>(manager.Close());
   manager.Shutdown();
 }
 
@@ -533,8 +533,8 @@ TEST_F(FileManagerTest, OperationStoppedByAHookFailsInsteadOfPassingForDone) {
   AddDocuments({});
   auto file = MakeDocuments();
   SkippingManager manager(*file, errors_, false);
-  manager.Open();
-  manager.Use(kUseRead);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
   manager.Set(1, "skipped");
   EXPECT_EQ(manager.TryInsert(), LevelNotify);
   EXPECT_EQ(rt::ErrorCode(), rt::kOperationStopped);
@@ -543,7 +543,7 @@ TEST_F(FileManagerTest, OperationStoppedByAHookFailsInsteadOfPassingForDone) {
   std::int64_t count = -1;
   EXPECT_EQ(file->Records(count), 0);
   EXPECT_EQ(count, 0);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 // ---- Update and change detection ----
@@ -552,9 +552,9 @@ TEST_F(FileManagerTest, UpdateAfterAnotherThreadChangedTheRecordShowsTheirVersio
   AddDocuments({{1, "original"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
-  manager.Use(kUseChange);
-  file->Watch();
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseChange));
+  static_cast<void>(file->Watch());
   manager.Set(1, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
 
@@ -565,7 +565,7 @@ TEST_F(FileManagerTest, UpdateAfterAnotherThreadChangedTheRecordShowsTheirVersio
     ASSERT_EQ(theirs->Get(*theirs->Key(1)), 0);
     rt::WriteText(theirs->Layout().Field(2), theirs->Record(), "theirs");
     ASSERT_EQ(theirs->Put(), 0);
-    theirs->Close();
+    static_cast<void>(theirs->Close());
   });
   other.join();
 
@@ -580,9 +580,9 @@ TEST_F(FileManagerTest, UpdateAfterAnotherThreadChangedTheRecordShowsTheirVersio
   manager.Set(1, "mine");
   EXPECT_EQ(manager.Update(), LevelQuiet);
   manager.Set(1, "");
-  manager.FetchByKey(*file->Key(1));
+  static_cast<void>(manager.FetchByKey(*file->Key(1)));
   EXPECT_EQ(manager.Name(), "mine");
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 // ---- Saved buffers and states ----
@@ -591,7 +591,7 @@ TEST_F(FileManagerTest, SavedBuffersKeepRecordAndBlobExactly) {
   AddDocuments({{1, "one"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   manager.Set(1, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
   ASSERT_EQ(file->SetBlobContents(1, std::string("pdf bytes  ")), 0);
@@ -616,19 +616,19 @@ TEST_F(FileManagerTest, SavedBuffersKeepRecordAndBlobExactly) {
   EXPECT_EQ(next, 0);
 
   manager.Set(9, "other");
-  file->SetBlobContents(1, "x");
+  static_cast<void>(file->SetBlobContents(1, "x"));
   manager.RestoreBuffer(id);
   EXPECT_EQ(id, 0);
   EXPECT_EQ(manager.Id(), 1);
   EXPECT_EQ(manager.Name(), "one");
   std::string blob;
-  file->GetBlobContents(1, blob);
+  static_cast<void>(file->GetBlobContents(1, blob));
   EXPECT_EQ(blob, "pdf bytes  ");  // trailing blanks of a BLOB are data
   EXPECT_TRUE(manager.Buffers->empty());
   std::int32_t again = 1;
   manager.RestoreBuffer(again);  // already given back: ignored
   EXPECT_EQ(again, 0);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, CalledProcedureGivesTheCallerItsRecordAndPositionBack) {
@@ -638,28 +638,28 @@ TEST_F(FileManagerTest, CalledProcedureGivesTheCallerItsRecordAndPositionBack) {
   ThreadFileMap& map = ThreadFileMap::Current();
 
   errors_.SetProcedureName("Caller");
-  manager.Open();
-  manager.Use(kUseRead);
-  file->Set(*file->Key(1));
-  manager.ReadNext();
-  manager.ReadNext();
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
+  static_cast<void>(file->Set(*file->Key(1)));
+  static_cast<void>(manager.ReadNext());
+  static_cast<void>(manager.ReadNext());
   ASSERT_EQ(manager.Id(), 2);
 
   // A reading procedure borrows the table, and gives it back when it closes it.
   errors_.SetProcedureName("Reader");
-  manager.Open();
-  manager.Use(kUseRead);
-  manager.Open();  // opened twice by the same procedure
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
+  static_cast<void>(manager.Open());  // opened twice by the same procedure
   ASSERT_EQ(map.StatusQ.size(), 2u);
   EXPECT_EQ(map.StatusQ[1].ScopeLevel, 2);
   EXPECT_NE(map.StatusQ[1].Hold, 0);
   manager.Set(3, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
   EXPECT_EQ(manager.Name(), "three");
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_EQ(map.StatusQ.size(), 2u);  // still in use after the first of two closes
   EXPECT_EQ(manager.Name(), "three");
-  manager.Close();
+  static_cast<void>(manager.Close());
   errors_.SetProcedureName("", true);
   EXPECT_EQ(map.StatusQ.size(), 1u);
   EXPECT_EQ(manager.Id(), 2);
@@ -669,17 +669,17 @@ TEST_F(FileManagerTest, CalledProcedureGivesTheCallerItsRecordAndPositionBack) {
 
   // A changing procedure keeps what it did.
   errors_.SetProcedureName("Changer");
-  manager.Open();
-  manager.Use(kUseChange);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseChange));
   manager.Set(1, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
-  manager.Close();
+  static_cast<void>(manager.Close());
   errors_.SetProcedureName("", true);
   EXPECT_EQ(manager.Id(), 1);
   EXPECT_EQ(map.StatusQ.size(), 1u);
   EXPECT_TRUE(manager.Saved->empty());
 
-  manager.Close();
+  static_cast<void>(manager.Close());
   errors_.SetProcedureName("", true);
   EXPECT_TRUE(map.StatusQ.empty());
 }
@@ -690,11 +690,11 @@ TEST_F(FileManagerTest, HooksSeeTheirGroupsAndMarkedOperationsHideInnerOnes) {
   AddDocuments({{1, "one"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
-  manager.Use(kUseRead);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
   manager.reads = 0;
-  file->Set(*file->Key(1));
-  manager.ReadNext();
+  static_cast<void>(file->Set(*file->Key(1)));
+  static_cast<void>(manager.ReadNext());
   EXPECT_EQ(manager.reads, 2);  // the set and the next
 
   rt::FileCallbackParams marked;
@@ -708,7 +708,7 @@ TEST_F(FileManagerTest, HooksSeeTheirGroupsAndMarkedOperationsHideInnerOnes) {
   EXPECT_EQ(manager.reads, 3);
   manager.OnOperationEnd(rt::kOpNext, marked);
   EXPECT_FALSE(manager.InView);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 // ---- File open registry ----
@@ -720,7 +720,7 @@ TEST_F(FileManagerTest, TwoThreadsShareOneDriverOpenOfASharedTable) {
   file->AddCallback(counter);
   TableManager first(*file, errors_);
   EXPECT_EQ(FileOpenRegistry::SharedOpenerCount(), 1);
-  first.Open();
+  static_cast<void>(first.Open());
   ASSERT_EQ(first.ReadNext(), LevelQuiet);
   EXPECT_EQ(counter.opens, 1);
 
@@ -728,17 +728,17 @@ TEST_F(FileManagerTest, TwoThreadsShareOneDriverOpenOfASharedTable) {
   std::atomic<int> opensInThread{-1};
   std::thread second([&] {
     TableManager manager(*file, errors_);
-    manager.Open();
-    manager.Use(kUseRead);
+    static_cast<void>(manager.Open());
+    static_cast<void>(manager.Use(kUseRead));
     opensInThread = counter.opens.load();
-    manager.Close();
+    static_cast<void>(manager.Close());
     openInThread = file->IsOpen();
   });
   second.join();
   EXPECT_EQ(opensInThread, 1);
   EXPECT_TRUE(openInThread);  // the first thread still has it open
   EXPECT_EQ(FileOpenRegistry::SharedOpenerCount(), 1);
-  first.Close();
+  static_cast<void>(first.Close());
   EXPECT_FALSE(file->IsOpen());
   EXPECT_EQ(counter.closes, 1);
   first.Shutdown();
