@@ -534,8 +534,8 @@ Samples DirectCosts(const std::string& name, int rows, long& sum, unsigned seed,
     samples.clear();
     for (int i = 0; i < gRepeats; ++i) {
       const int id = pick(rng);
-      const std::string name = std::string(1, kLetters[i % 10]) + "direct/" + std::to_string(i);
-      sqlite3_bind_text(change, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      const std::string value = std::string(1, kLetters[i % 10]) + "direct/" + std::to_string(i);
+      sqlite3_bind_text(change, 1, value.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_int(change, 2, id);
       sqlite3_step(change);
       sqlite3_reset(change);
@@ -616,9 +616,9 @@ bool SameRows(const std::string& name, int rows, ErrorManager& errors) {
     check(kOpNames[kThumb10 + t], Shown(b), ids);
   }
   std::int64_t shownFirst = ThumbValue(rows, kThumbPercent[2]);
-  for (int from : {rows / 2, rows - 20 * kPage, rows / 4}) {
-    b.Filter(RangeFilter(from));
-    shownFirst = FilteredFrom(shownFirst, from);
+  for (int lowest : {rows / 2, rows - 20 * kPage, rows / 4}) {
+    b.Filter(RangeFilter(lowest));
+    shownFirst = FilteredFrom(shownFirst, lowest);
     ids.clear();
     d.Page(shownFirst - 1, &ids);
     check(kOpNames[kFiltered], Shown(b), ids);

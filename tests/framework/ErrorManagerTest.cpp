@@ -343,10 +343,10 @@ TEST_F(ErrorManagerTest, ConcurrentReportsNeverMixValuesOrTearLogLines) {
 TEST_F(ErrorManagerTest, FatalMessageIsShownLoggedAndEndsTheApplication) {
   manager_.SetLogErrors(1);
   manager_.SetFile("DemoData");
-  static_cast<void>(EXPECT_EXIT(manager_.Throw(29), ::testing::ExitedWithCode(0), ""));
+  EXPECT_EXIT(static_cast<void>(manager_.Throw(29)), ::testing::ExitedWithCode(0), "");
   // Silent still ends it.
   manager_.SetSilent(1);
-  static_cast<void>(EXPECT_EXIT(manager_.Throw(45), ::testing::ExitedWithCode(0), ""));
+  EXPECT_EXIT(static_cast<void>(manager_.Throw(45)), ::testing::ExitedWithCode(0), "");
 
   auto lines = ReadLines(dir_ / kErrorLogFileName);
   ASSERT_EQ(lines.size(), 2u);
