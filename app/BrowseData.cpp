@@ -100,9 +100,11 @@ class BrowseDataController : public WindowController {
     GlobalResponse() = 0;
     SetToolbar(toolbar_);
     AddButton(kBrowseDataClose, Request == SelectRecord ? RequestCancelled : RequestCompleted);
-    DemoDataRelationManagerRef()->Open();
+    // A table that does not open was reported; the form's reads then fail and say so.
+    static_cast<void>(DemoDataRelationManagerRef()->Open());
     FilesOpened = 1;
-    browse_.InitBrowse(view_, *this);
+    // The browse shows its own failures; its list then stays empty.
+    static_cast<void>(browse_.InitBrowse(view_, *this));
     OpenWindow(window_);
     shown_.mode = rt::PageletControl::kModeWindow;
     windowless_.mode = rt::PageletControl::kModeWindow;
@@ -133,7 +135,7 @@ class BrowseDataController : public WindowController {
   ErrorLevel Kill() override {
     const ErrorLevel r = WindowController::Kill();
     if (r != LevelQuiet) return r;
-    if (FilesOpened) DemoDataRelationManagerRef()->Close();
+    if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());  // never fails
     shown_.Kill();
     GlobalErrors().SetProcedureName({}, true);
     return r;

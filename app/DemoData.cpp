@@ -197,6 +197,7 @@ bool RefuseDemoDataFile(std::string_view name) {
                     "%Message|is a file of the program's own table, not a document.",
                     "Not A Document", LevelNotify);
   }
-  errors.ThrowMessage(kMsgTableFileNotDocument, std::string(rt::TrimRight(name)));
+  static_cast<void>(
+      errors.ThrowMessage(kMsgTableFileNotDocument, std::string(rt::TrimRight(name))));
   return true;
 }

@@ -19,8 +19,9 @@ void DemoDataFileManager::Init() {
 }
 
 ErrorLevel DemoDataFileManager::Use(std::uint8_t level) {
-  if (level != 5) Use(5);
-  if (level == 5 && !Initialized) {
+  // A table that cannot be set up fails the common Use below, which reports it.
+  if (level != kUseSetUp) static_cast<void>(Use(kUseSetUp));
+  if (level == kUseSetUp && !Initialized) {
     // First use on this thread: set the table up.
     InUseFile = 1;
     InitFile(DemoData(), GlobalErrors());

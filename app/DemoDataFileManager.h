@@ -10,5 +10,5 @@ class DemoDataFileManager : public FileManager {
 
   void Init() override;
   void Shutdown() override;
-  ErrorLevel Use(std::uint8_t level = 1) override;
+  ErrorLevel Use(std::uint8_t level = kUseRead) override;
 };

@@ -75,9 +75,9 @@ class FindTextController : public WindowController {
       // A search that finds nothing says why, rather than leaving the view as it was.
       const std::string text(rt::ClipText(data_.text.View()));
       if (link_ == nullptr || !link_->Alive()) {
-        GlobalErrors().ThrowMessage(kMsgFindViewerClosed, text);
+        static_cast<void>(GlobalErrors().ThrowMessage(kMsgFindViewerClosed, text));
       } else if (found == 0 && !text.empty()) {
-        GlobalErrors().ThrowMessage(kMsgFindNoMatch, text);
+        static_cast<void>(GlobalErrors().ThrowMessage(kMsgFindNoMatch, text));
       }
     }
     return WindowController::TakeAccepted();

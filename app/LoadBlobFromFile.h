@@ -21,4 +21,4 @@ void DestroyInFile();
 // 8 (rt::kFileSystemError) when the file changed while it was read (its size or time of
 // change differ afterwards, or a read came back short), or the runtime's error code of the
 // failed open, read or BLOB write.
-int LoadBlobFromFile(rt::File& table, int blob, std::string_view name);
+[[nodiscard]] int LoadBlobFromFile(rt::File& table, int blob, std::string_view name);

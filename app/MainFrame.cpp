@@ -26,10 +26,10 @@ std::atomic<bool> closeAfterBrowses{false};
 // The thread the frame runs on: program main's.
 std::atomic<int> frameThread{1};
 
-void RunBrowse(int frameThread) {
+void RunBrowse(int owner) {
   BrowseData();
   if (--openBrowses == 0 && closeAfterBrowses.exchange(false))
-    rt::Post(rt::event::kCloseWindow, 0, frameThread);
+    rt::Post(rt::event::kCloseWindow, 0, owner);
 }
 
 class MainFrameController : public WindowController {
@@ -58,9 +58,8 @@ class MainFrameController : public WindowController {
     if (MyWindow && MyWindow->Accepted() == kMainFrameBrowseData) {
       closeAfterBrowses = false;  // the user went on working
       ++openBrowses;
-      const int frameThread = rt::ThreadNumber();
-      if (rt::Start([frameThread](const std::vector<std::string>&) { RunBrowse(frameThread); },
-                    25000) == 0)
+      const int owner = rt::ThreadNumber();
+      if (rt::Start([owner](const std::vector<std::string>&) { RunBrowse(owner); }, 25000) == 0)
         --openBrowses;
     }
     return WindowController::TakeAccepted();

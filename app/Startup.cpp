@@ -44,7 +44,7 @@ void ReportSettingsFile() {
                     "settings and leaves the file as it is.",
                     "Settings File Unusable", LevelNotify);
   }
-  errors.ThrowMessage(kMsgSettingsFileUnusable, rt::ErrorText());
+  static_cast<void>(errors.ThrowMessage(kMsgSettingsFileUnusable, rt::ErrorText()));
 }
 
 }  // namespace

@@ -102,26 +102,27 @@ class UpdateDataController : public WindowController {
     GlobalResponse() = 0;
     SetToolbar(toolbar_);
     HistoryKey = rt::key::kCtrlH;
-    AddHistoryFile(RecordReference::Of(DemoData().Record(), DemoDataLayout()),
-                   RecordReference::Of(DemoDataRecall(), DemoDataLayout()));
-    AddHistoryField(kUpdateDataId, kDemoDataIdField);
-    AddHistoryField(kUpdateDataFileName, kDemoDataFileNameField);
+    static_cast<void>(AddHistoryFile(RecordReference::Of(DemoData().Record(), DemoDataLayout()),
+                                     RecordReference::Of(DemoDataRecall(), DemoDataLayout())));
+    static_cast<void>(AddHistoryField(kUpdateDataId, kDemoDataIdField));
+    static_cast<void>(AddHistoryField(kUpdateDataFileName, kDemoDataFileNameField));
     AddUpdateFile(*DemoDataFileManagerRef());
     AddButton(kUpdateDataCancel, RequestCancelled);
-    DemoDataRelationManagerRef()->Open();
+    // A table that does not open was reported; the form's reads then fail and say so.
+    static_cast<void>(DemoDataRelationManagerRef()->Open());
     FilesOpened = 1;
     Primary = DemoDataRelationManagerRef();
     const bool viewing = Request == ViewRecord && !BatchProcessing;
     if (!viewing) {
-      ChangeAction = 2;
+      ChangeAction = kChangeClose;
       CancelAction = 2;  // "Changes will be lost!", no offer to save
       OKControl = kUpdateDataOk;
       // A delete ends here without opening the window.
       if (PrimeUpdate() != LevelQuiet) return LevelNotify;
     } else {
-      InsertAction = 1;
-      ChangeAction = 1;
-      DeleteAction = 1;
+      InsertAction = kInsertStay;
+      ChangeAction = kChangeStay;
+      DeleteAction = kDeleteOnCompletion;
       CancelAction = 0;
       OKControl = 0;
     }
@@ -154,7 +155,7 @@ class UpdateDataController : public WindowController {
   ErrorLevel Kill() override {
     const ErrorLevel r = WindowController::Kill();
     if (r != LevelQuiet) return r;
-    if (FilesOpened) DemoDataRelationManagerRef()->Close();
+    if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());
     control_.Kill();
     GlobalErrors().SetProcedureName({}, true);
     return r;
@@ -181,7 +182,8 @@ class UpdateDataController : public WindowController {
         if (Request == ViewRecord && !BatchProcessing) {
           // Shown only: the bytes read are never written.
           Update();
-          LoadBlobFromFile(DemoData(), kDemoDataBlob, DemoDataFileName());
+          // Nothing is written afterwards, so a failed load changes nothing stored.
+          static_cast<void>(LoadBlobFromFile(DemoData(), kDemoDataBlob, DemoDataFileName()));
           PostToWindow(rt::event::kCloseWindow);
         }
         break;
@@ -218,7 +220,7 @@ class UpdateDataController : public WindowController {
   void PickFile() {
     const std::string name = files_.Ask(true);
     if (!FieldKeeps(name)) {
-      GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(name));
+      static_cast<void>(GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(name)));
       MyWindow->Select(kUpdateDataFileName);
       return;
     }
@@ -251,7 +253,7 @@ class UpdateDataController : public WindowController {
   bool CopyDocument() {
     const std::string shown(rt::ClipText(MyWindow->ScreenText(kUpdateDataFileName)));
     if (shown.size() > kDemoDataFileNameSize) {
-      GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(shown));
+      static_cast<void>(GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(shown)));
       return false;
     }
     MyWindow->Update(kUpdateDataFileName);
@@ -269,10 +271,15 @@ class UpdateDataController : public WindowController {
     } else if (const int copied = LoadBlobFromFile(table, kDemoDataBlob, name); copied != 0) {
       if (IsOtherStationChange(copied)) return true;
       problem = "The file could not be read (" + RuntimeErrorText(copied) + "): " + name;
-      table.SetBlobContents(kDemoDataBlob, previous);
+      if (table.SetBlobContents(kDemoDataBlob, previous) != rt::kNoError) {
+        // The BLOB may hold part of the file: never let the save store that.
+        static_cast<void>(GlobalErrors().ThrowMessage(
+            kMsgDocumentNotUsable, problem + "; the stored document could not be put back"));
+        return false;
+      }
     }
     if (problem.empty() || !picked) return true;
-    GlobalErrors().ThrowMessage(kMsgDocumentNotUsable, problem);
+    static_cast<void>(GlobalErrors().ThrowMessage(kMsgDocumentNotUsable, problem));
     return false;
   }
 

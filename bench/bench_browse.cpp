@@ -107,7 +107,9 @@ std::unique_ptr<rt::File> Table(const std::string& name) {
 // anywhere in the name order.
 bool Build(const std::string& name, int rows) {
   auto f = Table(name);
-  if (f->Create() != 0 || f->Open(0x42) != 0 || f->SetTransactionMember(true) != 0) return false;
+  if (f->Create() != 0 || f->Open(rt::kOpenReadWriteDenyNone) != 0 ||
+      f->SetTransactionMember(true) != 0)
+    return false;
   if (rt::StartTransaction(10) != 0) return false;
   const auto& l = f->Layout();
   std::mt19937 rng(7);
@@ -186,8 +188,8 @@ struct Browse {
     window.BindList(kList, &queue);
     window.Open();
     controller.MyWindow = &window;
-    browse.Init(kList, queue.Field(3).Address(), kPositionFieldSize, view, queue, relations,
-                controller);
+    static_cast<void>(browse.Init(kList, queue.Field(3).Address(), kPositionFieldSize, view, queue,
+                                  relations, controller));
     browse.AddSortOrder(key == 1 ? &step : nullptr, file.Key(key));
     locator.Init(0, rt::AnyRef(file.Record(), file.Layout().Field(key)), false, browse);
     browse.AddLocator(&locator);
@@ -315,7 +317,7 @@ Samples BrowseCosts(const std::string& name, int rows, ErrorManager& errors, lon
   cost[kHome] = std::move(home);
   // A record of the page changed (as the update form does), then the browse's refill.
   auto writer = Table(name);
-  writer->Open(0x42);
+  static_cast<void>(writer->Open(rt::kOpenReadWriteDenyNone));
   for (int i = 0; i < gRepeats; ++i) {
     rt::WriteInteger(file->Layout().Field(1), file->Record(), pick(rng));
     b.browse.ResetFromBuffer();
@@ -326,7 +328,7 @@ Samples BrowseCosts(const std::string& name, int rows, ErrorManager& errors, lon
                   std::string(1, kLetters[i % 10]) + "changed/" + std::to_string(i));
     if (writer->Put() != 0) return {};
     // The form leaves the changed record current in the browse's table.
-    file->Get(*file->Key(1));
+    static_cast<void>(file->Get(*file->Key(1)));
     std::uint8_t request = ChangeRecord;
     std::uint8_t response = RequestCompleted;
     const auto r0 = Clock::now();
@@ -336,7 +338,7 @@ Samples BrowseCosts(const std::string& name, int rows, ErrorManager& errors, lon
     Drain();
   }
   cost[kRefill] = std::move(refill);
-  writer->Close();
+  static_cast<void>(writer->Close());
   // Thumb drags, the three positions in turn.
   for (int t = 0; t < 3; ++t) {
     std::vector<double> drag;
@@ -532,8 +534,8 @@ Samples DirectCosts(const std::string& name, int rows, long& sum, unsigned seed,
     samples.clear();
     for (int i = 0; i < gRepeats; ++i) {
       const int id = pick(rng);
-      const std::string name = std::string(1, kLetters[i % 10]) + "direct/" + std::to_string(i);
-      sqlite3_bind_text(change, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      const std::string value = std::string(1, kLetters[i % 10]) + "direct/" + std::to_string(i);
+      sqlite3_bind_text(change, 1, value.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_int(change, 2, id);
       sqlite3_step(change);
       sqlite3_reset(change);
@@ -614,9 +616,9 @@ bool SameRows(const std::string& name, int rows, ErrorManager& errors) {
     check(kOpNames[kThumb10 + t], Shown(b), ids);
   }
   std::int64_t shownFirst = ThumbValue(rows, kThumbPercent[2]);
-  for (int from : {rows / 2, rows - 20 * kPage, rows / 4}) {
-    b.Filter(RangeFilter(from));
-    shownFirst = FilteredFrom(shownFirst, from);
+  for (int lowest : {rows / 2, rows - 20 * kPage, rows / 4}) {
+    b.Filter(RangeFilter(lowest));
+    shownFirst = FilteredFrom(shownFirst, lowest);
     ids.clear();
     d.Page(shownFirst - 1, &ids);
     check(kOpNames[kFiltered], Shown(b), ids);

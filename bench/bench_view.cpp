@@ -59,7 +59,7 @@ std::vector<std::string> Positions(rt::View& view, rt::File& f, int rows) {
 // Nanoseconds per page read from a position; -1 on failure.
 double Pages(const std::string& name, int rows, const Measure& m, long& sum, double& setup) {
   auto f = Table(name);
-  if (f->Open(0x42) != 0) return -1;
+  if (f->Open(rt::kOpenReadWriteDenyNone) != 0) return -1;
   rt::View view(*f);
   const auto s0 = std::chrono::steady_clock::now();
   if (view.SetOrder(m.order) != 0 || view.SetFilter(m.filter) != 0 || view.Open() != 0) return -1;

@@ -43,7 +43,7 @@ std::string Seed(const std::string& name) {
   Remove(name);
   {
     auto f = Table(name);
-    if (f->Create() != 0 || f->Open(0x42) != 0) __builtin_trap();
+    if (f->Create() != 0 || f->Open(rt::kOpenReadWriteDenyNone) != 0) __builtin_trap();
     const auto& l = f->Layout();
     for (int id = 1; id <= 4; ++id) {
       f->ClearRecord();
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fwrite(bytes.data(), 1, bytes.size(), out);
     std::fclose(out);
   }
-  for (const int mode : {0x40, 0x42}) {
+  for (const int mode : {rt::kOpenReadOnlyDenyNone, rt::kOpenReadWriteDenyNone}) {
     auto f = Table(name);
     if (f->Open(mode) == 0) Exercise(*f);
   }

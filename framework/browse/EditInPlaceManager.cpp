@@ -19,9 +19,6 @@
 
 namespace {
 
-constexpr std::uint8_t kContinueBit = 8;
-constexpr std::uint8_t kKeepColumnBit = 16;
-
 bool IsEmpty(const rt::AnyRef& field) {
   if (field.IsNull()) return true;
   if (field.IsText()) return field.Text().find_first_not_of(' ') == std::string::npos;
@@ -33,7 +30,7 @@ bool IsEmpty(const rt::AnyRef& field) {
 EditInPlaceManager::EditInPlaceManager() = default;
 
 EditInPlaceManager::~EditInPlaceManager() {
-  if (!Dead && CL) EditInPlaceManager::Kill();
+  if (!Dead && CL) static_cast<void>(EditInPlaceManager::Kill());
 }
 
 std::uint8_t EditInPlaceManager::Run(std::uint16_t, std::uint8_t request) {
@@ -117,8 +114,8 @@ ErrorLevel EditInPlaceManager::Init() {
   } else if (Req == DeleteRecord) {
     ErrorLevel r = LevelCancel;
     BC->UpdateViewRecord();
-    if (!BC->NeedRefresh && primary && DeleteKeyAction != 2)
-      r = primary->Delete(DeleteKeyAction == 4);
+    if (!BC->NeedRefresh && primary && DeleteKeyAction != kDeleteConfirm)
+      r = primary->Delete(DeleteKeyAction == kDeleteAtOnce);
     Response = r == LevelQuiet ? RequestCompleted : RequestCancelled;
     return LevelNotify;  // nothing to edit
   } else {
@@ -295,10 +292,10 @@ void EditInPlaceManager::EndRow(const std::uint8_t* actionByte, bool isTab,
                                 std::int32_t navigation) {
   int button = rt::kButtonYes;
   if (actionByte) {
-    const int how = *actionByte & 7;
-    if (how == 2) {
+    const int how = *actionByte & kRowEndMask;
+    if (how == kRowEndAbandon) {
       button = rt::kButtonNo;
-    } else if (isTab ? how != 1 : how > 1) {
+    } else if (isTab ? how != kRowEndSave : how > kRowEndSave) {
       button = 0;  // ask
     }
   }
@@ -395,7 +392,7 @@ void EditInPlaceManager::TakeCompleted(int button) {
       BC->ListQueue->GetRow(BC->CurrentChoice);
       BC->ListQueue->Delete();
       if (Insert != kInsertAtHighlight) BC->CurrentChoice = std::max(1, BC->CurrentChoice - 1);
-      if (primary && primary->Me) primary->Me->CancelAutoNumber();
+      if (primary && primary->Me) static_cast<void>(primary->Me->CancelAutoNumber());
     }
     rowEnded_ = true;
   } else if (button == rt::kButtonYes && primary && primary->Me) {

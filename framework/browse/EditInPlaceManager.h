@@ -25,6 +25,13 @@ inline constexpr std::uint8_t kInsertAtHighlight = 9;
 inline constexpr std::uint8_t kInsertAtEnd = 10;
 // "Save Record".
 inline constexpr std::uint16_t kMsgSaveRecord = 41;
+// How a row ends, in the low bits of an action byte; any other value asks.
+inline constexpr std::uint8_t kRowEndMask = 7;
+inline constexpr std::uint8_t kRowEndSave = 1;
+inline constexpr std::uint8_t kRowEndAbandon = 2;
+inline constexpr std::uint8_t kRowEndAsk = 3;
+inline constexpr std::uint8_t kContinueBit = 8;     // go on editing the next row
+inline constexpr std::uint8_t kKeepColumnBit = 16;  // arrows: keep the column on that row
 
 class EditInPlaceManager : public WindowController {
  public:

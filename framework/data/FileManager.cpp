@@ -108,7 +108,7 @@ int FileManager::OnOperationStart(int code, rt::FileCallbackParams& params) {
   if (code == rt::kOpClose && InRestore && InClose == 0 && Opened > 0 && !params.marked) {
     Opened = 0;
     Used = 0;
-    Close();
+    static_cast<void>(Close());
   }
   return DispatchBefore(code, params);
 }
@@ -196,7 +196,7 @@ void FileManager::ReleaseResources() {
   if (CleanedUp) return;
   CleanedUp = 1;
   while (Opened > 0)
-    Close();
+    static_cast<void>(Close());
   if (Used && Opener) Opener->Close();
   Used = 0;
   if (registered_ && ThreadFileMap::Exists()) ThreadFileMap::Current().UnregisterFile(*this);
@@ -233,20 +233,21 @@ ErrorLevel FileManager::Use(std::uint8_t level) {
     return LevelFatal;
   }
   InUseFile = 1;
-  if (level == 5) {
+  if (level == kUseSetUp) {
     if (LazyOpen && Opened < 1) {
       if (Used) {
-        OpenLogical(false, true);
+        // The open shows its own failure and leaves Opened at 0, which the next use sees.
+        static_cast<void>(OpenLogical(false, true));
       } else {
-        ++Opened;  // so that the open's own Use(5) does not come back here
-        OpenLogical(true, true);
+        ++Opened;  // so that the open's own Use(kUseSetUp) does not come back here
+        static_cast<void>(OpenLogical(true, true));
         --Opened;
       }
     }
     InUseFile = 0;
     return LevelQuiet;
   }
-  if (level != 4) ThreadFileMap::Current().BeginUse(*this, level);
+  if (level != kUseUnrecorded) ThreadFileMap::Current().BeginUse(*this, level);
   if (LazyOpen && !Used) {
     if (Opened < 1) {
       InUseFile = 0;
@@ -284,14 +285,15 @@ ErrorLevel FileManager::OpenLogical(bool force, bool handle) {
 
 ErrorLevel FileManager::OpenDriver(bool handle) {
   auto fail = [&] { return handle ? ThrowLast() : LevelNotify; };
-  if (Use(5) != LevelQuiet || !Opener || !File) {
+  if (Use(kUseSetUp) != LevelQuiet || !Opener || !File) {
     SetError(kMsgOpenError);
     return fail();
   }
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     int result = Opener->Open(OpenMode);
     if (result == rt::kAccessDenied) {
-      File->Send("Recover=" + std::to_string(LockRecover));
+      // The retried open reports whatever the option could not mend.
+      static_cast<void>(File->Send("Recover=" + std::to_string(LockRecover)));
       result = Opener->Open(OpenMode);
     }
     if (result == rt::kNoError) {
@@ -303,7 +305,7 @@ ErrorLevel FileManager::OpenDriver(bool handle) {
     if (result == rt::kAccessDenied) {
       if ((OpenMode & 0x03) == rt::kAccessReadOnly) break;
       OpenMode = static_cast<std::uint8_t>((OpenMode & 0xF0) | rt::kAccessReadOnly);
-      if (handle) Throw(kMsgAccessDenied);
+      if (handle) static_cast<void>(Throw(kMsgAccessDenied));
       continue;
     }
     if (result == rt::kNoFileError) {
@@ -317,7 +319,7 @@ ErrorLevel FileManager::OpenDriver(bool handle) {
     if (result == rt::kInvalidKeyError) {
       SetError(kMsgInvalidKey);
       if (!handle) return LevelNotify;
-      ThrowLast();
+      static_cast<void>(ThrowLast());
       if (File->Build() != rt::kNoError) return Throw(kMsgKeyNotBuilt);
       continue;
     }
@@ -336,7 +338,7 @@ ErrorLevel FileManager::Close() {
   ThreadFileMap::Current().EndUse(*this);
   if (UseMrp) {
     UseMrp = 0;
-    if (File) File->SetPrefetch(0);
+    if (File) static_cast<void>(File->SetPrefetch(0));  // a read-ahead hint only
   }
   if (Opened > 0) {
     --Opened;
@@ -492,13 +494,13 @@ const KeyEntry* FileManager::FindDuplicateKey(bool adding) {
   if (state == 0) return nullptr;
   for (const auto& entry : *Keys) {
     if (!canClash(entry)) continue;
-    File->RestoreState(state);
+    static_cast<void>(File->RestoreState(state));  // a handle saved above: kept in memory
     if (File->Get(*entry.Key) == rt::kNoError) {
       found = &entry;
       break;
     }
   }
-  File->RestoreState(state);
+  static_cast<void>(File->RestoreState(state));  // a handle saved above: kept in memory
   File->FreeState(state);
   return found;
 }
@@ -528,10 +530,10 @@ ErrorLevel FileManager::TryReadPrevious() {
 }
 
 ErrorLevel FileManager::Read(int direction, bool handle) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   for (;;) {
     AtEof = 0;
-    if (UseMrp && File->Prefetch() == 0) File->SetPrefetch(MrpSize);
+    if (UseMrp && File->Prefetch() == 0) static_cast<void>(File->SetPrefetch(MrpSize));  // a hint
     const int result = direction > 0 ? File->Next() : File->Previous();
     if (result == rt::kNoRecordError) {
       AtEof = 1;
@@ -549,7 +551,7 @@ ErrorLevel FileManager::Read(int direction, bool handle) {
 }
 
 ErrorLevel FileManager::TryFetchByKey(const rt::FileKey& key) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   return File->Get(key) == rt::kNoError ? LevelQuiet : LevelNotify;
 }
 
@@ -598,7 +600,7 @@ bool FileManager::CurrentRecordGone() {
   if (state == 0) return false;
   const int result = File->Reget(nullptr, position);
   const rt::ErrorState failure = rt::LastError();
-  File->RestoreState(state);
+  static_cast<void>(File->RestoreState(state));  // a handle saved above: kept in memory
   File->FreeState(state);
   if (!IsGone(result)) return false;
   rt::SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
@@ -610,7 +612,7 @@ ErrorLevel FileManager::DeleteCheck() {
 }
 
 ErrorLevel FileManager::CancelAutoNumber(RelationManager* relationManager) {
-  if (Use(2) != LevelQuiet || !HasAutoInc || !AutoIncDone) return LevelQuiet;
+  if (Use(kUseManagerRead) != LevelQuiet || !HasAutoInc || !AutoIncDone) return LevelQuiet;
   if (CurrentRecordGone()) {
     // Another station deleted it already: there is nothing left to remove.
     AutoIncDone = 0;
@@ -680,9 +682,9 @@ ErrorLevel FileManager::NumberKey(const KeyEntry& entry, bool handle) {
 }
 
 ErrorLevel FileManager::DoAutoNumber(bool handle) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   if (!HasAutoInc || AutoIncDone || !Keys) return LevelQuiet;
-  File->SetPrefetch(0);
+  static_cast<void>(File->SetPrefetch(0));  // a read-ahead hint only
   int attempts = 0;
   for (;;) {
     for (const KeyEntry& entry : *Keys) {
@@ -723,9 +725,9 @@ ErrorLevel FileManager::TryInsert() {
 }
 
 ErrorLevel FileManager::DoInsert(bool handle) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   if (ValidateRecord() != LevelQuiet) return LevelNotify;
-  File->SetPrefetch(0);
+  static_cast<void>(File->SetPrefetch(0));  // a read-ahead hint only
   int result = rt::kNoError;
   if (!HasAutoInc) {
     result = File->Add();
@@ -751,7 +753,8 @@ ErrorLevel FileManager::DoInsert(bool handle) {
     if (duplicate && Errors) Errors->SetKey(KeyName(*duplicate));
     // The message keeps the add's error, not that of the duplicate check.
     rt::SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
-    ThrowMessage(kMsgDuplicateKey, duplicate ? duplicate->Description : std::string());
+    static_cast<void>(
+        ThrowMessage(kMsgDuplicateKey, duplicate ? duplicate->Description : std::string()));
     return LevelNotify;
   }
   SetError(kMsgInsertError);
@@ -766,7 +769,7 @@ ErrorLevel FileManager::TryUpdate() {
 }
 
 ErrorLevel FileManager::DoUpdate(bool handle) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   if (ValidateRecord() != LevelQuiet) return LevelAsk;
   const rt::FileKey* key = PrimaryFileKey();
   const std::string position = File->Position(key);
@@ -774,14 +777,14 @@ ErrorLevel FileManager::DoUpdate(bool handle) {
   if (result == rt::kNoError) return LevelQuiet;
   if (result == rt::kRecordChangedError) {
     SetError(kMsgRecordChanged);
-    if (handle) ThrowLast();
+    if (handle) static_cast<void>(ThrowLast());
     changedPosition_ = position;
     if (!rt::InTransaction()) RereadChangedRecord();
     return LevelNotify;
   }
   if (IsGone(result)) {
     SetError(kMsgRecordGone);
-    if (handle) ThrowLast();
+    if (handle) static_cast<void>(ThrowLast());
     return LevelNotify;
   }
   SetError(kMsgNotUpdated);
@@ -791,8 +794,9 @@ ErrorLevel FileManager::DoUpdate(bool handle) {
 void FileManager::RereadChangedRecord() {
   if (!changedPosition_ || !File) return;
   // Show the other station's version and watch it for the next write.
-  File->Watch();
-  File->Reget(PrimaryFileKey(), *changedPosition_);
+  // A record that cannot be read again makes the next write fail, and that is reported.
+  static_cast<void>(File->Watch());
+  static_cast<void>(File->Reget(PrimaryFileKey(), *changedPosition_));
   changedPosition_.reset();
 }
 
@@ -808,7 +812,9 @@ std::int32_t FileManager::SaveBuffer() {
   const int blobs = File->BlobCount();
   for (int i = 1; i <= blobs; ++i) {
     std::string contents;
-    if (File->IsOpen()) File->GetBlobContents(i, contents);
+    // A BLOB that cannot be read is not saved at all: giving back an empty copy later would
+    // wipe the document, and without a copy the buffer never counts as unchanged.
+    if (File->IsOpen() && File->GetBlobContents(i, contents) != rt::kNoError) continue;
     Buffers->push_back({id + i, std::move(contents)});
   }
   Buffers->push_back({id + blobs + 1, File->GetNulls()});
@@ -843,7 +849,9 @@ void FileManager::RestoreBuffer(std::int32_t& id, bool restore) {
   const std::uint8_t blobChanged = BlobChanged;
   const int blobs = File->BlobCount();
   for (int i = 1; i <= blobs; ++i) {
-    if (take(id + i, saved) && restore && File->IsOpen()) File->SetBlobContents(i, saved);
+    // A BLOB that cannot be put back keeps what the file gives it; nothing is written here.
+    if (take(id + i, saved) && restore && File->IsOpen())
+      static_cast<void>(File->SetBlobContents(i, saved));
   }
   BlobChanged = blobChanged;
   if (take(id + blobs + 1, saved)) File->SetNulls(saved);
@@ -851,7 +859,7 @@ void FileManager::RestoreBuffer(std::int32_t& id, bool restore) {
 }
 
 bool FileManager::BufferUnchanged(std::int32_t id) {
-  if (Use(2) != LevelQuiet || BlobChanged || !Buffers) return false;
+  if (Use(kUseManagerRead) != LevelQuiet || BlobChanged || !Buffers) return false;
   auto find = [&](std::int32_t wanted) -> const SavedBufferEntry* {
     for (const auto& e : *Buffers) {
       if (e.Id == wanted) return &e;
@@ -880,7 +888,7 @@ bool FileManager::BufferUnchanged(std::int32_t id) {
 // ---- Saved file states ----
 
 std::uint16_t FileManager::SaveFile() {
-  if (Use(2) != LevelQuiet || !Saved) return 0;
+  if (Use(kUseManagerRead) != LevelQuiet || !Saved) return 0;
   SavedStateEntry entry;
   entry.Id = Saved->empty() ? 1 : static_cast<std::uint16_t>(Saved->back().Id + 1);
   entry.Buffer = static_cast<std::uint16_t>(SaveBuffer());
@@ -894,7 +902,7 @@ std::uint16_t FileManager::SaveFile() {
 
 void FileManager::RestoreFile(std::uint16_t& id, bool restore) {
   if (id == 0) return;
-  if (Use(2) != LevelQuiet || !Saved) return;
+  if (Use(kUseManagerRead) != LevelQuiet || !Saved) return;
   auto it = std::find_if(Saved->begin(), Saved->end(),
                          [&](const SavedStateEntry& e) { return e.Id == id; });
   if (it == Saved->end()) {
@@ -905,10 +913,11 @@ void FileManager::RestoreFile(std::uint16_t& id, bool restore) {
   Saved->erase(it);
   if (restore) {
     if (AliasedFile) {
-      File->Reset(PrimaryFileKey(), entry.Pos);
-      File->Next();
+      // Putting the caller's position back is best effort: its next read reports a failure.
+      static_cast<void>(File->Reset(PrimaryFileKey(), entry.Pos));
+      static_cast<void>(File->Next());
     } else {
-      File->RestoreState(entry.State);
+      static_cast<void>(File->RestoreState(entry.State));
     }
   }
   std::int32_t buffer = entry.Buffer;
@@ -926,7 +935,7 @@ void FileManager::RestoreFile(std::uint16_t& id, bool restore) {
 void FileManager::InitFields() {}
 
 ErrorLevel FileManager::PrepareRecord(bool keepValues) {
-  if (Use(2) != LevelQuiet) return LevelFatal;
+  if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
   if (AliasedFile) {
     return OnAlias(true, [&](FileManager& aliased) { return aliased.PrepareRecord(keepValues); });
   }
@@ -957,11 +966,11 @@ ErrorLevel FileManager::OnAlias(bool openFirst, Fn&& operation) {
     AutoIncDone = aliased.AutoIncDone;
     if (aliased.AutoIncDone) {
       const std::string position = aliased.File->Position(nullptr);
-      if (!position.empty()) File->Reget(nullptr, position);
+      if (!position.empty()) static_cast<void>(File->Reget(nullptr, position));
     }
   }
   aliased.RestoreFile(state, true);
-  if (openFirst) aliased.Close();
+  if (openFirst) static_cast<void>(aliased.Close());
   return result;
 }
 
@@ -998,7 +1007,7 @@ ErrorLevel FileManager::ValidateFields(int from, int to, int* failed) {
 
 ErrorLevel FileManager::ValidateRecord(int* failed) {
   if (AliasedFile) {
-    if (Use(2) != LevelQuiet) return LevelFatal;
+    if (Use(kUseManagerRead) != LevelQuiet) return LevelFatal;
     return OnAlias(false, [&](FileManager& aliased) { return aliased.ValidateRecord(failed); });
   }
   const int count = File ? File->Layout().FieldCount() : 0;

@@ -34,7 +34,14 @@
 class ErrorManager;
 class RelationManager;
 
-inline constexpr std::uint8_t kDefaultFileOpenMode = 0x42;  // read/write, deny none
+inline constexpr std::uint8_t kDefaultFileOpenMode = rt::kOpenReadWriteDenyNone;
+
+// Levels of Use, the gate every record operation passes first.
+inline constexpr std::uint8_t kUseRead = 1;         // the calling procedure reads the table
+inline constexpr std::uint8_t kUseManagerRead = 2;  // the manager's own operations read it
+inline constexpr std::uint8_t kUseChange = 3;       // the procedure changes records (forms)
+inline constexpr std::uint8_t kUseUnrecorded = 4;   // use without recording it
+inline constexpr std::uint8_t kUseSetUp = 5;        // set up and open the file, nothing else
 inline constexpr std::int16_t kDefaultLockRecover = 10;
 inline constexpr std::size_t kKeyOrderLength = 512;
 inline constexpr std::size_t kKeyDescriptionLength = 80;
@@ -119,7 +126,7 @@ class FileManager : public rt::FileCallback {
   virtual ErrorLevel TryAutoNumber();
   virtual ErrorLevel TryUpdate();
   virtual ErrorLevel Update();
-  virtual ErrorLevel Use(std::uint8_t level = 1);
+  virtual ErrorLevel Use(std::uint8_t level = kUseRead);
   virtual ErrorLevel CheckField(int field);
   virtual ErrorLevel TryCheckField(int field);
   virtual ErrorLevel ValidateField(int field, bool report);

@@ -118,7 +118,7 @@ ErrorLevel RelationManager::Open(std::uint8_t marker) {
   }
   ErrorLevel result = Me->Open();
   // A lazily opened table is really opened only by its first use.
-  if (topLevel && result == LevelQuiet) result = Me->Use(2);
+  if (topLevel && result == LevelQuiet) result = Me->Use(kUseManagerRead);
   if (topLevel || ForcingOpen) EnsureRelations();
   if (Relations) {
     for (RelationEntry& entry : *Relations) {
@@ -137,13 +137,13 @@ ErrorLevel RelationManager::Close(std::uint8_t marker) {
   if (!Me) return LevelQuiet;
   const bool topLevel = marker == 0;
   if (!EnterPass(topLevel)) return LevelQuiet;
-  Me->Close();
+  static_cast<void>(Me->Close());  // never fails: a driver close is not reported
   if (topLevel || ForcingOpen) EnsureRelations();
   if (Relations) {
     for (RelationEntry& entry : *Relations) {
       if (entry.Opened == 0 || !entry.File || !entry.File->Me) continue;
       const std::int32_t before = entry.File->Me->Opened;
-      entry.File->Close(1);
+      static_cast<void>(entry.File->Close(1));  // as above; Opened shows what it did
       if (entry.File->Me->Opened < before) --entry.Opened;
     }
   }
@@ -152,7 +152,9 @@ ErrorLevel RelationManager::Close(std::uint8_t marker) {
 
 void RelationManager::SetQuickScan(std::uint8_t on, std::uint8_t propagate) {
   if (!Me) return;
-  if (Me->File && Me->IsOpen()) Me->File->Send(on ? "QUICKSCAN=on" : "QUICKSCAN=off");
+  // A read-ahead hint: a driver without it reads the same records.
+  if (Me->File && Me->IsOpen())
+    static_cast<void>(Me->File->Send(on ? "QUICKSCAN=on" : "QUICKSCAN=off"));
   if (propagate == 0) return;
   const bool topLevel = (propagate & kQuickScanRecursive) == 0;
   if (!EnterPass(topLevel)) return;
@@ -181,7 +183,7 @@ ErrorLevel RelationManager::BeginTransaction(Rule rule) {
   const ErrorLevel prepared = Prepare(rule, *this, visited);
   if (prepared != LevelQuiet || !UseLogout) return prepared;
   if (rt::StartTransaction(LogoutTimeout) != rt::kNoError) {
-    Me->Throw(kMsgTransactionCancelled);
+    static_cast<void>(Me->Throw(kMsgTransactionCancelled));
     return LevelNotify;
   }
   return LevelQuiet;
@@ -191,7 +193,7 @@ ErrorLevel RelationManager::Prepare(Rule rule, RelationManager& owner,
                                     std::vector<RelationManager*>& visited) {
   if (std::find(visited.begin(), visited.end(), this) != visited.end()) return LevelQuiet;
   visited.push_back(this);
-  if (!Me || Me->Use(2) != LevelQuiet) return LevelNotify;
+  if (!Me || Me->Use(kUseManagerRead) != LevelQuiet) return LevelNotify;
   rt::File* file = Me->File;
   // An alias whose own file cannot take part joins through the file it stands for.
   if (Me->AliasedFile && Me->AliasedFile->File && !file->SupportsTransactions()) {
@@ -207,7 +209,7 @@ ErrorLevel RelationManager::Prepare(Rule rule, RelationManager& owner,
       return LevelQuiet;
     }
     if (result != rt::kNoError) {
-      Me->Throw(kMsgTransactionCancelled);
+      static_cast<void>(Me->Throw(kMsgTransactionCancelled));
       return LevelNotify;
     }
   }
@@ -258,7 +260,7 @@ ErrorLevel RelationManager::Insert() {
   ErrorLevel result = OpenForcing(0);
   if (result == LevelQuiet) result = BeginTransaction(Rule::Insert);
   if (result != LevelQuiet) {
-    Close(0);
+    static_cast<void>(Close(0));
     return result;
   }
   result = Me->TryInsert();
@@ -268,10 +270,10 @@ ErrorLevel RelationManager::Insert() {
   }
   if (result != LevelQuiet) {
     RollbackChanges();
-    if (result == LevelNotify) Me->ThrowLast();
+    if (result == LevelNotify) static_cast<void>(Me->ThrowLast());
     result = IsOtherStationMessage(Me->LastError) ? LevelNotify : LevelAsk;
   }
-  Close(0);
+  static_cast<void>(Close(0));
   return result;
 }
 
@@ -280,7 +282,7 @@ ErrorLevel RelationManager::Update(bool redisplay) {
   ErrorLevel result = OpenForcing(0);
   if (result == LevelQuiet && UseLogout) result = BeginTransaction(Rule::Update);
   if (result != LevelQuiet) {
-    Close(0);
+    static_cast<void>(Close(0));
     return result;
   }
   result = Me->TryUpdate();
@@ -290,9 +292,9 @@ ErrorLevel RelationManager::Update(bool redisplay) {
     Me->RereadChangedRecord();
     // The other station's changes are displayed now; the user recalls his own with Ditto.
     if (redisplay && Me->LastError == kMsgRecordChanged) Me->LastError = kMsgRecordChangedShown;
-    if (result == LevelNotify) Me->ThrowLast();
+    if (result == LevelNotify) static_cast<void>(Me->ThrowLast());
     result = IsOtherStationMessage(Me->LastError) ? LevelNotify : LevelAsk;
-    Close(0);
+    static_cast<void>(Close(0));
     return result;
   }
   EnsureRelations();
@@ -304,15 +306,15 @@ ErrorLevel RelationManager::Update(bool redisplay) {
       RollbackChanges();
       // The related records still carry the remembered values: the links get them back.
       entry.Fields->AssignBufferToLeft();
-      Close(0);
+      static_cast<void>(Close(0));
       return result;
     }
   }
   if (!CommitChanges()) {
-    Me->Throw(kMsgNotUpdated);
+    static_cast<void>(Me->Throw(kMsgNotUpdated));
     result = LevelAsk;
   }
-  Close(0);
+  static_cast<void>(Close(0));
   return result;
 }
 
@@ -350,7 +352,7 @@ ErrorLevel RelationManager::FindLinked(const rt::FileKey& hisKey, BufferedPairs&
   if (Me->File->SetFromValues(hisKey) != rt::kNoError) {
     Me->SetError(kMsgRetrievalError);
     RollbackChanges();
-    Me->ThrowLast();
+    static_cast<void>(Me->ThrowLast());
     return LevelNotify;
   }
   // Positions first, changes after: a changed link moves the record within the key.
@@ -358,7 +360,7 @@ ErrorLevel RelationManager::FindLinked(const rt::FileKey& hisKey, BufferedPairs&
     const ErrorLevel read = Me->TryReadNext();
     if (read == LevelFatal) {
       RollbackChanges();
-      Me->ThrowLast();
+      static_cast<void>(Me->ThrowLast());
       return LevelNotify;
     }
     if (read != LevelQuiet || !linked()) break;
@@ -370,7 +372,7 @@ ErrorLevel RelationManager::FindLinked(const rt::FileKey& hisKey, BufferedPairs&
 ErrorLevel RelationManager::CascadeUpdate(const rt::FileKey* hisKey, BufferedPairs& pairs,
                                           std::uint8_t mode) {
   if (!Me || !hisKey || !ActsOn(mode)) return LevelQuiet;
-  if (Me->Use(2) != LevelQuiet) {
+  if (Me->Use(kUseManagerRead) != LevelQuiet) {
     RollbackChanges();
     return LevelNotify;
   }
@@ -385,7 +387,7 @@ ErrorLevel RelationManager::CascadeUpdate(const rt::FileKey* hisKey, BufferedPai
       case kRelationRestrict:
         Me->SetError(kMsgRestrictUpdate);
         RollbackChanges();
-        Me->ThrowLast();
+        static_cast<void>(Me->ThrowLast());
         pairs.AssignBufferToLeft();  // the parent's linking fields get their values back
         return LevelNotify;
       case kRelationClear:
@@ -438,7 +440,7 @@ ErrorLevel RelationManager::Delete(bool confirm) {
       result = OpenForcing(0);
       if (result == LevelQuiet && UseLogout) result = BeginTransaction(Rule::Delete);
       if (result != LevelQuiet) {
-        Close(0);
+        static_cast<void>(Close(0));
         return result;
       }
       if (const int e = Me->File->Reget(nullptr, position); e != rt::kNoError) {
@@ -446,8 +448,8 @@ ErrorLevel RelationManager::Delete(bool confirm) {
         const bool gone = e == rt::kRecordNotFoundError || e == rt::kNoRecordError;
         Me->SetError(gone ? kMsgRecordGone : kMsgNotDeleted);
         RollbackChanges();
-        Me->ThrowLast();
-        Close(0);
+        static_cast<void>(Me->ThrowLast());
+        static_cast<void>(Close(0));
         return LevelNotify;
       }
       EnsureRelations();
@@ -456,7 +458,7 @@ ErrorLevel RelationManager::Delete(bool confirm) {
         result = entry.File->CascadeDelete(entry.HisKey, *entry.Fields, entry.DeleteMode, false);
         if (result != LevelQuiet) {
           RollbackChanges();
-          Close(0);
+          static_cast<void>(Close(0));
           return result;
         }
       }
@@ -469,10 +471,10 @@ ErrorLevel RelationManager::Delete(bool confirm) {
         RollbackChanges();
         // A record another station changed is shown as it is now, and watched again.
         Me->RereadChangedRecord();
-        Me->ThrowLast();
+        static_cast<void>(Me->ThrowLast());
         result = LevelNotify;
       }
-      Close(0);
+      static_cast<void>(Close(0));
     }
     if (result == LevelQuiet) return LevelQuiet;
     // Deleting again unseen would throw the other station's change away, or delete nothing.
@@ -484,7 +486,7 @@ ErrorLevel RelationManager::Delete(bool confirm) {
 ErrorLevel RelationManager::CascadeDelete(const rt::FileKey* hisKey, BufferedPairs& pairs,
                                           std::uint8_t mode, bool confirm) {
   if (!Me || !hisKey || !ActsOn(mode)) return LevelQuiet;
-  if (Me->Use(2) != LevelQuiet) {
+  if (Me->Use(kUseManagerRead) != LevelQuiet) {
     RollbackChanges();
     return LevelNotify;
   }
@@ -498,7 +500,7 @@ ErrorLevel RelationManager::CascadeDelete(const rt::FileKey* hisKey, BufferedPai
       case kRelationRestrict:
         Me->SetError(kMsgRestrictDelete);
         RollbackChanges();
-        Me->ThrowLast();
+        static_cast<void>(Me->ThrowLast());
         return LevelNotify;
       case kRelationClear:
         SaveLinkValues();
@@ -520,7 +522,7 @@ ErrorLevel RelationManager::CascadeDelete(const rt::FileKey* hisKey, BufferedPai
         }
         if (result != LevelQuiet) {
           RollbackChanges();
-          Me->ThrowLast();
+          static_cast<void>(Me->ThrowLast());
           return LevelNotify;
         }
         break;

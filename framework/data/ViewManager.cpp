@@ -66,13 +66,13 @@ ErrorLevel ViewManager::UseFiles() {
   ErrorLevel result = Primary->Open(0);
   if (result != LevelQuiet) return result;
   Used = 1;
-  if (Primary->Me) result = Primary->Me->Use(2);
+  if (Primary->Me) result = Primary->Me->Use(kUseManagerRead);
   return result;
 }
 
 void ViewManager::ReleaseFiles() {
   if (!Used) return;
-  if (Primary) Primary->Close(0);
+  if (Primary) static_cast<void>(Primary->Close(0));
   Used = 0;
 }
 
@@ -261,20 +261,20 @@ bool ViewManager::ApplyRange() {
       if (n >= 2 && pairs[n - 2]->Left.Compare(pairs[n - 2]->Right) != 0) {
         pairs[n - 2]->Right.CopyFrom(pairs[n - 2]->Left);
         pairs[n - 1]->Right.CopyFrom(pairs[n - 1]->Left);
-        ApplyFilter();
+        static_cast<void>(ApplyFilter());  // a refused filter is reported there
         return true;
       }
       [[fallthrough]];
     case kRangeFollow:
       if (n >= 1 && follow(*pairs[n - 1])) {
-        ApplyFilter();
+        static_cast<void>(ApplyFilter());  // a refused filter is reported there
         return true;
       }
       return false;
     case kRangeBuffered:
       if (!entry->RangeList->EqualRightBuffer()) {
         entry->RangeList->AssignRightToBuffer();
-        ApplyFilter();
+        static_cast<void>(ApplyFilter());  // a refused filter is reported there
         return true;
       }
       return false;
@@ -376,7 +376,7 @@ void ViewManager::CloseView(bool force) {
 
 ErrorLevel ViewManager::Reset(int components) {
   if (!View) return LevelFatal;
-  Open();
+  static_cast<void>(Open());  // judged by the view's state below
   if (!View->IsOpen()) return LevelNotify;
   if (View->Set(components) != rt::kNoError) return ReportViewError();
   return LevelQuiet;
@@ -397,7 +397,7 @@ ErrorLevel ViewManager::Read(int direction) {
       continue;
     }
     if (e == rt::kNoRecordError) return LevelNotify;
-    if (Primary && Primary->Me) Primary->Me->Throw(kMsgRetrievalError);
+    if (Primary && Primary->Me) static_cast<void>(Primary->Me->Throw(kMsgRetrievalError));
     return LevelFatal;
   }
 }
@@ -451,6 +451,6 @@ void ViewManager::RestoreBuffers() {
 }
 
 ErrorLevel ViewManager::ReportViewError() {
-  if (Primary && Primary->Me) Primary->Me->Throw(kMsgViewOpenError);
+  if (Primary && Primary->Me) static_cast<void>(Primary->Me->Throw(kMsgViewOpenError));
   return LevelNotify;
 }

@@ -183,7 +183,7 @@ void ErrorManager::Init(ErrorLogInterface* log) {
   ErrorLog = log;
   if (!Errors) {
     Errors = std::make_unique<std::vector<ErrorEntry>>();
-    AddErrors(DefaultErrorTable());
+    static_cast<void>(AddErrors(DefaultErrorTable()));  // built in, parses
   }
   if (!ProcNames) ProcNames = std::make_unique<std::vector<ProcedureNameEntry>>();
   if (!History) History = std::make_unique<std::deque<HistoryEntry>>();
@@ -306,7 +306,7 @@ void ErrorManager::SelectError(std::uint16_t id) {
   ErrorStatus& status = CurrentStatus();
   status.PrevErrorId = status.ErrorBuffer.Id;
   ErrorEntry selected;
-  FindError(id, selected);
+  static_cast<void>(FindError(id, selected));  // an unknown id selects an empty entry
   status.ErrorBuffer = std::move(selected);
 }
 
@@ -335,7 +335,8 @@ std::string ErrorManager::ExpandText() {
   replace("%Category", status.ErrorBuffer.Category);
   if (text.find("%Previous") != std::string::npos) {
     ErrorEntry previous;
-    FindError(static_cast<std::uint16_t>(status.PrevErrorId), previous);
+    // An unknown id leaves the text empty.
+    static_cast<void>(FindError(static_cast<std::uint16_t>(status.PrevErrorId), previous));
     replace("%Previous", previous.Message);
   }
   return text;

@@ -51,7 +51,7 @@ bool HasField(const RecordReference& record, std::int32_t fieldNo) {
 WindowController::WindowController() = default;
 
 WindowController::~WindowController() {
-  if (!Dead && CL) WindowController::Kill();
+  if (!Dead && CL) static_cast<void>(WindowController::Kill());
 }
 
 // ---- Virtual operations ----
@@ -82,9 +82,9 @@ ErrorLevel WindowController::Init() {
     const int key = active->KeyCode();
     if (key == rt::key::kMouseRight || key == rt::key::kMouseRightUp) active->SetKeyCode(0);
   }
-  InsertAction = 2;
-  DeleteAction = 2;
-  ChangeAction = 2;
+  InsertAction = kInsertClose;
+  DeleteAction = kDeleteConfirm;
+  ChangeAction = kChangeClose;
   CancelAction = 3;
   AutoToolbar = 1;
   AutoRefresh = 1;
@@ -134,7 +134,7 @@ void WindowController::PrimeFields() {}
 ErrorLevel WindowController::PrimeUpdate() {
   FileManager* me = PrimaryFile();
   if (!me) return LevelQuiet;
-  if (me->Use(3) != LevelQuiet) {
+  if (me->Use(kUseChange) != LevelQuiet) {
     // The table cannot be used (the failure was shown): a form on it could do nothing.
     Response = RequestCancelled;
     return LevelFatal;
@@ -150,7 +150,7 @@ ErrorLevel WindowController::PrimeUpdate() {
   ErrorLevel result = LevelQuiet;
   switch (Request) {
     case InsertRecord:
-      if (InsertAction != 0) {
+      if (InsertAction != kInsertNone) {
         Response = RequestCompleted;
         PrimeFields();
         if (Response == RequestCancelled) {
@@ -167,11 +167,11 @@ ErrorLevel WindowController::PrimeUpdate() {
       }
       break;
     case DeleteRecord:
-      if (DeleteAction == 2 || DeleteAction == 4) {
+      if (DeleteAction == kDeleteConfirm || DeleteAction == kDeleteAtOnce) {
         ErrorLevel deleted = LevelQuiet;
         {
           WaitCursor wait;
-          deleted = Primary->Delete(DeleteAction == 2);
+          deleted = Primary->Delete(DeleteAction == kDeleteConfirm);
         }
         Response = deleted == LevelQuiet ? RequestCompleted : RequestCancelled;
         result = LevelFatal;
@@ -210,7 +210,7 @@ void WindowController::RestoreField(std::int32_t control) {
 
 std::uint8_t WindowController::Run() {
   if (Init() == LevelQuiet) Ask();
-  Kill();
+  static_cast<void>(Kill());
   return Response != NoResponse ? Response : static_cast<std::uint8_t>(RequestCancelled);
 }
 
@@ -319,7 +319,8 @@ ErrorLevel WindowController::TakeCloseEvent() {
   if (!LastInsertedPosition.empty()) {
     // The caller finds the last record inserted in this window current.
     Response = RequestCompleted;
-    if (me->File && me->Use(2) == LevelQuiet) me->File->Reget(nullptr, LastInsertedPosition);
+    if (me->File && me->Use(kUseManagerRead) == LevelQuiet)
+      static_cast<void>(me->File->Reget(nullptr, LastInsertedPosition));  // where it can
   }
   return LevelQuiet;
 }
@@ -482,15 +483,15 @@ ErrorLevel WindowController::CompleteInsert() {
     return LevelNotify;
   }
   if (!BatchProcessing) {
-    if (InsertAction == 2) {
+    if (InsertAction == kInsertClose) {
       SetResponse(RequestCompleted);
       return LevelQuiet;
     }
-    if (InsertAction == 4 && ErrorsInUse().Throw(kMsgRecordAdded) != LevelQuiet) {
+    if (InsertAction == kInsertAskNext && ErrorsInUse().Throw(kMsgRecordAdded) != LevelQuiet) {
       SetResponse(RequestCompleted);
       return LevelQuiet;
     }
-    if (InsertAction != 3 && InsertAction != 4) return LevelQuiet;
+    if (InsertAction != kInsertNext && InsertAction != kInsertAskNext) return LevelQuiet;
   }
   PrimeNextInsert();
   RedisplayAndReselect();
@@ -511,7 +512,7 @@ ErrorLevel WindowController::CompleteChange() {
         Response = RequestCompleted;
       if (OriginalRequest != ChangeRecord) break;
       if (BatchProcessing) break;  // no record navigation object in this system
-      if (ChangeAction == 2) PostToWindow(rt::event::kCloseWindow);
+      if (ChangeAction == kChangeClose) PostToWindow(rt::event::kCloseWindow);
       break;
     }
     if (r == LevelAsk) {
@@ -531,8 +532,8 @@ ErrorLevel WindowController::CompleteChange() {
     // A record inserted with Save and then completed.
     EnableCancelButtons();
     Request = InsertRecord;
-    if (InsertAction != 3) {
-      if (!BatchProcessing && ChangeAction == 2) PostToWindow(rt::event::kCloseWindow);
+    if (InsertAction != kInsertNext) {
+      if (!BatchProcessing && ChangeAction == kChangeClose) PostToWindow(rt::event::kCloseWindow);
       return LevelQuiet;
     }
     PrimeNextInsert();
@@ -549,7 +550,7 @@ ErrorLevel WindowController::CompleteDelete() {
     ErrorLevel r = LevelQuiet;
     {
       WaitCursor wait;
-      r = Primary->Delete(DeleteAction == 2);
+      r = Primary->Delete(DeleteAction == kDeleteConfirm);
     }
     if (r == LevelQuiet || r == LevelCancel) {
       // A delete the user declined is not reported as done.
@@ -713,7 +714,7 @@ bool WindowController::ReportRefusedValue(std::int32_t control, std::string_view
   }
   ErrorManager& errors = ErrorsInUse();
   errors.SetField(name.empty() ? "this field" : name);
-  errors.ThrowMessage(kMsgRangeError, range);
+  static_cast<void>(errors.ThrowMessage(kMsgRangeError, range));
   return true;
 }
 
@@ -772,8 +773,8 @@ void WindowController::PrimeNextInsert() {
   std::int32_t saved = Saved;
   me->RestoreBuffer(saved, true);
   Saved = 0;
-  me->Use(3);
-  if (me->AutoNumber() != LevelQuiet) {
+  // A table that cannot be used (the failure was shown) cannot take another record either.
+  if (me->Use(kUseChange) != LevelQuiet || me->AutoNumber() != LevelQuiet) {
     PostToWindow(rt::event::kCloseWindow);
   } else {
     PrimeFields();
@@ -785,7 +786,7 @@ void WindowController::PrimeNextInsert() {
 ErrorLevel WindowController::UpdatePrimary() {
   if (PrimaryFile()->CurrentRecordGone()) {
     // Nothing left to write to: say so instead of offering a retry that cannot succeed.
-    PrimaryFile()->Throw(kMsgRecordGone);
+    static_cast<void>(PrimaryFile()->Throw(kMsgRecordGone));
     return LevelNotify;
   }
   WaitCursor wait;
@@ -794,7 +795,7 @@ ErrorLevel WindowController::UpdatePrimary() {
 
 bool WindowController::AddGoneRecordAgain() {
   FileManager* me = PrimaryFile();
-  me->Throw(kMsgRecordGone);
+  static_cast<void>(me->Throw(kMsgRecordGone));
   // The record was never completed, so nothing of it is left to remove.
   me->AutoIncDone = 0;
   if (ErrorsInUse().MessageById(kMsgAddNew, rt::kButtonYes | rt::kButtonNo, rt::kButtonYes) ==
@@ -815,11 +816,11 @@ bool WindowController::WatchCurrentRecord() {
   if (position.empty()) return true;
   // Read the record afresh and watch it, so that a change another station makes while the
   // form is open is detected when the form writes.
-  file->Watch();
+  static_cast<void>(file->Watch());  // without change detection the write goes on unguarded
   const int result = file->Reget(nullptr, position);
   if (result == rt::kNoError) return true;
   if (result != rt::kRecordNotFoundError && result != rt::kNoRecordError) return true;
-  me->Throw(kMsgRecordGone);
+  static_cast<void>(me->Throw(kMsgRecordGone));
   return false;
 }
 

@@ -31,6 +31,20 @@ class FileManager;
 class RelationManager;
 class FormNavigator;
 
+// What a form does after a successful insert (InsertAction).
+inline constexpr std::uint8_t kInsertNone = 0;     // no record is primed
+inline constexpr std::uint8_t kInsertStay = 1;     // stay on the record
+inline constexpr std::uint8_t kInsertClose = 2;    // close the window
+inline constexpr std::uint8_t kInsertNext = 3;     // prime another record at once
+inline constexpr std::uint8_t kInsertAskNext = 4;  // ask, then prime another on Yes
+// What a form does after a successful change (ChangeAction).
+inline constexpr std::uint8_t kChangeStay = 1;
+inline constexpr std::uint8_t kChangeClose = 2;
+// How a form deletes (DeleteAction); 1 and 3 open the window and delete on completion.
+inline constexpr std::uint8_t kDeleteOnCompletion = 1;
+inline constexpr std::uint8_t kDeleteConfirm = 2;  // at once, after a confirmation
+inline constexpr std::uint8_t kDeleteAtOnce = 4;   // at once, without asking
+
 class WindowController {
  public:
   // A control that closes the window with a response.

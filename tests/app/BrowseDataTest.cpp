@@ -61,14 +61,14 @@ class BrowseDataTest : public ::testing::Test {
       CreateDemoDataManagers();
       rt::Start([&](const std::vector<std::string>&) {
         DemoDataRelationManager* relations = DemoDataRelationManagerRef();
-        relations->Open();
+        static_cast<void>(relations->Open());
         for (const std::string& name : names) {
-          DemoDataFileManagerRef()->PrepareRecord();
+          static_cast<void>(DemoDataFileManagerRef()->PrepareRecord());
           SetDemoDataFileName(name);
-          LoadBlobFromFile(DemoData(), kDemoDataBlob, stored);
-          relations->Insert();
+          static_cast<void>(LoadBlobFromFile(DemoData(), kDemoDataBlob, stored));
+          static_cast<void>(relations->Insert());
         }
-        relations->Close();
+        static_cast<void>(relations->Close());
         GlobalRequest() = request;
         BrowseData();
         response = GlobalResponse();

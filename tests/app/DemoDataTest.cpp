@@ -151,13 +151,13 @@ TEST_F(DemoDataTest, MissingTableIsCreatedAndTheFirstInsertGetsNumberOne) {
   EXPECT_EQ(DemoDataId(), 4);
   EXPECT_EQ(relations.CancelAutoNumber(), LevelQuiet);
   EXPECT_FALSE(files.AutoIncDone);
-  DemoData().SetFromValues(DemoDataIdKey());
+  static_cast<void>(DemoData().SetFromValues(DemoDataIdKey()));
   std::vector<std::int32_t> ids;
   ASSERT_EQ(DemoData().Set(DemoDataIdKey()), 0);
   while (files.TryReadNext() == LevelQuiet)
     ids.push_back(DemoDataId());
   EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 2, 3}));
-  relations.Close();
+  static_cast<void>(relations.Close());
 }
 
 TEST_F(DemoDataTest, LoadBlobFromFileCopiesInWholeReadsAndKeepsTheBlobOnEmptyInput) {
@@ -172,13 +172,13 @@ TEST_F(DemoDataTest, LoadBlobFromFileCopiesInWholeReadsAndKeepsTheBlobOnEmptyInp
   EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, ""), rt::kBadNameError);
   EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, "   "), rt::kBadNameError);
   EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, DataFile("empty.pdf")), rt::kBadNameError);
-  table.GetBlobContents(kDemoDataBlob, blob);
+  static_cast<void>(table.GetBlobContents(kDemoDataBlob, blob));
   EXPECT_EQ(blob, "earlier bytes");
 
   const int missing = LoadBlobFromFile(table, kDemoDataBlob, "no-such-file.pdf");
   EXPECT_EQ(missing, rt::kNoFileError);
   EXPECT_EQ(rt::ErrorCode(), missing);
-  table.GetBlobContents(kDemoDataBlob, blob);
+  static_cast<void>(table.GetBlobContents(kDemoDataBlob, blob));
   EXPECT_EQ(blob, "earlier bytes");
 
   ReadCounter counter;
@@ -187,7 +187,7 @@ TEST_F(DemoDataTest, LoadBlobFromFileCopiesInWholeReadsAndKeepsTheBlobOnEmptyInp
   EXPECT_EQ(counter.reads, 1);
   EXPECT_EQ(InFile().Option("FILEBUFFERS"), "64");
   EXPECT_FALSE(InFile().IsOpen());
-  table.GetBlobContents(kDemoDataBlob, blob);
+  static_cast<void>(table.GetBlobContents(kDemoDataBlob, blob));
   EXPECT_EQ(blob, Contents(DataFile("size-32768.pdf")));
 
   counter.reads = 0;
@@ -204,11 +204,11 @@ TEST_F(DemoDataTest, LoadBlobFromFileCopiesInWholeReadsAndKeepsTheBlobOnEmptyInp
   table.ClearRecord();
   SetDemoDataId(id);
   ASSERT_EQ(DemoDataFileManagerRef()->TryFetchByKey(DemoDataIdKey()), LevelQuiet);
-  table.GetBlobContents(kDemoDataBlob, blob);
+  static_cast<void>(table.GetBlobContents(kDemoDataBlob, blob));
   EXPECT_EQ(blob, Contents(path));
   EXPECT_EQ(rt::ClipText(DemoDataFileName()), path);
   EXPECT_TRUE(Captions().empty());
-  relations.Close();
+  static_cast<void>(relations.Close());
 }
 
 // Changes the file being imported right after its first read.
@@ -258,7 +258,7 @@ TEST_F(DemoDataTest, ImportOfAFileThatChangesWhileReadFailsAndKeepsTheBlob) {
     EXPECT_NE(result, 0) << what;
     EXPECT_EQ(rt::ErrorCode(), result) << what;
     std::string blob;
-    table.GetBlobContents(kDemoDataBlob, blob);
+    static_cast<void>(table.GetBlobContents(kDemoDataBlob, blob));
     EXPECT_EQ(blob, "earlier bytes") << what;
   }
   // A NUL in the name would import another file.
@@ -266,13 +266,13 @@ TEST_F(DemoDataTest, ImportOfAFileThatChangesWhileReadFailsAndKeepsTheBlob) {
   EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, path + std::string(1, '\0') + "x"),
             rt::kBadNameError);
   std::string blob;
-  table.GetBlobContents(kDemoDataBlob, blob);
+  static_cast<void>(table.GetBlobContents(kDemoDataBlob, blob));
   EXPECT_EQ(blob, "earlier bytes");
   // Unchanged, it imports.
   EXPECT_EQ(LoadBlobFromFile(table, kDemoDataBlob, path), 0);
-  table.GetBlobContents(kDemoDataBlob, blob);
+  static_cast<void>(table.GetBlobContents(kDemoDataBlob, blob));
   EXPECT_EQ(blob, original);
-  relations.Close();
+  static_cast<void>(relations.Close());
 }
 
 // Runs a program with the application's table hooks; its main thread is runtime thread 1.
@@ -297,12 +297,12 @@ TEST(DemoDataThreads, EachThreadHasItsOwnManagersAndPosition) {
       CreateDemoDataManagers();
       DemoDataRelationManager* mainManager = DemoDataRelationManagerRef();
       const rt::View* mainView = &DemoDataView();
-      mainManager->Open();
+      static_cast<void>(mainManager->Open());
       for (int i = 0; i < 3; ++i) {
-        DemoDataFileManagerRef()->PrepareRecord();
-        mainManager->Insert();
+        static_cast<void>(DemoDataFileManagerRef()->PrepareRecord());
+        static_cast<void>(mainManager->Insert());
       }
-      mainManager->Close();
+      static_cast<void>(mainManager->Close());
 
       std::latch firstReads(2);
       std::latch done(2);
@@ -317,16 +317,16 @@ TEST(DemoDataThreads, EachThreadHasItsOwnManagersAndPosition) {
           distinct = false;
         }
         if (mine) {
-          mine->Open();
-          DemoData().Set(DemoDataIdKey());
+          static_cast<void>(mine->Open());
+          static_cast<void>(DemoData().Set(DemoDataIdKey()));
           for (int i = 0; i < skip; ++i)
-            mine->Me->TryReadNext();
-          mine->Me->TryReadNext();
+            static_cast<void>(mine->Me->TryReadNext());
+          static_cast<void>(mine->Me->TryReadNext());
           first = DemoDataId();
           firstReads.arrive_and_wait();  // both positioned before either moves on
-          mine->Me->TryReadNext();
+          static_cast<void>(mine->Me->TryReadNext());
           second = DemoDataId();
-          mine->Close();
+          static_cast<void>(mine->Close());
         }
         done.count_down();
       };

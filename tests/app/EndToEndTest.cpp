@@ -93,15 +93,15 @@ class EndToEndTest : public ::testing::Test {
     std::promise<Rows> done;
     rt::Start([&](const std::vector<std::string>&) {
       Rows rows;
-      DemoDataRelationManagerRef()->Open();
+      static_cast<void>(DemoDataRelationManagerRef()->Open());
       rt::File& file = DemoData();
-      file.Set(DemoDataIdKey());
+      static_cast<void>(file.Set(DemoDataIdKey()));
       while (file.Next() == 0) {
         std::string bytes;
-        file.GetBlobContents(kDemoDataBlob, bytes);
+        static_cast<void>(file.GetBlobContents(kDemoDataBlob, bytes));
         rows[DemoDataId()] = {std::string(rt::ClipText(DemoDataFileName())), Hash(bytes)};
       }
-      DemoDataRelationManagerRef()->Close();
+      static_cast<void>(DemoDataRelationManagerRef()->Close());
       done.set_value(rows);
     });
     return done.get_future().get();
@@ -124,9 +124,9 @@ class EndToEndTest : public ::testing::Test {
                                  std::atomic<std::uint8_t>* response = nullptr) {
     rt::PostTask(robot.Window(browse)->thread, [request, response] {
       if (request == InsertRecord)
-        DemoDataFileManagerRef()->PrepareRecord();
+        static_cast<void>(DemoDataFileManagerRef()->PrepareRecord());
       else
-        DemoData().Get(DemoDataIdKey());
+        static_cast<void>(DemoData().Get(DemoDataIdKey()));
       GlobalRequest() = request;
       UpdateData();
       if (response) *response = GlobalResponse();

@@ -67,13 +67,13 @@ class TestForm : public WindowController {
     GlobalRequest() = 0;
     SetToolbar(toolbar_);
     HistoryKey = rt::key::kCtrlH;
-    AddHistoryFile(RecordReference::Of(DemoData().Record(), DemoDataLayout()),
-                   RecordReference::Of(DemoDataRecall(), DemoDataLayout()));
-    AddHistoryField(kIdEntry, kDemoDataIdField);
-    AddHistoryField(kNameEntry, kDemoDataFileNameField);
+    static_cast<void>(AddHistoryFile(RecordReference::Of(DemoData().Record(), DemoDataLayout()),
+                                     RecordReference::Of(DemoDataRecall(), DemoDataLayout())));
+    static_cast<void>(AddHistoryField(kIdEntry, kDemoDataIdField));
+    static_cast<void>(AddHistoryField(kNameEntry, kDemoDataFileNameField));
     AddUpdateFile(*DemoDataFileManagerRef());
     AddButton(kCancel, RequestCancelled);
-    DemoDataRelationManagerRef()->Open();
+    static_cast<void>(DemoDataRelationManagerRef()->Open());
     FilesOpened = 1;
     Primary = DemoDataRelationManagerRef();
     OKControl = kOk;
@@ -88,7 +88,7 @@ class TestForm : public WindowController {
   ErrorLevel Kill() override {
     const ErrorLevel r = WindowController::Kill();
     if (r != LevelQuiet) return r;
-    if (FilesOpened) DemoDataRelationManagerRef()->Close();
+    if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());
     GlobalErrors().SetProcedureName({}, true);
     return r;
   }
@@ -125,7 +125,7 @@ std::function<void()> ReadRecord(std::int32_t id) {
 std::function<void()> WatchRecord(std::int32_t id) {
   return [id] {
     SetDemoDataId(id);
-    DemoData().Watch();
+    static_cast<void>(DemoData().Watch());
     ASSERT_EQ(DemoData().Get(DemoDataIdKey()), 0);
   };
 }
@@ -150,13 +150,13 @@ class FormRequestsTest : public ::testing::Test {
     rt::RunProgram([&] {
       StartGlobalErrors();
       CreateDemoDataManagers();
-      DemoDataRelationManagerRef()->Open();
+      static_cast<void>(DemoDataRelationManagerRef()->Open());
       for (const char* name : {"one.pdf", "two.pdf", "three.pdf"}) {
-        DemoDataFileManagerRef()->PrepareRecord();
+        static_cast<void>(DemoDataFileManagerRef()->PrepareRecord());
         SetDemoDataFileName(name);
-        DemoDataRelationManagerRef()->Insert();
+        static_cast<void>(DemoDataRelationManagerRef()->Insert());
       }
-      DemoDataRelationManagerRef()->Close();
+      static_cast<void>(DemoDataRelationManagerRef()->Close());
       body();
     });
   }
@@ -164,12 +164,12 @@ class FormRequestsTest : public ::testing::Test {
   // The table as thread 1 reads it.
   static Rows Table() {
     Rows rows;
-    DemoDataRelationManagerRef()->Open();
+    static_cast<void>(DemoDataRelationManagerRef()->Open());
     rt::File& file = DemoData();
-    file.Set(DemoDataIdKey());
+    static_cast<void>(file.Set(DemoDataIdKey()));
     while (file.Next() == 0)
       rows[DemoDataId()] = std::string(rt::ClipText(DemoDataFileName()));
-    DemoDataRelationManagerRef()->Close();
+    static_cast<void>(DemoDataRelationManagerRef()->Close());
     return rows;
   }
 
@@ -180,7 +180,7 @@ class FormRequestsTest : public ::testing::Test {
                   const std::function<void(Robot&, int)>& drive) {
     Outcome outcome;
     rt::Start([&](const std::vector<std::string>&) {
-      DemoDataRelationManagerRef()->Open();
+      static_cast<void>(DemoDataRelationManagerRef()->Open());
       if (prepare) prepare();
       auto window = rt::Window::Prepare(kModule, kWindowName);
       window->Bind(kIdEntry, rt::AnyRef(DemoData().Record(), DemoDataLayout().Field(1)));
@@ -190,7 +190,7 @@ class FormRequestsTest : public ::testing::Test {
       form.configure = configure;
       outcome.response = form.Run();
       outcome.opened = form.opened;
-      DemoDataRelationManagerRef()->Close();
+      static_cast<void>(DemoDataRelationManagerRef()->Close());
     });
     if (drive) {
       Robot robot(backend_);
@@ -285,7 +285,7 @@ TEST_F(FormRequestsTest, InsertActionsCloseOrOfferAnotherRecord) {
     // 4: "Record Added" asks for another; Yes gives a fresh numbered record, No closes.
     std::vector<std::string> screens;
     Outcome asked = RunForm(
-        InsertRecord, PrimeNew, [](TestForm& f) { f.InsertAction = 4; },
+        InsertRecord, PrimeNew, [](TestForm& f) { f.InsertAction = kInsertAskNext; },
         [&](Robot& robot, int id) {
           EXPECT_TRUE(robot.Type(id, kNameEntry, "b.pdf"));
           robot.Answer(rt::kButtonYes);
@@ -304,7 +304,7 @@ TEST_F(FormRequestsTest, InsertActionsCloseOrOfferAnotherRecord) {
     // 3: another record at once; cancelling it removes only that one and still reports
     // the one inserted.
     Outcome another = RunForm(
-        InsertRecord, PrimeNew, [](TestForm& f) { f.InsertAction = 3; },
+        InsertRecord, PrimeNew, [](TestForm& f) { f.InsertAction = kInsertNext; },
         [&](Robot& robot, int id) {
           EXPECT_TRUE(robot.Type(id, kNameEntry, "d.pdf"));
           EXPECT_TRUE(robot.Press(id, kOk));
@@ -334,7 +334,7 @@ TEST_F(FormRequestsTest, DeleteRequestsAndUnchangedChange) {
 
     // Deleted on completion, without a question.
     Outcome onOk = RunForm(
-        DeleteRecord, ReadRecord(3), [](TestForm& f) { f.DeleteAction = 1; },
+        DeleteRecord, ReadRecord(3), [](TestForm& f) { f.DeleteAction = kDeleteOnCompletion; },
         [](Robot& robot, int id) {
           EXPECT_TRUE(robot.Press(id, kOk));
           EXPECT_TRUE(robot.WaitClosed(id));
@@ -517,8 +517,8 @@ TEST_F(FormRequestsTest, FailedUpdatesAndDeletesAskToRetry) {
     Outcome deleted = RunForm(
         DeleteRecord, ReadRecord(3),
         [](TestForm& f) {
-          f.DeleteAction = 1;
-          DemoData().Send("RECOVER=1");
+          f.DeleteAction = kDeleteOnCompletion;
+          EXPECT_EQ(DemoData().Send("RECOVER=1"), 0);
         },
         [&](Robot& robot, int id) {
           ASSERT_TRUE(other.Do("hold"));

@@ -226,10 +226,10 @@ TEST(StartupTest, SignalsCloseTheProgramAsExitDoes) {
     if (DemoDataRelationManagerRef()->Open() != LevelQuiet) return;
     rt::File& file = DemoData();
     rows = 0;
-    file.Set(DemoDataIdKey());
+    static_cast<void>(file.Set(DemoDataIdKey()));
     while (file.Next() == 0)
       ++rows;
-    DemoDataRelationManagerRef()->Close();
+    static_cast<void>(DemoDataRelationManagerRef()->Close());
   });
   rt::ClearHooks();
   EXPECT_EQ(rows, 0);  // the insert's record was added, and removed again

@@ -83,18 +83,18 @@ class UpdateDataTest : public ::testing::Test {
     rt::RunProgram([&] {
       StartGlobalErrors();
       CreateDemoDataManagers();
-      DemoDataRelationManagerRef()->Open();
+      static_cast<void>(DemoDataRelationManagerRef()->Open());
       for (const fs::path& file : seed) {
-        DemoDataFileManagerRef()->PrepareRecord();
+        static_cast<void>(DemoDataFileManagerRef()->PrepareRecord());
         SetDemoDataFileName(file.string());
         EXPECT_EQ(LoadBlobFromFile(DemoData(), kDemoDataBlob, file.string()), 0);
         EXPECT_EQ(DemoDataRelationManagerRef()->Insert(), LevelQuiet);
       }
-      DemoDataRelationManagerRef()->Close();
+      static_cast<void>(DemoDataRelationManagerRef()->Close());
       rt::Start([&](const std::vector<std::string>&) {
-        DemoDataRelationManagerRef()->Open();
+        static_cast<void>(DemoDataRelationManagerRef()->Open());
         forms();
-        DemoDataRelationManagerRef()->Close();
+        static_cast<void>(DemoDataRelationManagerRef()->Close());
       });
       Robot robot(backend_);
       drive(robot);
@@ -113,7 +113,7 @@ class UpdateDataTest : public ::testing::Test {
   // record, otherwise on record `id`. Returns its response.
   static std::uint8_t Form(std::uint8_t request, std::int32_t id = 0) {
     if (request == InsertRecord) {
-      DemoDataFileManagerRef()->PrepareRecord();
+      static_cast<void>(DemoDataFileManagerRef()->PrepareRecord());
     } else {
       SetDemoDataId(id);
       EXPECT_EQ(DemoData().Get(DemoDataIdKey()), 0);
@@ -144,15 +144,15 @@ class UpdateDataTest : public ::testing::Test {
 
   static std::map<int, Stored> Table() {
     std::map<int, Stored> rows;
-    DemoDataRelationManagerRef()->Open();
+    static_cast<void>(DemoDataRelationManagerRef()->Open());
     rt::File& file = DemoData();
-    file.Set(DemoDataIdKey());
+    static_cast<void>(file.Set(DemoDataIdKey()));
     while (file.Next() == 0) {
       Stored& row = rows[DemoDataId()];
       row.name = std::string(rt::ClipText(DemoDataFileName()));
-      file.GetBlobContents(kDemoDataBlob, row.bytes);
+      static_cast<void>(file.GetBlobContents(kDemoDataBlob, row.bytes));
     }
-    DemoDataRelationManagerRef()->Close();
+    static_cast<void>(DemoDataRelationManagerRef()->Close());
     return rows;
   }
 

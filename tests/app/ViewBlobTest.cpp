@@ -61,10 +61,10 @@ class ViewBlobTest : public ::testing::Test {
         StartGlobalErrors();
         CreateDemoDataManagers();
         DemoDataRelationManager& relations = *DemoDataRelationManagerRef();
-        relations.Open();
+        static_cast<void>(relations.Open());
         SetDemoDataFileName("stored.pdf");
-        DemoData().SetBlobContents(kDemoDataBlob, bytes);
-        relations.Insert();
+        static_cast<void>(DemoData().SetBlobContents(kDemoDataBlob, bytes));
+        static_cast<void>(relations.Insert());
         storedId_ = DemoDataId();
         ViewBlob(DemoData(), kDemoDataBlob);
         response_ = GlobalResponse();

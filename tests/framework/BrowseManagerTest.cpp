@@ -103,14 +103,14 @@ TEST_F(BrowseTest, ViewManagerTurnsRangesAndNamedFiltersIntoTheViewsFilter) {
   rt::AnyRef(name, rt::FieldType::String, 20).SetText("o'brien");
   EXPECT_EQ(vm.FilterText(), "UPPER(DOC:Name) = UPPER('o''brien')");
   EXPECT_EQ(vm.FreeElementPosition(), 0);  // the range fixes the whole key
-  vm.PrepareRecord();
+  static_cast<void>(vm.PrepareRecord());
   EXPECT_EQ(rt::ReadText(f_->Docs->Layout().Field(2), f_->Docs->Record()).substr(0, 7), "o'brien");
 
   // Orders: "*" replaces, otherwise appended; selecting the current order changes nothing.
   vm.AppendOrder("*-DOC:ID");
   vm.AppendOrder("DOC:Name");
   EXPECT_EQ(*vm.CurrentOrder()->Order, "-DOC:ID,DOC:Name");
-  vm.ApplyOrder();
+  static_cast<void>(vm.ApplyOrder());
   EXPECT_FALSE(vm.FieldAscending(rt::AnyRef(f_->Docs->Record(), f_->Docs->Layout().Field(1))));
   EXPECT_TRUE(vm.FieldAscending(rt::AnyRef(f_->Docs->Record(), f_->Docs->Layout().Field(2))));
   EXPECT_FALSE(vm.SelectOrder(2));
@@ -189,11 +189,11 @@ TEST_F(BrowseTest, RecordDeletedElsewhereIsReportedAndTheRefillDropsIt) {
   ASSERT_EQ(Highlighted(), 3);
   std::thread other([] {
     auto file = testing_support::MakeDocsFile();
-    ASSERT_EQ(file->Open(0x42), 0);
+    ASSERT_EQ(file->Open(rt::kOpenReadWriteDenyNone), 0);
     rt::WriteInteger(file->Layout().Field(1), file->Record(), 3);
     ASSERT_EQ(file->Get(*file->Key(1)), 0);
     ASSERT_EQ(file->Delete(), 0);
-    file->Close();
+    static_cast<void>(file->Close());
   });
   other.join();
   f_->Browse->UpdateViewRecord();
@@ -247,7 +247,7 @@ TEST_F(BrowseTest, TableThatGoesAwayUnderTheBrowseIsReportedAndClosesTheWindow) 
   testing_support::AddDocRange(1, 50);
   Open();
   ASSERT_EQ(Page(), (Ids{1, 2, 3, 4, 5}));
-  f_->Docs->Close();  // behind the managers' backs
+  static_cast<void>(f_->Docs->Close());  // behind the managers' backs
   Scroll(rt::event::kScrollBottom);
   const auto captions = Captions();
   // Positioning fails first ("View Open Error"), then the read, which ends the browse.
@@ -396,7 +396,7 @@ TEST_F(BrowseTest, LoadedFilePagesByTheHighlightAndItsThumbCountsRows) {
   testing_support::Robot robot(backend_);
   ASSERT_TRUE(robot.DragThumb(f_->Window->Id(), kList, 3));
   f_->Window->EventLoop([&] {
-    f_->Controller.TakeEvent();
+    static_cast<void>(f_->Controller.TakeEvent());
     if (rt::MyEvents().Empty()) f_->Window->LeaveEventLoop();
     return 1;
   });

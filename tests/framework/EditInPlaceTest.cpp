@@ -89,15 +89,15 @@ class EditInPlaceTest : public ::testing::Test {
   // The table's names in ID order, read afresh.
   std::vector<std::string> Table() const {
     auto file = testing_support::MakeDocsFile();
-    EXPECT_EQ(file->Open(0x40), 0);
+    EXPECT_EQ(file->Open(rt::kOpenReadOnlyDenyNone), 0);
     std::vector<std::string> out;
-    file->Set(*file->Key(1));
+    static_cast<void>(file->Set(*file->Key(1)));
     while (file->Next() == 0) {
       std::string name = rt::ReadText(file->Layout().Field(2), file->Record());
       out.push_back(std::to_string(rt::ReadInteger(file->Layout().Field(1), file->Record())) + ":" +
                     name.substr(0, name.find_last_not_of(' ') + 1));
     }
-    file->Close();
+    static_cast<void>(file->Close());
     return out;
   }
   std::vector<std::string> Captions() const { return testing_support::CaptionsOf(*backend_); }
@@ -119,7 +119,7 @@ TEST_F(EditInPlaceTest, ChangeMovesBetweenColumnsAndTabPastTheLastSavesTheRow) {
   Key(id, key::kTab);
   Key(name, key::kShift + key::kTab, "renamed");
   Key(id, key::kTab);
-  browse_->TabAction = 1;
+  browse_->TabAction = kRowEndSave;
   Key(name, key::kTab);  // past the last column: saved
   EXPECT_EQ(browse_->Ask(ChangeRecord), RequestCompleted);
   EXPECT_EQ(Table()[1], "20:renamed");
@@ -131,7 +131,7 @@ TEST_F(EditInPlaceTest, ChangeMovesBetweenColumnsAndTabPastTheLastSavesTheRow) {
   EXPECT_TRUE(window_->IsAlerted(kList, key::kMouseLeft2));
 
   // Enter with the abandon byte leaves the table alone and the page shows the old value.
-  browse_->EnterAction = 2;
+  browse_->EnterAction = kRowEndAbandon;
   const auto [id2, name2] = EditControls();
   Key(id2, key::kTab);
   Key(name2, key::kEnter, "dropped");
@@ -140,7 +140,7 @@ TEST_F(EditInPlaceTest, ChangeMovesBetweenColumnsAndTabPastTheLastSavesTheRow) {
   EXPECT_EQ(Page()[1], "20:renamed");
 
   // The ask byte: "Save Record" answered No.
-  browse_->EnterAction = 3;
+  browse_->EnterAction = kRowEndAsk;
   const auto [id3, name3] = EditControls();
   Key(id3, key::kTab);
   Key(name3, key::kEnter, "asked");
@@ -184,7 +184,7 @@ TEST_F(EditInPlaceTest, RequiredColumnLeftEmptyKeepsTheRowWithTheCursorThere) {
 }
 
 TEST_F(EditInPlaceTest, ArrowsContinueOnTheNextRowAndAClickElsewhereEndsTheRow) {
-  browse_->ArrowAction = 1 | 8 | 16;  // save, go on, keep the column
+  browse_->ArrowAction = kRowEndSave | kContinueBit | kKeepColumnBit;
   Highlight(1);
   const auto [id, name] = EditControls();
   Key(id, key::kTab);
@@ -198,7 +198,7 @@ TEST_F(EditInPlaceTest, ArrowsContinueOnTheNextRowAndAClickElsewhereEndsTheRow) 
   EXPECT_EQ(browse_->CurrentChoice, 2);
 
   // Another row picked while editing: the focus-loss byte abandons, the highlight follows.
-  browse_->FocusLossAction = 2;
+  browse_->FocusLossAction = kRowEndAbandon;
   Highlight(1);
   Key(EditControls().first, key::kTab, "77");
   Pick(3);
@@ -207,7 +207,7 @@ TEST_F(EditInPlaceTest, ArrowsContinueOnTheNextRowAndAClickElsewhereEndsTheRow) 
   EXPECT_EQ(browse_->CurrentChoice, 3);
 
   // A button pressed while editing saves the row first, then acts.
-  browse_->FocusLossAction = 1;
+  browse_->FocusLossAction = kRowEndSave;
   Highlight(1);
   const int third = EditControls().first;
   Key(third, key::kTab);
@@ -275,7 +275,7 @@ TEST_F(EditInPlaceTest, AnIdTheKeyCannotHoldIsRefusedNamingTheColumnAndNothingIs
 }
 
 TEST_F(EditInPlaceTest, EditingStartsInTheDoubleClickedColumnAndAClickMovesIt) {
-  browse_->TabAction = 1;  // Tab past the last column saves
+  browse_->TabAction = kRowEndSave;  // Tab past the last column saves
   testing_support::Robot robot(backend_);
   // The double click arrives as the list's key; the edit starts from there as in a browse.
   std::uint8_t response = 0;
@@ -323,7 +323,7 @@ TEST_F(EditInPlaceTest, DeleteRemovesTheHighlightedRecordWithoutALoop) {
 TEST_F(EditInPlaceTest, ARowAnotherProcessDeletesWhileEditedIsReportedDeleted) {
   testing_support::OtherProcess other([](std::string_view) {
     auto file = testing_support::MakeDocsFile();
-    if (file->Open(0x42) != 0) return false;
+    if (file->Open(rt::kOpenReadWriteDenyNone) != 0) return false;
     rt::WriteInteger(file->Layout().Field(1), file->Record(), 20);
     return file->Get(*file->Key(testing_support::kDocsById)) == 0 && file->Delete() == 0;
   });

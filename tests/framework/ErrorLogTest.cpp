@@ -48,9 +48,9 @@ TEST_F(ErrorLogTest, FirstMessageCreatesTheFileAndLaterOnesAppend) {
     manager.SetLogErrors(1);
     ASSERT_FALSE(fs::exists(kErrorLogFileName));
     manager.SetFile("DemoData");
-    manager.Throw(6);
+    static_cast<void>(manager.Throw(6));
     ASSERT_TRUE(fs::exists(kErrorLogFileName));
-    manager.Throw(28);
+    static_cast<void>(manager.Throw(28));
     // The log is closed between messages.
     EXPECT_FALSE(manager.StdErrorLog->IsFileOpen());
   }
@@ -235,11 +235,11 @@ TEST_F(ErrorLogTest, HooksShareOneManagerAndGiveEachThreadItsOwnStatus) {
       inThread = &GlobalErrors();
       GlobalErrors().SetProcedureName("BrowseData");
       GlobalErrors().AddError(900, "%Procedure:%File", "T", LevelNotify);
-      GlobalErrors().Throw(900);
+      static_cast<void>(GlobalErrors().Throw(900));
       GlobalErrors().SetProcedureName({}, true);
     });
     rt::JoinAllThreads();
-    GlobalErrors().Throw(900);
+    static_cast<void>(GlobalErrors().Throw(900));
   });
   rt::ClearHooks();
   EXPECT_EQ(inMain, inThread);

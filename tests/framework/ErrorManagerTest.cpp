@@ -112,11 +112,12 @@ TEST_F(ErrorManagerTest, ErrorTextTakesTheDriversDetailOnlyForDriverCodes) {
 TEST_F(ErrorManagerTest, SubstitutionNeverLoopsAndIsCut) {
   manager_.AddError(kTestId, "a %Message b %Message", "T", LevelQuiet);
   manager_.SelectError(kTestId);
-  manager_.ThrowMessage(kOtherId, "%message");  // equal to its placeholder: left as it is
+  static_cast<void>(
+      manager_.ThrowMessage(kOtherId, "%message"));  // equal to its placeholder: left as it is
   manager_.SelectError(kTestId);
   EXPECT_EQ(manager_.ExpandText(), "a %Message b %Message");
 
-  manager_.ThrowMessage(kOtherId, "x%Message");
+  static_cast<void>(manager_.ThrowMessage(kOtherId, "x%Message"));
   manager_.SelectError(kTestId);
   EXPECT_EQ(manager_.ExpandText(), "a x%Message b x%Message");
 
@@ -209,7 +210,7 @@ TEST_F(ErrorManagerTest, HistoryKeepsTheNewestUpToTheThreshold) {
   manager_.SetCategory(4, "Insert");
   manager_.SetHistoryThreshold(3);
   for (int i = 1; i <= 5; ++i)
-    manager_.ThrowMessage(i == 5 ? 4 : 15, std::to_string(i));
+    static_cast<void>(manager_.ThrowMessage(i == 5 ? 4 : 15, std::to_string(i)));
 
   auto history = manager_.HistorySnapshot();
   ASSERT_EQ(history.size(), 3u);
@@ -227,8 +228,8 @@ TEST_F(ErrorManagerTest, HistoryKeepsTheNewestUpToTheThreshold) {
 TEST_F(ErrorManagerTest, HistoryGoesToTheRegisteredPresenterElseToTheMessageBox) {
   manager_.SetHistoryThreshold(-1);
   manager_.SetHistoryViewLevel(LevelNotify);
-  manager_.ThrowMessage(15, "a");
-  manager_.ThrowMessage(15, "b|c");
+  static_cast<void>(manager_.ThrowMessage(15, "a"));
+  static_cast<void>(manager_.ThrowMessage(15, "b|c"));
   auto messages = Messages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].caption, "Duplicate Key Error");
@@ -319,7 +320,7 @@ TEST_F(ErrorManagerTest, ConcurrentReportsNeverMixValuesOrTearLogLines) {
         const std::string n = tag + "-" + std::to_string(i);
         manager_.SetFile("file-" + n);
         manager_.SetKey("key-" + n);
-        manager_.ThrowMessage(kTestId, "msg-" + n);
+        static_cast<void>(manager_.ThrowMessage(kTestId, "msg-" + n));
         if (manager_.ExpandText() != "file-" + n + "|key-" + n + "|msg-" + n) ++mixed;
       }
     });
@@ -342,10 +343,10 @@ TEST_F(ErrorManagerTest, ConcurrentReportsNeverMixValuesOrTearLogLines) {
 TEST_F(ErrorManagerTest, FatalMessageIsShownLoggedAndEndsTheApplication) {
   manager_.SetLogErrors(1);
   manager_.SetFile("DemoData");
-  EXPECT_EXIT(manager_.Throw(29), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(static_cast<void>(manager_.Throw(29)), ::testing::ExitedWithCode(0), "");
   // Silent still ends it.
   manager_.SetSilent(1);
-  EXPECT_EXIT(manager_.Throw(45), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(static_cast<void>(manager_.Throw(45)), ::testing::ExitedWithCode(0), "");
 
   auto lines = ReadLines(dir_ / kErrorLogFileName);
   ASSERT_EQ(lines.size(), 2u);

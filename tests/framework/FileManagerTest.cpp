@@ -146,14 +146,14 @@ class FileManagerTest : public ::testing::Test {
     if (!fs::exists("TESTDATA.sqlite")) {
       ASSERT_EQ(file->Create(), 0);
     }
-    ASSERT_EQ(file->Open(0x42), 0);
+    ASSERT_EQ(file->Open(rt::kOpenReadWriteDenyNone), 0);
     for (auto& [id, name] : rows) {
       file->ClearRecord();
       rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
       rt::WriteText(file->Layout().Field(2), file->Record(), name);
       ASSERT_EQ(file->Add(), 0);
     }
-    file->Close();
+    static_cast<void>(file->Close());
   }
 
   std::optional<testing_support::WorkDir> work_;
@@ -176,7 +176,7 @@ TEST_F(FileManagerTest, MissingFileIsCreatedOnFirstOpenUnlessCreateIsOff) {
     EXPECT_NE(Messages()[0].text.find("could not be opened"), std::string::npos);
     EXPECT_EQ(errors_.fatal, 1);
     EXPECT_FALSE(fs::exists("TESTDATA.sqlite"));
-    manager.Close();
+    static_cast<void>(manager.Close());
   }
   backend_->ClearTranscript();
   auto file = MakeDocuments();
@@ -202,17 +202,17 @@ TEST_F(FileManagerTest, WriteProtectedFileIsReopenedReadOnly) {
   EXPECT_EQ(manager.OpenMode, rt::kShareDenyNone | rt::kAccessReadOnly);
   EXPECT_EQ(file->Option("RECOVER"), "10");
   EXPECT_TRUE(file->ReadOnly());
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_FALSE(file->IsOpen());
 
   // A holder that denies everything: the read-only attempt fails as well.
   backend_->ClearTranscript();
-  holder->Close();
+  static_cast<void>(holder->Close());
   ASSERT_EQ(holder->Open(rt::kAccessReadWrite | rt::kShareDenyAll), 0);
   ASSERT_EQ(manager.Open(), LevelQuiet);
   EXPECT_EQ(manager.ReadNext(), LevelFatal);
   EXPECT_EQ(Captions(), std::vector<std::string>{"File Access Error"});
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, LazyOpenWaitsForTheFirstReadAndReadBeforeOpenIsAUsageError) {
@@ -237,12 +237,12 @@ TEST_F(FileManagerTest, LazyOpenWaitsForTheFirstReadAndReadBeforeOpenIsAUsageErr
 
   // Nested opens: only the last close reaches the driver; extra closes do nothing.
   ASSERT_EQ(manager.Open(), LevelQuiet);
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_TRUE(file->IsOpen());
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_FALSE(file->IsOpen());
   EXPECT_EQ(counter.closes, 1);
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_EQ(manager.Opened, 0);
   EXPECT_EQ(counter.closes, 1);
   file->RemoveCallback(counter);
@@ -252,10 +252,10 @@ TEST_F(FileManagerTest, FileThatIsNotATableIsReportedAsInvalid) {
   { std::ofstream("TESTDATA.sqlite") << "plain text, not a table\n"; }
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   EXPECT_EQ(manager.TryReadNext(), LevelFatal);  // the open inside Use handles its failure
   EXPECT_EQ(Captions(), std::vector<std::string>{"Invalid File"});
-  manager.Close();
+  static_cast<void>(manager.Close());
   std::ifstream in("TESTDATA.sqlite");
   std::string line;
   std::getline(in, line);
@@ -296,7 +296,7 @@ TEST_F(FileManagerTest, KeyOrderAndFileNames) {
 TEST_F(FileManagerTest, FileDestroyedBeforeItsManagerLeavesNothingDangling) {
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   EXPECT_EQ(manager.ReadNext(), LevelNotify);
   file.reset();  // the destroy notification releases the manager's hold on it
   EXPECT_EQ(manager.File, nullptr);
@@ -310,9 +310,9 @@ TEST_F(FileManagerTest, ReadsRunOffTheEndQuietlyAndDeleteAsksFirst) {
   AddDocuments({{1, "one"}, {2, "two"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
-  manager.Use(1);
-  file->Set(*file->Key(1));
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
+  static_cast<void>(file->Set(*file->Key(1)));
   EXPECT_EQ(manager.ReadNext(), LevelQuiet);
   EXPECT_EQ(manager.ReadNext(), LevelQuiet);
   EXPECT_EQ(manager.ReadNext(), LevelNotify);
@@ -328,7 +328,7 @@ TEST_F(FileManagerTest, ReadsRunOffTheEndQuietlyAndDeleteAsksFirst) {
   backend_->PushAnswer(rt::kButtonYes);
   EXPECT_EQ(manager.DeleteCurrent(true), LevelQuiet);
   std::int64_t count = 0;
-  file->Records(count);
+  static_cast<void>(file->Records(count));
   EXPECT_EQ(count, 1);
 
   // A failed fetch clears the buffer.
@@ -341,7 +341,7 @@ TEST_F(FileManagerTest, ReadsRunOffTheEndQuietlyAndDeleteAsksFirst) {
   EXPECT_EQ(manager.DeleteCurrent(false), LevelNotify);
   EXPECT_EQ(manager.LastError, kMsgNotDeleted);
   EXPECT_EQ(Messages().size(), shown);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 // ---- Auto-numbering and insert ----
@@ -349,7 +349,7 @@ TEST_F(FileManagerTest, ReadsRunOffTheEndQuietlyAndDeleteAsksFirst) {
 TEST_F(FileManagerTest, AutoNumberingStartsAtOneAndAddsAtOnce) {
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   ASSERT_EQ(manager.PrepareRecord(), LevelQuiet);
   EXPECT_EQ(manager.Id(), 1);
   EXPECT_TRUE(manager.AutoIncDone);
@@ -368,7 +368,7 @@ TEST_F(FileManagerTest, AutoNumberingStartsAtOneAndAddsAtOnce) {
   EXPECT_EQ(manager.CancelAutoNumber(), LevelQuiet);
   EXPECT_FALSE(manager.AutoIncDone);
   std::int64_t count = 0;
-  file->Records(count);
+  static_cast<void>(file->Records(count));
   EXPECT_EQ(count, 2);
   manager.Set(2, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
@@ -379,18 +379,18 @@ TEST_F(FileManagerTest, AutoNumberingStartsAtOneAndAddsAtOnce) {
   manager.Set(2147483647, "last");
   ASSERT_EQ(file->Add(), 0);
   EXPECT_EQ(manager.PrepareRecord(), LevelNotify);
-  file->Records(count);
+  static_cast<void>(file->Records(count));
   EXPECT_EQ(count, 3);
   ASSERT_EQ(Messages().size(), 1u);
   EXPECT_NE(Messages()[0].text.find("No number is left above 2147483647"), std::string::npos);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, AutoNumberingOnATwoComponentKeyCountsWithinThePrefix) {
   auto file = MakeLines();
   ASSERT_EQ(file->Create(), 0);
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   const rt::FieldDesc& grp = file->Layout().Field(1);
   const rt::FieldDesc& seq = file->Layout().Field(2);
   auto add = [&](std::string_view group) {
@@ -408,15 +408,15 @@ TEST_F(FileManagerTest, AutoNumberingOnATwoComponentKeyCountsWithinThePrefix) {
   EXPECT_EQ(add("A"), 2);
   EXPECT_EQ(rt::ClipText(rt::ReadText(grp, file->Record())), "A");
   EXPECT_TRUE(Messages().empty());
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, ThreeFailedAddsAskAndYesTriesAgain) {
   AddDocuments({{1, "taken"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
-  manager.Use(1);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
 
   // Try form: recorded only.
   manager.Set(0, "taken");
@@ -435,7 +435,7 @@ TEST_F(FileManagerTest, ThreeFailedAddsAskAndYesTriesAgain) {
   EXPECT_NE(Messages()[0].text.find("Key: By name"), std::string::npos) << Messages()[0].text;
   EXPECT_FALSE(manager.AutoIncDone);
   std::int64_t count = 0;
-  file->Records(count);
+  static_cast<void>(file->Records(count));
   EXPECT_EQ(count, 1);
 
   // Yes, and the fourth attempt succeeds (the hook renames the record before it).
@@ -449,7 +449,7 @@ TEST_F(FileManagerTest, ThreeFailedAddsAskAndYesTriesAgain) {
   EXPECT_EQ(Messages().size(), 1u);
   EXPECT_TRUE(manager.AutoIncDone);
   EXPECT_EQ(manager.Id(), 2);
-  file->Records(count);
+  static_cast<void>(file->Records(count));
   EXPECT_EQ(count, 2);
 
   // A silent error manager answers Yes by itself: no endless retrying.
@@ -461,15 +461,15 @@ TEST_F(FileManagerTest, ThreeFailedAddsAskAndYesTriesAgain) {
   EXPECT_EQ(manager.AutoNumber(), LevelNotify);
   EXPECT_EQ(manager.adds, 3);
   errors_.SetSilent(0);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, DuplicateInsertNamesTheKey) {
   AddDocuments({{1, "taken"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_, false);
-  manager.Open();
-  manager.Use(1);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
   manager.Set(2, "TAKEN");  // the name key ignores case
   EXPECT_EQ(manager.TryInsert(), LevelNotify);
   EXPECT_EQ(manager.LastError, kMsgDuplicateKey);
@@ -479,7 +479,7 @@ TEST_F(FileManagerTest, DuplicateInsertNamesTheKey) {
   EXPECT_NE(Messages()[0].text.find("for the key: By name"), std::string::npos);
   manager.Set(2, "other");
   EXPECT_EQ(manager.Insert(), LevelQuiet);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, DuplicateIsReportedOnTheUniqueKeyNotOnOneAllowingDuplicates) {
@@ -517,7 +517,7 @@ TEST_F(FileManagerTest, DuplicateIsReportedOnTheUniqueKeyNotOnOneAllowingDuplica
   ASSERT_EQ(Captions(), std::vector<std::string>{"Duplicate Key Error"});
   EXPECT_NE(Messages()[0].text.find("for the key: By name"), std::string::npos)
       << Messages()[0].text;
-  manager.Close();
+  static_cast<void>(manager.Close());
   manager.Shutdown();
 }
 
@@ -535,8 +535,8 @@ TEST_F(FileManagerTest, OperationStoppedByAHookFailsInsteadOfPassingForDone) {
   AddDocuments({});
   auto file = MakeDocuments();
   SkippingManager manager(*file, errors_, false);
-  manager.Open();
-  manager.Use(1);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
   manager.Set(1, "skipped");
   EXPECT_EQ(manager.TryInsert(), LevelNotify);
   EXPECT_EQ(rt::ErrorCode(), rt::kOperationStopped);
@@ -545,7 +545,7 @@ TEST_F(FileManagerTest, OperationStoppedByAHookFailsInsteadOfPassingForDone) {
   std::int64_t count = -1;
   EXPECT_EQ(file->Records(count), 0);
   EXPECT_EQ(count, 0);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 // ---- Update and change detection ----
@@ -554,20 +554,20 @@ TEST_F(FileManagerTest, UpdateAfterAnotherThreadChangedTheRecordShowsTheirVersio
   AddDocuments({{1, "original"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
-  manager.Use(3);
-  file->Watch();
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseChange));
+  static_cast<void>(file->Watch());
   manager.Set(1, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
 
   std::thread other([] {
     auto theirs = MakeDocuments();
-    ASSERT_EQ(theirs->Open(0x42), 0);
+    ASSERT_EQ(theirs->Open(rt::kOpenReadWriteDenyNone), 0);
     rt::WriteInteger(theirs->Layout().Field(1), theirs->Record(), 1);
     ASSERT_EQ(theirs->Get(*theirs->Key(1)), 0);
     rt::WriteText(theirs->Layout().Field(2), theirs->Record(), "theirs");
     ASSERT_EQ(theirs->Put(), 0);
-    theirs->Close();
+    static_cast<void>(theirs->Close());
   });
   other.join();
 
@@ -582,9 +582,9 @@ TEST_F(FileManagerTest, UpdateAfterAnotherThreadChangedTheRecordShowsTheirVersio
   manager.Set(1, "mine");
   EXPECT_EQ(manager.Update(), LevelQuiet);
   manager.Set(1, "");
-  manager.FetchByKey(*file->Key(1));
+  static_cast<void>(manager.FetchByKey(*file->Key(1)));
   EXPECT_EQ(manager.Name(), "mine");
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 // ---- Saved buffers and states ----
@@ -593,7 +593,7 @@ TEST_F(FileManagerTest, SavedBuffersKeepRecordAndBlobExactly) {
   AddDocuments({{1, "one"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
+  static_cast<void>(manager.Open());
   manager.Set(1, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
   ASSERT_EQ(file->SetBlobContents(1, std::string("pdf bytes  ")), 0);
@@ -618,19 +618,19 @@ TEST_F(FileManagerTest, SavedBuffersKeepRecordAndBlobExactly) {
   EXPECT_EQ(next, 0);
 
   manager.Set(9, "other");
-  file->SetBlobContents(1, "x");
+  static_cast<void>(file->SetBlobContents(1, "x"));
   manager.RestoreBuffer(id);
   EXPECT_EQ(id, 0);
   EXPECT_EQ(manager.Id(), 1);
   EXPECT_EQ(manager.Name(), "one");
   std::string blob;
-  file->GetBlobContents(1, blob);
+  static_cast<void>(file->GetBlobContents(1, blob));
   EXPECT_EQ(blob, "pdf bytes  ");  // trailing blanks of a BLOB are data
   EXPECT_TRUE(manager.Buffers->empty());
   std::int32_t again = 1;
   manager.RestoreBuffer(again);  // already given back: ignored
   EXPECT_EQ(again, 0);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 TEST_F(FileManagerTest, CalledProcedureGivesTheCallerItsRecordAndPositionBack) {
@@ -640,28 +640,28 @@ TEST_F(FileManagerTest, CalledProcedureGivesTheCallerItsRecordAndPositionBack) {
   ThreadFileMap& map = ThreadFileMap::Current();
 
   errors_.SetProcedureName("Caller");
-  manager.Open();
-  manager.Use(1);
-  file->Set(*file->Key(1));
-  manager.ReadNext();
-  manager.ReadNext();
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
+  static_cast<void>(file->Set(*file->Key(1)));
+  static_cast<void>(manager.ReadNext());
+  static_cast<void>(manager.ReadNext());
   ASSERT_EQ(manager.Id(), 2);
 
   // A reading procedure borrows the table, and gives it back when it closes it.
   errors_.SetProcedureName("Reader");
-  manager.Open();
-  manager.Use(1);
-  manager.Open();  // opened twice by the same procedure
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
+  static_cast<void>(manager.Open());  // opened twice by the same procedure
   ASSERT_EQ(map.StatusQ.size(), 2u);
   EXPECT_EQ(map.StatusQ[1].ScopeLevel, 2);
   EXPECT_NE(map.StatusQ[1].Hold, 0);
   manager.Set(3, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
   EXPECT_EQ(manager.Name(), "three");
-  manager.Close();
+  static_cast<void>(manager.Close());
   EXPECT_EQ(map.StatusQ.size(), 2u);  // still in use after the first of two closes
   EXPECT_EQ(manager.Name(), "three");
-  manager.Close();
+  static_cast<void>(manager.Close());
   errors_.SetProcedureName("", true);
   EXPECT_EQ(map.StatusQ.size(), 1u);
   EXPECT_EQ(manager.Id(), 2);
@@ -671,17 +671,17 @@ TEST_F(FileManagerTest, CalledProcedureGivesTheCallerItsRecordAndPositionBack) {
 
   // A changing procedure keeps what it did.
   errors_.SetProcedureName("Changer");
-  manager.Open();
-  manager.Use(3);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseChange));
   manager.Set(1, "");
   ASSERT_EQ(manager.FetchByKey(*file->Key(1)), LevelQuiet);
-  manager.Close();
+  static_cast<void>(manager.Close());
   errors_.SetProcedureName("", true);
   EXPECT_EQ(manager.Id(), 1);
   EXPECT_EQ(map.StatusQ.size(), 1u);
   EXPECT_TRUE(manager.Saved->empty());
 
-  manager.Close();
+  static_cast<void>(manager.Close());
   errors_.SetProcedureName("", true);
   EXPECT_TRUE(map.StatusQ.empty());
 }
@@ -692,11 +692,11 @@ TEST_F(FileManagerTest, HooksSeeTheirGroupsAndMarkedOperationsHideInnerOnes) {
   AddDocuments({{1, "one"}});
   auto file = MakeDocuments();
   TableManager manager(*file, errors_);
-  manager.Open();
-  manager.Use(1);
+  static_cast<void>(manager.Open());
+  static_cast<void>(manager.Use(kUseRead));
   manager.reads = 0;
-  file->Set(*file->Key(1));
-  manager.ReadNext();
+  static_cast<void>(file->Set(*file->Key(1)));
+  static_cast<void>(manager.ReadNext());
   EXPECT_EQ(manager.reads, 2);  // the set and the next
 
   rt::FileCallbackParams marked;
@@ -710,7 +710,7 @@ TEST_F(FileManagerTest, HooksSeeTheirGroupsAndMarkedOperationsHideInnerOnes) {
   EXPECT_EQ(manager.reads, 3);
   manager.OnOperationEnd(rt::kOpNext, marked);
   EXPECT_FALSE(manager.InView);
-  manager.Close();
+  static_cast<void>(manager.Close());
 }
 
 // ---- File open registry ----
@@ -722,7 +722,7 @@ TEST_F(FileManagerTest, TwoThreadsShareOneDriverOpenOfASharedTable) {
   file->AddCallback(counter);
   TableManager first(*file, errors_);
   EXPECT_EQ(FileOpenRegistry::SharedOpenerCount(), 1);
-  first.Open();
+  static_cast<void>(first.Open());
   ASSERT_EQ(first.ReadNext(), LevelQuiet);
   EXPECT_EQ(counter.opens, 1);
 
@@ -730,17 +730,17 @@ TEST_F(FileManagerTest, TwoThreadsShareOneDriverOpenOfASharedTable) {
   std::atomic<int> opensInThread{-1};
   std::thread second([&] {
     TableManager manager(*file, errors_);
-    manager.Open();
-    manager.Use(1);
+    static_cast<void>(manager.Open());
+    static_cast<void>(manager.Use(kUseRead));
     opensInThread = counter.opens.load();
-    manager.Close();
+    static_cast<void>(manager.Close());
     openInThread = file->IsOpen();
   });
   second.join();
   EXPECT_EQ(opensInThread, 1);
   EXPECT_TRUE(openInThread);  // the first thread still has it open
   EXPECT_EQ(FileOpenRegistry::SharedOpenerCount(), 1);
-  first.Close();
+  static_cast<void>(first.Close());
   EXPECT_FALSE(file->IsOpen());
   EXPECT_EQ(counter.closes, 1);
   first.Shutdown();
@@ -753,11 +753,11 @@ TEST_F(FileManagerTest, FailedSharedOpenLeavesTheCountForTheNextTry) {
   IFileOpenServer* opener = FileOpenRegistry::GetOpener(*file);
   auto* shared = dynamic_cast<SharedFileOpener*>(opener);
   ASSERT_NE(shared, nullptr);
-  EXPECT_EQ(opener->Open(0x42), rt::kNoFileError);
+  EXPECT_EQ(opener->Open(rt::kOpenReadWriteDenyNone), rt::kNoFileError);
   EXPECT_EQ(shared->FileUsageCount, 0);
   ASSERT_EQ(file->Create(), 0);
-  EXPECT_EQ(opener->Open(0x42), 0);
-  EXPECT_EQ(opener->Open(0x42), 0);
+  EXPECT_EQ(opener->Open(rt::kOpenReadWriteDenyNone), 0);
+  EXPECT_EQ(opener->Open(rt::kOpenReadWriteDenyNone), 0);
   EXPECT_EQ(shared->FileUsageCount, 2);
   EXPECT_EQ(opener->Close(), 0);
   EXPECT_TRUE(file->IsOpen());

@@ -159,7 +159,7 @@ class RelationManagerTest : public ::testing::Test {
   void Seed(const std::vector<std::string>& codes, const std::vector<Child>& children) {
     auto parents = MakeParents();
     ASSERT_EQ(parents->Create(), 0);
-    ASSERT_EQ(parents->Open(0x42), 0);
+    ASSERT_EQ(parents->Open(rt::kOpenReadWriteDenyNone), 0);
     for (const auto& code : codes) {
       parents->ClearRecord();
       rt::WriteText(parents->Layout().Field(1), parents->Record(), code);
@@ -167,7 +167,7 @@ class RelationManagerTest : public ::testing::Test {
     }
     auto kids = MakeChildren();
     ASSERT_EQ(kids->Create(), 0);
-    ASSERT_EQ(kids->Open(0x42), 0);
+    ASSERT_EQ(kids->Open(rt::kOpenReadWriteDenyNone), 0);
     for (const auto& [id, code] : children) {
       kids->ClearRecord();
       rt::WriteInteger(kids->Layout().Field(1), kids->Record(), id);
@@ -180,8 +180,8 @@ class RelationManagerTest : public ::testing::Test {
   static std::vector<std::string> StoredParents() {
     auto file = MakeParents();
     std::vector<std::string> codes;
-    if (file->Open(0x40) != 0) return codes;
-    file->Set(*file->Key(1));
+    if (file->Open(rt::kOpenReadOnlyDenyNone) != 0) return codes;
+    static_cast<void>(file->Set(*file->Key(1)));
     while (file->Next() == 0)
       codes.emplace_back(rt::ClipText(rt::ReadText(file->Layout().Field(1), file->Record())));
     return codes;
@@ -189,8 +189,8 @@ class RelationManagerTest : public ::testing::Test {
   static std::vector<Child> StoredChildren() {
     auto file = MakeChildren();
     std::vector<Child> children;
-    if (file->Open(0x40) != 0) return children;
-    file->Set(*file->Key(1));
+    if (file->Open(rt::kOpenReadOnlyDenyNone) != 0) return children;
+    static_cast<void>(file->Set(*file->Key(1)));
     while (file->Next() == 0) {
       children.emplace_back(
           static_cast<int>(rt::ReadInteger(file->Layout().Field(1), file->Record())),
@@ -242,7 +242,7 @@ TEST_F(RelationManagerTest, OpenAndClosePassesVisitEachTableOnceInACycle) {
   // A plain pass does not build the related table's list; a forcing one does.
   ASSERT_EQ(parentRel_.Open(), LevelQuiet);
   EXPECT_EQ(childRel_.deferredCalls, 0);
-  parentRel_.Close();
+  static_cast<void>(parentRel_.Close());
   EXPECT_FALSE(parentFile_->IsOpen());
 
   ASSERT_EQ(parentRel_.OpenForcing(0), LevelQuiet);
@@ -261,8 +261,8 @@ TEST_F(RelationManagerTest, OpenAndClosePassesVisitEachTableOnceInACycle) {
   EXPECT_EQ(parent_->Opened, 2);
   EXPECT_EQ((*childRel_.Relations)[0].Opened, 1);
 
-  childRel_.Close();
-  parentRel_.Close();
+  static_cast<void>(childRel_.Close());
+  static_cast<void>(parentRel_.Close());
   EXPECT_EQ(parent_->Opened, 0);
   EXPECT_EQ(child_->Opened, 0);
   EXPECT_EQ((*parentRel_.Relations)[0].Opened, 0);
@@ -287,7 +287,7 @@ TEST_F(RelationManagerTest, QuickScanFollowsTheRequestedRelations) {
   childRel_.SetQuickScan(0, 3);  // all, through the cycle and back
   EXPECT_EQ(childFile_->Option("QUICKSCAN"), "off");
   EXPECT_EQ(parentFile_->Option("QUICKSCAN"), "off");
-  parentRel_.Close();
+  static_cast<void>(parentRel_.Close());
 }
 
 // ---- Update ----
@@ -304,7 +304,7 @@ TEST_F(RelationManagerTest, CascadedUpdateCarriesTheNewCodeToEveryChild) {
   EXPECT_EQ(parentCount_.commits, 1);
   // The update's close pass undid its own opens; the reader's close undoes the rest.
   EXPECT_EQ(child_->Opened, 1);
-  parentRel_.Close();
+  static_cast<void>(parentRel_.Close());
   EXPECT_EQ(parent_->Opened, 0);
   EXPECT_EQ(child_->Opened, 0);
 }
@@ -333,7 +333,7 @@ TEST_F(RelationManagerTest, RetryAfterARestrictedUpdateStoresTheEdits) {
   RelateChildren(kRelationRestrict, kRelationNone);
   ASSERT_EQ(parentRel_.Open(), LevelQuiet);
   parent_->Field(1).SetText("A");
-  parentFile_->Watch();
+  static_cast<void>(parentFile_->Watch());
   ASSERT_EQ(parent_->TryFetchByKey(*parentFile_->Key(1)), LevelQuiet);
   parentRel_.SaveLinkValues();
   parent_->Field(1).SetText("Z");
@@ -422,7 +422,7 @@ TEST_F(RelationManagerTest, InsertIsFramedOnlyWhenAskedTo) {
   EXPECT_EQ(Captions(), std::vector<std::string>{"Duplicate Key Error"});
   EXPECT_EQ(parentCount_.rollbacks, 1);
   EXPECT_EQ(StoredParents(), (std::vector<std::string>{"A", "B", "C", "D"}));
-  parentRel_.Close();
+  static_cast<void>(parentRel_.Close());
 }
 
 TEST_F(RelationManagerTest, DriverWithoutTransactionsSilentlyTurnsFramingOff) {
@@ -441,7 +441,7 @@ TEST_F(RelationManagerTest, DriverWithoutTransactionsSilentlyTurnsFramingOff) {
   EXPECT_EQ(relations.Update(), LevelQuiet);
   EXPECT_EQ(relations.UseLogout, 0);
   EXPECT_TRUE(Captions().empty());
-  relations.Close();
+  static_cast<void>(relations.Close());
   relations.Kill();
   std::ifstream in("raw.dat");
   std::string contents;

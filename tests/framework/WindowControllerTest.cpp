@@ -533,8 +533,8 @@ TEST_F(WindowControllerTest, InitClearsOnlyAPendingRightClick) {
     for (int key : {rt::key::kMouseRight, rt::key::kMouseRightUp, rt::key::kMouseLeft}) {
       caller->SetKeyCode(key);
       WindowController controller;
-      controller.Init();
-      controller.Kill();
+      static_cast<void>(controller.Init());
+      static_cast<void>(controller.Kill());
       after.push_back(caller->KeyCode());
     }
     caller->Close();

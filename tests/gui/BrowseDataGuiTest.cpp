@@ -51,14 +51,14 @@ TEST_F(BrowseDataGuiTest, ListShowsTheRowsAndThePreviewFollowsTheHighlight) {
     StartGlobalErrors();
     CreateDemoDataManagers();
     rt::Start([files](const std::vector<std::string>&) {
-      DemoDataRelationManagerRef()->Open();
+      static_cast<void>(DemoDataRelationManagerRef()->Open());
       for (const std::string& file : files) {
-        DemoDataFileManagerRef()->PrepareRecord();
+        static_cast<void>(DemoDataFileManagerRef()->PrepareRecord());
         SetDemoDataFileName(file);
-        LoadBlobFromFile(DemoData(), kDemoDataBlob, file);
-        DemoDataRelationManagerRef()->Insert();
+        static_cast<void>(LoadBlobFromFile(DemoData(), kDemoDataBlob, file));
+        static_cast<void>(DemoDataRelationManagerRef()->Insert());
       }
-      DemoDataRelationManagerRef()->Close();
+      static_cast<void>(DemoDataRelationManagerRef()->Close());
       BrowseData();
     });
     rt::JoinAllThreads();

@@ -40,13 +40,13 @@ class EditInPlaceGuiTest : public gui_test::DesktopTest {
       }
       // Read afresh: the browse and its table managers are gone.
       auto file = testing_support::MakeDocsFile();
-      if (file->Open(0x40) != 0) return;
-      file->Set(*file->Key(testing_support::kDocsById));
+      if (file->Open(rt::kOpenReadOnlyDenyNone) != 0) return;
+      static_cast<void>(file->Set(*file->Key(testing_support::kDocsById)));
       while (file->Next() == 0) {
         const std::string name = rt::ReadText(file->Layout().Field(2), file->Record());
         names_.push_back(name.substr(0, name.find_last_not_of(' ') + 1));
       }
-      file->Close();
+      static_cast<void>(file->Close());
     });
   }
 

@@ -120,12 +120,12 @@ TEST_F(ResizeGuiTest, ControlsFollowEveryWayTheWindowSizeChanges) {
   const std::string file = (fs::path(TEST_DATA_DIR) / "two-pages.pdf").string();
   StartProgram([file] {
     RunProgramMain([file] {
-      DemoDataRelationManagerRef()->Open();
-      DemoDataFileManagerRef()->PrepareRecord();
+      static_cast<void>(DemoDataRelationManagerRef()->Open());
+      static_cast<void>(DemoDataFileManagerRef()->PrepareRecord());
       SetDemoDataFileName(file);
-      LoadBlobFromFile(DemoData(), kDemoDataBlob, file);
-      DemoDataRelationManagerRef()->Insert();
-      DemoDataRelationManagerRef()->Close();
+      static_cast<void>(LoadBlobFromFile(DemoData(), kDemoDataBlob, file));
+      static_cast<void>(DemoDataRelationManagerRef()->Insert());
+      static_cast<void>(DemoDataRelationManagerRef()->Close());
       MainFrame();
     });
   });

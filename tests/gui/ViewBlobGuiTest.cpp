@@ -49,10 +49,10 @@ class ViewBlobGuiTest : public gui_test::DesktopTest {
     StartProgram([this, bytes] {
       StartGlobalErrors();
       CreateDemoDataManagers();
-      DemoDataRelationManagerRef()->Open();
+      static_cast<void>(DemoDataRelationManagerRef()->Open());
       SetDemoDataFileName("stored.pdf");
-      DemoData().SetBlobContents(kDemoDataBlob, bytes);
-      DemoDataRelationManagerRef()->Insert();
+      static_cast<void>(DemoData().SetBlobContents(kDemoDataBlob, bytes));
+      static_cast<void>(DemoDataRelationManagerRef()->Insert());
       auto caller = rt::Window::Prepare("ViewBlobGuiTest", "CALLER");
       caller->Open();
       callerId_ = caller->Id();

@@ -297,7 +297,7 @@ TEST_F(PageletControlTest, LoadBlobShowsTheStoredBytesOfTheCurrentRecord) {
   OnWindow([&](rt::Window&, PageletControl& control) {
     auto table = storetest::MakeTable(tableDir + "/TESTDATA");
     ASSERT_EQ(table->Create(), 0);
-    ASSERT_EQ(table->Open(0x42), 0);
+    ASSERT_EQ(table->Open(rt::kOpenReadWriteDenyNone), 0);
     auto add = [&](int id, const std::string& bytes) {
       table->ClearRecord();
       rt::WriteInteger(table->Layout().Field(1), table->Record(), id);
@@ -331,7 +331,7 @@ TEST_F(PageletControlTest, LoadBlobShowsTheStoredBytesOfTheCurrentRecord) {
     // A BLOB the table does not have.
     EXPECT_FALSE(control.LoadBlob(*table, 7));
     EXPECT_NE(rt::ErrorCode(), 0);
-    table->Close();
+    static_cast<void>(table->Close());
   });
 }
 

@@ -40,7 +40,7 @@ TEST(PdfTableFileTest, LoadingTheOpenTableKeepsTheProcessLocks) {
   ASSERT_TRUE(dir.Ok());
   auto table = storetest::MakeTable(dir.File("TESTDATA"));
   ASSERT_EQ(table->Create(), 0);
-  ASSERT_EQ(table->Open(0x42), 0);
+  ASSERT_EQ(table->Open(rt::kOpenReadWriteDenyNone), 0);
   const std::string file = dir.File("TESTDATA.sqlite");
   ASSERT_TRUE(LockedForOthers(file));
   ASSERT_TRUE(LockedForOthers(file + "-shm"));
@@ -58,7 +58,7 @@ TEST(PdfTableFileTest, LoadingTheOpenTableKeepsTheProcessLocks) {
   EXPECT_TRUE(LockedForOthers(file + "-shm"));
 
   // Closed, the table holds no lock: the file is then merely not a document.
-  table->Close();
+  static_cast<void>(table->Close());
   EXPECT_EQ(engine->LoadFile(file).code, rt::kBadFileError);
 }
 

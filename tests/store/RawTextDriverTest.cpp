@@ -53,13 +53,13 @@ TEST_F(RawTextDriver, RawWritesAppendAndReadSequentially) {
   rt::File out("OUTFILE", "", "RAW", BufferLayout(4));
   out.SetName(dir_ + "/out.bin");
   ASSERT_EQ(out.Create(), 0);
-  ASSERT_EQ(out.Open(0x42), 0);
+  ASSERT_EQ(out.Open(rt::kOpenReadWriteDenyNone), 0);
   std::memcpy(out.Record(), "abcd", 4);
   ASSERT_EQ(out.Add(), 0);
   std::memcpy(out.Record(), "efgh", 4);
   ASSERT_EQ(out.Add(2), 0);
   ASSERT_EQ(out.WriteAt(2, 1), 0);  // 'e' over 'b'
-  out.Set();
+  static_cast<void>(out.Set());
   ASSERT_EQ(out.Next(), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(out.Record()), 4), "aecd");
   ASSERT_EQ(out.Next(), 0);
@@ -75,14 +75,14 @@ TEST_F(RawTextDriver, TextAppendsAndReadsLines) {
   layout.AddField("LOG:Line", rt::FieldType::String, 10);
   rt::File log("ERRLOG", "LOG", "TEXT", layout);
   log.SetName(dir_ + "/Error.Log");
-  EXPECT_EQ(log.Open(0x42), rt::kNoFileError);
+  EXPECT_EQ(log.Open(rt::kOpenReadWriteDenyNone), rt::kNoFileError);
   ASSERT_EQ(log.Create(), 0);
-  ASSERT_EQ(log.Open(0x42), 0);
+  ASSERT_EQ(log.Open(rt::kOpenReadWriteDenyNone), 0);
   for (const char* line : {"one", "two  ", ""}) {
     rt::WriteText(layout.Field(1), log.Record(), line);
     ASSERT_EQ(log.Add(), 0);
   }
-  log.Close();
+  static_cast<void>(log.Close());
   {
     std::ofstream append(dir_ + "/Error.Log", std::ios::app);
     append << "a line longer than ten\r\nlast";
@@ -93,7 +93,7 @@ TEST_F(RawTextDriver, TextAppendsAndReadsLines) {
   EXPECT_EQ(lines, 5);
   std::vector<std::string> read;
   std::string third;
-  log.Set();
+  static_cast<void>(log.Set());
   while (log.Next() == 0) {
     std::string s = rt::ReadText(layout.Field(1), log.Record());
     while (!s.empty() && s.back() == ' ')

@@ -18,7 +18,7 @@ class StoreConcurrency : public StoreFixture {
   // Reads record `id` under watch into `f`.
   static int WatchedRead(rt::File& f, int id) {
     SetRow(f, id, "", 0);
-    f.Watch();
+    static_cast<void>(f.Watch());
     return f.Get(*f.Key(1));
   }
   static int Rename(rt::File& f, const std::string& name) {
@@ -27,7 +27,7 @@ class StoreConcurrency : public StoreFixture {
   }
   std::string StoredName(int id) {
     auto f = MakeTable(path_);
-    EXPECT_EQ(f->Open(0x40), 0);
+    EXPECT_EQ(f->Open(rt::kOpenReadOnlyDenyNone), 0);
     SetRow(*f, id, "", 0);
     EXPECT_EQ(f->Get(*f->Key(1)), 0);
     return Name(*f);
@@ -45,7 +45,7 @@ TEST_F(StoreConcurrency, SecondWatchedPutFromAnotherThreadFailsWith89) {
   std::string reread;
   std::thread first([&] {
     auto f = MakeTable(path_);
-    f->Open(0x42);
+    static_cast<void>(f->Open(rt::kOpenReadWriteDenyNone));
     WatchedRead(*f, 1);
     bothRead.arrive_and_wait();
     firstResult = Rename(*f, "first");
@@ -53,7 +53,7 @@ TEST_F(StoreConcurrency, SecondWatchedPutFromAnotherThreadFailsWith89) {
   });
   std::thread second([&] {
     auto f = MakeTable(path_);
-    f->Open(0x42);
+    static_cast<void>(f->Open(rt::kOpenReadWriteDenyNone));
     WatchedRead(*f, 1);
     bothRead.arrive_and_wait();
     firstPut.wait();
@@ -79,7 +79,7 @@ TEST_F(StoreConcurrency, UnwatchedPutOverwritesAndWatchedOwnPutsSucceed) {
   EXPECT_EQ(Rename(*a, "one"), 0);
   EXPECT_EQ(Rename(*a, "two"), 0);  // its own change does not count
   auto b = MakeTable(path_);
-  ASSERT_EQ(b->Open(0x42), 0);
+  ASSERT_EQ(b->Open(rt::kOpenReadWriteDenyNone), 0);
   SetRow(*b, 1, "", 0);
   ASSERT_EQ(b->Get(*b->Key(1)), 0);
   EXPECT_EQ(Rename(*b, "three"), 0);
@@ -100,14 +100,14 @@ TEST_F(StoreConcurrency, SecondWatchedPutFromAnotherProcessFailsWith89) {
   char c = 0;
   if (pid == 0) {
     auto f = MakeTable(path_);
-    int status = f->Open(0x42) == 0 && WatchedRead(*f, 1) == 0 ? 0 : 10;
+    int status = f->Open(rt::kOpenReadWriteDenyNone) == 0 && WatchedRead(*f, 1) == 0 ? 0 : 10;
     (void)!::write(toParent[1], "r", 1);  // read done
     (void)!::read(toChild[0], &c, 1);     // parent has put
     if (status == 0) status = Rename(*f, "child") == rt::kRecordChangedError ? 0 : 11;
     ::_exit(status);
   }
   auto f = MakeTable(path_);
-  ASSERT_EQ(f->Open(0x42), 0);
+  ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
   ASSERT_EQ(WatchedRead(*f, 1), 0);
   ASSERT_EQ(::read(toParent[0], &c, 1), 1);
   EXPECT_EQ(Rename(*f, "parent"), 0);
@@ -128,10 +128,11 @@ TEST_F(StoreConcurrency, KilledWriterLeavesEveryCommittedRow) {
   if (pid == 0) {
     ::close(reports[0]);
     auto f = MakeTable(path_);
-    if (f->Open(0x42) != 0) ::_exit(10);
+    if (f->Open(rt::kOpenReadWriteDenyNone) != 0) ::_exit(10);
     for (int i = 1;; ++i) {
       SetRow(*f, i, "row" + std::to_string(i), i % 5);
-      f->SetBlobContents(1, std::string(1000 + i, static_cast<char>('a' + i % 26)));
+      static_cast<void>(
+          f->SetBlobContents(1, std::string(1000 + i, static_cast<char>('a' + i % 26))));
       if (f->Add() != 0) ::_exit(11);
       if (::write(reports[1], &i, sizeof i) != sizeof i) ::_exit(12);
     }
@@ -149,11 +150,11 @@ TEST_F(StoreConcurrency, KilledWriterLeavesEveryCommittedRow) {
   ASSERT_GE(last, 150);
 
   auto f = MakeTable(path_);
-  ASSERT_EQ(f->Open(0x42), 0);
+  ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
   std::int64_t count = 0;
   ASSERT_EQ(f->Records(count), 0);
   EXPECT_GE(count, last);
-  f->Set(*f->Key(1));
+  static_cast<void>(f->Set(*f->Key(1)));
   int expected = 1;
   std::string blob;
   while (f->Next() == 0) {

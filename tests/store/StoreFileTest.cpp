@@ -22,7 +22,7 @@ TEST_F(StoreFile, CreatedTableKeepsRecordsAcrossReopen) {
   ASSERT_EQ(f->Close(), 0);
 
   auto g = MakeTable(path_);
-  ASSERT_EQ(g->Open(0x42), 0);
+  ASSERT_EQ(g->Open(rt::kOpenReadWriteDenyNone), 0);
   std::int64_t count = 0;
   EXPECT_EQ(g->Records(count), 0);
   EXPECT_EQ(count, 2);
@@ -40,7 +40,7 @@ TEST_F(StoreFile, OpenReportsMissingForeignAndRepeatedOpens) {
   EXPECT_EQ(f->Next(), rt::kFileNotOpenError);
 
   std::ofstream(path_ + ".sqlite") << "this is not a table at all, just some text\n";
-  EXPECT_EQ(f->Open(0x42), rt::kBadFileError);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kBadFileError);
 
   // A database of some other program is not a table either.
   std::filesystem::remove(path_ + ".sqlite");
@@ -48,13 +48,13 @@ TEST_F(StoreFile, OpenReportsMissingForeignAndRepeatedOpens) {
   ASSERT_EQ(sqlite3_open((path_ + ".sqlite").c_str(), &db), SQLITE_OK);
   sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
   sqlite3_close(db);
-  EXPECT_EQ(f->Open(0x42), rt::kBadFileError);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kBadFileError);
   EXPECT_FALSE(f->IsOpen());
 
   std::filesystem::remove(path_ + ".sqlite");
   ASSERT_EQ(f->Create(), 0);
-  ASSERT_EQ(f->Open(0x42), 0);
-  EXPECT_EQ(f->Open(0x42), rt::kIsOpenError);
+  ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kIsOpenError);
   EXPECT_EQ(f->Create(), rt::kIsOpenError);
 }
 
@@ -68,10 +68,10 @@ TEST_F(StoreFile, ChangedKeyDefinitionNeedsBuild) {
   g.AddKey("TST:ID_Key", {{1, false, false}}, true, true);  // now descending
   g.AddBlob("TST:Data");
   g.SetName(path_);
-  EXPECT_EQ(g.Open(0x42), rt::kInvalidKeyError);
+  EXPECT_EQ(g.Open(rt::kOpenReadWriteDenyNone), rt::kInvalidKeyError);
   ASSERT_EQ(g.Build(), 0);
-  ASSERT_EQ(g.Open(0x42), 0);
-  g.Set(*g.Key(1));
+  ASSERT_EQ(g.Open(rt::kOpenReadWriteDenyNone), 0);
+  static_cast<void>(g.Set(*g.Key(1)));
   EXPECT_EQ(g.Next(), 0);
   EXPECT_EQ(Id(g), 1);
 }
@@ -83,26 +83,26 @@ TEST_F(StoreFile, ReadOnlyTableOpensReadOnlyAndRefusesWrites) {
   }
   ASSERT_EQ(::chmod((path_ + ".sqlite").c_str(), 0444), 0);
   auto f = MakeTable(path_);
-  ASSERT_EQ(f->Open(0x40), 0);
+  ASSERT_EQ(f->Open(rt::kOpenReadOnlyDenyNone), 0);
   EXPECT_TRUE(f->ReadOnly());
-  f->Set();
+  static_cast<void>(f->Set());
   ASSERT_EQ(f->Next(), 0);
   EXPECT_EQ(f->Put(), rt::kAccessDenied);
   EXPECT_EQ(AddRow(*f, 2, "b", 1), rt::kAccessDenied);
   EXPECT_EQ(f->Delete(), rt::kAccessDenied);
-  f->Close();
+  static_cast<void>(f->Close());
   if (::geteuid() == 0) GTEST_SKIP() << "root may write a read-only file";
-  EXPECT_EQ(f->Open(0x42), rt::kAccessDenied);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kAccessDenied);
 }
 
 TEST_F(StoreFile, ShareModesBetweenOpensOfTheProcess) {
   auto a = Opened(0x12);  // read/write, deny all
   auto b = MakeTable(path_);
-  EXPECT_EQ(b->Open(0x40), rt::kAccessDenied);
-  a->Close();
+  EXPECT_EQ(b->Open(rt::kOpenReadOnlyDenyNone), rt::kAccessDenied);
+  static_cast<void>(a->Close());
   ASSERT_EQ(a->Open(0x22), 0);  // deny write
-  EXPECT_EQ(b->Open(0x42), rt::kAccessDenied);
-  EXPECT_EQ(b->Open(0x40), 0);
+  EXPECT_EQ(b->Open(rt::kOpenReadWriteDenyNone), rt::kAccessDenied);
+  EXPECT_EQ(b->Open(rt::kOpenReadOnlyDenyNone), 0);
 }
 
 TEST_F(StoreFile, KeyOrdersHonourDirectionCaseAndDuplicates) {
@@ -113,40 +113,40 @@ TEST_F(StoreFile, KeyOrdersHonourDirectionCaseAndDuplicates) {
   AddRow(*f, 4, "bravo", 2);
   AddRow(*f, 5, "ALPHA", 1);
 
-  f->Set(*f->Key(1));
+  static_cast<void>(f->Set(*f->Key(1)));
   EXPECT_EQ(ReadAll(*f), (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_EQ(rt::ErrorCode(), rt::kNoRecordError);
-  f->Set(*f->Key(1));
+  static_cast<void>(f->Set(*f->Key(1)));
   EXPECT_EQ(ReadAll(*f, true), (std::vector<int>{5, 4, 3, 2, 1}));
 
   // Case-insensitive duplicates keep the order in which they were added.
-  f->Set(*f->Key(2));
+  static_cast<void>(f->Set(*f->Key(2)));
   EXPECT_EQ(ReadAll(*f), (std::vector<int>{2, 5, 4, 3, 1}));
   // Grp descending, then Name ascending (case-sensitive: upper case first).
-  f->Set(*f->Key(3));
+  static_cast<void>(f->Set(*f->Key(3)));
   EXPECT_EQ(ReadAll(*f), (std::vector<int>{2, 4, 5, 3, 1}));
-  f->Set(*f->Key(3));
+  static_cast<void>(f->Set(*f->Key(3)));
   EXPECT_EQ(ReadAll(*f, true), (std::vector<int>{1, 3, 5, 4, 2}));
 
   // From values: next reads the first >=, previous the last <=.
   SetRow(*f, 0, "BRAVO", 0);
-  f->SetFromValues(*f->Key(2));
+  static_cast<void>(f->SetFromValues(*f->Key(2)));
   EXPECT_EQ(ReadAll(*f), (std::vector<int>{4, 3, 1}));
   SetRow(*f, 0, "b", 0);
-  f->SetFromValues(*f->Key(2));
+  static_cast<void>(f->SetFromValues(*f->Key(2)));
   EXPECT_EQ(ReadAll(*f, true), (std::vector<int>{5, 2}));
   SetRow(*f, 3, "", 0);
-  f->SetFromValues(*f->Key(1));
+  static_cast<void>(f->SetFromValues(*f->Key(1)));
   EXPECT_EQ(ReadAll(*f), (std::vector<int>{3, 4, 5}));
 
-  f->SetToEnd(*f->Key(1));
+  static_cast<void>(f->SetToEnd(*f->Key(1)));
   EXPECT_EQ(f->Next(), rt::kNoRecordError);
-  f->SetToEnd(*f->Key(1));
+  static_cast<void>(f->SetToEnd(*f->Key(1)));
   ASSERT_EQ(f->Previous(), 0);
   EXPECT_EQ(Id(*f), 5);
 
   // Record order, and a change of direction in the middle.
-  f->Set();
+  static_cast<void>(f->Set());
   ASSERT_EQ(f->Next(), 0);
   ASSERT_EQ(f->Next(), 0);
   ASSERT_EQ(f->Next(), 0);
@@ -158,14 +158,14 @@ TEST_F(StoreFile, PrefetchReadsTheSameSequence) {
   auto f = Opened();
   for (int i = 1; i <= 30; ++i)
     AddRow(*f, i, "n" + std::to_string(100 - i), i % 3);
-  f->Set(*f->Key(3));
+  static_cast<void>(f->Set(*f->Key(3)));
   const auto plain = ReadAll(*f);
   ASSERT_EQ(plain.size(), 30u);
-  f->SetPrefetch(7);
-  f->Set(*f->Key(3));
+  static_cast<void>(f->SetPrefetch(7));
+  static_cast<void>(f->Set(*f->Key(3)));
   EXPECT_EQ(ReadAll(*f), plain);
   // A write through the file drops what was read ahead.
-  f->Set(*f->Key(1));
+  static_cast<void>(f->Set(*f->Key(1)));
   ASSERT_EQ(f->Next(), 0);
   ASSERT_EQ(f->Next(), 0);
   ASSERT_EQ(f->Next(), 0);
@@ -184,7 +184,7 @@ TEST_F(StoreFile, DuplicateKeysAreRefusedAndDetected) {
   AddRow(*f, 2, "b", 1);
   EXPECT_EQ(AddRow(*f, 1, "c", 1), rt::kDupKeyError);
   std::int64_t count = 0;
-  f->Records(count);
+  static_cast<void>(f->Records(count));
   EXPECT_EQ(count, 2);
 
   SetRow(*f, 2, "", 0);
@@ -195,7 +195,7 @@ TEST_F(StoreFile, DuplicateKeysAreRefusedAndDetected) {
   EXPECT_TRUE(dup);
   EXPECT_EQ(f->Put(), rt::kDupKeyError);
   rt::WriteInteger(f->Layout().Field(1), f->Record(), 2);
-  f->Duplicate(nullptr, dup);
+  static_cast<void>(f->Duplicate(nullptr, dup));
   EXPECT_FALSE(dup);  // its own values are no duplicate
   SetRow(*f, 2, "", 0);
   ASSERT_EQ(f->Get(*f->Key(1)), 0);
@@ -245,17 +245,17 @@ TEST_F(StoreFile, LongKeyValuesFallBackToRecordIdPositions) {
   const rt::FileKey& key = f.AddKey("LNG:Text_Key", {{1, true, false}}, false);
   f.SetName(dir_ + "/LONG");
   ASSERT_EQ(f.Create(), 0);
-  ASSERT_EQ(f.Open(0x42), 0);
+  ASSERT_EQ(f.Open(rt::kOpenReadWriteDenyNone), 0);
   for (char c : std::string("abc")) {
     rt::WriteText(layout.Field(1), f.Record(), std::string(1200, c));
     ASSERT_EQ(f.Add(), 0);
   }
-  f.Set(key);
+  static_cast<void>(f.Set(key));
   ASSERT_EQ(f.Next(), 0);
   ASSERT_EQ(f.Next(), 0);
   const std::string pos = f.Position(&key);
   EXPECT_LE(pos.size(), rt::kMaxPositionSize);
-  f.Set(key);
+  static_cast<void>(f.Set(key));
   ASSERT_EQ(f.Reset(&key, pos), 0);
   ASSERT_EQ(f.Next(), 0);
   EXPECT_EQ(rt::ReadText(layout.Field(1), f.Record())[0], 'b');
@@ -279,7 +279,7 @@ TEST_F(StoreFile, BlobsWrittenInPiecesReachTheTableOnAddAndPut) {
   EXPECT_EQ(f->BlobSize(1), 0);
 
   auto g = MakeTable(path_);
-  ASSERT_EQ(g->Open(0x42), 0);
+  ASSERT_EQ(g->Open(rt::kOpenReadWriteDenyNone), 0);
   SetRow(*g, 1, "", 0);
   ASSERT_EQ(g->Get(*g->Key(1)), 0);
   EXPECT_EQ(g->BlobSize(1), static_cast<std::int64_t>(size));
@@ -348,21 +348,21 @@ TEST_F(StoreFile, FileStateBringsBackPositionRecordAndBlobs) {
   auto f = Opened();
   for (int i = 1; i <= 5; ++i) {
     SetRow(*f, i, "n", 1);
-    f->SetBlobContents(1, "blob" + std::to_string(i));
+    static_cast<void>(f->SetBlobContents(1, "blob" + std::to_string(i)));
     ASSERT_EQ(f->Add(), 0);
   }
-  f->Set(*f->Key(1));
-  f->Next();
-  f->Next();
+  static_cast<void>(f->Set(*f->Key(1)));
+  static_cast<void>(f->Next());
+  static_cast<void>(f->Next());
   const int state = f->SaveState();
   ASSERT_GT(state, 0);
-  f->Set(*f->Key(1));
+  static_cast<void>(f->Set(*f->Key(1)));
   ReadAll(*f);
-  f->SetBlobContents(1, "changed");
+  static_cast<void>(f->SetBlobContents(1, "changed"));
   ASSERT_EQ(f->RestoreState(state), 0);
   EXPECT_EQ(Id(*f), 2);
   std::string blob;
-  f->GetBlobContents(1, blob);
+  static_cast<void>(f->GetBlobContents(1, blob));
   EXPECT_EQ(blob, "blob2");
   ASSERT_EQ(f->Next(), 0);
   EXPECT_EQ(Id(*f), 3);
@@ -391,7 +391,7 @@ TEST_F(StoreFile, TransactionsCommitAndRollBack) {
   AddRow(*f, 2, "kept", 1);
   ASSERT_EQ(rt::CommitTransaction(), 0);
   std::int64_t count = 0;
-  f->Records(count);
+  static_cast<void>(f->Records(count));
   EXPECT_EQ(count, 1);
   EXPECT_NE(rt::CommitTransaction(), 0);
 
@@ -426,17 +426,17 @@ TEST_F(StoreFile, CallbacksSeeEveryOperationAndCanStopOne) {
     auto f = MakeTable(path_);
     f->AddCallback(rec);
     ASSERT_EQ(f->Create(), 0);
-    ASSERT_EQ(f->Open(0x42), 0);
+    ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
     AddRow(*f, 1, "a", 1);
-    f->Set(*f->Key(1));
-    f->Next();
-    f->Put();
+    static_cast<void>(f->Set(*f->Key(1)));
+    static_cast<void>(f->Next());
+    static_cast<void>(f->Put());
     rec.stopCode = rt::kOpDelete;
     EXPECT_EQ(f->Delete(), 33);
     std::int64_t count = 0;
-    f->Records(count);
+    static_cast<void>(f->Records(count));
     EXPECT_EQ(count, 1);
-    f->Close();
+    static_cast<void>(f->Close());
   }
   const std::vector<int> expected{rt::kOpCreate, rt::kOpOpen,   rt::kOpAdd,    rt::kOpSet,
                                   rt::kOpNext,   rt::kOpPut,    rt::kOpDelete, rt::kOpRecords,
@@ -453,7 +453,7 @@ TEST_F(StoreFile, DriverCommandsAreAcceptedOpenOrClosed) {
   EXPECT_EQ(f->Send("Recover=10", &reply), 0);
   EXPECT_EQ(reply, "10");
   ASSERT_EQ(f->Create(), 0);
-  ASSERT_EQ(f->Open(0x42), 0);
+  ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
   EXPECT_EQ(f->Send("QUICKSCAN=on"), 0);
   EXPECT_EQ(f->Send("FILEBUFFERS=20"), 0);
   EXPECT_EQ(f->Send("NOSUCHOPTION=1"), rt::kNoDriverError);

@@ -31,7 +31,7 @@ TEST_F(StoreLargeBlob, BlobBeyondOneGigabyteRoundTrips) {
   f.reset();
 
   auto g = MakeTable(path_);
-  ASSERT_EQ(g->Open(0x40), 0);
+  ASSERT_EQ(g->Open(rt::kOpenReadOnlyDenyNone), 0);
   SetRow(*g, 1, "", 0);
   ASSERT_EQ(g->Get(*g->Key(1)), 0);
   ASSERT_EQ(g->BlobSize(1), kSize);

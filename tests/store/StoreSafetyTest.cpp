@@ -154,10 +154,10 @@ TEST_F(StoreSafety, RetryAfterFailedTransactionStoresTheNewDocument) {
 TEST_F(StoreSafety, SimultaneousFirstOpensShareOneTable) {
   auto openAndAdd = [](const std::string& path, int id) {
     auto f = MakeTable(path);
-    int e = f->Open(0x42);
+    int e = f->Open(rt::kOpenReadWriteDenyNone);
     if (e == rt::kNoFileError) {
       if (f->Create() != 0) return 1;
-      e = f->Open(0x42);
+      e = f->Open(rt::kOpenReadWriteDenyNone);
     }
     if (e != 0) return 2;
     return AddRow(*f, id, "row", 0) == 0 ? 0 : 3;
@@ -165,7 +165,7 @@ TEST_F(StoreSafety, SimultaneousFirstOpensShareOneTable) {
   auto rows = [](const std::string& path) {
     auto f = MakeTable(path);
     std::int64_t n = -1;
-    if (f->Open(0x40) == 0) f->Records(n);
+    if (f->Open(rt::kOpenReadOnlyDenyNone) == 0) static_cast<void>(f->Records(n));
     return n;
   };
   for (int round = 0; round < 50; ++round) {
@@ -238,7 +238,7 @@ TEST_F(StoreSafety, DamagedNumbersAreReportedNamingTheRecord) {
     std::filesystem::copy_file(path_ + ".sqlite", copy + ".sqlite");
     Sql(copy + ".sqlite", damage);
     auto f = MakeTable(copy);
-    ASSERT_EQ(f->Open(0x42), 0);
+    ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
     EXPECT_EQ(ReadEverything(*f), rt::kBadFileError);
     EXPECT_NE(rt::FileErrorText().find("record 2"), std::string::npos) << rt::FileErrorText();
     // Loading the stored BLOB to change it meets the same damage.
@@ -317,7 +317,7 @@ TEST_F(StoreSafety, DamagedDocumentsAreNeverReturnedAsGood) {
       "ALTER TABLE blob_chunks DROP COLUMN sum; UPDATE store_meta SET value = '1' WHERE name = "
       "'format'");
   auto o = MakeTable(old);
-  ASSERT_EQ(o->Open(0x42), 0);
+  ASSERT_EQ(o->Open(rt::kOpenReadWriteDenyNone), 0);
   SetRow(*o, 1, "doc", 0);
   ASSERT_EQ(o->SetBlobContents(1, docs[0]), 0);
   ASSERT_EQ(o->Add(), 0);
@@ -331,13 +331,13 @@ TEST_F(StoreSafety, DamagedDocumentsAreNeverReturnedAsGood) {
 TEST_F(StoreSafety, OnlyRegularFilesAreOpened) {
   ASSERT_EQ(::mkfifo((path_ + ".sqlite").c_str(), 0644), 0);
   auto f = MakeTable(path_);
-  EXPECT_EQ(f->Open(0x40), rt::kBadFileError);
+  EXPECT_EQ(f->Open(rt::kOpenReadOnlyDenyNone), rt::kBadFileError);
   EXPECT_NE(rt::FileErrorText().find("not a regular file"), std::string::npos);
-  EXPECT_EQ(f->Open(0x42), rt::kBadFileError);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kBadFileError);
   EXPECT_EQ(f->Create(), rt::kBadFileError);
   std::filesystem::remove(path_ + ".sqlite");
   std::filesystem::create_directory(path_ + ".sqlite");
-  EXPECT_EQ(f->Open(0x40), rt::kBadFileError);
+  EXPECT_EQ(f->Open(rt::kOpenReadOnlyDenyNone), rt::kBadFileError);
 }
 
 // In a read-only folder a table whose recent commits are still in its log either shows them
@@ -360,7 +360,7 @@ TEST_F(StoreSafety, ReadOnlyFolderNeverShowsAnOlderState) {
     if (child == 0) {
       if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
       auto f = MakeTable(path);
-      const int e = f->Open(0x40);
+      const int e = f->Open(rt::kOpenReadOnlyDenyNone);
       if (e) ::_exit(100 + e);
       std::int64_t n = 0;
       ::_exit(f->Records(n) == 0 ? static_cast<int>(n) : 98);

@@ -42,7 +42,7 @@ class StoreFixture : public ::testing::Test {
     path_ = dir_ + "/TESTDATA";
   }
 
-  std::unique_ptr<rt::File> Opened(int mode = 0x42) {
+  std::unique_ptr<rt::File> Opened(int mode = rt::kOpenReadWriteDenyNone) {
     auto f = MakeTable(path_);
     if (!std::filesystem::exists(path_ + ".sqlite")) {
       EXPECT_EQ(f->Create(), 0);

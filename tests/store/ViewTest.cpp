@@ -64,7 +64,7 @@ class ViewTest : public storetest::StoreFixture {
     StoreFixture::SetUp();
     file_ = DemoTable(path_);
     ASSERT_EQ(file_->Create(), 0);
-    ASSERT_EQ(file_->Open(0x42), 0);
+    ASSERT_EQ(file_->Open(rt::kOpenReadWriteDenyNone), 0);
   }
 
   int Add(int id, const std::string& name, int grp = 0) {
@@ -394,7 +394,7 @@ TEST_F(ViewPositionTest, PositionsSurviveInsertsAndDeletes) {
 
   // Another user adds records on both sides and deletes the record at position 5.
   auto other = DemoTable(path_);
-  ASSERT_EQ(other->Open(0x42), 0);
+  ASSERT_EQ(other->Open(rt::kOpenReadWriteDenyNone), 0);
   for (const char* name : {"name0", "name455", "name9999"}) {
     Set(*other, 100 + static_cast<int>(std::string(name).size()), name, 0);
     ASSERT_EQ(other->Add(), 0);
@@ -595,7 +595,7 @@ TEST_F(ViewPositionTest, ReadsSeeChangesMadeAfterRowsWereReadAhead) {
   ASSERT_EQ(Id(), 1);
 
   auto other = DemoTable(path_);
-  ASSERT_EQ(other->Open(0x42), 0);
+  ASSERT_EQ(other->Open(rt::kOpenReadWriteDenyNone), 0);
   Set(*other, 2, "", 0);
   ASSERT_EQ(other->Get(*other->Key(1)), 0);
   ASSERT_EQ(other->Delete(), 0);
@@ -620,7 +620,7 @@ TEST_F(ViewPositionTest, WatchedRegetDetectsAnotherStationsChange) {
   ASSERT_EQ(view.Watch(), 0);
   ASSERT_EQ(view.Reget(position), 0);
   auto other = DemoTable(path_);
-  ASSERT_EQ(other->Open(0x42), 0);
+  ASSERT_EQ(other->Open(rt::kOpenReadWriteDenyNone), 0);
   Set(*other, 1, "", 0);
   ASSERT_EQ(other->Get(*other->Key(1)), 0);
   rt::WriteText(other->Layout().Field(kName), other->Record(), "changed");
@@ -653,7 +653,7 @@ TEST_F(ViewPositionTest, OrderIndexIsMadeOnDemandAndKeysAreReused) {
   // The table still opens and builds with the extra index.
   ASSERT_EQ(file_->Close(), 0);
   ASSERT_EQ(file_->Build(), 0);
-  ASSERT_EQ(file_->Open(0x42), 0);
+  ASSERT_EQ(file_->Open(rt::kOpenReadWriteDenyNone), 0);
 }
 
 TEST_F(ViewPositionTest, ClosedFileOrViewAnswersErrorsWithoutHarm) {

@@ -55,8 +55,8 @@ std::unique_ptr<rt::File> MakeDocsFile() {
 
 bool AddDocs(const DocRows& rows) {
   auto file = MakeDocsFile();
-  if (file->Open(0x42) != 0) return false;
-  file->SetTransactionMember(true);
+  if (file->Open(rt::kOpenReadWriteDenyNone) != 0) return false;
+  EXPECT_EQ(file->SetTransactionMember(true), 0);
   rt::StartTransaction(10);
   bool added = true;
   for (const auto& [id, name] : rows) {
@@ -66,7 +66,7 @@ bool AddDocs(const DocRows& rows) {
     added = file->Add() == 0 && added;
   }
   const bool committed = rt::CommitTransaction() == 0;
-  file->Close();
+  static_cast<void>(file->Close());
   return added && committed;
 }
 
@@ -83,7 +83,7 @@ namespace {
 // null.
 bool ChangeDoc(int id, const std::string* name) {
   auto file = MakeDocsFile();
-  if (file->Open(0x42) != 0) return false;
+  if (file->Open(rt::kOpenReadWriteDenyNone) != 0) return false;
   rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
   bool done = file->Get(*file->Key(1)) == 0;
   if (done && name) {
@@ -92,7 +92,7 @@ bool ChangeDoc(int id, const std::string* name) {
   } else if (done) {
     done = file->Delete() == 0;
   }
-  file->Close();
+  static_cast<void>(file->Close());
   return done;
 }
 
@@ -121,7 +121,7 @@ BrowseFixture::BrowseFixture() {
 BrowseFixture::~BrowseFixture() {
   if (Browse) Browse->Kill();
   Browse.reset();
-  Controller.Kill();
+  static_cast<void>(Controller.Kill());
   if (Window) Window->Close();
   View.reset();
   if (Relations) Relations->Kill();
@@ -165,13 +165,14 @@ void BrowseFixture::Open(const BrowseOptions& options,
   if (options.locatorEntry) def->Entry("s20");
   Window = std::make_unique<rt::Window>(def);
   Window->BindList(kList, Queue.get());
-  Controller.Init();
+  EXPECT_EQ(Controller.Init(), LevelQuiet);
   Controller.VCRRequest = &VCR;
   Controller.OpenWindow(*Window);
   if (!Browse) Browse = std::make_unique<BrowseManager>();
   BrowseManager& b = *Browse;
-  b.Init(kList, Queue->Field(3).Address(), kPositionFieldSize, *View, *Queue, *Relations,
-         Controller);
+  EXPECT_EQ(b.Init(kList, Queue->Field(3).Address(), kPositionFieldSize, *View, *Queue, *Relations,
+                   Controller),
+            LevelQuiet);
   b.AddSortOrder(options.thumb, Docs->Key(options.key));
   if (options.locator) {
     const bool byId = options.key == kDocsById || options.key == kDocsByIdDown;

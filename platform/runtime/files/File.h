@@ -50,6 +50,9 @@ inline constexpr int kShareDenyAll = 0x10;
 inline constexpr int kShareDenyWrite = 0x20;
 inline constexpr int kShareDenyNone = 0x40;
 inline constexpr int kDefaultOpenMode = kAccessReadWrite | kShareDenyWrite;  // 0x22
+// Read/write while other stations read and write too: the usual mode of a shared table.
+inline constexpr int kOpenReadWriteDenyNone = kAccessReadWrite | kShareDenyNone;  // 0x42
+inline constexpr int kOpenReadOnlyDenyNone = kAccessReadOnly | kShareDenyNone;    // 0x40
 
 class File {
  public:
@@ -106,99 +109,100 @@ class File {
   void RemoveCallback(FileCallback& callback);
 
   // ---- File operations ----
-  int Create();
-  int Open(int mode = kDefaultOpenMode);
-  int Close();
+  [[nodiscard]] int Create();
+  [[nodiscard]] int Open(int mode = kDefaultOpenMode);
+  [[nodiscard]] int Close();
   bool IsOpen() const { return driver_ != nullptr && open_; }
   int OpenMode() const { return openMode_; }
   bool ReadOnly() const { return (openMode_ & 0x0F) == kAccessReadOnly; }
   // Builds (or rebuilds) the keys of a file that is not open.
-  int Build();
+  [[nodiscard]] int Build();
   // A driver command "OPTION=value" ("Recover=10", "QUICKSCAN=on", "FILEBUFFERS=4",
   // "CREATE=on": a TEXT file opened for writing is created when missing).
-  int Send(std::string_view command, std::string* reply = nullptr);
+  [[nodiscard]] int Send(std::string_view command, std::string* reply = nullptr);
   // The last value sent for a driver option (upper-case name), "" when none.
   std::string Option(std::string_view name) const;
   // The SQL-driver property: the driver hands SQL() calls in filters to its server.
   bool SqlDriver() const;
-  int Records(std::int64_t& count);
+  [[nodiscard]] int Records(std::int64_t& count);
 
   // ---- Sequences and reads ----
   // Record order from the start.
-  int Set();
+  [[nodiscard]] int Set();
   // Key order from the start (next reads the first, previous the last record).
-  int Set(const FileKey& key);
+  [[nodiscard]] int Set(const FileKey& key);
   // Key order from the record buffer's key values.
-  int SetFromValues(const FileKey& key);
+  [[nodiscard]] int SetFromValues(const FileKey& key);
   // Key order from the end (previous reads the last record).
-  int SetToEnd(const FileKey& key);
-  int Next();
-  int Previous();
+  [[nodiscard]] int SetToEnd(const FileKey& key);
+  [[nodiscard]] int Next();
+  [[nodiscard]] int Previous();
   // Reads the first record whose key values equal the buffer's.
-  int Get(const FileKey& key);
+  [[nodiscard]] int Get(const FileKey& key);
   // Reads by record pointer (STORE: record id; RAW: 1-based byte position, `length` bytes).
-  int GetByPointer(std::int64_t pointer, std::uint32_t length = 0);
+  [[nodiscard]] int GetByPointer(std::int64_t pointer, std::uint32_t length = 0);
   // Position of the current record in a key (nullptr: in record order). Empty on failure.
   std::string Position(const FileKey* key = nullptr);
   // The next Next or Previous in that order reads the record at the position, or its
   // neighbour when that record is gone.
-  int Reset(const FileKey* key, std::string_view position);
+  [[nodiscard]] int Reset(const FileKey* key, std::string_view position);
   // Reads the record at the position.
-  int Reget(const FileKey* key, std::string_view position);
+  [[nodiscard]] int Reget(const FileKey* key, std::string_view position);
   std::int64_t Pointer() const;
 
   // ---- Writes ----
-  int Add();
+  [[nodiscard]] int Add();
   // Raw and text files: appends `length` bytes of the record (0: the whole record).
-  int Add(std::uint32_t length);
-  int Put();
+  [[nodiscard]] int Add(std::uint32_t length);
+  [[nodiscard]] int Put();
   // Raw files: writes `length` bytes of the record at a 1-based byte position.
-  int WriteAt(std::int64_t pointer, std::uint32_t length = 0);
-  int Delete();
+  [[nodiscard]] int WriteAt(std::int64_t pointer, std::uint32_t length = 0);
+  [[nodiscard]] int Delete();
   // Whether the buffer's values would duplicate another record in a unique key (nullptr:
   // any unique key). Returns the error code; the answer goes to `duplicate`.
-  int Duplicate(const FileKey* key, bool& duplicate);
+  [[nodiscard]] int Duplicate(const FileKey* key, bool& duplicate);
   // Arms change detection for the next read: a later Put of that record fails with 89 when
   // another station (thread or process) changed it meanwhile.
-  int Watch();
+  [[nodiscard]] int Watch();
 
   // ---- Transactions (the file alone; see FileTransaction for the thread's set) ----
   bool SupportsTransactions() const;
-  int StartTransaction(int timeoutSeconds);
-  int Commit();
-  int Rollback();
+  [[nodiscard]] int StartTransaction(int timeoutSeconds);
+  [[nodiscard]] int Commit();
+  [[nodiscard]] int Rollback();
   // Whether the file takes part in the thread's transactions; 80 when unsupported.
-  int SetTransactionMember(bool member);
+  [[nodiscard]] int SetTransactionMember(bool member);
   bool TransactionMember() const { return transactionMember_; }
 
   // ---- File state ----
   // Saves the position, current record, record buffer, null flags and BLOB state; returns a
   // handle (from 1) or 0 on failure.
   int SaveState();
-  int RestoreState(int handle);
+  [[nodiscard]] int RestoreState(int handle);
   void FreeState(int handle);
 
   // ---- Options ----
   void SkipBlobsOnNextRead();
-  int SetPrefetch(int count);
+  [[nodiscard]] int SetPrefetch(int count);
   int Prefetch() const { return prefetch_; }
 
   // ---- BLOBs ----
   std::int64_t BlobSize(int blob);
-  int SetBlobSize(int blob, std::int64_t size);
+  [[nodiscard]] int SetBlobSize(int blob, std::int64_t size);
   // Reads up to `length` bytes from `offset`; `got` receives the count (short at the end).
-  int ReadBlob(int blob, std::int64_t offset, void* destination, std::size_t length,
-               std::size_t& got);
-  int WriteBlob(int blob, std::int64_t offset, const void* source, std::size_t length);
-  int GetBlobContents(int blob, std::string& contents);
-  int SetBlobContents(int blob, std::string_view contents);
+  [[nodiscard]] int ReadBlob(int blob, std::int64_t offset, void* destination, std::size_t length,
+                             std::size_t& got);
+  [[nodiscard]] int WriteBlob(int blob, std::int64_t offset, const void* source,
+                              std::size_t length);
+  [[nodiscard]] int GetBlobContents(int blob, std::string& contents);
+  [[nodiscard]] int SetBlobContents(int blob, std::string_view contents);
 
   // ---- Views ----
   // A reader of the file in a view's order for rt::View; 80 when the driver has none.
-  int OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor);
+  [[nodiscard]] int OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor);
 
   // ---- Raw and text files ----
-  int Size(std::int64_t& bytes);
+  [[nodiscard]] int Size(std::int64_t& bytes);
   std::uint32_t BytesRead() const;
 
  private:

@@ -40,65 +40,68 @@ class FileDriver {
   FileDriver(const FileDriver&) = delete;
   FileDriver& operator=(const FileDriver&) = delete;
 
-  virtual int Create();
+  [[nodiscard]] virtual int Create();
   // True when Create keeps a file that already exists instead of replacing it, so that it is
   // safe while another open uses the file.
   virtual bool CreateKeepsExisting() const { return false; }
   // True for a driver whose tables live on an SQL server that evaluates SQL() calls in
   // filters itself (the file's SQL-driver property).
   virtual bool SqlDriver() const { return false; }
-  virtual int Open(int mode) = 0;
-  virtual int Close() = 0;
-  virtual int Build();
+  [[nodiscard]] virtual int Open(int mode) = 0;
+  [[nodiscard]] virtual int Close() = 0;
+  [[nodiscard]] virtual int Build();
   // A driver command "option=value"; the option arrives upper-cased.
-  virtual int Send(std::string_view option, std::string_view value, std::string& reply);
-  virtual int Records(std::int64_t& count);
+  [[nodiscard]] virtual int Send(std::string_view option, std::string_view value,
+                                 std::string& reply);
+  [[nodiscard]] virtual int Records(std::int64_t& count);
 
-  virtual int SetFile();
-  virtual int SetKey(const FileKey& key, SetFrom from);
-  virtual int Next();
-  virtual int Previous();
-  virtual int GetByKey(const FileKey& key);
-  virtual int GetByPointer(std::int64_t pointer, std::uint32_t length);
-  virtual int Position(const FileKey* key, std::string& position);
-  virtual int Reset(const FileKey* key, std::string_view position);
-  virtual int Reget(const FileKey* key, std::string_view position);
+  [[nodiscard]] virtual int SetFile();
+  [[nodiscard]] virtual int SetKey(const FileKey& key, SetFrom from);
+  [[nodiscard]] virtual int Next();
+  [[nodiscard]] virtual int Previous();
+  [[nodiscard]] virtual int GetByKey(const FileKey& key);
+  [[nodiscard]] virtual int GetByPointer(std::int64_t pointer, std::uint32_t length);
+  [[nodiscard]] virtual int Position(const FileKey* key, std::string& position);
+  [[nodiscard]] virtual int Reset(const FileKey* key, std::string_view position);
+  [[nodiscard]] virtual int Reget(const FileKey* key, std::string_view position);
   // Record id (or byte pointer) of the current record; 0 when there is none.
   virtual std::int64_t Pointer() const;
 
-  virtual int Add(std::uint32_t length);
-  virtual int Put();
-  virtual int WriteAt(std::int64_t pointer, std::uint32_t length);
-  virtual int Delete();
-  virtual int Duplicate(const FileKey* key, bool& duplicate);
-  virtual int Watch();
+  [[nodiscard]] virtual int Add(std::uint32_t length);
+  [[nodiscard]] virtual int Put();
+  [[nodiscard]] virtual int WriteAt(std::int64_t pointer, std::uint32_t length);
+  [[nodiscard]] virtual int Delete();
+  [[nodiscard]] virtual int Duplicate(const FileKey* key, bool& duplicate);
+  [[nodiscard]] virtual int Watch();
 
   virtual bool SupportsTransactions() const { return false; }
-  virtual int StartTransaction(int timeoutSeconds);
-  virtual int Commit();
-  virtual int Rollback();
+  [[nodiscard]] virtual int StartTransaction(int timeoutSeconds);
+  [[nodiscard]] virtual int Commit();
+  [[nodiscard]] virtual int Rollback();
 
   virtual std::unique_ptr<FileDriverState> SaveState();
-  virtual int RestoreState(const FileDriverState& state);
+  [[nodiscard]] virtual int RestoreState(const FileDriverState& state);
 
   virtual void SkipBlobsOnNextRead() {}
   // A read attempt failed: a pending skip-BLOBs request must not carry over to a later read.
   virtual void CancelSkipBlobs() {}
-  virtual int SetPrefetch(int count);
+  [[nodiscard]] virtual int SetPrefetch(int count);
   virtual void ClearBlobs() {}
-  virtual int BlobSize(int blob, std::int64_t& size);
-  virtual int SetBlobSize(int blob, std::int64_t size);
-  virtual int ReadBlob(int blob, std::int64_t offset, void* destination, std::size_t length,
-                       std::size_t& got);
-  virtual int WriteBlob(int blob, std::int64_t offset, const void* source, std::size_t length);
+  [[nodiscard]] virtual int BlobSize(int blob, std::int64_t& size);
+  [[nodiscard]] virtual int SetBlobSize(int blob, std::int64_t size);
+  [[nodiscard]] virtual int ReadBlob(int blob, std::int64_t offset, void* destination,
+                                     std::size_t length, std::size_t& got);
+  [[nodiscard]] virtual int WriteBlob(int blob, std::int64_t offset, const void* source,
+                                      std::size_t length);
 
   // Size of the physical file in bytes.
-  virtual int Size(std::int64_t& bytes);
+  [[nodiscard]] virtual int Size(std::int64_t& bytes);
   // Bytes moved by the last read of a raw or text record.
   virtual std::uint32_t BytesRead() const { return 0; }
 
   // A reader of the file in a view's order (ViewCursor.h); drivers without one answer 80.
-  virtual int OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor);
+  [[nodiscard]] virtual int OpenViewCursor(const ViewQuery& query,
+                                           std::unique_ptr<ViewCursor>& cursor);
 
  protected:
   // Sets the thread's error to "function not supported" and returns its code.

@@ -52,8 +52,9 @@ int StartTransaction(int timeoutSeconds) {
     const int result = file->StartTransaction(timeoutSeconds);
     if (result != kNoError) {
       const ErrorState failure = LastError();
+      // Undo what did start; the start failure is the one reported.
       for (File* done : t.started)
-        done->Rollback();
+        static_cast<void>(done->Rollback());
       t.started.clear();
       SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
       return failure.code;
