@@ -95,7 +95,8 @@ class ViewBlobController : public WindowController {
     const ErrorLevel r = WindowController::Kill();
     if (r != LevelQuiet) return r;
     if (FilesOpened)
-      if (DemoDataRelationManager* relations = DemoDataRelationManagerRef()) relations->Close();
+      if (DemoDataRelationManager* relations = DemoDataRelationManagerRef())
+        static_cast<void>(relations->Close());
     control_.Kill();
     GlobalErrors().SetProcedureName({}, true);
     return r;

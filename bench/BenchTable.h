@@ -39,7 +39,9 @@ inline std::unique_ptr<rt::File> Table(const std::string& name) {
 inline bool BuildTable(const std::string& name, int rows,
                        const std::function<std::string(int)>& fileName) {
   auto f = Table(name);
-  if (f->Create() != 0 || f->Open(rt::kOpenReadWriteDenyNone) != 0 || f->SetTransactionMember(true) != 0) return false;
+  if (f->Create() != 0 || f->Open(rt::kOpenReadWriteDenyNone) != 0 ||
+      f->SetTransactionMember(true) != 0)
+    return false;
   if (rt::StartTransaction(10) != 0) return false;
   const auto& l = f->Layout();
   for (int i = 1; i <= rows; ++i) {

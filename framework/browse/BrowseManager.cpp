@@ -97,7 +97,8 @@ ErrorLevel BrowseManager::Init(std::int32_t listControl, void* positionField,
   window.AddItem(WindowComponent);
   Selecting = window.Request == SelectRecord ? 1 : 0;
   if (Selecting && Primary && Primary->Me) {
-    Primary->Me->Use(3);
+    // A table that cannot be used has been reported; there is no record to keep for the caller.
+    if (const ErrorLevel used = Primary->Me->Use(kUseChange); used != LevelQuiet) return used;
     Buffer = Primary->Me->SaveBuffer();
   }
   return result;
@@ -295,7 +296,7 @@ void BrowseManager::Fetch(std::uint8_t direction) {
   if (ListQueue->Records() > 0) {
     ListQueue->GetRow(forward ? ListQueue->Records() : 1);
     edge = ListQueue->GetViewPosition();
-    if (View->Reset(edge) != rt::kNoError) ReportViewError();
+    if (View->Reset(edge) != rt::kNoError) static_cast<void>(ReportViewError());
     compareEdge = true;
   }
   // Under UseMRP the view reads ahead the rows still wanted, at most kMaxPrefetch per trip,
@@ -342,10 +343,10 @@ void BrowseManager::ResetThumbLimits() {
     // The last record of the order, then the first; the read-ahead is the view's own.
     {
       const ScanScope scan(*this);
-      ResetToStart();
+      static_cast<void>(ResetToStart());
       View->SetPrefetch(0);
       if (Previous() == LevelQuiet) high = sort->FreeElement.Number();
-      ResetToStart();
+      static_cast<void>(ResetToStart());
       View->SetPrefetch(0);
       if (Next() == LevelQuiet) sort->Thumb->SetLimit(sort->FreeElement, rt::AnyRef::Of(high));
     }
@@ -411,7 +412,7 @@ void BrowseManager::UpdateThumbFixed() {
 // ---- Re-reading the highlighted record ----
 
 bool BrowseManager::RecordMissing() {
-  if (Primary && Primary->Me) Primary->Me->Throw(kMsgRecordChangedElsewhere);
+  if (Primary && Primary->Me) static_cast<void>(Primary->Me->Throw(kMsgRecordChangedElsewhere));
   return true;
 }
 
@@ -591,7 +592,7 @@ void BrowseManager::ResetFromAsk(std::uint8_t& request, std::uint8_t& response) 
       request = InsertRecord;
       // The next record is a new one: the file forgets its current record and the buffer.
       if (Primary && Primary->Me && Primary->Me->File) {
-        Primary->Me->File->GetByPointer(0);
+        static_cast<void>(Primary->Me->File->GetByPointer(0));
         rt::ClearError();
       }
       ClearPrimaryRecord();

@@ -200,7 +200,7 @@ bool BrowseManager::LocatorKey(bool hasRows) {
   SortOrder* sort = CurrentSort();
   if (!sort || !sort->Locator) return false;
   if (sort->Locator->TakeKey()) {
-    ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1);
+    static_cast<void>(ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1));
     ResetQueue(kRefillFromView);
     ShowNewSelection();
     return true;
@@ -215,7 +215,7 @@ void BrowseManager::TakeAcceptedLocator() {
   rt::Window* w = ListWindow();
   if (!sort || !sort->Locator || !w || sort->Locator->Control == 0) return;
   if (w->Accepted() != sort->Locator->Control || !sort->Locator->TakeAccepted()) return;
-  ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1);
+  static_cast<void>(ViewManager::Reset(sort->MainKey ? FreeElementPosition() : 1));
   if (ILC) w->Select(ILC->GetControl());
   ResetQueue(kRefillFromView);
   sort->Locator->Reset();

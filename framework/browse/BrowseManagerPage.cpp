@@ -60,11 +60,12 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
       if (ListQueue->GetRow(CurrentChoice) != rt::kNoError) ListQueue->GetRow(ListQueue->Records());
       target = ListQueue->GetViewPosition();
       ListQueue->GetRow(1);
-      Open();
-      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError) ReportViewError();
+      static_cast<void>(Open());
+      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError)
+        static_cast<void>(ReportViewError());
     } else {
       wasEmpty = true;
-      ResetToStart();
+      static_cast<void>(ResetToStart());
     }
   } else if (mode == kRefillFromView && RetainRow) {
     if (LastItems > 0 && LastItems < CurrentChoice) {
@@ -97,7 +98,7 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
       target = ListQueue->GetViewPosition();
     }
     locate();
-    if (ListQueue->Records() == 0) ResetToStart();
+    if (ListQueue->Records() == 0) static_cast<void>(ResetToStart());
     ItemsToFill = AllowUnfilled ? 0 : LastItems - ListQueue->Records();
     if (!wasEmpty && (ItemsToFill > 0 || shift > 0)) {
       ItemsToFill = std::max(ItemsToFill, shift);
@@ -151,17 +152,18 @@ bool BrowseManager::SetSort(int number, bool force) {
   if (changed || rangeChanged || force || !Loaded || LoadPending) {
     SortOrder* sort = CurrentSort();
     if (sort && sort->Resets) sort->Resets->AssignLeftToRight();
-    Open();
+    static_cast<void>(Open());
     // The page and the thumb limits come from one snapshot of the table.
     const ScanScope scan(*this);
     if ((Selecting || StartAtCurrent) && !Loaded) {
-      ViewManager::Reset(sort && sort->MainKey ? FreeElementPosition() : 1);
+      static_cast<void>(ViewManager::Reset(sort && sort->MainKey ? FreeElementPosition() : 1));
       ResetQueue(kRefillFromView);
     } else if (ListQueue && ListQueue->Records() > 0) {
       // Refill around the highlighted row.
       if (CurrentChoice < 1 || ListQueue->GetRow(CurrentChoice) != rt::kNoError)
         ListQueue->GetRow(1);
-      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError) ReportViewError();
+      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError)
+        static_cast<void>(ReportViewError());
       ResetQueue(kRefillFromView);
     } else {
       ResetQueue(kRefillPage);
@@ -202,9 +204,9 @@ bool BrowseManager::ApplyRange() {
 void BrowseManager::ResetFromBuffer() {
   const SortOrder* sort = CurrentSort();
   if (sort && sort->MainKey && Primary && Primary->Me) {
-    ViewManager::Reset(Primary->Me->ComponentCount(*sort->MainKey));
+    static_cast<void>(ViewManager::Reset(Primary->Me->ComponentCount(*sort->MainKey)));
   } else {
-    ViewManager::Reset(1);
+    static_cast<void>(ViewManager::Reset(1));
   }
   ResetQueue(kRefillFromView);
   UpdateWindow();
@@ -212,8 +214,8 @@ void BrowseManager::ResetFromBuffer() {
 
 void BrowseManager::ResetFromFile() {
   if (!View) return;
-  Open();
-  if (View->ResetToFile() != rt::kNoError) ReportViewError();
+  static_cast<void>(Open());
+  if (View->ResetToFile() != rt::kNoError) static_cast<void>(ReportViewError());
   ResetQueue(kRefillFromView);
 }
 

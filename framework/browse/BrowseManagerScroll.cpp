@@ -79,7 +79,7 @@ void BrowseManager::ScrollEnd(int event) {
   CurrentEvent = event;
   if (!FileLoaded && ListQueue) {
     ListQueue->Free();
-    ResetToStart();
+    static_cast<void>(ResetToStart());
     ItemsToFill = VisibleItems();
     Fetch(event == ev::kScrollTop ? kFillForward : kFillBackward);
   }

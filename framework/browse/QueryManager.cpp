@@ -142,7 +142,7 @@ void QueryManager::Report(std::uint16_t id, std::string_view field) {
   // Added on first use: the table exists only once the error manager has started.
   AddMessages();
   Errors->SetField(field);
-  Errors->Throw(id);
+  static_cast<void>(Errors->Throw(id));
 }
 
 void QueryManager::Kill() {
@@ -196,7 +196,7 @@ bool QueryManager::CheckValues() {
   if (Errors) {
     AddMessages();
     Errors->SetField(problemField_);
-    Errors->ThrowMessage(kMsgQueryValueUnusable, problemReason_);
+    static_cast<void>(Errors->ThrowMessage(kMsgQueryValueUnusable, problemReason_));
   }
   return false;
 }
@@ -479,7 +479,7 @@ bool QueryManager::LoadQuery(std::string_view name) {
     if (!entry) {
       if (Errors) {
         Errors->SetField(column);
-        Errors->Throw(kMsgUnsupportedQueryColumn);
+        static_cast<void>(Errors->Throw(kMsgUnsupportedQueryColumn));
       }
       continue;
     }

@@ -806,7 +806,7 @@ TEST_F(FileManagerTest, SharedOpenDoesNotHoldTheOpenersLockAcrossTheFilesCallbac
   });
   file->AddCallback(opening);
   file->AddCallback(sending);
-  std::thread second([&] { file->Send("QUICKSCAN=on"); });
+  std::thread second([&] { static_cast<void>(file->Send("QUICKSCAN=on")); });
   {
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return sendStarted; });
