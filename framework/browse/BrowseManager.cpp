@@ -226,13 +226,7 @@ void BrowseManager::PostToList(int event) {
 }
 
 void BrowseManager::PostToControl(int event, std::int32_t control) {
-  rt::Window* w = ListWindow();
-  if (!w || !w->IsOpen()) return;
-  rt::EventMessage m;
-  m.event = event;
-  m.control = control;
-  m.windowId = w->Id();
-  rt::PostMessage(w->Thread(), std::move(m));
+  if (rt::Window* w = ListWindow()) static_cast<void>(w->Post(event, control));
 }
 
 void BrowseManager::ClearPrimaryRecord() {

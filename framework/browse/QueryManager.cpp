@@ -13,6 +13,7 @@
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/values/Picture.h"
 #include "platform/runtime/values/Queue.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
 #include "platform/runtime/windows/Window.h"
@@ -28,16 +29,11 @@ constexpr std::size_t kValueBuffer = kQueryValueLength + 1;
 constexpr int kRowHeight = 14;
 constexpr int kTopOfRows = 20;
 
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
+using rt::Upper;
 
+// Text.h's TrimRight as an owned string, as the filter and INI texts here are built.
 std::string TrimRight(std::string_view text) {
-  const auto end = text.find_last_not_of(' ');
-  return end == std::string_view::npos ? std::string() : std::string(text.substr(0, end + 1));
+  return std::string(rt::TrimRight(text));
 }
 
 std::string Cut(std::string_view text, std::size_t length) {
