@@ -813,6 +813,15 @@ void StoreDriver::Apply(Row& row) {
   skipBlobs_ = false;
 }
 
+int StoreDriver::TakeRow(StoreStatement& s) {
+  Row row;
+  if (int e = ReadRow(s, row)) return e;
+  s.Reset();
+  Apply(row);
+  ClearError();
+  return kNoError;
+}
+
 int StoreDriver::ReadByRid(std::int64_t rid, int missingCode) {
   auto s = Statement("SELECT " + selectList_ + " FROM records WHERE _rid = ?");
   if (!s) return ErrorCode();
@@ -820,12 +829,7 @@ int StoreDriver::ReadByRid(std::int64_t rid, int missingCode) {
   const int rc = s->Step();
   if (rc == SQLITE_DONE) return Code(missingCode);
   if (rc != SQLITE_ROW) return Fail(rc, "read");
-  Row row;
-  if (int e = ReadRow(*s, row)) return e;
-  s->Reset();
-  Apply(row);
-  ClearError();
-  return kNoError;
+  return TakeRow(*s);
 }
 
 int StoreDriver::RequireCurrent() {

@@ -167,6 +167,8 @@ class StoreDriver : public FileDriver {
   int ReadRow(StoreStatement& s, Row& row) const;
   int Damaged(std::int64_t rid, const std::string& what) const;
   void Apply(Row& row);
+  // Reads the row the statement stands on, makes it the current record and resets the statement.
+  int TakeRow(StoreStatement& s);
   int ReadByRid(std::int64_t rid, int missingCode);
 
   // Sequences.

@@ -151,12 +151,7 @@ int StoreDriver::GetByKey(const FileKey& key) {
   const int rc = s->Step();
   if (rc == SQLITE_DONE) return Code(kRecordNotFoundError, "Record Not Found");
   if (rc != SQLITE_ROW) return Fail(rc, "get");
-  Row row;
-  if (int e = ReadRow(*s, row)) return e;
-  s->Reset();
-  Apply(row);
-  ClearError();
-  return kNoError;
+  return TakeRow(*s);
 }
 
 int StoreDriver::GetByPointer(std::int64_t pointer, std::uint32_t) {
