@@ -26,6 +26,13 @@ class FileDriverState {
   virtual ~FileDriverState() = default;
 };
 
+// A subscription to other clients' changes (FileDriver::WatchOtherClients); destroying it
+// ends the subscription and waits until no call of its callback is running.
+class ChangeWatch {
+ public:
+  virtual ~ChangeWatch() = default;
+};
+
 // Where a keyed sequence starts.
 enum class SetFrom : std::uint8_t {
   Start,   // next reads the first record, previous the last one
@@ -98,6 +105,14 @@ class FileDriver {
   [[nodiscard]] virtual int Size(std::int64_t& bytes);
   // Bytes moved by the last read of a raw or text record.
   virtual std::uint32_t BytesRead() const { return 0; }
+
+  // Calls `changed`, on a thread of the driver's own, each time another client commits an
+  // insert, change or delete to the table, until the returned watch is destroyed. nullptr when
+  // the driver cannot tell (a local file has no other clients to announce).
+  virtual std::unique_ptr<ChangeWatch> WatchOtherClients(std::function<void()> changed) {
+    (void)changed;
+    return nullptr;
+  }
 
   // A reader of the file in a view's order (ViewCursor.h); drivers without one answer 80.
   [[nodiscard]] virtual int OpenViewCursor(const ViewQuery& query,
