@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QEventLoop>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -21,6 +22,7 @@
 #include "gui/qt/QtDialogs.h"
 #include "gui/qt/QtFileDialogGuard.h"
 #include "gui/qt/QtFrame.h"
+#include "gui/qt/QtIcons.h"
 #include "gui/qt/QtWindow.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/Dialogs.h"
@@ -476,6 +478,10 @@ int RunDesktop(const char* programName, std::function<void()> programMain,
   char* argv[] = {const_cast<char*>(programName), nullptr};
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
+  // The desktop matches the windows with the installed menu entry by its name; the icon
+  // comes from the installed icon theme (none when run from the build tree).
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(QtIcons::kProgramIcon));
+  QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(QtIcons::kProgramIcon)));
   // File dialogs that Qt opens itself (the print dialog's) are its own widgets, not the
   // desktop's, so that the guard reaches them before they list a folder.
   QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);

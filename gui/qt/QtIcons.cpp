@@ -87,7 +87,7 @@ QIcon QtIcons::ForName(const std::string& name) {
   QString key = QString::fromStdString(name).trimmed().toUpper();
   if (key.startsWith('~')) key.remove(0, 1);  // "~NAME": an icon linked into the program
   if (key.endsWith(".ICO")) key.chop(4);
-  if (key == "WAFRAME") return Drawn("frame");
+  if (key == "WAFRAME") return ThemedOrDrawn(kProgramIcon, "frame");
   if (key == "WAINSERT") return ThemedOrDrawn("list-add", "insert");
   if (key == "WACHANGE") return ThemedOrDrawn("document-edit", "change");
   if (key == "WADELETE") return ThemedOrDrawn("edit-delete", "delete");

@@ -10,6 +10,10 @@ namespace gui {
 
 class QtIcons {
  public:
+  // The program's own icon in the desktop's icon theme, installed with its menu entry (whose
+  // name is the same); the frame shows it when it is installed.
+  static constexpr const char* kProgramIcon = "org.pageletdemo.PageletDemo";
+
   // A null icon for an empty or unknown name.
   static QIcon ForName(const std::string& name);
 };

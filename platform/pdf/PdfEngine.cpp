@@ -286,7 +286,12 @@ std::vector<PdfProperty> PdfEngine::Properties() const {
 
 std::string PdfEngine::AboutText() {
   return "Pagelet PDF view\nShows, searches and prints PDF documents.\nPDF engine: Poppler " +
-         poppler::version_string();
+         poppler::version_string() +
+         "\n\nPart of Pagelet Demo, free software under the GNU General Public License, "
+         "version 3 or (at your option) any later version (GPL-3.0-or-later); it comes with "
+         "no warranty.\n\nThird-party libraries and their licenses:\n"
+         "Qt 6: LGPL-3.0\nPoppler: GPL-2.0-or-later\nSQLite: public domain\n"
+         "libpq (PostgreSQL): PostgreSQL License";
 }
 
 PdfError PdfEngine::RenderPage(int page, double pixelsPerPoint, PdfImage& image) {

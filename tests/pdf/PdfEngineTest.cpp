@@ -213,8 +213,13 @@ TEST(PdfEnginePrint, OptionsToggleAndShapeTheJob) {
   EXPECT_TRUE(engine->MakePrintJob(0, -1, job).Ok());
 }
 
-TEST(PdfEngineAbout, NamesTheViewAndItsEngine) {
-  EXPECT_THAT(PdfEngine::AboutText(), HasSubstr("Pagelet PDF view"));
+// The about box names the view, the program's license and each library linked with its own.
+TEST(PdfEngineAbout, NamesTheViewItsLicenseAndTheLibraries) {
+  const std::string text = PdfEngine::AboutText();
+  for (const char* part :
+       {"Pagelet PDF view", "GPL-3.0-or-later", "Qt 6: LGPL-3.0", "Poppler: GPL-2.0-or-later",
+        "SQLite: public domain", "PostgreSQL License"})
+    EXPECT_THAT(text, HasSubstr(part));
 }
 
 TEST(PdfEngineHandle, LookupsFailOnceTheOwnerLetsGo) {
