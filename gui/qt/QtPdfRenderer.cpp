@@ -12,7 +12,9 @@ QImage ToImage(const rt::PdfImage& image) {
   if (image.Empty()) return {};
   QImage wrapped(image.bytes.data(), image.width, image.height, image.stride,
                  QImage::Format_ARGB32);
-  return wrapped.copy();  // owns its pixels
+  // Pages are opaque: in the screen's own format a paint copies them instead of blending
+  // every pixel. The conversion makes a copy that owns its pixels.
+  return wrapped.convertToFormat(QImage::Format_RGB32);
 }
 
 bool Overlaps(const rt::PdfRect& page, int top, int bottom) {

@@ -180,8 +180,8 @@ void QtPdfView::paintEvent(QPaintEvent*) {
     if (!target.intersects(visible)) continue;
     auto it = frame_->pages.find(page);
     if (it != frame_->pages.end() && !it->second.isNull()) {
-      // A page at another scale (a zoom in progress) is smoothed while it is stretched.
-      painter.setRenderHint(QPainter::SmoothPixmapTransform, frame_->stretched);
+      // A page at another scale (a zoom in progress) is stretched as it is, quickly: the
+      // sharp one follows.
       painter.drawImage(target, it->second);
       ++drawn;
       if (frame_->stretched) ++stats_.stretchedPages;
