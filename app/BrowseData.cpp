@@ -177,11 +177,13 @@ class BrowseDataController : public WindowController {
     if (rt::MyEvents().Holds(rt::event::kNewSelection, kBrowseDataList)) return r;
     const int choice = MyWindow->Choice(kBrowseDataList);
     if (choice > 0 && queue_.Get(choice)) {
+      const double id = queue_.Field(kQueueId).Number();
       const std::string name(rt::ClipText(queue_.Field(kQueueFileName).Text()));
-      // A new selection that leaves the highlight on the same document (a key at the end of
-      // the list, a refill) reloads nothing.
-      if (shownValid_ && name == shownName_) return r;
+      // A new selection that leaves the highlight on the row shown (a key at the end of the
+      // list, a refill) reloads nothing.
+      if (shownValid_ && id == shownId_ && name == shownName_) return r;
       shownValid_ = true;
+      shownId_ = id;
       shownName_ = name;
       // The load replaces the document shown, so the old page stays on screen until the new
       // one is drawn. A row stored without a file name shows an empty view: the control
@@ -213,7 +215,8 @@ class BrowseDataController : public WindowController {
   ResizeManager& resizer_;
   rt::PageletControl& shown_;
   rt::PageletControl& windowless_;
-  bool shownValid_ = false;  // shownName_ is the file the view was last given
+  bool shownValid_ = false;  // the row (ID and file) whose document the view was last given
+  double shownId_ = 0;
   std::string shownName_;
 };
 
