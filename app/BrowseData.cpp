@@ -148,6 +148,7 @@ class BrowseDataController : public WindowController {
     if (Request == ViewRecord) return RequestCancelled;
     GlobalRequest() = request;
     UpdateData();
+    shownValid_ = false;  // the form may have changed the row: show it afresh
     return GlobalResponse();
   }
 
@@ -176,12 +177,22 @@ class BrowseDataController : public WindowController {
     if (rt::MyEvents().Holds(rt::event::kNewSelection, kBrowseDataList)) return r;
     const int choice = MyWindow->Choice(kBrowseDataList);
     if (choice > 0 && queue_.Get(choice)) {
-      shown_.Clear();
-      // A row stored without a file name shows an empty view: the control would otherwise
-      // ask the user for a file on every highlight. Nor is one of the table's own files
-      // shown (see IsDemoDataFile).
+      const double id = queue_.Field(kQueueId).Number();
       const std::string name(rt::ClipText(queue_.Field(kQueueFileName).Text()));
-      if (!name.empty() && !IsDemoDataFile(name)) shown_.LoadFile(name, 0);
+      // A new selection that leaves the highlight on the row shown (a key at the end of the
+      // list, a refill) reloads nothing.
+      if (shownValid_ && id == shownId_ && name == shownName_) return r;
+      shownValid_ = true;
+      shownId_ = id;
+      shownName_ = name;
+      // The load replaces the document shown, so the old page stays on screen until the new
+      // one is drawn. A row stored without a file name shows an empty view: the control
+      // would otherwise ask the user for a file on every highlight. Nor is one of the
+      // table's own files shown (see IsDemoDataFile).
+      if (!name.empty() && !IsDemoDataFile(name))
+        shown_.LoadFile(name, 0);
+      else
+        shown_.Clear();
     }
     return r;
   }
@@ -204,6 +215,9 @@ class BrowseDataController : public WindowController {
   ResizeManager& resizer_;
   rt::PageletControl& shown_;
   rt::PageletControl& windowless_;
+  bool shownValid_ = false;  // the row (ID and file) whose document the view was last given
+  double shownId_ = 0;
+  std::string shownName_;
 };
 
 }  // namespace

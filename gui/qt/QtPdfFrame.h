@@ -18,10 +18,14 @@ struct QtPdfFrame {
   std::vector<rt::PdfMatch> matches;
   int currentMatch = -1;
   bool highlight = true;
-  QString error;                // why nothing is shown ("" when a document is shown)
-  std::map<int, QImage> pages;  // rendered pages by index, at view.PixelsPerPoint()
+  QString error;  // why nothing is shown ("" when a document is shown)
+  // Rendered pages by index, at view.PixelsPerPoint() (at the previous scale when
+  // `stretched`: the view scales them to the new layout until the sharp frame comes).
+  std::map<int, QImage> pages;
   std::uint64_t revision = 0;
   bool followEngine = false;  // the engine moved the view: scroll to its position
+  bool stretched = false;
+  bool ahead = false;  // the previous frame with pages rendered ahead added
 };
 
 }  // namespace gui

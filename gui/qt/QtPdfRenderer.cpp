@@ -1,6 +1,7 @@
 #include "gui/qt/QtPdfRenderer.h"
 
 #include <QThreadPool>
+#include <algorithm>
 
 #include "platform/pdf/PdfEngine.h"
 
@@ -11,7 +12,13 @@ QImage ToImage(const rt::PdfImage& image) {
   if (image.Empty()) return {};
   QImage wrapped(image.bytes.data(), image.width, image.height, image.stride,
                  QImage::Format_ARGB32);
-  return wrapped.copy();  // owns its pixels
+  // Pages are opaque: in the screen's own format a paint copies them instead of blending
+  // every pixel. The conversion makes a copy that owns its pixels.
+  return wrapped.convertToFormat(QImage::Format_RGB32);
+}
+
+bool Overlaps(const rt::PdfRect& page, int top, int bottom) {
+  return page.Bottom() >= top && page.y <= bottom;
 }
 
 }  // namespace
@@ -72,6 +79,19 @@ void QtPdfRenderer::Schedule() {
   });
 }
 
+bool QtPdfRenderer::Interrupted() {
+  std::lock_guard lock(mutex_);
+  return stopped_ || pending_.refresh;
+}
+
+void QtPdfRenderer::Requeue(const Pending& unfinished) {
+  std::lock_guard lock(mutex_);
+  pending_.refresh = true;
+  pending_.documentsChanged = pending_.documentsChanged || unfinished.documentsChanged;
+  // The engine's position was never shown; a scroll asked for since then overrides it.
+  if (!pending_.scroll) pending_.followEngine = pending_.followEngine || unfinished.followEngine;
+}
+
 void QtPdfRenderer::Work() {
   for (;;) {
     Pending wanted;
@@ -97,74 +117,123 @@ void QtPdfRenderer::Work() {
     if (wanted.scroll) engine->ScrollTo(wanted.x, wanted.y);
     if (wanted.zoom != 0) engine->Zoom(wanted.zoom);
     if (wanted.pageStep != 0) engine->GoToPage(engine->View().CurrentPage() + wanted.pageStep);
-    std::shared_ptr<QtPdfFrame> frame = Render(*engine, wanted);
-    {
-      std::lock_guard lock(mutex_);
-      if (stopped_) {
-        running_ = false;
-        return;
-      }
+
+    std::shared_ptr<QtPdfFrame> frame = Snapshot(*engine, wanted.followEngine);
+    const rt::PdfViewState& view = frame->view;
+    if (view.PageCount() == 0) {
+      frame->error = QString::fromStdString(engine->LastError().text);
+      cache_.clear();
+      cacheScale_ = 0;
+      if (Interrupted())
+        Requeue(wanted);
+      else
+        deliver_(std::move(frame));
+      continue;
     }
+    const int top = view.ScrollY();
+    const int bottom = top + view.ViewportHeight();
+    const double scale = view.PixelsPerPoint();
+    if (wanted.documentsChanged) {
+      cache_.clear();
+    } else if (scale != cacheScale_ && !cache_.empty()) {
+      // Show the new scale at once with the pages at hand, stretched by the view.
+      auto stretched = std::make_shared<QtPdfFrame>(*frame);
+      stretched->stretched = true;
+      for (const auto& [page, cached] : cache_)
+        if (page < view.PageCount() && Overlaps(view.PageRects()[page], top, bottom))
+          stretched->pages[page] = cached.image;
+      if (!stretched->pages.empty()) deliver_(std::move(stretched));
+      cache_.clear();
+    }
+    cacheScale_ = scale;
+    Trim();
+    ++uses_;
+
+    Outcome outcome = RenderRange(*engine, *frame, top, bottom, false);
+    if (outcome == Outcome::Stopped) break;
+    if (outcome == Outcome::Interrupted) {
+      // Nothing stale is shown: the view keeps its last frame until the newer one is ready.
+      Requeue(wanted);
+      continue;
+    }
+    auto ahead = std::make_shared<QtPdfFrame>(*frame);
     deliver_(std::move(frame));
+
+    ahead->followEngine = false;
+    ahead->ahead = true;
+    const std::size_t shown = ahead->pages.size();
+    const int screen = std::max(1, view.ViewportHeight());
+    outcome = RenderRange(*engine, *ahead, top - kAheadScreensUp * screen,
+                          bottom + kAheadScreensDown * screen, true);
+    if (outcome == Outcome::Stopped) break;
+    if (ahead->pages.size() > shown) deliver_(std::move(ahead));
   }
+  std::lock_guard lock(mutex_);
+  running_ = false;
 }
 
-std::shared_ptr<QtPdfFrame> QtPdfRenderer::Render(rt::PdfEngine& engine, const Pending& wanted) {
+std::shared_ptr<QtPdfFrame> QtPdfRenderer::Snapshot(rt::PdfEngine& engine,
+                                                    bool followEngine) const {
   auto frame = std::make_shared<QtPdfFrame>();
   frame->revision = engine.Revision();
   frame->view = engine.View();
   frame->matches = engine.Matches();
   frame->currentMatch = engine.CurrentMatch();
   frame->highlight = engine.Highlight();
-  frame->followEngine = wanted.followEngine;
-  if (frame->view.PageCount() == 0) {
-    frame->error = QString::fromStdString(engine.LastError().text);
-    cache_.clear();
-    return frame;
-  }
-  const double scale = frame->view.PixelsPerPoint();
-  if (wanted.documentsChanged || scale != cacheScale_) cache_.clear();
-  cacheScale_ = scale;
-  const int top = frame->view.ScrollY() - kLookAheadPixels;
-  const int bottom = frame->view.ScrollY() + frame->view.ViewportHeight() + kLookAheadPixels;
-  const auto& rects = frame->view.PageRects();
-  std::map<int, QImage> kept;
-  const std::uint64_t use = ++uses_;
+  frame->followEngine = followEngine;
+  return frame;
+}
+
+QtPdfRenderer::Outcome QtPdfRenderer::RenderRange(rt::PdfEngine& engine, QtPdfFrame& frame, int top,
+                                                  int bottom, bool ahead) {
+  const auto& rects = frame.view.PageRects();
+  // A newer request ends the work between two pages, but visible pages are worked off at
+  // least one per pass, so that a stream of requests (a held key) still shows pages.
+  bool rendered = false;
   for (int page = 0; page < static_cast<int>(rects.size()); ++page) {
-    if (rects[page].Bottom() < top || rects[page].y > bottom) continue;
+    if (!Overlaps(rects[page], top, bottom)) continue;
     auto it = cache_.find(page);
     if (it != cache_.end()) {
-      it->second.lastUse = use;
-      kept[page] = it->second.image;
+      it->second.lastUse = uses_;
+      if (!ahead && it->second.ahead) {
+        it->second.ahead = false;
+        ++aheadHits_;
+      }
+      frame.pages[page] = it->second.image;
       continue;
     }
-    {
-      // A newer request makes this frame stale: deliver what there is and start over.
+    if ((ahead || rendered) && Interrupted()) {
       std::lock_guard lock(mutex_);
-      if (stopped_ || pending_.documentsChanged) break;
+      return stopped_ ? Outcome::Stopped : Outcome::Interrupted;
     }
     rt::PdfImage image;
-    if (engine.RenderPage(page, scale, image).Ok()) {
-      kept[page] = ToImage(image);
-      cache_[page] = CachedPage{kept[page], use};
+    if (engine.RenderPage(page, frame.view.PixelsPerPoint(), image).Ok()) {
+      frame.pages[page] = ToImage(image);
+      cache_[page] = CachedPage{frame.pages[page], uses_, ahead};
+      if (ahead) ++aheadRendered_;
     }
+    rendered = true;
   }
-  // Keep the cache within its bound, dropping the pages shown longest ago first.
+  std::lock_guard lock(mutex_);
+  return stopped_ ? Outcome::Stopped : Outcome::Done;
+}
+
+void QtPdfRenderer::Trim() {
+  // Keep the cache within its bound, dropping the pages shown longest ago first; those of
+  // the last frame and its pages ahead stay.
   std::size_t bytes = 0;
   for (const auto& [page, cached] : cache_)
     bytes += static_cast<std::size_t>(cached.image.sizeInBytes());
   while (bytes > kCacheBytes) {
     auto oldest = cache_.end();
     for (auto it = cache_.begin(); it != cache_.end(); ++it)
-      if (it->second.lastUse != use &&
+      if (it->second.lastUse != uses_ &&
           (oldest == cache_.end() || it->second.lastUse < oldest->second.lastUse))
         oldest = it;
     if (oldest == cache_.end()) break;
     bytes -= static_cast<std::size_t>(oldest->second.image.sizeInBytes());
     cache_.erase(oldest);
   }
-  frame->pages = std::move(kept);
-  return frame;
 }
 
 }  // namespace gui

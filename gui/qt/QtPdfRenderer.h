@@ -4,8 +4,14 @@
 // the task applies them to the engine, takes a snapshot, renders the visible pages (keeping
 // those already rendered at the same scale) and delivers the frame. The GUI thread thus
 // never calls the engine and never waits for a render.
+//
+// A change of scale first delivers the pages rendered at the old scale under the new layout
+// (the view stretches them), then the sharp frame. Once the visible pages are delivered and
+// nothing new is asked for, the task renders the screens above and below ahead of time and
+// delivers them too, so that paging shows rendered pages at once.
 
 #include <QImage>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -36,11 +42,17 @@ class QtPdfRenderer : public std::enable_shared_from_this<QtPdfRenderer> {
   // No more frames are delivered; a task in progress finishes quietly.
   void Stop();
 
-  // Pages rendered beyond the visible ones, above and below.
-  static constexpr int kLookAheadPixels = 400;
+  // Pages rendered ahead: those within this many viewport heights below the visible ones and
+  // one above (paging back).
+  static constexpr int kAheadScreensDown = 2;
+  static constexpr int kAheadScreensUp = 1;
   // Rendered pages are kept for scrolling back and forth up to this many bytes; the least
-  // recently shown go first. Pages shown now are always kept.
+  // recently shown go first. Pages shown now or rendered ahead for them are always kept.
   static constexpr std::size_t kCacheBytes = std::size_t{192} << 20;
+
+  // Pages rendered ahead, and pages first needed on screen that were already rendered ahead.
+  int AheadRendered() const { return aheadRendered_; }
+  int AheadHits() const { return aheadHits_; }
 
  private:
   struct Pending {
@@ -60,11 +72,20 @@ class QtPdfRenderer : public std::enable_shared_from_this<QtPdfRenderer> {
   struct CachedPage {
     QImage image;
     std::uint64_t lastUse = 0;
+    bool ahead = false;  // rendered ahead and not yet shown
   };
+  enum class Outcome { Done, Interrupted, Stopped };
 
   void Schedule();  // with mutex_ held
   void Work();
-  std::shared_ptr<QtPdfFrame> Render(rt::PdfEngine& engine, const Pending& wanted);
+  bool Interrupted();  // a newer request or Stop
+  // Puts what an interrupted frame still owed back into the pending request.
+  void Requeue(const Pending& unfinished);
+  std::shared_ptr<QtPdfFrame> Snapshot(rt::PdfEngine& engine, bool followEngine) const;
+  // Renders the pages of `frame` between the content rows `top` and `bottom` into the cache
+  // and the frame. Interrupted when a newer request comes in.
+  Outcome RenderRange(rt::PdfEngine& engine, QtPdfFrame& frame, int top, int bottom, bool ahead);
+  void Trim();
 
   std::weak_ptr<rt::PdfEngine> engine_;
   Deliver deliver_;
@@ -72,6 +93,8 @@ class QtPdfRenderer : public std::enable_shared_from_this<QtPdfRenderer> {
   Pending pending_;
   bool running_ = false;
   bool stopped_ = false;
+  std::atomic<int> aheadRendered_{0};
+  std::atomic<int> aheadHits_{0};
   // Worker only.
   std::map<int, CachedPage> cache_;
   double cacheScale_ = 0;

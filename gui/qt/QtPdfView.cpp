@@ -6,6 +6,8 @@
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QToolBar>
+#include <algorithm>
+#include <vector>
 
 #include "gui/qt/QtPdfRenderer.h"
 #include "platform/pdf/PdfViewState.h"
@@ -78,12 +80,48 @@ void QtPdfView::AddToolbar() {
 }
 
 void QtPdfView::Show(std::shared_ptr<const QtPdfFrame> frame) {
+  ++stats_.frames;
+  const bool repaint = ChangesPicture(*frame);
+  // A new layout (another scale, a refit to the viewport) has the engine's scroll position:
+  // the view's old one means nothing in it.
+  const bool relayout = !frame_ || frame_->view.PageRects() != frame->view.PageRects();
   frame_ = std::move(frame);
-  UpdateScrollBars();
-  viewport()->update();
+  UpdateScrollBars(relayout);
+  if (repaint) viewport()->update();
+  // The pages were rendered around the engine's position: when the view stands elsewhere
+  // (a scroll the engine has not seen), have it render there, or part of the view would
+  // stay undrawn until the next scroll.
+  if (horizontalScrollBar()->value() != frame_->view.ScrollX() ||
+      verticalScrollBar()->value() != frame_->view.ScrollY())
+    renderer_->ScrollTo(horizontalScrollBar()->value(), verticalScrollBar()->value());
 }
 
-void QtPdfView::UpdateScrollBars() {
+bool QtPdfView::ChangesPicture(const QtPdfFrame& next) const {
+  if (!frame_ || next.followEngine || next.error != frame_->error) return true;
+  const rt::PdfViewState& a = frame_->view;
+  const rt::PdfViewState& b = next.view;
+  if (a.PageRects() != b.PageRects() || a.ContentWidth() != b.ContentWidth() ||
+      a.ContentHeight() != b.ContentHeight() || frame_->stretched != next.stretched ||
+      frame_->highlight != next.highlight || frame_->currentMatch != next.currentMatch ||
+      frame_->matches.size() != next.matches.size())
+    return true;
+  // The same layout: only a page newly drawn, or drawn anew, on screen changes the picture.
+  const QRect visible =
+      viewport()->rect().translated(horizontalScrollBar()->value(), verticalScrollBar()->value());
+  const auto& rects = b.PageRects();
+  for (int page = 0; page < static_cast<int>(rects.size()); ++page) {
+    const rt::PdfRect& r = rects[page];
+    if (!QRectF(r.x, r.y, r.width, r.height).toAlignedRect().intersects(visible)) continue;
+    auto before = frame_->pages.find(page);
+    auto after = next.pages.find(page);
+    const qint64 keyBefore = before == frame_->pages.end() ? 0 : before->second.cacheKey();
+    const qint64 keyAfter = after == next.pages.end() ? 0 : after->second.cacheKey();
+    if (keyBefore != keyAfter) return true;
+  }
+  return false;
+}
+
+void QtPdfView::UpdateScrollBars(bool relayout) {
   if (!frame_) return;
   const rt::PdfViewState& view = frame_->view;
   applying_ = true;
@@ -93,7 +131,7 @@ void QtPdfView::UpdateScrollBars() {
   verticalScrollBar()->setRange(0, view.MaxScrollY());
   verticalScrollBar()->setPageStep(viewport()->height());
   verticalScrollBar()->setSingleStep(20);
-  if (frame_->followEngine) {
+  if (frame_->followEngine || relayout) {
     horizontalScrollBar()->setValue(view.ScrollX());
     verticalScrollBar()->setValue(view.ScrollY());
   }
@@ -117,10 +155,13 @@ void QtPdfView::scrollContentsBy(int, int) {
 }
 
 void QtPdfView::paintEvent(QPaintEvent*) {
+  ++stats_.paints;
   QPainter painter(viewport());
   painter.fillRect(viewport()->rect(), kBackground);
-  if (!frame_) return;
-  const rt::PdfViewState& view = frame_->view;
+  const rt::PdfViewState* shown = frame_ ? &frame_->view : nullptr;
+  if (!shown || shown->PageCount() == 0) ++stats_.blankPaints;
+  if (!shown) return;
+  const rt::PdfViewState& view = *shown;
   if (view.PageCount() == 0) {
     if (!frame_->error.isEmpty()) {
       painter.setPen(Qt::white);
@@ -132,16 +173,26 @@ void QtPdfView::paintEvent(QPaintEvent*) {
   const QPoint offset(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
   const QRect visible = viewport()->rect();
   const auto& rects = view.PageRects();
+  int drawn = 0;
   for (int page = 0; page < static_cast<int>(rects.size()); ++page) {
     const rt::PdfRect& r = rects[page];
     QRect target = QRectF(r.x, r.y, r.width, r.height).toAlignedRect().translated(offset);
     if (!target.intersects(visible)) continue;
-    painter.fillRect(target, Qt::white);
     auto it = frame_->pages.find(page);
-    if (it != frame_->pages.end()) painter.drawImage(target, it->second);
+    if (it != frame_->pages.end() && !it->second.isNull()) {
+      // A page at another scale (a zoom in progress) is stretched as it is, quickly: the
+      // sharp one follows.
+      painter.drawImage(target, it->second);
+      ++drawn;
+      if (frame_->stretched) ++stats_.stretchedPages;
+    } else {
+      painter.fillRect(target, Qt::white);
+      ++stats_.missingPages;
+    }
     painter.setPen(QColor(0x40, 0x40, 0x40));
     painter.drawRect(target.adjusted(0, 0, -1, -1));
   }
+  if (drawn == 0) ++stats_.blankPaints;
   if (!frame_->highlight) return;
   for (int i = 0; i < static_cast<int>(frame_->matches.size()); ++i) {
     const rt::PdfMatch& match = frame_->matches[i];
@@ -186,6 +237,40 @@ int QtPdfView::TopPage() const {
 
 QString QtPdfView::ErrorText() const {
   return frame_ ? frame_->error : QString();
+}
+
+int QtPdfView::AheadRendered() const {
+  return renderer_->AheadRendered();
+}
+
+int QtPdfView::AheadHits() const {
+  return renderer_->AheadHits();
+}
+
+QRect QtPdfView::PageRect(int page) const {
+  if (!frame_ || page < 0 || page >= frame_->view.PageCount()) return {};
+  const rt::PdfRect& r = frame_->view.PageRects()[page];
+  return QRectF(r.x, r.y, r.width, r.height)
+      .toAlignedRect()
+      .translated(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
+}
+
+int QtPdfView::CurrentPage() const {
+  return frame_ ? frame_->view.CurrentPage() : -1;
+}
+
+int QtPdfView::UndrawnRows() const {
+  if (!frame_) return viewport()->height();
+  std::vector<bool> undrawn(static_cast<std::size_t>(std::max(0, viewport()->height())));
+  for (int page = 0; page < frame_->view.PageCount(); ++page) {
+    const QRect target = PageRect(page).intersected(viewport()->rect());
+    if (target.isEmpty()) continue;
+    auto it = frame_->pages.find(page);
+    if (frame_->stretched || it == frame_->pages.end() || it->second.isNull())
+      for (int y = target.top(); y <= target.bottom(); ++y)
+        undrawn[static_cast<std::size_t>(y)] = true;
+  }
+  return static_cast<int>(std::count(undrawn.begin(), undrawn.end(), true));
 }
 
 }  // namespace gui

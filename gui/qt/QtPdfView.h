@@ -39,6 +39,24 @@ class QtPdfView : public QAbstractScrollArea {
   int TopPage() const;
   QString ErrorText() const;
 
+  // What the view has drawn, for tests and benchmarks.
+  struct PaintStats {
+    int frames = 0;        // frames taken from the renderer
+    int paints = 0;        // paint events
+    int blankPaints = 0;   // paints that drew no page image (an empty view)
+    int missingPages = 0;  // visible pages painted without an image
+    int stretchedPages = 0;
+  };
+  const PaintStats& Stats() const { return stats_; }
+  // Pages rendered ahead, and how many of them were later shown.
+  int AheadRendered() const;
+  int AheadHits() const;
+  // Viewport rows that show part of a page without its sharp image (0: all drawn).
+  int UndrawnRows() const;
+  // The view's rectangle of a page at the current scroll position (empty: no such page).
+  QRect PageRect(int page) const;
+  int CurrentPage() const;
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -47,12 +65,15 @@ class QtPdfView : public QAbstractScrollArea {
  private:
   void Show(std::shared_ptr<const QtPdfFrame> frame);
   void AddToolbar();
-  void UpdateScrollBars();
+  void UpdateScrollBars(bool relayout);
+  // Whether the frame changes what the viewport shows at its current scroll position.
+  bool ChangesPicture(const QtPdfFrame& next) const;
 
   std::shared_ptr<QtPdfRenderer> renderer_;
   std::shared_ptr<const QtPdfFrame> frame_;
   bool applying_ = false;       // scroll bars set from a frame, not by the user
   QWidget* toolbar_ = nullptr;  // child
+  PaintStats stats_;
 };
 
 }  // namespace gui

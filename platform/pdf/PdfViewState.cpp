@@ -114,7 +114,9 @@ void PdfViewState::FitToViewport() {
   Layout();
   if (currentPage_ < static_cast<int>(rects_.size())) {
     const PdfRect& rect = rects_[currentPage_];
-    const double y = fraction < 0 ? rect.y - kMargin : rect.y + fraction * rect.height;
+    // A fitted page (or pair) is shown whole: its row starts at the top of the viewport.
+    const bool whole = mode_ == Mode::FullPage || mode_ == Mode::TwoPages;
+    const double y = whole || fraction < 0 ? rect.y - kMargin : rect.y + fraction * rect.height;
     scrollY_ = static_cast<int>(std::lround(y));
   }
   scrollX_ = std::clamp(scrollX_, 0, MaxScrollX());

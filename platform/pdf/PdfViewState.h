@@ -15,7 +15,8 @@
 //   46 full page:  the current page fits the viewport entirely, one column;
 //   47 two pages:  the current pair of pages fits the viewport entirely, two columns.
 // The fitting modes stay in force: a viewport change refits (FitToViewport); 41, 42 and 44
-// end them. Factors stay within kMinZoom and kMaxZoom.
+// end them. Factors stay within kMinZoom and kMaxZoom. Full page and two pages scroll the
+// current page's row to the top, so that it is seen whole.
 
 #include <vector>
 

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
 #include <optional>
@@ -78,8 +79,26 @@ TEST_F(BrowseDataGuiTest, ListShowsTheRowsAndThePreviewFollowsTheHighlight) {
   EXPECT_EQ(tree->headerItem()->text(1), "File Name");
   EXPECT_EQ(tree->topLevelItem(1)->text(1).trimmed().toStdString(), files[1]);
   EXPECT_TRUE(view->isVisible());
-  tree->setCurrentItem(tree->topLevelItem(1));
-  EXPECT_TRUE(PumpUntil([&] { return view->PageCount() == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return view->HasRenderedPage(0); }));
+  auto settle = [] { PumpUntil([] { return false; }, 500); };
+  settle();
+  // A move of the highlight keeps the old page until the new document's page replaces it,
+  // in one paint.
+  const gui::QtPdfView::PaintStats before = view->Stats();
+  tree->setFocus();
+  QTest::keyClick(tree, Qt::Key_Down);
+  EXPECT_TRUE(PumpUntil([&] { return view->PageCount() == 1 && view->HasRenderedPage(0); }));
+  settle();
+  const gui::QtPdfView::PaintStats moved = view->Stats();
+  EXPECT_EQ(moved.paints - before.paints, 1);
+  EXPECT_EQ(moved.blankPaints, before.blankPaints);
+  EXPECT_EQ(moved.missingPages, before.missingPages);
+  // Keys that leave the highlight where it is (already on the last row) reload nothing.
+  QTest::keyClick(tree, Qt::Key_Down);
+  QTest::keyClick(tree, Qt::Key_End);
+  settle();
+  EXPECT_EQ(view->Stats().frames, moved.frames);
+  EXPECT_EQ(view->Stats().paints, moved.paints);
   for (int thread : rt::RunningThreads())
     rt::PostCloseDown(thread);
   EXPECT_TRUE(FinishProgram());

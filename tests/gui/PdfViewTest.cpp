@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -20,6 +21,7 @@
 #include "gui/qt/QtPdfView.h"
 #include "gui/qt/QtPdfViewer.h"
 #include "platform/pdf/PageletControl.h"
+#include "platform/pdf/PdfEngine.h"
 #include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/windows/Window.h"
 #include "tests/gui/DesktopTest.h"
@@ -159,6 +161,91 @@ TEST_F(PdfViewTest, ShowFileOpensAViewerThatClosesWithItsControl) {
   EXPECT_TRUE(PumpUntil([&] { return viewer.isNull(); }));
   release = true;
   EXPECT_TRUE(FinishProgram());
+}
+
+// A viewer over a long document, driven the way a control's thread drives it: the engine
+// changes, then the view is told to follow it.
+class PdfPagingTest : public PdfViewTest {
+ protected:
+  void SetUp() override {
+    PdfViewTest::SetUp();
+    const std::string file = dir_.filePath("long.pdf").toStdString();
+    std::ofstream(file, std::ios::binary) << PdfTestWriter::Numbered(60, 30);
+    engine_ = rt::PdfEngine::Create();
+    ASSERT_TRUE(engine_->LoadFile(file).Ok());
+    viewer_ = std::make_unique<gui::QtPdfViewer>(engine_, "long");
+    viewer_->show();
+    view_ = viewer_->View();
+    ASSERT_TRUE(Drawn());
+  }
+  void TearDown() override {
+    viewer_.reset();
+    engine_.reset();
+    PdfViewTest::TearDown();
+  }
+  // Pumps until every visible row of the pages is drawn sharp.
+  bool Drawn() {
+    return PumpUntil([this] { return view_->PageCount() > 0 && view_->UndrawnRows() == 0; });
+  }
+  void Engine(const std::function<void(rt::PdfEngine&)>& change) {
+    change(*engine_);
+    view_->Refresh(false, true);
+  }
+  bool SeenWhole(int page) const {
+    return view_->viewport()->rect().contains(view_->PageRect(page));
+  }
+
+  std::shared_ptr<rt::PdfEngine> engine_;
+  std::unique_ptr<gui::QtPdfViewer> viewer_;
+  gui::QtPdfView* view_ = nullptr;
+};
+
+// 100% scrolled into a page, then Full Page and Two Pages: every row is drawn in the end and
+// the fitted page (pair) is seen whole.
+TEST_F(PdfPagingTest, FittingAfterHundredPercentDrawsEverythingAndShowsThePageWhole) {
+  Engine([](rt::PdfEngine& e) { e.GoToPage(47); });
+  Engine([](rt::PdfEngine& e) { e.Zoom(rt::PdfViewState::kZoom100); });
+  ASSERT_TRUE(PumpUntil([&] { return view_->CurrentPage() == 47 && view_->UndrawnRows() == 0; }));
+  // The user scrolls into the middle of the page.
+  view_->verticalScrollBar()->setValue(view_->verticalScrollBar()->value() + 300);
+  ASSERT_TRUE(Drawn());
+  const int page = view_->CurrentPage();
+  Engine([](rt::PdfEngine& e) { e.Zoom(rt::PdfViewState::kZoomFullPage); });
+  EXPECT_TRUE(PumpUntil([&] { return view_->UndrawnRows() == 0 && SeenWhole(page); }));
+  EXPECT_EQ(view_->CurrentPage(), page);
+
+  Engine([](rt::PdfEngine& e) { e.Zoom(rt::PdfViewState::kZoomTwoPages); });
+  const int first = page - page % 2;
+  EXPECT_TRUE(PumpUntil(
+      [&] { return view_->UndrawnRows() == 0 && SeenWhole(first) && SeenWhole(first + 1); }));
+  // A refit from a resize of the window keeps the pair whole and drawn.
+  viewer_->resize(viewer_->width() - 100, viewer_->height() - 150);
+  EXPECT_TRUE(PumpUntil(
+      [&] { return view_->UndrawnRows() == 0 && SeenWhole(first) && SeenWhole(first + 1); }));
+}
+
+// Page Down shows pages rendered ahead at once: the first paint after the key has every row
+// drawn, and the renderer finds the page in its cache.
+TEST_F(PdfPagingTest, PageDownShowsPagesRenderedAhead) {
+  Engine([](rt::PdfEngine& e) { e.Zoom(rt::PdfViewState::kZoom100); });
+  ASSERT_TRUE(Drawn());
+  view_->setFocus();
+  for (int step = 0; step < 3; ++step) {
+    // The next screen's pages arrive in the background.
+    const int below = 2 * view_->viewport()->height() - 1;  // the next screen's last row
+    int next = view_->TopPage();
+    while (next + 1 < view_->PageCount() && view_->PageRect(next + 1).top() < below)
+      ++next;
+    ASSERT_TRUE(PumpUntil([&] { return view_->HasRenderedPage(next); }));
+    const int missing = view_->Stats().missingPages;
+    QTest::keyClick(view_, Qt::Key_PageDown);
+    EXPECT_EQ(view_->UndrawnRows(), 0);
+    view_->viewport()->repaint();
+    EXPECT_EQ(view_->Stats().missingPages, missing);
+  }
+  // Pages that came on screen were taken from those rendered ahead.
+  EXPECT_TRUE(PumpUntil([&] { return view_->AheadHits() > 0; }));
+  EXPECT_GE(view_->AheadRendered(), view_->AheadHits());
 }
 
 TEST_F(PdfViewTest, AFailedLoadShowsItsErrorInTheView) {

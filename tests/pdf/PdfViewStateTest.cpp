@@ -86,6 +86,29 @@ TEST(PdfViewStateFit, FullPageFitsTheCurrentPageEntirely) {
   EXPECT_EQ(view.ScrollY(), view.PageRects()[1].y - kM);
 }
 
+// From 100% scrolled into the middle of a page of a long document, Full Page and Two Pages
+// show the current page (pair) whole, also after the viewport changes.
+TEST(PdfViewStateFit, FittingFromTheMiddleOfAPageShowsItWhole) {
+  PdfViewState view = MakeView(std::vector<PdfSize>(60, kLetter), 640, 820);
+  view.Zoom(PdfViewState::kZoom100);
+  view.GoToPage(47);
+  view.ScrollTo(0, static_cast<int>(view.PageRects()[47].y) + 300);
+  const int page = view.CurrentPage();
+  auto seenWhole = [&view](int p) {
+    const PdfRect& r = view.PageRects()[p];
+    return r.y >= view.ScrollY() && r.Bottom() <= view.ScrollY() + view.ViewportHeight() &&
+           r.x >= view.ScrollX() && r.Right() <= view.ScrollX() + view.ViewportWidth();
+  };
+  view.Zoom(PdfViewState::kZoomFullPage);
+  EXPECT_TRUE(seenWhole(page));
+  view.SetViewport(600, 700);
+  EXPECT_TRUE(seenWhole(page));
+  view.Zoom(PdfViewState::kZoomTwoPages);
+  const int first = page - page % 2;
+  EXPECT_TRUE(seenWhole(first));
+  EXPECT_TRUE(seenWhole(first + 1));
+}
+
 TEST(PdfViewStateFit, TwoPagesLaysOutPairsSideBySide) {
   PdfViewState view = MakeView({kLetter, kLetter, kLetter}, 1000, 600);
   view.Zoom(PdfViewState::kZoomTwoPages);
