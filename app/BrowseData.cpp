@@ -6,6 +6,7 @@
 
 #include "app/DemoData.h"
 #include "app/DemoDataRelationManager.h"
+#include "app/DocumentImport.h"
 #include "app/Globals.h"
 #include "app/UpdateData.h"
 #include "framework/browse/BrowseManager.h"
@@ -22,6 +23,7 @@
 #include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Progress.h"
 #include "platform/runtime/windows/Window.h"
 #include "platform/runtime/windows/WindowDef.h"
 
@@ -197,6 +199,20 @@ class BrowseDataController : public WindowController {
     return r;
   }
 
+  // Files dropped from the desktop on the list or the view become new rows.
+  ErrorLevel TakeFieldEvent() override {
+    if (!MyWindow || MyWindow->Event() != rt::event::kDroppedFiles || Request == ViewRecord)
+      return WindowController::TakeFieldEvent();
+    DocumentImport import;
+    rt::Progress progress;
+    import.Run(MyWindow->Current().files, progress);
+    std::uint8_t request = InsertRecord;
+    std::uint8_t response = import.Stored > 0 ? RequestCompleted : RequestCancelled;
+    browse_.ResetFromAsk(request, response);  // the last row stored is highlighted
+    import.Report();
+    return LevelNotify;
+  }
+
   // The view follows its region as the window resizes.
   ErrorLevel TakeWindowEvent() override {
     const ErrorLevel r = WindowController::TakeWindowEvent();
@@ -227,7 +243,11 @@ void RegisterBrowseDataWindow() {
       std::make_shared<rt::WindowDef>(kBrowseDataModule, kBrowseDataWindow, kBrowseDataCaption);
   def->font = "MS Sans Serif";
   def->pos = {0, 0, 440, 250};
-  def->List(kListFormat).At(8, 20, 196, 172).VScroll().Tip("Browsing the DemoData file");
+  def->List(kListFormat)
+      .At(8, 20, 196, 172)
+      .VScroll()
+      .TakesFiles()
+      .Tip("Browsing the DemoData file");
   def->Button("&Insert").At(8, 196, 60, 14).Icon("WAINSERT.ICO").Tip("Insert a Record");
   def->Button("&Change").At(76, 196, 60, 14).Icon("WACHANGE.ICO").Tip("Change the Record");
   def->Button("&Delete").At(144, 196, 60, 14).Icon("WADELETE.ICO").Tip("Delete the Record");
@@ -237,7 +257,7 @@ void RegisterBrowseDataWindow() {
   def->Button("&Quick View").At(4, 230, 60, 14).Icon("wizcnvt.ico").Tip("View Record");
   def->Button("&Close").At(152, 230, 60, 14).Icon("WACLOSE.ICO").Tip("Close Window");
   def->Button("&Print").At(78, 230, 60, 14).Tip("View Record");
-  def->Region().At(218, 4, 216, 240);
+  def->Region().At(218, 4, 216, 240).TakesFiles();
   rt::RegisterWindowDef(std::move(def));
 }
 

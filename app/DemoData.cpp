@@ -136,6 +136,10 @@ void SetDemoDataFileName(std::string_view name) {
   rt::WriteText(Field(kDemoDataFileNameField), DemoData().Record(), name);
 }
 
+bool DemoDataKeepsFileName(std::string_view name) {
+  return name.size() <= kDemoDataFileNameSize && (name.empty() || name.back() != ' ');
+}
+
 std::uint8_t* DemoDataRecall() {
   ThreadObjects& objects = Objects().Get();
   if (!objects.recallCleared) {

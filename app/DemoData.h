@@ -53,6 +53,9 @@ std::int32_t DemoDataId();
 void SetDemoDataId(std::int32_t id);
 std::string DemoDataFileName();
 void SetDemoDataFileName(std::string_view name);
+// Whether DEM:FileName keeps `name` exactly: the field cuts at its size and takes trailing
+// blanks for padding, so a longer name or one ending in a blank would be kept as another.
+bool DemoDataKeepsFileName(std::string_view name);
 
 // The form's field-recall copy of the record: 84 bytes of the same layout, per thread,
 // cleared on its first use on each thread.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/BrowseData.h"
+#include "app/FrameGeometry.h"
 #include "app/Globals.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/window/WindowController.h"
@@ -49,6 +50,7 @@ class MainFrameController : public WindowController {
     GlobalResponse() = 0;
     SetToolbar(toolbar_);
     OpenWindow(window_);
+    FrameGeometry::Restore(window_.Id());
     SetAlerts();
     window_.SetProp(0, rt::prop::kFrameStatus, 0L);
     return LevelQuiet;
@@ -77,6 +79,7 @@ class MainFrameController : public WindowController {
         return LevelNotify;
       }
       closeAfterBrowses = false;
+      FrameGeometry::Remember(window_.Id());
     }
     return WindowController::TakeWindowEvent();
   }

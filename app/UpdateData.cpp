@@ -47,12 +47,6 @@ void AddFormMessages() {
   }
 }
 
-// Whether the record's file name field keeps `name` exactly: it is cut at its size and
-// its trailing blanks are padding.
-bool FieldKeeps(std::string_view name) {
-  return name.size() <= kDemoDataFileNameSize && (name.empty() || name.back() != ' ');
-}
-
 std::string Quoted(std::string_view name) {
   return "\"" + std::string(name) + "\"";
 }
@@ -219,7 +213,7 @@ class UpdateDataController : public WindowController {
   // stored as another file's name.
   void PickFile() {
     const std::string name = files_.Ask(true);
-    if (!FieldKeeps(name)) {
+    if (!DemoDataKeepsFileName(name)) {
       static_cast<void>(GlobalErrors().ThrowMessage(kMsgFileNameNotKept, Quoted(name)));
       MyWindow->Select(kUpdateDataFileName);
       return;

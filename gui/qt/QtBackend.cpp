@@ -10,6 +10,7 @@
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QScreen>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -146,6 +147,19 @@ T QtBackend::Ask(std::function<void(int thread, Completion<T>)> start, T fallbac
     return future.get();
   } catch (const std::future_error&) {
     return fallback;  // the request was dropped at shutdown
+  }
+}
+
+template <typename T>
+T QtBackend::Query(std::function<T()> read, T fallback) {
+  if (OnGuiThread()) return context_ ? read() : fallback;
+  auto promise = std::make_shared<std::promise<T>>();
+  std::future<T> future = promise->get_future();
+  if (!Queue([read, promise] { promise->set_value(read()); })) return fallback;
+  try {
+    return future.get();
+  } catch (const std::future_error&) {
+    return fallback;  // dropped at shutdown
   }
 }
 
@@ -441,6 +455,51 @@ void QtBackend::SetWaitCursor(bool on) {
       --waitCursor_;
       QApplication::restoreOverrideCursor();
     }
+  });
+}
+
+void QtBackend::ProgressChanged(const rt::ProgressState& state) {
+  Run([this, state] {
+    if (frame_) frame_->ShowProgress(state);
+  });
+}
+
+std::vector<rt::Rect> QtBackend::ScreenAreas() {
+  return Query<std::vector<rt::Rect>>(
+      [] {
+        std::vector<rt::Rect> areas;
+        for (const QScreen* screen : QGuiApplication::screens()) {
+          const QRect r = screen->availableGeometry();
+          areas.push_back({r.x(), r.y(), r.width(), r.height()});
+        }
+        return areas;
+      },
+      {});
+}
+
+bool QtBackend::WindowPlacement(int windowId, rt::Placement& placement) {
+  const std::optional<rt::Placement> found = Query<std::optional<rt::Placement>>(
+      [this, windowId]() -> std::optional<rt::Placement> {
+        QWidget* w = WindowWidget(windowId);
+        if (!w || !w->isWindow() || !w->isVisible()) return std::nullopt;
+        // A maximised window keeps the geometry it goes back to.
+        const bool maximized = w->isMaximized();
+        const QRect r = maximized ? w->normalGeometry() : w->geometry();
+        return rt::Placement{r.x(), r.y(), r.width(), r.height(), maximized};
+      },
+      std::nullopt);
+  if (!found) return false;
+  placement = *found;
+  return true;
+}
+
+void QtBackend::PlaceWindow(int windowId, const rt::Placement& placement) {
+  Run([this, windowId, placement] {
+    QWidget* w = WindowWidget(windowId);
+    if (!w || !w->isWindow()) return;
+    if (w->isMaximized()) w->showNormal();
+    w->setGeometry(placement.x, placement.y, placement.width, placement.height);
+    if (placement.maximized) w->showMaximized();
   });
 }
 

@@ -78,6 +78,10 @@ class QtBackend : public rt::UiBackend {
   void Print(const rt::PrintJob& job) override;
   void SetWaitCursor(bool on) override;
   void Beep() override;
+  void ProgressChanged(const rt::ProgressState& state) override;
+  std::vector<rt::Rect> ScreenAreas() override;
+  bool WindowPlacement(int windowId, rt::Placement& placement) override;
+  void PlaceWindow(int windowId, const rt::Placement& placement) override;
 
  private:
   template <typename T>
@@ -88,6 +92,10 @@ class QtBackend : public rt::UiBackend {
   void Run(std::function<void()> work);
   template <typename T>
   T Ask(std::function<void(int thread, Completion<T>)> start, T fallback);
+  // Reads something of the screen on the GUI thread, the caller waiting for it without
+  // blocking its windows' input (nothing is shown to the user).
+  template <typename T>
+  T Query(std::function<T()> read, T fallback);
 
   QtSurface* Surface(int windowId) const;
   QWidget* DialogParent(int thread) const;

@@ -2,19 +2,24 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <algorithm>
 
 #include "gui/qt/MdiLayout.h"
 #include "gui/qt/QtIcons.h"
 #include "gui/qt/QtMenuSet.h"
 #include "platform/runtime/windows/Events.h"
+#include "platform/runtime/windows/Progress.h"
 
 namespace gui {
 
@@ -22,13 +27,19 @@ namespace {
 // A frame smaller than this has no room for its windows.
 constexpr int kMinimumWidth = 800;
 constexpr int kMinimumHeight = 600;
+// How long an operation runs before its progress is shown.
+constexpr int kProgressDelayMs = 300;
 }  // namespace
 
 QtFrame::QtFrame(const rt::WindowView& view)
     : QtSurface(view.id, view.thread),
       units_(view.font, view.fontSize),
       area_(new QMdiArea(this)),
-      menus_(nullptr) {
+      menus_(nullptr),
+      progressLabel_(new QLabel(this)),
+      progressBar_(new QProgressBar(this)),
+      progressCancel_(new QPushButton(tr("Cancel"), this)),
+      progressDelay_(new QTimer(this)) {
   setFont(units_.Font());
   setWindowTitle(QString::fromStdString(view.caption));
   setWindowIcon(QtIcons::ForName(view.icon));
@@ -36,6 +47,25 @@ QtFrame::QtFrame(const rt::WindowView& view)
   area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setCentralWidget(area_);
   statusBar()->show();
+  progressBar_->setMaximumWidth(200);
+  progressCancel_->setAutoDefault(false);
+  progressCancel_->setFocusPolicy(Qt::NoFocus);
+  for (QWidget* w : {static_cast<QWidget*>(progressLabel_), static_cast<QWidget*>(progressBar_),
+                     static_cast<QWidget*>(progressCancel_)}) {
+    statusBar()->addPermanentWidget(w);
+    w->hide();
+  }
+  connect(progressCancel_, &QPushButton::clicked, this, [this] {
+    // Only asks: the operation stops after the step it is on, and says so itself.
+    if (progressId_ != 0 && rt::CancelProgress(progressId_)) progressCancel_->setEnabled(false);
+  });
+  progressDelay_->setSingleShot(true);
+  connect(progressDelay_, &QTimer::timeout, this, [this] {
+    if (progressId_ == 0) return;
+    progressLabel_->show();
+    progressBar_->show();
+    progressCancel_->show();
+  });
   menus_ = new QtMenuSet(
       menuBar(),
       [this](int item) {
@@ -158,6 +188,28 @@ void QtFrame::Cascade() {
     windows[i]->setGeometry(places[static_cast<std::size_t>(i)]);
     windows[i]->raise();
   }
+}
+
+void QtFrame::ShowProgress(const rt::ProgressState& state) {
+  if (state.id == 0) {
+    progressId_ = 0;
+    progressDelay_->stop();
+    progressLabel_->hide();
+    progressBar_->hide();
+    progressCancel_->hide();
+    return;
+  }
+  if (state.id != progressId_) {
+    // Another operation: it shows after its own delay unless the bar is already up.
+    progressId_ = state.id;
+    if (!progressBar_->isVisible()) progressDelay_->start(kProgressDelayMs);
+  }
+  progressLabel_->setText(QString::fromStdString(state.label));
+  // An unknown total shows a busy bar.
+  progressBar_->setRange(0, std::max(0, state.total));
+  progressBar_->setValue(std::min(state.done, std::max(0, state.total)));
+  progressCancel_->setEnabled(!state.cancelRequested);
+  progressCancel_->setText(state.cancelRequested ? tr("Cancelling...") : tr("Cancel"));
 }
 
 void QtFrame::DestroyControl(int number) {

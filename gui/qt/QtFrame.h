@@ -1,8 +1,8 @@
 #pragma once
 // The application frame: a main window whose central widget is the MDI area holding the
 // windows that have no owner, its menu in the menu bar ("&Window" also lists the open
-// windows) and a status bar showing the tips of menu items and controls. The close box asks
-// the runtime.
+// windows) and a status bar showing the tips of menu items and controls and, while a long
+// operation runs, its progress with a cancel button. The close box asks the runtime.
 
 #include <QMainWindow>
 #include <map>
@@ -10,8 +10,12 @@
 #include "gui/qt/DialogUnits.h"
 #include "gui/qt/QtSurface.h"
 
+class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
+class QProgressBar;
+class QPushButton;
+class QTimer;
 
 namespace gui {
 
@@ -42,6 +46,11 @@ class QtFrame : public QMainWindow, public QtSurface {
   // left corner; either way every window that fits the area is put wholly inside it.
   void Tile();
   void Cascade();
+  // Shows the long operation running (id 0: none). The bar appears once an operation has
+  // run for a moment, so that short ones do not flash; Cancel asks the operation to stop.
+  void ShowProgress(const rt::ProgressState& state);
+  QProgressBar* ProgressBar() const { return progressBar_; }
+  QPushButton* ProgressCancel() const { return progressCancel_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -58,6 +67,11 @@ class QtFrame : public QMainWindow, public QtSurface {
   std::map<int, int> types_;
   QList<QAction*> windowActions_;
   bool windowMenuHooked_ = false;
+  QLabel* progressLabel_;
+  QProgressBar* progressBar_;
+  QPushButton* progressCancel_;
+  QTimer* progressDelay_;
+  int progressId_ = 0;  // the operation shown or about to be
 };
 
 }  // namespace gui

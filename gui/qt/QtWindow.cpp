@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDropEvent>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -10,12 +12,16 @@
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTreeWidget>
+#include <QUrl>
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "gui/qt/QtIcons.h"
 #include "gui/qt/QtKeyMap.h"
@@ -34,6 +40,19 @@ bool IsTextEntry(int type) {
 
 bool IsLabel(int type) {
   return type == rt::ctl::kString || type == rt::ctl::kString2 || type == rt::ctl::kPrompt;
+}
+
+// The local files a drag carries, as absolute names; none for anything else (text, links
+// to the web, items of other programs).
+std::vector<std::string> LocalFiles(const QMimeData* data) {
+  std::vector<std::string> files;
+  if (!data || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) continue;
+    const QString name = url.toLocalFile();
+    if (!name.isEmpty()) files.push_back(QDir::cleanPath(name).toStdString());
+  }
+  return files;
 }
 
 rt::EventMessage EventOf(int event) {
@@ -407,6 +426,7 @@ void QtWindow::Update(Slot& slot, const rt::ControlView& c) {
   if (overCells) MarkEditedLists();
   QWidget* w = slot.widget;
   if (!w) return;
+  if (w->acceptDrops() != c.takesFiles) w->setAcceptDrops(c.takesFiles);
   const QString text = QString::fromStdString(c.text);
   const QString tip = QString::fromStdString(c.tip);
   if (IsLabel(c.type)) {
@@ -529,6 +549,29 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
   if (slot == controls_.end()) return QWidget::eventFilter(watched, event);
   const int type = slot->second.view.type;
   switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      // Taken as a copy only: a drag that offers nothing but a move would have the file
+      // manager remove the files once stored.
+      auto* drag = static_cast<QDropEvent*>(event);
+      if (!slot->second.view.takesFiles || !TakesInput() ||
+          !(drag->possibleActions() & Qt::CopyAction) || LocalFiles(drag->mimeData()).empty())
+        return false;
+      drag->setDropAction(Qt::CopyAction);
+      drag->accept();
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      std::vector<std::string> files = LocalFiles(drop->mimeData());
+      if (!slot->second.view.takesFiles || !(drop->possibleActions() & Qt::CopyAction) ||
+          files.empty())
+        return false;
+      drop->setDropAction(Qt::CopyAction);
+      drop->accept();
+      SendFrom(it->second, rt::DroppedFilesMessage(it->second, std::move(files)));
+      return true;
+    }
     case QEvent::KeyPress:
       return HandleKey(it->second, QtKeyMap::FromEvent(*static_cast<QKeyEvent*>(event)));
     case QEvent::FocusOut:

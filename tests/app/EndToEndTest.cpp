@@ -32,6 +32,7 @@
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
+#include "support/DemoTable.h"
 #include "support/OtherProcess.h"
 #include "support/Robot.h"
 #include "support/SurfaceRecorder.h"
@@ -42,24 +43,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::Robot;
 
-std::uint64_t Hash(std::string_view bytes) {
-  std::uint64_t h = 1469598103934665603ull;  // FNV-1a
-  for (unsigned char c : bytes)
-    h = (h ^ c) * 1099511628211ull;
-  return h;
-}
-
-std::uint64_t FileHash(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Hash(std::string(std::istreambuf_iterator<char>(in), {}));
-}
-
-struct Row {
-  std::string name;
-  std::uint64_t hash = 0;
-  bool operator==(const Row&) const = default;
-};
-using Rows = std::map<int, Row>;
+using testing_support::FileHash;
+using testing_support::Rows;
 
 class EndToEndTest : public ::testing::Test {
  protected:
@@ -88,24 +73,7 @@ class EndToEndTest : public ::testing::Test {
 
   fs::path File(const char* name) const { return work_->Path() / name; }
 
-  // The table as a fresh thread reads it: name and hash of the stored bytes by number.
-  static Rows Table() {
-    std::promise<Rows> done;
-    rt::Start([&](const std::vector<std::string>&) {
-      Rows rows;
-      static_cast<void>(DemoDataRelationManagerRef()->Open());
-      rt::File& file = DemoData();
-      static_cast<void>(file.Set(DemoDataIdKey()));
-      while (file.Next() == 0) {
-        std::string bytes;
-        static_cast<void>(file.GetBlobContents(kDemoDataBlob, bytes));
-        rows[DemoDataId()] = {std::string(rt::ClipText(DemoDataFileName())), Hash(bytes)};
-      }
-      static_cast<void>(DemoDataRelationManagerRef()->Close());
-      done.set_value(rows);
-    });
-    return done.get_future().get();
-  }
+  static Rows Table() { return testing_support::DemoTable(); }
 
   // Opens a browse from the frame's menu; returns its window.
   int OpenBrowse(Robot& robot, int frame) {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
@@ -50,6 +52,10 @@ class Robot {
   bool ChooseMenu(int windowId, int item);
   bool SendKey(int windowId, int control, int keyCode);
   bool CloseWindow(int windowId);
+  // Drops files from the file manager on a control (see HeadlessBackend::DropFiles).
+  bool DropFiles(int windowId, int control, std::vector<std::string> files) {
+    return backend_->DropFiles(windowId, control, std::move(files));
+  }
   // Resizes the window's client area as a user dragging its border would (dialog units).
   bool ResizeWindow(int windowId, int width, int height);
   bool Post(int windowId, int event, int control = 0);

@@ -148,6 +148,15 @@ void ForgetThreadEvents(int thread) {
   Ended().insert(thread);
 }
 
+EventMessage DroppedFilesMessage(int control, std::vector<std::string> files) {
+  EventMessage m;
+  m.event = event::kDroppedFiles;
+  m.control = control;
+  std::erase_if(files, [](const std::string& name) { return name.empty(); });
+  m.files = std::move(files);
+  return m;
+}
+
 bool PostMessage(int thread, EventMessage message) {
   if (thread == 0) thread = ThreadNumber();
   std::shared_ptr<EventQueue> q;

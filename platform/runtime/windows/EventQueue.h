@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace rt {
 
@@ -32,6 +33,8 @@ struct EventMessage {
   int notifyCode = 0;
   int notifyThread = 0;
   long notifyParameter = 0;
+  // The local files dropped on the control (DroppedFiles events), absolute names.
+  std::vector<std::string> files;
   // Part of an accept-all pass (dropped when the pass is cut short).
   bool acceptAllPass = false;
   // Work handed to the thread by another one: run by the thread's event loop, which then
@@ -75,6 +78,9 @@ void ForgetThreadEvents(int thread);
 // thread does not exist.
 bool Post(int event, int control = 0, int thread = 0);
 bool PostMessage(int thread, EventMessage message);
+// The event the screen sends when files from the desktop are dropped on a control: the
+// DroppedFiles event with the names (empty ones left out).
+EventMessage DroppedFilesMessage(int control, std::vector<std::string> files);
 // Hands work to a thread: its event loop runs the task on that thread, between events,
 // whichever of its windows is looping. Returns false when the thread does not exist.
 bool PostTask(int thread, std::function<void()> task);

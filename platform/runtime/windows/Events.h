@@ -37,6 +37,8 @@ inline constexpr int kScrollTrack = 29;
 inline constexpr int kColumnResize = 30;
 inline constexpr int kSelecting = 31;
 inline constexpr int kSelected = 32;
+// Files dragged from the desktop were dropped on the control (EventMessage::files).
+inline constexpr int kDroppedFiles = 33;
 inline constexpr int kLastField = 0x1FF;
 
 // Window events: they concern no control.

@@ -5,6 +5,7 @@
 
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/Dialogs.h"
+#include "platform/runtime/windows/EventQueue.h"
 
 namespace rt {
 
@@ -76,6 +77,7 @@ void HeadlessBackend::WindowClosed(int windowId) {
     std::lock_guard lock(mutex_);
     windows_.erase(windowId);
     focus_.erase(windowId);
+    placements_.erase(windowId);
   }
   changed_.notify_all();
 }
@@ -197,6 +199,72 @@ void HeadlessBackend::SetWaitCursor(bool on) {
   std::lock_guard lock(mutex_);
   waitCursor_ += on ? 1 : -1;
   if (waitCursor_ < 0) waitCursor_ = 0;
+}
+
+bool HeadlessBackend::DropFiles(int windowId, int control, std::vector<std::string> files) {
+  int thread = 0;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = windows_.find(windowId);
+    if (it == windows_.end() || !it->second.enabled) return false;
+    const auto& controls = it->second.controls;
+    auto c = std::find_if(controls.begin(), controls.end(),
+                          [&](const ControlView& v) { return v.number == control; });
+    if (c == controls.end() || !c->takesFiles || c->disabled || c->hidden) return false;
+    thread = it->second.thread;
+  }
+  EventMessage m = DroppedFilesMessage(control, std::move(files));
+  if (m.files.empty()) return false;
+  m.windowId = windowId;
+  return PostMessage(thread, std::move(m));
+}
+
+ProgressState HeadlessBackend::Progress() const {
+  std::lock_guard lock(mutex_);
+  return progress_.empty() ? ProgressState{} : progress_.back();
+}
+
+std::vector<ProgressState> HeadlessBackend::ProgressHistory() const {
+  std::lock_guard lock(mutex_);
+  return progress_;
+}
+
+void HeadlessBackend::OnProgress(std::function<void(const ProgressState&)> observer) {
+  std::lock_guard lock(mutex_);
+  progressObserver_ = std::move(observer);
+}
+
+void HeadlessBackend::ProgressChanged(const ProgressState& state) {
+  std::function<void(const ProgressState&)> observer;
+  {
+    std::lock_guard lock(mutex_);
+    progress_.push_back(state);
+    observer = progressObserver_;
+  }
+  if (observer) observer(state);
+}
+
+void HeadlessBackend::SetScreens(std::vector<Rect> screens) {
+  std::lock_guard lock(mutex_);
+  screens_ = std::move(screens);
+}
+
+std::vector<Rect> HeadlessBackend::ScreenAreas() {
+  std::lock_guard lock(mutex_);
+  return screens_;
+}
+
+bool HeadlessBackend::WindowPlacement(int windowId, Placement& placement) {
+  std::lock_guard lock(mutex_);
+  auto it = placements_.find(windowId);
+  if (it == placements_.end()) return false;
+  placement = it->second;
+  return true;
+}
+
+void HeadlessBackend::PlaceWindow(int windowId, const Placement& placement) {
+  std::lock_guard lock(mutex_);
+  if (windows_.count(windowId) != 0) placements_[windowId] = placement;
 }
 
 void HeadlessBackend::Beep() {

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -42,6 +43,18 @@ class HeadlessBackend : public UiBackend {
   // The control last focused in the window (0: none yet).
   int Focus(int windowId) const;
 
+  // Drops files from the desktop on a control, as a user dragging them from the file
+  // manager: the DroppedFiles event goes to the window's thread. False (nothing sent) when
+  // the window takes no input, or the control takes no files or is disabled or hidden.
+  bool DropFiles(int windowId, int control, std::vector<std::string> files);
+  // The long operation shown now (id 0: none), and every state shown so far.
+  ProgressState Progress() const;
+  std::vector<ProgressState> ProgressHistory() const;
+  // Called on the thread that changed the progress, after it is recorded.
+  void OnProgress(std::function<void(const ProgressState&)> observer);
+  // The desktop's screens (default: one of 1920 x 1080 pixels).
+  void SetScreens(std::vector<Rect> screens);
+
   void WindowOpened(const WindowView& window) override;
   void WindowClosed(int windowId) override;
   void WindowChanged(int windowId, const std::string& caption, const Rect& pos,
@@ -60,6 +73,10 @@ class HeadlessBackend : public UiBackend {
   void Print(const PrintJob& job) override;
   void SetWaitCursor(bool on) override;
   void Beep() override;
+  void ProgressChanged(const ProgressState& state) override;
+  std::vector<Rect> ScreenAreas() override;
+  bool WindowPlacement(int windowId, Placement& placement) override;
+  void PlaceWindow(int windowId, const Placement& placement) override;
 
  private:
   void Record(UiRequest request);
@@ -72,6 +89,10 @@ class HeadlessBackend : public UiBackend {
   std::deque<std::string> files_;
   std::vector<UiRequest> transcript_;
   int waitCursor_ = 0;
+  std::vector<ProgressState> progress_;
+  std::function<void(const ProgressState&)> progressObserver_;
+  std::vector<Rect> screens_{{0, 0, 1920, 1080}};
+  std::map<int, Placement> placements_;
 };
 
 // Installs a fresh headless backend (replacing any other) and returns it.

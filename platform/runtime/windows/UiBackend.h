@@ -30,6 +30,7 @@ struct ControlView {
   bool readOnly = false;
   bool isDefault = false;
   bool immediate = false;
+  bool takesFiles = false;  // files dragged from the desktop may be dropped on it
   StandardAction action = StandardAction::None;
   std::vector<int> alerts;
   // Lists: parsed columns, formatted rows, the selected row (1-based, 0 none), and the
@@ -75,6 +76,26 @@ struct PrintJob {
   std::string options;
 };
 
+// Where a window stands on the desktop, in the desktop's pixels: its normal (not maximised)
+// frame geometry, and whether it is maximised.
+struct Placement {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  bool maximized = false;
+  bool operator==(const Placement&) const = default;
+};
+
+// The long operation a progress indicator shows (see Progress.h); id 0: none runs.
+struct ProgressState {
+  int id = 0;
+  std::string label;
+  int total = 0;
+  int done = 0;
+  bool cancelRequested = false;
+};
+
 class UiBackend {
  public:
   virtual ~UiBackend() = default;
@@ -92,6 +113,14 @@ class UiBackend {
   // limit sizes ignores it.
   virtual void WindowSizeLimits(int /*windowId*/, int /*minWidth*/, int /*minHeight*/,
                                 int /*maxWidth*/, int /*maxHeight*/) {}
+  // The long operation to show changed (any thread). A screen without an indicator ignores it.
+  virtual void ProgressChanged(const ProgressState& /*state*/) {}
+
+  // Window placement on the desktop. The available area of each screen (empty: unknown),
+  // a window's placement (false when it has none on screen), and moving a window there.
+  virtual std::vector<Rect> ScreenAreas() { return {}; }
+  virtual bool WindowPlacement(int /*windowId*/, Placement& /*placement*/) { return false; }
+  virtual void PlaceWindow(int /*windowId*/, const Placement& /*placement*/) {}
 
   // Blocking requests.
   virtual int Message(const std::string& text, const std::string& caption, int icon, int buttons,

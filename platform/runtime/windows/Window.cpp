@@ -1078,6 +1078,7 @@ void Window::FillView(const Control& c, ControlView& v) const {
   if (&v != &c.view) v.rows = c.view.rows;
   v.choice = c.choice;
   v.vscroll = d.vscroll;
+  v.takesFiles = d.takesFiles;
   v.thumb = c.thumb;
   v.cellList = c.cellList;
   v.cellColumn = c.cellColumn;

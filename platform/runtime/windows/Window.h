@@ -71,7 +71,8 @@ class Window {
   void SetKeyCode(int code) { keyCode_ = code; }
   int Accepted() const { return event_ == event::kAccepted ? field_ : 0; }
   int FocusField() const { return focus_; }
-  // The notification carried by the current Notify event.
+  // The message of the event being handled: the payload of a Notify, the files of a
+  // DroppedFiles event.
   const EventMessage& Current() const { return current_; }
 
   // Copies bound variables to the screen (control 0: every control).

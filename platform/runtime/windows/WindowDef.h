@@ -85,8 +85,9 @@ struct ControlDef {
   bool readOnly = false;
   bool immediate = false;  // the control handles scrolling itself
   bool vscroll = false;
-  bool isDefault = false;  // the default button
-  bool skip = false;       // not in the tab order
+  bool isDefault = false;   // the default button
+  bool skip = false;        // not in the tab order
+  bool takesFiles = false;  // files dragged from the desktop may be dropped on it
   StandardAction action = StandardAction::None;
   std::vector<int> alerts;  // key codes alerted on the control
 
@@ -124,6 +125,10 @@ struct ControlDef {
   }
   ControlDef& Hidden() {
     hidden = true;
+    return *this;
+  }
+  ControlDef& TakesFiles() {
+    takesFiles = true;
     return *this;
   }
 };
