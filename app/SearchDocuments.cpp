@@ -1,5 +1,6 @@
 #include "app/SearchDocuments.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,8 +32,8 @@ namespace {
 constexpr char kModule[] = "PageletDemo$PageletDemo005";
 constexpr char kWindow[] = "P1$SEARCH";
 constexpr char kListFormat[] =
-    "36R(2)|M~ID~C(0)@n-14@90L(2)|M~File Name~L(2)@s80@28R(2)|M~Page~C(0)@n-7@"
-    "240L(2)|M~Text~L(2)@s255@";
+    "36R(2)|M~ID~C(0)@n-14@80L(2)|M~File Name~L(2)@s80@28R(2)|M~Page~C(0)@n-7@"
+    "250L(2)|M~Text~L(2)@s255@";
 constexpr std::size_t kQuerySize = 200;
 // How the matched words stand out in the list's passages.
 constexpr char kMarkOpen[] = "\xC2\xBB";   // »
@@ -248,7 +249,10 @@ class SearchDocumentsController : public WindowController {
       table.SkipBlobsOnNextRead();
       if (table.GetByPointer(hit.record) != rt::kNoError) continue;  // deleted just now
       row.id = DemoDataId();
-      row.fileName = std::string(rt::ClipText(DemoDataFileName()));
+      // The name without its folder: the passage needs the room more.
+      row.fileName = std::filesystem::path(std::string(rt::ClipText(DemoDataFileName())))
+                         .filename()
+                         .string();
       TakeSnippet(hit.snippet, row.passage, row.matched);
       rows_.push_back(std::move(row));
     }
