@@ -22,6 +22,8 @@ namespace {
 constexpr auto kIdleWait = std::chrono::milliseconds(500);
 constexpr auto kRetryWait = std::chrono::seconds(2);
 constexpr std::size_t kBatch = 16;
+constexpr std::size_t kPagesPerCommit = 8;
+constexpr std::size_t kBytesPerCommit = 128 * 1024;
 
 std::mutex gMutex;
 int gThread = 0;
@@ -58,10 +60,22 @@ int IndexDocument(rt::TextIndex& index, const rt::TextWork& work,
         loaded.code == rt::kAccessDenied ? rt::TextState::Encrypted : rt::TextState::Damaged;
     return index.FinishDocument(work.record, work.version, state);
   }
+  // A few pages per transaction: each commit costs the index more than a page's text, and a
+  // batch still commits within milliseconds and holds little text.
+  std::vector<std::string> texts;
+  std::size_t bytesHeld = 0;
+  int first = next;
   for (int page = next; page < document.PageCount(); ++page) {
-    if (stop()) return rt::kNoError;
-    if (int e = index.AddPage(work.record, work.version, page, document.ExtractPageText(page)))
-      return e;
+    if (stop()) return rt::kNoError;  // the pages not committed are read again next time
+    texts.push_back(document.ExtractPageText(page));
+    bytesHeld += texts.back().size();
+    if (texts.size() < kPagesPerCommit && bytesHeld < kBytesPerCommit &&
+        page + 1 < document.PageCount())
+      continue;
+    if (int e = index.AddPages(work.record, work.version, first, texts)) return e;
+    first = page + 1;
+    texts.clear();
+    bytesHeld = 0;
   }
   return index.FinishDocument(work.record, work.version, rt::TextState::Indexed);
 }

@@ -1,9 +1,10 @@
 #pragma once
 // The background indexer: a runtime thread at the lowest priority that keeps the full-text
 // index of the document table up to date. Started at program start-up, it removes the entries
-// of deleted and changed documents and indexes new and changed ones page by page, one page per
-// transaction, so the user's writes never wait long and an interrupted run (an exit, a crash,
-// kill -9) resumes at the next page. Documents without a text layer, password-protected or
+// of deleted and changed documents and indexes new and changed ones page by page, a few pages
+// (at most 8, or 128 KB of text) per transaction, so the user's writes never wait long, no
+// more than those pages' text is held, and an interrupted run (an exit, a crash, kill -9)
+// resumes after the last pages committed. Documents without a text layer, password-protected or
 // damaged are marked so and not tried again until they change. When idle it checks every half
 // second whether the table changed. Nothing needs marking when a document is written: the
 // table's own change counter, raised in the write's transaction, tells the indexer (see

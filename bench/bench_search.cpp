@@ -185,8 +185,16 @@ void QuerySpeed(int documents, int pages) {
 void IndexingSpeed() {
   const std::string pdf = pdftest::PdfTestWriter::Numbered(300, 40);
   std::ofstream("numbered.pdf", std::ios::binary) << pdf;
-  std::vector<double> ours, tool;
+  std::vector<double> ours, tool, extract;
   for (int round = 0; round < 3; ++round) {
+    auto t0 = Clock::now();
+    {
+      rt::PdfDocumentSet document;
+      if (!document.LoadBytes({pdf.begin(), pdf.end()}, {}).Ok()) return;
+      for (int page = 0; page < document.PageCount(); ++page)
+        static_cast<void>(document.ExtractPageText(page));
+    }
+    extract.push_back(Ms(Clock::now() - t0));
     fs::remove(DemoData().PhysicalName());
     DestroyDemoData();
     if (!Store({pdf})) return;
@@ -199,8 +207,11 @@ void IndexingSpeed() {
     if (std::system("pdftotext numbered.pdf numbered.txt") != 0) return;
     tool.push_back(Ms(Clock::now() - t));
   }
-  std::printf("\nindexing a 300-page document: %.0f ms, pdftotext %.0f ms, ratio %.2f\n",
-              Median(ours), Median(tool), Median(ours) / Median(tool));
+  std::printf(
+      "\nindexing a 300-page document: %.0f ms, pdftotext %.0f ms, ratio %.2f (the "
+      "PDF engine's text of every page alone: %.0f ms, ratio %.2f)\n",
+      Median(ours), Median(tool), Median(ours) / Median(tool), Median(extract),
+      Median(extract) / Median(tool));
 }
 
 long StatusKb(const char* field) {
@@ -258,12 +269,13 @@ void IndexingMemory() {
       textBytes += document.PageText(page).size();
     kept = PeakGrowthMb(base);
   }
-  std::printf("a 2,000-page document (%.1f MB PDF, %.1f MB of text): indexing it grew the peak "
-              "by %.1f MB; reading it with every page's text kept, by %.1f MB; ratio %.2f "
-              "[%lld of %lld indexed]\n",
-              static_cast<double>(pdfSize) / 1e6, static_cast<double>(textBytes) / 1e6, indexing,
-              kept, kept > 0 ? indexing / kept : 0, static_cast<long long>(progress.done),
-              static_cast<long long>(progress.documents));
+  std::printf(
+      "a 2,000-page document (%.1f MB PDF, %.1f MB of text): indexing it grew the peak "
+      "by %.1f MB; reading it with every page's text kept, by %.1f MB; ratio %.2f "
+      "[%lld of %lld indexed]\n",
+      static_cast<double>(pdfSize) / 1e6, static_cast<double>(textBytes) / 1e6, indexing, kept,
+      kept > 0 ? indexing / kept : 0, static_cast<long long>(progress.done),
+      static_cast<long long>(progress.documents));
   std::fflush(stdout);
   _exit(0);
 }

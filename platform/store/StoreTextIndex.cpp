@@ -347,37 +347,43 @@ int StoreTextIndex::BeginDocument(std::int64_t record, std::int64_t version, int
   return e;
 }
 
-int StoreTextIndex::AddPage(std::int64_t record, std::int64_t version, int page,
-                            std::string_view text) {
-  return Transaction("index a page", [&] {
+int StoreTextIndex::AddPages(std::int64_t record, std::int64_t version, int firstPage,
+                             const std::vector<std::string>& texts) {
+  if (texts.empty()) return kNoError;
+  return Transaction("index pages", [&] {
     int rc = 0;
     StoreStatement& u = Statement(
-        "UPDATE text_docs SET done = done + 1 WHERE rid = ?1 AND ver = ?2 AND state = 0 AND "
+        "UPDATE text_docs SET done = done + ?4 WHERE rid = ?1 AND ver = ?2 AND state = 0 AND "
         "done = ?3",
         rc);
-    if (rc != SQLITE_OK) return Fail(rc, "index a page");
+    if (rc != SQLITE_OK) return Fail(rc, "index pages");
     u.Bind(1, record);
     u.Bind(2, version);
-    u.Bind(3, static_cast<std::int64_t>(page));
+    u.Bind(3, static_cast<std::int64_t>(firstPage));
+    u.Bind(4, static_cast<std::int64_t>(texts.size()));
     rc = u.Step();
     u.Reset();
-    if (rc != SQLITE_DONE) return Fail(rc, "index a page");
+    if (rc != SQLITE_DONE) return Fail(rc, "index pages");
     if (sqlite3_changes(db_) != 1) {
       // Another indexer (a second instance on the table) got there first.
       SetError(kRecordChangedError);
       return kRecordChangedError;
     }
-    if (!HasWordCharacter(text)) return kNoError;
     StoreStatement& i =
         Statement("INSERT INTO text_pages (rid, ver, page, body) VALUES (?1, ?2, ?3, ?4)", rc);
-    if (rc != SQLITE_OK) return Fail(rc, "index a page");
-    i.Bind(1, record);
-    i.Bind(2, version);
-    i.Bind(3, static_cast<std::int64_t>(page));
-    i.Bind(4, text);
-    rc = i.Step();
-    i.Reset();
-    return rc == SQLITE_DONE ? kNoError : Fail(rc, "index a page");
+    if (rc != SQLITE_OK) return Fail(rc, "index pages");
+    for (std::size_t n = 0; n < texts.size(); ++n) {
+      if (!HasWordCharacter(texts[n])) continue;
+      i.Reset();
+      i.Bind(1, record);
+      i.Bind(2, version);
+      i.Bind(3, static_cast<std::int64_t>(firstPage) + static_cast<std::int64_t>(n));
+      i.Bind(4, std::string_view(texts[n]));
+      rc = i.Step();
+      i.Reset();
+      if (rc != SQLITE_DONE) return Fail(rc, "index pages");
+    }
+    return kNoError;
   });
 }
 

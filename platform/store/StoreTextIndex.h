@@ -5,7 +5,7 @@
 //
 // Storage: "text_docs" has one row per indexed record (record id, the version indexed, state,
 // pages done); "text_pages" holds the page texts (record id, version, page) and "text_fts" is
-// the FTS5 index over them, kept in step by triggers. A page and its record's count of pages
+// the FTS5 index over them, kept in step by triggers. Pages and their record's count of pages
 // done are written in one transaction, so an interrupted indexing resumes at the page after
 // the last one committed: no page is indexed twice and none is skipped. The work list is the
 // records whose change counter ("_ver", raised by every write of the driver, in the write's
@@ -39,7 +39,8 @@ class StoreTextIndex : public TextIndex {
   bool Changed() override;
   int ReadDocument(std::int64_t record, std::int64_t version, std::vector<char>& bytes) override;
   int BeginDocument(std::int64_t record, std::int64_t version, int& nextPage) override;
-  int AddPage(std::int64_t record, std::int64_t version, int page, std::string_view text) override;
+  int AddPages(std::int64_t record, std::int64_t version, int firstPage,
+               const std::vector<std::string>& texts) override;
   int FinishDocument(std::int64_t record, std::int64_t version, TextState state) override;
   int Search(const std::vector<TextTerm>& query, std::size_t limit,
              std::vector<TextHit>& hits) override;

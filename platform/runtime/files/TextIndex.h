@@ -76,10 +76,11 @@ class TextIndex {
   // Starts (or, at the same version, continues) a record's indexing; `nextPage` answers the
   // page to go on with.
   virtual int BeginDocument(std::int64_t record, std::int64_t version, int& nextPage) = 0;
-  // Adds page `page` (which must be the next page) in a transaction of its own; an empty
-  // text adds no entry but counts the page as done.
-  virtual int AddPage(std::int64_t record, std::int64_t version, int page,
-                      std::string_view text) = 0;
+  // Adds the texts of pages firstPage, firstPage + 1, ... (firstPage must be the next page)
+  // in one transaction of their own, with the count of pages done; an empty text adds no
+  // entry but counts its page as done. Callers pass a few pages at a time.
+  virtual int AddPages(std::int64_t record, std::int64_t version, int firstPage,
+                       const std::vector<std::string>& texts) = 0;
   // Ends a record's indexing with its final state (Indexed becomes NoText when no page
   // had any text).
   virtual int FinishDocument(std::int64_t record, std::int64_t version, TextState state) = 0;
