@@ -7,6 +7,7 @@
 #include "app/BrowseData.h"
 #include "app/Globals.h"
 #include "app/SearchDocuments.h"
+#include "app/TextIndexer.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/window/WindowController.h"
 #include "platform/runtime/threads/Threads.h"
@@ -79,8 +80,10 @@ class MainFrameController : public WindowController {
     if (MyWindow && MyWindow->Event() == rt::event::kCloseWindow) {
       closeAfterBrowses = true;
       if (openBrowses.load() > 0) {
+        // The indexer goes on until the program ends: a form may yet keep the program open.
         for (int thread : rt::RunningThreads())
-          if (thread != rt::ThreadNumber()) rt::PostCloseDown(thread);
+          if (thread != rt::ThreadNumber() && thread != TextIndexer::Thread())
+            rt::PostCloseDown(thread);
         return LevelNotify;
       }
       closeAfterBrowses = false;
