@@ -215,6 +215,12 @@ TEST_F(SearchWindowTest, FindsStoredChangedAndDeletedDocumentsAndOpensTheViewerA
   EXPECT_TRUE(engine->Highlight());
   ASSERT_TRUE(robot.CloseWindow(viewer));
   ASSERT_TRUE(robot.WaitClosed(viewer));
+  // So does a double click on the row.
+  ASSERT_TRUE(robot.DoubleClickRow(search, kSearchDocumentsList, 1));
+  const int again = robot.WaitForWindow("Pagelet DEMO");
+  ASSERT_NE(again, 0);
+  ASSERT_TRUE(robot.CloseWindow(again));
+  ASSERT_TRUE(robot.WaitClosed(again));
 
   // A word on two pages lists both; a prefix and a phrase find what they should.
   EXPECT_EQ(Query(robot, search, "quartz").size(), 2u);
