@@ -250,9 +250,8 @@ class SearchDocumentsController : public WindowController {
       if (table.GetByPointer(hit.record) != rt::kNoError) continue;  // deleted just now
       row.id = DemoDataId();
       // The name without its folder: the passage needs the room more.
-      row.fileName = std::filesystem::path(std::string(rt::ClipText(DemoDataFileName())))
-                         .filename()
-                         .string();
+      row.fileName =
+          std::filesystem::path(std::string(rt::ClipText(DemoDataFileName()))).filename().string();
       TakeSnippet(hit.snippet, row.passage, row.matched);
       rows_.push_back(std::move(row));
     }
