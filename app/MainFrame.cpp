@@ -7,6 +7,8 @@
 #include "app/BrowseData.h"
 #include "app/FrameGeometry.h"
 #include "app/Globals.h"
+#include "app/SearchDocuments.h"
+#include "app/TextIndexer.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/window/WindowController.h"
 #include "platform/runtime/threads/Threads.h"
@@ -27,8 +29,9 @@ std::atomic<bool> closeAfterBrowses{false};
 // The thread the frame runs on: program main's.
 std::atomic<int> frameThread{1};
 
-void RunBrowse(int owner) {
-  BrowseData();
+// Runs a window procedure of the View Demo menu on the thread it was started on.
+void RunBrowse(int owner, void (*procedure)()) {
+  procedure();
   if (--openBrowses == 0 && closeAfterBrowses.exchange(false))
     rt::Post(rt::event::kCloseWindow, 0, owner);
 }
@@ -57,11 +60,16 @@ class MainFrameController : public WindowController {
   }
 
   ErrorLevel TakeAccepted() override {
-    if (MyWindow && MyWindow->Accepted() == kMainFrameBrowseData) {
+    const int accepted = MyWindow ? MyWindow->Accepted() : 0;
+    if (accepted == kMainFrameBrowseData || accepted == kMainFrameSearchDocuments) {
       closeAfterBrowses = false;  // the user went on working
       ++openBrowses;
       const int owner = rt::ThreadNumber();
-      if (rt::Start([owner](const std::vector<std::string>&) { RunBrowse(owner); }, 25000) == 0)
+      void (*procedure)() = BrowseData;
+      if (accepted == kMainFrameSearchDocuments) procedure = SearchDocuments;
+      if (rt::Start(
+              [owner, procedure](const std::vector<std::string>&) { RunBrowse(owner, procedure); },
+              25000) == 0)
         --openBrowses;
     }
     return WindowController::TakeAccepted();
@@ -74,8 +82,10 @@ class MainFrameController : public WindowController {
     if (MyWindow && MyWindow->Event() == rt::event::kCloseWindow) {
       closeAfterBrowses = true;
       if (openBrowses.load() > 0) {
+        // The indexer goes on until the program ends: a form may yet keep the program open.
         for (int thread : rt::RunningThreads())
-          if (thread != rt::ThreadNumber()) rt::PostCloseDown(thread);
+          if (thread != rt::ThreadNumber() && thread != TextIndexer::Thread())
+            rt::PostCloseDown(thread);
         return LevelNotify;
       }
       closeAfterBrowses = false;
@@ -115,15 +125,16 @@ void RegisterMainFrameWindow() {
   def->Item("&Copy").Tip("Copy item to Windows Clipboard").Action(StandardAction::Copy);
   def->Item("&Paste").Tip("Paste contents of Windows Clipboard").Action(StandardAction::Paste);
   def->EndMenu();
-  def->Menu("&View Demo");    // -10
-  def->Item("&Browse Data");  // -11
+  def->Menu("&View Demo");                                                                // -10
+  def->Item("&Browse Data");                                                              // -11
+  def->Item("Search &Documents...").Tip("Find stored documents by the words they hold");  // -12
   def->EndMenu();
-  def->Menu("&Window");  // -12
+  def->Menu("&Window");  // -13
   def->Item("T&ile").Tip("Make all open windows visible").Action(StandardAction::Tile);
   def->Item("&Cascade").Tip("Stack all open windows").Action(StandardAction::Cascade);
   def->Item("&Arrange Icons").Tip("Align all window icons").Action(StandardAction::ArrangeIcons);
   def->EndMenu();
-  def->Menu("&Help");  // -16
+  def->Menu("&Help");  // -17
   def->Item("&Contents")
       .Tip("View the contents of the help file")
       .Action(StandardAction::HelpContents);

@@ -14,3 +14,4 @@ void CloseMainFrame();
 
 // Menu item numbers of the frame (from -1 downward in definition order).
 inline constexpr int kMainFrameBrowseData = -11;
+inline constexpr int kMainFrameSearchDocuments = -12;

@@ -5,6 +5,7 @@
 #include "app/DemoData.h"
 #include "app/Globals.h"
 #include "app/MainFrame.h"
+#include "app/TextIndexer.h"
 #include "framework/browse/EditInPlaceWindows.h"
 #include "framework/data/FileOpenRegistry.h"
 #include "framework/error/ErrorEntry.h"
@@ -58,7 +59,9 @@ void RunProgramMain(const std::function<void()>& frame) {
   StartGlobalErrors();
   if (IniMgr().Init(kIniFileName, kIniStorage, 0) != rt::kNoError) ReportSettingsFile();
   CreateDemoDataManagers();
+  TextIndexer::Start();
   frame();
+  TextIndexer::Stop();
   IniMgr().BeforeKill();
   IniMgr().Close();
 }

@@ -12,6 +12,7 @@
 #include "framework/util/ResizeManager.h"
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
+#include "platform/pdf/PdfEngine.h"
 #include "platform/pdf/PdfViewState.h"
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/Threads.h"
@@ -38,13 +39,15 @@ std::string ControlText(rt::PageletControl& control, std::int32_t length, int sc
 class ViewBlobController : public WindowController {
  public:
   ViewBlobController(rt::Window& window, ToolbarDispatcher& toolbar, ResizeManager& resizer,
-                     rt::PageletControl& control, rt::File& table, std::int16_t blob)
+                     rt::PageletControl& control, rt::File& table, std::int16_t blob,
+                     const ViewBlobStart* start)
       : window_(window),
         toolbar_(toolbar),
         resizer_(resizer),
         control_(control),
         table_(table),
-        blob_(blob) {}
+        blob_(blob),
+        start_(start) {}
 
   ErrorLevel Init() override {
     GlobalErrors().SetProcedureName("ViewBlob");
@@ -68,7 +71,7 @@ class ViewBlobController : public WindowController {
     SetResize(resizer_);
     SetAlerts();
     control_.sourceTable = nullptr;
-    control_.LoadBlob(table_, blob_);
+    if (control_.LoadBlob(table_, blob_) && start_) ShowStart();
     return LevelQuiet;
   }
 
@@ -180,12 +183,30 @@ class ViewBlobController : public WindowController {
     }
   }
 
+  // Finds the start text, highlighted, and moves on from match to match until the current
+  // one is on the start page; with no match there, the view goes to the page.
+  void ShowStart() {
+    const std::shared_ptr<rt::PdfEngine> engine = control_.Engine();
+    if (!engine) return;
+    int found = control_.FindText(start_->text, 1, 0, 1, 0);
+    for (int step = 0; found > 0 && step < found; ++step) {
+      const std::vector<rt::PdfMatch> matches = engine->Matches();
+      const int current = engine->CurrentMatch();
+      if (current >= 0 && current < static_cast<int>(matches.size()) &&
+          matches[current].page == start_->page)
+        return;
+      found = control_.FindText(start_->text, 1, 1, 1, 0);
+    }
+    engine->GoToPage(start_->page);
+  }
+
   rt::Window& window_;
   ToolbarDispatcher& toolbar_;
   ResizeManager& resizer_;
   rt::PageletControl& control_;
   rt::File& table_;
   std::int16_t blob_;
+  const ViewBlobStart* start_;
 };
 
 }  // namespace
@@ -240,7 +261,9 @@ void RegisterViewBlobWindow() {
   rt::RegisterWindowDef(std::move(def));
 }
 
-void ViewBlob(rt::File& table, std::int16_t blob) {
+namespace {
+
+void RunViewer(rt::File& table, std::int16_t blob, const ViewBlobStart* start) {
   RegisterViewBlobWindow();
   RegisterFindTextWindow();
   auto control = std::make_unique<rt::PageletControl>();
@@ -248,11 +271,21 @@ void ViewBlob(rt::File& table, std::int16_t blob) {
   if (!window) return;
   ToolbarDispatcher toolbar;
   auto resizer = std::make_unique<ResizeManager>();
-  auto controller =
-      std::make_unique<ViewBlobController>(*window, toolbar, *resizer, *control, table, blob);
+  auto controller = std::make_unique<ViewBlobController>(*window, toolbar, *resizer, *control,
+                                                         table, blob, start);
   GlobalResponse() = controller->Run();
   resizer.reset();
   controller.reset();
   window.reset();
   control.reset();
+}
+
+}  // namespace
+
+void ViewBlob(rt::File& table, std::int16_t blob) {
+  RunViewer(table, blob, nullptr);
+}
+
+void ViewBlob(rt::File& table, std::int16_t blob, const ViewBlobStart& start) {
+  RunViewer(table, blob, &start);
 }

@@ -5,6 +5,7 @@
 // It runs modally on its caller's thread; nothing it does is written back to the table.
 
 #include <cstdint>
+#include <string>
 
 namespace rt {
 class File;
@@ -17,6 +18,14 @@ void RegisterViewBlobWindow();
 // Shows the current record's BLOB `blob` of `table` (the form passes DemoData and 1) until
 // the window closes; sets GlobalResponse to the controller's result.
 void ViewBlob(rt::File& table, std::int16_t blob);
+
+// Where the viewer opens: on a page (0-based) with a text found there and highlighted, as
+// Find Text would find and highlight it (the search window opens the viewer this way).
+struct ViewBlobStart {
+  int page = 0;
+  std::string text;
+};
+void ViewBlob(rt::File& table, std::int16_t blob, const ViewBlobStart& start);
 
 // Controls of the viewer's window.
 inline constexpr int kViewBlobRegion = 1;

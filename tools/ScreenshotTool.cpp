@@ -7,6 +7,9 @@
 //                                                 document viewer opened on that record
 //   pagelet-screenshot OUT.png --browse FILE...   each file stored in a new record and the
 //                                                 document browse opened over them
+//   pagelet-screenshot OUT.png --search QUERY FILE...  each file stored in a new record,
+//                                                 indexed, and the search window opened on
+//                                                 QUERY
 
 #include <algorithm>
 #include <chrono>
@@ -20,7 +23,9 @@
 #include "app/DemoDataFileManager.h"
 #include "app/DemoDataRelationManager.h"
 #include "app/LoadBlobFromFile.h"
+#include "app/SearchDocuments.h"
 #include "app/Startup.h"
+#include "app/TextIndexer.h"
 #include "app/ViewBlob.h"
 #include "gui/qt/QtBackend.h"
 #include "gui/qt/QtPdfSurface.h"
@@ -57,8 +62,23 @@ void BrowseSample(const std::vector<std::string>& files) {
   BrowseData();
 }
 
+// The search window on the query once the files are stored and indexed.
+void SearchSample(const std::string& query, const std::vector<std::string>& files) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  if (!StoreSample(files)) return;
+  static_cast<void>(DemoDataRelationManagerRef()->Close());  // never fails
+  // Indexed here rather than waiting for the indexer's next look at the table.
+  std::unique_ptr<rt::TextIndex> index;
+  if (TextIndexer::OpenIndex(index) == 0)
+    static_cast<void>(TextIndexer::IndexPending(*index, [] { return false; }));
+  index.reset();
+  SearchDocuments(query);
+}
+
 int Usage(const char* program) {
-  std::fprintf(stderr, "usage: %s OUT.png [--viewer DOC.pdf | --browse FILE...]\n", program);
+  std::fprintf(stderr,
+               "usage: %s OUT.png [--viewer DOC.pdf | --browse FILE... | --search QUERY FILE...]\n",
+               program);
   return 2;
 }
 
@@ -69,8 +89,10 @@ int main(int argc, char** argv) {
   const std::string out = argv[1];
   const std::string mode = argc > 2 ? argv[2] : "";
   const std::vector<std::string> files(argv + std::min(argc, 3), argv + argc);
-  if (!mode.empty() && mode != "--viewer" && mode != "--browse") return Usage(argv[0]);
+  if (!mode.empty() && mode != "--viewer" && mode != "--browse" && mode != "--search")
+    return Usage(argv[0]);
   if (mode == "--viewer" && files.size() != 1) return Usage(argv[0]);
+  if (mode == "--search" && files.size() < 2) return Usage(argv[0]);
   return RunApplication([&](const std::function<void()>& programMain) {
     gui::InstallPdfSurfaces();
     return gui::RunDesktop(
@@ -80,6 +102,13 @@ int main(int argc, char** argv) {
             rt::Start([&](const std::vector<std::string>&) { ViewStoredCopy(files.front()); });
           if (mode == "--browse")
             rt::Start([&](const std::vector<std::string>&) { BrowseSample(files); }, 25000);
+          if (mode == "--search") {
+            rt::Start(
+                [&](const std::vector<std::string>&) {
+                  SearchSample(files.front(), {files.begin() + 1, files.end()});
+                },
+                25000);
+          }
           programMain();
         },
         out);

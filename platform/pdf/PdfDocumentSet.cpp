@@ -334,6 +334,23 @@ const std::string& PdfDocumentSet::PageText(int page) {
   return *text;
 }
 
+std::string PdfDocumentSet::ExtractPageText(int page) {
+  int index = 0;
+  Document* document = Locate(page, index);
+  if (document == nullptr) return {};
+  if (document->texts[index]) return *document->texts[index];
+  try {
+    std::unique_ptr<poppler::page> p(
+        document->pages[index] ? nullptr : document->document->create_page(index));
+    poppler::page* shown = p ? p.get() : document->pages[index].get();
+    std::string text = shown ? ToUtf8(shown->text()) : std::string();
+    if (!text.empty() && text.back() == '\f') text.pop_back();
+    return text;
+  } catch (...) {
+    return {};
+  }
+}
+
 std::string PdfDocumentSet::DocumentText() {
   std::string text;
   text.reserve(DocumentTextLength());

@@ -55,6 +55,9 @@ class PdfDocumentSet {
 
   // A page's text in UTF-8 (empty out of range). Extracted once and kept.
   const std::string& PageText(int page);
+  // A page's text extracted now and not kept, nor the page's layout: a long document read
+  // page by page this way holds one page's text at a time.
+  std::string ExtractPageText(int page);
   // Every page's text, pages separated by a form feed ('\f'); no separator after the last.
   std::string DocumentText();
   std::size_t DocumentTextLength();

@@ -59,14 +59,16 @@ TEST_F(MainFrameTest, FrameShowsItsMenuAndEndsTheProgramOnExit) {
       {-9, "&Paste", "Paste contents of Windows Clipboard"},
       {-10, "&View Demo", ""},
       {kMainFrameBrowseData, "&Browse Data", ""},
-      {-12, "&Window", ""},
-      {-13, "T&ile", "Make all open windows visible"},
-      {-14, "&Cascade", "Stack all open windows"},
-      {-15, "&Arrange Icons", "Align all window icons"},
-      {-16, "&Help", ""},
-      {-17, "&Contents", "View the contents of the help file"},
-      {-18, "&Search for Help On...", "Search for help on a subject"},
-      {-19, "&How to Use Help", "How to use Windows Help"},
+      {kMainFrameSearchDocuments, "Search &Documents...",
+       "Find stored documents by the words they hold"},
+      {-13, "&Window", ""},
+      {-14, "T&ile", "Make all open windows visible"},
+      {-15, "&Cascade", "Stack all open windows"},
+      {-16, "&Arrange Icons", "Align all window icons"},
+      {-17, "&Help", ""},
+      {-18, "&Contents", "View the contents of the help file"},
+      {-19, "&Search for Help On...", "Search for help on a subject"},
+      {-20, "&How to Use Help", "How to use Windows Help"},
   };
   for (const auto& e : items) {
     auto c = robot.Control(frame, e.number);
@@ -74,7 +76,7 @@ TEST_F(MainFrameTest, FrameShowsItsMenuAndEndsTheProgramOnExit) {
     EXPECT_EQ(c->text, e.text) << e.number;
     EXPECT_EQ(c->tip, e.tip) << e.number;
   }
-  EXPECT_FALSE(robot.Control(frame, -20));
+  EXPECT_FALSE(robot.Control(frame, -21));
 
   ASSERT_TRUE(robot.WaitIdle());
   backend_->ClearTranscript();

@@ -46,7 +46,10 @@ TEST_F(MainFrameGuiTest, FrameShowsTheMenusAndExitEndsTheProgram) {
             (std::vector<Entry>{{"Cu&t", "Remove item to Windows Clipboard"},
                                 {"&Copy", "Copy item to Windows Clipboard"},
                                 {"&Paste", "Paste contents of Windows Clipboard"}}));
-  EXPECT_EQ(Entries(TopMenu(frame, "&View Demo")), (std::vector<Entry>{{"&Browse Data", ""}}));
+  EXPECT_EQ(Entries(TopMenu(frame, "&View Demo")),
+            (std::vector<Entry>{
+                {"&Browse Data", ""},
+                {"Search &Documents...", "Find stored documents by the words they hold"}}));
   auto window = Entries(TopMenu(frame, "&Window"));
   ASSERT_GE(window.size(), 3u);
   EXPECT_EQ(std::vector<Entry>(window.begin(), window.begin() + 3),

@@ -1,6 +1,7 @@
 #include "support/OtherProcess.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -64,6 +65,13 @@ bool OtherProcess::Do(std::string_view command) {
   pollfd ready{answers_, POLLIN, 0};
   char answer = 0;
   return poll(&ready, 1, 20000) == 1 && read(answers_, &answer, 1) == 1 && answer == '1';
+}
+
+void OtherProcess::Kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
 }
 
 }  // namespace testing_support

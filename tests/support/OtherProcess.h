@@ -25,6 +25,8 @@ class OtherProcess {
   // Has the other process carry out a command (one line) and waits for its answer; false
   // when it failed or did not answer in time.
   bool Do(std::string_view command = {});
+  // Ends the other process at once with SIGKILL, as a crash would: it finishes nothing.
+  void Kill();
 
  private:
   int commands_ = -1;  // write end, to the other process
