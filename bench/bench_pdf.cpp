@@ -10,6 +10,7 @@
 // Documents: a generated one of 1,000 pages, and the manuals that Debian's valgrind and
 // gnucobol3 packages install (decompressed into a temporary folder; skipped when missing).
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -17,8 +17,8 @@ namespace {
 
 constexpr int kWholeDocument = -2;
 constexpr int kNoPage = -1;
-// A search returns once this many pages are searched (or the set is), and its first match
-// is known.
+// A search goes through this many pages before it returns (fewer when the set is shorter),
+// and on until its first match is known.
 constexpr int kForegroundPages = 8;
 
 }  // namespace
@@ -171,14 +171,18 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
         params.texts = documents_.KeptTexts();
         job = std::make_shared<PdfSearchJob>(std::move(params));
       }
-      search_.Begin(std::move(needle), caseInsensitive, job);
+      search_.Begin(needle, caseInsensitive, job);
       if (!job) return 0;
       fresh = true;
+      // The first pages on the set's own instance, warm from drawing them, at once.
+      job->SearchFirst(kForegroundPages, [&](int page) {
+        return documents_.Search(page, needle, caseInsensitive);
+      });
     }
   }
-  // A short set is searched here; a long one in the background, this call waiting only for
-  // the first match and the first pages (whose matches the view shows at once).
-  if (fresh && (pages <= kForegroundPages || !PdfSearchJob::Start(job))) job->Run();
+  // The rest of a long set in the background; this call waits only until the first match
+  // is known, when none is on the first pages.
+  if (fresh && !job->Done() && !PdfSearchJob::Start(job)) job->Run();
   job->WaitUntil(wantMatches, fresh ? kForegroundPages : 0);
   const auto lock = Lock();
   if (search_.Job() != job) return 0;  // the documents changed, or another search began

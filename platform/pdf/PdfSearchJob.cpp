@@ -43,17 +43,34 @@ bool PdfSearchJob::Start(const std::shared_ptr<PdfSearchJob>& job) {
   return rt::Start([job](const std::vector<std::string>&) { job->Run(); }, kSearchStack) != 0;
 }
 
+bool PdfSearchJob::MayMatch(int page) const {
+  if (static_cast<std::size_t>(page) >= params_.texts.size() || !params_.texts[page]) return true;
+  return PdfPageText::MayContain(*params_.texts[page], params_.needle, params_.caseInsensitive);
+}
+
+void PdfSearchJob::SearchFirst(int count,
+                               const std::function<std::vector<PdfRect>(int page)>& search) {
+  for (std::size_t position = 0;
+       position < walk_.size() && position < static_cast<std::size_t>(count) && !stop_.load();
+       ++position) {
+    const int page = walk_[position];
+    Publish(position, MayMatch(page) ? search(page) : std::vector<PdfRect>{});
+  }
+}
+
 void PdfSearchJob::Run() {
+  std::size_t first = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    first = searched_;
+  }
   // Pages whose kept text rules the needle out are searched at once, as pages without
   // matches; the others are laid out, the first ones of the walk first.
   std::vector<int> pages;
   std::vector<std::size_t> positions;
-  for (std::size_t position = 0; position < walk_.size(); ++position) {
+  for (std::size_t position = first; position < walk_.size(); ++position) {
     const int page = walk_[position];
-    const auto& text = static_cast<std::size_t>(page) < params_.texts.size()
-                           ? params_.texts[page]
-                           : std::shared_ptr<const std::string>();
-    if (text && !PdfPageText::MayContain(*text, params_.needle, params_.caseInsensitive)) {
+    if (!MayMatch(page)) {
       Publish(position, {});
       continue;
     }

@@ -41,7 +41,11 @@ class PdfSearchJob {
 
   // Runs the job on a new runtime thread; false when no thread could be started.
   static bool Start(const std::shared_ptr<PdfSearchJob>& job);
-  // Searches every page (on the calling thread and, for long documents, helper threads).
+  // Searches the first `count` pages of the walk on the calling thread with `search` (the
+  // caller's own instance of the documents, whose pages are warm already).
+  void SearchFirst(int count, const std::function<std::vector<PdfRect>(int page)>& search);
+  // Searches the pages not searched yet (on the calling thread and, for long documents,
+  // helper threads).
   void Run();
   void Cancel();
 
@@ -63,6 +67,8 @@ class PdfSearchJob {
 
  private:
   void Publish(std::size_t position, std::vector<PdfRect> boxes);
+  // False when the page's kept text shows the needle is not on it.
+  bool MayMatch(int page) const;
 
   Params params_;
   std::vector<int> walk_;  // set pages in the order searched
