@@ -45,25 +45,43 @@ double Median(std::vector<double> times) {
   return times[times.size() / 2];
 }
 
-// Runs both sides kRuns times each, alternating, and prints the medians and their ratio.
+// Processor time of this process (all its threads) or of its ended child processes.
+double CpuSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs both sides kRuns times each, alternating, and prints the medians of the wall-clock
+// times with their ratio, and the ratio of the medians of the processor times (what the
+// wall-clock ratio would be on one otherwise idle core).
 // `engine` returns its own time (seconds; negative: failed), for cases timing part of a run.
 void Compare(const char* what, const std::function<double()>& engine,
              const std::function<bool()>& tool) {
   std::vector<double> engineTimes;
   std::vector<double> toolTimes;
+  std::vector<double> engineCpu;
+  std::vector<double> toolCpu;
   for (int run = 0; run < kRuns; ++run) {
+    double cpu = CpuSeconds(RUSAGE_SELF);
     engineTimes.push_back(engine());
+    engineCpu.push_back(CpuSeconds(RUSAGE_SELF) - cpu);
+    cpu = CpuSeconds(RUSAGE_CHILDREN);
     toolTimes.push_back(Seconds(tool));
+    toolCpu.push_back(CpuSeconds(RUSAGE_CHILDREN) - cpu);
   }
   const double e = Median(engineTimes);
   const double t = Median(toolTimes);
   if (e < 0 || t < 0) {
-    std::printf("  %-30s failed (engine %s, tool %s)\n", what, e < 0 ? "failed" : "ok",
+    std::printf("  %-22s failed (engine %s, tool %s)\n", what, e < 0 ? "failed" : "ok",
                 t < 0 ? "failed" : "ok");
     return;
   }
-  std::printf("  %-30s engine %9.2f ms   tool %9.2f ms   ratio %.2f\n", what, e * 1000, t * 1000,
-              e / t);
+  const double ec = Median(engineCpu);
+  const double tc = Median(toolCpu);
+  std::printf("  %-22s engine %8.1f ms   tool %8.1f ms   ratio %.2f   (cpu %.2f)\n", what, e * 1000,
+              t * 1000, e / t, tc > 0 ? ec / tc : 0.0);
   std::fflush(stdout);
 }
 

@@ -175,9 +175,8 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
       if (!job) return 0;
       fresh = true;
       // The first pages on the set's own instance, warm from drawing them, at once.
-      job->SearchFirst(kForegroundPages, [&](int page) {
-        return documents_.Search(page, needle, caseInsensitive);
-      });
+      job->SearchFirst(kForegroundPages,
+                       [&](int page) { return documents_.Search(page, needle, caseInsensitive); });
     }
   }
   // The rest of a long set in the background; this call waits only until the first match

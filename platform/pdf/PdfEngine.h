@@ -15,7 +15,6 @@
 // Other pairs, and pages that do not exist, select no text. Lengths are in UTF-8 bytes, the
 // encoding GetText writes.
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>

@@ -4,6 +4,7 @@
 
 #include "platform/pdf/PdfPageText.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/EventQueue.h"
 
 namespace rt {
 namespace {
@@ -40,7 +41,12 @@ void PdfSearchJob::SetPageHook(std::function<void(int)> hook) {
 }
 
 bool PdfSearchJob::Start(const std::shared_ptr<PdfSearchJob>& job) {
-  return rt::Start([job](const std::vector<std::string>&) { job->Run(); }, kSearchStack) != 0;
+  return rt::Start(
+             [job](const std::vector<std::string>&) {
+               job->events_ = ThreadEvents(ThreadNumber());
+               job->Run();
+             },
+             kSearchStack) != 0;
 }
 
 bool PdfSearchJob::MayMatch(int page) const {
@@ -89,6 +95,7 @@ void PdfSearchJob::Run() {
               }
               if (hook) hook(pages[slot]);
             }
+            if (events_ && events_->CloseDownRequested()) stop_ = true;
             if (stop_.load()) return;
             Publish(positions[slot],
                     PdfPageText::Search(page, params_.needle, params_.caseInsensitive));

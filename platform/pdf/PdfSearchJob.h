@@ -22,6 +22,8 @@
 
 namespace rt {
 
+class EventQueue;
+
 class PdfSearchJob {
  public:
   struct Params {
@@ -39,7 +41,8 @@ class PdfSearchJob {
   PdfSearchJob(const PdfSearchJob&) = delete;
   PdfSearchJob& operator=(const PdfSearchJob&) = delete;
 
-  // Runs the job on a new runtime thread; false when no thread could be started.
+  // Runs the job on a new runtime thread, which ends early when the program closes down;
+  // false when no thread could be started.
   static bool Start(const std::shared_ptr<PdfSearchJob>& job);
   // Searches the first `count` pages of the walk on the calling thread with `search` (the
   // caller's own instance of the documents, whose pages are warm already).
@@ -79,6 +82,8 @@ class PdfSearchJob {
   std::size_t searched_ = 0;  // walk positions published, in order
   bool ended_ = false;
   std::vector<PdfMatch> found_;
+  // The runtime thread's queue when the job has one: the program closing down ends the job.
+  std::shared_ptr<EventQueue> events_;
 };
 
 }  // namespace rt
