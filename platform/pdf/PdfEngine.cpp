@@ -17,8 +17,9 @@ namespace {
 
 constexpr int kWholeDocument = -2;
 constexpr int kNoPage = -1;
-// A search goes through this many pages before it returns (fewer when the set is shorter),
-// and on until its first match is known.
+// A set of this many pages or fewer is searched whole before Find returns; a longer one up
+// to its first match and the page after it (the view shows them), at most this many pages
+// before the rest goes to the background.
 constexpr int kForegroundPages = 8;
 
 }  // namespace
@@ -46,7 +47,6 @@ PdfError PdfEngine::Record(PdfError error) {
 }
 
 void PdfEngine::DocumentsChanged(bool keepPosition) {
-  ++documentsEpoch_;
   search_.Reset();
   view_.SetPages(documents_.PageSizes());
   if (!keepPosition) view_.GoToPage(0);
@@ -174,15 +174,16 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
       search_.Begin(needle, caseInsensitive, job);
       if (!job) return 0;
       fresh = true;
-      // The first pages on the set's own instance, warm from drawing them, at once.
-      job->SearchFirst(kForegroundPages,
+      // A short set at once, and the first pages of a long one up to its first match, on the
+      // set's own instance, warm from drawing them.
+      job->SearchFirst(kForegroundPages, pages > kForegroundPages,
                        [&](int page) { return documents_.Search(page, needle, caseInsensitive); });
     }
   }
   // The rest of a long set in the background; this call waits only until the first match
   // is known, when none is on the first pages.
   if (fresh && !job->Done() && !PdfSearchJob::Start(job)) job->Run();
-  job->WaitUntil(wantMatches, fresh ? kForegroundPages : 0);
+  job->WaitUntil(wantMatches, 0);
   const auto lock = Lock();
   if (search_.Job() != job) return 0;  // the documents changed, or another search began
   if (job->Cancelled()) {

@@ -120,7 +120,6 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
   std::unique_lock<std::mutex> Lock() const;
 
   mutable std::mutex mutex_;
-  std::uint64_t documentsEpoch_ = 0;  // raised by every change of the documents
   int id_ = 0;
   PdfDocumentSet documents_;
   PdfViewState view_;

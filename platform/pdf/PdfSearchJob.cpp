@@ -54,13 +54,18 @@ bool PdfSearchJob::MayMatch(int page) const {
   return PdfPageText::MayContain(*params_.texts[page], params_.needle, params_.caseInsensitive);
 }
 
-void PdfSearchJob::SearchFirst(int count,
+void PdfSearchJob::SearchFirst(int count, bool untilMatch,
                                const std::function<std::vector<PdfRect>(int page)>& search) {
+  bool matched = false;
   for (std::size_t position = 0;
        position < walk_.size() && position < static_cast<std::size_t>(count) && !stop_.load();
        ++position) {
     const int page = walk_[position];
-    Publish(position, MayMatch(page) ? search(page) : std::vector<PdfRect>{});
+    std::vector<PdfRect> boxes = MayMatch(page) ? search(page) : std::vector<PdfRect>{};
+    const bool last = untilMatch && matched;
+    matched = matched || !boxes.empty();
+    Publish(position, std::move(boxes));
+    if (last) break;
   }
 }
 

@@ -45,8 +45,10 @@ class PdfSearchJob {
   // false when no thread could be started.
   static bool Start(const std::shared_ptr<PdfSearchJob>& job);
   // Searches the first `count` pages of the walk on the calling thread with `search` (the
-  // caller's own instance of the documents, whose pages are warm already).
-  void SearchFirst(int count, const std::function<std::vector<PdfRect>(int page)>& search);
+  // caller's own instance of the documents, whose pages are warm already). With
+  // `untilMatch`, stops once a match is known and the page after it is searched too.
+  void SearchFirst(int count, bool untilMatch,
+                   const std::function<std::vector<PdfRect>(int page)>& search);
   // Searches the pages not searched yet (on the calling thread and, for long documents,
   // helper threads).
   void Run();

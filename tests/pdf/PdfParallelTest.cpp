@@ -179,7 +179,7 @@ TEST(PdfParallelText, DamageMidWayGivesTheSameResultOnEveryPath) {
   auto engine = PdfEngine::Create();
   ASSERT_TRUE(engine->LoadBytes(Bytes(pdf), "damaged").Ok());
   EXPECT_EQ(engine->Text(0, 1), sequential);
-  EXPECT_GE(engine->FindText("quick brown", true, false, true, true), 8 * 3);  // eight pages
+  EXPECT_GE(engine->FindText("quick brown", true, false, true, true), 3);
   engine->WaitForSearch();
   const std::vector<PdfMatch> matches = engine->Matches();
   EXPECT_EQ(matches, SequentialMatches(reference, "quick brown", true));
@@ -232,13 +232,15 @@ TEST(PdfSearchInBackground, FirstMatchComesBeforeTheRestAndFindNextCrossesTheBou
   auto engine = Loaded(bytes);
   {
     HeldSearch held(20);
-    // The first pages' matches are known; the pages from 20 on are not searched yet.
-    EXPECT_EQ(engine->FindText("needle", true, false, true, false), 2);
+    // Find answers with the first match; the pages from 20 on are not searched yet.
+    EXPECT_GE(engine->FindText("needle", true, false, true, false), 1);
     EXPECT_TRUE(engine->Searching());
     EXPECT_EQ(engine->CurrentMatch(), 0);
     EXPECT_EQ(engine->View().CurrentPage(), 1);
+    held.AwaitHeld();
     EXPECT_EQ(engine->FindText("needle", true, true, true, false), 2);
     EXPECT_EQ(engine->CurrentMatch(), 1);
+    EXPECT_EQ(engine->View().CurrentPage(), 5);
     // Find Next past the known matches waits for the next one only (the held search goes on
     // once opened), while other calls go on meanwhile.
     int found = -1;
