@@ -156,6 +156,7 @@ void Bench(const std::string& label, const std::string& pdf, const std::filesyst
           return true;
         });
         engine->CancelSearch();
+        engine->WaitForSearch();  // the next case does not share the processor with it
         return time;
       },
       [&] {

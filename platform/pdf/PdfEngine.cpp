@@ -154,7 +154,9 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
     const auto lock = Lock();
     search_.highlight = highlight;
     ++revision_;
-    if (findNext && search_.Continues(needle, caseInsensitive)) {
+    // A search cancelled while nobody waited for it is begun anew.
+    if (findNext && search_.Continues(needle, caseInsensitive) &&
+        !(search_.Job() && search_.Job()->Cancelled())) {
       job = search_.Job();
       if (!job) return 0;
       wantMatches = static_cast<std::size_t>(search_.CurrentIndex() + 2);
@@ -168,7 +170,7 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
         params.startPage = view_.CurrentPage();
         params.needle = searched;
         params.caseInsensitive = caseInsensitive;
-        params.texts = documents_.KeptTexts();
+        params.texts = documents_.KeptTextsForSearch();
         job = std::make_shared<PdfSearchJob>(std::move(params));
       }
       search_.Begin(needle, caseInsensitive, job);
@@ -225,7 +227,7 @@ void PdfEngine::WaitForSearch() {
     const auto lock = Lock();
     job = search_.Job();
   }
-  if (job) job->WaitUntil(SIZE_MAX, INT_MAX);
+  if (job) job->WaitEnded();
 }
 
 bool PdfEngine::Searching() const {

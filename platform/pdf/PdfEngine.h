@@ -77,7 +77,8 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
                bool dontGoToPage);
   // Ends the search running now (from any thread): callers waiting for it return 0.
   void CancelSearch();
-  // Waits until the search's matches are all known (or the search was ended).
+  // Waits until the search's matches are all known, or, once it was cancelled, until it has
+  // stopped working.
   void WaitForSearch();
   // True while matches are still being collected.
   bool Searching() const;

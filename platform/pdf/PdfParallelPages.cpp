@@ -37,6 +37,7 @@ void PdfParallelPages::Run(const std::vector<int>& pages, int threads,
           const std::vector<char>& bytes = *sources_[source].bytes;
           try {
             std::lock_guard<std::mutex> lock(PdfEngineLock::Mutex());
+            if (stop.load()) break;  // ended while this thread waited to load
             instances[source].reset(poppler::document::load_from_raw_data(
                 bytes.data(), static_cast<int>(bytes.size())));
           } catch (...) {
@@ -50,7 +51,11 @@ void PdfParallelPages::Run(const std::vector<int>& pages, int threads,
           opened.reset();
         }
       }
-      work(opened.get(), slot);
+      try {
+        work(opened.get(), slot);
+      } catch (...) {
+        // Out of memory for this page's result: the others still get theirs.
+      }
     }
   };
   std::vector<std::thread> helpers;

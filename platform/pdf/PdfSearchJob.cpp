@@ -140,6 +140,11 @@ void PdfSearchJob::WaitUntil(std::size_t matches, int pages) {
   });
 }
 
+void PdfSearchJob::WaitEnded() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return ended_ || searched_ == walk_.size(); });
+}
+
 bool PdfSearchJob::Done() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return searched_ == walk_.size() && !stop_.load();

@@ -58,6 +58,10 @@ class PdfSearchJob {
   // searched, or the job has ended (done or cancelled).
   void WaitUntil(std::size_t matches, int pages);
 
+  // Waits until the job does no more work: every page searched, or, once cancelled, its
+  // threads ended.
+  void WaitEnded();
+
   bool Done() const;
   bool Cancelled() const { return stop_.load(); }
   std::size_t Count() const;

@@ -69,7 +69,7 @@ std::vector<PdfMatch> JobMatches(PdfDocumentSet& set, const std::string& needle,
   params.startPage = start;
   params.needle = rt::PdfPageText::Needle(needle, caseInsensitive);
   params.caseInsensitive = caseInsensitive;
-  if (withKeptTexts) params.texts = set.KeptTexts();
+  if (withKeptTexts) params.texts = set.KeptTextsForSearch();
   PdfSearchJob job(std::move(params));
   job.Run();
   EXPECT_TRUE(job.Done());
