@@ -11,14 +11,13 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <locale>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <string_view>
 #include <system_error>
 
 #include "platform/pdf/PdfEngineLock.h"
+#include "platform/pdf/PdfPageText.h"
 #include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 
@@ -27,10 +26,11 @@ namespace rt {
 struct PdfDocumentSet::Document {
   std::string name;
   std::uint64_t byteSize = 0;
+  // The library reads the document from these bytes, which other instances share.
+  std::shared_ptr<const std::vector<char>> bytes;
   std::unique_ptr<poppler::document> document;
   int pageCount = 0;
   std::vector<std::unique_ptr<poppler::page>> pages;  // made on first use
-  std::vector<std::optional<std::string>> texts;      // extracted on first use
 
   poppler::page* Page(int index) {
     if (!pages[index]) pages[index].reset(document->create_page(index));
@@ -85,64 +85,6 @@ bool Truncated(std::string_view file) {
   return false;
 }
 
-// Unicode case folding for the search, through the C library's UTF-8 locale (plain ASCII
-// folding where that locale is missing).
-char32_t Fold(char32_t c) {
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-  static const std::ctype<wchar_t>* const kFacet = []() -> const std::ctype<wchar_t>* {
-    try {
-      static const std::locale locale("C.UTF-8");
-      return &std::use_facet<std::ctype<wchar_t>>(locale);
-    } catch (...) {
-      return nullptr;
-    }
-  }();
-  return kFacet ? static_cast<char32_t>(kFacet->tolower(static_cast<wchar_t>(c))) : c;
-}
-
-// UTF-16 code units to code points (unpaired surrogates become U+FFFD).
-std::u32string ToUtf32(const poppler::ustring& text) {
-  std::u32string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      out.push_back(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-      ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      out.push_back(0xFFFD);
-    } else {
-      out.push_back(unit);
-    }
-  }
-  return out;
-}
-
-// UTF-8 to code points, folded when asked, blank runs made one blank.
-std::u32string Needle(const std::string& text, bool fold) {
-  std::u32string out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    int extra = lead < 0x80 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
-    char32_t c = extra < 0 ? 0xFFFD : extra == 0 ? lead : lead & (0x7F >> (extra + 1));
-    ++i;
-    for (int k = 0; k < extra; ++k, ++i) {
-      if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-        c = 0xFFFD;
-        break;
-      }
-      c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-    }
-    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
-    out.push_back(fold ? Fold(c) : c);
-  }
-  while (!out.empty() && out.back() == ' ')
-    out.pop_back();
-  return out;
-}
-
 PdfSize DisplayedSize(const poppler::page& page) {
   poppler::rectf box = page.page_rect(poppler::crop_box);
   PdfSize size{std::abs(box.width()), std::abs(box.height())};
@@ -183,6 +125,7 @@ PdfError PdfDocumentSet::AppendBytes(std::vector<char> bytes, const std::string&
 }
 
 void PdfDocumentSet::Clear() {
+  cache_.Clear();
   documents_.clear();
   Reindex();
 }
@@ -249,8 +192,9 @@ PdfError PdfDocumentSet::Add(std::vector<char> bytes, const std::string& name, b
   entry->byteSize = bytes.size();
   try {
     std::lock_guard<std::mutex> lock(PdfEngineLock::Mutex());
-    poppler::byte_array data = std::move(bytes);
-    entry->document.reset(poppler::document::load_from_data(&data));
+    entry->bytes = std::make_shared<const std::vector<char>>(std::move(bytes));
+    entry->document.reset(poppler::document::load_from_raw_data(
+        entry->bytes->data(), static_cast<int>(entry->bytes->size())));
     if (!entry->document) {
       return Fail(kBadFileError, "The PDF document is damaged and cannot be read", name);
     }
@@ -265,7 +209,6 @@ PdfError PdfDocumentSet::Add(std::vector<char> bytes, const std::string& name, b
   }
   if (entry->pageCount <= 0) return Fail(kBadFileError, "The PDF document has no pages", name);
   entry->pages.resize(entry->pageCount);
-  entry->texts.resize(entry->pageCount);
   documents_.push_back(std::move(entry));
   Reindex();
   return {};
@@ -315,21 +258,20 @@ std::vector<PdfSize> PdfDocumentSet::PageSizes() const {
   return sizes;
 }
 
-const std::string& PdfDocumentSet::PageText(int page) {
-  static const std::string kNone;
+std::string PdfDocumentSet::PageText(int page) {
   int index = 0;
   Document* document = Locate(page, index);
-  if (document == nullptr) return kNone;
-  std::optional<std::string>& text = document->texts[index];
+  if (document == nullptr) return {};
+  std::shared_ptr<const std::string> text = cache_.Find(page);
   if (!text) {
+    poppler::page* p = nullptr;
     try {
-      poppler::page* p = document->Page(index);
-      text = p ? ToUtf8(p->text()) : std::string();
-      // The library ends a page's text with a page break; the set adds its own between pages.
-      if (!text->empty() && text->back() == '\f') text->pop_back();
+      p = document->Page(index);
     } catch (...) {
-      text = std::string();
+      p = nullptr;
     }
+    text = std::make_shared<const std::string>(PdfPageText::Extract(p));
+    cache_.Put(page, text);
   }
   return *text;
 }
@@ -338,94 +280,107 @@ std::string PdfDocumentSet::ExtractPageText(int page) {
   int index = 0;
   Document* document = Locate(page, index);
   if (document == nullptr) return {};
-  if (document->texts[index]) return *document->texts[index];
+  if (std::shared_ptr<const std::string> kept = cache_.Find(page)) return *kept;
   try {
     std::unique_ptr<poppler::page> p(
         document->pages[index] ? nullptr : document->document->create_page(index));
-    poppler::page* shown = p ? p.get() : document->pages[index].get();
-    std::string text = shown ? ToUtf8(shown->text()) : std::string();
-    if (!text.empty() && text.back() == '\f') text.pop_back();
-    return text;
+    return PdfPageText::Extract(p ? p.get() : document->pages[index].get());
   } catch (...) {
     return {};
   }
 }
 
-std::string PdfDocumentSet::DocumentText() {
-  std::string text;
-  text.reserve(DocumentTextLength());
+std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::KeptTexts() {
+  std::vector<std::shared_ptr<const std::string>> texts(pageCount_);
+  for (int page = 0; page < pageCount_; ++page)
+    texts[page] = cache_.Find(page);
+  return texts;
+}
+
+std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::KeptTextsForSearch() {
+  std::vector<std::shared_ptr<const std::string>> texts = KeptTexts();
   for (int page = 0; page < pageCount_; ++page) {
-    if (page > 0) text += '\f';
-    text += PageText(page);
+    if (!texts[page]) continue;
+    int index = 0;
+    Document* document = Locate(page, index);
+    try {
+      poppler::page* p = document->Page(index);
+      const poppler::rectf crop = p ? p->page_rect(poppler::crop_box) : poppler::rectf();
+      const poppler::rectf media = p ? p->page_rect(poppler::media_box) : poppler::rectf();
+      if (!p || crop.x() != media.x() || crop.y() != media.y() || crop.width() != media.width() ||
+          crop.height() != media.height())
+        texts[page].reset();
+    } catch (...) {
+      texts[page].reset();
+    }
   }
-  return text;
+  return texts;
+}
+
+std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::PageTexts() {
+  std::vector<std::shared_ptr<const std::string>> texts = KeptTexts();
+  std::vector<int> missing;
+  for (int page = 0; page < pageCount_; ++page)
+    if (!texts[page]) missing.push_back(page);
+  const int threads = PdfParallelPages::Threads(static_cast<int>(missing.size()));
+  if (threads > 1) {
+    const std::atomic<bool> never{false};
+    PdfParallelPages(Sources()).Run(
+        missing, threads,
+        [&](poppler::page* page, std::size_t slot) {
+          texts[missing[slot]] = std::make_shared<const std::string>(PdfPageText::Extract(page));
+        },
+        never);
+  }
+  for (int page : missing) {
+    if (!texts[page]) texts[page] = std::make_shared<const std::string>(PageText(page));
+    cache_.Put(page, texts[page]);
+  }
+  return texts;
+}
+
+std::string PdfDocumentSet::DocumentText() {
+  const std::vector<std::shared_ptr<const std::string>> texts = PageTexts();
+  std::size_t length = texts.empty() ? 0 : texts.size() - 1;
+  for (const auto& text : texts)
+    length += text->size();
+  std::string joined;
+  joined.reserve(length);
+  for (std::size_t page = 0; page < texts.size(); ++page) {
+    if (page > 0) joined += '\f';
+    joined += *texts[page];
+  }
+  return joined;
 }
 
 std::size_t PdfDocumentSet::DocumentTextLength() {
-  std::size_t length = pageCount_ > 0 ? static_cast<std::size_t>(pageCount_ - 1) : 0;
-  for (int page = 0; page < pageCount_; ++page)
-    length += PageText(page).size();
+  const std::vector<std::shared_ptr<const std::string>> texts = PageTexts();
+  std::size_t length = texts.empty() ? 0 : texts.size() - 1;
+  for (const auto& text : texts)
+    length += text->size();
   return length;
+}
+
+std::vector<PdfSource> PdfDocumentSet::Sources() const {
+  std::vector<PdfSource> sources;
+  for (std::size_t d = 0; d < documents_.size(); ++d)
+    sources.push_back(PdfSource{documents_[d]->bytes, firstPages_[d], documents_[d]->pageCount});
+  return sources;
 }
 
 std::vector<PdfRect> PdfDocumentSet::Search(int page, const std::string& text,
                                             bool caseInsensitive) {
-  std::vector<PdfRect> boxes;
   int index = 0;
   Document* document = Locate(page, index);
-  const std::u32string needle = Needle(text, caseInsensitive);
-  if (document == nullptr || needle.empty()) return boxes;
+  const std::u32string needle = PdfPageText::Needle(text, caseInsensitive);
+  if (document == nullptr || needle.empty()) return {};
+  poppler::page* p = nullptr;
   try {
-    poppler::page* p = document->Page(index);
-    if (p == nullptr) return boxes;
-    // One layout of the page gives its words with a box per character; the matches are
-    // found in the words' text, joined with a blank where the page has a gap or a new line.
-    const std::vector<poppler::text_box> words = p->text_list();
-    std::u32string haystack;
-    std::vector<PdfRect> charBoxes;  // one per haystack character; separators are empty
-    for (std::size_t w = 0; w < words.size(); ++w) {
-      const poppler::text_box& word = words[w];
-      const std::u32string chars = ToUtf32(word.text());
-      const poppler::rectf wordBox = word.bbox();
-      for (std::size_t k = 0; k < chars.size(); ++k) {
-        poppler::rectf box = word.char_bbox(k);
-        if (box.width() <= 0 && box.height() <= 0) box = wordBox;
-        haystack.push_back(caseInsensitive ? Fold(chars[k]) : chars[k]);
-        charBoxes.push_back(PdfRect{box.x(), box.y(), box.width(), box.height()});
-      }
-      if (w + 1 < words.size()) {
-        const poppler::rectf next = words[w + 1].bbox();
-        const bool newLine = next.y() >= wordBox.y() + wordBox.height() / 2 ||
-                             next.y() + next.height() <= wordBox.y() + wordBox.height() / 2 ||
-                             next.x() < wordBox.x();
-        if (word.has_space_after() || newLine) {
-          haystack.push_back(' ');
-          charBoxes.push_back(PdfRect{});
-        }
-      }
-    }
-    for (std::size_t at = haystack.find(needle); at != std::u32string::npos;
-         at = haystack.find(needle, at + needle.size())) {
-      if (static_cast<int>(boxes.size()) >= kMaxMatchesPerPage) break;
-      double left = 0, top = 0, right = 0, bottom = 0;
-      bool any = false;
-      for (std::size_t k = at; k < at + needle.size(); ++k) {
-        const PdfRect& b = charBoxes[k];
-        if (b.width <= 0 && b.height <= 0) continue;
-        if (!any) {
-          left = b.x, top = b.y, right = b.x + b.width, bottom = b.y + b.height;
-          any = true;
-        } else {
-          left = std::min(left, b.x), top = std::min(top, b.y);
-          right = std::max(right, b.x + b.width), bottom = std::max(bottom, b.y + b.height);
-        }
-      }
-      if (any) boxes.push_back(PdfRect{left, top, right - left, bottom - top});
-    }
+    p = document->Page(index);
   } catch (...) {
-    // A page the library cannot search has no matches.
+    return {};
   }
-  return boxes;
+  return PdfPageText::Search(p, needle, caseInsensitive);
 }
 
 PdfError PdfDocumentSet::RenderPage(int page, double pixelsPerPoint, PdfImage& image) {

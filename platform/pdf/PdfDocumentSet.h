@@ -17,9 +17,11 @@
 
 #include "platform/pdf/PdfError.h"
 #include "platform/pdf/PdfImage.h"
+#include "platform/pdf/PdfParallelPages.h"
 #include "platform/pdf/PdfProperty.h"
 #include "platform/pdf/PdfRect.h"
 #include "platform/pdf/PdfSize.h"
+#include "platform/pdf/PdfTextCache.h"
 
 namespace rt {
 
@@ -29,8 +31,6 @@ class PdfDocumentSet {
   static constexpr std::uint64_t kMaxDocumentBytes = std::uint64_t{1} << 30;
   // Largest rendered image, in pixels (a 256 MB bitmap).
   static constexpr std::uint64_t kMaxRenderPixels = std::uint64_t{64} << 20;
-  // Matches beyond this many on one page are not reported.
-  static constexpr int kMaxMatchesPerPage = 10000;
 
   PdfDocumentSet();
   ~PdfDocumentSet();
@@ -53,14 +53,28 @@ class PdfDocumentSet {
   PdfSize PageSize(int page) const;
   std::vector<PdfSize> PageSizes() const;
 
-  // A page's text in UTF-8 (empty out of range). Extracted once and kept.
-  const std::string& PageText(int page);
+  // A page's text in UTF-8 (empty out of range). Extracted once and kept (see TextCache).
+  std::string PageText(int page);
   // A page's text extracted now and not kept, nor the page's layout: a long document read
-  // page by page this way holds one page's text at a time.
+  // page by page this way holds one page's text at a time (a kept text is reused).
   std::string ExtractPageText(int page);
   // Every page's text, pages separated by a form feed ('\f'); no separator after the last.
+  // Pages not kept yet are extracted in parallel, one instance of the document per core.
   std::string DocumentText();
   std::size_t DocumentTextLength();
+  // Every page's text, in page order (extracted as DocumentText does).
+  std::vector<std::shared_ptr<const std::string>> PageTexts();
+  // The texts kept now, by page (null where none is kept); nothing is extracted.
+  std::vector<std::shared_ptr<const std::string>> KeptTexts();
+  // As KeptTexts, for ruling pages out of a search: only the pages whose text holds every
+  // character the search sees (the library's page text leaves out what lies outside the crop
+  // box, the search's layout does not).
+  std::vector<std::shared_ptr<const std::string>> KeptTextsForSearch();
+  // The kept texts: dropped with the documents, capped in bytes.
+  PdfTextCache& TextCache() { return cache_; }
+
+  // The documents' bytes and page ranges, for work on instances of their own.
+  std::vector<PdfSource> Sources() const;
 
   // The boxes (in page points) where `text` (UTF-8) occurs on a page, in reading order.
   std::vector<PdfRect> Search(int page, const std::string& text, bool caseInsensitive);
@@ -83,6 +97,7 @@ class PdfDocumentSet {
   std::vector<std::unique_ptr<Document>> documents_;
   std::vector<int> firstPages_;  // first set page of each document
   int pageCount_ = 0;
+  PdfTextCache cache_;
 };
 
 }  // namespace rt

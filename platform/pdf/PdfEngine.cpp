@@ -1,10 +1,13 @@
 #include "platform/pdf/PdfEngine.h"
 
-#include <thread>
+#include <climits>
+#include <cstdint>
 
 #include <poppler/cpp/poppler-version.h>
 
 #include "platform/pdf/PdfEngineRegistry.h"
+#include "platform/pdf/PdfPageText.h"
+#include "platform/pdf/PdfSearchJob.h"
 #include "platform/pdf/PdfText.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
@@ -14,6 +17,10 @@ namespace {
 
 constexpr int kWholeDocument = -2;
 constexpr int kNoPage = -1;
+// A set of this many pages or fewer is searched whole before Find returns; a longer one up
+// to its first match and the page after it (the view shows them), at most this many pages
+// before the rest goes to the background.
+constexpr int kForegroundPages = 8;
 
 }  // namespace
 
@@ -40,7 +47,6 @@ PdfError PdfEngine::Record(PdfError error) {
 }
 
 void PdfEngine::DocumentsChanged(bool keepPosition) {
-  ++documentsEpoch_;
   search_.Reset();
   view_.SetPages(documents_.PageSizes());
   if (!keepPosition) view_.GoToPage(0);
@@ -139,59 +145,95 @@ std::string PdfEngine::Text(int scope, int which) {
 
 int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bool caseInsensitive,
                         bool dontGoToPage) {
-  const std::string needle = PdfSearch::Needle(text);
-  std::uint64_t documents = 0;
+  std::string needle = PdfSearch::Needle(text);
+  std::shared_ptr<PdfSearchJob> job;
+  bool fresh = false;
   int pages = 0;
-  const std::uint64_t cancel = cancelEpoch_.load();
+  std::size_t wantMatches = 1;
   {
     const auto lock = Lock();
     search_.highlight = highlight;
-    int current = -1;
-    if (findNext && search_.Continue(needle, caseInsensitive, current)) {
-      if (current >= 0 && !dontGoToPage) {
-        const PdfMatch& match = search_.Matches()[current];
-        view_.ShowBox(match.page, match.box);
+    ++revision_;
+    // A search cancelled while nobody waited for it is begun anew.
+    if (findNext && search_.Continues(needle, caseInsensitive) &&
+        !(search_.Job() && search_.Job()->Cancelled())) {
+      job = search_.Job();
+      if (!job) return 0;
+      wantMatches = static_cast<std::size_t>(search_.CurrentIndex() + 2);
+    } else {
+      pages = documents_.PageCount();
+      const std::u32string searched = PdfPageText::Needle(needle, caseInsensitive);
+      if (!searched.empty() && pages > 0) {
+        PdfSearchJob::Params params;
+        params.sources = documents_.Sources();
+        params.pageCount = pages;
+        params.startPage = view_.CurrentPage();
+        params.needle = searched;
+        params.caseInsensitive = caseInsensitive;
+        params.texts = documents_.KeptTextsForSearch();
+        job = std::make_shared<PdfSearchJob>(std::move(params));
       }
-      ++revision_;
-      return static_cast<int>(search_.Matches().size());
+      search_.Begin(needle, caseInsensitive, job);
+      if (!job) return 0;
+      fresh = true;
+      // A short set at once, and the first pages of a long one up to its first match, on the
+      // set's own instance, warm from drawing them.
+      job->SearchFirst(kForegroundPages, pages > kForegroundPages,
+                       [&](int page) { return documents_.Search(page, needle, caseInsensitive); });
     }
+  }
+  // The rest of a long set in the background; this call waits only until the first match
+  // is known, when none is on the first pages.
+  if (fresh && !job->Done() && !PdfSearchJob::Start(job)) job->Run();
+  job->WaitUntil(wantMatches, 0);
+  const auto lock = Lock();
+  if (search_.Job() != job) return 0;  // the documents changed, or another search began
+  if (job->Cancelled()) {
     search_.Reset();
     ++revision_;
-    documents = documentsEpoch_;
-    pages = documents_.PageCount();
+    return 0;
   }
-  std::vector<PdfMatch> found;
-  for (int page = 0; page < pages && !needle.empty(); ++page) {
-    if (cancelEpoch_.load() != cancel) return 0;
-    // Other calls go first: a lock is not fair, and taking it straight back would keep them
-    // waiting until the whole document was searched.
-    while (waiting_.load() > 0)
-      std::this_thread::yield();
-    std::lock_guard<std::mutex> pageLock(mutex_);
-    if (documentsEpoch_ != documents) return 0;
-    for (const PdfRect& box : documents_.Search(page, needle, caseInsensitive))
-      found.push_back(PdfMatch{page, box});
+  const int count = static_cast<int>(job->Count());
+  int current = -1;
+  if (count > 0) {
+    current = fresh ? 0 : search_.CurrentIndex() + 1;
+    if (current >= count) current = 0;  // past the last match of a finished search: wrap
   }
-  const auto lock = Lock();
-  if (documentsEpoch_ != documents || cancelEpoch_.load() != cancel) return 0;
-  const int current = search_.Take(needle, caseInsensitive, std::move(found));
+  search_.SetCurrent(current);
   if (current >= 0 && !dontGoToPage) {
-    const PdfMatch& match = search_.Matches()[current];
+    const PdfMatch match = job->At(static_cast<std::size_t>(current));
     view_.ShowBox(match.page, match.box);
   }
   ++revision_;
-  return static_cast<int>(search_.Matches().size());
+  return count;
 }
 
 std::unique_lock<std::mutex> PdfEngine::Lock() const {
-  ++waiting_;
-  std::unique_lock<std::mutex> lock(mutex_);
-  --waiting_;
-  return lock;
+  return std::unique_lock<std::mutex>(mutex_);
 }
 
 void PdfEngine::CancelSearch() {
-  ++cancelEpoch_;
+  std::shared_ptr<PdfSearchJob> job;
+  {
+    const auto lock = Lock();
+    job = search_.Job();
+  }
+  if (job) job->Cancel();
+}
+
+void PdfEngine::WaitForSearch() {
+  std::shared_ptr<PdfSearchJob> job;
+  {
+    const auto lock = Lock();
+    job = search_.Job();
+  }
+  if (job) job->WaitEnded();
+}
+
+bool PdfEngine::Searching() const {
+  const auto lock = Lock();
+  const std::shared_ptr<PdfSearchJob>& job = search_.Job();
+  return job && !job->Done() && !job->Cancelled();
 }
 
 std::vector<PdfMatch> PdfEngine::Matches() const {

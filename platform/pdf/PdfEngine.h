@@ -15,7 +15,6 @@
 // Other pairs, and pages that do not exist, select no text. Lengths are in UTF-8 bytes, the
 // encoding GetText writes.
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -68,18 +67,23 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
   std::size_t GetText(std::size_t capacity, char* buffer, int scope, int which);
   std::string Text(int scope, int which);
 
-  // Searches every page of the set (see PdfSearch). Unless `dontGoToPage`, the view moves to
-  // the current match. Returns the number of matches (0 when nothing was found, or when the
-  // search was cancelled or the documents changed while it ran).
-  //
-  // A search lays each page out once and holds the engine's lock for one page at a time, so
-  // the owner's calls go on between pages; find-next with the same text only moves on.
+  // Searches the set (see PdfSearch) from the view's current page on. Returns once the first
+  // match is known (and the first few pages are searched), while the rest of the matches are
+  // collected in the background; unless `dontGoToPage`, the view moves to the current match.
+  // Find-next with the same text moves on, waiting only until the next match is known.
+  // Returns the number of matches known (0 when nothing was found, or when the search was
+  // cancelled or the documents changed while it ran).
   int FindText(std::string_view text, bool highlight, bool findNext, bool caseInsensitive,
                bool dontGoToPage);
-  // Ends the searches running now at their next page (from any thread).
+  // Ends the search running now (from any thread): callers waiting for it return 0.
   void CancelSearch();
-  std::vector<PdfMatch> Matches() const;
-  int CurrentMatch() const;  // index into Matches(), -1 when none
+  // Waits until the search's matches are all known, or, once it was cancelled, until it has
+  // stopped working.
+  void WaitForSearch();
+  // True while matches are still being collected.
+  bool Searching() const;
+  std::vector<PdfMatch> Matches() const;  // known so far, in the order searched
+  int CurrentMatch() const;               // index into Matches(), -1 when none
   bool Highlight() const;
 
   // View.
@@ -113,14 +117,10 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
   std::string SelectedText(int scope, int which);
   std::size_t SelectedLength(int scope, int which);
   int SelectedPage(int scope, int which) const;  // -1: none, -2: whole document
-  // The engine's lock for one call. Callers waiting for it are counted, so that a search,
-  // which takes the lock a page at a time, lets them in between two pages.
+  // The engine's lock for one call (a search waits for its matches without it).
   std::unique_lock<std::mutex> Lock() const;
 
   mutable std::mutex mutex_;
-  mutable std::atomic<int> waiting_{0};
-  std::atomic<std::uint64_t> cancelEpoch_{0};
-  std::uint64_t documentsEpoch_ = 0;  // raised by every change of the documents
   int id_ = 0;
   PdfDocumentSet documents_;
   PdfViewState view_;

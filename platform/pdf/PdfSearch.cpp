@@ -1,19 +1,23 @@
 #include "platform/pdf/PdfSearch.h"
 
-#include "platform/pdf/PdfDocumentSet.h"
+#include "platform/pdf/PdfSearchJob.h"
 
 namespace rt {
 
-int PdfSearch::Find(PdfDocumentSet& documents, std::string_view text, bool findNext,
-                    bool caseInsensitive) {
-  int current = -1;
-  if (findNext && Continue(text, caseInsensitive, current)) return current;
-  const std::string needle = Needle(text);
-  std::vector<PdfMatch> matches;
-  for (int page = 0; page < documents.PageCount() && !needle.empty(); ++page)
-    for (const PdfRect& box : documents.Search(page, needle, caseInsensitive))
-      matches.push_back(PdfMatch{page, box});
-  return Take(needle, caseInsensitive, std::move(matches));
+PdfSearch::~PdfSearch() {
+  Reset();
+}
+
+void PdfSearch::Begin(std::string needle, bool caseInsensitive, std::shared_ptr<PdfSearchJob> job) {
+  Reset();
+  text_ = std::move(needle);
+  caseInsensitive_ = caseInsensitive;
+  searched_ = true;
+  job_ = std::move(job);
+}
+
+bool PdfSearch::Continues(const std::string& needle, bool caseInsensitive) const {
+  return searched_ && needle == text_ && caseInsensitive == caseInsensitive_;
 }
 
 std::string PdfSearch::Needle(std::string_view text) {
@@ -21,32 +25,16 @@ std::string PdfSearch::Needle(std::string_view text) {
   return std::string(end == std::string_view::npos ? std::string_view{} : text.substr(0, end + 1));
 }
 
-bool PdfSearch::Continue(std::string_view text, bool caseInsensitive, int& current) {
-  if (!searched_ || Needle(text) != text_ || caseInsensitive != caseInsensitive_) return false;
-  if (!matches_.empty()) current_ = (current_ + 1) % static_cast<int>(matches_.size());
-  current = current_;
-  return true;
-}
-
-int PdfSearch::Take(std::string_view text, bool caseInsensitive, std::vector<PdfMatch> matches) {
-  Reset();
-  text_ = Needle(text);
-  caseInsensitive_ = caseInsensitive;
-  searched_ = true;
-  matches_ = std::move(matches);
-  current_ = matches_.empty() ? -1 : 0;
-  return current_;
-}
-
 void PdfSearch::Reset() {
+  if (job_) job_->Cancel();
+  job_.reset();
   text_.clear();
   searched_ = false;
-  matches_.clear();
   current_ = -1;
 }
 
-const PdfMatch* PdfSearch::CurrentMatch() const {
-  return current_ >= 0 ? &matches_[current_] : nullptr;
+std::vector<PdfMatch> PdfSearch::Matches() const {
+  return job_ ? job_->Matches() : std::vector<PdfMatch>{};
 }
 
 }  // namespace rt

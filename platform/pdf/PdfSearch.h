@@ -1,13 +1,15 @@
 #pragma once
-// Text search over every page of a document set, and the search's state: the matches, the
-// current match and whether matches are to be highlighted.
+// The search state of a view: the text searched, the job collecting its matches, the current
+// match and whether matches are to be highlighted.
 //
-// Find collects the matches of all pages and makes the first one current. Find-next with the
-// same text and case rule moves to the match after the current one, wrapping from the last
-// to the first; with a different text or case rule (or no earlier search) it searches anew,
-// like Find. The text is taken without its trailing blanks (callers pass fixed-width,
-// blank-padded fields); a blank text finds nothing and clears the matches.
+// Matches are kept in the order the search walks the pages: from the page the view showed
+// when Find was pressed to the last page, then from the first page back. Find makes the
+// first of them current; find-next with the same text and case rule moves to the next one,
+// wrapping from the last to the first once the whole set has been searched. The text is
+// taken without its trailing blanks (callers pass fixed-width, blank-padded fields); a blank
+// text finds nothing and clears the matches.
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,26 +18,29 @@
 
 namespace rt {
 
-class PdfDocumentSet;
+class PdfSearchJob;
 
 class PdfSearch {
  public:
-  // Returns the index of the current match, or -1 when nothing was found.
-  int Find(PdfDocumentSet& documents, std::string_view text, bool findNext, bool caseInsensitive);
-  // Find-next of `text` (blank-padded) with the case rule continues this search: moves to
-  // the match after the current one, wrapping. Returns the new current index (-1: none);
-  // false when a new search is needed instead.
-  bool Continue(std::string_view text, bool caseInsensitive, int& current);
-  // Takes the matches of a new search of `text`; the first becomes current.
-  int Take(std::string_view text, bool caseInsensitive, std::vector<PdfMatch> matches);
+  PdfSearch() = default;
+  ~PdfSearch();
+  PdfSearch(const PdfSearch&) = delete;
+  PdfSearch& operator=(const PdfSearch&) = delete;
+
+  // A new search of `needle` (already trimmed) whose matches `job` collects (null: a search
+  // that finds nothing). Ends the search before it.
+  void Begin(std::string needle, bool caseInsensitive, std::shared_ptr<PdfSearchJob> job);
+  // True when find-next of `needle` with this case rule continues this search.
+  bool Continues(const std::string& needle, bool caseInsensitive) const;
   // The text without its trailing blanks, as searched.
   static std::string Needle(std::string_view text);
-  // Forgets the matches (the documents changed).
+  // Ends the search and forgets its matches (the documents changed).
   void Reset();
 
-  const std::vector<PdfMatch>& Matches() const { return matches_; }
+  const std::shared_ptr<PdfSearchJob>& Job() const { return job_; }
+  std::vector<PdfMatch> Matches() const;
   int CurrentIndex() const { return current_; }
-  const PdfMatch* CurrentMatch() const;
+  void SetCurrent(int index) { current_ = index; }
   const std::string& Text() const { return text_; }
   bool CaseInsensitive() const { return caseInsensitive_; }
 
@@ -45,7 +50,7 @@ class PdfSearch {
   std::string text_;
   bool caseInsensitive_ = true;
   bool searched_ = false;
-  std::vector<PdfMatch> matches_;
+  std::shared_ptr<PdfSearchJob> job_;
   int current_ = -1;
 };
 

@@ -357,7 +357,8 @@ TEST_F(PageletControlTest, KillEndsASearchRunningThroughTheLink) {
     control.Kill();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     finder.join();
-    EXPECT_TRUE(found == 0 || found == 400 * 40 * 2) << found;
+    // Cancelled before its first match, or returned with the matches known then.
+    EXPECT_TRUE(found >= 0 && found <= 400 * 40 * 2) << found;
   });
 }
 

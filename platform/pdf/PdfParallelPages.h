@@ -1,0 +1,46 @@
+#pragma once
+// Work on many pages of a document set at once. The PDF library is not thread-safe per
+// document, so every thread taking part opens an instance of its own of each document it
+// touches, from the bytes the set keeps (shared, read only). Pages are handed out in the
+// order given, one at a time, so the first ones are done first.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace poppler {
+class page;
+}
+
+namespace rt {
+
+// One document of a set: its bytes and where its pages sit among the set's pages.
+struct PdfSource {
+  std::shared_ptr<const std::vector<char>> bytes;
+  int firstPage = 0;
+  int pageCount = 0;
+};
+
+class PdfParallelPages {
+ public:
+  // Fewer pages than this are not worth opening more instances for.
+  static constexpr int kMinPagesPerThread = 8;
+
+  explicit PdfParallelPages(std::vector<PdfSource> sources) : sources_(std::move(sources)) {}
+
+  // The threads to use for `pages` pages: one per core, fewer for few pages, at least one.
+  static int Threads(int pages);
+
+  // Calls work(page, slot) for each slot of `pages` (set pages) on `threads` threads, the
+  // calling thread one of them; `page` is null when the page cannot be opened. Stops handing
+  // out pages once `stop` is set. Returns when every thread is done.
+  void Run(const std::vector<int>& pages, int threads,
+           const std::function<void(poppler::page* page, std::size_t slot)>& work,
+           const std::atomic<bool>& stop) const;
+
+ private:
+  std::vector<PdfSource> sources_;
+};
+
+}  // namespace rt

@@ -1,0 +1,61 @@
+// The parallel and kept-text paths on long documents: the manuals Debian's valgrind and
+// gnucobol3 packages install (scripts/install-deps; skipped where missing) and a generated
+// document of 2,000 pages.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/pdf/PdfDocumentSet.h"
+#include "platform/pdf/PdfEngine.h"
+#include "tests/pdf/PdfTestFiles.h"
+#include "tests/pdf/PdfTestWriter.h"
+
+namespace {
+
+using pdftest::SequentialMatches;
+using pdftest::SequentialText;
+
+class PdfRealDocuments : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PdfRealDocuments, ParallelTextAndSearchEqualTheSequentialPath) {
+  const std::string packed = GetParam();
+  if (!std::filesystem::exists(packed)) GTEST_SKIP() << packed << " is not installed";
+  pdftest::TempDir dir;
+  const std::string pdf = dir.File("manual.pdf");
+  ASSERT_EQ(std::system(("gzip -dc '" + packed + "' > '" + pdf + "'").c_str()), 0);
+  rt::PdfDocumentSet reference;
+  ASSERT_TRUE(reference.LoadFile(pdf).Ok());
+  auto engine = rt::PdfEngine::Create();
+  ASSERT_TRUE(engine->LoadFile(pdf).Ok());
+  EXPECT_EQ(engine->Text(0, 1), SequentialText(reference));
+  engine->GoToPage(reference.PageCount() / 2);
+  EXPECT_GT(engine->FindText("the", true, false, true, true), 0);
+  engine->WaitForSearch();
+  EXPECT_EQ(engine->Matches(),
+            SequentialMatches(reference, "the", true, reference.PageCount() / 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Manuals, PdfRealDocuments,
+                         ::testing::Values("/usr/share/doc/valgrind/valgrind_manual.pdf.gz",
+                                           "/usr/share/doc/gnucobol3/gnucobol.pdf.gz"));
+
+TEST(PdfLongDocument, KeptTextsNeverPassTheirCap) {
+  rt::PdfDocumentSet set;
+  ASSERT_TRUE(
+      set.LoadBytes(pdftest::Bytes(pdftest::PdfTestWriter::Numbered(2000, 20)), "long").Ok());
+  constexpr std::size_t kCap = 256 * 1024;
+  set.TextCache().SetCap(kCap);
+  const std::size_t length = set.DocumentTextLength();
+  EXPECT_GT(length, 4 * kCap);
+  EXPECT_LE(set.TextCache().Bytes(), kCap);
+  for (int page = 0; page < set.PageCount(); page += 7) {
+    EXPECT_FALSE(set.PageText(page).empty());
+    ASSERT_LE(set.TextCache().Bytes(), kCap) << page;
+  }
+  EXPECT_EQ(set.DocumentText().size(), length);
+  EXPECT_LE(set.TextCache().Bytes(), kCap);
+}
+
+}  // namespace
