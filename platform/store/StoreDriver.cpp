@@ -19,7 +19,7 @@
 #include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/ErrnoText.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/store/StoreChecksum.h"
+#include "platform/sqltable/ChunkChecksum.h"
 #include "platform/store/StoreStatement.h"
 #include "platform/store/StoreStatementGuard.h"
 #include "platform/store/StoreViewCursor.h"

@@ -7,7 +7,7 @@
 // write, the null flags "_nulls" and a size column "_bsize<n>" per BLOB; BLOB contents in
 // "blob_chunks" as (rid, blob, chunk, sum) rows of kStoreChunkSize bytes, so that any size
 // works and a partial read loads only the chunks it needs; "sum" is the chunk's checksum
-// (StoreChecksum.h), verified on every read (format 1 tables have none). "store_meta" marks the
+// (platform/sqltable/ChunkChecksum.h), verified on every read (format 1 tables have none). "store_meta" marks the
 // file as a table of this driver and holds its format. Each key is an index with its
 // components' directions and case rules.
 //

@@ -5,7 +5,7 @@
 
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/store/StoreChecksum.h"
+#include "platform/sqltable/ChunkChecksum.h"
 #include "platform/store/StoreStatement.h"
 #include "platform/store/StoreStatementGuard.h"
 
@@ -38,7 +38,7 @@ int StoreDriver::CheckChunk(std::int64_t rid, int number, std::int64_t size, std
   }
   if (checksums_ &&
       (s.Type(sumColumn) != SQLITE_INTEGER ||
-       static_cast<std::uint64_t>(s.Int(sumColumn)) != StoreChecksum(bytes.data(), bytes.size()))) {
+       static_cast<std::uint64_t>(s.Int(sumColumn)) != ChunkChecksum(bytes.data(), bytes.size()))) {
     return Damaged(rid, where + " fails its checksum");
   }
   return kNoError;
@@ -239,7 +239,7 @@ int StoreDriver::WriteChunks(std::int64_t rid, int number, const Blob& blob) {
     const char* bytes = blob.data->data() + at;
     ins->BindStaticBlob(4, bytes, static_cast<std::uint64_t>(n));
     if (checksums_) {
-      ins->Bind(5, static_cast<std::int64_t>(StoreChecksum(bytes, static_cast<std::size_t>(n))));
+      ins->Bind(5, static_cast<std::int64_t>(ChunkChecksum(bytes, static_cast<std::size_t>(n))));
     }
     if (int e = Change(*ins, "BLOB write")) return e;
   }
