@@ -5,8 +5,10 @@
 // all ascending, otherwise one level of the order at a time; never OFFSET. An order no key
 // gives gets an index made on demand ("<table>#v<hash>", kept for later views). Filter
 // conditions go to the server where it answers them as the evaluator does (ViewSql.h).
-// Rows read ahead are dropped once this or another client changes the table (the driver hears
-// the others' notifications) or the batch's time runs out. A cursor whose table was closed
+// Rows read ahead are dropped once this or another client changes the table or the batch's
+// time runs out. The driver hears another client's change with its first exchange with the
+// server after that change committed (the server sends the notification before its reply),
+// so rows read ahead may be used until then. A cursor whose table was closed
 // answers 37.
 
 #include <chrono>
