@@ -173,7 +173,7 @@ std::string PgDriver::IndexName(const FileKey& key) const {
 }
 
 std::string PgDriver::KeySignature(const FileKey& key) const {
-  std::string s = key.Unique() ? "unique" : "dups";
+  std::string s = key.Unique() ? "unique" : "dups by record";
   for (const KeyComponent& c : key.Components()) {
     s += " " + ComponentExpr(c) + (c.ascending ? " ASC" : " DESC");
   }
@@ -188,6 +188,9 @@ std::string PgDriver::IndexSql(const FileKey& key) const {
     const KeyComponent& c = key.Component(i);
     sql += ComponentExpr(c) + (c.ascending ? " ASC" : " DESC");
   }
+  // Records with equal values follow in record-id order, the order's last tie breaker, so
+  // that paging through duplicates stays one index range.
+  if (!key.Unique()) sql += ", _rid ASC";
   return sql + "); COMMENT ON INDEX " + IndexName(key) + " IS " + Literal(KeySignature(key));
 }
 

@@ -10,7 +10,8 @@ namespace rt {
 inline constexpr const char* kPgDriverName = "PGSTORE";
 
 // Registers the server table driver (idempotent); its tables live on the server that
-// `conninfo` (a libpq connection string) names.
+// `conninfo` (a libpq connection string) names. A later call changes the server for the
+// tables opened from then on.
 void RegisterPgDriver(std::string conninfo);
 
 }  // namespace rt

@@ -1,6 +1,7 @@
 #include "platform/pgstore/PgViewCursor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "platform/runtime/files/File.h"
@@ -414,8 +415,16 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
       BindOrderValue(p, static_cast<std::size_t>(b), from.values[b]);
     }
   }
-  for (const KeyValue& v : whereBinds_)
-    p.Value(v);
+  for (const KeyValue& v : whereBinds_) {
+    // A whole number compared with an integer column is sent as one, so that the column's
+    // index serves the comparison.
+    const auto* d = std::get_if<double>(&v);
+    if (d && *d == static_cast<double>(static_cast<std::int64_t>(*d)) && std::abs(*d) < 9e15) {
+      p.Int(static_cast<std::int64_t>(*d));
+    } else {
+      p.Value(v);
+    }
+  }
   p.Int(static_cast<std::int64_t>(limit));
   PgResult r;
   if (int e = driver_.Run(sql, p, r, "view read")) return e;
