@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   }
   testing_support::PgServer server(argv[2]);
   // A server left behind by an interrupted run goes first.
-  server.Remove();
+  if (std::filesystem::exists(argv[2])) server.Remove();
   if (std::strcmp(argv[1], "stop") == 0) return 0;
   testing_support::PgServer fresh(argv[2]);
   std::filesystem::create_directories(argv[2]);
