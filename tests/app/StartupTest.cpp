@@ -158,7 +158,7 @@ std::optional<int> WaitExit(pid_t pid, std::chrono::seconds timeout) {
 }
 
 // Waits until the process blocks `signal` (its watcher has taken the signal over).
-bool WaitBlocked(pid_t pid, int signal) {
+[[maybe_unused]] bool WaitBlocked(pid_t pid, int signal) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < deadline) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
