@@ -40,12 +40,12 @@ ErrorLevel RecordingErrors::TakeFatal() {
   return LevelFatal;
 }
 
-std::unique_ptr<rt::File> MakeDocsFile() {
+std::unique_ptr<rt::File> MakeDocsFile(const std::string& driver) {
   rt::RegisterStoreDriver();
   rt::RecordLayout layout("Doc");
   layout.AddField("DOC:ID", rt::FieldType::Long);
   layout.AddField("DOC:Name", rt::FieldType::String, 20);
-  auto file = std::make_unique<rt::File>("DOCS", "DOC", "STORE", std::move(layout));
+  auto file = std::make_unique<rt::File>("DOCS", "DOC", driver, std::move(layout));
   file->AddKey("DOC:ID_Key", {{1, true, false}}, true, true);
   file->AddKey("DOC:Name_Key", {{2, true, true}}, false);
   file->AddKey("DOC:NameDown_Key", {{2, false, true}}, false);
@@ -111,10 +111,10 @@ std::uint8_t FormStandIn::Run(std::uint16_t number, std::uint8_t request) {
   return form ? form(request) : static_cast<std::uint8_t>(RequestCancelled);
 }
 
-BrowseFixture::BrowseFixture() {
+BrowseFixture::BrowseFixture(const std::string& driver) {
   rt::ClearError();
   Errors.Start(Status);
-  Docs = MakeDocsFile();
+  Docs = MakeDocsFile(driver);
   created_ = Docs->Create() == 0;
 }
 
