@@ -19,7 +19,8 @@
 #include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/ErrnoText.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/store/StoreChecksum.h"
+#include "platform/sqltable/ChunkChecksum.h"
+#include "platform/sqltable/TableValues.h"
 #include "platform/store/StoreStatement.h"
 #include "platform/store/StoreStatementGuard.h"
 #include "platform/store/StoreViewCursor.h"
@@ -39,53 +40,6 @@ std::string Quote(std::string_view name) {
     out += c;
   }
   return out + "\"";
-}
-
-template <typename T>
-T Load(const std::uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-template <typename T>
-void StoreAs(std::uint8_t* p, std::int64_t v) {
-  const T t = static_cast<T>(v);
-  std::memcpy(p, &t, sizeof t);
-}
-
-// An integer column's value into its field; other types are left as they are.
-void StoreInteger(FieldType type, std::uint8_t* p, std::int64_t v) {
-  switch (type) {
-    case FieldType::Byte:
-      StoreAs<std::uint8_t>(p, v);
-      break;
-    case FieldType::Short:
-      StoreAs<std::int16_t>(p, v);
-      break;
-    case FieldType::UShort:
-      StoreAs<std::uint16_t>(p, v);
-      break;
-    case FieldType::Long:
-    case FieldType::Date:
-    case FieldType::Time:
-      StoreAs<std::int32_t>(p, v);
-      break;
-    case FieldType::ULong:
-      StoreAs<std::uint32_t>(p, v);
-      break;
-    case FieldType::Decimal:
-      StoreAs<std::int64_t>(p, v);
-      break;
-    default:
-      break;
-  }
-}
-
-std::string SqlType(FieldType t) {
-  if (t == FieldType::Real) return "REAL";
-  if (t == FieldType::String || t == FieldType::CString) return "TEXT";
-  return "INTEGER";
 }
 
 constexpr std::string_view kDeletedElsewhere = "The record was deleted by another station";
@@ -449,7 +403,7 @@ int StoreDriver::Create() {
       table += ", _bsize" + std::to_string(b) + " INTEGER NOT NULL DEFAULT 0";
     }
     for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
-      table += ", " + Column(f) + " " + SqlType(file_.Layout().Field(f).type);
+      table += ", " + Column(f) + " " + SqlColumnType(file_.Layout().Field(f).type);
     }
     table += ")";
     sqlite3_busy_timeout(db_, busyMs_);
@@ -650,43 +604,11 @@ bool StoreDriver::Writable() const {
 // ---- Values ----
 
 KeyValue StoreDriver::FieldValue(int field, const std::uint8_t* record) const {
-  const FieldDesc& f = file_.Layout().Field(field);
-  const std::uint8_t* p = record + f.offset;
-  switch (f.type) {
-    case FieldType::Byte:
-      return static_cast<std::int64_t>(Load<std::uint8_t>(p));
-    case FieldType::Short:
-      return static_cast<std::int64_t>(Load<std::int16_t>(p));
-    case FieldType::UShort:
-      return static_cast<std::int64_t>(Load<std::uint16_t>(p));
-    case FieldType::Long:
-    case FieldType::Date:
-    case FieldType::Time:
-      return static_cast<std::int64_t>(Load<std::int32_t>(p));
-    case FieldType::ULong:
-      return static_cast<std::int64_t>(Load<std::uint32_t>(p));
-    case FieldType::Decimal:
-      return Load<std::int64_t>(p);
-    case FieldType::Real:
-      return Load<double>(p);
-    case FieldType::String: {
-      std::size_t n = f.size;
-      while (n > 0 && p[n - 1] == ' ')
-        --n;
-      return std::string(reinterpret_cast<const char*>(p), n);
-    }
-    case FieldType::CString:
-      return std::string(reinterpret_cast<const char*>(p),
-                         strnlen(reinterpret_cast<const char*>(p), f.size));
-  }
-  return std::int64_t{0};
+  return rt::FieldValue(file_.Layout().Field(field), record);
 }
 
 std::vector<KeyValue> StoreDriver::KeyValues(const FileKey& key, const std::uint8_t* record) const {
-  std::vector<KeyValue> values;
-  for (const KeyComponent& c : key.Components())
-    values.push_back(FieldValue(c.field, record));
-  return values;
+  return rt::KeyValues(file_.Layout(), key, record);
 }
 
 void StoreDriver::BindValue(StoreStatement& s, int index, const KeyValue& v) {
@@ -706,35 +628,6 @@ int StoreDriver::Damaged(std::int64_t rid, const std::string& what) const {
   return kBadFileError;
 }
 
-namespace {
-
-// The range of values an integer field of the type can hold.
-bool FitsField(FieldType type, std::int64_t v) {
-  auto within = [v](auto lo, auto hi) {
-    return v >= static_cast<std::int64_t>(lo) && v <= static_cast<std::int64_t>(hi);
-  };
-  switch (type) {
-    case FieldType::Byte:
-      return within(0, 255);
-    case FieldType::Short:
-      return within(std::numeric_limits<std::int16_t>::min(),
-                    std::numeric_limits<std::int16_t>::max());
-    case FieldType::UShort:
-      return within(0, std::numeric_limits<std::uint16_t>::max());
-    case FieldType::Long:
-    case FieldType::Date:
-    case FieldType::Time:
-      return within(std::numeric_limits<std::int32_t>::min(),
-                    std::numeric_limits<std::int32_t>::max());
-    case FieldType::ULong:
-      return within(0, std::numeric_limits<std::uint32_t>::max());
-    default:
-      return true;
-  }
-}
-
-}  // namespace
-
 int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
   row.rid = s.Column(0).Int();
   const StoreValue version = s.Column(1);
@@ -746,10 +639,8 @@ int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
   row.blobSizes.resize(static_cast<std::size_t>(blobs));
   for (int b = 0; b < blobs; ++b) {
     row.blobSizes[b] = s.Column(3 + b).Int();
-    if (row.blobSizes[b] < 0 || row.blobSizes[b] > kStoreMaxBlobSize) {
-      return Damaged(row.rid, "BLOB " + std::to_string(b + 1) + " size " +
-                                  std::to_string(row.blobSizes[b]) + " out of range");
-    }
+    const std::string problem = BlobSizeProblem(b + 1, row.blobSizes[b]);
+    if (!problem.empty()) return Damaged(row.rid, problem);
   }
   // A NULL column reads as 0, 0.0 or no text, which stores the same bytes as a cleared field.
   row.record.assign(file_.RecordSize(), 0);
@@ -758,35 +649,20 @@ int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
   for (int f = 1; f <= layout.FieldCount(); ++f) {
     const FieldDesc& d = layout.Field(f);
     const int col = 3 + blobs + f - 1;
-    std::uint8_t* p = rec + d.offset;
     const StoreValue value = s.Column(col);
     switch (d.type) {
-      case FieldType::Real: {
-        const double v = value.Real();
-        std::memcpy(p, &v, sizeof v);
+      case FieldType::Real:
+        PutReal(d, rec, value.Real());
         break;
-      }
       case FieldType::String:
       case FieldType::CString: {
         const std::string_view t = value.Text();
-        if (d.type == FieldType::String) {
-          const std::size_t n = std::min<std::size_t>(t.size(), d.size);
-          if (n > 0) std::memcpy(p, t.data(), n);
-          std::memset(p + n, ' ', d.size - n);
-        } else if (d.size > 0) {
-          const std::size_t n = std::min<std::size_t>(t.size(), d.size - 1);
-          if (n > 0) std::memcpy(p, t.data(), n);
-          std::memset(p + n, 0, d.size - n);
-        }
+        if (!PutText(d, rec, t)) return Damaged(row.rid, OutOfRange(d, t));
         break;
       }
       default: {
         const std::int64_t v = value.Int();
-        if (!FitsField(d.type, v)) {
-          return Damaged(row.rid,
-                         "value " + std::to_string(v) + " of " + d.label + " out of range");
-        }
-        StoreInteger(d.type, p, v);
+        if (!PutInteger(d, rec, v)) return Damaged(row.rid, OutOfRange(d, v));
         break;
       }
     }

@@ -7,9 +7,9 @@
 // write, the null flags "_nulls" and a size column "_bsize<n>" per BLOB; BLOB contents in
 // "blob_chunks" as (rid, blob, chunk, sum) rows of kStoreChunkSize bytes, so that any size
 // works and a partial read loads only the chunks it needs; "sum" is the chunk's checksum
-// (StoreChecksum.h), verified on every read (format 1 tables have none). "store_meta" marks the
-// file as a table of this driver and holds its format. Each key is an index with its
-// components' directions and case rules.
+// (platform/sqltable/ChunkChecksum.h), verified on every read (format 1 tables have none).
+// "store_meta" marks the file as a table of this driver and holds its format. Each key is an index
+// with its components' directions and case rules.
 //
 // Safety: a table is created in a temporary file and moved into place only when no table
 // exists yet, so an open never sees a half-made table and a create never replaces one. Every
@@ -39,9 +39,6 @@
 struct sqlite3;
 
 namespace rt {
-
-// The largest BLOB size accepted from a table; a larger stored size means the table is damaged.
-inline constexpr std::int64_t kStoreMaxBlobSize = std::int64_t{1} << 40;
 
 class StoreStatement;
 class StoreStatementGuard;

@@ -5,11 +5,14 @@
 
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/store/StoreChecksum.h"
+#include "platform/sqltable/ChunkChecksum.h"
+#include "platform/sqltable/TableValues.h"
 #include "platform/store/StoreStatement.h"
 #include "platform/store/StoreStatementGuard.h"
 
 namespace rt {
+
+static_assert(kStoreChunkSize == kTableChunkSize, "STORE stores BLOBs in the shared chunk size");
 
 // ---- BLOBs ----
 
@@ -28,18 +31,13 @@ int StoreDriver::BlobSize(int blob, std::int64_t& size) {
 
 int StoreDriver::CheckChunk(std::int64_t rid, int number, std::int64_t size, std::int64_t chunk,
                             std::string_view bytes, const StoreStatement& s, int sumColumn) const {
-  const std::string where = "BLOB " + std::to_string(number) + " chunk " + std::to_string(chunk);
-  const std::int64_t chunks = (size + kStoreChunkSize - 1) / kStoreChunkSize;
-  if (chunk < 0 || chunk >= chunks) return Damaged(rid, where + " out of range");
-  const std::int64_t expected = std::min(kStoreChunkSize, size - chunk * kStoreChunkSize);
-  if (static_cast<std::int64_t>(bytes.size()) != expected) {
-    return Damaged(rid, where + " holds " + std::to_string(bytes.size()) + " bytes instead of " +
-                            std::to_string(expected));
-  }
+  const std::string problem = ChunkProblem(number, size, chunk, bytes.size());
+  if (!problem.empty()) return Damaged(rid, problem);
   if (checksums_ &&
       (s.Type(sumColumn) != SQLITE_INTEGER ||
-       static_cast<std::uint64_t>(s.Int(sumColumn)) != StoreChecksum(bytes.data(), bytes.size()))) {
-    return Damaged(rid, where + " fails its checksum");
+       static_cast<std::uint64_t>(s.Int(sumColumn)) != ChunkChecksum(bytes.data(), bytes.size()))) {
+    return Damaged(rid, "BLOB " + std::to_string(number) + " chunk " + std::to_string(chunk) +
+                            " fails its checksum");
   }
   return kNoError;
 }
@@ -93,7 +91,7 @@ int StoreDriver::MakeWritable(Blob& blob, int number) {
 }
 
 int StoreDriver::SetBlobSize(int number, std::int64_t size) {
-  if (size > kStoreMaxBlobSize) {
+  if (size > kTableMaxBlobSize) {
     SetError(kDriverError, {}, "0", "BLOB size beyond the largest BLOB size");
     return kDriverError;
   }
@@ -184,8 +182,8 @@ int StoreDriver::BlobReadResult(const Blob& blob, int result) {
 
 int StoreDriver::WriteBlob(int number, std::int64_t offset, const void* source,
                            std::size_t length) {
-  if (length > static_cast<std::uint64_t>(kStoreMaxBlobSize) ||
-      offset > kStoreMaxBlobSize - static_cast<std::int64_t>(length)) {
+  if (length > static_cast<std::uint64_t>(kTableMaxBlobSize) ||
+      offset > kTableMaxBlobSize - static_cast<std::int64_t>(length)) {
     SetError(kDriverError, {}, "0", "BLOB write beyond the largest BLOB size");
     return kDriverError;
   }
@@ -239,7 +237,7 @@ int StoreDriver::WriteChunks(std::int64_t rid, int number, const Blob& blob) {
     const char* bytes = blob.data->data() + at;
     ins->BindStaticBlob(4, bytes, static_cast<std::uint64_t>(n));
     if (checksums_) {
-      ins->Bind(5, static_cast<std::int64_t>(StoreChecksum(bytes, static_cast<std::size_t>(n))));
+      ins->Bind(5, static_cast<std::int64_t>(ChunkChecksum(bytes, static_cast<std::size_t>(n))));
     }
     if (int e = Change(*ins, "BLOB write")) return e;
   }

@@ -2,6 +2,7 @@
 
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/sqltable/KeysetSql.h"
 #include "platform/store/StoreStatement.h"
 #include "platform/store/StoreStatementGuard.h"
 
@@ -83,47 +84,34 @@ int StoreDriver::Fetch(int direction, std::size_t limit, std::deque<Row>& rows) 
 int StoreDriver::FetchLevel(int direction, int level, std::size_t limit, std::deque<Row>& rows) {
   const FileKey* key = cursor_.key ? file_.Key(cursor_.key) : nullptr;
   const int components = key ? key->ComponentCount() : 0;
-  const bool forward = direction > 0;
-  std::string where;
-  std::vector<const KeyValue*> binds;
-  std::int64_t ridBind = 0;
-  bool bindRid = false;
-  if (level >= 0) {
-    for (int i = 1; i <= level && i <= components; ++i) {
-      where += (where.empty() ? "" : " AND ") + ComponentExpr(key->Component(i)) + " = ?";
-      binds.push_back(&cursor_.values[i - 1]);
-    }
-    if (level == components) {
-      const Anchor a = cursor_.anchor;
-      if (a == Anchor::Record || a == Anchor::Inclusive) {
-        const bool strict = a == Anchor::Record;
-        where += std::string(where.empty() ? "" : " AND ") + "_rid " + (forward ? ">" : "<") +
-                 (strict ? "" : "=") + " ?";
-        bindRid = true;
-        ridBind = cursor_.rid;
-      }
-    } else {
-      const KeyComponent& c = key->Component(level + 1);
-      const bool greater = c.ascending == forward;
-      where += (where.empty() ? "" : " AND ") + ComponentExpr(c) + (greater ? " > ?" : " < ?");
-      binds.push_back(&cursor_.values[level]);
-    }
-  }
-  std::string order;
+  KeysetOrder order;
   for (int i = 1; i <= components; ++i) {
-    const KeyComponent& c = key->Component(i);
-    order += ComponentExpr(c) + ((c.ascending == forward) ? " ASC, " : " DESC, ");
+    order.expressions.push_back(ComponentExpr(key->Component(i)));
+    order.ascending.push_back(key->Component(i).ascending);
   }
-  order += forward ? "_rid ASC" : "_rid DESC";
-  std::string sql = "SELECT " + selectList_ + " FROM records";
-  if (!where.empty()) sql += " WHERE " + where;
-  sql += " ORDER BY " + order + " LIMIT ?";
+  KeysetLevel kind = KeysetLevel::All;
+  const bool onRecord = cursor_.anchor == Anchor::Record || cursor_.anchor == Anchor::Inclusive;
+  if (level >= 0) {
+    kind = level < components ? KeysetLevel::Past
+                              : (onRecord ? KeysetLevel::Record : KeysetLevel::Equal);
+  }
+  std::string sql = "SELECT " + selectList_ + " FROM records WHERE 1";
+  std::vector<int> binds;
+  int next = 1;
+  AppendKeysetConditions(order, kind, std::max(level, 0), direction > 0,
+                         cursor_.anchor == Anchor::Record, true, sql, binds, next);
+  AppendKeysetOrder(order, 0, direction > 0, sql);
+  sql += " LIMIT ?";
   auto s = Statement(sql);
   if (!s) return ErrorCode();
   int index = 1;
-  for (const KeyValue* v : binds)
-    BindValue(*s, index++, *v);
-  if (bindRid) s->Bind(index++, ridBind);
+  for (int b : binds) {
+    if (b < 0) {
+      s->Bind(index++, cursor_.rid);
+    } else {
+      BindValue(*s, index++, cursor_.values[b]);
+    }
+  }
   s->Bind(index, static_cast<std::int64_t>(limit));
   int rc;
   while ((rc = s->Step()) == SQLITE_ROW) {

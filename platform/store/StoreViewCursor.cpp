@@ -5,15 +5,14 @@
 
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorState.h"
-#include "platform/runtime/values/Text.h"
+#include "platform/sqltable/KeysetSql.h"
+#include "platform/sqltable/ViewSql.h"
 #include "platform/store/StoreStatement.h"
 #include "platform/store/StoreStatementGuard.h"
 
 namespace rt {
 
 namespace {
-
-constexpr char kViewTag = 'V';
 
 std::string QuoteName(std::string_view name) {
   std::string out = "\"";
@@ -68,39 +67,6 @@ KeyValue ColumnValue(const StoreStatement& s, int column) {
   return v;
 }
 
-const char* OperatorSql(CompareOp op) {
-  switch (op) {
-    case CompareOp::Equal:
-      return " = ?";
-    case CompareOp::NotEqual:
-      return " <> ?";
-    case CompareOp::Less:
-      return " < ?";
-    case CompareOp::Greater:
-      return " > ?";
-    case CompareOp::LessEqual:
-      return " <= ?";
-    case CompareOp::GreaterEqual:
-      return " >= ?";
-    case CompareOp::Like:
-      break;
-  }
-  return nullptr;
-}
-
-// Splits a view position into its order signature and its file position.
-bool DecodePosition(std::string_view bytes, std::string& signature, FilePosition& position) {
-  if (bytes.size() < 3 || bytes.size() > kMaxPositionSize || bytes[0] != kViewTag) return false;
-  const std::size_t length = (static_cast<std::size_t>(static_cast<unsigned char>(bytes[1])) << 8) |
-                             static_cast<unsigned char>(bytes[2]);
-  if (bytes.size() - 3 < length) return false;
-  signature = std::string(bytes.substr(3, length));
-  auto decoded = FilePosition::Decode(bytes.substr(3 + length));
-  if (!decoded || decoded->kind == FilePosition::Kind::File) return false;
-  position = std::move(*decoded);
-  return true;
-}
-
 }  // namespace
 
 StoreViewCursor::StoreViewCursor(StoreDriver& driver, std::weak_ptr<int> alive, ViewQuery query)
@@ -140,11 +106,8 @@ int StoreViewCursor::Prepare() {
       valueColumns_.push_back(recordColumns + static_cast<int>(selected_.size()));
       selected_.push_back(expressions_.back());
     }
-    signature_ += std::to_string(c.field);
-    signature_ += c.ascending ? '+' : '-';
-    signature_ += c.fold == CaseFold::Upper ? 'U' : (c.fold == CaseFold::Lower ? 'L' : 'N');
-    signature_ += ',';
   }
+  signature_ = ViewSignature(query_.order);
   for (const ViewCondition& c : query_.conditions) {
     if (c.field < 1 || c.field > layout.FieldCount()) {
       return Code(kBadNameError, "Unknown field in the view filter");
@@ -164,27 +127,19 @@ int StoreViewCursor::Prepare() {
 void StoreViewCursor::BuildConditions() {
   const RecordLayout& layout = driver_.file_.Layout();
   for (const ViewCondition& c : query_.conditions) {
-    const char* op = OperatorSql(c.op);
-    if (op == nullptr) continue;
-    const FieldDesc& desc = layout.Field(c.field);
+    const char* op = nullptr;
+    KeyValue value;
+    if (!ConditionSql(layout, c, op, value)) continue;
     std::string expr = driver_.Column(c.field);
-    if (desc.type == FieldType::String) {
-      if (!c.literal.IsText()) continue;
-      if (c.fold == CaseFold::Upper) expr = "upper(" + expr + ")";
-      if (c.fold == CaseFold::Lower) expr = "lower(" + expr + ")";
-      whereBinds_.emplace_back(std::string(TrimRight(c.literal.Text())));
-    } else if (IsNumeric(desc.type) && desc.type != FieldType::Decimal &&
-               c.fold == CaseFold::None) {
-      if (!c.literal.IsNumber()) continue;
-      whereBinds_.emplace_back(c.literal.Number());
-      if (!query_.order.empty() && query_.order[0].field == c.field &&
-          query_.order[0].fold == CaseFold::None) {
-        bounds_.push_back(Bound{c.op, c.literal.Number()});
-      }
-    } else {
-      continue;
+    if (c.fold == CaseFold::Upper) expr = "upper(" + expr + ")";
+    if (c.fold == CaseFold::Lower) expr = "lower(" + expr + ")";
+    if (const auto* number = std::get_if<double>(&value); number && !query_.order.empty() &&
+                                                          query_.order[0].field == c.field &&
+                                                          query_.order[0].fold == CaseFold::None) {
+      bounds_.push_back(Bound{c.op, *number});
     }
-    where_ += " AND " + expr + op;
+    whereBinds_.push_back(std::move(value));
+    where_ += " AND " + expr + op + "?";
     ++applied_;
   }
 }
@@ -328,22 +283,7 @@ int StoreViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, boo
 
 // Writes into `out`, whose storage is reused from row to row.
 void StoreViewCursor::Encode(const Anchor& anchor, std::string& out) const {
-  // The tag, the signature's length and the signature, written in one go.
-  const std::size_t head = 3 + signature_.size();
-  out.resize(head);
-  out[0] = kViewTag;
-  out[1] = static_cast<char>((signature_.size() >> 8) & 0xFF);
-  out[2] = static_cast<char>(signature_.size() & 0xFF);
-  if (!signature_.empty()) std::memcpy(out.data() + 3, signature_.data(), signature_.size());
-  FilePosition::AppendKey(out, 0, anchor.values, anchor.rid);
-  if (out.size() > kMaxPositionSize) {
-    // The values do not fit: keep the record id and look the values up on reset.
-    out.resize(head);
-    FilePosition p;
-    p.kind = FilePosition::Kind::KeyRecordOnly;
-    p.record = anchor.rid;
-    out += p.Encode();
-  }
+  EncodeViewPosition(signature_, anchor.values, anchor.rid, out);
 }
 
 int StoreViewCursor::Position(std::string& position) {
@@ -358,7 +298,7 @@ int StoreViewCursor::Reset(std::string_view position) {
   if (int e = Alive()) return e;
   std::string signature;
   FilePosition p;
-  if (!DecodePosition(position, signature, p)) return BadPosition();
+  if (!DecodeViewPosition(position, signature, p)) return BadPosition();
   Anchor a;
   a.kind = AnchorKind::Inclusive;
   a.rid = p.record;
@@ -392,7 +332,7 @@ int StoreViewCursor::Reget(std::string_view position) {
   if (int e = Alive()) return e;
   std::string signature;
   FilePosition p;
-  if (!DecodePosition(position, signature, p)) return BadPosition();
+  if (!DecodeViewPosition(position, signature, p)) return BadPosition();
   if (int e = driver_.ReadByRid(p.record, kRecordNotFoundError)) {
     if (e == kRecordNotFoundError) SetError(e, "Record Not Found");
     return e;
@@ -626,40 +566,18 @@ const std::string& StoreViewCursor::LevelSql(int direction, const Anchor& from, 
   for (const std::string& e : selected_)
     sql += ", " + e;
   sql += " FROM records" + indexClause_ + " WHERE 1";
-  if (level == Level::Row) {
-    std::string left;
-    std::string right;
-    for (int i = 0; i < equal; ++i) {
-      left += expressions_[i] + ", ";
-      right += "?, ";
-    }
-    if (withRecord) {
-      left += "_rid, ";
-      right += "?, ";
-    }
-    left.resize(left.size() - 2);
-    right.resize(right.size() - 2);
-    sql +=
-        " AND (" + left + ") " + (forward ? ">" : "<") + (strict ? "" : "=") + " (" + right + ")";
-  } else if (level != Level::All) {
-    for (int i = 0; i < equal; ++i)
-      sql += " AND " + expressions_[i] + " = ?";
-  }
-  if (level == Level::Past) {
-    const bool greater = query_.order[equal].ascending == forward;
-    sql += " AND " + expressions_[equal] + (greater ? " > ?" : " < ?");
-  } else if (level == Level::Record) {
-    sql += std::string(" AND _rid ") + (forward ? ">" : "<") + (strict ? "" : "=") + " ?";
-  }
+  KeysetOrder order;
+  order.expressions = expressions_;
+  for (const ViewOrderComponent& c : query_.order)
+    order.ascending.push_back(c.ascending);
+  std::vector<int> binds;
+  int next = 1;
+  AppendKeysetConditions(order, level, equal, forward, strict, withRecord, sql, binds, next);
   sql += where_;
   // Expressions fixed by equality are left out of the ORDER BY: SQLite would otherwise sort
   // the rows of an expression index instead of reading them in index order.
-  sql += " ORDER BY ";
   const bool whole = level == Level::All || level == Level::Row;
-  for (std::size_t i = whole ? 0 : static_cast<std::size_t>(equal); i < expressions_.size(); ++i) {
-    sql += expressions_[i] + (query_.order[i].ascending == forward ? " ASC, " : " DESC, ");
-  }
-  sql += forward ? "_rid ASC" : "_rid DESC";
+  AppendKeysetOrder(order, whole ? 0 : equal, forward, sql);
   sql += " LIMIT ?";
   return sql;
 }

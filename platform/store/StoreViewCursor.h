@@ -27,6 +27,7 @@
 #include "platform/runtime/expressions/ViewQuery.h"
 #include "platform/runtime/files/FilePosition.h"
 #include "platform/runtime/files/ViewCursor.h"
+#include "platform/sqltable/KeysetSql.h"
 #include "platform/store/StoreDriver.h"
 
 namespace rt {
@@ -74,7 +75,7 @@ class StoreViewCursor : public ViewCursor {
   };
   // How a level query limits its rows. Row compares the anchor's values (and record id) as
   // one row value: a single range in the index instead of one query per level.
-  enum class Level : std::uint8_t { All, Equal, Past, Record, Row };
+  using Level = KeysetLevel;
 
   int Alive() const;
   std::string OrderExpr(const ViewOrderComponent& c) const;

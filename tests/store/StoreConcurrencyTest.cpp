@@ -13,7 +13,7 @@
 
 using namespace storetest;
 
-class StoreConcurrency : public StoreFixture {
+class StoreConcurrency : public DriverSuite {
  protected:
   // Reads record `id` under watch into `f`.
   static int WatchedRead(rt::File& f, int id) {
@@ -33,8 +33,9 @@ class StoreConcurrency : public StoreFixture {
     return Name(*f);
   }
 };
+ON_BOTH_DRIVERS(StoreConcurrency);
 
-TEST_F(StoreConcurrency, SecondWatchedPutFromAnotherThreadFailsWith89) {
+TEST_P(StoreConcurrency, SecondWatchedPutFromAnotherThreadFailsWith89) {
   {
     auto f = Opened();
     AddRow(*f, 1, "original", 1);
@@ -72,7 +73,7 @@ TEST_F(StoreConcurrency, SecondWatchedPutFromAnotherThreadFailsWith89) {
   EXPECT_EQ(StoredName(1), "second again");
 }
 
-TEST_F(StoreConcurrency, UnwatchedPutOverwritesAndWatchedOwnPutsSucceed) {
+TEST_P(StoreConcurrency, UnwatchedPutOverwritesAndWatchedOwnPutsSucceed) {
   auto a = Opened();
   AddRow(*a, 1, "x", 1);
   ASSERT_EQ(WatchedRead(*a, 1), 0);
@@ -87,7 +88,7 @@ TEST_F(StoreConcurrency, UnwatchedPutOverwritesAndWatchedOwnPutsSucceed) {
   EXPECT_EQ(StoredName(1), "three");
 }
 
-TEST_F(StoreConcurrency, SecondWatchedPutFromAnotherProcessFailsWith89) {
+TEST_P(StoreConcurrency, SecondWatchedPutFromAnotherProcessFailsWith89) {
   {
     auto f = Opened();
     AddRow(*f, 1, "original", 1);
@@ -119,7 +120,7 @@ TEST_F(StoreConcurrency, SecondWatchedPutFromAnotherProcessFailsWith89) {
   EXPECT_EQ(StoredName(1), "parent");
 }
 
-TEST_F(StoreConcurrency, KilledWriterLeavesEveryCommittedRow) {
+TEST_P(StoreConcurrency, KilledWriterLeavesEveryCommittedRow) {
   { auto f = Opened(); }
   int reports[2];
   ASSERT_EQ(::pipe(reports), 0);

@@ -12,11 +12,14 @@
 
 using namespace storetest;
 
-class StoreFile : public StoreFixture {};
+class StoreFile : public DriverSuite {};
+ON_BOTH_DRIVERS(StoreFile);
+// What only a table in a local file has: its file on disk and the file's permissions.
+class StoreFileOnDisk : public StoreFixture {};
 
-TEST_F(StoreFile, CreatedTableKeepsRecordsAcrossReopen) {
+TEST_P(StoreFile, CreatedTableKeepsRecordsAcrossReopen) {
   auto f = Opened();
-  EXPECT_EQ(f->PhysicalName(), path_ + ".sqlite");
+  EXPECT_EQ(f->PhysicalName(), OnServer() ? path_ : path_ + ".sqlite");
   ASSERT_EQ(AddRow(*f, 1, "alpha", 1), 0);
   ASSERT_EQ(AddRow(*f, 2, "Beta", 2), 0);
   ASSERT_EQ(f->Close(), 0);
@@ -34,7 +37,7 @@ TEST_F(StoreFile, CreatedTableKeepsRecordsAcrossReopen) {
   EXPECT_EQ(rt::ErrorCode(), rt::kRecordNotFoundError);
 }
 
-TEST_F(StoreFile, OpenReportsMissingForeignAndRepeatedOpens) {
+TEST_F(StoreFileOnDisk, OpenReportsMissingForeignAndRepeatedOpens) {
   auto f = MakeTable(path_);
   EXPECT_EQ(f->Open(), rt::kNoFileError);
   EXPECT_EQ(f->Next(), rt::kFileNotOpenError);
@@ -58,13 +61,13 @@ TEST_F(StoreFile, OpenReportsMissingForeignAndRepeatedOpens) {
   EXPECT_EQ(f->Create(), rt::kIsOpenError);
 }
 
-TEST_F(StoreFile, ChangedKeyDefinitionNeedsBuild) {
+TEST_P(StoreFile, ChangedKeyDefinitionNeedsBuild) {
   {
     auto f = Opened();
     AddRow(*f, 1, "a", 1);
   }
   rt::RegisterStoreDriver();
-  rt::File g("TESTDATA", "TST", "STORE", TestLayout());
+  rt::File g("TESTDATA", "TST", driver_, TestLayout());
   g.AddKey("TST:ID_Key", {{1, false, false}}, true, true);  // now descending
   g.AddBlob("TST:Data");
   g.SetName(path_);
@@ -76,7 +79,7 @@ TEST_F(StoreFile, ChangedKeyDefinitionNeedsBuild) {
   EXPECT_EQ(Id(g), 1);
 }
 
-TEST_F(StoreFile, ReadOnlyTableOpensReadOnlyAndRefusesWrites) {
+TEST_F(StoreFileOnDisk, ReadOnlyTableOpensReadOnlyAndRefusesWrites) {
   {
     auto f = Opened();
     AddRow(*f, 1, "a", 1);
@@ -95,7 +98,7 @@ TEST_F(StoreFile, ReadOnlyTableOpensReadOnlyAndRefusesWrites) {
   EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kAccessDenied);
 }
 
-TEST_F(StoreFile, ShareModesBetweenOpensOfTheProcess) {
+TEST_P(StoreFile, ShareModesBetweenOpensOfTheProcess) {
   auto a = Opened(0x12);  // read/write, deny all
   auto b = MakeTable(path_);
   EXPECT_EQ(b->Open(rt::kOpenReadOnlyDenyNone), rt::kAccessDenied);
@@ -105,7 +108,7 @@ TEST_F(StoreFile, ShareModesBetweenOpensOfTheProcess) {
   EXPECT_EQ(b->Open(rt::kOpenReadOnlyDenyNone), 0);
 }
 
-TEST_F(StoreFile, KeyOrdersHonourDirectionCaseAndDuplicates) {
+TEST_P(StoreFile, KeyOrdersHonourDirectionCaseAndDuplicates) {
   auto f = Opened();
   AddRow(*f, 1, "delta", 1);
   AddRow(*f, 2, "Alpha", 2);
@@ -154,7 +157,7 @@ TEST_F(StoreFile, KeyOrdersHonourDirectionCaseAndDuplicates) {
   EXPECT_EQ(Id(*f), 2);
 }
 
-TEST_F(StoreFile, PrefetchReadsTheSameSequence) {
+TEST_P(StoreFile, PrefetchReadsTheSameSequence) {
   auto f = Opened();
   for (int i = 1; i <= 30; ++i)
     AddRow(*f, i, "n" + std::to_string(100 - i), i % 3);
@@ -178,7 +181,7 @@ TEST_F(StoreFile, PrefetchReadsTheSameSequence) {
   EXPECT_EQ(Id(*f), 3);
 }
 
-TEST_F(StoreFile, DuplicateKeysAreRefusedAndDetected) {
+TEST_P(StoreFile, DuplicateKeysAreRefusedAndDetected) {
   auto f = Opened();
   AddRow(*f, 1, "a", 1);
   AddRow(*f, 2, "b", 1);
@@ -202,7 +205,7 @@ TEST_F(StoreFile, DuplicateKeysAreRefusedAndDetected) {
   EXPECT_EQ(Name(*f), "b");
 }
 
-TEST_F(StoreFile, PositionsSurviveInsertsAndDeletes) {
+TEST_P(StoreFile, PositionsSurviveInsertsAndDeletes) {
   auto f = Opened();
   for (int i = 1; i <= 6; ++i)
     AddRow(*f, i * 10, "n" + std::to_string(i), 1);
@@ -237,11 +240,11 @@ TEST_F(StoreFile, PositionsSurviveInsertsAndDeletes) {
   EXPECT_NE(f->Reset(&key, std::string(2000, 'K')), 0);
 }
 
-TEST_F(StoreFile, LongKeyValuesFallBackToRecordIdPositions) {
+TEST_P(StoreFile, LongKeyValuesFallBackToRecordIdPositions) {
   rt::RegisterStoreDriver();
   rt::RecordLayout layout("Long");
   layout.AddField("LNG:Text", rt::FieldType::String, 1500);
-  rt::File f("LONG", "LNG", "STORE", layout);
+  rt::File f("LONG", "LNG", driver_, layout);
   const rt::FileKey& key = f.AddKey("LNG:Text_Key", {{1, true, false}}, false);
   f.SetName(dir_ + "/LONG");
   ASSERT_EQ(f.Create(), 0);
@@ -261,7 +264,7 @@ TEST_F(StoreFile, LongKeyValuesFallBackToRecordIdPositions) {
   EXPECT_EQ(rt::ReadText(layout.Field(1), f.Record())[0], 'b');
 }
 
-TEST_F(StoreFile, BlobsWrittenInPiecesReachTheTableOnAddAndPut) {
+TEST_P(StoreFile, BlobsWrittenInPiecesReachTheTableOnAddAndPut) {
   auto f = Opened();
   // Three and a half chunks, filled by 32768-byte writes at increasing offsets.
   const std::size_t size = 3 * rt::kStoreChunkSize + 12345;
@@ -323,7 +326,7 @@ TEST_F(StoreFile, BlobsWrittenInPiecesReachTheTableOnAddAndPut) {
   EXPECT_NE(g->SetBlobSize(1, -1), 0);
 }
 
-TEST_F(StoreFile, ReadWithoutBlobsCoversOnlyTheNextAttempt) {
+TEST_P(StoreFile, ReadWithoutBlobsCoversOnlyTheNextAttempt) {
   auto f = Opened();
   // A failed read (here: nothing to read yet) uses up the option...
   f->SkipBlobsOnNextRead();
@@ -344,7 +347,7 @@ TEST_F(StoreFile, ReadWithoutBlobsCoversOnlyTheNextAttempt) {
   EXPECT_EQ(f->BlobSize(1), 10);
 }
 
-TEST_F(StoreFile, FileStateBringsBackPositionRecordAndBlobs) {
+TEST_P(StoreFile, FileStateBringsBackPositionRecordAndBlobs) {
   auto f = Opened();
   for (int i = 1; i <= 5; ++i) {
     SetRow(*f, i, "n", 1);
@@ -370,7 +373,7 @@ TEST_F(StoreFile, FileStateBringsBackPositionRecordAndBlobs) {
   EXPECT_NE(f->RestoreState(state), 0);
 }
 
-TEST_F(StoreFile, NullFlagsRoundTrip) {
+TEST_P(StoreFile, NullFlagsRoundTrip) {
   auto f = Opened();
   SetRow(*f, 1, "x", 1);
   f->SetNull(2);
@@ -381,7 +384,7 @@ TEST_F(StoreFile, NullFlagsRoundTrip) {
   EXPECT_TRUE(f->IsNull(2));
 }
 
-TEST_F(StoreFile, TransactionsCommitAndRollBack) {
+TEST_P(StoreFile, TransactionsCommitAndRollBack) {
   auto f = Opened();
   ASSERT_EQ(f->SetTransactionMember(true), 0);
   ASSERT_EQ(rt::StartTransaction(2), 0);
@@ -420,7 +423,7 @@ struct Recorder : rt::FileCallback {
 };
 }  // namespace
 
-TEST_F(StoreFile, CallbacksSeeEveryOperationAndCanStopOne) {
+TEST_P(StoreFile, CallbacksSeeEveryOperationAndCanStopOne) {
   Recorder rec;
   {
     auto f = MakeTable(path_);
@@ -447,7 +450,7 @@ TEST_F(StoreFile, CallbacksSeeEveryOperationAndCanStopOne) {
   EXPECT_EQ(rec.after, expectedAfter);
 }
 
-TEST_F(StoreFile, DriverCommandsAreAcceptedOpenOrClosed) {
+TEST_P(StoreFile, DriverCommandsAreAcceptedOpenOrClosed) {
   auto f = MakeTable(path_);
   std::string reply;
   EXPECT_EQ(f->Send("Recover=10", &reply), 0);
@@ -459,7 +462,7 @@ TEST_F(StoreFile, DriverCommandsAreAcceptedOpenOrClosed) {
   EXPECT_EQ(f->Send("NOSUCHOPTION=1"), rt::kNoDriverError);
 }
 
-TEST_F(StoreFile, WritesWithoutACurrentRecordFail) {
+TEST_P(StoreFile, WritesWithoutACurrentRecordFail) {
   auto f = Opened();
   EXPECT_EQ(f->Put(), rt::kNoRecordError);
   EXPECT_EQ(f->Delete(), rt::kNoRecordError);

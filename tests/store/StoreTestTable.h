@@ -1,7 +1,8 @@
 #pragma once
 // A small table for the store tests: ID (long), Name (string 20), Grp (short), one BLOB, with
 // a unique primary key on ID, a case-insensitive duplicate key on Name and a key on Grp
-// descending then Name. Each fixture works in its own temporary folder.
+// descending then Name. Each fixture works in its own temporary folder; DriverSuite runs its
+// cases on both table drivers (STORE on a local file, PGSTORE on the test run's server).
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/pgstore/PgStore.h"
 #include "platform/runtime/files/File.h"
 #include "platform/store/Store.h"
+#include "support/PgServer.h"
 #include "support/TempDir.h"
 
 namespace storetest {
@@ -23,9 +26,10 @@ inline rt::RecordLayout TestLayout() {
   return layout;
 }
 
-inline std::unique_ptr<rt::File> MakeTable(const std::string& path) {
+inline std::unique_ptr<rt::File> MakeTable(const std::string& path,
+                                           const std::string& driver = rt::kStoreDriverName) {
   rt::RegisterStoreDriver();
-  auto file = std::make_unique<rt::File>("TESTDATA", "TST", rt::kStoreDriverName, TestLayout());
+  auto file = std::make_unique<rt::File>("TESTDATA", "TST", driver, TestLayout());
   file->AddKey("TST:ID_Key", {{1, true, false}}, true, true);
   file->AddKey("TST:Name_Key", {{2, true, true}}, false);
   file->AddKey("TST:Grp_Key", {{3, false, false}, {2, true, false}}, false);
@@ -42,9 +46,14 @@ class StoreFixture : public ::testing::Test {
     path_ = dir_ + "/TESTDATA";
   }
 
+  std::unique_ptr<rt::File> MakeTable(const std::string& path) const {
+    return storetest::MakeTable(path, driver_);
+  }
+  bool OnServer() const { return driver_ == rt::kPgDriverName; }
+
   std::unique_ptr<rt::File> Opened(int mode = rt::kOpenReadWriteDenyNone) {
     auto f = MakeTable(path_);
-    if (!std::filesystem::exists(path_ + ".sqlite")) {
+    if (OnServer() || !std::filesystem::exists(path_ + ".sqlite")) {
       EXPECT_EQ(f->Create(), 0);
     }
     EXPECT_EQ(f->Open(mode), 0);
@@ -88,6 +97,32 @@ class StoreFixture : public ::testing::Test {
   testing_support::TempDir temp_{"storetest"};
   std::string dir_;
   std::string path_;
+  std::string driver_ = rt::kStoreDriverName;
+  testing_support::PgServer* server_ = nullptr;
 };
+
+// The same cases on each table driver; on the server each case starts with an empty database.
+class DriverSuite : public StoreFixture, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    StoreFixture::SetUp();
+    driver_ = GetParam();
+    if (!OnServer()) return;
+    std::string why;
+    server_ = testing_support::PgServer::Shared(&why);
+    if (!server_) GTEST_SKIP() << "no database server for the tests: " << why;
+    rt::RegisterPgDriver(server_->Conninfo());
+    ASSERT_TRUE(server_->Clear());
+  }
+};
+
+inline std::string DriverName(const ::testing::TestParamInfo<const char*>& info) {
+  return info.param;
+}
+
+#define ON_BOTH_DRIVERS(suite)                                                         \
+  INSTANTIATE_TEST_SUITE_P(Drivers, suite,                                             \
+                           ::testing::Values(rt::kStoreDriverName, rt::kPgDriverName), \
+                           storetest::DriverName)
 
 }  // namespace storetest

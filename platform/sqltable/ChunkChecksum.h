@@ -8,6 +8,6 @@
 
 namespace rt {
 
-std::uint64_t StoreChecksum(const void* data, std::size_t size);
+std::uint64_t ChunkChecksum(const void* data, std::size_t size);
 
 }  // namespace rt

@@ -1,4 +1,4 @@
-#include "platform/store/StoreChecksum.h"
+#include "platform/sqltable/ChunkChecksum.h"
 
 #include <cstring>
 
@@ -41,7 +41,7 @@ inline std::uint64_t Merge(std::uint64_t acc, std::uint64_t lane) {
 
 }  // namespace
 
-std::uint64_t StoreChecksum(const void* data, std::size_t size) {
+std::uint64_t ChunkChecksum(const void* data, std::size_t size) {
   const auto* p = static_cast<const unsigned char*>(data);
   const unsigned char* const end = p + size;
   std::uint64_t h;

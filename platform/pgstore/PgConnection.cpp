@@ -1,0 +1,161 @@
+#include "platform/pgstore/PgConnection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/threads/ErrorState.h"
+
+namespace rt {
+
+namespace {
+
+std::string Trimmed(const char* text) {
+  std::string s = text ? text : "";
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+    s.pop_back();
+  return s;
+}
+
+bool Mentions(const std::string& text, std::initializer_list<const char*> words) {
+  return std::any_of(words.begin(), words.end(),
+                     [&](const char* w) { return text.find(w) != std::string::npos; });
+}
+
+}  // namespace
+
+PgConnection::PgConnection(std::string conninfo) : conninfo_(std::move(conninfo)) {
+  char* error = nullptr;
+  if (PQconninfoOption* options = PQconninfoParse(conninfo_.c_str(), &error)) {
+    for (PQconninfoOption* o = options; o->keyword; ++o) {
+      if (std::strcmp(o->keyword, "password") == 0 && o->val) password_ = o->val;
+    }
+    PQconninfoFree(options);
+  }
+  PQfreemem(error);
+}
+
+PgConnection::~PgConnection() {
+  Disconnect();
+}
+
+std::string PgConnection::Scrub(std::string text) const {
+  if (password_.empty()) return text;
+  for (std::size_t at = text.find(password_); at != std::string::npos;
+       at = text.find(password_, at + 3)) {
+    text.replace(at, password_.size(), "***");
+  }
+  return text;
+}
+
+bool PgConnection::Connected() const {
+  return conn_ != nullptr && PQstatus(conn_) == CONNECTION_OK;
+}
+
+int PgConnection::BackendPid() const {
+  return Connected() ? PQbackendPID(conn_) : 0;
+}
+
+int PgConnection::Socket() const {
+  return conn_ ? PQsocket(conn_) : -1;
+}
+
+void PgConnection::Disconnect() {
+  if (conn_) PQfinish(conn_);
+  conn_ = nullptr;
+  prepared_.clear();
+}
+
+int PgConnection::Connect() {
+  if (Connected()) return kNoError;
+  Disconnect();
+  conn_ = PQconnectdb(conninfo_.c_str());
+  if (!Connected()) return ConnectionFailure("connect");
+  // Notices (an identifier shortened, a table already there) are not errors.
+  PQsetNoticeProcessor(
+      conn_, [](void*, const char*) {}, nullptr);
+  return kNoError;
+}
+
+int PgConnection::ConnectionFailure(std::string_view what) {
+  const std::string message = Scrub(Trimmed(conn_ ? PQerrorMessage(conn_) : "out of memory"));
+  const bool refused = (conn_ && PQconnectionNeedsPassword(conn_)) ||
+                       Mentions(message, {"authentication", "password", "pg_hba.conf",
+                                          "permission denied", "role \"", "SSL"});
+  Disconnect();
+  const int code = refused ? kAccessDenied : kNoFileError;
+  SetError(code, {}, "0", std::string(what) + ": " + message);
+  return code;
+}
+
+int PgConnection::Lost(std::string_view what) {
+  const std::string message = Scrub(Trimmed(conn_ ? PQerrorMessage(conn_) : ""));
+  Disconnect();
+  SetError(kFileSystemError, {}, "0",
+           std::string(what) + ": the connection to the server was lost: " + message);
+  return kFileSystemError;
+}
+
+int PgConnection::Fail(const PGresult* result, std::string_view what) {
+  if (!Connected()) return Lost(what);
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const std::string sqlstate = state ? state : "";
+  const std::string message = Scrub(Trimmed(
+      result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : PQerrorMessage(conn_)));
+  int code = kDriverError;
+  if (sqlstate == "23505") {
+    code = kDupKeyError;
+  } else if (sqlstate == "42P01" || sqlstate == "3D000") {
+    code = kNoFileError;
+  } else if (sqlstate == "42501" || sqlstate == "25006" || sqlstate.rfind("28", 0) == 0) {
+    code = kAccessDenied;
+  } else if (sqlstate.rfind("53", 0) == 0 || sqlstate.rfind("08", 0) == 0 || sqlstate == "57P01" ||
+             sqlstate == "57P02" || sqlstate == "57P03") {
+    code = kFileSystemError;
+  }
+  SetError(code, {}, sqlstate.empty() ? "0" : sqlstate, std::string(what) + ": " + message);
+  return code;
+}
+
+int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& out,
+                      std::string_view what) {
+  if (int e = Connect()) return e;
+  // One prepared statement per text and parameter types.
+  std::string key = sql;
+  key += '\x01';
+  for (int i = 0; i < params.Count(); ++i)
+    key += std::to_string(params.Types()[i]) + ",";
+  auto it = prepared_.find(key);
+  if (it == prepared_.end()) {
+    const std::string name = "p" + std::to_string(prepared_.size() + 1);
+    PgResult made(PQprepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()));
+    if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
+    it = prepared_.emplace(std::move(key), name).first;
+  }
+  out = PgResult(PQexecPrepared(conn_, it->second.c_str(), params.Count(), params.Values(),
+                                params.Lengths(), params.Formats(), 1));
+  const ExecStatusType status = out.Status();
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) return Fail(out.Get(), what);
+  return kNoError;
+}
+
+int PgConnection::Exec(const std::string& sql, std::string_view what) {
+  if (int e = Connect()) return e;
+  PgResult r(PQexec(conn_, sql.c_str()));
+  const ExecStatusType status = r.Status();
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) return Fail(r.Get(), what);
+  return kNoError;
+}
+
+int PgConnection::TakeNotifications() {
+  if (!Connected() || PQconsumeInput(conn_) == 0) return 0;
+  int others = 0;
+  const int self = PQbackendPID(conn_);
+  while (PGnotify* n = PQnotifies(conn_)) {
+    // The payload is the backend that wrote (the notifying one is our writer connection).
+    if (n->be_pid != self) ++others;
+    PQfreemem(n);
+  }
+  return others;
+}
+
+}  // namespace rt

@@ -1,0 +1,68 @@
+#pragma once
+// One connection to the server, owned: statements are prepared once per connection and run
+// with their parameters; every failure becomes a runtime error code with the server's text
+// (never the connection string's password). A connection the server dropped is made again by
+// the next Connect.
+//
+// Error codes, as STORE gives them for the same situation with a local file:
+//   2  (file not found)  the server cannot be reached, or the database or table is missing;
+//   5  (access denied)   the server refuses the user (authentication, privileges, read-only);
+//   8  (read error)      the connection broke during an operation;
+//   40 (duplicate key)   a unique index refused a write;
+//   90 (driver error)    anything else, with the server's SQLSTATE as the driver's code.
+
+#include <libpq-fe.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/pgstore/PgParams.h"
+#include "platform/pgstore/PgResult.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+
+namespace rt {
+
+class PgConnection {
+ public:
+  explicit PgConnection(std::string conninfo);
+  ~PgConnection();
+  PgConnection(const PgConnection&) = delete;
+  PgConnection& operator=(const PgConnection&) = delete;
+
+  // Connects unless connected; the error code.
+  int Connect();
+  void Disconnect();
+  bool Connected() const;
+  // The backend serving this connection (0 when none): notifications it sent are its own.
+  int BackendPid() const;
+  int Socket() const;
+  PGconn* Get() const { return conn_; }
+
+  // Runs a statement with parameters in one round trip (prepared on first use); binary
+  // results. The error code (the thread's error set on failure).
+  int Run(const std::string& sql, const PgParams& params, PgResult& out, std::string_view what);
+  // Runs a statement without parameters or results (BEGIN, COMMIT, DDL).
+  int Exec(const std::string& sql, std::string_view what);
+
+  // Reads what the server sent meanwhile without waiting; the number of notifications that
+  // came from other backends.
+  int TakeNotifications();
+
+  // Sets the thread's error for a failed result; the error code.
+  int Fail(const PGresult* result, std::string_view what);
+  // A text with the connection string's password (if any) blanked out.
+  std::string Scrub(std::string text) const;
+
+ private:
+  int ConnectionFailure(std::string_view what);
+  int Lost(std::string_view what);
+
+  std::string conninfo_;
+  std::string password_;  // blanked out of every message
+  PGconn* conn_ = nullptr;
+  std::unordered_map<std::string, std::string> prepared_;  // statement key -> name
+};
+
+}  // namespace rt

@@ -1,0 +1,433 @@
+#include "platform/pgstore/PgViewCursor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/runtime/files/File.h"
+#include "platform/runtime/threads/ErrorState.h"
+#include "platform/sqltable/TableValues.h"
+#include "platform/sqltable/ViewSql.h"
+
+namespace rt {
+
+namespace {
+
+int Code(int code, std::string_view text = {}) {
+  SetError(code, text);
+  return code;
+}
+
+int BadPosition() {
+  SetError(kDriverError, {}, "0", "Invalid view position");
+  return kDriverError;
+}
+
+void FoldAscii(KeyValue& v, CaseFold fold) {
+  auto* text = std::get_if<std::string>(&v);
+  if (!text || fold == CaseFold::None) return;
+  for (char& c : *text) {
+    if (fold == CaseFold::Upper && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (fold == CaseFold::Lower && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+}
+
+// A stable short name for an index on the order's expressions.
+std::string Hash(const std::string& text) {
+  std::uint64_t h = 1469598103934665603ULL;
+  for (unsigned char c : text)
+    h = (h ^ c) * 1099511628211ULL;
+  char out[17];
+  std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(h));
+  return out;
+}
+
+}  // namespace
+
+PgViewCursor::PgViewCursor(PgDriver& driver, std::weak_ptr<int> alive, ViewQuery query)
+    : driver_(driver), alive_(std::move(alive)), query_(std::move(query)) {
+  order_.numbered = true;
+}
+
+int PgViewCursor::Alive() const {
+  if (alive_.expired() || !driver_.open_) return Code(kFileNotOpenError);
+  return kNoError;
+}
+
+int PgViewCursor::Prepare() {
+  if (int e = Alive()) return e;
+  const RecordLayout& layout = driver_.file_.Layout();
+  const int recordColumns = 3 + driver_.file_.BlobCount() + layout.FieldCount();
+  selectList_ = driver_.selectList_;
+  int extra = 0;
+  rowValues_ = !query_.order.empty();
+  for (const ViewOrderComponent& c : query_.order) {
+    if (c.field < 1 || c.field > layout.FieldCount()) {
+      return Code(kBadNameError, "Unknown field in the view order");
+    }
+    std::string expr = driver_.Column(c.field);
+    if (c.fold == CaseFold::Upper) expr = "upper(" + expr + ")";
+    if (c.fold == CaseFold::Lower) expr = "lower(" + expr + ")";
+    if (c.fold == CaseFold::None) {
+      valueColumns_.push_back(3 + driver_.file_.BlobCount() + c.field - 1);
+    } else {
+      valueColumns_.push_back(recordColumns + extra++);
+      selectList_ += ", " + expr;
+    }
+    order_.expressions.push_back(expr);
+    order_.ascending.push_back(c.ascending);
+    rowValues_ = rowValues_ && c.ascending;
+  }
+  signature_ = ViewSignature(query_.order);
+  int param = 0;
+  for (const ViewCondition& c : query_.conditions) {
+    if (c.field < 1 || c.field > layout.FieldCount()) {
+      return Code(kBadNameError, "Unknown field in the view filter");
+    }
+    const char* op = nullptr;
+    KeyValue value;
+    if (!ConditionSql(layout, c, op, value)) continue;
+    std::string expr = driver_.Column(c.field);
+    if (c.fold == CaseFold::Upper) expr = "upper(" + expr + ")";
+    if (c.fold == CaseFold::Lower) expr = "lower(" + expr + ")";
+    // Numbered after the keyset's own parameters, which FetchLevel renumbers (see there).
+    where_ += " AND " + expr + op + "$W" + std::to_string(param++);
+    whereBinds_.push_back(std::move(value));
+    ++applied_;
+  }
+  if (int e = EnsureIndex()) return e;
+  ClearError();
+  return kNoError;
+}
+
+// An order no key gives gets an index of its own, so that a read starts anywhere at the same
+// cost; the record id ends it, as it ends the order.
+int PgViewCursor::EnsureIndex() {
+  if (query_.order.empty() || !driver_.Writable()) return kNoError;
+  const File& file = driver_.file_;
+  for (int k = 1; k <= file.KeyCount(); ++k) {
+    const FileKey& key = *file.Key(k);
+    if (static_cast<std::size_t>(key.ComponentCount()) != query_.order.size()) continue;
+    bool same = true;
+    bool reversed = true;
+    for (std::size_t i = 0; i < query_.order.size(); ++i) {
+      const KeyComponent& kc = key.Component(static_cast<int>(i) + 1);
+      const ViewOrderComponent& oc = query_.order[i];
+      if (kc.field != oc.field || oc.fold != CaseFold::None ||
+          (kc.noCase && IsText(file.Layout().Field(kc.field).type))) {
+        same = reversed = false;
+        break;
+      }
+      (kc.ascending == oc.ascending ? reversed : same) = false;
+    }
+    if (same || reversed) return kNoError;
+  }
+  std::string columns;
+  for (std::size_t i = 0; i < order_.expressions.size(); ++i)
+    columns += order_.expressions[i] + (order_.ascending[i] ? " ASC, " : " DESC, ");
+  columns += "_rid ASC";
+  const std::string name = "\"" + driver_.bare_ + "#v" + Hash(columns) + "\"";
+  if (int e = driver_.Connect()) return e;
+  // Best effort: without it the server sorts, and reads are still correct.
+  driver_.conn_.Exec(
+      "CREATE INDEX IF NOT EXISTS " + name + " ON " + driver_.table_ + " (" + columns + ")",
+      "view index");
+  return kNoError;
+}
+
+void PgViewCursor::SetBatch(int rows, int timeoutSeconds) {
+  batch_ = static_cast<std::size_t>(std::max(1, rows));
+  timeout_ = std::max(0, timeoutSeconds);
+}
+
+void PgViewCursor::SetAnchor(Anchor anchor) {
+  anchor_ = std::move(anchor);
+  ClearCache();
+  ClearError();
+}
+
+int PgViewCursor::SetStart() {
+  if (int e = Alive()) return e;
+  SetAnchor(Anchor{});
+  return kNoError;
+}
+
+int PgViewCursor::SetFromBuffer(int components) {
+  if (int e = Alive()) return e;
+  const std::size_t m =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max(0, components)), query_.order.size());
+  Anchor a;
+  if (m > 0) {
+    a.kind = AnchorKind::Values;
+    for (std::size_t i = 0; i < m; ++i) {
+      const ViewOrderComponent& c = query_.order[i];
+      KeyValue v = FieldValue(driver_.file_.Layout().Field(c.field), driver_.file_.Record());
+      FoldAscii(v, c.fold);
+      a.values.push_back(std::move(v));
+    }
+  }
+  SetAnchor(std::move(a));
+  return kNoError;
+}
+
+int PgViewCursor::ReadValue(const PgResult& r, int row, int column, KeyValue& out) const {
+  std::int64_t i = 0;
+  double d = 0;
+  std::string_view t;
+  if (r.Int(row, column, i)) {
+    out = i;
+  } else if (r.Real(row, column, d)) {
+    out = d;
+  } else if (r.Text(row, column, t)) {
+    out = std::string(t);
+  } else {
+    return driver_.Damaged(0, "order value of another type");
+  }
+  return kNoError;
+}
+
+int PgViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found) {
+  values.clear();
+  found = false;
+  std::string sql = "SELECT 1::int8";
+  for (const std::string& e : order_.expressions)
+    sql += ", " + e;
+  sql += " FROM " + driver_.table_ + " WHERE _rid = $1";
+  PgParams p;
+  p.Int(rid);
+  PgResult r;
+  if (int e = driver_.Run(sql, p, r, "view")) return e;
+  if (r.Rows() == 0) return kNoError;
+  found = true;
+  values.resize(order_.expressions.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (int e = ReadValue(r, 0, static_cast<int>(i) + 1, values[i])) return e;
+  }
+  return kNoError;
+}
+
+int PgViewCursor::Position(std::string& position) {
+  if (int e = Alive()) return e;
+  if (!hasCurrent_) return Code(kNoRecordError);
+  EncodeViewPosition(signature_, current_.values, current_.rid, position);
+  ClearError();
+  return kNoError;
+}
+
+int PgViewCursor::Reset(std::string_view position) {
+  if (int e = Alive()) return e;
+  std::string signature;
+  FilePosition p;
+  if (!DecodeViewPosition(position, signature, p)) return BadPosition();
+  Anchor a;
+  a.kind = AnchorKind::Inclusive;
+  a.rid = p.record;
+  if (signature == signature_ && p.kind == FilePosition::Kind::Key &&
+      p.values.size() == query_.order.size()) {
+    a.values = std::move(p.values);
+  } else {
+    bool found = false;
+    if (int e = LookUp(p.record, a.values, found)) return e;
+    if (!found) a = Anchor{};
+  }
+  SetAnchor(std::move(a));
+  return kNoError;
+}
+
+int PgViewCursor::ResetToRecord(std::int64_t record) {
+  if (int e = Alive()) return e;
+  Anchor a;
+  a.kind = AnchorKind::Inclusive;
+  a.rid = record;
+  bool found = false;
+  if (int e = LookUp(record, a.values, found)) return e;
+  if (!found) return Code(kRecordNotFoundError, "Record Not Found");
+  SetAnchor(std::move(a));
+  return kNoError;
+}
+
+int PgViewCursor::Reget(std::string_view position) {
+  if (int e = Alive()) return e;
+  std::string signature;
+  FilePosition p;
+  if (!DecodeViewPosition(position, signature, p)) return BadPosition();
+  if (int e = driver_.ReadByRid(p.record, kRecordNotFoundError)) {
+    if (e == kRecordNotFoundError) SetError(e, "Record Not Found");
+    return e;
+  }
+  Anchor a;
+  a.kind = AnchorKind::Record;
+  a.rid = p.record;
+  bool found = false;
+  if (int e = LookUp(p.record, a.values, found)) return e;
+  current_ = a;
+  hasCurrent_ = true;
+  SetAnchor(std::move(a));
+  return kNoError;
+}
+
+bool PgViewCursor::CacheUsable(int direction) {
+  if (next_ >= cache_.size() || cacheDirection_ != direction) return false;
+  if (driver_.ChangeCount() != cacheChanges_) return false;
+  return timeout_ == 0 ||
+         std::chrono::steady_clock::now() - cacheTime_ <= std::chrono::seconds(timeout_);
+}
+
+int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
+  if (int e = Alive()) return e;
+  direction = direction < 0 ? -1 : 1;
+  const bool armed = driver_.watchArmed_;
+  const bool skipBlobs = driver_.skipBlobs_;
+  if (armed || !CacheUsable(direction)) ClearCache();
+  File& file = driver_.file_;
+  // The file's state before the first row is applied, put back when no row is taken.
+  std::vector<std::uint8_t> record(file.Record(), file.Record() + file.RecordSize());
+  const std::string nulls = file.GetNulls();
+  const std::int64_t rid = driver_.currentRid_;
+  const std::int64_t version = driver_.currentVersion_;
+  const bool watched = driver_.watched_;
+  std::vector<PgDriver::Blob> blobs = driver_.blobs_;
+  bool applied = false;
+  auto restore = [&] {
+    driver_.watchArmed_ = armed;
+    driver_.skipBlobs_ = skipBlobs;
+    if (!applied) return;
+    std::memcpy(file.Record(), record.data(), record.size());
+    file.SetNulls(nulls);
+    driver_.currentRid_ = rid;
+    driver_.currentVersion_ = version;
+    driver_.watched_ = watched;
+    driver_.blobs_ = std::move(blobs);
+  };
+  Anchor scan = anchor_;
+  while (true) {
+    if (next_ >= cache_.size()) {
+      ClearCache();
+      cacheDirection_ = direction;
+      cacheChanges_ = driver_.ChangeCount();
+      if (int e = Fetch(direction, scan, armed ? 1 : batch_)) {
+        const ErrorState error = LastError();
+        ClearCache();
+        restore();
+        SetError(error.code, error.text, error.driverCode, error.driverText);
+        return e;
+      }
+      // A write of this driver during the fetch is not one: count from after it.
+      cacheChanges_ = driver_.ChangeCount();
+      cacheTime_ = std::chrono::steady_clock::now();
+      if (cache_.empty()) break;
+    }
+    Entry& entry = cache_[next_++];
+    driver_.watchArmed_ = false;
+    driver_.skipBlobs_ = skipBlobs;
+    driver_.Apply(entry.row);
+    applied = true;
+    scan.kind = AnchorKind::Record;
+    scan.values = entry.values;
+    scan.rid = entry.row.rid;
+    if (!accept || accept()) {
+      driver_.watched_ = armed;
+      current_ = scan;
+      anchor_ = std::move(scan);
+      hasCurrent_ = true;
+      ClearError();
+      return kNoError;
+    }
+  }
+  restore();
+  return Code(kNoRecordError);
+}
+
+int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit) {
+  const int n = static_cast<int>(order_.expressions.size());
+  switch (from.kind) {
+    case AnchorKind::Start:
+      return FetchLevel(direction, from, KeysetLevel::All, 0, limit);
+    case AnchorKind::Values: {
+      const int m = static_cast<int>(from.values.size());
+      if (rowValues_) return FetchLevel(direction, from, KeysetLevel::Row, m, limit);
+      if (int e = FetchLevel(direction, from, KeysetLevel::Equal, m, limit)) return e;
+      for (int level = m - 1; level >= 0 && cache_.size() < limit; --level) {
+        if (int e = FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size()))
+          return e;
+      }
+      return kNoError;
+    }
+    case AnchorKind::Inclusive:
+    case AnchorKind::Record: {
+      if (rowValues_ || n == 0) {
+        return FetchLevel(direction, from, n == 0 ? KeysetLevel::Record : KeysetLevel::Row, n,
+                          limit);
+      }
+      if (int e = FetchLevel(direction, from, KeysetLevel::Record, n, limit)) return e;
+      for (int level = n - 1; level >= 0 && cache_.size() < limit; --level) {
+        if (int e = FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size()))
+          return e;
+      }
+      return kNoError;
+    }
+  }
+  return kNoError;
+}
+
+void PgViewCursor::BindOrderValue(PgParams& p, std::size_t component, const KeyValue& v) const {
+  const ViewOrderComponent& c = query_.order[component];
+  const FieldType type = driver_.file_.Layout().Field(c.field).type;
+  if (IsText(type)) {
+    const auto* t = std::get_if<std::string>(&v);
+    p.Text(t ? *t : std::string());
+  } else if (type == FieldType::Real) {
+    const auto* d = std::get_if<double>(&v);
+    const auto* i = std::get_if<std::int64_t>(&v);
+    p.Real(d ? *d : (i ? static_cast<double>(*i) : 0.0));
+  } else {
+    const auto* i = std::get_if<std::int64_t>(&v);
+    const auto* d = std::get_if<double>(&v);
+    p.Int(i ? *i : (d ? static_cast<std::int64_t>(*d) : 0));
+  }
+}
+
+int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal,
+                             std::size_t limit) {
+  const bool strict = from.kind == AnchorKind::Record;
+  const bool withRecord = from.kind != AnchorKind::Values;
+  std::string sql = "SELECT " + selectList_ + " FROM " + driver_.table_ + " WHERE true";
+  std::vector<int> binds;
+  int next = 1;
+  AppendKeysetConditions(order_, level, equal, direction > 0, strict, withRecord, sql, binds, next);
+  // The filter's parameters follow the keyset's.
+  std::string where = where_;
+  for (std::size_t i = whereBinds_.size(); i-- > 0;) {
+    const std::string mark = "$W" + std::to_string(i);
+    const auto at = where.find(mark);
+    where.replace(at, mark.size(), "$" + std::to_string(next + static_cast<int>(i)));
+  }
+  next += static_cast<int>(whereBinds_.size());
+  sql += where;
+  const bool whole = level == KeysetLevel::All || level == KeysetLevel::Row;
+  AppendKeysetOrder(order_, whole ? 0 : equal, direction > 0, sql);
+  sql += " LIMIT $" + std::to_string(next);
+  PgParams p;
+  for (int b : binds) {
+    if (b < 0) {
+      p.Int(from.rid);
+    } else {
+      BindOrderValue(p, static_cast<std::size_t>(b), from.values[b]);
+    }
+  }
+  for (const KeyValue& v : whereBinds_)
+    p.Value(v);
+  p.Int(static_cast<std::int64_t>(limit));
+  PgResult r;
+  if (int e = driver_.Run(sql, p, r, "view read")) return e;
+  for (int i = 0; i < r.Rows(); ++i) {
+    Entry& entry = cache_.emplace_back();
+    if (int e = driver_.ReadRow(r, i, entry.row)) return e;
+    entry.values.resize(order_.expressions.size());
+    for (std::size_t v = 0; v < entry.values.size(); ++v) {
+      if (int e = ReadValue(r, i, valueColumns_[v], entry.values[v])) return e;
+    }
+  }
+  return kNoError;
+}
+
+}  // namespace rt
