@@ -42,14 +42,14 @@ using DocRows = std::vector<std::pair<int, std::string>>;
 
 // DOCS through the named driver (a driver over STORE's files, or STORE itself).
 std::unique_ptr<rt::File> MakeDocsFile(const std::string& driver = "STORE");
-// Adds rows through a handle of their own, in one transaction (the table must exist).
-// False when the table would not open or a row was refused.
-bool AddDocs(const DocRows& rows);
+// Adds rows through a handle of their own (through `driver`), in one transaction (the table
+// must exist). False when the table would not open or a row was refused.
+bool AddDocs(const DocRows& rows, const std::string& driver = "STORE");
 // Rows `first` to `last`, each named "doc<id>".
 bool AddDocRange(int first, int last);
 // Renames or removes a row through a handle of its own, as another station would.
-bool RenameDoc(int id, const std::string& name);
-bool RemoveDoc(int id);
+bool RenameDoc(int id, const std::string& name, const std::string& driver = "STORE");
+bool RemoveDoc(int id, const std::string& driver = "STORE");
 
 // A file manager over `file` started the way an application's table class starts it; the
 // class deriving from it adds the keys (and shuts it down in its destructor, while its own
