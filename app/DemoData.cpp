@@ -3,6 +3,7 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 
 #include "app/DemoDataFileManager.h"
 #include "app/DemoDataRelationManager.h"
@@ -31,14 +32,36 @@ rt::ThreadLocal<ThreadObjects>& Objects() {
   return objects;
 }
 
+std::mutex& DriverMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::string& DriverName() {
+  static std::string name = rt::kStoreDriverName;
+  return name;
+}
+
 std::unique_ptr<rt::File> MakeDemoData() {
   rt::RegisterStoreDriver();
-  auto file =
-      std::make_unique<rt::File>(kDemoDataLabel, "DEM", rt::kStoreDriverName, DemoDataLayout());
+  std::string driver;
+  {
+    std::lock_guard lock(DriverMutex());
+    driver = DriverName();
+  }
+  auto file = std::make_unique<rt::File>(kDemoDataLabel, "DEM", driver, DemoDataLayout());
   file->AddKey(kDemoDataKeyName, {{kDemoDataIdField, true, false}}, true, true);
   file->AddBlob("DEM:DataBlob");
   return file;
 }
+
+}  // namespace
+
+void ChooseDemoDataDriver(std::string driver) {
+  std::lock_guard lock(DriverMutex());
+  DriverName() = std::move(driver);
+}
+
+namespace {
 
 rt::ThreadLocal<rt::File>& Files() {
   static rt::ThreadLocal<rt::File> files(MakeDemoData);

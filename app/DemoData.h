@@ -30,6 +30,10 @@ inline constexpr char kDemoDataDisplayName[] = "DemoData";
 // The record layout: DEM:ID, DEM:FileName (84 bytes).
 const rt::RecordLayout& DemoDataLayout();
 
+// Chooses the table's driver (STORE, the default, or PGSTORE once registered) for the file
+// records threads make from now on; called at start-up, before any thread makes one.
+void ChooseDemoDataDriver(std::string driver);
+
 // The calling thread's file record (made on the thread's first use).
 rt::File& DemoData();
 // The key DEM:ID_Key of the calling thread's file record.

@@ -12,10 +12,12 @@
 #include "framework/error/ErrorManager.h"
 #include "framework/util/IniManager.h"
 #include "framework/window/ErrorWindow.h"
+#include "platform/pgstore/PgStore.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/SignalWatcher.h"
 #include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/store/Store.h"
 
 void RegisterApplicationHooks() {
@@ -47,6 +49,31 @@ void ReportSettingsFile() {
   static_cast<void>(errors.ThrowMessage(kMsgSettingsFileUnusable, rt::ErrorText()));
 }
 
+// The table's driver, from the settings file's [Table] section: Driver=PGSTORE with
+// Connection=<libpq connection string> puts the table on that server; no section keeps it in
+// the local file. The connection string is never shown (it may hold a password).
+void ChooseTableDriver() {
+  const std::string driver =
+      rt::Upper(rt::Trim(IniMgr().Fetch("Table", "Driver", "", kIniFileName), " "));
+  if (driver.empty() || driver == rt::kStoreDriverName) return;
+  if (driver == rt::kPgDriverName) {
+    const std::string connection =
+        IniMgr().Fetch("Table", "Connection", "", kIniFileName, kIniValueSize - 1);
+    rt::RegisterPgDriver(connection);
+    ChooseDemoDataDriver(rt::kPgDriverName);
+    return;
+  }
+  ErrorManager& errors = GlobalErrors();
+  ErrorEntry found;
+  if (errors.FindError(kMsgUnknownTableDriver, found) != LevelQuiet) {
+    errors.AddError(kMsgUnknownTableDriver,
+                    "The settings file names the table driver %Message, which this program does "
+                    "not have.|The table stays in its local file.",
+                    "Unknown Table Driver", LevelNotify);
+  }
+  static_cast<void>(errors.ThrowMessage(kMsgUnknownTableDriver, driver));
+}
+
 }  // namespace
 
 void ProgramMain() {
@@ -57,6 +84,7 @@ void RunProgramMain(const std::function<void()>& frame) {
   // The runtime needs no separate start of its code phase.
   StartGlobalErrors();
   if (IniMgr().Init(kIniFileName, kIniStorage, 0) != rt::kNoError) ReportSettingsFile();
+  ChooseTableDriver();
   CreateDemoDataManagers();
   frame();
   IniMgr().BeforeKill();

@@ -126,7 +126,7 @@ int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& 
     key += std::to_string(params.Types()[i]) + ",";
   auto it = prepared_.find(key);
   if (it == prepared_.end()) {
-    const std::string name = "p" + std::to_string(prepared_.size() + 1);
+    const std::string name = "p" + std::to_string(++prepares_);
     PgResult made(PQprepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()));
     if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
     it = prepared_.emplace(std::move(key), name).first;
@@ -134,8 +134,17 @@ int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& 
   out = PgResult(PQexecPrepared(conn_, it->second.c_str(), params.Count(), params.Values(),
                                 params.Lengths(), params.Formats(), 1));
   const ExecStatusType status = out.Status();
-  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) return Fail(out.Get(), what);
-  return kNoError;
+  if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) return kNoError;
+  const char* state = PQresultErrorField(out.Get(), PG_DIAG_SQLSTATE);
+  if (state && std::strcmp(state, "0A000") == 0 && Connected() &&
+      PQtransactionStatus(conn_) == PQTRANS_IDLE) {
+    // The table's columns changed since the statement was prepared: prepare it again, so
+    // that the reply's types are checked against what the driver expects.
+    PQclear(PQexec(conn_, ("DEALLOCATE " + it->second).c_str()));
+    prepared_.erase(it);
+    return Run(sql, params, out, what);
+  }
+  return Fail(out.Get(), what);
 }
 
 int PgConnection::Exec(const std::string& sql, std::string_view what) {

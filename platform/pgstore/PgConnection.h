@@ -63,6 +63,7 @@ class PgConnection {
   std::string password_;  // blanked out of every message
   PGconn* conn_ = nullptr;
   std::unordered_map<std::string, std::string> prepared_;  // statement key -> name
+  std::uint64_t prepares_ = 0;                             // statements prepared, naming them
 };
 
 }  // namespace rt

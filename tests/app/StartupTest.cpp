@@ -29,6 +29,8 @@
 #include "platform/runtime/threads/HookNames.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
+#include "platform/store/Store.h"
+#include "support/PgServer.h"
 #include "support/Robot.h"
 #include "support/WorkDir.h"
 
@@ -288,6 +290,51 @@ TEST(StartupTest, SettingsFileThatIsAPipeIsReportedAndTheFrameRunsWithDefaults) 
   EXPECT_EQ(testing_support::CaptionsOf(*backend),
             std::vector<std::string>{"Settings File Unusable"});
   EXPECT_TRUE(std::filesystem::is_fifo("PageletDemo.INI"));
+}
+
+// The settings file's [Table] section chooses the table's driver: PGSTORE puts the table on
+// the server its connection string names (the password shown nowhere), an unknown driver is
+// reported and the table stays in its local file.
+TEST(StartupTest, TableSectionChoosesTheDriver) {
+  std::string why;
+  testing_support::PgServer* server = testing_support::PgServer::Shared(&why);
+  if (!server) GTEST_SKIP() << "no database server for the tests: " << why;
+  ASSERT_TRUE(server->Clear());
+  for (const std::string driver : {"pgstore", "NOSUCH"}) {
+    rt::ClearHooks();
+    auto backend = rt::InstallHeadlessBackend();
+    testing_support::WorkDir work("table-section");
+    ASSERT_TRUE(work.Ok());
+    std::ofstream("PageletDemo.INI", std::ios::binary)
+        << "[Table]\r\nDriver=" << driver << "\r\nConnection=" << server->Conninfo()
+        << " password=sekrit7\r\n";
+    RegisterApplicationHooks();
+    bool onServer = false;
+    rt::RunProgram([&] {
+      RunProgramMain([&] {
+        rt::File& f = DemoData();
+        ASSERT_EQ(f.Create(), 0);
+        ASSERT_EQ(f.Open(rt::kOpenReadWriteDenyNone), 0);
+        onServer = f.SqlDriver();
+        static_cast<void>(f.Close());
+      });
+    });
+    rt::ClearHooks();
+    ChooseDemoDataDriver(rt::kStoreDriverName);
+    const std::vector<std::string> captions = testing_support::CaptionsOf(*backend);
+    for (const rt::UiRequest& message : testing_support::MessagesOf(*backend))
+      EXPECT_EQ(message.text.find("sekrit7"), std::string::npos) << message.text;
+    if (driver == "pgstore") {
+      EXPECT_TRUE(onServer);
+      EXPECT_TRUE(captions.empty());
+      EXPECT_TRUE(server->Exec("SELECT count(*) FROM \"DEMODATA\""));
+      EXPECT_FALSE(std::filesystem::exists("DEMODATA.sqlite"));
+    } else {
+      EXPECT_FALSE(onServer);
+      EXPECT_EQ(captions, std::vector<std::string>{"Unknown Table Driver"});
+      EXPECT_TRUE(std::filesystem::exists("DEMODATA.sqlite"));
+    }
+  }
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <latch>
 #include <thread>
 
 #include "StoreTestTable.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "support/OtherProcess.h"
 
 using namespace storetest;
 
@@ -167,4 +169,58 @@ TEST_P(StoreConcurrency, KilledWriterLeavesEveryCommittedRow) {
   }
   EXPECT_GT(expected, last);
   EXPECT_EQ(AddRow(*f, 100000, "after", 1), 0);  // still writable
+}
+
+// Two processes change and delete the same records, each under watch: every write that would
+// overwrite or resurrect the other's unseen change is refused (89 changed, 33 deleted), the
+// refused side reads the record again and then succeeds, and nothing else is lost.
+TEST_P(StoreConcurrency, TwoProcessesChangingAndDeletingTheSameRecordsReportEveryConflict) {
+  { auto f = Opened(); }
+  std::unique_ptr<rt::File> theirs;
+  testing_support::OtherProcess other([&](std::string_view command) {
+    if (!theirs) {
+      theirs = MakeTable(path_);
+      if (theirs->Open(rt::kOpenReadWriteDenyNone) != 0) return false;
+    }
+    const int id = std::atoi(std::string(command.substr(2)).c_str());
+    if (command[0] == 'r') return WatchedRead(*theirs, id) == 0;
+    if (command[0] == 'w') return Rename(*theirs, "theirs") == 0;
+    if (command[0] == 'd') return theirs->Delete() == 0;
+    return false;
+  });
+  ASSERT_TRUE(other.Started());
+  auto f = MakeTable(path_);
+  ASSERT_EQ(f->Open(rt::kOpenReadWriteDenyNone), 0);
+  for (int id = 1; id <= 12; ++id)
+    ASSERT_EQ(AddRow(*f, id, "original", 1), 0);
+  for (int id = 1; id <= 12; ++id) {
+    const std::string n = std::to_string(id);
+    ASSERT_EQ(WatchedRead(*f, id), 0);
+    ASSERT_TRUE(other.Do("r " + n));
+    switch (id % 3) {
+      case 0:  // they change first: ours is refused, read again, then written
+        ASSERT_TRUE(other.Do("w " + n));
+        EXPECT_EQ(Rename(*f, "ours"), rt::kRecordChangedError) << id;
+        ASSERT_EQ(WatchedRead(*f, id), 0);
+        EXPECT_EQ(Name(*f), "theirs");
+        EXPECT_EQ(Rename(*f, "ours"), 0) << id;
+        break;
+      case 1:  // we change first: theirs is refused
+        EXPECT_EQ(Rename(*f, "ours"), 0) << id;
+        EXPECT_FALSE(other.Do("w " + n)) << id;
+        EXPECT_FALSE(other.Do("d " + n)) << id;
+        break;
+      case 2:  // they delete first: our change finds it gone
+        ASSERT_TRUE(other.Do("d " + n));
+        EXPECT_EQ(Rename(*f, "ours"), rt::kNoRecordError) << id;
+        EXPECT_EQ(WatchedRead(*f, id), rt::kRecordNotFoundError) << id;
+        break;
+    }
+  }
+  std::int64_t count = 0;
+  ASSERT_EQ(f->Records(count), 0);
+  EXPECT_EQ(count, 8);
+  for (int id = 1; id <= 12; ++id) {
+    if (id % 3 != 2) EXPECT_EQ(StoredName(id), "ours") << id;
+  }
 }

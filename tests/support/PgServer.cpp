@@ -101,8 +101,8 @@ bool PgServer::Start(std::string* why) {
 
 bool PgServer::Stop() {
   const std::string bin = BinDir();
-  return !bin.empty() && Run(AsServerUser(bin + "/pg_ctl -D " + Quoted(folder_ + "/data") +
-                                          " -m immediate -w stop"));
+  return !bin.empty() &&
+         Run(AsServerUser(bin + "/pg_ctl -D " + Quoted(folder_ + "/data") + " -m fast -w stop"));
 }
 
 void PgServer::Remove() {

@@ -25,7 +25,8 @@ class PgServer {
   PgServer& operator=(const PgServer&) = delete;
 
   bool Start(std::string* why = nullptr);
-  // Stops the server at once (open connections break); the folder stays for a Start.
+  // Stops the server, ending every session at once (open connections break, committed data
+  // stays); the folder stays for a Start.
   bool Stop();
   // Stops the server and removes its folder.
   void Remove();
@@ -38,12 +39,14 @@ class PgServer {
   // Empties the process's database (every table dropped).
   bool Clear() const { return Exec("DROP SCHEMA public CASCADE; CREATE SCHEMA public"); }
 
+  // Makes a fresh database for this process on the running server (Conninfo names it).
+  bool MakeDatabase(std::string* why = nullptr);
+
   // The folder holding the server programs ("" when not installed).
   static std::string BinDir();
 
  private:
   bool Run(const std::string& command) const;
-  bool MakeDatabase(std::string* why);
 
   std::string folder_;
   std::string conninfo_;
