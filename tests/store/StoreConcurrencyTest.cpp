@@ -221,6 +221,8 @@ TEST_P(StoreConcurrency, TwoProcessesChangingAndDeletingTheSameRecordsReportEver
   ASSERT_EQ(f->Records(count), 0);
   EXPECT_EQ(count, 8);
   for (int id = 1; id <= 12; ++id) {
-    if (id % 3 != 2) EXPECT_EQ(StoredName(id), "ours") << id;
+    if (id % 3 != 2) {
+      EXPECT_EQ(StoredName(id), "ours") << id;
+    }
   }
 }
