@@ -26,33 +26,39 @@ inline rt::RecordLayout Layout() {
   return layout;
 }
 
-inline std::unique_ptr<rt::File> Table(const std::string& name) {
-  auto f = std::make_unique<rt::File>("BENCH", "BEN", rt::kStoreDriverName, Layout());
+inline std::unique_ptr<rt::File> Table(const std::string& name,
+                                       const std::string& driver = rt::kStoreDriverName) {
+  auto f = std::make_unique<rt::File>("BENCH", "BEN", driver, Layout());
   f->AddKey("BEN:ID_Key", {{1, true, false}}, true, true);
   f->AddBlob("BEN:DataBlob");
   f->SetName(name);
   return f;
 }
 
-// Creates the table with rows 1..rows, the file name of each from fileName(id), in one
-// transaction. False when any step fails.
-inline bool BuildTable(const std::string& name, int rows,
-                       const std::function<std::string(int)>& fileName) {
-  auto f = Table(name);
-  if (f->Create() != 0 || f->Open(rt::kOpenReadWriteDenyNone) != 0 ||
-      f->SetTransactionMember(true) != 0)
+// Creates the table `f` declares with rows 1..rows, the file name of each from fileName(id),
+// in one transaction, and leaves it open. False when any step fails.
+inline bool FillTable(rt::File& f, int rows, const std::function<std::string(int)>& fileName) {
+  if (f.Create() != 0 || f.Open(rt::kOpenReadWriteDenyNone) != 0 ||
+      f.SetTransactionMember(true) != 0)
     return false;
   if (rt::StartTransaction(10) != 0) return false;
-  const auto& l = f->Layout();
+  const auto& l = f.Layout();
   for (int i = 1; i <= rows; ++i) {
-    rt::WriteInteger(l.Field(1), f->Record(), i);
-    rt::WriteText(l.Field(2), f->Record(), fileName(i));
-    if (f->Add() != 0) {
+    rt::WriteInteger(l.Field(1), f.Record(), i);
+    rt::WriteText(l.Field(2), f.Record(), fileName(i));
+    if (f.Add() != 0) {
       rt::RollbackTransaction();
       return false;
     }
   }
   return rt::CommitTransaction() == 0;
+}
+
+// FillTable on the STORE table of that name.
+inline bool BuildTable(const std::string& name, int rows,
+                       const std::function<std::string(int)>& fileName) {
+  auto f = Table(name);
+  return FillTable(*f, rows, fileName);
 }
 
 // A temporary folder for the tables, removed on every way out of the benchmark (the large

@@ -10,19 +10,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/BenchDocument.h"
 #include "bench/BenchTable.h"
 #include "platform/runtime/files/File.h"
 #include "platform/store/Store.h"
 
 namespace {
 
-constexpr std::size_t kDocumentSize = 100 * 1024 * 1024;
-constexpr std::size_t kPiece = 32768;
 constexpr int kRuns = 5;
 
 using Clock = std::chrono::steady_clock;
@@ -48,16 +45,7 @@ double ThroughDriver(const std::string& dir, const std::string& document) {
   auto f = bench::Table(name);
   if (f->Create() != 0 || f->Open(rt::kOpenReadWriteDenyNone) != 0) return -1;
   const auto start = Clock::now();
-  std::ifstream in(document, std::ios::binary);
-  std::vector<char> piece(kPiece);
-  std::int64_t at = 0;
-  while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
-    const auto got = static_cast<std::size_t>(in.gcount());
-    if (f->WriteBlob(1, at, piece.data(), got) != 0) return -1;
-    at += static_cast<std::int64_t>(got);
-  }
-  rt::WriteInteger(f->Layout().Field(1), f->Record(), 1);
-  if (f->Add() != 0) return -1;
+  if (!bench::StoreDocument(*f, document)) return -1;
   static_cast<void>(f->Close());
   return Seconds(start);
 }
@@ -86,15 +74,9 @@ int main() {
   if (!::mkdtemp(templ.data())) return 1;
   const std::string dir = templ;
   const std::string document = dir + "/document.bin";
-  {
-    std::mt19937_64 random(7);
-    std::vector<std::uint64_t> block(kPiece / 8);
-    std::ofstream out(document, std::ios::binary);
-    for (std::size_t done = 0; done < kDocumentSize; done += kPiece) {
-      for (auto& w : block)
-        w = random();
-      out.write(reinterpret_cast<const char*>(block.data()), kPiece);
-    }
+  if (!bench::WriteDocument(document)) {
+    std::filesystem::remove_all(dir);
+    return 1;
   }
   std::vector<double> driver, tool;
   for (int run = 0; run < kRuns; ++run) {

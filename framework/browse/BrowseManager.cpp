@@ -8,6 +8,7 @@
 
 #include "framework/browse/EditInPlaceManager.h"
 #include "framework/browse/HeldChanges.h"
+#include "framework/browse/OtherClientsWatch.h"
 #include "framework/browse/PopupQueryAdapter.h"
 #include "framework/browse/QueryManager.h"
 #include "framework/browse/StandardBehavior.h"
@@ -106,6 +107,8 @@ ErrorLevel BrowseManager::Init(std::int32_t listControl, void* positionField,
 
 void BrowseManager::Kill() {
   if (!Inited || Killed) return;
+  // No callback runs once the subscription ends, before the files are let go.
+  otherClients_.reset();
   if (Sort) {
     for (auto& entry : Sort->Entries) {
       auto& sort = static_cast<SortOrder&>(*entry);

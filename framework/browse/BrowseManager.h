@@ -34,6 +34,7 @@ class Window;
 }  // namespace rt
 
 class EditInPlaceManager;
+class OtherClientsWatch;
 class PopupManager;
 class QueryManager;
 class StandardBehavior;
@@ -63,6 +64,9 @@ inline constexpr std::int32_t kMaxPrefetch = 60;
 inline constexpr std::uint8_t kPrintRequest = 5;
 // Longest filter expression the browse tests a changed record against.
 inline constexpr std::size_t kFilterLength = 2048;
+// The event the list gets after other clients changed the browse's table (an application
+// event number, above the runtime's own).
+inline constexpr int kEventOtherClients = 0x7F01;
 
 // Turns every call of the server-side function SQL in a filter into a comparison of an empty
 // string with it, so that the rest of the filter can be evaluated on the client.
@@ -203,6 +207,8 @@ class BrowseManager : public ViewManager {
   void ShowNewSelection();
   // The action of an accepted control: a button of the browse, else its locator's entry.
   void TakeAcceptedControl(std::int32_t control);
+  // Other clients changed the table: the page is read again around the highlighted record.
+  void TakeOtherClientsChange();
   // The wait cursor, when UseWaitCursor.
   void WaitCursor(bool on);
 
@@ -221,6 +227,9 @@ class BrowseManager : public ViewManager {
   // Posts accepted to a present, enabled button (with `loadRecord`, the highlighted row goes
   // to the record buffer first); false when there is no such button.
   bool PressButton(std::int32_t control, bool loadRecord);
+  // Subscribes, once the page is first filled, to other clients' changes when the table's
+  // driver can announce them; rearms the subscription before each refill.
+  void WatchOtherClients();
   // A key the current locator may take; `hasRows` says the page is not empty.
   bool LocatorKey(bool hasRows);
   // Whether the record buffer passes a filter; one that cannot be evaluated here passes.
@@ -256,5 +265,6 @@ class BrowseManager : public ViewManager {
   };
 
   int scanDepth_ = 0;
+  std::unique_ptr<OtherClientsWatch> otherClients_;
   std::string position_;  // the row being filled's view position
 };

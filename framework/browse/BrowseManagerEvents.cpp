@@ -63,6 +63,9 @@ void BrowseManager::TakeEvent() {
       case ev::kLocate:
         TakeLocate();
         break;
+      case kEventOtherClients:
+        TakeOtherClientsChange();
+        break;
       default:
         break;
     }
@@ -128,6 +131,29 @@ void BrowseManager::TakeAcceptedControl(std::int32_t control) {
   } else {
     TakeAcceptedLocator();
   }
+}
+
+void BrowseManager::TakeOtherClientsChange() {
+  if (!ListQueue || !View || !Loaded || LoadPending) return;
+  // As after the browse's own changes: the view's read-ahead is dropped and the page rebuilt
+  // from the highlighted row, which keeps its screen row; a deleted one gives way to its
+  // nearest neighbour in the view's order.
+  {
+    const ScanScope scan(*this);
+    static_cast<void>(Open());
+    View->Flush();
+    if (ListQueue->Records() > 0) {
+      if (CurrentChoice < 1 || ListQueue->GetRow(CurrentChoice) != rt::kNoError)
+        ListQueue->GetRow(1);
+      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError)
+        static_cast<void>(ReportViewError());
+      ResetQueue(kRefillFromView);
+    } else {
+      ResetQueue(kRefillPage);
+    }
+    ResetThumbLimits();
+  }
+  ShowNewSelection();
 }
 
 bool BrowseManager::PressButton(std::int32_t control, bool loadRecord) {

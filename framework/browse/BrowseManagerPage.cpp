@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "framework/browse/EditInPlaceManager.h"
+#include "framework/browse/OtherClientsWatch.h"
 #include "framework/browse/PopupQueryAdapter.h"
 #include "framework/browse/QueryManager.h"
 #include "framework/browse/StandardBehavior.h"
@@ -53,6 +54,7 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
   }
   Loaded = 1;
   LoadPending = 0;
+  WatchOtherClients();
   const WaitScope wait(*this);
   if (CurrentChoice == 0) CurrentChoice = 1;
   if (mode == kRefillPage) {
@@ -133,6 +135,16 @@ void BrowseManager::ResetQueue(std::uint8_t mode) {
   } else {
     ClearPrimaryRecord();
   }
+}
+
+void BrowseManager::WatchOtherClients() {
+  if (!otherClients_) {
+    otherClients_ = std::make_unique<OtherClientsWatch>();
+    rt::File* file = Primary && Primary->Me ? Primary->Me->File : nullptr;
+    rt::Window* w = ListWindow();
+    if (file && w && ILC) otherClients_->Start(*file, *w, kEventOtherClients, ILC->GetControl());
+  }
+  otherClients_->Rearm();
 }
 
 // ---- Sort orders and refills ----

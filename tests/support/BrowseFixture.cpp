@@ -40,12 +40,12 @@ ErrorLevel RecordingErrors::TakeFatal() {
   return LevelFatal;
 }
 
-std::unique_ptr<rt::File> MakeDocsFile() {
+std::unique_ptr<rt::File> MakeDocsFile(const std::string& driver) {
   rt::RegisterStoreDriver();
   rt::RecordLayout layout("Doc");
   layout.AddField("DOC:ID", rt::FieldType::Long);
   layout.AddField("DOC:Name", rt::FieldType::String, 20);
-  auto file = std::make_unique<rt::File>("DOCS", "DOC", "STORE", std::move(layout));
+  auto file = std::make_unique<rt::File>("DOCS", "DOC", driver, std::move(layout));
   file->AddKey("DOC:ID_Key", {{1, true, false}}, true, true);
   file->AddKey("DOC:Name_Key", {{2, true, true}}, false);
   file->AddKey("DOC:NameDown_Key", {{2, false, true}}, false);
@@ -53,8 +53,8 @@ std::unique_ptr<rt::File> MakeDocsFile() {
   return file;
 }
 
-bool AddDocs(const DocRows& rows) {
-  auto file = MakeDocsFile();
+bool AddDocs(const DocRows& rows, const std::string& driver) {
+  auto file = MakeDocsFile(driver);
   if (file->Open(rt::kOpenReadWriteDenyNone) != 0) return false;
   EXPECT_EQ(file->SetTransactionMember(true), 0);
   rt::StartTransaction(10);
@@ -81,8 +81,8 @@ namespace {
 
 // Reads row `id` through a handle of its own and renames it, or removes it when `name` is
 // null.
-bool ChangeDoc(int id, const std::string* name) {
-  auto file = MakeDocsFile();
+bool ChangeDoc(int id, const std::string* name, const std::string& driver) {
+  auto file = MakeDocsFile(driver);
   if (file->Open(rt::kOpenReadWriteDenyNone) != 0) return false;
   rt::WriteInteger(file->Layout().Field(1), file->Record(), id);
   bool done = file->Get(*file->Key(1)) == 0;
@@ -98,12 +98,12 @@ bool ChangeDoc(int id, const std::string* name) {
 
 }  // namespace
 
-bool RenameDoc(int id, const std::string& name) {
-  return ChangeDoc(id, &name);
+bool RenameDoc(int id, const std::string& name, const std::string& driver) {
+  return ChangeDoc(id, &name, driver);
 }
 
-bool RemoveDoc(int id) {
-  return ChangeDoc(id, nullptr);
+bool RemoveDoc(int id, const std::string& driver) {
+  return ChangeDoc(id, nullptr, driver);
 }
 
 std::uint8_t FormStandIn::Run(std::uint16_t number, std::uint8_t request) {
@@ -111,10 +111,10 @@ std::uint8_t FormStandIn::Run(std::uint16_t number, std::uint8_t request) {
   return form ? form(request) : static_cast<std::uint8_t>(RequestCancelled);
 }
 
-BrowseFixture::BrowseFixture() {
+BrowseFixture::BrowseFixture(const std::string& driver) {
   rt::ClearError();
   Errors.Start(Status);
-  Docs = MakeDocsFile();
+  Docs = MakeDocsFile(driver);
   created_ = Docs->Create() == 0;
 }
 

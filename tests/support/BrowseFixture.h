@@ -40,15 +40,16 @@ inline constexpr int kDocsByIdDown = 4;    // DOC:ID descending
 
 using DocRows = std::vector<std::pair<int, std::string>>;
 
-std::unique_ptr<rt::File> MakeDocsFile();
-// Adds rows through a handle of their own, in one transaction (the table must exist).
-// False when the table would not open or a row was refused.
-bool AddDocs(const DocRows& rows);
+// DOCS through the named driver (a driver over STORE's files, or STORE itself).
+std::unique_ptr<rt::File> MakeDocsFile(const std::string& driver = "STORE");
+// Adds rows through a handle of their own (through `driver`), in one transaction (the table
+// must exist). False when the table would not open or a row was refused.
+bool AddDocs(const DocRows& rows, const std::string& driver = "STORE");
 // Rows `first` to `last`, each named "doc<id>".
 bool AddDocRange(int first, int last);
 // Renames or removes a row through a handle of its own, as another station would.
-bool RenameDoc(int id, const std::string& name);
-bool RemoveDoc(int id);
+bool RenameDoc(int id, const std::string& name, const std::string& driver = "STORE");
+bool RemoveDoc(int id, const std::string& driver = "STORE");
 
 // A file manager over `file` started the way an application's table class starts it; the
 // class deriving from it adds the keys (and shuts it down in its destructor, while its own
@@ -91,8 +92,9 @@ class BrowseFixture {
  public:
   static constexpr int kList = 1;
 
-  // Starts the thread's error manager and creates DOCS when it is not there yet.
-  BrowseFixture();
+  // Starts the thread's error manager and creates DOCS, through `driver`, when it is not
+  // there yet.
+  explicit BrowseFixture(const std::string& driver = "STORE");
   ~BrowseFixture();
   BrowseFixture(const BrowseFixture&) = delete;
   BrowseFixture& operator=(const BrowseFixture&) = delete;
@@ -137,12 +139,13 @@ class BrowseFixture {
 // the headless backend and the fixture's table, ready for `f_->Open`.
 class BrowseFixtureTest : public ::testing::Test {
  protected:
-  explicit BrowseFixtureTest(std::string folder) : folder_(std::move(folder)) {}
+  explicit BrowseFixtureTest(std::string folder, std::string driver = "STORE")
+      : folder_(std::move(folder)), driver_(std::move(driver)) {}
   void SetUp() override {
     work_.emplace(folder_);
     ASSERT_TRUE(work_->Ok());
     backend_ = rt::InstallHeadlessBackend();
-    f_.emplace();
+    f_.emplace(driver_);
     ASSERT_TRUE(f_->TableReady());
   }
   void TearDown() override {
@@ -153,6 +156,7 @@ class BrowseFixtureTest : public ::testing::Test {
   }
 
   std::string folder_;
+  std::string driver_;
   std::optional<WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
   std::optional<BrowseFixture> f_;

@@ -569,6 +569,12 @@ bool File::SqlDriver() const {
   return IsOpen() && driver_->SqlDriver();
 }
 
+std::unique_ptr<ChangeWatch> File::WatchOtherClients(std::function<void()> changed) {
+  std::lock_guard lock(mutex_);
+  if (!IsOpen()) return nullptr;
+  return driver_->WatchOtherClients(std::move(changed));
+}
+
 int File::Records(std::int64_t& count) {
   Operation op(*this, kOpRecords);
   return op.Run([&] {

@@ -124,6 +124,10 @@ class File {
   std::string Option(std::string_view name) const;
   // The SQL-driver property: the driver hands SQL() calls in filters to its server.
   bool SqlDriver() const;
+  // Calls `changed`, on a thread of the driver's, each time another client commits a change to
+  // the table, until the returned watch is destroyed (FileDriver::WatchOtherClients). nullptr
+  // when the file is not open or its driver cannot tell.
+  std::unique_ptr<ChangeWatch> WatchOtherClients(std::function<void()> changed);
   [[nodiscard]] int Records(std::int64_t& count);
 
   // ---- Sequences and reads ----
