@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "platform/pgstore/PgConnection.h"
 
 namespace rt {
@@ -17,6 +19,18 @@ PgChangeWatch::PgChangeWatch(std::string conninfo, std::string quotedTable,
       changed_(std::move(changed)) {
   if (::pipe2(wake_, O_CLOEXEC) != 0) return;
   thread_ = std::thread([this] { Run(); });
+  std::unique_lock lock(mutex_);
+  if (thread_.joinable())
+    tried_.wait_for(lock, std::chrono::seconds(5), [this] { return firstTryDone_; });
+}
+
+void PgChangeWatch::FirstTryDone() {
+  {
+    std::lock_guard lock(mutex_);
+    if (firstTryDone_) return;
+    firstTryDone_ = true;
+  }
+  tried_.notify_all();
 }
 
 PgChangeWatch::~PgChangeWatch() {
@@ -35,7 +49,10 @@ void PgChangeWatch::Run() {
   bool missed = false;  // a connection was lost: changes may have gone unheard
   while (true) {
     if (!conn.Connected()) {
-      if (conn.Connect() == kNoError && conn.Exec("LISTEN " + table_, "listen") == kNoError) {
+      const bool listening =
+          conn.Connect() == kNoError && conn.Exec("LISTEN " + table_, "listen") == kNoError;
+      FirstTryDone();
+      if (listening) {
         if (missed && changed_) changed_();
         missed = false;
       } else {
