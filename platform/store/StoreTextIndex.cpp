@@ -9,8 +9,8 @@
 
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/sqltable/ChunkChecksum.h"
 #include "platform/store/Store.h"
-#include "platform/store/StoreChecksum.h"
 #include "platform/store/StoreStatement.h"
 
 namespace rt {
@@ -276,7 +276,7 @@ int StoreTextIndex::ReadDocument(std::int64_t record, std::int64_t version,
       const bool good = c.Int(0) == next && next < chunks &&
                         static_cast<std::int64_t>(chunk.size()) == expected &&
                         (!checksums_ || static_cast<std::uint64_t>(c.Int(2)) ==
-                                            StoreChecksum(chunk.data(), chunk.size()));
+                                            ChunkChecksum(chunk.data(), chunk.size()));
       if (!good) {
         c.Reset();
         SetError(kBadFileError, {}, "0", where + ": chunk " + std::to_string(next) + " damaged");
