@@ -12,6 +12,7 @@
 #include "framework/browse/StepLocator.h"
 #include "framework/browse/StepLong.h"
 #include "framework/error/ErrorHooks.h"
+#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/window/RequestCodes.h"
 #include "framework/window/ToolbarDispatcher.h"
@@ -90,7 +91,7 @@ class BrowseDataController : public WindowController {
         windowless_(windowless) {}
 
   ErrorLevel Init() override {
-    GlobalErrors().SetProcedureName("BrowseData");
+    procedureName_.Enter(GlobalErrors(), "BrowseData");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
     FirstField = kBrowseDataList;
@@ -137,7 +138,7 @@ class BrowseDataController : public WindowController {
     if (r != LevelQuiet) return r;
     if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());  // never fails
     shown_.Kill();
-    GlobalErrors().SetProcedureName({}, true);
+    procedureName_.Leave();
     return r;
   }
 
@@ -204,6 +205,7 @@ class BrowseDataController : public WindowController {
   ResizeManager& resizer_;
   rt::PageletControl& shown_;
   rt::PageletControl& windowless_;
+  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "app/BrowseData.h"
 #include "app/Globals.h"
 #include "framework/error/ErrorHooks.h"
+#include "framework/error/ProcedureNameScope.h"
 #include "framework/window/WindowController.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
@@ -38,7 +39,7 @@ class MainFrameController : public WindowController {
       : window_(window), toolbar_(toolbar) {}
 
   ErrorLevel Init() override {
-    GlobalErrors().SetProcedureName("MainFrame");
+    procedureName_.Enter(GlobalErrors(), "MainFrame");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
     frameThread = rt::ThreadNumber();
@@ -83,13 +84,14 @@ class MainFrameController : public WindowController {
 
   ErrorLevel Kill() override {
     const ErrorLevel r = WindowController::Kill();
-    if (r == LevelQuiet) GlobalErrors().SetProcedureName({}, true);
+    if (r == LevelQuiet) procedureName_.Leave();
     return r;
   }
 
  private:
   rt::Window& window_;
   ToolbarDispatcher& toolbar_;
+  ProcedureNameScope procedureName_;
 };
 
 }  // namespace
