@@ -69,6 +69,7 @@ struct Clock {
     return time_point(duration(static_cast<rep>(ts.tv_sec) * 1000000000 + ts.tv_nsec));
   }
 };
+static_assert(Clock::is_steady, "sample durations are differences of now()");
 
 constexpr int kList = 1;
 int gRepeats = 200;
