@@ -13,6 +13,7 @@
 #include "framework/browse/StepLocator.h"
 #include "framework/browse/StepLong.h"
 #include "framework/error/ErrorHooks.h"
+#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/window/RequestCodes.h"
 #include "framework/window/ToolbarDispatcher.h"
@@ -92,7 +93,7 @@ class BrowseDataController : public WindowController {
         windowless_(windowless) {}
 
   ErrorLevel Init() override {
-    GlobalErrors().SetProcedureName("BrowseData");
+    procedureName_.Enter(GlobalErrors(), "BrowseData");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
     FirstField = kBrowseDataList;
@@ -139,7 +140,7 @@ class BrowseDataController : public WindowController {
     if (r != LevelQuiet) return r;
     if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());  // never fails
     shown_.Kill();
-    GlobalErrors().SetProcedureName({}, true);
+    procedureName_.Leave();
     return r;
   }
 
@@ -234,6 +235,7 @@ class BrowseDataController : public WindowController {
   bool shownValid_ = false;  // the row (ID and file) whose document the view was last given
   double shownId_ = 0;
   std::string shownName_;
+  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "app/Globals.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
+#include "framework/error/ProcedureNameScope.h"
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
 #include "platform/runtime/values/FixedString.h"
@@ -48,7 +49,7 @@ class FindTextController : public WindowController {
     // A control that has gone (or an argument that names none) leaves the link empty: the
     // dialog still opens, and its buttons find nothing.
     link_ = rt::PageletControl::FromArgument(data_.argument);
-    GlobalErrors().SetProcedureName("FindText");
+    procedureName_.Enter(GlobalErrors(), "FindText");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
     AddFindMessages();
@@ -85,7 +86,7 @@ class FindTextController : public WindowController {
 
   ErrorLevel Kill() override {
     const ErrorLevel r = WindowController::Kill();
-    if (r == LevelQuiet) GlobalErrors().SetProcedureName({}, true);
+    if (r == LevelQuiet) procedureName_.Leave();
     return r;
   }
 
@@ -94,6 +95,7 @@ class FindTextController : public WindowController {
   ToolbarDispatcher& toolbar_;
   FindTextData& data_;
   std::shared_ptr<rt::PageletControl::Link> link_;
+  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

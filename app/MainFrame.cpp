@@ -10,6 +10,7 @@
 #include "app/SearchDocuments.h"
 #include "app/TextIndexer.h"
 #include "framework/error/ErrorHooks.h"
+#include "framework/error/ProcedureNameScope.h"
 #include "framework/window/WindowController.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
@@ -42,7 +43,7 @@ class MainFrameController : public WindowController {
       : window_(window), toolbar_(toolbar) {}
 
   ErrorLevel Init() override {
-    GlobalErrors().SetProcedureName("MainFrame");
+    procedureName_.Enter(GlobalErrors(), "MainFrame");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
     frameThread = rt::ThreadNumber();
@@ -96,13 +97,14 @@ class MainFrameController : public WindowController {
 
   ErrorLevel Kill() override {
     const ErrorLevel r = WindowController::Kill();
-    if (r == LevelQuiet) GlobalErrors().SetProcedureName({}, true);
+    if (r == LevelQuiet) procedureName_.Leave();
     return r;
   }
 
  private:
   rt::Window& window_;
   ToolbarDispatcher& toolbar_;
+  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "app/ViewBlob.h"
 #include "framework/data/FileMessages.h"
 #include "framework/error/ErrorHooks.h"
+#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/util/SelectFileManager.h"
 #include "framework/window/WindowController.h"
@@ -85,7 +86,7 @@ class UpdateDataController : public WindowController {
   }
 
   ErrorLevel Init() override {
-    GlobalErrors().SetProcedureName("UpdateData");
+    procedureName_.Enter(GlobalErrors(), "UpdateData");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
     AddFormMessages();
@@ -151,7 +152,7 @@ class UpdateDataController : public WindowController {
     if (r != LevelQuiet) return r;
     if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());
     control_.Kill();
-    GlobalErrors().SetProcedureName({}, true);
+    procedureName_.Leave();
     return r;
   }
 
@@ -284,6 +285,7 @@ class UpdateDataController : public WindowController {
   ResizeManager& resizer_;
   rt::CString<41> caption_;
   std::string nameAtOpen_;  // DEM:FileName as the form received it
+  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

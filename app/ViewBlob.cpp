@@ -9,6 +9,7 @@
 #include "app/Globals.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
+#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
@@ -50,7 +51,7 @@ class ViewBlobController : public WindowController {
         start_(start) {}
 
   ErrorLevel Init() override {
-    GlobalErrors().SetProcedureName("ViewBlob");
+    procedureName_.Enter(GlobalErrors(), "ViewBlob");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
     FirstField = kViewBlobRegion;
@@ -101,7 +102,7 @@ class ViewBlobController : public WindowController {
       if (DemoDataRelationManager* relations = DemoDataRelationManagerRef())
         static_cast<void>(relations->Close());
     control_.Kill();
-    GlobalErrors().SetProcedureName({}, true);
+    procedureName_.Leave();
     return r;
   }
 
@@ -207,6 +208,7 @@ class ViewBlobController : public WindowController {
   rt::File& table_;
   std::int16_t blob_;
   const ViewBlobStart* start_;
+  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "framework/browse/BrowseManager.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -25,6 +24,7 @@
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/Queue.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Properties.h"
@@ -622,13 +622,9 @@ bool BrowseManager::PassesFilter(const std::string& filter) {
 
 std::string RewriteServerFilter(std::string_view filter) {
   std::string text(filter.substr(0, kFilterLength));
-  auto upper = [](char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  };
   // Length of "SQL *(" starting at `at`, or 0 when there is no call there.
   auto callAt = [&](std::size_t at) -> std::size_t {
-    if (at + 3 > text.size() || upper(text[at]) != 'S' || upper(text[at + 1]) != 'Q' ||
-        upper(text[at + 2]) != 'L')
+    if (at + 3 > text.size() || !rt::SameName(std::string_view(text).substr(at, 3), "SQL"))
       return 0;
     std::size_t end = at + 3;
     while (end < text.size() && text[end] == ' ')

@@ -1,7 +1,6 @@
 #include "framework/browse/BrowseManager.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <vector>
 

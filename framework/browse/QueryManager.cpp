@@ -59,9 +59,7 @@ bool IsPlainNumber(std::string_view text) {
 }
 
 char KindOf(const QueryFieldEntry& entry) {
-  return entry.Picture.empty()
-             ? 'S'
-             : static_cast<char>(std::toupper(static_cast<unsigned char>(entry.Picture.front())));
+  return entry.Picture.empty() ? 'S' : rt::UpperChar(entry.Picture.front());
 }
 
 // The comparison the collected operator characters make: "<", ">", "<=", ">=", "=", "<>"

@@ -25,6 +25,7 @@ std::vector<char> WarmUpDocument() {
   const std::vector<std::string> objects = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Count 1 /Kids [3 0 R] >>",
+      // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one object, wrapped
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 60 40] /Resources << /Font << /F1 4 0 R "
       ">> >> /Contents 5 0 R >>",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",

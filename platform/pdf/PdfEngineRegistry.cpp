@@ -5,6 +5,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/runtime/values/Text.h"
+
 namespace rt {
 namespace {
 
@@ -44,10 +46,8 @@ std::shared_ptr<PdfEngine> PdfEngineRegistry::Find(int id) {
 }
 
 std::shared_ptr<PdfEngine> PdfEngineRegistry::Find(std::string_view decimalId) {
-  const std::size_t first = decimalId.find_first_not_of(' ');
-  const std::size_t last = decimalId.find_last_not_of(' ');
-  if (first == std::string_view::npos) return nullptr;
-  decimalId = decimalId.substr(first, last - first + 1);
+  decimalId = Trim(decimalId);
+  if (decimalId.empty()) return nullptr;
   int id = 0;
   auto [end, error] = std::from_chars(decimalId.data(), decimalId.data() + decimalId.size(), id);
   if (error != std::errc() || end != decimalId.data() + decimalId.size() || id <= 0) {

@@ -1,13 +1,11 @@
 #include "platform/store/StoreDriver.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -21,6 +19,7 @@
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/sqltable/ChunkChecksum.h"
 #include "platform/sqltable/TableValues.h"
+#include "platform/runtime/values/Text.h"
 #include "platform/store/StoreStatement.h"
 #include "platform/store/StoreStatementGuard.h"
 #include "platform/store/StoreViewCursor.h"
@@ -330,7 +329,7 @@ int StoreDriver::CheckSchema() {
   auto has = [&](const std::string& quoted) {
     const std::string bare = quoted.substr(1, quoted.size() - 2);
     for (const auto& p : present) {
-      if (strcasecmp(p.c_str(), bare.c_str()) == 0) return true;
+      if (SameName(p, bare)) return true;
     }
     return false;
   };
@@ -569,12 +568,7 @@ int StoreDriver::Send(std::string_view option, std::string_view value, std::stri
     if (db_) sqlite3_busy_timeout(db_, busyMs_);
     reply = std::string(value);
   } else if (option == "QUICKSCAN") {
-    auto is = [value](std::string_view word) {
-      return std::equal(value.begin(), value.end(), word.begin(), word.end(), [](char a, char b) {
-        return std::toupper(static_cast<unsigned char>(a)) == b;
-      });
-    };
-    if (is("ON") || value == "1") {
+    if (SameName(value, "ON") || value == "1") {
       BeginQuickScan();
     } else {
       EndQuickScan();

@@ -1,4 +1,5 @@
 #include "framework/error/ErrorManager.h"
+#include "framework/error/ProcedureNameScope.h"
 #include "support/WorkDir.h"
 
 #include <gtest/gtest.h>
@@ -303,6 +304,18 @@ TEST_F(ErrorManagerTest, ProcedureNamesAreKeptPerThread) {
   EXPECT_EQ(afterRemove, "in BrowseData");
   manager_.SelectError(kTestId);
   EXPECT_EQ(manager_.ExpandText(), "in MainFrame");
+  {
+    // A procedure's scope pops only the name it pushed, once, and at the latest at its end.
+    ProcedureNameScope scope;
+    scope.Enter(manager_, "FindText");
+    scope.Enter(manager_, "ViewBlob");
+    EXPECT_EQ(manager_.GetProcedureName(), "ViewBlob");
+    scope.Leave();
+    scope.Leave();
+    EXPECT_EQ(manager_.GetProcedureName(), "MainFrame");
+    scope.Enter(manager_, "FindText");
+  }
+  EXPECT_EQ(manager_.GetProcedureName(), "MainFrame");
   manager_.SetProcedureName({}, true);
   EXPECT_EQ(manager_.GetProcedureName(), "");
 }

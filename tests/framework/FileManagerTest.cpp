@@ -802,7 +802,7 @@ TEST_F(FileManagerTest, SharedOpenDoesNotHoldTheOpenersLockAcrossTheFilesCallbac
       changed.notify_all();
       changed.wait_for(lock, std::chrono::milliseconds(500), [&] { return fileOpening; });
     }
-    secondOpen = opener->Open(0x42);
+    secondOpen = opener->Open(rt::kOpenReadWriteDenyNone);
   });
   file->AddCallback(opening);
   file->AddCallback(sending);
@@ -811,7 +811,7 @@ TEST_F(FileManagerTest, SharedOpenDoesNotHoldTheOpenersLockAcrossTheFilesCallbac
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return sendStarted; });
   }
-  EXPECT_EQ(opener->Open(0x42), 0);
+  EXPECT_EQ(opener->Open(rt::kOpenReadWriteDenyNone), 0);
   second.join();
   EXPECT_EQ(secondOpen, 0);
   EXPECT_EQ(counter.opens, 1);

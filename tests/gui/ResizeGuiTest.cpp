@@ -91,7 +91,7 @@ class ResizeGuiTest : public DesktopTest {
       QWidget* region = browses_[i]->ControlWidget(kBrowseDataRegion);
       const int grown = browses_[i]->Client()->width() - designedWidth_;
       EXPECT_EQ(Faults(browses_[i], designed_[i]), "") << route;
-      EXPECT_NEAR(sheet->width() - designed_[i].at(sheet).width(), grown / 2, 3) << route;
+      EXPECT_NEAR(sheet->width() - designed_[i].at(sheet).width(), grown / 2.0, 3) << route;
       EXPECT_NEAR(region->geometry().right() - designed_[i].at(region).right(), grown, 3) << route;
     }
   }

@@ -265,15 +265,15 @@ ExpressionValue Evaluator::Call(const ExpressionNode& node) {
       auto matches = [&](std::int64_t p) {
         return s.compare(static_cast<std::size_t>(p - 1), sub.size(), sub) == 0;
       };
+      // The 1-based number of the stride-wide piece starting at position p.
+      auto index = [&](std::int64_t p) { return (p - 1) / stride + 1; };
       if (step > 0) {
         for (std::int64_t p = start < 1 ? 1 : start; p <= last; p += step) {
-          if (matches(p))
-            return ExpressionValue::FromNumber(static_cast<double>((p - 1) / stride + 1));
+          if (matches(p)) return ExpressionValue::FromNumber(static_cast<double>(index(p)));
         }
       } else {
         for (std::int64_t p = start > last ? last : start; p >= 1; p += step) {
-          if (matches(p))
-            return ExpressionValue::FromNumber(static_cast<double>((p - 1) / stride + 1));
+          if (matches(p)) return ExpressionValue::FromNumber(static_cast<double>(index(p)));
         }
       }
       return ExpressionValue::FromNumber(0);

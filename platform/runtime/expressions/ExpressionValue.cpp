@@ -124,10 +124,8 @@ std::string ExpressionValue::NumberText(double number) {
 }
 
 bool ExpressionValue::ParseNumber(std::string_view text, double& number) {
-  std::size_t begin = text.find_first_not_of(' ');
-  if (begin == std::string_view::npos) return false;
-  std::size_t end = text.find_last_not_of(' ') + 1;
-  std::string_view s = text.substr(begin, end - begin);
+  const std::string_view s = Trim(text);
+  if (s.empty()) return false;
   std::size_t i = 0;
   bool negative = false;
   if (s[i] == '+' || s[i] == '-') {

@@ -21,10 +21,6 @@ namespace rt {
 
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) {
-  return Upper(a) == Upper(b);
-}
-
 // The callbacks of a file as they were when an operation began, so that they run without the
 // file's lock (a callback may add or remove callbacks, or use the file from another thread).
 // A short list is copied without allocating: every file operation takes one.
@@ -255,7 +251,7 @@ File::~File() {
     });
   }
   std::lock_guard lock(mutex_);
-  if (driver_) driver_->Close();
+  if (driver_) static_cast<void>(driver_->Close());  // a destructor has no one to tell
   driver_.reset();
   if (!shareName_.empty()) ShareTable::Instance().Release(shareName_, this);
   RemoveTransactionMember(*this);
@@ -283,7 +279,7 @@ const FileKey* File::Key(int number) const {
 
 const FileKey* File::FindKey(std::string_view name) const {
   for (const auto& k : keys_) {
-    if (SameText(k->Name(), name)) return k.get();
+    if (SameName(k->Name(), name)) return k.get();
   }
   return nullptr;
 }
@@ -297,7 +293,7 @@ const FileKey* File::PrimaryKey() const {
 
 int File::FindBlob(std::string_view label) const {
   for (std::size_t i = 0; i < blobs_.size(); ++i) {
-    if (SameText(blobs_[i], label)) return static_cast<int>(i) + 1;
+    if (SameName(blobs_[i], label)) return static_cast<int>(i) + 1;
   }
   return 0;
 }
@@ -494,7 +490,8 @@ int File::Open(int mode) {
     shareName_ = shareName;
     driver_ = std::move(driver);
     open_ = true;
-    if (prefetch_ > 0) driver_->SetPrefetch(prefetch_);
+    // Prefetching is a hint: a driver that cannot do it still reads every record.
+    if (prefetch_ > 0) static_cast<void>(driver_->SetPrefetch(prefetch_));
     ClearError();
     return kNoError;
   });
@@ -550,7 +547,8 @@ int File::Send(std::string_view command, std::string* reply) {
     int result = kNoError;
     if (KnownOption(option)) {
       if (eq != std::string_view::npos) options_[option] = value;
-      if (IsOpen()) driver_->Send(option, value, answer);
+      // The file keeps these options itself; the driver only hears of them.
+      if (IsOpen()) static_cast<void>(driver_->Send(option, value, answer));
       answer = eq != std::string_view::npos ? value : Option(option);
       ClearError();
     } else if (IsOpen()) {

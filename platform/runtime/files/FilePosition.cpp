@@ -1,5 +1,6 @@
 #include "platform/runtime/files/FilePosition.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace rt {
@@ -117,8 +118,7 @@ void FilePosition::AppendKey(std::string& out, int key, const std::vector<KeyVal
       const auto& t = std::get<std::string>(v);
       *o++ = 't';
       o = Put(o, t.size(), 8);
-      if (!t.empty()) std::memcpy(o, t.data(), t.size());
-      o += t.size();
+      o = std::copy(t.begin(), t.end(), o);
     }
   }
   Put(o, static_cast<std::uint64_t>(record), 8);

@@ -112,10 +112,8 @@ bool SameKey(std::string_view a, std::string_view b) {
 std::uint64_t NameHash(std::string_view name) {
   name = Trim(name);
   std::uint64_t hash = 1469598103934665603ULL;
-  for (char c : name) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-  }
+  for (char c : name)
+    hash = (hash ^ static_cast<unsigned char>(UpperChar(c))) * 1099511628211ULL;
   return hash;
 }
 
