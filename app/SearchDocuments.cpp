@@ -13,6 +13,7 @@
 #include "app/ViewBlob.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
+#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/window/RequestCodes.h"
 #include "framework/window/ToolbarDispatcher.h"
@@ -92,7 +93,7 @@ class SearchDocumentsController : public WindowController {
       : window_(window), toolbar_(toolbar), resizer_(resizer), query_(query) {}
 
   ErrorLevel Init() override {
-    GlobalErrors().SetProcedureName("SearchDocuments");
+    procedureName_.Enter(GlobalErrors(), "SearchDocuments");
     Request = GlobalRequest();
     if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
     AddSearchMessages();
@@ -144,7 +145,7 @@ class SearchDocumentsController : public WindowController {
     if (FilesOpened)
       if (DemoDataRelationManager* relations = DemoDataRelationManagerRef())
         static_cast<void>(relations->Close());  // never fails
-    GlobalErrors().SetProcedureName({}, true);
+    procedureName_.Leave();
     return r;
   }
 
@@ -289,6 +290,7 @@ class SearchDocumentsController : public WindowController {
   rt::FixedString<kQuerySize>& query_;
   std::unique_ptr<rt::TextIndex> index_;
   std::vector<ResultRow> rows_;
+  ProcedureNameScope procedureName_;
 };
 
 }  // namespace
