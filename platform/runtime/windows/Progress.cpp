@@ -58,19 +58,31 @@ void Progress::Start(std::string label, int total) {
   Publish(shown);
 }
 
+std::function<void(int)>& StepHook() {
+  static std::function<void(int)> hook;
+  return hook;
+}
+
+void SetProgressStepHook(std::function<void(int done)> hook) {
+  StepHook() = std::move(hook);
+}
+
 void Progress::Step(int units) {
   if (id_ == 0) return;
   Board& board = TheBoard();
   ProgressState shown;
+  int done = 0;
   {
     std::lock_guard lock(board.mutex);
     ProgressState* state = FindLocked(board, id_);
     if (!state) return;
     state->done += units;
     if (state->total > 0) state->done = std::min(state->done, state->total);
+    done = state->done;
     shown = ShownLocked(board);
   }
   Publish(shown);
+  if (const std::function<void(int)>& hook = StepHook()) hook(done);
 }
 
 bool Progress::Cancelled() const {

@@ -6,6 +6,7 @@
 // Cancelling only asks: the worker stops when it next looks, after the unit it is on.
 // Several operations may run at once (on several threads); the newest one is shown.
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -37,5 +38,8 @@ class Progress {
 std::optional<ProgressState> ShownProgress();
 // Asks the operation to stop; false when it has ended. Any thread; never waits for it.
 bool CancelProgress(int id);
+// Tests: called on the worker's thread after each Step with the units done so far, so a test
+// can hold an operation at a known point. Empty (the default) calls nothing.
+void SetProgressStepHook(std::function<void(int done)> hook);
 
 }  // namespace rt
