@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's entry: the desktop's event loop on this thread, program main on runtime
 // thread 1, the start-up hooks of every subsystem around it. It takes no command-line
 // options and reads no environment variables of its own; SIGTERM and SIGINT close it as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The document browse: lists the rows of DemoData by number, shows the highlighted row's
 // document in a view control beside the list, and inserts, changes and deletes rows through

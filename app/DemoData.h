@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The document table DemoData: one row per PDF document with its number, the name of the
 // file it came from and the document's bytes. Each thread has its own file record (buffer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The file manager of the document table: binds the thread's DemoData record and, on the
 // first use on a thread, sets the table up with its auto-numbered key.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The relation manager of the document table. The table has no relations; this manager
 // owns the thread's file manager of the table and disposes of it in Kill.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Stores files dropped on the browse as new DemoData records, one after another on the
 // browse's thread: each file is checked and stored as the document form stores a picked file

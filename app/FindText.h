@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The find dialog: a small window on a thread of its own that searches the document of a
 // viewer's view control. It reaches the control through the link named by its start

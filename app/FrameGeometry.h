@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The frame's size and place on the desktop, kept in the INI file between runs: remembered
 // when the frame closes, put back when it opens. A saved place that no screen shows enough

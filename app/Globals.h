@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application's global objects: the process's INI manager, and the thread-instanced
 // globals (each thread has its own copy, set to 0 when the thread starts).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Copies a file from disk into a BLOB of a table's current record buffer, in 32768-byte
 // reads through the thread's RAW file INFILE. Nothing is written to the table: the record

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main frame procedure: the application frame whose menu starts the document browse on
 // a thread of its own and offers the standard window, clipboard, printer and help actions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The search window: finds stored documents by the words they hold, through the table's
 // full-text index (TextIndexer.h). A query entry (words, "a phrase", prefix*), a list of the

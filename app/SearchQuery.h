@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the user typed in the search window, read as index terms: words, "a phrase" in double
 // quotes, and word* (or "a phrase"*) for words beginning so. Every word is split where the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The program's start-up and shutdown: the table of start-up hooks and program main.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The background indexer: a runtime thread at the lowest priority that keeps the full-text
 // index of the document table up to date. Started at program start-up, it removes the entries

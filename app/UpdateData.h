@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The document form: inserts, changes, deletes and shows one DemoData record. The user
 // picks a PDF file, sees it in the form's view control, and on OK its bytes are copied into

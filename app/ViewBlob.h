@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The document viewer: a window that shows a record's stored document in a view control
 // and drives the control from its menu (open, append, clear, print, zoom, print options,

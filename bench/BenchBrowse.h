@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The browse benchmark's actions, shared by the benchmarks that run them over a table of one
 // driver or another: a browse of 20 rows driven headless (opening it and filling its first

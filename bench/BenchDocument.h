@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The document the storing benchmarks store: random bytes written to a file once, and how the
 // document form stores a file through a table driver (read in pieces into the BLOB, then the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The table both paging benchmarks read: a number, a file name and a BLOB, keyed on the number;
 // how it is filled; and the scratch folder it lives in.

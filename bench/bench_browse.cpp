@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A browse of 20 rows driven headless over a table of 10,000 rows and one of 1,000,000 rows:
 // opening it and filling its first page, page down, end, home, the refill after a record was
 // changed, locating by a typed character (the locator of an order on a text key), dragging

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Storing a 100 MB document: through the STORE driver (read in 32768-byte pieces into the
 // BLOB, then added, as the document form does) and with the sqlite3 command-line tool
 // (readfile() into a BLOB column, same journal mode and sync level), interleaved runs. Prints

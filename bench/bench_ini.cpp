@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saved queries in the INI file: saving one, deleting one and closing the INI manager with
 // 10 and with 10,000 saved queries, and starting up (the INI manager's Init, which reads the
 // catalogue) with 10 and with 100,000. Each change of the file is one rewrite made durable

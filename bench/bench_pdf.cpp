@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PDF engine benchmark, each case timed against the command-line tools of the same PDF
 // library on the same file in the same run; the two sides run alternately and the median of
 // each is compared (engine / tool; below 1 means the engine was faster, though the tools also

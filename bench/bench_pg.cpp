@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The browse benchmark's actions (BenchBrowse.h) on a table of the server driver: a private
 // server is started for the run (initdb into a temporary folder, Unix socket only), tables of
 // 10,000 and 1,000,000 rows are made on it, and every action of a 20-row browse is timed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Full-text search: query time over 2,000 stored documents of 100 pages against the same
 // FTS5 query run straight on the index, indexing a real document against pdftotext on the
 // same file, and the memory a 2,000-page document costs while it is indexed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading one page of 20 rows in key order from points spread over a table, through the
 // STORE driver and through a direct SQLite keyset query of the same rows, for a table of
 // 10,000 rows and one of 1,000,000 rows. Prints the cost per page and the ratios: a page

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading one page of 20 rows through a view from positions spread over the view, for a
 // table of 10,000 rows and one of 1,000,000 rows, in three orders: a key's order, the same
 // order reversed, and an order on an expression (UPPER of the file name, served by an index

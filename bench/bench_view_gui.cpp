@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop's document view timed from the input event to the paint that shows its
 // result, on the 397-page manual Debian ships with valgrind (and the 93-page GnuCOBOL
 // manual for the browse): Page Down in a view control's window, zoom commands given by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary text to the expression parser and evaluates what compiles against a small
 // record, checking that a compiled expression also answers the conjunction analysis.
 

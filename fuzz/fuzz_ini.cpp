@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes arbitrary bytes as an INI file, reads every section and entry of it, then changes,
 // deletes and re-reads entries, checking that a written value reads back.
 

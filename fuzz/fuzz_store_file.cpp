@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opens damaged table files through the STORE driver and reads and changes everything in
 // them: no input may crash, hang or trip a sanitizer. An input that starts like a database
 // file is used as the whole file; any other input is a list of 4-byte patches (3-byte offset,

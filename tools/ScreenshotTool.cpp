@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pagelet-screenshot: the program as it starts, saving a picture of its frame once the frame
 // has been shown and idle for a moment (scripts/screenshot runs it under a virtual display and
 // ends it afterwards). Not part of the shipped program.

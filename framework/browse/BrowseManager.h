@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shows the records of a view in a list control, one page at a time. The page (the list
 // queue) holds only the rows the list shows, never the whole table: every fill reads from a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The page of rows a browse shows, as the browse sees it. Operations that read an entry
 // leave it in the queue's entry buffer, where the browse reads the row's fields and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The default edit object of one list column when a browse edits in place: an entry control
 // made over the column's cell, bound to the list-queue field the column shows. It turns the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Edits the highlighted row of a browse directly in its list: a window controller that runs
 // its own event loop on the browse's window while an edit control sits over the current

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The window definitions of the edit-in-place resource: "$MULTIWINDOW", where a cell's value
 // is edited over several lines, and "$TXTWINDOW", where it is edited as one line of text.

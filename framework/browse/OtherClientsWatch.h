@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Follows other clients' changes to a browse's table, for a driver that can announce them
 // (a table shared on a server). The driver calls back on a thread of its own; the callback

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Lets the query manager put its saved-query entries into a browse's popup menu: the
 // QueryPopup operations carried out on a PopupManager. Submenus are items followed by

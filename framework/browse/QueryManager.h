@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Query by example: the user gives, per queryable column, a value, a range or a pattern,
 // and the manager turns them into one filter expression for the browse's view. Values are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The part of a popup menu the query manager uses to offer saved queries: entries by name,
 // a submenu, separators, enabling, and the name of the entry last chosen. The browse's popup

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One sort order of a browse: the view manager's order entry plus the order's locator, the
 // fields whose change forces a refill, and the thumb step.

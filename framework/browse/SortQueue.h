@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The browse's sort orders: an order queue whose entries are SortOrder.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The list adapter a browse uses by default: its page is a runtime queue shown by a list
 // control of a runtime window, each row carrying its view position in one string field of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The locator of a sort order: typing a character moves the list to the next record whose
 // free element starts with it, or positions the list at the first record at or after it.

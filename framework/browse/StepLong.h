@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The thumb step of a sort order whose free element is a number: maps between the free
 // element's values and the 0-100 position of the list's scroll-bar thumb, using the values

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The thumb step of a sort order whose free element is a string. Texts are placed between
 // the order's first and last values by their characters after the prefix both limits share

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One entry of a buffered field-pair list: the left and right references plus a private
 // buffer that holds its own copy of a value: at first a blank value of the right variable's

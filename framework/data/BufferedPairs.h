@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Field pairs with a third value per pair: a private buffer that remembers a value. Every
 // FieldPairs operation works unchanged on a buffered list.

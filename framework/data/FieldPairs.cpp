@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "framework/data/FieldPairs.h"
 
 void FieldPairs::AddPair(const rt::AnyRef& left, const rt::AnyRef& right) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A list of pairs of references to variables, so that a group of fields can be compared,
 // copied or cleared in one call without knowing their types. The list never owns the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one object through which the framework touches a table: opening and closing with its
 // failure dialogues, keys, reads, auto-numbering, insert, update with detection of another

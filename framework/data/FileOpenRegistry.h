@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The process-wide part of the file open registry: the openers handed to file managers and
 // the list of shared openers (one per shared table), guarded by one process-wide lock.

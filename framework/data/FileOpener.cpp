@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "framework/data/FileOpener.h"
 
 #include "framework/data/FileOpenRegistry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The opener of a table that has a separate instance per thread: opens and closes that
 // thread's file object directly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How one procedure on one thread uses one table (an entry of a thread file map's status list).
 

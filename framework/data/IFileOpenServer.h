@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The object that really opens and closes a table's file through the runtime. Openers are
 // counted: AddRef takes a further reference, Release gives one back (the last one destroys

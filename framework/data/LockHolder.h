@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An object whose one field refers to a runtime critical section; destroying the holder
 // destroys the section.

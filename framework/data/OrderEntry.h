@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One sort order of a view manager: the key that gives the order, its range limits and its
 // named filters. A derived manager may keep entries of a derived type with more fields.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The sort orders of a view manager with one current entry. A derived manager passes its own
 // queue whose NewEntry makes entries of its derived type.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One relation of a table to another: the related table's relation manager, the linking
 // fields and what a change or a delete of this table's record does to the related records.

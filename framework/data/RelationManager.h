@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The relation manager of one table on one thread: it opens and closes the table together
 // with every related table, writes and deletes records while keeping related tables

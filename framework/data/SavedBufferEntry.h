@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A saved copy of a record, of one of its BLOBs or of its null flags.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A saved state of a table: its saved buffer run, the runtime's file state and the position.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The opener of a table shared by all threads: the driver open happens for the first open
 // over all threads and the driver close for the last close. The open count changes under the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The per-thread file map: which file manager and which relation manager serve each table on
 // this thread, and, per procedure, how each table is used, so that a procedure that borrows a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A record buffer of one table of a view, saved by ViewManager::SaveBuffers.
 

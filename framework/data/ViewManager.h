@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Drives a runtime view: a filtered, ordered, read-only record set over a primary table. The
 // manager keeps the sort orders, each with its key, range limits and named filters; it turns

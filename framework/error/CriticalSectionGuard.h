@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Scoped lock over a runtime critical section. A null section makes the guard a no-op.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The level of a message-table entry and the status result of every framework operation
 // that can fail.

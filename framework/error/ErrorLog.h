@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The standard error log: "OrvError.Log" in the working directory, one line per message,
 // written through the runtime's TEXT driver.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The interface through which the error manager writes its log. Each operation returns 0 on
 // success and LevelNotify (5) on failure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The error manager: reports problems and asks data-operation questions by message
 // identifier. It looks the identifier up in its message table, fills in the %-placeholders

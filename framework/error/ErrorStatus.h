@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The current error of one thread: the values substituted into message texts, the runtime's
 // error state saved at the failure, and a private copy of the selected message entry.

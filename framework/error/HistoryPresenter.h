@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the error manager presents its history. The message window lives with the window
 // procedures, above the error manager, and registers itself here when the process starts;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A text file that lines are appended to, through the runtime's TEXT driver: created when
 // missing, opened without locking other processes out, each line written with one append so

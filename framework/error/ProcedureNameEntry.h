@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A procedure name registered by a thread; the newest of a thread is its "%Procedure".
 

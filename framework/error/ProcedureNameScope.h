@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Names the running procedure in an error manager's messages from Enter until Leave, or
 // until the scope ends, whichever comes first: no return path leaves the name pushed.

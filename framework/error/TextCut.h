@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Cutting texts to a bounded buffer size without splitting a multi-byte UTF-8 character.
 

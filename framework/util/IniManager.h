@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Named settings kept outside the program, in an INI file or in the registry, with lists
 // stored as numbered entries and a catalogue of "sectors": sections named by a family, an

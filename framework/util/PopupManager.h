@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A context menu built from a list of items, shown through the runtime's popup operation.
 // Choosing an item posts its event to a control of the owning window's thread; items that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The floating toolbox of a popup manager: a small window on a thread of its own with one
 // button per item. The owning thread hands it copies of the items to show (Publish) and is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Moves and resizes a window's controls when the window's size changes. Each control has a
 // positional strategy (how its left and top edges follow its container) and a resize

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Asks the user for a file through the runtime's file dialog. Keeps the dialog's title,
 // file-type masks, starting folder and file, and flags; returns the chosen name and can

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Translates a single text (a menu entry, a button caption) into the user's language.
 

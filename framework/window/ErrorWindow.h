@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The error manager's own message window: an icon, the list of recorded messages with their
 // categories, and up to eight buttons chosen from a button bit set. Buttons are placed from

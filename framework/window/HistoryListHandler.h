@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Feeds the error window's list from a snapshot of the error history: the list asks for its
 // rows when it is drawn (message text in column 1, category in column 2).

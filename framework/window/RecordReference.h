@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A borrowed reference to a record buffer: its address, the layout that describes its
 // fields, and its size in bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The request a window procedure is started with and the response it returns (one byte
 // each), and the toolbar's record-navigation requests.

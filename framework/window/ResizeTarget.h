@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a window controller needs of the object that resizes its window's controls: it is
 // released together with the window.

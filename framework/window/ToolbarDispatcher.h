@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The procedure's toolbar object: a list of targets, one of them active. Toolbar events and
 // button refreshes go to the active target; with no targets the toolbar acts on nothing.

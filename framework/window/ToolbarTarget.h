@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An object the procedure's toolbar can act on (a browse list, a form): the toolbar's
 // buttons are enabled for it and its presses are handed to it while it is the active target.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An object a window controller drives alongside its own handlers: the controller resets,
 // updates and feeds events to every registered component (a browse list, the error history

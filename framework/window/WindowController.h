@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs one window procedure: opens its window, runs the event loop and dispatches each
 // event to the procedure's handlers and to the registered window components, and carries an

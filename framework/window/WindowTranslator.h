@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Translates the texts of a window (captions, prompts, tips) when the window is first shown.
 

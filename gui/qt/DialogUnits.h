@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Converts between the runtime's dialog units and pixels of a window font: one horizontal
 // unit is a quarter of the font's average character width, one vertical unit an eighth of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where Tile and Cascade put the windows of an MDI area. Every window is given a place that
 // lies inside the area whenever its minimum size lets it: tiling picks the grid whose cells

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Qt desktop presentation of the runtime. The Qt event loop runs on the process main
 // thread (the GUI thread); runtime threads never touch widgets: each call copies its

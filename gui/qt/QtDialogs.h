@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The blocking requests shown on the GUI thread: message boxes, popup menus, the file
 // dialog. Each is shown without a nested event loop and returned; `done` receives the answer

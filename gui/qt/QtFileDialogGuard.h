@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Gives every file dialog of the application the icon provider that tells files apart by
 // their names alone (QtFileIconProvider), before the dialog is first shown and lists a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Icons and type names for the file dialog, told from each file's name alone.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application frame: a main window whose central widget is the MDI area holding the
 // windows that have no owner, its menu in the menu bar ("&Window" also lists the open

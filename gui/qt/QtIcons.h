@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Icons for the names windows use ("WAINSERT.ICO", "WAOK.ICO"...), matched without regard to
 // case: the desktop theme's icon where there is one, else a small icon drawn here. The stock

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Translates Qt key presses into the runtime's key codes (base code plus modifier bits).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A list control: the columns of a parsed list format, the rows the runtime formatted, the
 // selected row and a vertical scroll bar that the runtime drives. The rows are one page of a

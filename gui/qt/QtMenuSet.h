@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The menus of a window: the runtime's menu bar, menus, submenus and items (an item without
 // text is a separator) shown in a QMenuBar. Choosing an item calls the trigger with the

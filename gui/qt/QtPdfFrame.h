@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a page view draws: a snapshot of the engine's view, its search marks, its error text
 // and the pages rendered for it, made off the GUI thread and handed over whole.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Renders a page view's frames off the GUI thread. Requests (viewport size, scrolling, a
 // refresh) only record what is wanted and wake one worker task on the global thread pool;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The desktop's surface of a view control: a QtPdfView placed into the region widget of the
 // control's window, top-level viewers for ShowFile, and printing through the print dialog.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A scrollable, zoomable page view over a PDF engine. It draws only the frames its renderer
 // delivers (pages, search marks, the error text of a failed load) and tells the renderer its

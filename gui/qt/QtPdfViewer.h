@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A top-level viewer window of a view control's own (its ShowFile): a page view over a
 // document loaded for it. It keeps the document's engine while it is open and deletes

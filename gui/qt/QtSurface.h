@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the backend needs of every widget that shows a runtime window (the frame and the
 // ordinary windows): apply the runtime's changes, find controls, and send user input to the

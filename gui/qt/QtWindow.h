@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The widget of an ordinary runtime window: an optional menu bar over a client area whose
 // controls are placed at the runtime's positions (dialog units of the window font; no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The document view control: shows PDF documents in a region of a runtime window, and
 // zooms, searches, prints and extracts their text. Each control owns one engine (made at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One or more PDF documents shown as one sequence of pages: page 0 is the first page of the
 // first document, and an appended document's pages follow the pages already there.

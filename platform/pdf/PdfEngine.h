@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The PDF engine behind a view control: a document set, its view state, search and print
 // options, with every operation serialised by the engine's own mutex so that a window's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Process-wide lookup of live engines by id. A control hands its engine's id (for example as
 // the decimal start argument of another thread) instead of an address: an id that names no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The outcome of a PDF engine operation: a runtime error code (0 on success) and its text.
 

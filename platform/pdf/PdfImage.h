@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A rendered page: width x height pixels, rows of `stride` bytes, each pixel a native-endian
 // 32-bit 0xAARRGGBB value. Plain data, so any surface can draw it.

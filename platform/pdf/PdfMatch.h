@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One search match: a page of the document set (0-based) and the match's box in page points.
 

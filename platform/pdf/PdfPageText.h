@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a page's text layout gives: the page's text and the boxes of a text's matches. Both
 // the single-threaded path (the document set's own instance) and the parallel workers (an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/pdf/PdfParallelPages.h"
 
 #include <poppler/cpp/poppler-document.h>

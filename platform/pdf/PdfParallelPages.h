@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Work on many pages of a document set at once. The PDF library is not thread-safe per
 // document, so every thread taking part opens an instance of its own of each document it

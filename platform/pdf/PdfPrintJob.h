@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a print surface needs to print a view's pages: the documents they come from, the range
 // of pages of the document set (0-based, inclusive) and the options in force. The surface

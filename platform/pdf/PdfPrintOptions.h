@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The print options of a view, switched by the commands 123 to 126. Each command toggles its
 // option:

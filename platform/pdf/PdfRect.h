@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A rectangle: in page points (origin at the page's top-left corner, y downwards) for match
 // boxes, or in view pixels for the page layout.

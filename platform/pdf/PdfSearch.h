@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The search state of a view: the text searched, the job collecting its matches, the current
 // match and whether matches are to be highlighted.

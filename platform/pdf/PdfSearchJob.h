@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One search of a document set, collecting its matches page by page, from a start page to
 // the end and then from the first page back to the start page (the "walk"), so that the

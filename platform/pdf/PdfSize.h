@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A page size in points (1/72 inch), as the page is displayed (its rotation applied).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where a view control shows its document. A surface presents an engine's state in a region
 // of a runtime window, prints the engine's pages and shows files in viewer windows of its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The surface without a screen: it keeps what a screen would show (the region it is placed
 // in, the viewport, the engine revision and error text of the last refresh, the viewer

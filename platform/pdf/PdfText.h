@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Copying UTF-8 text into fixed buffers without writing past them or splitting a character.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The extracted text of a document set's pages, kept once made so that text lengths, page
 // and document text and searches reuse it. Capped in bytes of text: putting a page drops the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The view of a document set in a viewport: zoom, page layout, scroll position and current
 // page. Pure arithmetic over page sizes, so it needs no library and no window.

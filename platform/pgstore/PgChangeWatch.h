@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Hears other clients' changes to one table: a connection of its own, on a thread of its own,
 // listens on the table's channel and calls back once per burst of notifications, leaving out

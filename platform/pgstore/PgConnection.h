@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One connection to the server, owned: statements are prepared once per connection and run
 // with their parameters; every failure becomes a runtime error code with the server's text

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The PGSTORE driver: a table on a database server, shared by every client connected to it.
 // The table is named after the file's name (without folder or extension).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The parameters of one statement: integers and reals sent in the binary format, texts as
 // text and bytes as binary; the values are copied (or, for Bytes, borrowed until the call).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An owned server result, read in the binary format: every value read is checked against
 // the column type the driver asked for, so that a reply of another type is refused.

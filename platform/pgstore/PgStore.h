@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the rest of the program needs of the server table driver: its name for a file's
 // driver property and its registration. The driver itself and the client library stay inside

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The PGSTORE driver's reading of a table in a view's order: ORDER BY the order's expressions
 // (a column, or upper()/lower() of one) with the record id as the tie breaker, continued from

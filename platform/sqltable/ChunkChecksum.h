@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The checksum of a stored BLOB chunk: a fast 64-bit non-cryptographic hash (four lanes of
 // multiply-rotate rounds over 32-byte stripes, then an avalanche), enough to catch damage to a

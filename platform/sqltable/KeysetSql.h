@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The SQL of keyset reads, shared by the SQL table drivers: a read continues from an anchor
 // (the values of the order's expressions and a record id) with conditions an index range can

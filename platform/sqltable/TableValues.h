@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the SQL table drivers share about values: a field's value as a column holds it, the
 // fields of a row read back into a record buffer with the range checks every value read

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the SQL table drivers' view cursors share: the encoding of a view position (the
 // order's signature, the order values and the record id), and which filter conditions SQL

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the rest of the program needs of the STORE table driver: its name for a file's
 // driver property, the extension of its table files, and its registration. The driver

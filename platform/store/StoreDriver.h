@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The STORE driver: a table in an SQLite database of its own (WAL mode), one file per table
 // named after the file's name property plus kStoreExtension.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A prepared statement lent out for one use: reset (and its bindings cleared) when the guard
 // goes out of scope, so that no statement keeps a read transaction open between calls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The full-text index of a STORE table, kept in the table's own file (TextIndex.h says what
 // it offers). It has a connection of its own to the file, so it runs on any one thread beside

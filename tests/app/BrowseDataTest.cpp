@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The browse run directly on a runtime thread over a seeded table: what Close answers, what
 // the preview shows for a row whose file is gone, and a burst of highlight moves loading
 // only the last row's document.

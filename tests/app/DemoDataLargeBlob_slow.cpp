@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A 200 MB file copied into the document BLOB, stored and read back byte for byte, without
 // the copy holding more than a couple of copies of it in memory.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The document table: its managers on each thread, auto-numbering, creation of a missing
 // table and the copy of a file into the document BLOB, on a real STORE table in a temporary
 // folder.

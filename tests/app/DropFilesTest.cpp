@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files dropped from the file manager on a browse, headless: the same DroppedFiles event the
 // desktop sends. A PDF is stored byte for byte as a new row and highlighted; a non-PDF and
 // an empty file are refused in one message naming both; a cancel midway keeps the rows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as a user meets it, headless: the frame starts the browse, documents are
 // added, changed, deleted and viewed, and the table and its stored bytes are checked after
 // every step. Further scenarios run two browses on two threads side by side, and a second

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Update forms on the document table: what insert, change, delete and cancel leave in a
 // real table, the retry and cancel questions, and another station (a second process)
 // changing or deleting the record while the form is open.

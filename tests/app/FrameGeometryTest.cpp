@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame's place on the desktop kept in PageletDemo.INI between runs: where the user left
 // it (maximised) comes back on the next start; a place no screen shows, or an absurd size,
 // leaves the frame where the desktop puts it.

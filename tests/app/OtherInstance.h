@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Another instance of the program on the same table, for testing_support::OtherProcess: its
 // commands run in a program of their own, as in a second process started by a user.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Full-text search over the stored documents: the search window from the frame's menu over
 // documents stored, changed and deleted through the program; the indexer on documents it
 // cannot read; an indexing killed part-way that resumes; queries the index cannot take.

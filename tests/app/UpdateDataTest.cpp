@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The document form run directly on a thread of its own, on a real table in a temporary
 // folder: any readable file picked is stored byte for byte; names the record cannot keep and
 // files that cannot be read are refused with a message while the form stays usable; the

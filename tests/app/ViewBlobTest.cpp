@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The document viewer and its find dialog, run on a runtime thread whose DemoData record
 // holds a stored document, driven through the robot on the headless backend.
 

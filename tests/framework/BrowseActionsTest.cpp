@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The browse's buttons, keys and popup over a real STORE table. The window controller's Run
 // stands in for the update form: it writes through the file as the form would and answers.
 

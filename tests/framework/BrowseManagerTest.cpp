@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The browse over a real STORE table, driven directly on the test thread: a list that shows
 // five rows, a view on the ID key, and the headless backend recording messages.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Editing a browse's rows in place on a real table: the keys are queued on the test thread
 // before the browse's Ask runs the edit loop, which takes them in order.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "framework/error/ErrorManager.h"
 #include "framework/error/ProcedureNameScope.h"
 #include "support/WorkDir.h"

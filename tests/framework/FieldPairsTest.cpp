@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Field pairs and buffered pairs over plain variables and fixed strings.
 
 #include "framework/data/FieldPairs.h"

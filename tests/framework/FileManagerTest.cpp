@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file manager, its record operations and the file open registry on real STORE tables in
 // a temporary folder, with messages answered and recorded by the headless backend.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The default message table as the user meets it: every entry can be found by its id, has a
 // level the error manager acts on, a title and a text, and names only placeholders the error
 // manager fills in; every id the data classes report is in it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every way of moving through a browse, acted by the robot on a browse that runs its own
 // event loop on a runtime thread: scroll events of the list, thumb drags, the navigation
 // requests an update form leaves behind, typed locator keys, a picked row, an empty table,

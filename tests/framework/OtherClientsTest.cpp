@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The browse over a table whose driver announces other clients' changes: first with the test
 // playing the other client (writing through a STORE handle of its own) and the driver's
 // listening thread, then on a table of the test run's database server, where a second handle

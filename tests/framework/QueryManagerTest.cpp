@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Query by example: the filter text built from typed values, and a query applied to a browse
 // over a real table, saved in a real INI file and offered again after a restart.
 

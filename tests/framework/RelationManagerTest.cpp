@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The relation manager over small STORE tables of its own: a parent table of codes and a
 // child table whose records link to a parent by its code.
 

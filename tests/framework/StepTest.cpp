@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Locators and thumb steps: the value <-> thumb mappings on their own, then on a browse over
 // a real STORE table.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The document browse on the real desktop: the stored rows in the list and the highlighted
 // row's document rendered beside it, following the highlight.
 

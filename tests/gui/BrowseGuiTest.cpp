@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A browse on a real table shown by the Qt list: the page's rows with the format's texts,
 // every row of the page visible, the scroll bar's thumb where the runtime put it, and keys,
 // wheel and thumb drags on the real widgets moving the highlight where the runtime says.

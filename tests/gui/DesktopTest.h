@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fixture for tests that drive real widgets: a fresh QtBackend per test, the runtime
 // program on a thread of its own, and Qt events pumped on the GUI thread while waiting.

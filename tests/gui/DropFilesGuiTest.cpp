@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dropping files from the file manager on the real desktop: a drag of local files is taken
 // by the browse's list, anything else is refused; a long import shows its progress in the
 // frame's status bar, whose Cancel stops it after the file it is on. And the frame's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Editing a browse row in place on the desktop: the edit control sits over the cell being
 // edited, starts in the double-clicked column, moves with Tab and with clicks on the row,
 // follows the cell when a column is resized, and goes away with Esc.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The error manager's message window on the real desktop.
 #include <QKeyEvent>
 #include <QLabel>

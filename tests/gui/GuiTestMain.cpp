@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GUI tests' main: the QApplication lives on the main thread (the GUI thread); each test
 // runs its runtime program on a thread of its own and pumps Qt events while it waits.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's own frame on the real desktop.
 #include <QAction>
 #include <QMainWindow>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The view control on the desktop: the page view placed in its window's region shows pages
 // rendered off the GUI thread and marks search matches; ShowFile opens a viewer of its own.
 

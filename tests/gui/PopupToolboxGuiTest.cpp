@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The popup toolbox on the desktop: a tool window beside its owner, which stays live.
 
 #include <QPushButton>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of the desktop that need no runtime thread: dialog units, key codes, icons,
 // dialog helpers and the list control's translation of user input into runtime events.
 

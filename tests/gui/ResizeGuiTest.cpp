@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The windows that move their controls by a resize strategy, on the real desktop: however
 // their size changes (corner drag, Tile, Cascade, maximize, restore), no control leaves its
 // window or the control holding it, or runs into one it was clear of; Tile and Cascade keep

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file-picking object on the desktop's own file dialog.
 
 #include <QDir>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The document viewer on the desktop: a dialog over the window that runs it, its control
 // following the window's size, and the find dialog's highlight on the page of the match.
 

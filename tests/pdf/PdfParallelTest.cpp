@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text and search on parallel document instances, the kept page texts, and the search that
 // answers with its first match while the rest are collected in the background.
 

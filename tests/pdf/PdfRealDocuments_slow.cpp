@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parallel and kept-text paths on long documents: the manuals Debian's valgrind and
 // gnucobol3 packages install (scripts/install-deps; skipped where missing) and a generated
 // document of 2,000 pages.

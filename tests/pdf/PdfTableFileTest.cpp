@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Asked to load a file of a table this process has open, the engine refuses without opening
 // it: closing any descriptor of the file would drop the process's locks on the table, and
 // another process would then take the table for its own alone.

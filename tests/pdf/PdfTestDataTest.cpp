@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PDF files in tests/data are made by PdfTestWriter. This test checks that each file is
 // still what the writer makes and that the engine treats it as intended. Run it with
 // PDF_WRITE_TEST_DATA=1 in the environment to (re)write the files instead.

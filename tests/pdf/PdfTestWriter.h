@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A tiny writer of PDF files for tests and benchmarks: pages of text lines in a standard
 // font, an optional document information dictionary, an optional encryption dictionary

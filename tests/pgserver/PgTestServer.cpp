@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts or stops the test run's database server (the CTest fixture around the tests that
 // use it): pg_test_server start|stop FOLDER. Without server programs it starts nothing and the
 // tests that need one skip, saying why.

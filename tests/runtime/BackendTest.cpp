@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The UI backend's hand-out: a caller keeps the backend it was given for as long as it uses
 // it, and a program without a backend stops at once with a clear message.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event queue drops work that a newer event makes stale while the owner is behind.
 
 #include "platform/runtime/windows/EventQueue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening what is not a plain file (a named pipe, a directory, a device) and names the system
 // would cut short, through the handle and through a RAW file.
 

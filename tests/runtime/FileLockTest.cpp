@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lock of a shared file covers its operations, not the callbacks around them.
 
 #include <gtest/gtest.h>

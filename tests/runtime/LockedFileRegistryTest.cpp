@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files listed as a table's are refused by whatever opens user-named files, whatever the
 // spelling, side files included, and only while listed.
 

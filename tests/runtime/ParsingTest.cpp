@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // List format strings and the popup syntax.
 #include <gtest/gtest.h>
 

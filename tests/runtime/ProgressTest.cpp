@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Progress of long operations: the newest running one is shown, an ended one hands the
 // screen back to the one before, a cancel reaches only its own operation and only while it
 // runs, and every change reaches the backend.

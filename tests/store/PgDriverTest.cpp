@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What only a table on a server meets: a server missing, unreachable or refusing; replies no
 // driver wrote; the server going away in the middle of a transaction or a BLOB write; and
 // other clients' changes announced to a watcher.

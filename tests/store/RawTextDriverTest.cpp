@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The RAW and TEXT drivers on real files.
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Concurrent use of one table: threads and processes updating the same record under watch,
 // and a process killed in the middle of its inserts.
 

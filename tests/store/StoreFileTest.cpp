@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The STORE driver through the runtime File API on real files.
 
 #include <sqlite3.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A BLOB larger than SQLite's limit for one value, filled by 32768-byte writes, stored and read
 // back piece by piece.
 

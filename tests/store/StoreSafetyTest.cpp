@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Data safety of STORE tables: failed transactions, racing creators, damaged files, special
 // files, read-only folders and statements left open.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A small table for the store tests: ID (long), Name (string 20), Grp (short), one BLOB, with
 // a unique primary key on ID, a case-insensitive duplicate key on Name and a key on Grp

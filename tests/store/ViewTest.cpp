@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Views over a table of each driver (STORE and PGSTORE): orders, filters as the framework builds
 // them, positioning and positions that survive other writes.
 

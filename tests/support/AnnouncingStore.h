@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A STORE table whose driver announces other clients' changes as a server's driver does,
 // except that the test says when: AnnounceOtherClientsChange calls every live subscription's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A file callback that runs an action before each operation of one kind, on whichever thread
 // runs the operation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A browse over a real STORE table for tests: the table DOCS (DOC:ID, DOC:Name), its file and
 // relation managers, a window with a list of five rows and optional buttons and locator

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The DemoData table as a test sees it (header only: for the tests that link the
 // application): each row's file name and a hash of its stored bytes, by number, read on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A gate that threads wait at until the test opens it; it stays open once opened.
 

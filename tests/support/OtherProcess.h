@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A second process standing for another station on the same tables: forked at construction
 // (before the test starts threads of its own), it carries out one-line commands with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A private database server for the tests: made with initdb in a fresh folder, listening on a
 // Unix socket in that folder only (no TCP port), without fsync, and removed with the folder

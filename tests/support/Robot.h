@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Acts as a user on the headless backend: finds windows, presses controls, types, picks
 // rows, chooses menu items, sends keys, answers dialogs, and reads what the screen shows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Headless PDF view surfaces the test can reach: while the recorder lives it is the surface
 // factory, and it knows every surface still alive with the engine it was last attached to.

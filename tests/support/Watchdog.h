@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Bounds a test that could deadlock: when the scope is still running after the limit, the
 // test program stops at once with the scope's name, instead of hanging until the test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fresh folder that is the working directory while the object lives: the tables, INI files
 // and logs a test makes stay apart from every other test's.

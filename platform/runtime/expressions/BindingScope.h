@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Opens a binding scope for as long as it lives (a window procedure keeps one for its run).
 

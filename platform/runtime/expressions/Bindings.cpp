@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/runtime/expressions/Bindings.h"
 
 #include "platform/runtime/values/Text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Names that expressions can use: record fields by label ("DEM:ID") and variables, bound to
 // typed references in nested scopes. A window procedure opens a scope for its own names and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // platform/runtime/expressions: the expression parser and evaluator, the bindings of names to
 // values it evaluates against, and views (ordered, filtered record sets over a file) with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A node of a parsed expression tree. Chains of the same binary operator level (AND, OR,
 // + -, * / %, &) are kept flat, so long generated filters do not make deep trees.

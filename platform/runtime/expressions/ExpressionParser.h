@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Parses expression text into a tree. Grammar, loosest binding first:
 //   or      := and { OR and }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One comparison of a bound field with a literal, as found in a filter that is a plain
 // conjunction of such comparisons (Expression::Conjunction). A store driver can turn a list

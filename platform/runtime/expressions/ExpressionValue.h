@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A value met while evaluating an expression: a number or a text. A number is a double and,
 // when it is known exactly (a literal such as 0.1, a decimal field, a sum of such values), also

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A view: an ordered, filtered, read-only record set over a primary file. The order text
 // names fields ("DEM:ID", "-DEM:ID", "UPPER(DEM:FileName)", ViewOrder.h); the filter is an

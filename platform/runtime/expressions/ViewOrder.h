@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The order text of a view: components separated by ",", each an optional "+" (ascending,
 // the default) or "-" (descending) followed by a field label ("DEM:ID") or UPPER(label) /

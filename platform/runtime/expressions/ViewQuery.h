@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a view asks of a file driver: the order (fields, directions, case folding) and the
 // conditions of its filter that the driver may check itself. The view still tests every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // platform/runtime/files: the record file API (File), the driver interface every file driver
 // implements and its registry, keys, positions, transactions, callbacks around operations,

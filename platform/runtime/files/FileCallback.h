@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The file callback: an object registered with a file is called before and after every
 // operation on it, with the operation's code and a parameter block.

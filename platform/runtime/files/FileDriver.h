@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The driver interface behind rt::File and the process-wide registry of drivers by name.
 // A driver object serves one File object: the File creates it at create or open time and it

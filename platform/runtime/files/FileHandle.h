@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An owned POSIX file descriptor for the raw and text drivers, with the mapping of system
 // errors to runtime error codes.

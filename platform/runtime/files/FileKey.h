@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A key of a record file: an ordered list of components, each naming a field of the record by
 // its 1-based number, ascending or descending, with or without regard to letter case.

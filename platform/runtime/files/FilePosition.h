@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Positions: opaque byte strings of at most kMaxPositionSize bytes that identify a record in a
 // key (the key's values and the record id) or in record order (the record id alone). They stay

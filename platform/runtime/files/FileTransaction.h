@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The calling thread's transaction over the files that take part in it
 // (File::SetTransactionMember): started, committed or rolled back together.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The files this process holds record locks on through a connection of its own: the tables
 // the store has open, with their side files (log, shared memory, journal). Record locks belong

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the RAW and TEXT drivers share: one plain file opened by its physical name, the
 // current record's 1-based byte pointer, the bytes the last read moved, and positions that

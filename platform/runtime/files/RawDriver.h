@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The RAW driver: any file read and written as records of the declared size at byte
 // positions. Pointers are 1-based byte positions; a read moves at most the record's size

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The TEXT driver: a text file read line by line and appended to line by line. The record's
 // first text field holds the line (the whole buffer when the record has no text field); a

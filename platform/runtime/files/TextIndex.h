@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The full-text index of a table's documents, as the program's indexer and search window use
 // it. Each table driver that can keep one provides its own (the STORE driver's lives in its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A driver's reading of a file in a view's order (ViewQuery). The cursor keeps an anchor:
 // the start, the values of the first components of the order, or a record (the one last

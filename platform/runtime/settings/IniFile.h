@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // platform/runtime/settings: settings files of sections and entries, and the per-user
 // registry store.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The registry: string values by root key, key path and value name, kept in a per-user INI
 // file ($XDG_CONFIG_HOME/pagelet-demo/registry.ini, with ~/.config when XDG_CONFIG_HOME is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The system's text for an errno value. Unlike std::strerror it shares no buffer between
 // threads, so any thread may call it at any time.

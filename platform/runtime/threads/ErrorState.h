@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The runtime's last error, kept per thread: a numbered code with its text and the
 // file driver's own code and text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The names of the registered start-up hook sets, in registration order: process start and
 // thread start run them in this order, thread end and process end in reverse.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One process-wide value that start-up installs and any thread reads: a user interface, a
 // factory, a presenter. Readers get a copy, so they use it without the lock while another

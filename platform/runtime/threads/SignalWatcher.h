@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turns process signals into ordinary work. The signals are blocked in the thread that makes
 // the watcher, and so in every thread started after it; a thread of the watcher's own reads

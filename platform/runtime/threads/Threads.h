@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // platform/runtime/threads: the runtime's threads (numbering, start, close-down, join), the
 // start-up and shutdown hooks of every subsystem, thread-instanced data, and each thread's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A typed reference to a variable or a record field: an address and a field description. It
 // is read and written as text or as a number, compared by value, cleared and copied. Field

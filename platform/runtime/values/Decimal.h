@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Exact decimal numbers: a signed 64-bit mantissa scaled by 10^places (0 to 18 places).
 // Arithmetic is done on 128-bit intermediates and is exact whenever the result fits; a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Fixed-size text variables. FixedString<N> holds exactly N bytes, padded with blanks;
 // CString<N> holds at most N-1 bytes followed by a NUL. Both cut text that is too long,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Display pictures: how a value is shown in lists, entries, filters and the error log, and
 // how text typed by the user is read back. Values are passed as plain text: numbers in

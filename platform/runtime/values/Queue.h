@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An ordered in-memory list of records of one layout, with 1-based positions and one
 // entry buffer. Records move between the list and the buffer only by copy: Add and Put

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // platform/runtime/values: the values the runtime works with and how they are stored: fixed
 // strings, decimals, pictures (formatting and reading), record layouts over byte buffers,

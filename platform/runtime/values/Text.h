@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small text helpers shared by the runtime and the drivers: trimming, cutting and ASCII case.
 // Case changes touch only A-Z and a-z, so texts of any encoding keep their other bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Watchers of a window's controls: code on a window's own thread can ask to hear of every
 // change the window makes to one of its controls (text, state, position...), as it is

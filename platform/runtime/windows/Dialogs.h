@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Blocking requests to the user, carried out by the UI backend: message boxes, popup menus,
 // the file dialog, the stop message and halt.

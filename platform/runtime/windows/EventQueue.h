@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One event queue per runtime thread. Any thread may post to any thread; the owner waits
 // for the next event in its window's event loop.

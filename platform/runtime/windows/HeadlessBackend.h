@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The headless UI backend: it keeps the window model only. Blocking requests are answered
 // by a responder (a queue of scripted answers, falling back to the default) and recorded in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The characters keys type. Key codes name keys (Events.h), as on a US keyboard: a letter,
 // digit or punctuation key types one character, another with Shift. The screen reports a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // List format strings, parsed into columns. A column is written as
 //   width alignment[(indent)] modifiers [~header~[alignment[(indent)]]] [@picture@]

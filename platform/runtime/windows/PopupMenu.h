@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The runtime's popup syntax, parsed into a tree of items.
 //   "|" separates items; "-" alone is a separator; "{" opens a submenu whose text is the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Progress of a long operation, shown by the desktop (a bar with a cancel button in the
 // frame's status bar) instead of a wait cursor alone. The runtime thread doing the work owns

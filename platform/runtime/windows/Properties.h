@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Property numbers of windows and controls, read and written with Window::Prop/SetProp.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The interface through which the runtime talks to the screen. The runtime threads describe
 // their windows and controls to the backend (copies, never references into runtime state)

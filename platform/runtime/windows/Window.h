@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // platform/runtime/windows: window definitions, windows and their controls, events and the
 // per-thread event queues, list formats, popup menus, the blocking dialogs, and the UI

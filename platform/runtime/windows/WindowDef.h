@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Window definitions, declared in C++ and registered under (resource module, window name).
 // Controls are numbered in definition order from 1; menu bars, menus, items and separators
