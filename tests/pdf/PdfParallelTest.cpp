@@ -12,6 +12,7 @@
 #include "platform/pdf/PdfPageText.h"
 #include "platform/pdf/PdfParallelPages.h"
 #include "platform/pdf/PdfSearchJob.h"
+#include "platform/runtime/threads/Threads.h"
 #include "support/Gate.h"
 #include "tests/pdf/PdfTestFiles.h"
 #include "tests/pdf/PdfTestWriter.h"
@@ -207,8 +208,10 @@ class HeldSearch {
       if (page >= from) gate_.Wait();
     });
   }
+  // The searches it held end before the gate and the hook go.
   ~HeldSearch() {
     gate_.Open();
+    rt::JoinAllThreads();
     PdfSearchJob::SetPageHook(nullptr);
   }
   void Open() { gate_.Open(); }
@@ -226,7 +229,14 @@ std::shared_ptr<PdfEngine> Loaded(const std::string& bytes) {
   return engine;
 }
 
-TEST(PdfSearchInBackground, FirstMatchComesBeforeTheRestAndFindNextCrossesTheBoundary) {
+// Background searches run on runtime threads: each test waits for them to end, so that none
+// outlives the test and the process-wide objects it uses.
+class PdfSearchInBackground : public ::testing::Test {
+ protected:
+  void TearDown() override { rt::JoinAllThreads(); }
+};
+
+TEST_F(PdfSearchInBackground, FirstMatchComesBeforeTheRestAndFindNextCrossesTheBoundary) {
   const std::string bytes = Document(60, {1, 5, 30, 50});
   PdfDocumentSet reference;
   ASSERT_TRUE(reference.LoadBytes(Bytes(bytes), "doc").Ok());
@@ -271,7 +281,7 @@ TEST(PdfSearchInBackground, FirstMatchComesBeforeTheRestAndFindNextCrossesTheBou
   EXPECT_EQ(engine->Matches(), SequentialMatches(reference, "needle", true, 40));
 }
 
-TEST(PdfSearchInBackground, CancelAndTheEnginesEndStopAHeldSearch) {
+TEST_F(PdfSearchInBackground, CancelAndTheEnginesEndStopAHeldSearch) {
   const std::string bytes = Document(60, {45});
   auto engine = Loaded(bytes);
   {
