@@ -320,7 +320,7 @@ void SearchDocuments(std::string_view initialQuery) {
   if (DemoDataRelationManagerRef() == nullptr) return;
   auto query = std::make_unique<rt::FixedString<kQuerySize>>();
   query->Clear();
-  if (!initialQuery.empty()) *query = initialQuery;
+  *query = initialQuery;
   auto window = rt::Window::Prepare(kModule, kWindow);
   if (!window) return;
   window->Bind(kSearchDocumentsQuery, query->Ref());

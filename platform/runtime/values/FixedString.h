@@ -75,8 +75,8 @@ class FixedString {
  private:
   void Assign(std::string_view text) {
     const std::size_t n = Utf8CutLength(text, N);
-    // memmove: the text may be a view of this very buffer.
-    std::memmove(data_, text.data(), n);
+    // memmove: the text may be a view of this very buffer. An empty view may have no buffer.
+    if (n > 0) std::memmove(data_, text.data(), n);
     std::memset(data_ + n, ' ', N - n);
   }
 
