@@ -315,6 +315,10 @@ struct BrowseBench {
   // everything it reads to `sum`.
   std::function<std::unique_ptr<DirectQueries>(const std::string& name, long& sum)> direct;
   int repeats = 200;  // samples per action over all rounds
+  // When set: the exchanges with the server and the connections made so far, counted per
+  // browse action by the check of the rows (SameRows) and printed.
+  std::function<std::uint64_t()> roundTrips;
+  std::function<std::uint64_t()> connections;
 };
 
 // Microseconds per operation through the browse, `repeats` samples of each (a tenth for the
@@ -495,47 +499,88 @@ inline bool SameRows(const BrowseBench& bench, const std::string& name, int rows
         rows, action, browse.size(), browse.empty() ? 0L : browse.front(), direct.size(),
         direct.empty() ? 0L : direct.front());
   };
+  // Round trips and connections of each browse action (the last sample of each).
+  std::vector<std::uint64_t> trips(kOps), connects(kOps);
+  auto count = [&](int op, const std::function<void()>& action) {
+    const std::uint64_t t0 = bench.roundTrips ? bench.roundTrips() : 0;
+    const std::uint64_t c0 = bench.connections ? bench.connections() : 0;
+    action();
+    trips[op] = bench.roundTrips ? bench.roundTrips() - t0 : 0;
+    connects[op] = bench.connections ? bench.connections() - c0 : 0;
+  };
   std::vector<long> ids;
-  Browse b(*file, errors);
+  std::unique_ptr<Browse> opened;
+  count(kOpen, [&] { opened = std::make_unique<Browse>(*file, errors); });
+  Browse& b = *opened;
   d->Page(INT64_MIN, &ids);
   check(kOpNames[kOpen], Shown(b), ids);
   const int from = rows / 3;
   rt::WriteInteger(file->Layout().Field(1), file->Record(), from);
   b.browse.ResetFromBuffer();
-  b.Scroll(rt::event::kPageDown);
+  count(kPageDown, [&] { b.Scroll(rt::event::kPageDown); });
   ids.clear();
   d->Page(from + kPage - 1, &ids);
   check(kOpNames[kPageDown], Shown(b), ids);
-  b.Scroll(rt::event::kScrollBottom);
+  count(kEnd, [&] { b.Scroll(rt::event::kScrollBottom); });
   ids.clear();
   d->End(&ids);
   check(kOpNames[kEnd], Shown(b), ids);
-  b.Scroll(rt::event::kScrollTop);
+  count(kHome, [&] { b.Scroll(rt::event::kScrollTop); });
   ids.clear();
   d->Page(INT64_MIN, &ids);
   check(kOpNames[kHome], Shown(b), ids);
   for (int t = 0; t < 3; ++t) {
     b.Scroll(rt::event::kScrollTop);
-    b.Drag(kThumbPercent[t]);
+    count(kThumb10 + t, [&] { b.Drag(kThumbPercent[t]); });
     ids.clear();
     d->Page(ThumbValue(rows, kThumbPercent[t]) - 1, &ids);
     check(kOpNames[kThumb10 + t], Shown(b), ids);
   }
   std::int64_t shownFirst = ThumbValue(rows, kThumbPercent[2]);
   for (int lowest : {rows / 2, rows - 20 * kPage, rows / 4}) {
-    b.Filter(RangeFilter(lowest));
+    count(kFiltered, [&] { b.Filter(RangeFilter(lowest)); });
     shownFirst = FilteredFrom(shownFirst, lowest);
     ids.clear();
     d->Page(shownFirst - 1, &ids);
     check(kOpNames[kFiltered], Shown(b), ids);
   }
+  {
+    // A record of the page changed by another handle, then the browse's refill.
+    b.browse.ResetSort(true);
+    b.Scroll(rt::event::kScrollTop);
+    auto writer = BrowseTable(name, bench.driver);
+    if (writer->Open(rt::kOpenReadWriteDenyNone) == 0) {
+      rt::WriteInteger(writer->Layout().Field(1), writer->Record(), 1);
+      if (writer->Get(*writer->Key(1)) == 0) {
+        const std::string old = rt::ReadText(writer->Layout().Field(2), writer->Record());
+        rt::WriteText(writer->Layout().Field(2), writer->Record(), "checked");
+        static_cast<void>(writer->Put());
+        rt::WriteInteger(file->Layout().Field(1), file->Record(), 1);
+        static_cast<void>(file->Get(*file->Key(1)));
+        std::uint8_t request = ChangeRecord;
+        std::uint8_t response = RequestCompleted;
+        count(kRefill, [&] { b.browse.ResetFromAsk(request, response); });
+        Drain();
+        rt::WriteText(writer->Layout().Field(2), writer->Record(), old);
+        static_cast<void>(writer->Put());
+      }
+      static_cast<void>(writer->Close());
+    }
+  }
   Browse byName(*file, errors, 2);
   int line = 1;
   for (int typed = 0; typed < 3 * kPage; ++typed) {
-    byName.Type(kLetters[typed % 10]);
+    count(kLocate, [&] { byName.Type(kLetters[typed % 10]); });
     ids.clear();
     line = d->Located(kLetters[typed % 10], NextLine(line) - 1, &ids);
     check(kOpNames[kLocate], Shown(byName), ids);
+  }
+  if (bench.roundTrips) {
+    for (int op = 0; op < kOps; ++op) {
+      std::printf("%8d rows, %-20s: %2llu round trips, %llu connections\n", rows, kOpNames[op],
+                  static_cast<unsigned long long>(trips[op]),
+                  static_cast<unsigned long long>(connects[op]));
+    }
   }
   return same;
 }

@@ -29,6 +29,7 @@
 
 #include "bench/BenchBrowse.h"
 #include "bench/BenchDocument.h"
+#include "platform/pgstore/PgConnection.h"
 #include "platform/pgstore/PgStore.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
@@ -270,6 +271,8 @@ int Run(const std::vector<int>& sizes) {
   setup.driver = rt::kPgDriverName;
   setup.directLabel = "direct libpq";
   setup.repeats = gRepeats;
+  setup.roundTrips = [] { return rt::PgConnection::RoundTrips(); };
+  setup.connections = [] { return rt::PgConnection::Connections(); };
   setup.direct = [&conninfo](const std::string& name,
                              long& sum) -> std::unique_ptr<bench::DirectQueries> {
     auto d = std::make_unique<Direct>(conninfo, name, sum);

@@ -2,6 +2,7 @@
 #include "platform/pgstore/PgConnection.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "platform/runtime/threads/ErrorState.h"
@@ -9,6 +10,13 @@
 namespace rt {
 
 namespace {
+
+std::atomic<std::uint64_t> gRoundTrips{0};
+std::atomic<std::uint64_t> gConnections{0};
+
+void CountRoundTrip() {
+  gRoundTrips.fetch_add(1, std::memory_order_relaxed);
+}
 
 std::string Trimmed(const char* text) {
   std::string s = text ? text : "";
@@ -69,6 +77,7 @@ void PgConnection::Disconnect() {
 int PgConnection::Connect() {
   if (Connected()) return kNoError;
   Disconnect();
+  gConnections.fetch_add(1, std::memory_order_relaxed);
   conn_ = PQconnectdb(conninfo_.c_str());
   if (!Connected()) return ConnectionFailure("connect");
   // Notices (an identifier shortened, a table already there) are not errors.
@@ -128,12 +137,13 @@ int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& 
   auto it = prepared_.find(key);
   if (it == prepared_.end()) {
     const std::string name = "p" + std::to_string(++prepares_);
-    PgResult made(PQprepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()));
-    if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
+    if (int e = PrepareAndRun(name, sql, params, out, what)) return e;
     it = prepared_.emplace(std::move(key), name).first;
+  } else {
+    CountRoundTrip();
+    out = PgResult(PQexecPrepared(conn_, it->second.c_str(), params.Count(), params.Values(),
+                                  params.Lengths(), params.Formats(), 1));
   }
-  out = PgResult(PQexecPrepared(conn_, it->second.c_str(), params.Count(), params.Values(),
-                                params.Lengths(), params.Formats(), 1));
   const ExecStatusType status = out.Status();
   if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) return kNoError;
   const char* state = PQresultErrorField(out.Get(), PG_DIAG_SQLSTATE);
@@ -141,6 +151,7 @@ int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& 
       PQtransactionStatus(conn_) == PQTRANS_IDLE) {
     // The table's columns changed since the statement was prepared: prepare it again, so
     // that the reply's types are checked against what the driver expects.
+    CountRoundTrip();
     PQclear(PQexec(conn_, ("DEALLOCATE " + it->second).c_str()));
     prepared_.erase(it);
     return Run(sql, params, out, what);
@@ -148,12 +159,75 @@ int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& 
   return Fail(out.Get(), what);
 }
 
+// The statement is prepared and run in one exchange with the server (a pipeline of the two
+// messages), so that a statement's first run costs no extra round trip. The error code when
+// the statement was not prepared; otherwise the run's result is left in `out`.
+int PgConnection::PrepareAndRun(const std::string& name, const std::string& sql,
+                                const PgParams& params, PgResult& out, std::string_view what) {
+  CountRoundTrip();
+  if (PQenterPipelineMode(conn_) != 1 ||
+      PQsendPrepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()) != 1 ||
+      PQsendQueryPrepared(conn_, name.c_str(), params.Count(), params.Values(), params.Lengths(),
+                          params.Formats(), 1) != 1 ||
+      PQpipelineSync(conn_) != 1) {
+    if (PQpipelineStatus(conn_) != PQ_PIPELINE_OFF) {
+      // Nothing was sent that needs an answer read; a connection in a state that cannot
+      // leave the pipeline is dropped.
+      if (PQexitPipelineMode(conn_) != 1) return Lost(what);
+    }
+    if (!Connected()) return Lost(what);
+    // The client library refused the pipeline: the two messages one after the other.
+    PgResult made(PQprepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()));
+    if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
+    CountRoundTrip();
+    out = PgResult(PQexecPrepared(conn_, name.c_str(), params.Count(), params.Values(),
+                                  params.Lengths(), params.Formats(), 1));
+    return kNoError;
+  }
+  // The replies: the prepare's, the run's (each followed by an end marker), then the sync.
+  PgResult made;
+  int step = 0;  // 0 the prepare's reply, 1 the run's, 2 the sync
+  int ends = 0;  // end markers in a row: a broken connection gives nothing else
+  while (step < 3 && ends < 3) {
+    PGresult* r = PQgetResult(conn_);
+    if (r == nullptr) {
+      ++ends;
+      if (!Connected()) break;
+      continue;
+    }
+    ends = 0;
+    PgResult result(r);
+    const ExecStatusType status = result.Status();
+    if (status == PGRES_PIPELINE_SYNC) {
+      step = 3;
+    } else if (step == 0) {
+      made = std::move(result);
+      step = 1;
+    } else if (step == 1) {
+      out = std::move(result);
+      step = 2;
+    }
+  }
+  if (step < 3 || PQexitPipelineMode(conn_) != 1) return Lost(what);
+  if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
+  return kNoError;
+}
+
 int PgConnection::Exec(const std::string& sql, std::string_view what) {
   if (int e = Connect()) return e;
+  CountRoundTrip();
   PgResult r(PQexec(conn_, sql.c_str()));
   const ExecStatusType status = r.Status();
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) return Fail(r.Get(), what);
   return kNoError;
+}
+
+std::uint64_t PgConnection::RoundTrips() {
+  return gRoundTrips.load(std::memory_order_relaxed);
+}
+
+std::uint64_t PgConnection::Connections() {
+  return gConnections.load(std::memory_order_relaxed);
 }
 
 int PgConnection::TakeNotifications() {

@@ -51,12 +51,20 @@ class PgConnection {
   // came from other backends.
   int TakeNotifications();
 
+  // The exchanges with the server made so far by every connection of the process (each
+  // statement sent and its reply; a connection made counts in Connections()): a benchmark's
+  // count of round trips per action.
+  static std::uint64_t RoundTrips();
+  static std::uint64_t Connections();
+
   // Sets the thread's error for a failed result; the error code.
   int Fail(const PGresult* result, std::string_view what);
   // A text with the connection string's password (if any) blanked out.
   std::string Scrub(std::string text) const;
 
  private:
+  int PrepareAndRun(const std::string& name, const std::string& sql, const PgParams& params,
+                    PgResult& out, std::string_view what);
   int ConnectionFailure(std::string_view what);
   int Lost(std::string_view what);
 

@@ -19,11 +19,6 @@ int Code(int code, std::string_view text = {}) {
   return code;
 }
 
-int BadPosition() {
-  SetError(kDriverError, {}, "0", "Invalid view position");
-  return kDriverError;
-}
-
 void FoldAscii(KeyValue& v, CaseFold fold) {
   auto* text = std::get_if<std::string>(&v);
   if (!text || fold == CaseFold::None) return;
@@ -46,7 +41,7 @@ std::string Hash(const std::string& text) {
 }  // namespace
 
 PgViewCursor::PgViewCursor(PgDriver& driver, std::weak_ptr<int> alive, ViewQuery query)
-    : driver_(driver), alive_(std::move(alive)), query_(std::move(query)) {
+    : KeysetCursor(std::move(query)), driver_(driver), alive_(std::move(alive)) {
   order_.numbered = true;
 }
 
@@ -79,7 +74,6 @@ int PgViewCursor::Prepare() {
     order_.ascending.push_back(c.ascending);
     rowValues_ = rowValues_ && c.ascending;
   }
-  signature_ = ViewSignature(query_.order);
   int param = 0;
   for (const ViewCondition& c : query_.conditions) {
     if (c.field < 1 || c.field > layout.FieldCount()) {
@@ -136,38 +130,9 @@ int PgViewCursor::EnsureIndex() {
   return kNoError;
 }
 
-void PgViewCursor::SetBatch(int rows, int timeoutSeconds) {
-  batch_ = static_cast<std::size_t>(std::max(1, rows));
-  timeout_ = std::max(0, timeoutSeconds);
-}
-
-void PgViewCursor::SetAnchor(Anchor anchor) {
-  anchor_ = std::move(anchor);
-  ClearCache();
-  ClearError();
-}
-
-int PgViewCursor::SetStart() {
-  if (int e = Alive()) return e;
-  SetAnchor(Anchor{});
-  return kNoError;
-}
-
-int PgViewCursor::SetFromBuffer(int components) {
-  if (int e = Alive()) return e;
-  const std::size_t m =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max(0, components)), query_.order.size());
-  Anchor a;
-  if (m > 0) {
-    a.kind = AnchorKind::Values;
-    for (std::size_t i = 0; i < m; ++i) {
-      const ViewOrderComponent& c = query_.order[i];
-      KeyValue v = FieldValue(driver_.file_.Layout().Field(c.field), driver_.file_.Record());
-      FoldAscii(v, c.fold);
-      a.values.push_back(std::move(v));
-    }
-  }
-  SetAnchor(std::move(a));
+int PgViewCursor::BufferValue(const ViewOrderComponent& component, KeyValue& value) {
+  value = FieldValue(driver_.file_.Layout().Field(component.field), driver_.file_.Record());
+  FoldAscii(value, component.fold);
   return kNoError;
 }
 
@@ -207,64 +172,15 @@ int PgViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& 
   return kNoError;
 }
 
-int PgViewCursor::Position(std::string& position) {
-  if (int e = Alive()) return e;
-  if (!hasCurrent_) return Code(kNoRecordError);
-  EncodeViewPosition(signature_, current_.values, current_.rid, position);
-  ClearError();
-  return kNoError;
+int PgViewCursor::ReadRecord(std::int64_t rid, int missingCode) {
+  return driver_.ReadByRid(rid, missingCode);
 }
 
-int PgViewCursor::Reset(std::string_view position) {
-  if (int e = Alive()) return e;
-  std::string signature;
-  FilePosition p;
-  if (!DecodeViewPosition(position, signature, p)) return BadPosition();
-  Anchor a;
-  a.kind = AnchorKind::Inclusive;
-  a.rid = p.record;
-  if (signature == signature_ && p.kind == FilePosition::Kind::Key &&
-      p.values.size() == query_.order.size()) {
-    a.values = std::move(p.values);
-  } else {
-    bool found = false;
-    if (int e = LookUp(p.record, a.values, found)) return e;
-    if (!found) a = Anchor{};
-  }
-  SetAnchor(std::move(a));
-  return kNoError;
-}
-
-int PgViewCursor::ResetToRecord(std::int64_t record) {
-  if (int e = Alive()) return e;
-  Anchor a;
-  a.kind = AnchorKind::Inclusive;
-  a.rid = record;
-  bool found = false;
-  if (int e = LookUp(record, a.values, found)) return e;
-  if (!found) return Code(kRecordNotFoundError, "Record Not Found");
-  SetAnchor(std::move(a));
-  return kNoError;
-}
-
-int PgViewCursor::Reget(std::string_view position) {
-  if (int e = Alive()) return e;
-  std::string signature;
-  FilePosition p;
-  if (!DecodeViewPosition(position, signature, p)) return BadPosition();
-  if (int e = driver_.ReadByRid(p.record, kRecordNotFoundError)) {
-    if (e == kRecordNotFoundError) SetError(e, "Record Not Found");
-    return e;
-  }
-  Anchor a;
-  a.kind = AnchorKind::Record;
-  a.rid = p.record;
-  bool found = false;
-  if (int e = LookUp(p.record, a.values, found)) return e;
-  current_ = a;
-  hasCurrent_ = true;
-  SetAnchor(std::move(a));
-  return kNoError;
+bool PgViewCursor::BoundUsable(int direction) {
+  const Bound& b = BoundOf(direction);
+  if (!b.valid || driver_.ChangeCount() != b.changes) return false;
+  return timeout_ == 0 ||
+         std::chrono::steady_clock::now() - b.time <= std::chrono::seconds(timeout_);
 }
 
 bool PgViewCursor::CacheUsable(int direction) {
@@ -306,16 +222,37 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
       ClearCache();
       cacheDirection_ = direction;
       cacheChanges_ = driver_.ChangeCount();
-      if (int e = Fetch(direction, scan, armed ? 1 : batch_)) {
-        const ErrorState error = LastError();
-        ClearCache();
-        restore();
-        SetError(error.code, error.text, error.driverCode, error.driverText);
-        return e;
+      if (!armed && scan.kind == AnchorKind::Start && BoundUsable(direction)) {
+        // The first row of the order was read along with an earlier page; the rows after
+        // it are read from it.
+        const Bound& bound = BoundOf(direction);
+        if (!bound.found) break;
+        cache_.push_back(bound.entry);
+        cacheTime_ = bound.time;
+      } else {
+        const bool bounds = !armed && !(BoundUsable(1) && BoundUsable(-1));
+        // Read from a record's position, the browse takes that record again before the rows
+        // after it.
+        const std::size_t limit = armed ? 1 : batch_ + (scan.kind == AnchorKind::Inclusive ? 1 : 0);
+        if (int e = Fetch(direction, scan, limit, bounds)) {
+          const ErrorState error = LastError();
+          ClearCache();
+          DropBounds();
+          restore();
+          SetError(error.code, error.text, error.driverCode, error.driverText);
+          return e;
+        }
+        // A write of this driver during the fetch is not one: count from after it.
+        cacheChanges_ = driver_.ChangeCount();
+        cacheTime_ = std::chrono::steady_clock::now();
+        if (bounds) {
+          for (Bound& b : bounds_) {
+            b.valid = true;
+            b.changes = cacheChanges_;
+            b.time = cacheTime_;
+          }
+        }
       }
-      // A write of this driver during the fetch is not one: count from after it.
-      cacheChanges_ = driver_.ChangeCount();
-      cacheTime_ = std::chrono::steady_clock::now();
       if (cache_.empty()) break;
     }
     Entry& entry = cache_[next_++];
@@ -339,17 +276,18 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
   return Code(kNoRecordError);
 }
 
-int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit) {
+int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit, bool bounds) {
   const int n = static_cast<int>(order_.expressions.size());
   switch (from.kind) {
     case AnchorKind::Start:
-      return FetchLevel(direction, from, KeysetLevel::All, 0, limit);
+      return FetchLevel(direction, from, KeysetLevel::All, 0, limit, bounds);
     case AnchorKind::Values: {
       const int m = static_cast<int>(from.values.size());
-      if (rowValues_) return FetchLevel(direction, from, KeysetLevel::Row, m, limit);
-      if (int e = FetchLevel(direction, from, KeysetLevel::Equal, m, limit)) return e;
+      if (rowValues_) return FetchLevel(direction, from, KeysetLevel::Row, m, limit, bounds);
+      if (int e = FetchLevel(direction, from, KeysetLevel::Equal, m, limit, bounds)) return e;
       for (int level = m - 1; level >= 0 && cache_.size() < limit; --level) {
-        if (int e = FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size()))
+        if (int e =
+                FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size(), false))
           return e;
       }
       return kNoError;
@@ -358,11 +296,12 @@ int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit) {
     case AnchorKind::Record: {
       if (rowValues_ || n == 0) {
         return FetchLevel(direction, from, n == 0 ? KeysetLevel::Record : KeysetLevel::Row, n,
-                          limit);
+                          limit, bounds);
       }
-      if (int e = FetchLevel(direction, from, KeysetLevel::Record, n, limit)) return e;
+      if (int e = FetchLevel(direction, from, KeysetLevel::Record, n, limit, bounds)) return e;
       for (int level = n - 1; level >= 0 && cache_.size() < limit; --level) {
-        if (int e = FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size()))
+        if (int e =
+                FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size(), false))
           return e;
       }
       return kNoError;
@@ -389,10 +328,12 @@ void PgViewCursor::BindOrderValue(PgParams& p, std::size_t component, const KeyV
 }
 
 int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal,
-                             std::size_t limit) {
+                             std::size_t limit, bool bounds) {
   const bool strict = from.kind == AnchorKind::Record;
   const bool withRecord = from.kind != AnchorKind::Values;
-  std::string sql = "SELECT " + selectList_ + " FROM " + driver_.table_ + " WHERE true";
+  const std::string select = "SELECT " + selectList_ + (bounds ? ", 0::int8" : "") + " FROM " +
+                             driver_.table_ + " WHERE true";
+  std::string sql = select;
   std::vector<int> binds;
   int next = 1;
   AppendKeysetConditions(order_, level, equal, direction > 0, strict, withRecord, sql, binds, next);
@@ -408,6 +349,17 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
   const bool whole = level == KeysetLevel::All || level == KeysetLevel::Row;
   AppendKeysetOrder(order_, whole ? 0 : equal, direction > 0, sql);
   sql += " LIMIT $" + std::to_string(next);
+  if (bounds) {
+    // The first and the last row of the order, told apart by the last column: each part of
+    // a UNION ALL comes out whole and in its own order.
+    std::string first =
+        "SELECT " + selectList_ + ", 1::int8 FROM " + driver_.table_ + " WHERE true" + where;
+    std::string last =
+        "SELECT " + selectList_ + ", 2::int8 FROM " + driver_.table_ + " WHERE true" + where;
+    AppendKeysetOrder(order_, 0, true, first);
+    AppendKeysetOrder(order_, 0, false, last);
+    sql = "(" + sql + ") UNION ALL (" + first + " LIMIT 1) UNION ALL (" + last + " LIMIT 1)";
+  }
   PgParams p;
   for (int b : binds) {
     if (b < 0) {
@@ -429,8 +381,17 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
   p.Int(static_cast<std::int64_t>(limit));
   PgResult r;
   if (int e = driver_.Run(sql, p, r, "view read")) return e;
+  if (bounds) {
+    for (Bound& b : bounds_)
+      b.found = false;
+  }
+  const int partColumn = r.Columns() - 1;
   for (int i = 0; i < r.Rows(); ++i) {
-    Entry& entry = cache_.emplace_back();
+    std::int64_t part = 0;
+    if (bounds && (!r.Int(i, partColumn, part) || part < 0 || part > 2))
+      return driver_.Damaged(0, "part of a view read of another type");
+    Entry& entry = part == 0 ? cache_.emplace_back() : bounds_[part - 1].entry;
+    if (part != 0) bounds_[part - 1].found = true;
     if (int e = driver_.ReadRow(r, i, entry.row)) return e;
     entry.values.resize(order_.expressions.size());
     for (std::size_t v = 0; v < entry.values.size(); ++v) {

@@ -9,8 +9,11 @@
 // Rows read ahead are dropped once this or another client changes the table or the batch's
 // time runs out. The driver hears another client's change with its first exchange with the
 // server after that change committed (the server sends the notification before its reply),
-// so rows read ahead may be used until then. A cursor whose table was closed
-// answers 37.
+// so rows read ahead may be used until then. A read that fetches rows while the order's first
+// and last rows are not known (a new cursor, a change since) reads them in the same statement,
+// so that the thumb's limits a browse reads next cost no round trip; a read from a record's
+// position fetches one row more, since the browse takes that record again first. A cursor
+// whose table was closed answers 37; the anchor and positions are KeysetCursor's.
 
 #include <chrono>
 #include <cstdint>
@@ -19,74 +22,71 @@
 #include <vector>
 
 #include "platform/pgstore/PgDriver.h"
-#include "platform/runtime/expressions/ViewQuery.h"
-#include "platform/runtime/files/ViewCursor.h"
+#include "platform/sqltable/KeysetCursor.h"
 #include "platform/sqltable/KeysetSql.h"
 
 namespace rt {
 
-class PgViewCursor : public ViewCursor {
+class PgViewCursor final : public KeysetCursor {
  public:
   PgViewCursor(PgDriver& driver, std::weak_ptr<int> alive, ViewQuery query);
 
   int Prepare();
 
-  int SetStart() override;
-  int SetFromBuffer(int components) override;
-  int Reset(std::string_view position) override;
-  int ResetToRecord(std::int64_t record) override;
   int Read(int direction, const std::function<bool()>& accept) override;
-  int Position(std::string& position) override;
-  int Reget(std::string_view position) override;
-  void Flush() override { ClearCache(); }
-  void SetBatch(int rows, int timeoutSeconds) override;
-  int AppliedConditions() const override { return applied_; }
+  void Flush() override {
+    ClearCache();
+    DropBounds();
+  }
 
  private:
-  enum class AnchorKind : std::uint8_t { Start, Values, Inclusive, Record };
-  struct Anchor {
-    AnchorKind kind = AnchorKind::Start;
-    std::vector<KeyValue> values;
-    std::int64_t rid = 0;
-  };
   struct Entry {
     PgDriver::Row row;
     std::vector<KeyValue> values;
   };
 
-  int Alive() const;
+  int Alive() const override;
+  int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found) override;
+  int ReadRecord(std::int64_t rid, int missingCode) override;
+  int BufferValue(const ViewOrderComponent& component, KeyValue& value) override;
+  void ClearCache() override { cache_.clear(), next_ = 0; }
   int EnsureIndex();
-  int Fetch(int direction, const Anchor& from, std::size_t limit);
-  int FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal,
-                 std::size_t limit);
-  int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found);
+  // Fetch and FetchLevel append up to `limit` rows to the empty row cache; with `bounds`
+  // the same statement also reads the first and the last row of the order (the thumb's
+  // limits, read next by a browse) into bounds_.
+  int Fetch(int direction, const Anchor& from, std::size_t limit, bool bounds);
+  int FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal, std::size_t limit,
+                 bool bounds);
+  // The first row of the order in a direction, read along with other rows and kept until
+  // the table changes (or the batch's time runs out).
+  struct Bound {
+    bool valid = false;
+    bool found = false;  // false: the view has no row
+    Entry entry;
+    std::uint64_t changes = 0;
+    std::chrono::steady_clock::time_point time;
+  };
+  Bound& BoundOf(int direction) { return bounds_[direction > 0 ? 0 : 1]; }
+  bool BoundUsable(int direction);
+  void DropBounds() { bounds_[0].valid = bounds_[1].valid = false; }
   void BindOrderValue(PgParams& p, std::size_t component, const KeyValue& v) const;
   int ReadValue(const PgResult& r, int row, int column, KeyValue& out) const;
-  void SetAnchor(Anchor anchor);
-  void ClearCache() { cache_.clear(), next_ = 0; }
   bool CacheUsable(int direction);
 
   PgDriver& driver_;
   std::weak_ptr<int> alive_;
-  ViewQuery query_;
   KeysetOrder order_;
   std::vector<int> valueColumns_;  // the result column of each order value
   std::string selectList_;
-  std::string signature_;
   std::string where_;
   std::vector<KeyValue> whereBinds_;
-  int applied_ = 0;
   bool rowValues_ = false;  // all ascending: one row-value comparison per read
-  Anchor anchor_;
-  Anchor current_;
-  bool hasCurrent_ = false;
   std::vector<Entry> cache_;
   std::size_t next_ = 0;
   int cacheDirection_ = 0;
   std::uint64_t cacheChanges_ = 0;
   std::chrono::steady_clock::time_point cacheTime_;
-  std::size_t batch_ = 20;
-  int timeout_ = 0;
+  Bound bounds_[2];  // forward (the first row), backward (the last)
 };
 
 }  // namespace rt

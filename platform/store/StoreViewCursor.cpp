@@ -29,11 +29,6 @@ int Code(int code, std::string_view text = {}) {
   return code;
 }
 
-int BadPosition() {
-  SetError(kDriverError, {}, "0", "Invalid view position");
-  return kDriverError;
-}
-
 // A column's value into `out`; text goes into the string `out` already holds, when it holds
 // one, so that a refill reuses its storage.
 void ReadColumnValue(const StoreStatement& s, int column, KeyValue& out) {
@@ -71,7 +66,7 @@ KeyValue ColumnValue(const StoreStatement& s, int column) {
 }  // namespace
 
 StoreViewCursor::StoreViewCursor(StoreDriver& driver, std::weak_ptr<int> alive, ViewQuery query)
-    : driver_(driver), alive_(std::move(alive)), query_(std::move(query)) {}
+    : KeysetCursor(std::move(query)), driver_(driver), alive_(std::move(alive)) {}
 
 int StoreViewCursor::Alive() const {
   if (alive_.expired() || driver_.db_ == nullptr) return Code(kFileNotOpenError);
@@ -108,7 +103,6 @@ int StoreViewCursor::Prepare() {
       selected_.push_back(expressions_.back());
     }
   }
-  signature_ = ViewSignature(query_.order);
   for (const ViewCondition& c : query_.conditions) {
     if (c.field < 1 || c.field > layout.FieldCount()) {
       return Code(kBadNameError, "Unknown field in the view filter");
@@ -207,25 +201,8 @@ int StoreViewCursor::ChooseIndex() {
   return kNoError;
 }
 
-void StoreViewCursor::SetBatch(int rows, int timeoutSeconds) {
-  batch_ = static_cast<std::size_t>(std::max(1, rows));
-  timeout_ = std::max(0, timeoutSeconds);
-}
-
 void StoreViewCursor::Flush() {
   ClearCache();
-}
-
-void StoreViewCursor::SetAnchor(Anchor anchor) {
-  anchor_ = std::move(anchor);
-  ClearCache();
-  ClearError();
-}
-
-int StoreViewCursor::SetStart() {
-  if (int e = Alive()) return e;
-  SetAnchor(Anchor{});
-  return kNoError;
 }
 
 int StoreViewCursor::Fold(KeyValue& value, CaseFold fold) {
@@ -244,21 +221,9 @@ int StoreViewCursor::Fold(KeyValue& value, CaseFold fold) {
   return kNoError;
 }
 
-int StoreViewCursor::SetFromBuffer(int components) {
-  if (int e = Alive()) return e;
-  const std::size_t m =
-      std::min<std::size_t>(static_cast<std::size_t>(std::max(0, components)), query_.order.size());
-  Anchor a;
-  if (m > 0) {
-    a.kind = AnchorKind::Values;
-    for (std::size_t i = 0; i < m; ++i) {
-      KeyValue v = driver_.FieldValue(query_.order[i].field, driver_.file_.Record());
-      if (int e = Fold(v, query_.order[i].fold)) return e;
-      a.values.push_back(std::move(v));
-    }
-  }
-  SetAnchor(std::move(a));
-  return kNoError;
+int StoreViewCursor::BufferValue(const ViewOrderComponent& component, KeyValue& value) {
+  value = driver_.FieldValue(component.field, driver_.file_.Record());
+  return Fold(value, component.fold);
 }
 
 int StoreViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found) {
@@ -282,71 +247,8 @@ int StoreViewCursor::LookUp(std::int64_t rid, std::vector<KeyValue>& values, boo
   return kNoError;
 }
 
-// Writes into `out`, whose storage is reused from row to row.
-void StoreViewCursor::Encode(const Anchor& anchor, std::string& out) const {
-  EncodeViewPosition(signature_, anchor.values, anchor.rid, out);
-}
-
-int StoreViewCursor::Position(std::string& position) {
-  if (int e = Alive()) return e;
-  if (!hasCurrent_) return Code(kNoRecordError);
-  Encode(current_, position);
-  ClearError();
-  return kNoError;
-}
-
-int StoreViewCursor::Reset(std::string_view position) {
-  if (int e = Alive()) return e;
-  std::string signature;
-  FilePosition p;
-  if (!DecodeViewPosition(position, signature, p)) return BadPosition();
-  Anchor a;
-  a.kind = AnchorKind::Inclusive;
-  a.rid = p.record;
-  if (signature == signature_ && p.kind == FilePosition::Kind::Key &&
-      p.values.size() == query_.order.size()) {
-    a.values = std::move(p.values);
-  } else {
-    // A position in another order, or one without its values: find the record's values in
-    // this order. When the record is gone there is no neighbour to go to: start again.
-    bool found = false;
-    if (int e = LookUp(p.record, a.values, found)) return e;
-    if (!found) a = Anchor{};
-  }
-  SetAnchor(std::move(a));
-  return kNoError;
-}
-
-int StoreViewCursor::ResetToRecord(std::int64_t record) {
-  if (int e = Alive()) return e;
-  Anchor a;
-  a.kind = AnchorKind::Inclusive;
-  a.rid = record;
-  bool found = false;
-  if (int e = LookUp(record, a.values, found)) return e;
-  if (!found) return Code(kRecordNotFoundError, "Record Not Found");
-  SetAnchor(std::move(a));
-  return kNoError;
-}
-
-int StoreViewCursor::Reget(std::string_view position) {
-  if (int e = Alive()) return e;
-  std::string signature;
-  FilePosition p;
-  if (!DecodeViewPosition(position, signature, p)) return BadPosition();
-  if (int e = driver_.ReadByRid(p.record, kRecordNotFoundError)) {
-    if (e == kRecordNotFoundError) SetError(e, "Record Not Found");
-    return e;
-  }
-  Anchor a;
-  a.kind = AnchorKind::Record;
-  a.rid = p.record;
-  bool found = false;
-  if (int e = LookUp(p.record, a.values, found)) return e;
-  current_ = a;
-  hasCurrent_ = true;
-  SetAnchor(std::move(a));
-  return kNoError;
+int StoreViewCursor::ReadRecord(std::int64_t rid, int missingCode) {
+  return driver_.ReadByRid(rid, missingCode);
 }
 
 int StoreViewCursor::Stamp() {

@@ -16,7 +16,8 @@
 // String field, or upper()/lower() of one, with a text (texts are stored without trailing
 // blanks and compared byte by byte, as the evaluator compares them).
 //
-// A cursor belongs to one open driver: once the table is closed every call answers 37.
+// A cursor belongs to one open driver: once the table is closed every call answers 37. The
+// anchor and positions are KeysetCursor's.
 
 #include <chrono>
 #include <cstdint>
@@ -25,42 +26,26 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/runtime/expressions/ViewQuery.h"
-#include "platform/runtime/files/FilePosition.h"
-#include "platform/runtime/files/ViewCursor.h"
+#include "platform/sqltable/KeysetCursor.h"
 #include "platform/sqltable/KeysetSql.h"
 #include "platform/store/StoreDriver.h"
 
 namespace rt {
 
-class StoreViewCursor : public ViewCursor {
+class StoreViewCursor final : public KeysetCursor {
  public:
   StoreViewCursor(StoreDriver& driver, std::weak_ptr<int> alive, ViewQuery query);
 
   // Checks the query, builds its SQL and makes sure an index gives the order.
   int Prepare();
 
-  int SetStart() override;
-  int SetFromBuffer(int components) override;
-  int Reset(std::string_view position) override;
-  int ResetToRecord(std::int64_t record) override;
   int Read(int direction, const std::function<bool()>& accept) override;
-  int Position(std::string& position) override;
-  int Reget(std::string_view position) override;
   void Flush() override;
-  void SetBatch(int rows, int timeoutSeconds) override;
-  int AppliedConditions() const override { return applied_; }
 
   // The index the order reads through ("" when SQLite chooses).
   const std::string& IndexName() const { return indexName_; }
 
  private:
-  enum class AnchorKind : std::uint8_t { Start, Values, Inclusive, Record };
-  struct Anchor {
-    AnchorKind kind = AnchorKind::Start;
-    std::vector<KeyValue> values;
-    std::int64_t rid = 0;
-  };
   struct Entry {
     StoreDriver::Row row;
     std::vector<KeyValue> values;
@@ -78,7 +63,11 @@ class StoreViewCursor : public ViewCursor {
   // one row value: a single range in the index instead of one query per level.
   using Level = KeysetLevel;
 
-  int Alive() const;
+  int Alive() const override;
+  int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found) override;
+  int ReadRecord(std::int64_t rid, int missingCode) override;
+  int BufferValue(const ViewOrderComponent& component, KeyValue& value) override;
+  void ClearCache() override { cacheNext_ = cacheEnd_ = 0; }
   std::string OrderExpr(const ViewOrderComponent& c) const;
   int ChooseIndex();
   void BuildConditions();
@@ -90,26 +79,19 @@ class StoreViewCursor : public ViewCursor {
   bool Clamp(int direction, const Anchor& from, Anchor& clamped) const;
   int FetchLevel(int direction, const Anchor& from, Level level, int equal, std::size_t limit);
   const std::string& LevelSql(int direction, const Anchor& from, Level level, int equal);
-  void ClearCache() { cacheNext_ = cacheEnd_ = 0; }
-  int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found);
   int Fold(KeyValue& value, CaseFold fold);
-  void SetAnchor(Anchor anchor);
   bool CacheUsable(int direction);
   int Stamp();
-  void Encode(const Anchor& anchor, std::string& out) const;
 
   StoreDriver& driver_;
   std::weak_ptr<int> alive_;
-  ViewQuery query_;
   std::vector<std::string> expressions_;
   std::vector<std::string> selected_;  // the folded order expressions, selected after the record
   std::vector<int> valueColumns_;      // the result column of each order expression's value
-  std::string signature_;
   std::string indexName_;
   std::string indexClause_;
   std::string where_;
   std::vector<KeyValue> whereBinds_;
-  int applied_ = 0;
   // The filter's numeric comparisons of the order's first component, checked by SQL.
   struct Bound {
     CompareOp op;
@@ -121,9 +103,6 @@ class StoreViewCursor : public ViewCursor {
   // (duplicates would otherwise be skipped one by one).
   bool rowValues_ = false;
   bool rowValuesWithRecord_ = false;
-  Anchor anchor_;
-  Anchor current_;
-  bool hasCurrent_ = false;
   // Rows read ahead: cache_[cacheNext_, cacheEnd_) are still to be taken. The entries are
   // kept and refilled, so that reading allocates nothing once the first page was read.
   std::vector<Entry> cache_;
@@ -149,8 +128,6 @@ class StoreViewCursor : public ViewCursor {
   std::uint64_t headScan_ = 0;
   std::int64_t headChanges_ = 0;
   bool HeadServes(int direction, const Anchor& from) const;
-  std::size_t batch_ = 20;
-  int timeout_ = 0;
 };
 
 }  // namespace rt
