@@ -2,7 +2,8 @@
 // The program as a user meets it, headless: the frame starts the browse, documents are
 // added, changed, deleted and viewed, and the table and its stored bytes are checked after
 // every step. Further scenarios run two browses on two threads side by side, and a second
-// instance of the program (another process) working on the same table.
+// instance of the program (another process) working on the same table, a local file or a
+// table on the test run's database server.
 
 #include <gtest/gtest.h>
 
@@ -28,13 +29,16 @@
 #include "framework/window/RequestCodes.h"
 #include "platform/pdf/PdfEngine.h"
 #include "platform/pdf/PdfSurfaceHeadless.h"
+#include "platform/pgstore/PgStore.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/FixedString.h"
 #include "platform/runtime/windows/Dialogs.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/Events.h"
+#include "platform/store/Store.h"
 #include "support/DemoTable.h"
 #include "support/OtherProcess.h"
+#include "support/PgServer.h"
 #include "support/Robot.h"
 #include "support/SurfaceRecorder.h"
 #include "support/WorkDir.h"
@@ -58,6 +62,17 @@ class EndToEndTest : public ::testing::Test {
     RegisterApplicationHooks();
     fs::copy_file(fs::path(TEST_DATA_DIR) / "one-page.pdf", work_->Path() / "one.pdf");
     fs::copy_file(fs::path(TEST_DATA_DIR) / "two-pages.pdf", work_->Path() / "two.pdf");
+    if (onServer_) {
+      std::string why;
+      const testing_support::PgServer* server = testing_support::PgServer::Shared(&why);
+      if (!server) GTEST_SKIP() << "no database server for the tests: " << why;
+      ASSERT_TRUE(server->Clear());
+      // This instance finds the table's section at start-up; the other one is told directly.
+      std::ofstream("PageletDemo.INI", std::ios::binary)
+          << "[Table]\r\nDriver=PGSTORE\r\nConnection=" << server->Conninfo() << "\r\n";
+      rt::RegisterPgDriver(server->Conninfo());
+      ChooseDemoDataDriver(rt::kPgDriverName);
+    }
     // Forked before this instance starts its threads.
     if (secondInstance_)
       other_.emplace(testing_support::OtherInstanceCommand, testing_support::AsOtherProgram);
@@ -67,6 +82,7 @@ class EndToEndTest : public ::testing::Test {
     for (int thread : rt::RunningThreads())
       rt::PostCloseDown(thread);
     if (program_.joinable()) program_.join();
+    if (onServer_) ChooseDemoDataDriver(rt::kStoreDriverName);
     surfaces_.reset();
     rt::ClearHooks();
     work_.reset();
@@ -132,7 +148,18 @@ class EndToEndTest : public ::testing::Test {
     return captions;
   }
 
+  // Waits (10 s at most) until a browse's list shows `rows` rows.
+  static bool WaitForRows(Robot& robot, int browse, std::size_t rows) {
+    for (int i = 0; i < 500; ++i) {
+      if (!robot.WaitIdle()) return false;
+      if (robot.Control(browse, kBrowseDataList)->rows.size() == rows) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
   bool secondInstance_ = false;
+  bool onServer_ = false;  // the table is on the test run's database server
   std::optional<testing_support::WorkDir> work_;
   std::shared_ptr<rt::HeadlessBackend> backend_;
   std::optional<testing_support::SurfaceRecorder> surfaces_;
@@ -143,6 +170,11 @@ class EndToEndTest : public ::testing::Test {
 class TwoInstancesTest : public EndToEndTest {
  protected:
   TwoInstancesTest() { secondInstance_ = true; }
+};
+
+class TwoInstancesOnServerTest : public EndToEndTest {
+ protected:
+  TwoInstancesOnServerTest() { secondInstance_ = onServer_ = true; }
 };
 
 TEST_F(EndToEndTest, DocumentsAddedChangedDeletedAndViewedThroughTheBrowse) {
@@ -359,6 +391,40 @@ TEST_F(TwoInstancesTest, BothChangeARowAndTheLaterSaveShowsTheOtherVersion) {
   EXPECT_TRUE(robot.WaitClosed(form));
   EXPECT_EQ(testing_support::MessagesOf(*backend_).size(), 1u);
   EXPECT_EQ(Table(), (Rows{{1, {mine, FileHash(mine)}}}));
+}
+
+}  // namespace
+
+namespace {
+
+// Two instances on one table on the server: what the other adds shows in this one's open
+// browse by itself (the server tells every listening client), at the other rows' places and
+// keeping the highlight; this one's own insert is not counted twice.
+TEST_F(TwoInstancesOnServerTest, AnotherInstancesInsertsShowInTheOpenBrowse) {
+  Robot robot(backend_);
+  const int frame = robot.WaitForWindow("Pagelet Demo");
+  ASSERT_NE(frame, 0);
+  ASSERT_TRUE(robot.WaitIdle());
+  const int browse = OpenBrowse(robot, frame);
+  ASSERT_NE(browse, 0);
+  EXPECT_TRUE(robot.Control(browse, kBrowseDataList)->rows.empty());
+
+  const std::string one = File("one.pdf").string();
+  const std::string two = File("two.pdf").string();
+  ASSERT_TRUE(other_->Do("add " + one));
+  ASSERT_TRUE(WaitForRows(robot, browse, 1));
+  ASSERT_TRUE(robot.Press(browse, kBrowseDataInsert));
+  PickAndSave(robot, "Record Will Be Added", File("two.pdf"));
+  ASSERT_TRUE(WaitForRows(robot, browse, 2));
+  EXPECT_EQ(robot.Control(browse, kBrowseDataList)->choice, 2);
+  ASSERT_TRUE(other_->Do("add " + two));
+  ASSERT_TRUE(WaitForRows(robot, browse, 3));
+  const auto rows = robot.Control(browse, kBrowseDataList)->rows;
+  EXPECT_EQ(rt::ClipText(rows[0][1]), one);
+  EXPECT_EQ(rt::ClipText(rows[1][1]), two);
+  EXPECT_EQ(rt::ClipText(rows[2][1]), two);
+  EXPECT_EQ(robot.Control(browse, kBrowseDataList)->choice, 2);
+  EXPECT_TRUE(Captions().empty());
 }
 
 }  // namespace

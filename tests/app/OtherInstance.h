@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/DemoData.h"
+#include "app/DemoDataFileManager.h"
 #include "app/DemoDataRelationManager.h"
 #include "app/LoadBlobFromFile.h"
 #include "framework/error/ErrorHooks.h"
@@ -16,9 +17,20 @@
 namespace testing_support {
 
 // "delete <id>", or "store <id> <name>": the name (and the bytes, when it names a file) into
-// the row. Both read the row under watch first, as the forms do. "hold" starts a transaction
-// that keeps every other station from writing until "release".
+// the row. Both read the row under watch first, as the forms do. "add <name>" adds a row with
+// the next number, as the insert form does. "hold" starts a transaction that keeps every other
+// station from writing until "release".
 inline bool OtherInstanceCommand(std::string_view command) {
+  if (command.starts_with("add ")) {
+    const std::string name(command.substr(4));
+    bool ok = DemoDataRelationManagerRef()->Open() == LevelQuiet &&
+              DemoDataFileManagerRef()->PrepareRecord() == LevelQuiet;
+    SetDemoDataFileName(name);
+    ok = ok && LoadBlobFromFile(DemoData(), kDemoDataBlob, name) == 0 &&
+         DemoDataRelationManagerRef()->Update() == LevelQuiet;
+    static_cast<void>(DemoDataRelationManagerRef()->Close());  // never fails
+    return ok;
+  }
   if (command == "hold")
     return DemoDataRelationManagerRef()->Open() == LevelQuiet &&
            DemoData().StartTransaction(1) == 0;
