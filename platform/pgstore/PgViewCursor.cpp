@@ -178,7 +178,8 @@ int PgViewCursor::ReadRecord(std::int64_t rid, int missingCode) {
 
 bool PgViewCursor::BoundUsable(int direction) {
   const Bound& b = BoundOf(direction);
-  if (!b.valid || driver_.ChangeCount() != b.changes) return false;
+  if (!b.valid || b.inTransaction != driver_.inTransaction_ || driver_.ChangeCount() != b.changes)
+    return false;
   return timeout_ == 0 ||
          std::chrono::steady_clock::now() - b.time <= std::chrono::seconds(timeout_);
 }
@@ -249,6 +250,7 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
           for (Bound& b : bounds_) {
             b.valid = true;
             b.changes = cacheChanges_;
+            b.inTransaction = driver_.inTransaction_;
             b.time = cacheTime_;
           }
         }

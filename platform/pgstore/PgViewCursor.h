@@ -64,6 +64,7 @@ class PgViewCursor final : public KeysetCursor {
     bool found = false;  // false: the view has no row
     Entry entry;
     std::uint64_t changes = 0;
+    bool inTransaction = false;  // read inside a transaction: gone with its rollback
     std::chrono::steady_clock::time_point time;
   };
   Bound& BoundOf(int direction) { return bounds_[direction > 0 ? 0 : 1]; }

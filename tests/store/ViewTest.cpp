@@ -617,6 +617,51 @@ TEST_P(ViewPositionTest, ReadsSeeChangesMadeAfterRowsWereReadAhead) {
   EXPECT_EQ(Id(), 5);
 }
 
+// The first and last rows of the order, as a browse's thumb reads them after a page: they
+// follow another client's inserts, this thread's delete and a rolled-back insert.
+TEST_P(ViewPositionTest, TheOrdersEndsFollowChangesAndARolledBackInsert) {
+  rt::View view(*file_);
+  ASSERT_EQ(view.SetOrder("DEM:ID"), 0);
+  ASSERT_EQ(view.Open(), 0);
+  auto ends = [&] {
+    std::vector<int> ids;
+    for (bool last : {false, true}) {
+      EXPECT_EQ(view.Set(), 0);
+      EXPECT_EQ(last ? view.Previous() : view.Next(), 0);
+      ids.push_back(Id());
+    }
+    return ids;
+  };
+  Set(*file_, 30, "", 0);
+  ASSERT_EQ(view.Set(1), 0);
+  ASSERT_EQ(view.Next(), 0);
+  EXPECT_EQ(Id(), 30);
+  EXPECT_EQ(ends(), (std::vector<int>{1, 60}));
+
+  auto other = DemoTable(path_, driver_);
+  ASSERT_EQ(other->Open(rt::kOpenReadWriteDenyNone), 0);
+  for (int id : {0, 61}) {
+    Set(*other, id, "other", 0);
+    ASSERT_EQ(other->Add(), 0);
+  }
+  // A server table hears of another client's change with its next exchange with the server.
+  std::int64_t count = 0;
+  ASSERT_EQ(file_->Records(count), 0);
+  EXPECT_EQ(ends(), (std::vector<int>{0, 61}));
+
+  ASSERT_EQ(file_->StartTransaction(1), 0);
+  Set(*file_, -1, "gone", 0);
+  ASSERT_EQ(file_->Add(), 0);
+  EXPECT_EQ(ends(), (std::vector<int>{-1, 61}));
+  ASSERT_EQ(file_->Rollback(), 0);
+  EXPECT_EQ(ends(), (std::vector<int>{0, 61}));
+
+  Set(*file_, 61, "", 0);
+  ASSERT_EQ(file_->Get(*file_->Key(1)), 0);
+  ASSERT_EQ(file_->Delete(), 0);
+  EXPECT_EQ(ends(), (std::vector<int>{0, 60}));
+}
+
 TEST_P(ViewPositionTest, WatchedRegetDetectsAnotherStationsChange) {
   rt::View view(*file_);
   ASSERT_EQ(view.SetOrder("DEM:ID"), 0);
