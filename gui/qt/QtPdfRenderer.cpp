@@ -135,6 +135,11 @@ void QtPdfRenderer::ScheduleRender() {
   });
 }
 
+void QtPdfRenderer::Send(std::shared_ptr<QtPdfFrame> frame) {
+  shownScale_ = frame->view.PixelsPerPoint();
+  deliver_(std::move(frame));
+}
+
 void QtPdfRenderer::Update() {
   for (;;) {
     Pending wanted;
@@ -181,7 +186,7 @@ void QtPdfRenderer::Update() {
     if (view.PageCount() == 0) {
       target_.reset();
       renderedSerial_ = targetSerial_;
-      deliver_(std::move(frame));
+      Send(std::move(frame));
       continue;
     }
     const int top = view.ScrollY();
@@ -201,14 +206,15 @@ void QtPdfRenderer::Update() {
         any = any || stretched->pages.count(page) == 0;
         stretched->pages.emplace(page, cached.image);
       }
-      if (any) quick = std::move(stretched);
+      // Without any, the view stretches the pages it shows now.
+      if (any || view.PixelsPerPoint() != shownScale_) quick = std::move(stretched);
     }
     Trim(view);
     target_ = frame;
     targetComplete_ = missing == 0;
     // A frame already shown has followed the engine; the sharp one must not scroll again.
     if (quick) {
-      deliver_(std::move(quick));
+      Send(std::move(quick));
       auto rest = std::make_shared<QtPdfFrame>(*frame);
       rest->followEngine = false;
       target_ = std::move(rest);
@@ -261,7 +267,7 @@ void QtPdfRenderer::Render() {
     if (!complete) {
       std::lock_guard lock(mutex_);
       if (targetSerial_ != serial) continue;
-      deliver_(std::move(frame));
+      Send(std::move(frame));
     }
     ahead->followEngine = false;
     ahead->ahead = true;
@@ -274,7 +280,7 @@ void QtPdfRenderer::Render() {
     std::lock_guard lock(mutex_);
     if (targetSerial_ != serial) continue;
     if (outcome == Outcome::Done) renderedSerial_ = serial;
-    if (ahead->pages.size() > shown) deliver_(std::move(ahead));
+    if (ahead->pages.size() > shown) Send(std::move(ahead));
   }
   std::lock_guard lock(mutex_);
   rendering_ = false;

@@ -84,6 +84,17 @@ void QtPdfView::AddToolbar() {
 
 void QtPdfView::Show(std::shared_ptr<const QtPdfFrame> frame) {
   ++stats_.frames;
+  if (frame->stretched && frame_ && frame_->documentsVersion == frame->documentsVersion) {
+    // A new layout before its pages are rendered: what the renderer no longer has at hand is
+    // stretched from the pages shown now.
+    std::shared_ptr<QtPdfFrame> merged;
+    for (const auto& [page, image] : frame_->pages) {
+      if (frame->pages.count(page) != 0) continue;
+      if (!merged) merged = std::make_shared<QtPdfFrame>(*frame);
+      merged->pages.emplace(page, image);
+    }
+    if (merged) frame = std::move(merged);
+  }
   const bool repaint = ChangesPicture(*frame);
   // A new layout (another scale, a refit to the viewport) has the engine's scroll position:
   // the view's old one means nothing in it.
