@@ -8,6 +8,10 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include "platform/pdf/PdfEngine.h"
 #include "platform/pdf/PdfEngineInstance.h"
@@ -15,11 +19,36 @@
 namespace gui {
 namespace {
 
+constexpr int kRenderNice = 5;
+constexpr int kLargeBlock = 256 * 1024;
+
 // The update tasks run on a pool of their own, so that they never queue behind page renders
-// (of this view or another) on the global pool.
+// (of this view or another).
 QThreadPool& UpdatePool() {
   static QThreadPool pool;
   return pool;
+}
+
+// Pages ahead are rendered on a pool of their own whose threads yield to the GUI thread and
+// the update tasks: a paint after a key must not wait for a core behind a page rendered
+// ahead. Visible pages are rendered on the global pool at normal priority.
+QThreadPool& RenderPool() {
+  static QThreadPool pool;
+  static const bool once = [] {
+    pool.setMaxThreadCount(1);  // work for later: one thread (and its heap) is enough
+    return true;
+  }();
+  static_cast<void>(once);
+  return pool;
+}
+
+bool YieldToInteractiveThreads() {
+#if defined(__linux__)
+  // On Linux a thread's nice value is its own.
+  return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kRenderNice) == 0;
+#else
+  return false;
+#endif
 }
 
 void FreePixels(void* pixels) {
@@ -52,7 +81,15 @@ void AheadRows(const rt::PdfViewState& view, int& top, int& bottom) {
 }  // namespace
 
 QtPdfRenderer::QtPdfRenderer(std::weak_ptr<rt::PdfEngine> engine, Deliver deliver)
-    : engine_(std::move(engine)), deliver_(std::move(deliver)) {}
+    : engine_(std::move(engine)), deliver_(std::move(deliver)) {
+#if defined(__GLIBC__)
+  // Rendered pages are large blocks made and freed on several threads. Left to the heaps
+  // (the allocator's default once a large block has been freed), they stay with the process
+  // after a viewer closes; served straight from the system, they go back to it when freed.
+  static const bool once = mallopt(M_MMAP_THRESHOLD, kLargeBlock) != 0;
+  static_cast<void>(once);
+#endif
+}
 
 QtPdfRenderer::~QtPdfRenderer() {
   cache_.clear();
@@ -264,26 +301,40 @@ void QtPdfRenderer::Render() {
     // Nothing stale is shown: the view keeps its last frame until the newer one is ready.
     if (outcome == Outcome::Interrupted) continue;
     auto ahead = std::make_shared<QtPdfFrame>(*frame);
-    if (!complete) {
-      std::lock_guard lock(mutex_);
-      if (targetSerial_ != serial) continue;
-      Send(std::move(frame));
-    }
-    ahead->followEngine = false;
-    ahead->ahead = true;
-    const std::size_t shown = ahead->pages.size();
-    int aheadTop = 0;
-    int aheadBottom = 0;
-    AheadRows(ahead->view, aheadTop, aheadBottom);
-    outcome = RenderRange(*ahead, aheadTop, aheadBottom, true, serial);
-    if (outcome == Outcome::Stopped) break;
     std::lock_guard lock(mutex_);
+    if (stopped_) break;
     if (targetSerial_ != serial) continue;
-    if (outcome == Outcome::Done) renderedSerial_ = serial;
-    if (ahead->pages.size() > shown) Send(std::move(ahead));
+    if (!complete) Send(std::move(frame));
+    // The pages ahead are rendered by a thread that yields to the GUI thread, while this
+    // task's thread stays ready for the next visible pages; the task goes on there.
+    std::weak_ptr<QtPdfRenderer> self = weak_from_this();
+    RenderPool().start([self, ahead = std::move(ahead), serial]() mutable {
+      static thread_local const bool yielding = YieldToInteractiveThreads();
+      static_cast<void>(yielding);
+      if (auto renderer = self.lock()) renderer->RenderAhead(std::move(ahead), serial);
+    });
+    return;
   }
   std::lock_guard lock(mutex_);
   rendering_ = false;
+}
+
+void QtPdfRenderer::RenderAhead(std::shared_ptr<QtPdfFrame> ahead, std::uint64_t serial) {
+  ahead->followEngine = false;
+  ahead->ahead = true;
+  const std::size_t shown = ahead->pages.size();
+  int top = 0;
+  int bottom = 0;
+  AheadRows(ahead->view, top, bottom);
+  const Outcome outcome = RenderRange(*ahead, top, bottom, true, serial);
+  std::lock_guard lock(mutex_);
+  if (outcome != Outcome::Stopped && !stopped_ && targetSerial_ == serial) {
+    if (outcome == Outcome::Done) renderedSerial_ = serial;
+    if (ahead->pages.size() > shown) Send(std::move(ahead));
+  }
+  rendering_ = false;
+  // A newer snapshot came in meanwhile: its visible pages go first, at normal priority.
+  if (!stopped_ && target_ && renderedSerial_ != targetSerial_) ScheduleRender();
 }
 
 std::shared_ptr<QtPdfFrame> QtPdfRenderer::Snapshot(rt::PdfEngine& engine,

@@ -93,7 +93,10 @@ class QtPdfRenderer : public std::enable_shared_from_this<QtPdfRenderer> {
   void ScheduleUpdate();
   void ScheduleRender();
   void Update();
+  // Renders the latest snapshot's visible pages, then hands over to RenderAhead.
   void Render();
+  // Renders the pages around `ahead`'s visible ones; delivered while `serial` is the latest.
+  void RenderAhead(std::shared_ptr<QtPdfFrame> ahead, std::uint64_t serial);
   std::shared_ptr<QtPdfFrame> Snapshot(rt::PdfEngine& engine, bool followEngine) const;
   // Fills `frame` with the cached pages at its scale between the content rows `top` and
   // `bottom`; the visible pages still missing. With mutex_ held.

@@ -12,6 +12,10 @@
 #include <cstdlib>
 #include <vector>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "gui/qt/QtPdfRenderer.h"
 #include "platform/pdf/PdfViewState.h"
 
@@ -46,6 +50,12 @@ QtPdfView::QtPdfView(std::weak_ptr<rt::PdfEngine> engine, QWidget* parent)
 
 QtPdfView::~QtPdfView() {
   renderer_->Stop();
+#if defined(__GLIBC__)
+  // The pages' memory came from several threads' heaps, where freed blocks stay with the
+  // process: give it back once the renderer's last task and the frames queued for this view
+  // are gone.
+  QTimer::singleShot(kTrimDelayMs, QCoreApplication::instance(), [] { malloc_trim(0); });
+#endif
 }
 
 void QtPdfView::Refresh(bool documentsChanged, bool followEngine) {

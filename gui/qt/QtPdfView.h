@@ -57,6 +57,8 @@ class QtPdfView : public QAbstractScrollArea {
   std::size_t CachedBytes() const;
   // While a search collects matches in the background, the view asks this often for them.
   static constexpr int kSearchPollMs = 40;
+  // How long after a view closes the process gives its freed memory back.
+  static constexpr int kTrimDelayMs = 500;
   // Viewport rows that show part of a page without its sharp image (0: all drawn).
   int UndrawnRows() const;
   // The view's rectangle of a page at the current scroll position (empty: no such page).
