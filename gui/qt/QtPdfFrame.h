@@ -24,7 +24,9 @@ struct QtPdfFrame {
   // `stretched`: the view scales them to the new layout until the sharp frame comes).
   std::map<int, QImage> pages;
   std::uint64_t revision = 0;
-  bool followEngine = false;  // the engine moved the view: scroll to its position
+  std::uint64_t documentsVersion = 0;  // the engine's documents the view shows
+  bool searching = false;              // matches are still being collected in the background
+  bool followEngine = false;           // the engine moved the view: scroll to its position
   bool stretched = false;
   bool ahead = false;  // the previous frame with pages rendered ahead added
 };

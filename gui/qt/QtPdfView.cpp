@@ -6,9 +6,15 @@
 #include <QPointer>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolBar>
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "gui/qt/QtPdfRenderer.h"
 #include "platform/pdf/PdfViewState.h"
@@ -44,6 +50,12 @@ QtPdfView::QtPdfView(std::weak_ptr<rt::PdfEngine> engine, QWidget* parent)
 
 QtPdfView::~QtPdfView() {
   renderer_->Stop();
+#if defined(__GLIBC__)
+  // The pages' memory came from several threads' heaps, where freed blocks stay with the
+  // process: give it back once the renderer's last task and the frames queued for this view
+  // are gone.
+  QTimer::singleShot(kTrimDelayMs, QCoreApplication::instance(), [] { malloc_trim(0); });
+#endif
 }
 
 void QtPdfView::Refresh(bool documentsChanged, bool followEngine) {
@@ -82,6 +94,17 @@ void QtPdfView::AddToolbar() {
 
 void QtPdfView::Show(std::shared_ptr<const QtPdfFrame> frame) {
   ++stats_.frames;
+  if (frame->stretched && frame_ && frame_->documentsVersion == frame->documentsVersion) {
+    // A new layout before its pages are rendered: what the renderer no longer has at hand is
+    // stretched from the pages shown now.
+    std::shared_ptr<QtPdfFrame> merged;
+    for (const auto& [page, image] : frame_->pages) {
+      if (frame->pages.count(page) != 0) continue;
+      if (!merged) merged = std::make_shared<QtPdfFrame>(*frame);
+      merged->pages.emplace(page, image);
+    }
+    if (merged) frame = std::move(merged);
+  }
   const bool repaint = ChangesPicture(*frame);
   // A new layout (another scale, a refit to the viewport) has the engine's scroll position:
   // the view's old one means nothing in it.
@@ -92,6 +115,15 @@ void QtPdfView::Show(std::shared_ptr<const QtPdfFrame> frame) {
   // The pages were rendered around the engine's position: when the view stands elsewhere
   // (a scroll the engine has not seen), have it render there, or part of the view would
   // stay undrawn until the next scroll.
+  // Matches found by a search still running come with a later snapshot: ask for one while
+  // it runs. A refresh that does not follow the engine leaves a scroll asked for in force.
+  if (frame_->searching && !searchPoll_) {
+    searchPoll_ = true;
+    QTimer::singleShot(kSearchPollMs, this, [this] {
+      searchPoll_ = false;
+      renderer_->Refresh(false, false);
+    });
+  }
   if (horizontalScrollBar()->value() != frame_->view.ScrollX() ||
       verticalScrollBar()->value() != frame_->view.ScrollY())
     renderer_->ScrollTo(horizontalScrollBar()->value(), verticalScrollBar()->value());
@@ -181,9 +213,20 @@ void QtPdfView::paintEvent(QPaintEvent*) {
     if (!target.intersects(visible)) continue;
     auto it = frame_->pages.find(page);
     if (it != frame_->pages.end() && !it->second.isNull()) {
-      // A page at another scale (a zoom in progress) is stretched as it is, quickly: the
-      // sharp one follows.
-      painter.drawImage(target, it->second);
+      const QImage& image = it->second;
+      // A page rendered for this layout is a pixel or so larger than its rounded rectangle:
+      // copied as it is (a scaled draw would cost a transformation of every pixel). A page
+      // at another scale (a zoom in progress) is stretched as it is, quickly: the sharp one
+      // follows.
+      if (!frame_->stretched && std::abs(image.width() - target.width()) <= 2 &&
+          std::abs(image.height() - target.height()) <= 2) {
+        if (image.width() < target.width() || image.height() < target.height())
+          painter.fillRect(target, Qt::white);
+        painter.drawImage(target.topLeft(), image,
+                          QRect(QPoint(0, 0), target.size()).intersected(image.rect()));
+      } else {
+        painter.drawImage(target, image);
+      }
       ++drawn;
       if (frame_->stretched) ++stats_.stretchedPages;
     } else {
@@ -246,6 +289,10 @@ int QtPdfView::AheadRendered() const {
 
 int QtPdfView::AheadHits() const {
   return renderer_->AheadHits();
+}
+
+std::size_t QtPdfView::CachedBytes() const {
+  return renderer_->CacheBytes();
 }
 
 QRect QtPdfView::PageRect(int page) const {

@@ -6,6 +6,7 @@
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <cstddef>
 #include <memory>
 
 #include "gui/qt/QtPdfFrame.h"
@@ -52,6 +53,12 @@ class QtPdfView : public QAbstractScrollArea {
   // Pages rendered ahead, and how many of them were later shown.
   int AheadRendered() const;
   int AheadHits() const;
+  // Bytes of the rendered pages the renderer keeps.
+  std::size_t CachedBytes() const;
+  // While a search collects matches in the background, the view asks this often for them.
+  static constexpr int kSearchPollMs = 40;
+  // How long after a view closes the process gives its freed memory back.
+  static constexpr int kTrimDelayMs = 500;
   // Viewport rows that show part of a page without its sharp image (0: all drawn).
   int UndrawnRows() const;
   // The view's rectangle of a page at the current scroll position (empty: no such page).
@@ -72,7 +79,9 @@ class QtPdfView : public QAbstractScrollArea {
 
   std::shared_ptr<QtPdfRenderer> renderer_;
   std::shared_ptr<const QtPdfFrame> frame_;
-  bool applying_ = false;       // scroll bars set from a frame, not by the user
+  bool applying_ = false;
+  bool searchPoll_ = false;  // a refresh for a running search's matches is due       // scroll bars
+                             // set from a frame, not by the user
   QWidget* toolbar_ = nullptr;  // child
   PaintStats stats_;
 };

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/pdf/PdfEngineInstance.h"
 #include "platform/pdf/PdfEngineLock.h"
 #include "platform/pdf/PdfPageText.h"
 #include "platform/runtime/files/LockedFileRegistry.h"
@@ -392,38 +393,13 @@ PdfError PdfDocumentSet::RenderPage(int page, double pixelsPerPoint, PdfImage& i
   if (!std::isfinite(pixelsPerPoint) || pixelsPerPoint <= 0) {
     return Fail(kBadNameError, "Invalid rendering scale", {});
   }
-  PdfEngineLock::Prepare();
+  poppler::page* p = nullptr;
   try {
-    poppler::page* p = document->Page(index);
-    if (p == nullptr) return Fail(kBadFileError, "The page cannot be read", document->name);
-    const PdfSize size = DisplayedSize(*p);
-    const double width = std::ceil(size.width * pixelsPerPoint);
-    const double height = std::ceil(size.height * pixelsPerPoint);
-    if (width * height > static_cast<double>(kMaxRenderPixels) || width > 1e6 || height > 1e6) {
-      return Fail(kFileSystemError, "The page is too large to render at this zoom", {});
-    }
-    poppler::page_renderer renderer;
-    renderer.set_image_format(poppler::image::format_argb32);
-    renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
-    renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
-    const double dpi = 72.0 * pixelsPerPoint;
-    poppler::image rendered = renderer.render_page(p, dpi, dpi);
-    if (!rendered.is_valid() || rendered.format() != poppler::image::format_argb32) {
-      return Fail(kBadFileError, "The page could not be rendered", document->name);
-    }
-    image.width = rendered.width();
-    image.height = rendered.height();
-    image.stride = rendered.bytes_per_row();
-    const auto* data = reinterpret_cast<const std::uint8_t*>(rendered.const_data());
-    image.bytes.assign(data, data + static_cast<std::size_t>(image.stride) * image.height);
-  } catch (const std::bad_alloc&) {
-    image = PdfImage{};
-    return Fail(kFileSystemError, "Not enough memory to render the page", {});
+    p = document->Page(index);
   } catch (...) {
-    image = PdfImage{};
-    return Fail(kBadFileError, "The page could not be rendered", document->name);
+    p = nullptr;
   }
-  return {};
+  return PdfEngineInstance::Render(p, pixelsPerPoint, document->name, image);
 }
 
 std::vector<PdfProperty> PdfDocumentSet::Properties() const {

@@ -52,6 +52,7 @@ void PdfEngine::DocumentsChanged(bool keepPosition) {
   view_.SetPages(documents_.PageSizes());
   if (!keepPosition) view_.GoToPage(0);
   ++revision_;
+  ++documentsVersion_;
 }
 
 PdfError PdfEngine::LoadFile(const std::string& fileName) {
@@ -345,6 +346,17 @@ PdfError PdfEngine::RenderPage(int page, double pixelsPerPoint, PdfImage& image)
 PdfError PdfEngine::RenderViewPage(int page, PdfImage& image) {
   const auto lock = Lock();
   return documents_.RenderPage(page, view_.PixelsPerPoint(), image);
+}
+
+std::vector<PdfSource> PdfEngine::Sources(std::uint64_t& version) const {
+  const auto lock = Lock();
+  version = documentsVersion_;
+  return documents_.Sources();
+}
+
+std::uint64_t PdfEngine::DocumentsVersion() const {
+  const auto lock = Lock();
+  return documentsVersion_;
 }
 
 std::uint64_t PdfEngine::Revision() const {

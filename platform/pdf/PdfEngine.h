@@ -108,6 +108,12 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
   // Renders a page at a scale (pixels per point); RenderViewPage uses the view's zoom.
   PdfError RenderPage(int page, double pixelsPerPoint, PdfImage& image);
   PdfError RenderViewPage(int page, PdfImage& image);
+  // The documents' bytes, for rendering on an instance of the caller's own
+  // (PdfEngineInstance) without waiting for the engine; `version` is DocumentsVersion() of
+  // the documents returned.
+  std::vector<PdfSource> Sources(std::uint64_t& version) const;
+  // Grows by one whenever the documents change (a load, an append, a clear).
+  std::uint64_t DocumentsVersion() const;
 
   // Grows by one with every change a surface must redraw for.
   std::uint64_t Revision() const;
@@ -129,6 +135,7 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
   PdfPrintOptions printOptions_;
   PdfError lastError_;
   std::uint64_t revision_ = 0;
+  std::uint64_t documentsVersion_ = 0;
 };
 
 }  // namespace rt

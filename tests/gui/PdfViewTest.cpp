@@ -18,15 +18,18 @@
 #include <thread>
 #include <utility>
 
+#include "gui/qt/QtPdfRenderer.h"
 #include "gui/qt/QtPdfSurface.h"
 #include "gui/qt/QtPdfView.h"
 #include "gui/qt/QtPdfViewer.h"
 #include "platform/pdf/PageletControl.h"
 #include "platform/pdf/PdfEngine.h"
+#include "platform/pdf/PdfSearchJob.h"
 #include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/windows/Window.h"
 #include "tests/gui/DesktopTest.h"
 #include "tests/pdf/PdfTestWriter.h"
+#include "tests/support/Gate.h"
 
 namespace {
 
@@ -247,6 +250,47 @@ TEST_F(PdfPagingTest, PageDownShowsPagesRenderedAhead) {
   // Pages that came on screen were taken from those rendered ahead.
   EXPECT_TRUE(PumpUntil([&] { return view_->AheadHits() > 0; }));
   EXPECT_GE(view_->AheadRendered(), view_->AheadHits());
+
+  // Paging on keeps the rendered pages to those around the screen and a few screens more.
+  for (int step = 0; step < 12; ++step) {
+    QTest::keyClick(view_, Qt::Key_PageDown);
+    ASSERT_TRUE(Drawn());
+  }
+  PumpUntil([] { return false; }, 300);
+  const int height = view_->viewport()->height();
+  std::size_t around = 0;
+  for (int page = 0; page < view_->PageCount(); ++page) {
+    const QRect r = view_->PageRect(page);
+    if (r.bottom() >= -gui::QtPdfRenderer::kAheadScreensUp * height &&
+        r.top() <= (1 + gui::QtPdfRenderer::kAheadScreensDown) * height)
+      around += static_cast<std::size_t>(r.width() + 2) * (r.height() + 2) * 4;
+  }
+  const auto spare = static_cast<std::size_t>(gui::QtPdfRenderer::kSpareScreens) *
+                     view_->viewport()->width() * height * 4;
+  EXPECT_GT(view_->CachedBytes(), 0u);
+  EXPECT_LE(view_->CachedBytes(), around + spare);
+}
+
+// Matches the search finds after Find returned are shown as they come, and a scroll the user
+// made meanwhile stays.
+TEST_F(PdfPagingTest, BackgroundMatchesAppearWithoutUndoingAScroll) {
+  testing_support::Gate gate;
+  rt::PdfSearchJob::SetPageHook([&gate](int page) {
+    if (page >= 20) gate.Wait();
+  });
+  Engine([](rt::PdfEngine& e) { e.FindText("fox", true, false, true, false); });
+  ASSERT_TRUE(PumpUntil([&] { return view_->MatchCount() > 0 && view_->UndrawnRows() == 0; }));
+  const int early = view_->MatchCount();
+  gate.AwaitWaiting(1);
+  view_->verticalScrollBar()->setValue(view_->verticalScrollBar()->value() + 2000);
+  const int scrolled = view_->verticalScrollBar()->value();
+  gate.Open();
+  engine_->WaitForSearch();
+  rt::PdfSearchJob::SetPageHook(nullptr);
+  const int all = static_cast<int>(engine_->Matches().size());
+  EXPECT_LT(early, all);
+  EXPECT_TRUE(PumpUntil([&] { return view_->MatchCount() == all && view_->UndrawnRows() == 0; }));
+  EXPECT_EQ(view_->verticalScrollBar()->value(), scrolled);
 }
 
 TEST_F(PdfViewTest, AFailedLoadShowsItsErrorInTheView) {

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <thread>
+#include <vector>
 
+#include "platform/pdf/PdfEngineInstance.h"
 #include "platform/pdf/PdfEngineLock.h"
 #include "platform/pdf/PdfEngineRegistry.h"
 #include "platform/runtime/threads/ErrorCodes.h"
@@ -254,6 +257,45 @@ TEST(PdfEngineThreads, ConcurrentCallsAreSerialised) {
   finder.join();
   renderer.join();
   EXPECT_EQ(badAnswers.load(), 0);
+}
+
+// A renderer's own instance of the documents draws what the engine draws, on another
+// thread while the engine is busy, across appended documents; a change of the documents
+// shows in their version.
+TEST(PdfEngineThreads, AnInstanceOfItsOwnRendersAsTheEngineDoes) {
+  auto engine = PdfEngine::Create();
+  ASSERT_TRUE(engine->LoadBytes(Bytes(PdfTestWriter::Numbered(3, 10))).Ok());
+  const std::uint64_t loaded = engine->DocumentsVersion();
+  ASSERT_TRUE(engine->AppendBytes(Bytes(PdfTestWriter::Simple({"appended page"}))).Ok());
+  std::uint64_t version = 0;
+  rt::PdfEngineInstance instance(engine->Sources(version));
+  EXPECT_GT(version, loaded);
+  EXPECT_EQ(version, engine->DocumentsVersion());
+  ASSERT_EQ(instance.PageCount(), 4);
+
+  std::vector<rt::PdfImage> own(4);
+  std::atomic<int> failures{0};
+  std::thread renderer([&] {
+    for (int page = 0; page < 4; ++page)
+      if (!instance.RenderPage(page, 0.75, own[page]).Ok()) ++failures;
+  });
+  rt::PdfImage image;
+  for (int i = 0; i < 8; ++i) {
+    engine->Zoom(i % 2 ? rt::PdfViewState::kZoomIn : rt::PdfViewState::kZoomFullPage);
+    if (!engine->RenderViewPage(i % 4, image).Ok()) ++failures;
+  }
+  renderer.join();
+  EXPECT_EQ(failures.load(), 0);
+  for (int page = 0; page < 4; ++page) {
+    ASSERT_TRUE(engine->RenderPage(page, 0.75, image).Ok());
+    EXPECT_EQ(own[page].width, image.width);
+    EXPECT_EQ(own[page].height, image.height);
+    EXPECT_TRUE(own[page].bytes == image.bytes) << "page " << page;
+  }
+  EXPECT_FALSE(instance.RenderPage(4, 0.75, image).Ok());
+  EXPECT_FALSE(instance.RenderPage(0, 0, image).Ok());
+  engine->Clear();
+  EXPECT_GT(engine->DocumentsVersion(), version);
 }
 
 TEST(PdfEngineThreads, LateCallAfterTheOwnerIsGoneIsANoOp) {
