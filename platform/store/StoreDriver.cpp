@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <random>
 #include <utility>
