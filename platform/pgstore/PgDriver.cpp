@@ -107,7 +107,10 @@ PgDriver::PgDriver(File& file, std::string conninfo)
                      SqlIdentifier(BareName(file.PhysicalName()) + "$chunks"), true),
       conninfo_(std::move(conninfo)),
       conn_(conninfo_),
-      bare_(BareName(file.PhysicalName())) {}
+      bare_(BareName(file.PhysicalName())) {
+  // A reply is held whole: a large BLOB is read a slice at a time, never held twice.
+  chunksPerQuery_ = 16;
+}
 
 PgDriver::~PgDriver() = default;
 

@@ -177,6 +177,8 @@ class SqlTableDriver : public FileDriver {
   int mode_ = 0;
   bool inTransaction_ = false;
   bool checksums_ = true;  // the table stores chunk checksums
+  // BLOB chunks read per query (0: all at once), for a driver whose replies are held whole.
+  std::int64_t chunksPerQuery_ = 0;
   std::int64_t currentRid_ = 0;
   std::int64_t currentVersion_ = 0;
   bool watchArmed_ = false;

@@ -11,10 +11,6 @@ namespace rt {
 
 namespace {
 
-// Chunks read per query, so that a large BLOB never sits in a reply (and then in memory)
-// twice.
-constexpr std::int64_t kChunksPerQuery = 16;
-
 int NoMemory() {
   SetError(kFileSystemError, {}, "0", "not enough memory for the BLOB");
   return kFileSystemError;
@@ -139,7 +135,8 @@ int SqlTableDriver::ReadChunks(const Blob& blob, int number, std::int64_t offset
     return kNoError;
   };
   while (next <= last && !gap) {
-    const std::int64_t sliceLast = std::min(last, next + kChunksPerQuery - 1);
+    const std::int64_t sliceLast =
+        chunksPerQuery_ > 0 ? std::min(last, next + chunksPerQuery_ - 1) : last;
     SqlArgs args;
     args.Int(blob.storedRid);
     args.Int(number);
