@@ -11,6 +11,7 @@
 #include "platform/pgstore/PgViewCursor.h"
 #include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/sqltable/SqlText.h"
 #include "platform/sqltable/TableValues.h"
 
 namespace rt {
@@ -21,24 +22,6 @@ namespace {
 constexpr const char* kFormatComment = "PGSTORE 1";
 // Longer names would be shortened by the server, and two tables could then share one.
 constexpr std::size_t kMaxTableName = 48;
-
-std::string Quote(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-std::string Literal(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
 
 const char* ServerType(FieldType t) {
   const std::string_view sql = SqlColumnType(t);
@@ -79,6 +62,22 @@ std::mutex& ConninfoMutex() {
   return mutex;
 }
 
+// The columns of a reply row as ReadRowFrom reads them, each checked for its type.
+class PgColumns {
+ public:
+  PgColumns(const PgResult& r, int row) : r_(r), row_(row) {}
+  bool Int(int column, std::int64_t& v) const { return r_.Int(row_, column, v); }
+  bool Real(int column, double& v) const { return r_.Real(row_, column, v); }
+  bool Text(int column, std::string_view& v) const { return r_.Text(row_, column, v); }
+  bool Counter(int column, std::int64_t& v) const {
+    return r_.Int(row_, column, v) && !r_.Null(row_, column);
+  }
+
+ private:
+  const PgResult& r_;
+  int row_;
+};
+
 }  // namespace
 
 void RegisterPgDriver(std::string conninfo) {
@@ -99,68 +98,23 @@ void RegisterPgDriver(std::string conninfo) {
   });
 }
 
-class PgDriver::State : public FileDriverState {
- public:
-  Cursor cursor;
-  std::int64_t rid = 0;
-  std::int64_t version = 0;
-  bool watched = false;
-  bool watchArmed = false;
-  std::vector<Blob> blobs;
-};
-
-std::unique_ptr<PgDriver::State> PgDriver::Snapshot() const {
-  auto state = std::make_unique<State>();
-  state->cursor = cursor_;
-  state->rid = currentRid_;
-  state->version = currentVersion_;
-  state->watched = watched_;
-  state->watchArmed = watchArmed_;
-  state->blobs = blobs_;
-  return state;
-}
-
-void PgDriver::Restore(const State& state) {
-  cursor_ = state.cursor;
-  currentRid_ = state.rid;
-  currentVersion_ = state.version;
-  watched_ = state.watched;
-  watchArmed_ = state.watchArmed;
-  blobs_ = state.blobs;
-  Invalidate();
-}
-
 std::string PgDriver::TableName(const std::string& physicalName) {
-  return Quote(BareName(physicalName));
+  return SqlIdentifier(BareName(physicalName));
 }
 
 PgDriver::PgDriver(File& file, std::string conninfo)
-    : FileDriver(file), conninfo_(std::move(conninfo)), conn_(conninfo_) {
-  blobs_.resize(static_cast<std::size_t>(file.BlobCount()));
-  bare_ = BareName(file.PhysicalName());
-  table_ = Quote(bare_);
-  chunks_ = Quote(bare_ + "$chunks");
-  selectList_ = "_rid, _ver, _nulls";
-  for (int b = 1; b <= file_.BlobCount(); ++b)
-    selectList_ += ", _bsize" + std::to_string(b);
-  for (int f = 1; f <= file_.Layout().FieldCount(); ++f)
-    selectList_ += ", " + Column(f);
+    : SqlTableDriver(file, TableName(file.PhysicalName()),
+                     SqlIdentifier(BareName(file.PhysicalName()) + "$chunks"), true),
+      conninfo_(std::move(conninfo)),
+      conn_(conninfo_),
+      bare_(BareName(file.PhysicalName())) {
+  // A reply is held whole: a large BLOB is read a slice at a time, never held twice.
+  chunksPerQuery_ = 16;
 }
 
 PgDriver::~PgDriver() = default;
 
-int PgDriver::Code(int code, std::string_view text) {
-  SetError(code, text);
-  return code;
-}
-
 // ---- Schema ----
-
-std::string PgDriver::Column(int field) const {
-  const std::string& label = file_.Layout().Field(field).label;
-  const auto colon = label.find(':');
-  return Quote(colon == std::string::npos ? label : label.substr(colon + 1));
-}
 
 std::string PgDriver::ComponentExpr(const KeyComponent& c) const {
   if (c.noCase && IsText(file_.Layout().Field(c.field).type)) {
@@ -170,7 +124,7 @@ std::string PgDriver::ComponentExpr(const KeyComponent& c) const {
 }
 
 std::string PgDriver::IndexName(const FileKey& key) const {
-  return Quote(bare_ + "#k" + std::to_string(key.Number()));
+  return SqlIdentifier(bare_ + "#k" + std::to_string(key.Number()));
 }
 
 std::string PgDriver::KeySignature(const FileKey& key) const {
@@ -192,7 +146,7 @@ std::string PgDriver::IndexSql(const FileKey& key) const {
   // Records with equal values follow in record-id order, the order's last tie breaker, so
   // that paging through duplicates stays one index range.
   if (!key.Unique()) sql += ", _rid ASC";
-  return sql + "); COMMENT ON INDEX " + IndexName(key) + " IS " + Literal(KeySignature(key));
+  return sql + "); COMMENT ON INDEX " + IndexName(key) + " IS " + SqlLiteral(KeySignature(key));
 }
 
 int PgDriver::Connect() {
@@ -217,12 +171,6 @@ int PgDriver::Connect() {
 std::uint64_t PgDriver::ChangeCount() {
   if (conn_.Get()) changes_ += static_cast<std::uint64_t>(conn_.TakeNotifications());
   return changes_;
-}
-
-int PgDriver::Run(const std::string& sql, const PgParams& params, PgResult& out,
-                  std::string_view what) {
-  if (int e = Connect()) return e;
-  return conn_.Run(sql, params, out, what);
 }
 
 int PgDriver::CheckSchema() {
@@ -345,7 +293,7 @@ int PgDriver::Create() {
                             "create " + bare_);
       }
       if (!result) {
-        result = conn_.Exec("COMMENT ON TABLE " + table_ + " IS " + Literal(kFormatComment),
+        result = conn_.Exec("COMMENT ON TABLE " + table_ + " IS " + SqlLiteral(kFormatComment),
                             "create " + bare_);
       }
       if (!result) result = CreateIndexes(false);
@@ -374,17 +322,13 @@ int PgDriver::Open(int mode) {
     return result;
   }
   open_ = true;
-  cursor_ = Cursor{};
-  currentRid_ = 0;
-  ClearBlobs();
+  Forget();
   ClearError();
   return kNoError;
 }
 
 int PgDriver::Close() {
-  if (inTransaction_ && conn_.Connected()) conn_.Exec("ROLLBACK", "close");
-  inTransaction_ = false;
-  transactionStart_.reset();
+  AbandonTransaction();
   open_ = false;
   conn_.Disconnect();
   ownBackend_->store(0);
@@ -420,245 +364,39 @@ int PgDriver::Send(std::string_view option, std::string_view value, std::string&
   return kNoError;
 }
 
-int PgDriver::Records(std::int64_t& count) {
-  PgResult r;
-  if (int e = Run("SELECT count(*) FROM " + table_, PgParams(), r, "records")) return e;
-  if (r.Rows() != 1 || !r.Int(0, 0, count)) return Damaged(0, "record count of another type");
-  ClearError();
-  return kNoError;
-}
-
-bool PgDriver::Writable() const {
-  return (mode_ & 0x0F) != kAccessReadOnly;
-}
-
-// ---- Values ----
-
-std::vector<KeyValue> PgDriver::KeyValuesOf(const FileKey& key, const std::uint8_t* record) const {
-  return KeyValues(file_.Layout(), key, record);
-}
-
-void PgDriver::BindKey(PgParams& p, const KeyComponent& c, const KeyValue& v) const {
-  const FieldType type = file_.Layout().Field(c.field).type;
-  if (IsText(type)) {
-    const std::string* text = std::get_if<std::string>(&v);
-    const std::string value = text ? *text : std::string();
-    p.Text(c.noCase ? AsciiLower(value) : value);
-  } else if (type == FieldType::Real) {
-    const auto* d = std::get_if<double>(&v);
-    const auto* i = std::get_if<std::int64_t>(&v);
-    p.Real(d ? *d : (i ? static_cast<double>(*i) : 0.0));
-  } else {
-    const auto* i = std::get_if<std::int64_t>(&v);
-    const auto* d = std::get_if<double>(&v);
-    p.Int(i ? *i : (d ? static_cast<std::int64_t>(*d) : 0));
-  }
-}
-
-void PgDriver::BindRecord(PgParams& p, bool modifiedBlobsOnly) const {
-  p.Text(file_.GetNulls());
-  for (const Blob& b : blobs_) {
-    if (b.modified || !modifiedBlobsOnly) p.Int(b.size);
-  }
-  const RecordLayout& layout = file_.Layout();
-  for (int f = 1; f <= layout.FieldCount(); ++f)
-    p.Value(FieldValue(layout.Field(f), file_.Record()));
-}
-
-int PgDriver::Damaged(std::int64_t rid, const std::string& what) const {
-  SetError(kBadFileError, {}, "0",
-           "damaged table " + bare_ + ": record " + std::to_string(rid) + ": " + what);
-  return kBadFileError;
+KeyValue PgDriver::KeyArgument(const KeyComponent& c, const KeyValue& value) const {
+  KeyValue v = ColumnValue(file_.Layout().Field(c.field).type, value);
+  if (auto* text = std::get_if<std::string>(&v); text && c.noCase) *text = AsciiLower(*text);
+  return v;
 }
 
 int PgDriver::ReadRow(const PgResult& r, int at, Row& row) const {
-  if (!r.Int(at, 0, row.rid) || row.rid <= 0) return Damaged(row.rid, "record id out of range");
-  if (!r.Int(at, 1, row.version) || r.Null(at, 1)) {
-    return Damaged(row.rid, "change counter missing");
-  }
-  std::string_view nulls;
-  if (!r.Text(at, 2, nulls)) return Damaged(row.rid, "null flags of another type");
-  row.nulls.assign(nulls);
-  const int blobs = file_.BlobCount();
-  row.blobSizes.resize(static_cast<std::size_t>(blobs));
-  for (int b = 0; b < blobs; ++b) {
-    if (!r.Int(at, 3 + b, row.blobSizes[b])) {
-      return Damaged(row.rid, "BLOB " + std::to_string(b + 1) + " size of another type");
-    }
-    const std::string problem = BlobSizeProblem(b + 1, row.blobSizes[b]);
-    if (!problem.empty()) return Damaged(row.rid, problem);
-  }
-  row.record.assign(file_.RecordSize(), 0);
-  std::uint8_t* rec = row.record.data();
-  const RecordLayout& layout = file_.Layout();
-  for (int f = 1; f <= layout.FieldCount(); ++f) {
-    const FieldDesc& d = layout.Field(f);
-    const int col = 3 + blobs + f - 1;
-    switch (d.type) {
-      case FieldType::Real: {
-        double v = 0;
-        if (!r.Real(at, col, v)) return Damaged(row.rid, d.label + " of another type");
-        PutReal(d, rec, v);
-        break;
-      }
-      case FieldType::String:
-      case FieldType::CString: {
-        std::string_view t;
-        if (!r.Text(at, col, t)) return Damaged(row.rid, d.label + " of another type");
-        if (!PutText(d, rec, t)) return Damaged(row.rid, OutOfRange(d, t));
-        break;
-      }
-      default: {
-        std::int64_t v = 0;
-        if (!r.Int(at, col, v)) return Damaged(row.rid, d.label + " of another type");
-        if (!PutInteger(d, rec, v)) return Damaged(row.rid, OutOfRange(d, v));
-        break;
-      }
-    }
-  }
-  return kNoError;
-}
-
-void PgDriver::Apply(Row& row) {
-  std::memcpy(file_.Record(), row.record.data(), row.record.size());
-  file_.SetNulls(row.nulls);
-  currentRid_ = row.rid;
-  currentVersion_ = row.version;
-  watched_ = watchArmed_;
-  watchArmed_ = false;
-  for (std::size_t b = 0; b < blobs_.size(); ++b) {
-    Blob fresh;
-    if (!skipBlobs_) {
-      fresh.storedRid = row.rid;
-      fresh.version = row.version;
-      fresh.size = row.blobSizes[b];
-    }
-    blobs_[b] = std::move(fresh);
-  }
-  skipBlobs_ = false;
-}
-
-int PgDriver::TakeRow(const PgResult& r) {
-  Row row;
-  if (int e = ReadRow(r, 0, row)) return e;
-  Apply(row);
-  ClearError();
-  return kNoError;
-}
-
-int PgDriver::ReadByRid(std::int64_t rid, int missingCode) {
-  PgParams p;
-  p.Int(rid);
-  PgResult r;
-  if (int e = Run("SELECT " + selectList_ + " FROM " + table_ + " WHERE _rid = $1", p, r, "read"))
-    return e;
-  if (r.Rows() == 0) return Code(missingCode);
-  return TakeRow(r);
-}
-
-int PgDriver::RequireCurrent() {
-  if (currentRid_ != 0) return kNoError;
-  return Code(kNoRecordError);
-}
-
-int PgDriver::StoredVersion(std::int64_t rid, std::int64_t& version) {
-  version = 0;
-  PgParams p;
-  p.Int(rid);
-  PgResult r;
-  if (int e = Run("SELECT _ver FROM " + table_ + " WHERE _rid = $1", p, r, "read")) return e;
-  if (r.Rows() > 0 && !r.Int(0, 0, version)) return Damaged(rid, "change counter of another type");
-  return kNoError;
-}
-
-int PgDriver::NotWritten() {
-  std::int64_t version = 0;
-  if (int e = StoredVersion(currentRid_, version)) return e;
-  if (version == 0) return Code(kNoRecordError, "The record was deleted by another station");
-  return Code(kRecordChangedError);
-}
-
-int PgDriver::CheckBlobCurrent(const Blob& blob) {
-  std::int64_t version = 0;
-  if (int e = StoredVersion(blob.storedRid, version)) return e;
-  if (version == 0) return Code(kNoRecordError, "The record was deleted by another station");
-  if (version != blob.version) return Code(kRecordChangedError);
-  return kNoError;
+  return ReadRowFrom(PgColumns(r, at), row);
 }
 
 // ---- Transactions ----
 
-int PgDriver::StartTransaction(int timeoutSeconds) {
-  if (inTransaction_) {
-    SetError(kDriverError, {}, "0", "a transaction is already running on this file");
-    return kDriverError;
-  }
+int PgDriver::BeginTransaction(int timeoutSeconds) {
   if (int e = Connect()) return e;
-  if (int e = conn_.Exec(
-          "BEGIN; SET LOCAL lock_timeout = " + std::to_string(std::max(1, timeoutSeconds) * 1000),
-          "start transaction")) {
-    return e;
-  }
-  inTransaction_ = true;
-  transactionStart_ = Snapshot();
-  Invalidate();
-  ClearError();
-  return kNoError;
+  return conn_.Exec(
+      "BEGIN; SET LOCAL lock_timeout = " + std::to_string(std::max(1, timeoutSeconds) * 1000),
+      "start transaction");
 }
 
-int PgDriver::Commit() {
-  if (!inTransaction_) {
-    SetError(kDriverError, {}, "0", "no transaction is running on this file");
-    return kDriverError;
-  }
-  Invalidate();
+int PgDriver::CommitTransaction() {
   int result = Connect();  // fails when the connection, and the transaction with it, is gone
   if (!result) result = conn_.Exec("COMMIT", "commit");
-  inTransaction_ = false;
-  if (result != kNoError) {
+  if (result != kNoError && conn_.Connected()) {
     const ErrorState failure = LastError();
-    if (conn_.Connected()) conn_.Exec("ROLLBACK", "commit");
-    if (transactionStart_) Restore(*transactionStart_);
+    conn_.Exec("ROLLBACK", "commit");
     SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
   }
-  transactionStart_.reset();
   return result;
 }
 
-int PgDriver::Rollback() {
-  if (!inTransaction_) {
-    SetError(kDriverError, {}, "0", "no transaction is running on this file");
-    return kDriverError;
-  }
-  inTransaction_ = false;
+int PgDriver::RollbackTransaction() {
   // A transaction lost with its connection is rolled back already.
-  const int result = conn_.Connected() ? conn_.Exec("ROLLBACK", "rollback") : kNoError;
-  if (transactionStart_) Restore(*transactionStart_);
-  transactionStart_.reset();
-  if (!result) ClearError();
-  return result;
-}
-
-std::unique_ptr<FileDriverState> PgDriver::SaveState() {
-  return Snapshot();
-}
-
-int PgDriver::RestoreState(const FileDriverState& saved) {
-  const auto* state = dynamic_cast<const State*>(&saved);
-  if (!state) {
-    SetError(kDriverError, {}, "0", "the state was not saved by this driver");
-    return kDriverError;
-  }
-  Restore(*state);
-  ClearError();
-  return kNoError;
-}
-
-int PgDriver::SetPrefetch(int count) {
-  prefetch_ = static_cast<std::size_t>(std::max(0, count));
-  Invalidate();
-  ClearError();
-  return kNoError;
+  return conn_.Connected() ? conn_.Exec("ROLLBACK", "rollback") : kNoError;
 }
 
 int PgDriver::Size(std::int64_t& bytes) {

@@ -90,6 +90,17 @@ std::vector<KeyValue> KeyValues(const RecordLayout& layout, const FileKey& key,
   return values;
 }
 
+KeyValue ColumnValue(FieldType type, const KeyValue& value) {
+  const auto* i = std::get_if<std::int64_t>(&value);
+  const auto* d = std::get_if<double>(&value);
+  if (IsText(type)) {
+    const auto* text = std::get_if<std::string>(&value);
+    return text ? *text : std::string();
+  }
+  if (type == FieldType::Real) return d ? *d : (i ? static_cast<double>(*i) : 0.0);
+  return i ? *i : (d ? static_cast<std::int64_t>(*d) : std::int64_t{0});
+}
+
 const char* SqlColumnType(FieldType t) {
   if (t == FieldType::Real) return "REAL";
   if (t == FieldType::String || t == FieldType::CString) return "TEXT";

@@ -28,6 +28,10 @@ KeyValue FieldValue(const FieldDesc& field, const std::uint8_t* record);
 // The values of a key's components in a record.
 std::vector<KeyValue> KeyValues(const RecordLayout& layout, const FileKey& key,
                                 const std::uint8_t* record);
+// A value as a column of the field type holds it: a text for a text field, a real for a Real
+// field, an integer otherwise; a number of the other kind is converted, a text where a
+// number belongs reads as 0 and a number where a text belongs as no text.
+KeyValue ColumnValue(FieldType type, const KeyValue& value);
 // The SQL column type of a field: "INTEGER", "REAL" or "TEXT".
 const char* SqlColumnType(FieldType type);
 

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <random>
 #include <utility>
@@ -19,7 +18,7 @@
 #include "platform/runtime/threads/ErrnoText.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/Text.h"
-#include "platform/sqltable/ChunkChecksum.h"
+#include "platform/sqltable/SqlText.h"
 #include "platform/sqltable/TableValues.h"
 #include "platform/store/StoreStatement.h"
 #include "platform/store/StoreStatementGuard.h"
@@ -27,22 +26,13 @@
 
 namespace rt {
 
+static_assert(kStoreChunkSize == kTableChunkSize, "STORE stores BLOBs in the shared chunk size");
+
 namespace {
 
 // Format 2 stores a checksum with every BLOB chunk; format 1 tables (none) still open.
 constexpr const char* kFormatVersion = "2";
 constexpr const char* kFormatWithoutChecksums = "1";
-
-std::string Quote(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-constexpr std::string_view kDeletedElsewhere = "The record was deleted by another station";
 
 bool Exists(const std::string& path) {
   struct stat st {};
@@ -130,43 +120,6 @@ std::string UriPath(const std::string& path) {
 
 }  // namespace
 
-// The driver part of a saved file state.
-class StoreDriver::State : public FileDriverState {
- public:
-  Cursor cursor;
-  std::int64_t rid = 0;
-  std::int64_t version = 0;
-  bool watched = false;
-  bool watchArmed = false;
-  std::vector<Blob> blobs;
-};
-
-std::unique_ptr<StoreDriver::State> StoreDriver::Snapshot() const {
-  auto state = std::make_unique<State>();
-  state->cursor = cursor_;
-  state->rid = currentRid_;
-  state->version = currentVersion_;
-  state->watched = watched_;
-  state->watchArmed = watchArmed_;
-  state->blobs = blobs_;  // contents shared, copied on the next write
-  return state;
-}
-
-int StoreDriver::Code(int code, std::string_view text) {
-  SetError(code, text);
-  return code;
-}
-
-void StoreDriver::Restore(const State& state) {
-  cursor_ = state.cursor;
-  currentRid_ = state.rid;
-  currentVersion_ = state.version;
-  watched_ = state.watched;
-  watchArmed_ = state.watchArmed;
-  blobs_ = state.blobs;
-  Invalidate();
-}
-
 void RegisterStoreDriver() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -175,22 +128,13 @@ void RegisterStoreDriver() {
   });
 }
 
-StoreDriver::StoreDriver(File& file) : FileDriver(file) {
-  blobs_.resize(static_cast<std::size_t>(file.BlobCount()));
-  selectList_ = SelectList();
-}
+StoreDriver::StoreDriver(File& file) : SqlTableDriver(file, "records", "blob_chunks", false) {}
 
 StoreDriver::~StoreDriver() {
   Disconnect();
 }
 
 // ---- Schema ----
-
-std::string StoreDriver::Column(int field) const {
-  const std::string& label = file_.Layout().Field(field).label;
-  const auto colon = label.find(':');
-  return Quote(colon == std::string::npos ? label : label.substr(colon + 1));
-}
 
 std::string StoreDriver::ComponentExpr(const KeyComponent& c) const {
   std::string expr = Column(c.field);
@@ -200,7 +144,7 @@ std::string StoreDriver::ComponentExpr(const KeyComponent& c) const {
 
 std::string StoreDriver::IndexSql(const FileKey& key) const {
   std::string sql = key.Unique() ? "CREATE UNIQUE INDEX " : "CREATE INDEX ";
-  sql += Quote("key:" + key.Name()) + " ON records(";
+  sql += SqlIdentifier("key:" + key.Name()) + " ON records(";
   for (int i = 1; i <= key.ComponentCount(); ++i) {
     if (i > 1) sql += ", ";
     sql += ComponentExpr(key.Component(i));
@@ -209,13 +153,8 @@ std::string StoreDriver::IndexSql(const FileKey& key) const {
   return sql + ")";
 }
 
-std::string StoreDriver::SelectList() const {
-  std::string list = "_rid, _ver, _nulls";
-  for (int b = 1; b <= file_.BlobCount(); ++b)
-    list += ", _bsize" + std::to_string(b);
-  for (int f = 1; f <= file_.Layout().FieldCount(); ++f)
-    list += ", " + Column(f);
-  return list;
+std::string StoreDriver::TableLabel() const {
+  return file_.PhysicalName();
 }
 
 int StoreDriver::Fail(int rc, std::string_view what) {
@@ -266,24 +205,6 @@ StoreStatementGuard StoreDriver::Statement(const std::string& sql) {
     return StoreStatementGuard();
   }
   return StoreStatementGuard(statements_.emplace(sql, std::move(stmt)).first->second.get());
-}
-
-int StoreDriver::Change(StoreStatement& s, std::string_view what) {
-  const int rc = s.Step();
-  s.Reset();
-  return rc == SQLITE_DONE ? kNoError : Fail(rc, what);
-}
-
-int StoreDriver::BindRecord(StoreStatement& s, bool modifiedBlobsOnly) {
-  int index = 1;
-  s.Bind(index++, std::string_view(file_.GetNulls()));
-  for (const Blob& b : blobs_) {
-    if (b.modified || !modifiedBlobsOnly) s.Bind(index++, b.size);
-  }
-  for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
-    BindValue(s, index++, FieldValue(f, file_.Record()));
-  }
-  return index;
 }
 
 int StoreDriver::Exec(const std::string& sql) {
@@ -341,7 +262,7 @@ int StoreDriver::CheckSchema() {
     }
   }
   for (int b = 1; b <= file_.BlobCount(); ++b) {
-    if (!has(Quote("_bsize" + std::to_string(b)))) {
+    if (!has(SqlIdentifier("_bsize" + std::to_string(b)))) {
       SetError(kBadFileError, {}, "0", "the table has no BLOB " + std::to_string(b));
       return kBadFileError;
     }
@@ -371,7 +292,7 @@ int StoreDriver::CreateIndexes(bool replace) {
   for (int k = 1; k <= file_.KeyCount(); ++k) {
     const FileKey& key = *file_.Key(k);
     if (replace) {
-      if (int e = Exec("DROP INDEX IF EXISTS " + Quote("key:" + key.Name()))) return e;
+      if (int e = Exec("DROP INDEX IF EXISTS " + SqlIdentifier("key:" + key.Name()))) return e;
     }
     if (int e = Exec(IndexSql(key))) return e;
   }
@@ -519,17 +440,13 @@ int StoreDriver::Open(int mode) {
   // While connected, nothing else in the process may open the table's files: closing such a
   // descriptor would drop the connection's locks.
   lockedEntry_ = LockedFileRegistry::Add(path);
-  cursor_ = Cursor{};
-  currentRid_ = 0;
-  ClearBlobs();
+  Forget();
   ClearError();
   return kNoError;
 }
 
 int StoreDriver::Close() {
-  if (inTransaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  inTransaction_ = false;
-  transactionStart_.reset();
+  AbandonTransaction();
   statements_.clear();
   const int rc = db_ ? sqlite3_close_v2(db_) : SQLITE_OK;
   db_ = nullptr;
@@ -582,158 +499,6 @@ int StoreDriver::Send(std::string_view option, std::string_view value, std::stri
   return kNoError;
 }
 
-int StoreDriver::Records(std::int64_t& count) {
-  auto s = Statement("SELECT count(*) FROM records");
-  if (!s) return ErrorCode();
-  const int rc = s->Step();
-  if (rc != SQLITE_ROW) return Fail(rc, "records");
-  count = s->Int(0);
-  ClearError();
-  return kNoError;
-}
-
-bool StoreDriver::Writable() const {
-  return (mode_ & 0x0F) != kAccessReadOnly;
-}
-
-// ---- Values ----
-
-KeyValue StoreDriver::FieldValue(int field, const std::uint8_t* record) const {
-  return rt::FieldValue(file_.Layout().Field(field), record);
-}
-
-std::vector<KeyValue> StoreDriver::KeyValues(const FileKey& key, const std::uint8_t* record) const {
-  return rt::KeyValues(file_.Layout(), key, record);
-}
-
-void StoreDriver::BindValue(StoreStatement& s, int index, const KeyValue& v) {
-  if (const auto* i = std::get_if<std::int64_t>(&v)) {
-    s.Bind(index, *i);
-  } else if (const auto* d = std::get_if<double>(&v)) {
-    s.Bind(index, *d);
-  } else {
-    s.Bind(index, std::string_view(std::get<std::string>(v)));
-  }
-}
-
-int StoreDriver::Damaged(std::int64_t rid, const std::string& what) const {
-  SetError(
-      kBadFileError, {}, "0",
-      "damaged table " + file_.PhysicalName() + ": record " + std::to_string(rid) + ": " + what);
-  return kBadFileError;
-}
-
-int StoreDriver::ReadRow(StoreStatement& s, Row& row) const {
-  row.rid = s.Column(0).Int();
-  const StoreValue version = s.Column(1);
-  row.version = version.Int();
-  if (row.rid <= 0) return Damaged(row.rid, "record id out of range");
-  if (version.Type() != SQLITE_INTEGER) return Damaged(row.rid, "change counter missing");
-  row.nulls.assign(s.Column(2).Text());
-  const int blobs = file_.BlobCount();
-  row.blobSizes.resize(static_cast<std::size_t>(blobs));
-  for (int b = 0; b < blobs; ++b) {
-    row.blobSizes[b] = s.Column(3 + b).Int();
-    const std::string problem = BlobSizeProblem(b + 1, row.blobSizes[b]);
-    if (!problem.empty()) return Damaged(row.rid, problem);
-  }
-  // A NULL column reads as 0, 0.0 or no text, which stores the same bytes as a cleared field.
-  row.record.assign(file_.RecordSize(), 0);
-  std::uint8_t* rec = row.record.data();
-  const RecordLayout& layout = file_.Layout();
-  for (int f = 1; f <= layout.FieldCount(); ++f) {
-    const FieldDesc& d = layout.Field(f);
-    const int col = 3 + blobs + f - 1;
-    const StoreValue value = s.Column(col);
-    switch (d.type) {
-      case FieldType::Real:
-        PutReal(d, rec, value.Real());
-        break;
-      case FieldType::String:
-      case FieldType::CString: {
-        const std::string_view t = value.Text();
-        if (!PutText(d, rec, t)) return Damaged(row.rid, OutOfRange(d, t));
-        break;
-      }
-      default: {
-        const std::int64_t v = value.Int();
-        if (!PutInteger(d, rec, v)) return Damaged(row.rid, OutOfRange(d, v));
-        break;
-      }
-    }
-  }
-  return kNoError;
-}
-
-void StoreDriver::Apply(Row& row) {
-  std::memcpy(file_.Record(), row.record.data(), row.record.size());
-  file_.SetNulls(row.nulls);
-  currentRid_ = row.rid;
-  currentVersion_ = row.version;
-  watched_ = watchArmed_;
-  watchArmed_ = false;
-  for (std::size_t b = 0; b < blobs_.size(); ++b) {
-    Blob fresh;
-    if (!skipBlobs_) {
-      fresh.storedRid = row.rid;
-      fresh.version = row.version;
-      fresh.size = row.blobSizes[b];
-    }
-    blobs_[b] = std::move(fresh);
-  }
-  skipBlobs_ = false;
-}
-
-int StoreDriver::TakeRow(StoreStatement& s) {
-  Row row;
-  if (int e = ReadRow(s, row)) return e;
-  s.Reset();
-  Apply(row);
-  ClearError();
-  return kNoError;
-}
-
-int StoreDriver::ReadByRid(std::int64_t rid, int missingCode) {
-  auto s = Statement("SELECT " + selectList_ + " FROM records WHERE _rid = ?");
-  if (!s) return ErrorCode();
-  s->Bind(1, rid);
-  const int rc = s->Step();
-  if (rc == SQLITE_DONE) return Code(missingCode);
-  if (rc != SQLITE_ROW) return Fail(rc, "read");
-  return TakeRow(*s);
-}
-
-int StoreDriver::RequireCurrent() {
-  if (currentRid_ != 0) return kNoError;
-  return Code(kNoRecordError);
-}
-
-int StoreDriver::StoredVersion(std::int64_t rid, std::int64_t& version) {
-  version = 0;
-  auto s = Statement("SELECT _ver FROM records WHERE _rid = ?");
-  if (!s) return ErrorCode();
-  s->Bind(1, rid);
-  const int rc = s->Step();
-  if (rc == SQLITE_ROW) version = s->Int(0);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return Fail(rc, "read");
-  return kNoError;
-}
-
-int StoreDriver::NotWritten() {
-  std::int64_t version = 0;
-  if (int e = StoredVersion(currentRid_, version)) return e;
-  if (version == 0) return Code(kNoRecordError, kDeletedElsewhere);
-  return Code(kRecordChangedError);
-}
-
-int StoreDriver::CheckBlobCurrent(const Blob& blob) {
-  std::int64_t version = 0;
-  if (int e = StoredVersion(blob.storedRid, version)) return e;
-  if (version == 0) return Code(kNoRecordError, kDeletedElsewhere);
-  if (version != blob.version) return Code(kRecordChangedError);
-  return kNoError;
-}
-
 // ---- Transactions ----
 
 void StoreDriver::BeginQuickScan() {
@@ -755,72 +520,20 @@ void StoreDriver::EndQuickScan() {
   if (!done) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-int StoreDriver::StartTransaction(int timeoutSeconds) {
+int StoreDriver::BeginTransaction(int timeoutSeconds) {
   EndQuickScan();
-  if (inTransaction_) {
-    SetError(kDriverError, {}, "0", "a transaction is already running on this file");
-    return kDriverError;
-  }
   sqlite3_busy_timeout(db_, std::max(1, timeoutSeconds) * 1000);
   const int result = Exec("BEGIN IMMEDIATE");
   sqlite3_busy_timeout(db_, busyMs_);
-  if (result != kNoError) return result;
-  inTransaction_ = true;
-  transactionStart_ = Snapshot();
-  Invalidate();
-  ClearError();
-  return kNoError;
-}
-
-int StoreDriver::Commit() {
-  if (!inTransaction_) {
-    SetError(kDriverError, {}, "0", "no transaction is running on this file");
-    return kDriverError;
-  }
-  Invalidate();
-  const int result = CommitOrRollback(kNoError);
-  inTransaction_ = false;
-  // A failed commit rolled the table back: so must the driver's state be, so that a retry
-  // writes everything again.
-  if (result != kNoError && transactionStart_) Restore(*transactionStart_);
-  transactionStart_.reset();
   return result;
 }
 
-int StoreDriver::Rollback() {
-  if (!inTransaction_) {
-    SetError(kDriverError, {}, "0", "no transaction is running on this file");
-    return kDriverError;
-  }
-  inTransaction_ = false;
-  const int result = Exec("ROLLBACK");
-  if (transactionStart_) Restore(*transactionStart_);
-  transactionStart_.reset();
-  return result;
+int StoreDriver::CommitTransaction() {
+  return CommitOrRollback(kNoError);
 }
 
-// ---- State ----
-
-std::unique_ptr<FileDriverState> StoreDriver::SaveState() {
-  return Snapshot();
-}
-
-int StoreDriver::RestoreState(const FileDriverState& saved) {
-  const auto* state = dynamic_cast<const State*>(&saved);
-  if (!state) {
-    SetError(kDriverError, {}, "0", "the state was not saved by this driver");
-    return kDriverError;
-  }
-  Restore(*state);
-  ClearError();
-  return kNoError;
-}
-
-int StoreDriver::SetPrefetch(int count) {
-  prefetch_ = static_cast<std::size_t>(std::max(0, count));
-  Invalidate();
-  ClearError();
-  return kNoError;
+int StoreDriver::RollbackTransaction() {
+  return Exec("ROLLBACK");
 }
 
 // ---- Size and views ----

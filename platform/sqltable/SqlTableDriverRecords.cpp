@@ -1,23 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/pgstore/PgDriver.h"
+#include <algorithm>
 
-#include "platform/runtime/files/File.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/sqltable/KeysetSql.h"
-#include "platform/sqltable/TableValues.h"
+#include "platform/sqltable/SqlTableDriver.h"
 
 namespace rt {
 
 // ---- Sequences ----
 
-int PgDriver::SetFile() {
+int SqlTableDriver::SetFile() {
   cursor_ = Cursor{};
   Invalidate();
   ClearError();
   return kNoError;
 }
 
-int PgDriver::SetKey(const FileKey& key, SetFrom from) {
+int SqlTableDriver::SetKey(const FileKey& key, SetFrom from) {
   Cursor c;
   c.key = key.Number();
   switch (from) {
@@ -38,14 +37,14 @@ int PgDriver::SetKey(const FileKey& key, SetFrom from) {
   return kNoError;
 }
 
-int PgDriver::Next() {
+int SqlTableDriver::Next() {
   return Step(+1);
 }
-int PgDriver::Previous() {
+int SqlTableDriver::Previous() {
   return Step(-1);
 }
 
-int PgDriver::Step(int direction) {
+int SqlTableDriver::Step(int direction) {
   if (cache_.empty() || cacheDirection_ != direction || watchArmed_) {
     cache_.clear();
     cacheDirection_ = direction;
@@ -67,7 +66,7 @@ int PgDriver::Step(int direction) {
   return kNoError;
 }
 
-int PgDriver::Fetch(int direction, std::size_t limit, std::deque<Row>& rows) {
+int SqlTableDriver::Fetch(int direction, std::size_t limit, std::deque<Row>& rows) {
   const Anchor a = cursor_.anchor;
   if (a == Anchor::End && direction > 0) return kNoError;
   if (a == Anchor::Start || a == Anchor::End) return FetchLevel(direction, -1, limit, rows);
@@ -78,14 +77,14 @@ int PgDriver::Fetch(int direction, std::size_t limit, std::deque<Row>& rows) {
   return kNoError;
 }
 
-// One keyset query (KeysetSql.h): components 1..level equal to the anchor's values and then
-// the record id past the anchor's (level == component count) or component level+1 past the
-// anchor's value; level -1 reads from the start or end.
-int PgDriver::FetchLevel(int direction, int level, std::size_t limit, std::deque<Row>& rows) {
+// One keyset query: components 1..level equal to the anchor's values and then either the
+// record id past the anchor's (level == component count) or component level+1 past the
+// anchor's value. level -1 reads from the start or end without a condition.
+int SqlTableDriver::FetchLevel(int direction, int level, std::size_t limit, std::deque<Row>& rows) {
   const FileKey* key = cursor_.key ? file_.Key(cursor_.key) : nullptr;
   const int components = key ? key->ComponentCount() : 0;
   KeysetOrder order;
-  order.numbered = true;
+  order.numbered = numbered_;
   for (int i = 1; i <= components; ++i) {
     order.expressions.push_back(ComponentExpr(key->Component(i)));
     order.ascending.push_back(key->Component(i).ascending);
@@ -102,45 +101,34 @@ int PgDriver::FetchLevel(int direction, int level, std::size_t limit, std::deque
   AppendKeysetConditions(order, kind, std::max(level, 0), direction > 0,
                          cursor_.anchor == Anchor::Record, true, sql, binds, next);
   AppendKeysetOrder(order, 0, direction > 0, sql);
-  sql += " LIMIT " + Placeholder(order, next);
-  PgParams p;
+  sql += " LIMIT " + Placeholder(next);
+  SqlArgs args;
   for (int b : binds) {
     if (b < 0) {
-      p.Int(cursor_.rid);
+      args.Int(cursor_.rid);
     } else {
-      BindKey(p, key->Component(b + 1), cursor_.values[b]);
+      args.Value(KeyArgument(key->Component(b + 1), cursor_.values[b]));
     }
   }
-  p.Int(static_cast<std::int64_t>(limit));
-  PgResult r;
-  if (int e = Run(sql, p, r, "read")) return e;
-  for (int i = 0; i < r.Rows(); ++i) {
-    Row row;
-    if (int e = ReadRow(r, i, row)) return e;
-    rows.push_back(std::move(row));
-  }
-  return kNoError;
+  args.Int(static_cast<std::int64_t>(limit));
+  return QueryRows(sql, args, "read", rows);
 }
 
-int PgDriver::GetByKey(const FileKey& key) {
+int SqlTableDriver::GetByKey(const FileKey& key) {
   std::string sql = "SELECT " + selectList_ + " FROM " + table_ + " WHERE ";
-  for (int i = 1; i <= key.ComponentCount(); ++i) {
-    if (i > 1) sql += " AND ";
-    sql += ComponentExpr(key.Component(i)) + " = $" + std::to_string(i);
-  }
+  int next = 1;
+  SqlArgs args;
+  KeyEquals(key, sql, next, args);
   sql += " ORDER BY _rid LIMIT 1";
-  PgParams p;
-  const auto values = KeyValuesOf(key, file_.Record());
-  for (std::size_t i = 0; i < values.size(); ++i)
-    BindKey(p, key.Component(static_cast<int>(i) + 1), values[i]);
-  PgResult r;
-  if (int e = Run(sql, p, r, "get")) return e;
-  if (r.Rows() == 0) return Code(kRecordNotFoundError, "Record Not Found");
-  return TakeRow(r);
+  std::deque<Row> rows;
+  if (int e = QueryRows(sql, args, "get", rows)) return e;
+  if (rows.empty()) return Code(kRecordNotFoundError, "Record Not Found");
+  return TakeRow(rows.front());
 }
 
-int PgDriver::GetByPointer(std::int64_t pointer, std::uint32_t) {
+int SqlTableDriver::GetByPointer(std::int64_t pointer, std::uint32_t) {
   if (pointer <= 0) {
+    // A read of no record leaves the file without a current record.
     currentRid_ = 0;
     watched_ = false;
     return Code(kRecordNotFoundError, "Record Not Found");
@@ -157,7 +145,7 @@ int BadPosition() {
 }
 }  // namespace
 
-int PgDriver::Position(const FileKey* key, std::string& position) {
+int SqlTableDriver::Position(const FileKey* key, std::string& position) {
   if (int e = RequireCurrent()) return e;
   FilePosition p;
   p.record = currentRid_;
@@ -171,7 +159,7 @@ int PgDriver::Position(const FileKey* key, std::string& position) {
   return kNoError;
 }
 
-int PgDriver::Reset(const FileKey* key, std::string_view position) {
+int SqlTableDriver::Reset(const FileKey* key, std::string_view position) {
   auto p = FilePosition::Decode(position);
   if (!p) return BadPosition();
   Cursor c;
@@ -186,17 +174,18 @@ int PgDriver::Reset(const FileKey* key, std::string_view position) {
       if (static_cast<int>(p->values.size()) != key->ComponentCount()) return BadPosition();
       c.values = std::move(p->values);
     } else {
-      PgParams params;
-      params.Int(p->record);
-      PgResult r;
-      if (int e = Run("SELECT " + selectList_ + " FROM " + table_ + " WHERE _rid = $1", params, r,
-                      "reset")) {
+      // The values did not fit in the position: take them from the record, which must exist.
+      int next = 1;
+      SqlArgs args;
+      args.Int(p->record);
+      std::deque<Row> rows;
+      if (int e = QueryRows(
+              "SELECT " + selectList_ + " FROM " + table_ + " WHERE _rid = " + Placeholder(next),
+              args, "reset", rows)) {
         return e;
       }
-      if (r.Rows() == 0) return Code(kNoRecordError);
-      Row row;
-      if (int e = ReadRow(r, 0, row)) return e;
-      c.values = KeyValuesOf(*key, row.record.data());
+      if (rows.empty()) return Code(kNoRecordError);
+      c.values = KeyValuesOf(*key, rows.front().record.data());
     }
   }
   cursor_ = std::move(c);
@@ -205,11 +194,13 @@ int PgDriver::Reset(const FileKey* key, std::string_view position) {
   return kNoError;
 }
 
-int PgDriver::Reget(const FileKey* key, std::string_view position) {
+int SqlTableDriver::Reget(const FileKey* key, std::string_view position) {
   const auto p = FilePosition::Decode(position);
   if (!p) return BadPosition();
   if ((key == nullptr) != (p->kind == FilePosition::Kind::File)) return BadPosition();
   if (key && p->key != key->Number()) return BadPosition();
+  // Reading the watched record again without a new watch keeps watching the version first
+  // read: a change another station made meanwhile must still stop the next write.
   const bool keepWatch = watched_ && !watchArmed_ && p->record == currentRid_;
   const std::int64_t watchedVersion = currentVersion_;
   const int result = ReadByRid(p->record, kRecordNotFoundError);
@@ -223,57 +214,29 @@ int PgDriver::Reget(const FileKey* key, std::string_view position) {
 
 // ---- Writes ----
 
-template <typename Steps>
-int PgDriver::InWrite(std::string_view what, Steps&& steps) {
-  if (int e = Connect()) return e;
-  const bool own = !inTransaction_;
-  if (int e = conn_.Exec(own ? "BEGIN" : "SAVEPOINT pg_write", what)) return e;
-  int result = steps();
-  if (!result) {
-    // Heard by the other clients when the change commits; this client leaves it out by the
-    // backend it came from.
-    PgParams p;
-    p.Text(bare_);
-    PgResult r;
-    result = conn_.Run("SELECT pg_notify($1, '')", p, r, what);
-  }
-  if (!result) result = conn_.Exec(own ? "COMMIT" : "RELEASE SAVEPOINT pg_write", what);
-  if (result) {
-    const ErrorState failure = LastError();
-    if (conn_.Connected()) {
-      conn_.Exec(own ? "ROLLBACK" : "ROLLBACK TO SAVEPOINT pg_write; RELEASE SAVEPOINT pg_write",
-                 what);
-    }
-    SetError(failure.code, failure.text, failure.driverCode, failure.driverText);
-    return result;
-  }
-  ++changes_;
-  return kNoError;
-}
-
-int PgDriver::Add(std::uint32_t) {
+int SqlTableDriver::Add(std::uint32_t) {
   Invalidate();
   if (insertSql_.empty()) {
-    int n = 1;
-    std::string values = "$" + std::to_string(n++);
+    int next = 1;
+    std::string values = Placeholder(next);
     insertSql_ = "INSERT INTO " + table_ + " (_nulls";
     for (int b = 1; b <= file_.BlobCount(); ++b) {
       insertSql_ += ", _bsize" + std::to_string(b);
-      values += ", $" + std::to_string(n++);
+      values += ", " + Placeholder(next);
     }
     for (int f = 1; f <= file_.Layout().FieldCount(); ++f) {
       insertSql_ += ", " + Column(f);
-      values += ", $" + std::to_string(n++);
+      values += ", " + Placeholder(next);
     }
     insertSql_ += ") VALUES (" + values + ") RETURNING _rid";
   }
   std::int64_t rid = 0;
   const int written = InWrite("add", [&] {
-    PgParams p;
-    BindRecord(p, false);
-    PgResult r;
-    if (int e = conn_.Run(insertSql_, p, r, "add")) return e;
-    if (r.Rows() != 1 || !r.Int(0, 0, rid) || rid <= 0) return Damaged(rid, "record id refused");
+    SqlArgs args;
+    RecordArgs(args, false);
+    bool found = false;
+    if (int e = QueryInt(insertSql_, args, "add", rid, found)) return e;
+    if (!found || rid <= 0) return Damaged(rid, "record id refused");
     return WriteBlobs(rid, false);
   });
   if (written != kNoError) return written;
@@ -289,30 +252,29 @@ int PgDriver::Add(std::uint32_t) {
   return kNoError;
 }
 
-int PgDriver::Put() {
+int SqlTableDriver::Put() {
   if (int e = RequireCurrent()) return e;
   Invalidate();
-  int n = 1;
-  std::string sql = "UPDATE " + table_ + " SET _ver = _ver + 1, _nulls = $" + std::to_string(n++);
+  int next = 1;
+  std::string sql = "UPDATE " + table_ + " SET _ver = _ver + 1, _nulls = " + Placeholder(next);
   for (std::size_t b = 0; b < blobs_.size(); ++b) {
-    if (blobs_[b].modified)
-      sql += ", _bsize" + std::to_string(b + 1) + " = $" + std::to_string(n++);
+    if (blobs_[b].modified) sql += ", _bsize" + std::to_string(b + 1) + " = " + Placeholder(next);
   }
   for (int f = 1; f <= file_.Layout().FieldCount(); ++f)
-    sql += ", " + Column(f) + " = $" + std::to_string(n++);
-  sql += " WHERE _rid = $" + std::to_string(n++);
-  if (watched_) sql += " AND _ver = $" + std::to_string(n++);
+    sql += ", " + Column(f) + " = " + Placeholder(next);
+  sql += " WHERE _rid = " + Placeholder(next);
+  if (watched_) sql += " AND _ver = " + Placeholder(next);
+  // Unwatched, the counter may have moved by more than this write.
   sql += " RETURNING _ver";
   std::int64_t version = 0;
   const int written = InWrite("put", [&] {
-    PgParams p;
-    BindRecord(p, true);
-    p.Int(currentRid_);
-    if (watched_) p.Int(currentVersion_);
-    PgResult r;
-    if (int e = conn_.Run(sql, p, r, "put")) return e;
-    if (r.Rows() == 0) return NotWritten();
-    if (!r.Int(0, 0, version)) return Damaged(currentRid_, "change counter of another type");
+    SqlArgs args;
+    RecordArgs(args, true);
+    args.Int(currentRid_);
+    if (watched_) args.Int(currentVersion_);
+    bool found = false;
+    if (int e = QueryInt(sql, args, "put", version, found)) return e;
+    if (!found) return NotWritten();
     return WriteBlobs(currentRid_, true);
   });
   if (written != kNoError) return written;
@@ -328,23 +290,24 @@ int PgDriver::Put() {
   return kNoError;
 }
 
-int PgDriver::Delete() {
+int SqlTableDriver::Delete() {
   if (int e = RequireCurrent()) return e;
   Invalidate();
   const int written = InWrite("delete", [&] {
-    PgParams p;
-    p.Int(currentRid_);
-    if (watched_) p.Int(currentVersion_);
-    PgResult r;
-    if (int e = conn_.Run(watched_ ? "DELETE FROM " + table_ + " WHERE _rid = $1 AND _ver = $2"
-                                   : "DELETE FROM " + table_ + " WHERE _rid = $1",
-                          p, r, "delete")) {
-      return e;
-    }
-    if (r.Changed() == 0) return NotWritten();
-    PgParams c;
-    c.Int(currentRid_);
-    return conn_.Run("DELETE FROM " + chunks_ + " WHERE rid = $1", c, r, "delete");
+    // A watched record is deleted only as it was read; one already gone is not deleted again.
+    int next = 1;
+    std::string sql = "DELETE FROM " + table_ + " WHERE _rid = " + Placeholder(next);
+    if (watched_) sql += " AND _ver = " + Placeholder(next);
+    SqlArgs args;
+    args.Int(currentRid_);
+    if (watched_) args.Int(currentVersion_);
+    std::int64_t changed = 0;
+    if (int e = Execute(sql, args, "delete", &changed)) return e;
+    if (changed == 0) return NotWritten();
+    next = 1;
+    SqlArgs chunk;
+    chunk.Int(currentRid_);
+    return Execute("DELETE FROM " + chunks_ + " WHERE rid = " + Placeholder(next), chunk, "delete");
   });
   if (written != kNoError) return written;
   for (Blob& b : blobs_) {
@@ -357,34 +320,26 @@ int PgDriver::Delete() {
   return kNoError;
 }
 
-int PgDriver::Duplicate(const FileKey* key, bool& duplicate) {
+int SqlTableDriver::Duplicate(const FileKey* key, bool& duplicate) {
   duplicate = false;
   for (int k = 1; k <= file_.KeyCount(); ++k) {
     const FileKey& candidate = *file_.Key(k);
     if (key ? &candidate != key : !candidate.Unique()) continue;
-    std::string sql = "SELECT 1::int8 FROM " + table_ + " WHERE ";
-    int n = 1;
-    for (int i = 1; i <= candidate.ComponentCount(); ++i) {
-      sql += ComponentExpr(candidate.Component(i)) + " = $" + std::to_string(n++) + " AND ";
-    }
-    sql += "_rid <> $" + std::to_string(n) + " LIMIT 1";
-    PgParams p;
-    const auto values = KeyValuesOf(candidate, file_.Record());
-    for (std::size_t i = 0; i < values.size(); ++i)
-      BindKey(p, candidate.Component(static_cast<int>(i) + 1), values[i]);
-    p.Int(currentRid_);
-    PgResult r;
-    if (int e = Run(sql, p, r, "duplicate")) return e;
-    if (r.Rows() > 0) {
-      duplicate = true;
-      break;
-    }
+    std::string sql = "SELECT _rid FROM " + table_ + " WHERE ";
+    int next = 1;
+    SqlArgs args;
+    KeyEquals(candidate, sql, next, args);
+    sql += " AND _rid <> " + Placeholder(next) + " LIMIT 1";
+    args.Int(currentRid_);
+    std::int64_t other = 0;
+    if (int e = QueryInt(sql, args, "duplicate", other, duplicate)) return e;
+    if (duplicate) break;
   }
   ClearError();
   return kNoError;
 }
 
-int PgDriver::Watch() {
+int SqlTableDriver::Watch() {
   watchArmed_ = true;
   ClearError();
   return kNoError;
