@@ -314,19 +314,7 @@ int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit, bo
 
 void PgViewCursor::BindOrderValue(PgParams& p, std::size_t component, const KeyValue& v) const {
   const ViewOrderComponent& c = query_.order[component];
-  const FieldType type = driver_.file_.Layout().Field(c.field).type;
-  if (IsText(type)) {
-    const auto* t = std::get_if<std::string>(&v);
-    p.Text(t ? *t : std::string());
-  } else if (type == FieldType::Real) {
-    const auto* d = std::get_if<double>(&v);
-    const auto* i = std::get_if<std::int64_t>(&v);
-    p.Real(d ? *d : (i ? static_cast<double>(*i) : 0.0));
-  } else {
-    const auto* i = std::get_if<std::int64_t>(&v);
-    const auto* d = std::get_if<double>(&v);
-    p.Int(i ? *i : (d ? static_cast<std::int64_t>(*d) : 0));
-  }
+  p.Value(ColumnValue(driver_.file_.Layout().Field(c.field).type, v));
 }
 
 int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal,
