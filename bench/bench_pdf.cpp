@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/pdf/PdfEngine.h"
+#include "platform/runtime/threads/Threads.h"
 #include "tests/pdf/PdfTestWriter.h"
 
 namespace {
@@ -200,6 +201,7 @@ int main() {
       Manual("/usr/share/doc/gnucobol3/gnucobol.pdf.gz", dir, "gnucobol.pdf");
   if (!gnucobol.empty()) Bench("GnuCOBOL manual", gnucobol, dir);
 
+  rt::JoinAllThreads();  // background searches end before the process does
   std::error_code ec;
   fs::remove_all(dir, ec);
   return 0;

@@ -19,6 +19,7 @@
 
 #include "platform/pdf/PdfEngineLock.h"
 #include "platform/pdf/PdfPageText.h"
+#include "platform/pdf/PdfTextLayout.h"
 #include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 
@@ -32,10 +33,18 @@ struct PdfDocumentSet::Document {
   std::unique_ptr<poppler::document> document;
   int pageCount = 0;
   std::vector<std::unique_ptr<poppler::page>> pages;  // made on first use
+  // The instance for text and search, made on first use (see PdfTextLayout).
+  std::unique_ptr<PdfTextLayout> layout;
 
   poppler::page* Page(int index) {
     if (!pages[index]) pages[index].reset(document->create_page(index));
     return pages[index].get();
+  }
+
+  // Null when the document cannot be read for its text.
+  PdfTextLayout* Layout() {
+    if (!layout) layout = std::make_unique<PdfTextLayout>(bytes);
+    return layout->Ok() ? layout.get() : nullptr;
   }
 };
 
@@ -265,13 +274,7 @@ std::string PdfDocumentSet::PageText(int page) {
   if (document == nullptr) return {};
   std::shared_ptr<const std::string> text = cache_.Find(page);
   if (!text) {
-    poppler::page* p = nullptr;
-    try {
-      p = document->Page(index);
-    } catch (...) {
-      p = nullptr;
-    }
-    text = std::make_shared<const std::string>(PdfPageText::Extract(p));
+    text = std::make_shared<const std::string>(LayoutText(*document, index));
     cache_.Put(page, text);
   }
   return *text;
@@ -282,10 +285,13 @@ std::string PdfDocumentSet::ExtractPageText(int page) {
   Document* document = Locate(page, index);
   if (document == nullptr) return {};
   if (std::shared_ptr<const std::string> kept = cache_.Find(page)) return *kept;
+  return LayoutText(*document, index);
+}
+
+std::string PdfDocumentSet::LayoutText(Document& document, int index) {
   try {
-    std::unique_ptr<poppler::page> p(
-        document->pages[index] ? nullptr : document->document->create_page(index));
-    return PdfPageText::Extract(p ? p.get() : document->pages[index].get());
+    PdfTextLayout* layout = document.Layout();
+    return layout ? layout->Text(index) : std::string();
   } catch (...) {
     return {};
   }
@@ -328,8 +334,9 @@ std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::PageTexts() {
     const std::atomic<bool> never{false};
     PdfParallelPages(Sources()).Run(
         missing, threads,
-        [&](poppler::page* page, std::size_t slot) {
-          texts[missing[slot]] = std::make_shared<const std::string>(PdfPageText::Extract(page));
+        [&](PdfTextLayout* document, int page, std::size_t slot) {
+          texts[missing[slot]] =
+              std::make_shared<const std::string>(document ? document->Text(page) : std::string());
         },
         never);
   }
@@ -375,13 +382,17 @@ std::vector<PdfRect> PdfDocumentSet::Search(int page, const std::string& text,
   Document* document = Locate(page, index);
   const std::u32string needle = PdfPageText::Needle(text, caseInsensitive);
   if (document == nullptr || needle.empty()) return {};
-  poppler::page* p = nullptr;
   try {
-    p = document->Page(index);
+    PdfTextLayout* layout = document->Layout();
+    if (layout == nullptr) return {};
+    std::vector<PdfRect> boxes = layout->Search(index, needle, caseInsensitive);
+    // The page's text comes with the same layout: keep it for later text requests.
+    if (!cache_.Find(page))
+      cache_.Put(page, std::make_shared<const std::string>(layout->Text(index)));
+    return boxes;
   } catch (...) {
     return {};
   }
-  return PdfPageText::Search(p, needle, caseInsensitive);
 }
 
 PdfError PdfDocumentSet::RenderPage(int page, double pixelsPerPoint, PdfImage& image) {

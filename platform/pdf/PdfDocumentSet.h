@@ -56,8 +56,9 @@ class PdfDocumentSet {
 
   // A page's text in UTF-8 (empty out of range). Extracted once and kept (see TextCache).
   std::string PageText(int page);
-  // A page's text extracted now and not kept, nor the page's layout: a long document read
-  // page by page this way holds one page's text at a time (a kept text is reused).
+  // A page's text extracted now and not kept (only the text instance's last page layout
+  // stays): a long document read page by page this way holds one page's text at a time (a
+  // kept text is reused).
   std::string ExtractPageText(int page);
   // Every page's text, pages separated by a form feed ('\f'); no separator after the last.
   // Pages not kept yet are extracted in parallel, one instance of the document per core.
@@ -77,7 +78,8 @@ class PdfDocumentSet {
   // The documents' bytes and page ranges, for work on instances of their own.
   std::vector<PdfSource> Sources() const;
 
-  // The boxes (in page points) where `text` (UTF-8) occurs on a page, in reading order.
+  // The boxes (in page points) where `text` (UTF-8) occurs on a page, in reading order. The
+  // page's text, made by the same layout, is kept too.
   std::vector<PdfRect> Search(int page, const std::string& text, bool caseInsensitive);
 
   // Renders a page at the given scale (pixels per point; 1 is 72 dpi).
@@ -93,6 +95,8 @@ class PdfDocumentSet {
   PdfError ReadFile(const std::string& fileName, std::vector<char>& bytes) const;
   // The document holding a set page and the page's index in it; null out of range.
   Document* Locate(int page, int& indexInDocument) const;
+  // The text of a page of a document, laid out on the document's text instance.
+  static std::string LayoutText(Document& document, int index);
   void Reindex();
 
   std::vector<std::unique_ptr<Document>> documents_;
