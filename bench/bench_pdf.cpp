@@ -87,6 +87,13 @@ void Compare(const char* what, const std::function<double()>& engine,
   std::fflush(stdout);
 }
 
+// The machine's load average over the last minute: the ratios depend on whether the
+// engine's threads find free cores.
+void PrintLoad(const char* when) {
+  double load[1] = {0};
+  if (getloadavg(load, 1) == 1) std::printf("load average %s: %.2f\n", when, load[0]);
+}
+
 bool Run(const std::string& command) {
   return std::system(command.c_str()) == 0;
 }
@@ -184,6 +191,7 @@ std::string Manual(const std::string& gz, const std::filesystem::path& dir,
 
 int main() {
   namespace fs = std::filesystem;
+  PrintLoad("at the start");
   const fs::path dir = fs::temp_directory_path() / ("bench_pdf_" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string generated = (dir / "pages1000.pdf").string();
@@ -202,6 +210,7 @@ int main() {
   if (!gnucobol.empty()) Bench("GnuCOBOL manual", gnucobol, dir);
 
   rt::JoinAllThreads();  // background searches end before the process does
+  PrintLoad("at the end");
   std::error_code ec;
   fs::remove_all(dir, ec);
   return 0;
