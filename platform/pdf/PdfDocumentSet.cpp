@@ -305,23 +305,7 @@ std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::KeptTexts() {
 }
 
 std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::KeptTextsForSearch() {
-  std::vector<std::shared_ptr<const std::string>> texts = KeptTexts();
-  for (int page = 0; page < pageCount_; ++page) {
-    if (!texts[page]) continue;
-    int index = 0;
-    Document* document = Locate(page, index);
-    try {
-      poppler::page* p = document->Page(index);
-      const poppler::rectf crop = p ? p->page_rect(poppler::crop_box) : poppler::rectf();
-      const poppler::rectf media = p ? p->page_rect(poppler::media_box) : poppler::rectf();
-      if (!p || crop.x() != media.x() || crop.y() != media.y() || crop.width() != media.width() ||
-          crop.height() != media.height())
-        texts[page].reset();
-    } catch (...) {
-      texts[page].reset();
-    }
-  }
-  return texts;
+  return KeptTexts();
 }
 
 std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::PageTexts() {

@@ -68,9 +68,9 @@ class PdfDocumentSet {
   std::vector<std::shared_ptr<const std::string>> PageTexts();
   // The texts kept now, by page (null where none is kept); nothing is extracted.
   std::vector<std::shared_ptr<const std::string>> KeptTexts();
-  // As KeptTexts, for ruling pages out of a search: only the pages whose text holds every
-  // character the search sees (the library's page text leaves out what lies outside the crop
-  // box, the search's layout does not).
+  // As KeptTexts, for ruling pages out of a search: a page's text and its search come from
+  // the same layout (PdfTextLayout), so every kept text holds every character the search
+  // sees (both leave out what lies outside the crop box).
   std::vector<std::shared_ptr<const std::string>> KeptTextsForSearch();
   // The kept texts: dropped with the documents, capped in bytes.
   PdfTextCache& TextCache() { return cache_; }

@@ -208,6 +208,35 @@ TEST_F(PdfParallelText, DamageMidWayGivesTheSameResultOnEveryPath) {
   EXPECT_LT(engine->Matches().size(), 30u * 3);
 }
 
+TEST_F(PdfParallelText, CroppedPagesGiveTheSameTextAndMatchesOnEveryPath) {
+  // Every page has "needle" near its top and "hidden" near its bottom; a crop box keeps only
+  // the top 200 points of the odd pages.
+  std::vector<TestPage> pages(20);
+  for (std::size_t p = 0; p < pages.size(); ++p) {
+    pages[p].lines = {"the needle at the top"};
+    pages[p].lines.resize(40, "filler line");
+    pages[p].lines.back() = "the hidden line";
+    if (p % 2 == 1) pages[p].cropHeight = 200;
+  }
+  const std::string pdf = PdfTestWriter::Build(pages);
+  PdfDocumentSet reference;
+  ASSERT_TRUE(reference.LoadBytes(Bytes(pdf), "cropped").Ok());
+  EXPECT_NE(reference.PageText(0).find("hidden"), std::string::npos);
+  EXPECT_EQ(reference.PageText(1).find("hidden"), std::string::npos);
+  EXPECT_NE(reference.PageText(1).find("needle"), std::string::npos);
+  // With every text kept, the kept texts rule pages out of the searches.
+  PdfDocumentSet set;
+  ASSERT_TRUE(set.LoadBytes(Bytes(pdf), "cropped").Ok());
+  EXPECT_EQ(set.DocumentText(), SequentialText(reference));
+  for (const char* needle : {"needle", "hidden"}) {
+    const std::vector<PdfMatch> matches = JobMatches(set, needle, true, 3, true);
+    EXPECT_EQ(matches, SequentialMatches(reference, needle, true, 3)) << needle;
+    EXPECT_EQ(matches.size(), std::string(needle) == "needle" ? 20u : 10u) << needle;
+    for (const PdfMatch& match : matches)
+      EXPECT_LE(match.box.Bottom(), match.page % 2 == 1 ? 200 : 792) << needle << match.page;
+  }
+}
+
 // Holds the background search at every page from `from` on until opened; removed at the end.
 class HeldSearch {
  public:
