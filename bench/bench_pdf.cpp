@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/pdf/PdfEngine.h"
+#include "platform/runtime/threads/Threads.h"
 #include "tests/pdf/PdfTestWriter.h"
 
 namespace {
@@ -84,6 +85,13 @@ void Compare(const char* what, const std::function<double()>& engine,
   std::printf("  %-22s engine %8.1f ms   tool %8.1f ms   ratio %.2f   (cpu %.2f)\n", what, e * 1000,
               t * 1000, e / t, tc > 0 ? ec / tc : 0.0);
   std::fflush(stdout);
+}
+
+// The machine's load average over the last minute: the ratios depend on whether the
+// engine's threads find free cores.
+void PrintLoad(const char* when) {
+  double load[1] = {0};
+  if (getloadavg(load, 1) == 1) std::printf("load average %s: %.2f\n", when, load[0]);
 }
 
 bool Run(const std::string& command) {
@@ -183,6 +191,7 @@ std::string Manual(const std::string& gz, const std::filesystem::path& dir,
 
 int main() {
   namespace fs = std::filesystem;
+  PrintLoad("at the start");
   const fs::path dir = fs::temp_directory_path() / ("bench_pdf_" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string generated = (dir / "pages1000.pdf").string();
@@ -200,6 +209,8 @@ int main() {
       Manual("/usr/share/doc/gnucobol3/gnucobol.pdf.gz", dir, "gnucobol.pdf");
   if (!gnucobol.empty()) Bench("GnuCOBOL manual", gnucobol, dir);
 
+  rt::JoinAllThreads();  // background searches end before the process does
+  PrintLoad("at the end");
   std::error_code ec;
   fs::remove_all(dir, ec);
   return 0;

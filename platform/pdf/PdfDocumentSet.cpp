@@ -20,6 +20,7 @@
 #include "platform/pdf/PdfEngineInstance.h"
 #include "platform/pdf/PdfEngineLock.h"
 #include "platform/pdf/PdfPageText.h"
+#include "platform/pdf/PdfTextLayout.h"
 #include "platform/runtime/files/LockedFileRegistry.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 
@@ -33,10 +34,18 @@ struct PdfDocumentSet::Document {
   std::unique_ptr<poppler::document> document;
   int pageCount = 0;
   std::vector<std::unique_ptr<poppler::page>> pages;  // made on first use
+  // The instance for text and search, made on first use (see PdfTextLayout).
+  std::unique_ptr<PdfTextLayout> layout;
 
   poppler::page* Page(int index) {
     if (!pages[index]) pages[index].reset(document->create_page(index));
     return pages[index].get();
+  }
+
+  // Null when the document cannot be read for its text.
+  PdfTextLayout* Layout() {
+    if (!layout) layout = std::make_unique<PdfTextLayout>(bytes);
+    return layout->Ok() ? layout.get() : nullptr;
   }
 };
 
@@ -266,13 +275,7 @@ std::string PdfDocumentSet::PageText(int page) {
   if (document == nullptr) return {};
   std::shared_ptr<const std::string> text = cache_.Find(page);
   if (!text) {
-    poppler::page* p = nullptr;
-    try {
-      p = document->Page(index);
-    } catch (...) {
-      p = nullptr;
-    }
-    text = std::make_shared<const std::string>(PdfPageText::Extract(p));
+    text = std::make_shared<const std::string>(LayoutText(*document, index));
     cache_.Put(page, text);
   }
   return *text;
@@ -283,10 +286,13 @@ std::string PdfDocumentSet::ExtractPageText(int page) {
   Document* document = Locate(page, index);
   if (document == nullptr) return {};
   if (std::shared_ptr<const std::string> kept = cache_.Find(page)) return *kept;
+  return LayoutText(*document, index);
+}
+
+std::string PdfDocumentSet::LayoutText(Document& document, int index) {
   try {
-    std::unique_ptr<poppler::page> p(
-        document->pages[index] ? nullptr : document->document->create_page(index));
-    return PdfPageText::Extract(p ? p.get() : document->pages[index].get());
+    PdfTextLayout* layout = document.Layout();
+    return layout ? layout->Text(index) : std::string();
   } catch (...) {
     return {};
   }
@@ -300,23 +306,7 @@ std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::KeptTexts() {
 }
 
 std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::KeptTextsForSearch() {
-  std::vector<std::shared_ptr<const std::string>> texts = KeptTexts();
-  for (int page = 0; page < pageCount_; ++page) {
-    if (!texts[page]) continue;
-    int index = 0;
-    Document* document = Locate(page, index);
-    try {
-      poppler::page* p = document->Page(index);
-      const poppler::rectf crop = p ? p->page_rect(poppler::crop_box) : poppler::rectf();
-      const poppler::rectf media = p ? p->page_rect(poppler::media_box) : poppler::rectf();
-      if (!p || crop.x() != media.x() || crop.y() != media.y() || crop.width() != media.width() ||
-          crop.height() != media.height())
-        texts[page].reset();
-    } catch (...) {
-      texts[page].reset();
-    }
-  }
-  return texts;
+  return KeptTexts();
 }
 
 std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::PageTexts() {
@@ -329,8 +319,9 @@ std::vector<std::shared_ptr<const std::string>> PdfDocumentSet::PageTexts() {
     const std::atomic<bool> never{false};
     PdfParallelPages(Sources()).Run(
         missing, threads,
-        [&](poppler::page* page, std::size_t slot) {
-          texts[missing[slot]] = std::make_shared<const std::string>(PdfPageText::Extract(page));
+        [&](PdfTextLayout* document, int page, std::size_t slot) {
+          texts[missing[slot]] =
+              std::make_shared<const std::string>(document ? document->Text(page) : std::string());
         },
         never);
   }
@@ -376,13 +367,17 @@ std::vector<PdfRect> PdfDocumentSet::Search(int page, const std::string& text,
   Document* document = Locate(page, index);
   const std::u32string needle = PdfPageText::Needle(text, caseInsensitive);
   if (document == nullptr || needle.empty()) return {};
-  poppler::page* p = nullptr;
   try {
-    p = document->Page(index);
+    PdfTextLayout* layout = document->Layout();
+    if (layout == nullptr) return {};
+    std::vector<PdfRect> boxes = layout->Search(index, needle, caseInsensitive);
+    // The page's text comes with the same layout: keep it for later text requests.
+    if (!cache_.Find(page))
+      cache_.Put(page, std::make_shared<const std::string>(layout->Text(index)));
+    return boxes;
   } catch (...) {
     return {};
   }
-  return PdfPageText::Search(p, needle, caseInsensitive);
 }
 
 PdfError PdfDocumentSet::RenderPage(int page, double pixelsPerPoint, PdfImage& image) {

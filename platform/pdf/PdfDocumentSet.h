@@ -56,8 +56,9 @@ class PdfDocumentSet {
 
   // A page's text in UTF-8 (empty out of range). Extracted once and kept (see TextCache).
   std::string PageText(int page);
-  // A page's text extracted now and not kept, nor the page's layout: a long document read
-  // page by page this way holds one page's text at a time (a kept text is reused).
+  // A page's text extracted now and not kept (only the text instance's last page layout
+  // stays): a long document read page by page this way holds one page's text at a time (a
+  // kept text is reused).
   std::string ExtractPageText(int page);
   // Every page's text, pages separated by a form feed ('\f'); no separator after the last.
   // Pages not kept yet are extracted in parallel, one instance of the document per core.
@@ -67,9 +68,9 @@ class PdfDocumentSet {
   std::vector<std::shared_ptr<const std::string>> PageTexts();
   // The texts kept now, by page (null where none is kept); nothing is extracted.
   std::vector<std::shared_ptr<const std::string>> KeptTexts();
-  // As KeptTexts, for ruling pages out of a search: only the pages whose text holds every
-  // character the search sees (the library's page text leaves out what lies outside the crop
-  // box, the search's layout does not).
+  // As KeptTexts, for ruling pages out of a search: a page's text and its search come from
+  // the same layout (PdfTextLayout), so every kept text holds every character the search
+  // sees (both leave out what lies outside the crop box).
   std::vector<std::shared_ptr<const std::string>> KeptTextsForSearch();
   // The kept texts: dropped with the documents, capped in bytes.
   PdfTextCache& TextCache() { return cache_; }
@@ -77,7 +78,8 @@ class PdfDocumentSet {
   // The documents' bytes and page ranges, for work on instances of their own.
   std::vector<PdfSource> Sources() const;
 
-  // The boxes (in page points) where `text` (UTF-8) occurs on a page, in reading order.
+  // The boxes (in page points) where `text` (UTF-8) occurs on a page, in reading order. The
+  // page's text, made by the same layout, is kept too.
   std::vector<PdfRect> Search(int page, const std::string& text, bool caseInsensitive);
 
   // Renders a page at the given scale (pixels per point; 1 is 72 dpi).
@@ -93,6 +95,8 @@ class PdfDocumentSet {
   PdfError ReadFile(const std::string& fileName, std::vector<char>& bytes) const;
   // The document holding a set page and the page's index in it; null out of range.
   Document* Locate(int page, int& indexInDocument) const;
+  // The text of a page of a document, laid out on the document's text instance.
+  static std::string LayoutText(Document& document, int index);
   void Reindex();
 
   std::vector<std::unique_ptr<Document>> documents_;

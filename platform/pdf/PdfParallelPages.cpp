@@ -1,14 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/pdf/PdfParallelPages.h"
 
-#include <poppler/cpp/poppler-document.h>
-#include <poppler/cpp/poppler-page.h>
-
 #include <algorithm>
-#include <mutex>
 #include <thread>
 
-#include "platform/pdf/PdfEngineLock.h"
+#include "platform/pdf/PdfTextLayout.h"
 
 namespace rt {
 
@@ -17,43 +13,31 @@ int PdfParallelPages::Threads(int pages) {
   return std::clamp(pages / kMinPagesPerThread, 1, cores);
 }
 
-void PdfParallelPages::Run(const std::vector<int>& pages, int threads,
-                           const std::function<void(poppler::page*, std::size_t)>& work,
+void PdfParallelPages::Run(const std::vector<int>& pages, int threads, const Work& work,
                            const std::atomic<bool>& stop) const {
-  PdfEngineLock::Prepare();
   std::atomic<std::size_t> next{0};
   auto worker = [&] {
-    std::vector<std::unique_ptr<poppler::document>> instances(sources_.size());
-    std::vector<bool> tried(sources_.size(), false);
+    std::vector<std::unique_ptr<PdfTextLayout>> instances(sources_.size());
     for (std::size_t slot = next++; slot < pages.size() && !stop.load(); slot = next++) {
       const int page = pages[slot];
       std::size_t source = 0;
       while (source < sources_.size() &&
              page >= sources_[source].firstPage + sources_[source].pageCount)
         ++source;
-      std::unique_ptr<poppler::page> opened;
+      PdfTextLayout* document = nullptr;
+      int index = 0;
       if (source < sources_.size() && page >= sources_[source].firstPage) {
-        if (!tried[source]) {
-          tried[source] = true;
-          const std::vector<char>& bytes = *sources_[source].bytes;
-          try {
-            std::lock_guard<std::mutex> lock(PdfEngineLock::Mutex());
-            if (stop.load()) break;  // ended while this thread waited to load
-            instances[source].reset(poppler::document::load_from_raw_data(
-                bytes.data(), static_cast<int>(bytes.size())));
-          } catch (...) {
-            instances[source].reset();
-          }
-        }
+        index = page - sources_[source].firstPage;
         try {
-          if (instances[source])
-            opened.reset(instances[source]->create_page(page - sources_[source].firstPage));
+          if (!instances[source])
+            instances[source] = std::make_unique<PdfTextLayout>(sources_[source].bytes);
+          if (instances[source]->Ok()) document = instances[source].get();
         } catch (...) {
-          opened.reset();
+          document = nullptr;
         }
       }
       try {
-        work(opened.get(), slot);
+        work(document, index, slot);
       } catch (...) {
         // Out of memory for this page's result: the others still get theirs.
       }

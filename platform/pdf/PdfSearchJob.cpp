@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/pdf/PdfPageText.h"
+#include "platform/pdf/PdfTextLayout.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
 
@@ -42,12 +43,21 @@ void PdfSearchJob::SetPageHook(std::function<void(int)> hook) {
 }
 
 bool PdfSearchJob::Start(const std::shared_ptr<PdfSearchJob>& job) {
-  return rt::Start(
-             [job](const std::vector<std::string>&) {
-               job->events_ = ThreadEvents(ThreadNumber());
-               job->Run();
-             },
-             kSearchStack) != 0;
+  {
+    std::lock_guard<std::mutex> lock(job->mutex_);
+    job->running_ = true;
+  }
+  const bool started = rt::Start(
+                           [job](const std::vector<std::string>&) {
+                             job->events_ = ThreadEvents(ThreadNumber());
+                             job->Run();
+                           },
+                           kSearchStack) != 0;
+  if (!started) {
+    std::lock_guard<std::mutex> lock(job->mutex_);
+    job->running_ = false;
+  }
+  return started;
 }
 
 bool PdfSearchJob::MayMatch(int page) const {
@@ -74,6 +84,7 @@ void PdfSearchJob::Run() {
   std::size_t first = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    running_ = true;
     first = searched_;
   }
   // Pages whose kept text rules the needle out are searched at once, as pages without
@@ -92,7 +103,7 @@ void PdfSearchJob::Run() {
   PdfParallelPages(params_.sources)
       .Run(
           pages, PdfParallelPages::Threads(static_cast<int>(pages.size())),
-          [&](poppler::page* page, std::size_t slot) {
+          [&](PdfTextLayout* document, int page, std::size_t slot) {
             {
               std::function<void(int)> hook;
               {
@@ -104,7 +115,8 @@ void PdfSearchJob::Run() {
             if (events_ && events_->CloseDownRequested()) stop_ = true;
             if (stop_.load()) return;
             Publish(positions[slot],
-                    PdfPageText::Search(page, params_.needle, params_.caseInsensitive));
+                    document ? document->Search(page, params_.needle, params_.caseInsensitive)
+                             : std::vector<PdfRect>{});
           },
           stop_);
   std::lock_guard<std::mutex> lock(mutex_);
@@ -143,7 +155,7 @@ void PdfSearchJob::WaitUntil(std::size_t matches, int pages) {
 
 void PdfSearchJob::WaitEnded() {
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return ended_ || searched_ == walk_.size(); });
+  changed_.wait(lock, [&] { return ended_ || (!running_ && searched_ == walk_.size()); });
 }
 
 bool PdfSearchJob::Done() const {

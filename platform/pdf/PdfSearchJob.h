@@ -59,8 +59,8 @@ class PdfSearchJob {
   // searched, or the job has ended (done or cancelled).
   void WaitUntil(std::size_t matches, int pages);
 
-  // Waits until the job does no more work: every page searched, or, once cancelled, its
-  // threads ended.
+  // Waits until the job does no more work: every page searched and, when Run() took part,
+  // its threads done with their document instances (also once cancelled).
   void WaitEnded();
 
   bool Done() const;
@@ -87,6 +87,7 @@ class PdfSearchJob {
   std::condition_variable changed_;
   std::vector<std::unique_ptr<std::vector<PdfRect>>> pending_;  // by walk position
   std::size_t searched_ = 0;  // walk positions published, in order
+  bool running_ = false;      // Run() was started: WaitEnded() waits for its end
   bool ended_ = false;
   std::vector<PdfMatch> found_;
   // The runtime thread's queue when the job has one: the program closing down ends the job.

@@ -12,6 +12,7 @@
 #include "platform/pdf/PdfPageText.h"
 #include "platform/pdf/PdfParallelPages.h"
 #include "platform/pdf/PdfSearchJob.h"
+#include "platform/pdf/PdfTextLayout.h"
 #include "platform/runtime/threads/Threads.h"
 #include "support/Gate.h"
 #include "tests/pdf/PdfTestFiles.h"
@@ -56,8 +57,8 @@ std::vector<std::string> ParallelTexts(PdfDocumentSet& set, int threads) {
   rt::PdfParallelPages(set.Sources())
       .Run(
           pages, threads,
-          [&](poppler::page* page, std::size_t slot) {
-            texts[slot] = rt::PdfPageText::Extract(page);
+          [&](rt::PdfTextLayout* document, int page, std::size_t slot) {
+            texts[slot] = document ? document->Text(page) : std::string();
           },
           never);
   return texts;
@@ -78,7 +79,14 @@ std::vector<PdfMatch> JobMatches(PdfDocumentSet& set, const std::string& needle,
   return job.Matches();
 }
 
-TEST(PdfParallelText, ParallelAndKeptTextAndMatchesEqualTheSequentialPath) {
+// Searches of long documents end on runtime threads: each test waits for them, so that none
+// outlives the process's static objects.
+class PdfParallelText : public ::testing::Test {
+ protected:
+  void TearDown() override { rt::JoinAllThreads(); }
+};
+
+TEST_F(PdfParallelText, ParallelAndKeptTextAndMatchesEqualTheSequentialPath) {
   const std::string first = Document(40, {2, 17, 33});
   const std::string second = Document(9, {0, 8});
   PdfDocumentSet reference;
@@ -120,7 +128,7 @@ TEST(PdfParallelText, ParallelAndKeptTextAndMatchesEqualTheSequentialPath) {
   EXPECT_EQ(JobMatches(set, "needle", true, 0, true).size(), 7u);
 }
 
-TEST(PdfParallelText, KeptTextsStayWithinTheirCapAndGoWithTheDocument) {
+TEST_F(PdfParallelText, KeptTextsStayWithinTheirCapAndGoWithTheDocument) {
   const std::string bytes = Document(40, {});
   PdfDocumentSet set;
   ASSERT_TRUE(set.LoadBytes(Bytes(bytes), "doc").Ok());
@@ -166,7 +174,7 @@ void DamageContent(std::string& pdf, std::size_t pageObject) {
     pdf[i] = i % 3 == 0 ? '(' : ']';
 }
 
-TEST(PdfParallelText, DamageMidWayGivesTheSameResultOnEveryPath) {
+TEST_F(PdfParallelText, DamageMidWayGivesTheSameResultOnEveryPath) {
   std::string pdf = PdfTestWriter::Numbered(30, 3);
   std::size_t page15 = 0;
   for (int n = 0; n < 15; ++n)
@@ -198,6 +206,35 @@ TEST(PdfParallelText, DamageMidWayGivesTheSameResultOnEveryPath) {
   engine->WaitForSearch();
   EXPECT_EQ(engine->Matches(), SequentialMatches(lostReference, "quick", true));
   EXPECT_LT(engine->Matches().size(), 30u * 3);
+}
+
+TEST_F(PdfParallelText, CroppedPagesGiveTheSameTextAndMatchesOnEveryPath) {
+  // Every page has "needle" near its top and "hidden" near its bottom; a crop box keeps only
+  // the top 200 points of the odd pages.
+  std::vector<TestPage> pages(20);
+  for (std::size_t p = 0; p < pages.size(); ++p) {
+    pages[p].lines = {"the needle at the top"};
+    pages[p].lines.resize(40, "filler line");
+    pages[p].lines.back() = "the hidden line";
+    if (p % 2 == 1) pages[p].cropHeight = 200;
+  }
+  const std::string pdf = PdfTestWriter::Build(pages);
+  PdfDocumentSet reference;
+  ASSERT_TRUE(reference.LoadBytes(Bytes(pdf), "cropped").Ok());
+  EXPECT_NE(reference.PageText(0).find("hidden"), std::string::npos);
+  EXPECT_EQ(reference.PageText(1).find("hidden"), std::string::npos);
+  EXPECT_NE(reference.PageText(1).find("needle"), std::string::npos);
+  // With every text kept, the kept texts rule pages out of the searches.
+  PdfDocumentSet set;
+  ASSERT_TRUE(set.LoadBytes(Bytes(pdf), "cropped").Ok());
+  EXPECT_EQ(set.DocumentText(), SequentialText(reference));
+  for (const char* needle : {"needle", "hidden"}) {
+    const std::vector<PdfMatch> matches = JobMatches(set, needle, true, 3, true);
+    EXPECT_EQ(matches, SequentialMatches(reference, needle, true, 3)) << needle;
+    EXPECT_EQ(matches.size(), std::string(needle) == "needle" ? 20u : 10u) << needle;
+    for (const PdfMatch& match : matches)
+      EXPECT_LE(match.box.Bottom(), match.page % 2 == 1 ? 200 : 792) << needle << match.page;
+  }
 }
 
 // Holds the background search at every page from `from` on until opened; removed at the end.

@@ -10,6 +10,7 @@
 
 #include "platform/pdf/PdfDocumentSet.h"
 #include "platform/pdf/PdfEngine.h"
+#include "platform/runtime/threads/Threads.h"
 #include "tests/pdf/PdfTestFiles.h"
 #include "tests/pdf/PdfTestWriter.h"
 
@@ -18,7 +19,11 @@ namespace {
 using pdftest::SequentialMatches;
 using pdftest::SequentialText;
 
-class PdfRealDocuments : public ::testing::TestWithParam<const char*> {};
+class PdfRealDocuments : public ::testing::TestWithParam<const char*> {
+ protected:
+  // The background search's runtime thread ends before the next test (and the process).
+  void TearDown() override { rt::JoinAllThreads(); }
+};
 
 TEST_P(PdfRealDocuments, ParallelTextAndSearchEqualTheSequentialPath) {
   const std::string packed = GetParam();

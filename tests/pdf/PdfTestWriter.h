@@ -17,6 +17,7 @@ struct TestPage {
   std::vector<std::string> lines;  // UTF-8; characters outside the standard encoding become '?'
   double width = 612;              // points
   double height = 792;
+  double cropHeight = 0;  // points from the top a crop box keeps; 0: no crop box
 };
 
 struct TestInfo {
@@ -175,8 +176,13 @@ class PdfTestWriter {
         content += Literal(line) + " Tj T*\n";
       content += "ET\n";
       begin(firstPageObject + 2 * p);
+      const std::string crop = page.cropHeight > 0
+                                   ? " /CropBox [0 " + Number(page.height - page.cropHeight) + " " +
+                                         Number(page.width) + " " + Number(page.height) + "]"
+                                   : std::string();
       out += "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + Number(page.width) + " " +
-             Number(page.height) + "] /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+             Number(page.height) + "]" + crop +
+             " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
              std::to_string(firstPageObject + 2 * p + 1) + " 0 R >>\nendobj\n";
       begin(firstPageObject + 2 * p + 1);
       out += "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
