@@ -213,6 +213,71 @@ int PgConnection::PrepareAndRun(const std::string& name, const std::string& sql,
   return kNoError;
 }
 
+int PgConnection::RunOnce(const std::string& sql, const PgParams& params, PgResult& out,
+                          std::string_view what, const std::vector<std::string>& before,
+                          const std::vector<std::string>& after) {
+  if (int e = Connect()) return e;
+  CountRoundTrip();
+  auto sendPlain = [&](const std::string& command) {
+    return PQsendQueryParams(conn_, command.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  };
+  bool sent = PQenterPipelineMode(conn_) == 1;
+  for (const std::string& command : before)
+    sent = sent && sendPlain(command);
+  sent = sent && PQsendQueryParams(conn_, sql.c_str(), params.Count(), params.Types(),
+                                   params.Values(), params.Lengths(), params.Formats(), 1) == 1;
+  for (const std::string& command : after)
+    sent = sent && sendPlain(command);
+  if (!sent || PQpipelineSync(conn_) != 1) {
+    if (PQpipelineStatus(conn_) != PQ_PIPELINE_OFF && PQexitPipelineMode(conn_) != 1) {
+      return Lost(what);
+    }
+    if (!Connected()) return Lost(what);
+    // The client library refused the pipeline: one statement after the other.
+    for (const std::string& command : before) {
+      if (int e = Exec(command, what)) return e;
+    }
+    out = PgResult(PQexecParams(conn_, sql.c_str(), params.Count(), params.Types(), params.Values(),
+                                params.Lengths(), params.Formats(), 1));
+    if (out.Status() != PGRES_TUPLES_OK && out.Status() != PGRES_COMMAND_OK) {
+      return Fail(out.Get(), what);
+    }
+    for (const std::string& command : after) {
+      if (int e = Exec(command, what)) return e;
+    }
+    return kNoError;
+  }
+  // One reply per statement (each followed by an end marker), then the sync's; after a
+  // failure the server skips the rest up to the sync, which each say.
+  const std::size_t expected = before.size() + 1 + after.size();
+  std::vector<PgResult> replies;
+  bool synced = false;
+  int ends = 0;  // end markers in a row: a broken connection gives nothing else
+  while (!synced && ends < 3) {
+    PGresult* r = PQgetResult(conn_);
+    if (r == nullptr) {
+      ++ends;
+      if (!Connected()) break;
+      continue;
+    }
+    ends = 0;
+    PgResult result(r);
+    if (result.Status() == PGRES_PIPELINE_SYNC) {
+      synced = true;
+    } else if (replies.size() < expected) {
+      replies.push_back(std::move(result));
+    }
+  }
+  if (!synced || replies.size() != expected || PQexitPipelineMode(conn_) != 1) return Lost(what);
+  for (PgResult& reply : replies) {
+    if (reply.Status() != PGRES_TUPLES_OK && reply.Status() != PGRES_COMMAND_OK) {
+      return Fail(reply.Get(), what);
+    }
+  }
+  out = std::move(replies[before.size()]);
+  return kNoError;
+}
+
 int PgConnection::Exec(const std::string& sql, std::string_view what) {
   if (int e = Connect()) return e;
   CountRoundTrip();

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/pgstore/PgParams.h"
 #include "platform/pgstore/PgResult.h"
@@ -44,6 +45,13 @@ class PgConnection {
   // Runs a statement with parameters in one round trip (prepared on first use); binary
   // results. The error code (the thread's error set on failure).
   int Run(const std::string& sql, const PgParams& params, PgResult& out, std::string_view what);
+  // Runs a statement with parameters once, unprepared (binary results), in one round trip
+  // with the statements without parameters or results `before` and `after` it (settings, a
+  // LISTEN), in one implicit transaction unless inside one. The error code of the first
+  // statement that failed (the ones after it do not run).
+  int RunOnce(const std::string& sql, const PgParams& params, PgResult& out, std::string_view what,
+              const std::vector<std::string>& before = {},
+              const std::vector<std::string>& after = {});
   // Runs a statement without parameters or results (BEGIN, COMMIT, DDL).
   int Exec(const std::string& sql, std::string_view what);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "platform/pgstore/PgChangeWatch.h"
 #include "platform/pgstore/PgStore.h"
@@ -164,7 +165,7 @@ int PgDriver::Connect() {
   ++changes_;  // whatever was read before may have changed unheard
   if (int e = conn_.Connect()) return e;
   ownBackend_->store(conn_.BackendPid());
-  if (open_) return conn_.Exec("LISTEN " + table_, "listen");
+  if (open_) return conn_.Exec("LISTEN " + table_ + "; " + kGenericPlans, "listen");
   return kNoError;
 }
 
@@ -173,38 +174,54 @@ std::uint64_t PgDriver::ChangeCount() {
   return changes_;
 }
 
-int PgDriver::CheckSchema() {
+int PgDriver::CheckSchema(const std::vector<std::string>& then) {
+  // One catalog query: the table's comment (kind 0, no row when the table is missing), its
+  // columns with their types (kind 1), and each key's index comment (kind 1 + key number).
+  std::string sql =
+      "SELECT 0::int8, coalesce(obj_description(c.oid, 'pg_class'), ''), 0::int8 FROM pg_class "
+      "c WHERE c.oid = to_regclass($1) UNION ALL SELECT 1::int8, attname::text, atttypid::int8 "
+      "FROM pg_attribute WHERE attrelid = to_regclass($1) AND attnum > 0 AND NOT attisdropped";
+  for (int k = 1; k <= file_.KeyCount(); ++k) {
+    sql += " UNION ALL SELECT " + std::to_string(1 + k) +
+           "::int8, coalesce(obj_description(to_regclass(" + SqlLiteral(IndexName(*file_.Key(k))) +
+           "), 'pg_class'), ''), 0::int8";
+  }
   PgParams p;
   p.Text(table_);
   PgResult r;
-  if (int e = Run("SELECT count(*), max(obj_description(c.oid, 'pg_class')) FROM pg_class c "
-                  "WHERE c.oid = to_regclass($1)",
-                  p, r, "open " + bare_)) {
-    return e;
-  }
-  std::int64_t found = 0;
+  if (int e = conn_.RunOnce(sql, p, r, "open " + bare_, {}, then)) return e;
+  bool found = false;
   std::string_view comment;
-  if (r.Rows() != 1 || !r.Int(0, 0, found) || !r.Text(0, 1, comment)) {
-    SetError(kBadFileError, {}, "0", "unexpected reply from the server");
-    return kBadFileError;
+  std::vector<std::string_view> signatures(static_cast<std::size_t>(file_.KeyCount()));
+  std::vector<std::pair<std::string_view, std::int64_t>> columns;
+  for (int i = 0; i < r.Rows(); ++i) {
+    std::int64_t kind = 0;
+    std::int64_t type = 0;
+    std::string_view text;
+    if (r.Columns() != 3 || !r.Int(i, 0, kind) || !r.Text(i, 1, text) || !r.Int(i, 2, type) ||
+        kind < 0 || kind > 1 + file_.KeyCount()) {
+      SetError(kBadFileError, {}, "0", "unexpected reply from the server");
+      return kBadFileError;
+    }
+    if (kind == 0) {
+      found = true;
+      comment = text;
+    } else if (kind == 1) {
+      columns.emplace_back(text, type);
+    } else {
+      signatures[static_cast<std::size_t>(kind - 2)] = text;
+    }
   }
-  if (found == 0) return Code(kNoFileError);
+  if (!found) return Code(kNoFileError);
   if (comment != kFormatComment) {
     SetError(kBadFileError, {}, "0", "not a table of the PGSTORE driver");
     return kBadFileError;
   }
   // Every field and BLOB must have its column, of the type the driver writes.
-  if (int e = Run("SELECT attname::text, atttypid::int8 FROM pg_attribute WHERE attrelid = "
-                  "to_regclass($1) AND attnum > 0 AND NOT attisdropped",
-                  p, r, "open " + bare_)) {
-    return e;
-  }
   auto typeOf = [&](const std::string& quoted) -> std::int64_t {
     const std::string bare = quoted.substr(1, quoted.size() - 2);
-    for (int i = 0; i < r.Rows(); ++i) {
-      std::string_view name;
-      std::int64_t type = 0;
-      if (r.Text(i, 0, name) && r.Int(i, 1, type) && name == bare) return type;
+    for (const auto& [name, type] : columns) {
+      if (name == bare) return type;
     }
     return -1;
   };
@@ -225,14 +242,7 @@ int PgDriver::CheckSchema() {
   }
   for (int k = 1; k <= file_.KeyCount(); ++k) {
     const FileKey& key = *file_.Key(k);
-    PgParams ip;
-    ip.Text(IndexName(key));
-    if (int e = Run("SELECT coalesce(obj_description(to_regclass($1), 'pg_class'), '')", ip, r,
-                    "open " + bare_)) {
-      return e;
-    }
-    std::string_view signature;
-    if (r.Rows() != 1 || !r.Text(0, 0, signature) || signature != KeySignature(key)) {
+    if (signatures[static_cast<std::size_t>(k - 1)] != KeySignature(key)) {
       SetError(kInvalidKeyError, {}, "0", "key " + key.Name() + " needs building");
       return kInvalidKeyError;
     }
@@ -315,8 +325,9 @@ int PgDriver::Open(int mode) {
   mode_ = mode;
   if (bare_.empty() || bare_.size() > kMaxTableName) return Code(kNoFileError);
   int result = Connect();
-  if (!result) result = CheckSchema();
-  if (!result) result = conn_.Exec("LISTEN " + table_, "open " + bare_);
+  // The schema check, the LISTEN and the plan setting in one round trip: a refused table
+  // drops the connection.
+  if (!result) result = CheckSchema({"LISTEN " + table_, kGenericPlans});
   if (result) {
     conn_.Disconnect();
     return result;
@@ -338,7 +349,7 @@ int PgDriver::Close() {
 
 int PgDriver::Build() {
   int result = Connect();
-  if (!result) result = CheckSchema();
+  if (!result) result = CheckSchema({});
   if (result == kInvalidKeyError || result == kNoError) {
     result = conn_.Exec("BEGIN", "build");
     if (!result) result = CreateIndexes(true);

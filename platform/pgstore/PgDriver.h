@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/pgstore/PgConnection.h"
 #include "platform/sqltable/SqlTableDriver.h"
@@ -54,6 +55,13 @@ class PgDriver : public SqlTableDriver {
  private:
   friend class PgViewCursor;
 
+  // An open table's connection runs its prepared statements with the plan the server made
+  // once, without their parameters' values, instead of planning each run: the driver's
+  // statements all read or write through an index whatever the values (the record id, a
+  // key, the order of a view), and planning cost most of a short read's time on the server.
+  // Reads whose plan depends on the values use RunPlannedPerRun.
+  static constexpr const char* kGenericPlans = "SET plan_cache_mode = force_generic_plan";
+
   // Texts compare in byte order; a case-free text component compares folded to lower case.
   std::string ComponentExpr(const KeyComponent& c) const override;
   // A key value as its component's column compares it (folded for a case-free text).
@@ -77,13 +85,19 @@ class PgDriver : public SqlTableDriver {
   std::string IndexName(const FileKey& key) const;
   std::string IndexSql(const FileKey& key) const;
   std::string KeySignature(const FileKey& key) const;
-  int CheckSchema();
+  // The table's schema checked in one query; the statements `then` run in the same round
+  // trip.
+  int CheckSchema(const std::vector<std::string>& then);
   int CreateIndexes(bool replace);
   int Connect();
 
   // Runs a statement: outside a write on a connection made again if it was lost, inside one
   // on the write's own connection only.
   int Run(const std::string& sql, const PgParams& params, PgResult& out, std::string_view what);
+  // Runs a statement planned for its parameters' values at this run (a read whose best plan
+  // depends on them), unprepared, in one round trip.
+  int RunPlannedPerRun(const std::string& sql, const PgParams& params, PgResult& out,
+                       std::string_view what);
   int Run(const std::string& sql, const SqlArgs& args, PgResult& out, std::string_view what);
   int ReadRow(const PgResult& r, int row, Row& out) const;
   // Other clients' changes heard since the last call (main connection), plus this driver's own.

@@ -18,6 +18,16 @@ int PgDriver::Run(const std::string& sql, const PgParams& params, PgResult& out,
   return conn_.Run(sql, params, out, what);
 }
 
+int PgDriver::RunPlannedPerRun(const std::string& sql, const PgParams& params, PgResult& out,
+                               std::string_view what) {
+  if (!writing_) {
+    if (int e = Connect()) return e;
+  }
+  // The setting goes back in the same round trip (or with the transaction when it fails).
+  return conn_.RunOnce(sql, params, out, what, {"SET plan_cache_mode = force_custom_plan"},
+                       {kGenericPlans});
+}
+
 int PgDriver::Run(const std::string& sql, const SqlArgs& args, PgResult& out,
                   std::string_view what) {
   PgParams params;

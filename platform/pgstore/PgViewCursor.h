@@ -82,6 +82,9 @@ class PgViewCursor final : public KeysetCursor {
   std::string where_;
   std::vector<KeyValue> whereBinds_;
   bool rowValues_ = false;  // all ascending: one row-value comparison per read
+  // A filter on another expression than the order's first: the filter's values decide which
+  // index serves a read best, so each read is planned with them.
+  bool plannedPerRun_ = false;
   std::vector<Entry> cache_;
   std::size_t next_ = 0;
   int cacheDirection_ = 0;
