@@ -198,6 +198,7 @@ TEST(PdfParallelText, DamageMidWayGivesTheSameResultOnEveryPath) {
   engine->WaitForSearch();
   EXPECT_EQ(engine->Matches(), SequentialMatches(lostReference, "quick", true));
   EXPECT_LT(engine->Matches().size(), 30u * 3);
+  rt::JoinAllThreads();  // the background searches' threads end with the test
 }
 
 // Holds the background search at every page from `from` on until opened; removed at the end.
