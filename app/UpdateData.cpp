@@ -9,10 +9,10 @@
 #include "app/DemoDataRelationManager.h"
 #include "app/Globals.h"
 #include "app/LoadBlobFromFile.h"
+#include "app/ProcedureController.h"
 #include "app/ViewBlob.h"
 #include "framework/data/FileMessages.h"
 #include "framework/error/ErrorHooks.h"
-#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/util/SelectFileManager.h"
 #include "framework/window/WindowController.h"
@@ -62,11 +62,16 @@ std::string RuntimeErrorText(int code) {
   return text.empty() ? "error " + std::to_string(code) : text;
 }
 
-class UpdateDataController : public WindowController {
+class UpdateDataController : public ProcedureController {
  public:
   UpdateDataController(rt::Window& window, ToolbarDispatcher& toolbar, SelectFileManager& files,
                        rt::PageletControl& control, ResizeManager& resizer)
-      : window_(window), toolbar_(toolbar), files_(files), control_(control), resizer_(resizer) {}
+      : ProcedureController("UpdateData"),
+        window_(window),
+        toolbar_(toolbar),
+        files_(files),
+        control_(control),
+        resizer_(resizer) {}
 
   void Ask() override {
     switch (Request) {
@@ -87,15 +92,9 @@ class UpdateDataController : public WindowController {
   }
 
   ErrorLevel Init() override {
-    procedureName_.Enter(GlobalErrors(), "UpdateData");
-    Request = GlobalRequest();
-    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    if (ErrorLevel r = InitProcedure(); r != LevelQuiet) return r;
     AddFormMessages();
     FirstField = kUpdateDataIdPrompt;
-    VCRRequest = &::VCRRequest();
-    Errors = &GlobalErrors();
-    GlobalRequest() = 0;
-    GlobalResponse() = 0;
     SetToolbar(toolbar_);
     HistoryKey = rt::key::kCtrlH;
     static_cast<void>(AddHistoryFile(RecordReference::Of(DemoData().Record(), DemoDataLayout()),
@@ -149,12 +148,10 @@ class UpdateDataController : public WindowController {
   }
 
   ErrorLevel Kill() override {
-    const ErrorLevel r = WindowController::Kill();
-    if (r != LevelQuiet) return r;
-    if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());
-    control_.Kill();
-    procedureName_.Leave();
-    return r;
+    return KillProcedure([&] {
+      if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());
+      control_.Kill();
+    });
   }
 
   ErrorLevel TakeAccepted() override {
@@ -286,7 +283,6 @@ class UpdateDataController : public WindowController {
   ResizeManager& resizer_;
   rt::CString<41> caption_;
   std::string nameAtOpen_;  // DEM:FileName as the form received it
-  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

@@ -236,6 +236,9 @@ class BrowseManager : public ViewManager {
   // Whether the record buffer passes a filter; one that cannot be evaluated here passes.
   bool PassesFilter(const std::string& filter);
   std::int32_t VisibleItems();
+  // Rebuilds a page that has rows around the highlighted one (the view positioned on it),
+  // an empty page from its old top row.
+  void RefillAroundHighlight();
   // The primary table's record buffer cleared.
   void ClearPrimaryRecord();
   // With QuickScan, the reads between BeginScan and the matching EndScan share one read

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "framework/browse/EditInPlaceManager.h"
@@ -163,30 +164,23 @@ void BrowseManager::ThumbDrag() {
   }
 }
 
+namespace {
+
+// The list event each toolbar navigation request scrolls by.
+int ScrollEventFor(std::int32_t request) {
+  static constexpr std::pair<std::int32_t, int> kEvents[] = {
+      {NavigateBottom, ev::kScrollBottom}, {NavigateTop, ev::kScrollTop},
+      {NavigatePageDown, ev::kPageDown},   {NavigatePageUp, ev::kPageUp},
+      {NavigateNext, ev::kScrollDown},     {NavigatePrevious, ev::kScrollUp}};
+  for (const auto& [navigation, event] : kEvents)
+    if (navigation == request) return event;
+  return 0;
+}
+
+}  // namespace
+
 void BrowseManager::TakeVCRScroll(std::int32_t request) {
-  int event = 0;
-  switch (request) {
-    case NavigateBottom:
-      event = ev::kScrollBottom;
-      break;
-    case NavigateTop:
-      event = ev::kScrollTop;
-      break;
-    case NavigatePageDown:
-      event = ev::kPageDown;
-      break;
-    case NavigatePageUp:
-      event = ev::kPageUp;
-      break;
-    case NavigateNext:
-      event = ev::kScrollDown;
-      break;
-    case NavigatePrevious:
-      event = ev::kScrollUp;
-      break;
-    default:
-      break;
-  }
+  const int event = ScrollEventFor(request);
   if (event) TakeScroll(event);
   if (Window) {
     Window->Reset(0);
