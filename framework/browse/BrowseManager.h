@@ -222,6 +222,9 @@ class BrowseManager : public ViewManager {
   std::int32_t Locate(const std::string& target);
   // The shared step after scrolling: locator, new selection, thumb, record buffer.
   void AfterScrolling();
+  // Moves a loaded list's highlight to CurrentChoice, scrolled so that it stands at the
+  // screen line `line` it stood at before.
+  void KeepScreenLine(std::int32_t line);
   void ThumbDrag();
   void PostToList(int event);
   void PostToControl(int event, std::int32_t control);

@@ -64,16 +64,17 @@ void BrowseManager::ScrollPage(int event) {
   } else {
     CurrentChoice = std::min(rows, CurrentChoice + n);
   }
-  if (FileLoaded && ILC) {
-    const std::int32_t line = ILC->GetLine();
-    if (line == 1) {
-      ILC->SetChoice(CurrentChoice + 1);
-    } else {
-      ILC->SetChoice(CurrentChoice);
-      ILC->SetChoice(CurrentChoice - line + 1);
-    }
+  if (FileLoaded && ILC) KeepScreenLine(ILC->GetLine());
+}
+
+void BrowseManager::KeepScreenLine(std::int32_t line) {
+  if (line == 1) {
+    ILC->SetChoice(CurrentChoice + 1);
+  } else {
     ILC->SetChoice(CurrentChoice);
+    ILC->SetChoice(CurrentChoice - line + 1);
   }
+  ILC->SetChoice(CurrentChoice);
 }
 
 void BrowseManager::ScrollEnd(int event) {
@@ -145,13 +146,7 @@ void BrowseManager::ThumbDrag() {
     // the same share of all the rows.
     CurrentChoice = std::clamp(static_cast<std::int32_t>(read / (rows - items) * rows), 1, rows);
     AfterScrolling();
-    if (line == 1) {
-      ILC->SetChoice(CurrentChoice + 1);
-    } else {
-      ILC->SetChoice(CurrentChoice);
-      ILC->SetChoice(CurrentChoice - line + 1);
-    }
-    ILC->SetChoice(CurrentChoice);
+    KeepScreenLine(line);
     w->SetProp(control, rt::prop::kVScrollPos, static_cast<long>(read));
   } else if (sort && sort->Thumb && !sort->FreeElement.IsNull()) {
     sort->FreeElement.SetValue(sort->Thumb->GetValue(static_cast<std::uint8_t>(v)));

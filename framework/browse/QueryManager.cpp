@@ -10,6 +10,7 @@
 #include "framework/error/ErrorEntry.h"
 #include "framework/error/ErrorManager.h"
 #include "framework/util/IniManager.h"
+#include "platform/runtime/expressions/Expression.h"
 #include "platform/runtime/expressions/ExpressionValue.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/values/Picture.h"
@@ -161,13 +162,7 @@ void QueryManager::AddItem(std::string_view name, std::string_view title, std::s
 }
 
 std::string QueryManager::Quote(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  out += '\'';
-  return out;
+  return rt::QuotedLiteral(text);
 }
 
 // ---- Building the filter ----
