@@ -30,15 +30,12 @@ struct FindTextData {
 // The dialog's own messages join the error manager's table on first use.
 void AddFindMessages() {
   ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
-  if (errors.FindError(kMsgFindNoMatch, found) != LevelQuiet)
-    errors.AddError(kMsgFindNoMatch, "The text was not found in the document:|%Message", "Find",
-                    LevelNotify);
-  if (errors.FindError(kMsgFindViewerClosed, found) != LevelQuiet)
-    errors.AddError(kMsgFindViewerClosed,
-                    "The document viewer this dialog searched has been closed.|"
-                    "Close this dialog and open Find Text from a viewer.",
-                    "Find", LevelNotify);
+  errors.AddErrorOnce(kMsgFindNoMatch, "The text was not found in the document:|%Message", "Find",
+                      LevelNotify);
+  errors.AddErrorOnce(kMsgFindViewerClosed,
+                      "The document viewer this dialog searched has been closed.|"
+                      "Close this dialog and open Find Text from a viewer.",
+                      "Find", LevelNotify);
 }
 
 class FindTextController : public ProcedureController {

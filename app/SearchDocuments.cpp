@@ -43,10 +43,8 @@ constexpr char kMarkClose[] = "\xC2\xAB";  // «
 
 void AddSearchMessages() {
   ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
   auto add = [&](int id, const char* text) {
-    if (errors.FindError(id, found) != LevelQuiet)
-      errors.AddError(id, text, kSearchDocumentsCaption, LevelNotify);
+    errors.AddErrorOnce(id, text, kSearchDocumentsCaption, LevelNotify);
   };
   add(kMsgSearchQuery, "%Message");
   add(kMsgSearchFailed, "The document index cannot be searched now:|%Message");

@@ -18,7 +18,6 @@
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
 #include "platform/runtime/threads/ErrorCodes.h"
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/FixedString.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Window.h"
@@ -30,23 +29,18 @@ constexpr std::uint8_t kLookupFlags = 0x10;  // long names
 // The form's own messages join the error manager's table on first use.
 void AddFormMessages() {
   ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
-  if (errors.FindError(kMsgFileNameNotKept, found) != LevelQuiet) {
-    errors.AddError(kMsgFileNameNotKept,
-                    "The table keeps a file name of at most " +
-                        std::to_string(kDemoDataFileNameSize) +
-                        " bytes (an accented letter or another special character takes two or "
-                        "more) that does not end in a blank. This one would be kept as another "
-                        "name, so the file cannot be stored:|%Message|"
-                        "Rename or move the file and pick it again.",
-                    "File Name Not Kept", LevelNotify);
-  }
-  if (errors.FindError(kMsgDocumentNotUsable, found) != LevelQuiet) {
-    errors.AddError(kMsgDocumentNotUsable,
-                    "This file cannot be stored as the document.|%Message|"
-                    "Pick another file, or cancel.",
-                    "Document Not Stored", LevelNotify);
-  }
+  errors.AddErrorOnce(kMsgFileNameNotKept,
+                      "The table keeps a file name of at most " +
+                          std::to_string(kDemoDataFileNameSize) +
+                          " bytes (an accented letter or another special character takes two or "
+                          "more) that does not end in a blank. This one would be kept as another "
+                          "name, so the file cannot be stored:|%Message|"
+                          "Rename or move the file and pick it again.",
+                      "File Name Not Kept", LevelNotify);
+  errors.AddErrorOnce(kMsgDocumentNotUsable,
+                      "This file cannot be stored as the document.|%Message|"
+                      "Pick another file, or cancel.",
+                      "Document Not Stored", LevelNotify);
 }
 
 std::string Quoted(std::string_view name) {
@@ -55,11 +49,6 @@ std::string Quoted(std::string_view name) {
 
 bool IsOtherStationChange(int code) {
   return code == rt::kRecordChangedError || code == rt::kNoRecordError;
-}
-
-std::string RuntimeErrorText(int code) {
-  const std::string& text = rt::LastError().text;
-  return text.empty() ? "error " + std::to_string(code) : text;
 }
 
 class UpdateDataController : public ProcedureController {
@@ -260,10 +249,10 @@ class UpdateDataController : public ProcedureController {
       // Another station changed or deleted the record since it was read: the save that
       // follows reports that and shows what the table holds now.
       if (IsOtherStationChange(e)) return true;
-      problem = "The stored document cannot be read (" + RuntimeErrorText(e) + ")";
+      problem = "The stored document cannot be read (" + LoadErrorText(e) + ")";
     } else if (const int copied = LoadBlobFromFile(table, kDemoDataBlob, name); copied != 0) {
       if (IsOtherStationChange(copied)) return true;
-      problem = "The file could not be read (" + RuntimeErrorText(copied) + "): " + name;
+      problem = "The file could not be read (" + LoadErrorText(copied) + "): " + name;
       if (table.SetBlobContents(kDemoDataBlob, previous) != rt::kNoError) {
         // The BLOB may hold part of the file: never let the save store that.
         static_cast<void>(GlobalErrors().ThrowMessage(

@@ -127,10 +127,8 @@ void QueryManager::AddMessages() {
       {kMsgQueryValueUnusable, "Invalid Query Value",
        "The value %Field cannot be used in a query.|%Message|The query is not applied."},
   };
-  ErrorEntry found;
-  for (const Message& m : kMessages) {
-    if (Errors->FindError(m.id, found) != LevelQuiet) Errors->AddError(m.id, m.text, m.title, 5);
-  }
+  for (const Message& m : kMessages)
+    Errors->AddErrorOnce(m.id, m.text, m.title, LevelNotify);
 }
 
 void QueryManager::Report(std::uint16_t id, std::string_view field) {
