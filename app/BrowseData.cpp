@@ -9,12 +9,12 @@
 #include "app/DemoDataRelationManager.h"
 #include "app/DocumentImport.h"
 #include "app/Globals.h"
+#include "app/ProcedureController.h"
 #include "app/UpdateData.h"
 #include "framework/browse/BrowseManager.h"
 #include "framework/browse/StepLocator.h"
 #include "framework/browse/StepLong.h"
 #include "framework/error/ErrorHooks.h"
-#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/window/RequestCodes.h"
 #include "framework/window/ToolbarDispatcher.h"
@@ -76,13 +76,14 @@ class BrowseDataBrowse : public BrowseManager {
   rt::Queue& queue_;
 };
 
-class BrowseDataController : public WindowController {
+class BrowseDataController : public ProcedureController {
  public:
   BrowseDataController(rt::Window& window, ToolbarDispatcher& toolbar, rt::View& view,
                        rt::Queue& queue, BrowseDataBrowse& browse, StepLong& step,
                        StepLocator& locator, ResizeManager& resizer, rt::PageletControl& shown,
                        rt::PageletControl& windowless)
-      : window_(window),
+      : ProcedureController("BrowseData"),
+        window_(window),
         toolbar_(toolbar),
         view_(view),
         queue_(queue),
@@ -94,14 +95,8 @@ class BrowseDataController : public WindowController {
         windowless_(windowless) {}
 
   ErrorLevel Init() override {
-    procedureName_.Enter(GlobalErrors(), "BrowseData");
-    Request = GlobalRequest();
-    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    if (ErrorLevel r = InitProcedure(); r != LevelQuiet) return r;
     FirstField = kBrowseDataList;
-    VCRRequest = &::VCRRequest();
-    Errors = &GlobalErrors();
-    GlobalRequest() = 0;
-    GlobalResponse() = 0;
     SetToolbar(toolbar_);
     AddButton(kBrowseDataClose, Request == SelectRecord ? RequestCancelled : RequestCompleted);
     // A table that does not open was reported; the form's reads then fail and say so.
@@ -137,12 +132,10 @@ class BrowseDataController : public WindowController {
   }
 
   ErrorLevel Kill() override {
-    const ErrorLevel r = WindowController::Kill();
-    if (r != LevelQuiet) return r;
-    if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());  // never fails
-    shown_.Kill();
-    procedureName_.Leave();
-    return r;
+    return KillProcedure([&] {
+      if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());  // never fails
+      shown_.Kill();
+    });
   }
 
   using WindowController::Run;
@@ -236,7 +229,6 @@ class BrowseDataController : public WindowController {
   bool shownValid_ = false;  // the row (ID and file) whose document the view was last given
   double shownId_ = 0;
   std::string shownName_;
-  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

@@ -219,12 +219,9 @@ bool IsDemoDataFile(std::string_view name) {
 bool RefuseDemoDataFile(std::string_view name) {
   if (!IsDemoDataFile(name)) return false;
   ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
-  if (errors.FindError(kMsgTableFileNotDocument, found) != LevelQuiet) {
-    errors.AddError(kMsgTableFileNotDocument,
-                    "%Message|is a file of the program's own table, not a document.",
-                    "Not A Document", LevelNotify);
-  }
+  errors.AddErrorOnce(kMsgTableFileNotDocument,
+                      "%Message|is a file of the program's own table, not a document.",
+                      "Not A Document", LevelNotify);
   static_cast<void>(
       errors.ThrowMessage(kMsgTableFileNotDocument, std::string(rt::TrimRight(name))));
   return true;

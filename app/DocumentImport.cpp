@@ -16,15 +16,8 @@
 namespace {
 
 void AddImportMessage() {
-  ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
-  if (errors.FindError(kMsgDroppedFilesRefused, found) == LevelQuiet) return;
-  errors.AddError(kMsgDroppedFilesRefused, "%Message", "Dropped Files Not Stored", LevelNotify);
-}
-
-std::string ErrorTextOr(int code) {
-  const std::string& text = rt::LastError().text;
-  return text.empty() ? "error " + std::to_string(code) : text;
+  GlobalErrors().AddErrorOnce(kMsgDroppedFilesRefused, "%Message", "Dropped Files Not Stored",
+                              LevelNotify);
 }
 
 std::string Files(int count) {
@@ -71,11 +64,11 @@ std::string DocumentImport::StoreOne(const std::string& name) {
   file.ClearRecord();
   SetDemoDataFileName(name);
   if (const int e = LoadBlobFromFile(file, kDemoDataBlob, name); e != rt::kNoError)
-    return ErrorTextOr(e);
+    return LoadErrorText(e);
   // The stored bytes must be a document the view can show, as the form's view shows them.
   std::string bytes;
   if (const int e = file.GetBlobContents(kDemoDataBlob, bytes); e != rt::kNoError)
-    return ErrorTextOr(e);
+    return LoadErrorText(e);
   const auto engine = rt::PdfEngine::Create();
   const rt::PdfError pdf = engine->LoadBytes(std::vector<char>(bytes.begin(), bytes.end()));
   if (!pdf.Ok()) return pdf.text;
@@ -83,7 +76,7 @@ std::string DocumentImport::StoreOne(const std::string& name) {
   table.AutoIncDone = 0;  // a record of its own, numbered as it is added
   rt::ClearError();
   if (table.TryInsert() != LevelQuiet)
-    return "it could not be added to the table (" + ErrorTextOr(rt::LastError().code) + ")";
+    return "it could not be added to the table (" + LoadErrorText(rt::LastError().code) + ")";
   ++Stored;
   LastId = DemoDataId();
   return {};

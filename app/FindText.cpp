@@ -5,9 +5,9 @@
 #include <string>
 
 #include "app/Globals.h"
+#include "app/ProcedureController.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
-#include "framework/error/ProcedureNameScope.h"
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
 #include "platform/runtime/values/FixedString.h"
@@ -30,35 +30,26 @@ struct FindTextData {
 // The dialog's own messages join the error manager's table on first use.
 void AddFindMessages() {
   ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
-  if (errors.FindError(kMsgFindNoMatch, found) != LevelQuiet)
-    errors.AddError(kMsgFindNoMatch, "The text was not found in the document:|%Message", "Find",
-                    LevelNotify);
-  if (errors.FindError(kMsgFindViewerClosed, found) != LevelQuiet)
-    errors.AddError(kMsgFindViewerClosed,
-                    "The document viewer this dialog searched has been closed.|"
-                    "Close this dialog and open Find Text from a viewer.",
-                    "Find", LevelNotify);
+  errors.AddErrorOnce(kMsgFindNoMatch, "The text was not found in the document:|%Message", "Find",
+                      LevelNotify);
+  errors.AddErrorOnce(kMsgFindViewerClosed,
+                      "The document viewer this dialog searched has been closed.|"
+                      "Close this dialog and open Find Text from a viewer.",
+                      "Find", LevelNotify);
 }
 
-class FindTextController : public WindowController {
+class FindTextController : public ProcedureController {
  public:
   FindTextController(rt::Window& window, ToolbarDispatcher& toolbar, FindTextData& data)
-      : window_(window), toolbar_(toolbar), data_(data) {}
+      : ProcedureController("FindText"), window_(window), toolbar_(toolbar), data_(data) {}
 
   ErrorLevel Init() override {
     // A control that has gone (or an argument that names none) leaves the link empty: the
     // dialog still opens, and its buttons find nothing.
     link_ = rt::PageletControl::FromArgument(data_.argument);
-    procedureName_.Enter(GlobalErrors(), "FindText");
-    Request = GlobalRequest();
-    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    if (ErrorLevel r = InitProcedure(); r != LevelQuiet) return r;
     AddFindMessages();
     FirstField = 1;
-    VCRRequest = &::VCRRequest();
-    Errors = &GlobalErrors();
-    GlobalRequest() = 0;
-    GlobalResponse() = 0;
     SetToolbar(toolbar_);
     AddButton(kFindTextClose, Request == SelectRecord ? RequestCancelled : RequestCompleted);
     OpenWindow(window_);
@@ -85,18 +76,11 @@ class FindTextController : public WindowController {
     return WindowController::TakeAccepted();
   }
 
-  ErrorLevel Kill() override {
-    const ErrorLevel r = WindowController::Kill();
-    if (r == LevelQuiet) procedureName_.Leave();
-    return r;
-  }
-
  private:
   rt::Window& window_;
   ToolbarDispatcher& toolbar_;
   FindTextData& data_;
   std::shared_ptr<rt::PageletControl::Link> link_;
-  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

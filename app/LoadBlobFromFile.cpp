@@ -131,3 +131,8 @@ int LoadBlobFromFile(rt::File& table, int blob, std::string_view name) {
   }
   return result;
 }
+
+std::string LoadErrorText(int code) {
+  const std::string& text = rt::LastError().text;
+  return text.empty() ? "error " + std::to_string(code) : text;
+}

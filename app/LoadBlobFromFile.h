@@ -5,6 +5,7 @@
 // must be inserted or updated afterwards.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/runtime/files/File.h"
@@ -23,3 +24,7 @@ void DestroyInFile();
 // change differ afterwards, or a read came back short), or the runtime's error code of the
 // failed open, read or BLOB write.
 [[nodiscard]] int LoadBlobFromFile(rt::File& table, int blob, std::string_view name);
+
+// The runtime's text of the calling thread's last error, for a message saying why a file was
+// not stored; "error <code>" when the runtime gave none.
+std::string LoadErrorText(int code);

@@ -8,10 +8,10 @@
 #include "app/BrowseData.h"
 #include "app/FrameGeometry.h"
 #include "app/Globals.h"
+#include "app/ProcedureController.h"
 #include "app/SearchDocuments.h"
 #include "app/TextIndexer.h"
 #include "framework/error/ErrorHooks.h"
-#include "framework/error/ProcedureNameScope.h"
 #include "framework/window/WindowController.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
@@ -38,21 +38,15 @@ void RunBrowse(int owner, void (*procedure)()) {
     rt::Post(rt::event::kCloseWindow, 0, owner);
 }
 
-class MainFrameController : public WindowController {
+class MainFrameController : public ProcedureController {
  public:
   MainFrameController(rt::Window& window, ToolbarDispatcher& toolbar)
-      : window_(window), toolbar_(toolbar) {}
+      : ProcedureController("MainFrame"), window_(window), toolbar_(toolbar) {}
 
   ErrorLevel Init() override {
-    procedureName_.Enter(GlobalErrors(), "MainFrame");
-    Request = GlobalRequest();
-    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    if (ErrorLevel r = InitProcedure(); r != LevelQuiet) return r;
     frameThread = rt::ThreadNumber();
     FirstField = 1;
-    VCRRequest = &::VCRRequest();
-    Errors = &GlobalErrors();
-    GlobalRequest() = 0;
-    GlobalResponse() = 0;
     SetToolbar(toolbar_);
     OpenWindow(window_);
     FrameGeometry::Restore(window_.Id());
@@ -96,16 +90,9 @@ class MainFrameController : public WindowController {
     return WindowController::TakeWindowEvent();
   }
 
-  ErrorLevel Kill() override {
-    const ErrorLevel r = WindowController::Kill();
-    if (r == LevelQuiet) procedureName_.Leave();
-    return r;
-  }
-
  private:
   rt::Window& window_;
   ToolbarDispatcher& toolbar_;
-  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

@@ -9,12 +9,12 @@
 #include "app/DemoData.h"
 #include "app/DemoDataRelationManager.h"
 #include "app/Globals.h"
+#include "app/ProcedureController.h"
 #include "app/SearchQuery.h"
 #include "app/TextIndexer.h"
 #include "app/ViewBlob.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
-#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/window/RequestCodes.h"
 #include "framework/window/ToolbarDispatcher.h"
@@ -43,10 +43,8 @@ constexpr char kMarkClose[] = "\xC2\xAB";  // «
 
 void AddSearchMessages() {
   ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
   auto add = [&](int id, const char* text) {
-    if (errors.FindError(id, found) != LevelQuiet)
-      errors.AddError(id, text, kSearchDocumentsCaption, LevelNotify);
+    errors.AddErrorOnce(id, text, kSearchDocumentsCaption, LevelNotify);
   };
   add(kMsgSearchQuery, "%Message");
   add(kMsgSearchFailed, "The document index cannot be searched now:|%Message");
@@ -87,22 +85,20 @@ void TakeSnippet(std::string_view snippet, std::string& passage, std::string& ma
   }
 }
 
-class SearchDocumentsController : public WindowController {
+class SearchDocumentsController : public ProcedureController {
  public:
   SearchDocumentsController(rt::Window& window, ToolbarDispatcher& toolbar, ResizeManager& resizer,
                             rt::FixedString<kQuerySize>& query)
-      : window_(window), toolbar_(toolbar), resizer_(resizer), query_(query) {}
+      : ProcedureController("SearchDocuments"),
+        window_(window),
+        toolbar_(toolbar),
+        resizer_(resizer),
+        query_(query) {}
 
   ErrorLevel Init() override {
-    procedureName_.Enter(GlobalErrors(), "SearchDocuments");
-    Request = GlobalRequest();
-    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    if (ErrorLevel r = InitProcedure(); r != LevelQuiet) return r;
     AddSearchMessages();
     FirstField = kSearchDocumentsQuery;
-    VCRRequest = &::VCRRequest();
-    Errors = &GlobalErrors();
-    GlobalRequest() = 0;
-    GlobalResponse() = 0;
     SetToolbar(toolbar_);
     AddButton(kSearchDocumentsClose, RequestCompleted);
     // A table that does not open was reported; searching then says the index cannot be read.
@@ -139,15 +135,13 @@ class SearchDocumentsController : public WindowController {
   }
 
   ErrorLevel Kill() override {
-    const ErrorLevel r = WindowController::Kill();
-    if (r != LevelQuiet) return r;
-    TextIndexer::Unsubscribe(rt::ThreadNumber());
-    index_.reset();
-    if (FilesOpened)
-      if (DemoDataRelationManager* relations = DemoDataRelationManagerRef())
-        static_cast<void>(relations->Close());  // never fails
-    procedureName_.Leave();
-    return r;
+    return KillProcedure([&] {
+      TextIndexer::Unsubscribe(rt::ThreadNumber());
+      index_.reset();
+      if (FilesOpened)
+        if (DemoDataRelationManager* relations = DemoDataRelationManagerRef())
+          static_cast<void>(relations->Close());  // never fails
+    });
   }
 
   ErrorLevel TakeAccepted() override {
@@ -291,7 +285,6 @@ class SearchDocumentsController : public WindowController {
   rt::FixedString<kQuerySize>& query_;
   std::unique_ptr<rt::TextIndex> index_;
   std::vector<ResultRow> rows_;
-  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

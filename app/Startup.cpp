@@ -41,13 +41,10 @@ namespace {
 
 void ReportSettingsFile() {
   ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
-  if (errors.FindError(kMsgSettingsFileUnusable, found) != LevelQuiet) {
-    errors.AddError(kMsgSettingsFileUnusable,
-                    "The settings file cannot be read:|%Message|The program starts with default "
-                    "settings and leaves the file as it is.",
-                    "Settings File Unusable", LevelNotify);
-  }
+  errors.AddErrorOnce(kMsgSettingsFileUnusable,
+                      "The settings file cannot be read:|%Message|The program starts with default "
+                      "settings and leaves the file as it is.",
+                      "Settings File Unusable", LevelNotify);
   static_cast<void>(errors.ThrowMessage(kMsgSettingsFileUnusable, rt::ErrorText()));
 }
 
@@ -66,13 +63,10 @@ void ChooseTableDriver() {
     return;
   }
   ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
-  if (errors.FindError(kMsgUnknownTableDriver, found) != LevelQuiet) {
-    errors.AddError(kMsgUnknownTableDriver,
-                    "The settings file names the table driver %Message, which this program does "
-                    "not have.|The table stays in its local file.",
-                    "Unknown Table Driver", LevelNotify);
-  }
+  errors.AddErrorOnce(kMsgUnknownTableDriver,
+                      "The settings file names the table driver %Message, which this program does "
+                      "not have.|The table stays in its local file.",
+                      "Unknown Table Driver", LevelNotify);
   static_cast<void>(errors.ThrowMessage(kMsgUnknownTableDriver, driver));
 }
 

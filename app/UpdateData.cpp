@@ -9,16 +9,15 @@
 #include "app/DemoDataRelationManager.h"
 #include "app/Globals.h"
 #include "app/LoadBlobFromFile.h"
+#include "app/ProcedureController.h"
 #include "app/ViewBlob.h"
 #include "framework/data/FileMessages.h"
 #include "framework/error/ErrorHooks.h"
-#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/util/SelectFileManager.h"
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
 #include "platform/runtime/threads/ErrorCodes.h"
-#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/values/FixedString.h"
 #include "platform/runtime/windows/Events.h"
 #include "platform/runtime/windows/Window.h"
@@ -30,23 +29,18 @@ constexpr std::uint8_t kLookupFlags = 0x10;  // long names
 // The form's own messages join the error manager's table on first use.
 void AddFormMessages() {
   ErrorManager& errors = GlobalErrors();
-  ErrorEntry found;
-  if (errors.FindError(kMsgFileNameNotKept, found) != LevelQuiet) {
-    errors.AddError(kMsgFileNameNotKept,
-                    "The table keeps a file name of at most " +
-                        std::to_string(kDemoDataFileNameSize) +
-                        " bytes (an accented letter or another special character takes two or "
-                        "more) that does not end in a blank. This one would be kept as another "
-                        "name, so the file cannot be stored:|%Message|"
-                        "Rename or move the file and pick it again.",
-                    "File Name Not Kept", LevelNotify);
-  }
-  if (errors.FindError(kMsgDocumentNotUsable, found) != LevelQuiet) {
-    errors.AddError(kMsgDocumentNotUsable,
-                    "This file cannot be stored as the document.|%Message|"
-                    "Pick another file, or cancel.",
-                    "Document Not Stored", LevelNotify);
-  }
+  errors.AddErrorOnce(kMsgFileNameNotKept,
+                      "The table keeps a file name of at most " +
+                          std::to_string(kDemoDataFileNameSize) +
+                          " bytes (an accented letter or another special character takes two or "
+                          "more) that does not end in a blank. This one would be kept as another "
+                          "name, so the file cannot be stored:|%Message|"
+                          "Rename or move the file and pick it again.",
+                      "File Name Not Kept", LevelNotify);
+  errors.AddErrorOnce(kMsgDocumentNotUsable,
+                      "This file cannot be stored as the document.|%Message|"
+                      "Pick another file, or cancel.",
+                      "Document Not Stored", LevelNotify);
 }
 
 std::string Quoted(std::string_view name) {
@@ -57,16 +51,16 @@ bool IsOtherStationChange(int code) {
   return code == rt::kRecordChangedError || code == rt::kNoRecordError;
 }
 
-std::string RuntimeErrorText(int code) {
-  const std::string& text = rt::LastError().text;
-  return text.empty() ? "error " + std::to_string(code) : text;
-}
-
-class UpdateDataController : public WindowController {
+class UpdateDataController : public ProcedureController {
  public:
   UpdateDataController(rt::Window& window, ToolbarDispatcher& toolbar, SelectFileManager& files,
                        rt::PageletControl& control, ResizeManager& resizer)
-      : window_(window), toolbar_(toolbar), files_(files), control_(control), resizer_(resizer) {}
+      : ProcedureController("UpdateData"),
+        window_(window),
+        toolbar_(toolbar),
+        files_(files),
+        control_(control),
+        resizer_(resizer) {}
 
   void Ask() override {
     switch (Request) {
@@ -87,15 +81,9 @@ class UpdateDataController : public WindowController {
   }
 
   ErrorLevel Init() override {
-    procedureName_.Enter(GlobalErrors(), "UpdateData");
-    Request = GlobalRequest();
-    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    if (ErrorLevel r = InitProcedure(); r != LevelQuiet) return r;
     AddFormMessages();
     FirstField = kUpdateDataIdPrompt;
-    VCRRequest = &::VCRRequest();
-    Errors = &GlobalErrors();
-    GlobalRequest() = 0;
-    GlobalResponse() = 0;
     SetToolbar(toolbar_);
     HistoryKey = rt::key::kCtrlH;
     static_cast<void>(AddHistoryFile(RecordReference::Of(DemoData().Record(), DemoDataLayout()),
@@ -149,12 +137,10 @@ class UpdateDataController : public WindowController {
   }
 
   ErrorLevel Kill() override {
-    const ErrorLevel r = WindowController::Kill();
-    if (r != LevelQuiet) return r;
-    if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());
-    control_.Kill();
-    procedureName_.Leave();
-    return r;
+    return KillProcedure([&] {
+      if (FilesOpened) static_cast<void>(DemoDataRelationManagerRef()->Close());
+      control_.Kill();
+    });
   }
 
   ErrorLevel TakeAccepted() override {
@@ -263,10 +249,10 @@ class UpdateDataController : public WindowController {
       // Another station changed or deleted the record since it was read: the save that
       // follows reports that and shows what the table holds now.
       if (IsOtherStationChange(e)) return true;
-      problem = "The stored document cannot be read (" + RuntimeErrorText(e) + ")";
+      problem = "The stored document cannot be read (" + LoadErrorText(e) + ")";
     } else if (const int copied = LoadBlobFromFile(table, kDemoDataBlob, name); copied != 0) {
       if (IsOtherStationChange(copied)) return true;
-      problem = "The file could not be read (" + RuntimeErrorText(copied) + "): " + name;
+      problem = "The file could not be read (" + LoadErrorText(copied) + "): " + name;
       if (table.SetBlobContents(kDemoDataBlob, previous) != rt::kNoError) {
         // The BLOB may hold part of the file: never let the save store that.
         static_cast<void>(GlobalErrors().ThrowMessage(
@@ -286,7 +272,6 @@ class UpdateDataController : public WindowController {
   ResizeManager& resizer_;
   rt::CString<41> caption_;
   std::string nameAtOpen_;  // DEM:FileName as the form received it
-  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

@@ -8,9 +8,9 @@
 #include "app/DemoDataRelationManager.h"
 #include "app/FindText.h"
 #include "app/Globals.h"
+#include "app/ProcedureController.h"
 #include "framework/error/ErrorHooks.h"
 #include "framework/error/ErrorManager.h"
-#include "framework/error/ProcedureNameScope.h"
 #include "framework/util/ResizeManager.h"
 #include "framework/window/WindowController.h"
 #include "platform/pdf/PageletControl.h"
@@ -38,12 +38,13 @@ std::string ControlText(rt::PageletControl& control, std::int32_t length, int sc
   return buffer;
 }
 
-class ViewBlobController : public WindowController {
+class ViewBlobController : public ProcedureController {
  public:
   ViewBlobController(rt::Window& window, ToolbarDispatcher& toolbar, ResizeManager& resizer,
                      rt::PageletControl& control, rt::File& table, std::int16_t blob,
                      const ViewBlobStart* start)
-      : window_(window),
+      : ProcedureController("ViewBlob"),
+        window_(window),
         toolbar_(toolbar),
         resizer_(resizer),
         control_(control),
@@ -52,14 +53,8 @@ class ViewBlobController : public WindowController {
         start_(start) {}
 
   ErrorLevel Init() override {
-    procedureName_.Enter(GlobalErrors(), "ViewBlob");
-    Request = GlobalRequest();
-    if (ErrorLevel r = WindowController::Init(); r != LevelQuiet) return r;
+    if (ErrorLevel r = InitProcedure(); r != LevelQuiet) return r;
     FirstField = kViewBlobRegion;
-    VCRRequest = &::VCRRequest();
-    Errors = &GlobalErrors();
-    GlobalRequest() = 0;
-    GlobalResponse() = 0;
     SetToolbar(toolbar_);
     if (DemoDataRelationManager* relations = DemoDataRelationManagerRef()) {
       // A table that does not open was reported; the form's reads then fail and say so.
@@ -97,14 +92,12 @@ class ViewBlobController : public WindowController {
   }
 
   ErrorLevel Kill() override {
-    const ErrorLevel r = WindowController::Kill();
-    if (r != LevelQuiet) return r;
-    if (FilesOpened)
-      if (DemoDataRelationManager* relations = DemoDataRelationManagerRef())
-        static_cast<void>(relations->Close());
-    control_.Kill();
-    procedureName_.Leave();
-    return r;
+    return KillProcedure([&] {
+      if (FilesOpened)
+        if (DemoDataRelationManager* relations = DemoDataRelationManagerRef())
+          static_cast<void>(relations->Close());
+      control_.Kill();
+    });
   }
 
  private:
@@ -209,7 +202,6 @@ class ViewBlobController : public WindowController {
   rt::File& table_;
   std::int16_t blob_;
   const ViewBlobStart* start_;
-  ProcedureNameScope procedureName_;
 };
 
 }  // namespace

@@ -222,6 +222,9 @@ class BrowseManager : public ViewManager {
   std::int32_t Locate(const std::string& target);
   // The shared step after scrolling: locator, new selection, thumb, record buffer.
   void AfterScrolling();
+  // Moves a loaded list's highlight to CurrentChoice, scrolled so that it stands at the
+  // screen line `line` it stood at before.
+  void KeepScreenLine(std::int32_t line);
   void ThumbDrag();
   void PostToList(int event);
   void PostToControl(int event, std::int32_t control);
@@ -236,6 +239,9 @@ class BrowseManager : public ViewManager {
   // Whether the record buffer passes a filter; one that cannot be evaluated here passes.
   bool PassesFilter(const std::string& filter);
   std::int32_t VisibleItems();
+  // Rebuilds a page that has rows around the highlighted one (the view positioned on it),
+  // an empty page from its old top row.
+  void RefillAroundHighlight();
   // The primary table's record buffer cleared.
   void ClearPrimaryRecord();
   // With QuickScan, the reads between BeginScan and the matching EndScan share one read

@@ -142,15 +142,7 @@ void BrowseManager::TakeOtherClientsChange() {
     const ScanScope scan(*this);
     static_cast<void>(Open());
     View->Flush();
-    if (ListQueue->Records() > 0) {
-      if (CurrentChoice < 1 || ListQueue->GetRow(CurrentChoice) != rt::kNoError)
-        ListQueue->GetRow(1);
-      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError)
-        static_cast<void>(ReportViewError());
-      ResetQueue(kRefillFromView);
-    } else {
-      ResetQueue(kRefillPage);
-    }
+    RefillAroundHighlight();
     ResetThumbLimits();
   }
   ShowNewSelection();

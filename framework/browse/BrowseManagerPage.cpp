@@ -170,15 +170,8 @@ bool BrowseManager::SetSort(int number, bool force) {
     if ((Selecting || StartAtCurrent) && !Loaded) {
       static_cast<void>(ViewManager::Reset(sort && sort->MainKey ? FreeElementPosition() : 1));
       ResetQueue(kRefillFromView);
-    } else if (ListQueue && ListQueue->Records() > 0) {
-      // Refill around the highlighted row.
-      if (CurrentChoice < 1 || ListQueue->GetRow(CurrentChoice) != rt::kNoError)
-        ListQueue->GetRow(1);
-      if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError)
-        static_cast<void>(ReportViewError());
-      ResetQueue(kRefillFromView);
     } else {
-      ResetQueue(kRefillPage);
+      RefillAroundHighlight();
     }
     if (!LoadPending) {
       PostNewSelection();
@@ -188,6 +181,17 @@ bool BrowseManager::SetSort(int number, bool force) {
   }
   UpdateBuffer();
   return result;
+}
+
+void BrowseManager::RefillAroundHighlight() {
+  if (ListQueue && ListQueue->Records() > 0) {
+    if (CurrentChoice < 1 || ListQueue->GetRow(CurrentChoice) != rt::kNoError) ListQueue->GetRow(1);
+    if (View->Reset(ListQueue->GetViewPosition()) != rt::kNoError)
+      static_cast<void>(ReportViewError());
+    ResetQueue(kRefillFromView);
+  } else {
+    ResetQueue(kRefillPage);
+  }
 }
 
 bool BrowseManager::ResetSort(bool force) {

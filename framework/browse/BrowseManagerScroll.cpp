@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "framework/browse/EditInPlaceManager.h"
@@ -63,16 +64,17 @@ void BrowseManager::ScrollPage(int event) {
   } else {
     CurrentChoice = std::min(rows, CurrentChoice + n);
   }
-  if (FileLoaded && ILC) {
-    const std::int32_t line = ILC->GetLine();
-    if (line == 1) {
-      ILC->SetChoice(CurrentChoice + 1);
-    } else {
-      ILC->SetChoice(CurrentChoice);
-      ILC->SetChoice(CurrentChoice - line + 1);
-    }
+  if (FileLoaded && ILC) KeepScreenLine(ILC->GetLine());
+}
+
+void BrowseManager::KeepScreenLine(std::int32_t line) {
+  if (line == 1) {
+    ILC->SetChoice(CurrentChoice + 1);
+  } else {
     ILC->SetChoice(CurrentChoice);
+    ILC->SetChoice(CurrentChoice - line + 1);
   }
+  ILC->SetChoice(CurrentChoice);
 }
 
 void BrowseManager::ScrollEnd(int event) {
@@ -144,13 +146,7 @@ void BrowseManager::ThumbDrag() {
     // the same share of all the rows.
     CurrentChoice = std::clamp(static_cast<std::int32_t>(read / (rows - items) * rows), 1, rows);
     AfterScrolling();
-    if (line == 1) {
-      ILC->SetChoice(CurrentChoice + 1);
-    } else {
-      ILC->SetChoice(CurrentChoice);
-      ILC->SetChoice(CurrentChoice - line + 1);
-    }
-    ILC->SetChoice(CurrentChoice);
+    KeepScreenLine(line);
     w->SetProp(control, rt::prop::kVScrollPos, static_cast<long>(read));
   } else if (sort && sort->Thumb && !sort->FreeElement.IsNull()) {
     sort->FreeElement.SetValue(sort->Thumb->GetValue(static_cast<std::uint8_t>(v)));
@@ -163,30 +159,23 @@ void BrowseManager::ThumbDrag() {
   }
 }
 
+namespace {
+
+// The list event each toolbar navigation request scrolls by.
+int ScrollEventFor(std::int32_t request) {
+  static constexpr std::pair<std::int32_t, int> kEvents[] = {
+      {NavigateBottom, ev::kScrollBottom}, {NavigateTop, ev::kScrollTop},
+      {NavigatePageDown, ev::kPageDown},   {NavigatePageUp, ev::kPageUp},
+      {NavigateNext, ev::kScrollDown},     {NavigatePrevious, ev::kScrollUp}};
+  for (const auto& [navigation, event] : kEvents)
+    if (navigation == request) return event;
+  return 0;
+}
+
+}  // namespace
+
 void BrowseManager::TakeVCRScroll(std::int32_t request) {
-  int event = 0;
-  switch (request) {
-    case NavigateBottom:
-      event = ev::kScrollBottom;
-      break;
-    case NavigateTop:
-      event = ev::kScrollTop;
-      break;
-    case NavigatePageDown:
-      event = ev::kPageDown;
-      break;
-    case NavigatePageUp:
-      event = ev::kPageUp;
-      break;
-    case NavigateNext:
-      event = ev::kScrollDown;
-      break;
-    case NavigatePrevious:
-      event = ev::kScrollUp;
-      break;
-    default:
-      break;
-  }
+  const int event = ScrollEventFor(request);
   if (event) TakeScroll(event);
   if (Window) {
     Window->Reset(0);

@@ -10,6 +10,7 @@
 #include "framework/error/ErrorEntry.h"
 #include "framework/error/ErrorManager.h"
 #include "framework/util/IniManager.h"
+#include "platform/runtime/expressions/Expression.h"
 #include "platform/runtime/expressions/ExpressionValue.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/values/Picture.h"
@@ -126,10 +127,8 @@ void QueryManager::AddMessages() {
       {kMsgQueryValueUnusable, "Invalid Query Value",
        "The value %Field cannot be used in a query.|%Message|The query is not applied."},
   };
-  ErrorEntry found;
-  for (const Message& m : kMessages) {
-    if (Errors->FindError(m.id, found) != LevelQuiet) Errors->AddError(m.id, m.text, m.title, 5);
-  }
+  for (const Message& m : kMessages)
+    Errors->AddErrorOnce(m.id, m.text, m.title, LevelNotify);
 }
 
 void QueryManager::Report(std::uint16_t id, std::string_view field) {
@@ -161,13 +160,7 @@ void QueryManager::AddItem(std::string_view name, std::string_view title, std::s
 }
 
 std::string QueryManager::Quote(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  out += '\'';
-  return out;
+  return rt::QuotedLiteral(text);
 }
 
 // ---- Building the filter ----

@@ -2,6 +2,7 @@
 #include "framework/data/RelationManager.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "framework/data/FileManager.h"
 #include "framework/data/FileMessages.h"
@@ -370,19 +371,28 @@ ErrorLevel RelationManager::FindLinked(const rt::FileKey& hisKey, BufferedPairs&
   return LevelQuiet;
 }
 
-ErrorLevel RelationManager::CascadeUpdate(const rt::FileKey* hisKey, BufferedPairs& pairs,
-                                          std::uint8_t mode) {
-  if (!Me || !hisKey || !ActsOn(mode)) return LevelQuiet;
+ErrorLevel RelationManager::ForEachLinked(const rt::FileKey& hisKey, BufferedPairs& pairs,
+                                          bool useBuffer, const std::function<ErrorLevel()>& each) {
   if (Me->Use(kUseManagerRead) != LevelQuiet) {
     RollbackChanges();
     return LevelNotify;
   }
   SavedFileState state(*Me);
   std::vector<std::string> positions;
-  if (FindLinked(*hisKey, pairs, true, positions) != LevelQuiet) return LevelNotify;
+  if (FindLinked(hisKey, pairs, useBuffer, positions) != LevelQuiet) return LevelNotify;
   for (const std::string& position : positions) {
     // Skip a record that a deeper cascade changed or removed meanwhile.
-    if (Me->File->Reget(nullptr, position) != rt::kNoError || !pairs.EqualRightBuffer()) continue;
+    if (Me->File->Reget(nullptr, position) != rt::kNoError) continue;
+    if (!(useBuffer ? pairs.EqualRightBuffer() : pairs.Equal())) continue;
+    if (const ErrorLevel result = each(); result != LevelQuiet) return result;
+  }
+  return LevelQuiet;
+}
+
+ErrorLevel RelationManager::CascadeUpdate(const rt::FileKey* hisKey, BufferedPairs& pairs,
+                                          std::uint8_t mode) {
+  if (!Me || !hisKey || !ActsOn(mode)) return LevelQuiet;
+  return ForEachLinked(*hisKey, pairs, true, [&] {
     SaveLinkValues();
     switch (mode) {
       case kRelationRestrict:
@@ -398,9 +408,8 @@ ErrorLevel RelationManager::CascadeUpdate(const rt::FileKey* hisKey, BufferedPai
         pairs.AssignLeftToRight();
         break;
     }
-    if (WriteRelated() != LevelQuiet) return LevelNotify;
-  }
-  return LevelQuiet;
+    return WriteRelated() != LevelQuiet ? LevelNotify : LevelQuiet;
+  });
 }
 
 ErrorLevel RelationManager::WriteRelated() {
@@ -453,15 +462,11 @@ ErrorLevel RelationManager::Delete(bool confirm) {
         static_cast<void>(Close(0));
         return LevelNotify;
       }
-      EnsureRelations();
-      for (RelationEntry& entry : *Relations) {
-        if (!ActsOn(entry.DeleteMode) || !entry.File || !entry.Fields) continue;
-        result = entry.File->CascadeDelete(entry.HisKey, *entry.Fields, entry.DeleteMode, false);
-        if (result != LevelQuiet) {
-          RollbackChanges();
-          static_cast<void>(Close(0));
-          return result;
-        }
+      result = CascadeDeleteRelated(false);
+      if (result != LevelQuiet) {
+        RollbackChanges();
+        static_cast<void>(Close(0));
+        return result;
       }
       result = Me->DeleteCurrent(false);
       if (result == LevelQuiet && !CommitChanges()) {
@@ -484,19 +489,22 @@ ErrorLevel RelationManager::Delete(bool confirm) {
   }
 }
 
+ErrorLevel RelationManager::CascadeDeleteRelated(bool confirm) {
+  EnsureRelations();
+  for (RelationEntry& entry : *Relations) {
+    if (!ActsOn(entry.DeleteMode) || !entry.File || !entry.Fields) continue;
+    const ErrorLevel result =
+        entry.File->CascadeDelete(entry.HisKey, *entry.Fields, entry.DeleteMode, confirm);
+    if (result != LevelQuiet) return result;
+  }
+  return LevelQuiet;
+}
+
 ErrorLevel RelationManager::CascadeDelete(const rt::FileKey* hisKey, BufferedPairs& pairs,
                                           std::uint8_t mode, bool confirm) {
   if (!Me || !hisKey || !ActsOn(mode)) return LevelQuiet;
-  if (Me->Use(kUseManagerRead) != LevelQuiet) {
-    RollbackChanges();
-    return LevelNotify;
-  }
-  SavedFileState state(*Me);
-  std::vector<std::string> positions;
-  if (FindLinked(*hisKey, pairs, false, positions) != LevelQuiet) return LevelNotify;
-  for (const std::string& position : positions) {
-    if (Me->File->Reget(nullptr, position) != rt::kNoError || !pairs.Equal()) continue;
-    if (Me->DeleteCheck() != LevelQuiet) continue;
+  return ForEachLinked(*hisKey, pairs, false, [&] {
+    if (Me->DeleteCheck() != LevelQuiet) return LevelQuiet;  // kept: go on with the next
     switch (mode) {
       case kRelationRestrict:
         Me->SetError(kMsgRestrictDelete);
@@ -506,29 +514,22 @@ ErrorLevel RelationManager::CascadeDelete(const rt::FileKey* hisKey, BufferedPai
       case kRelationClear:
         SaveLinkValues();
         pairs.ClearRight();
-        if (WriteRelated() != LevelQuiet) return LevelNotify;
+        return WriteRelated() != LevelQuiet ? LevelNotify : LevelQuiet;
+      default:
         break;
-      default: {
-        EnsureRelations();
-        for (RelationEntry& entry : *Relations) {
-          if (!ActsOn(entry.DeleteMode) || !entry.File || !entry.Fields) continue;
-          const ErrorLevel result =
-              entry.File->CascadeDelete(entry.HisKey, *entry.Fields, entry.DeleteMode, confirm);
-          if (result != LevelQuiet) return result;
-        }
-        const ErrorLevel result = Me->DeleteCurrent(confirm);
-        if (result == LevelCancel) {
-          RollbackChanges();
-          return LevelCancel;
-        }
-        if (result != LevelQuiet) {
-          RollbackChanges();
-          static_cast<void>(Me->ThrowLast());
-          return LevelNotify;
-        }
-        break;
-      }
     }
-  }
-  return LevelQuiet;
+    if (const ErrorLevel result = CascadeDeleteRelated(confirm); result != LevelQuiet)
+      return result;
+    const ErrorLevel result = Me->DeleteCurrent(confirm);
+    if (result == LevelCancel) {
+      RollbackChanges();
+      return LevelCancel;
+    }
+    if (result != LevelQuiet) {
+      RollbackChanges();
+      static_cast<void>(Me->ThrowLast());
+      return LevelNotify;
+    }
+    return LevelQuiet;
+  });
 }

@@ -10,6 +10,7 @@
 // stops at a manager that the current pass has already visited.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -104,6 +105,14 @@ class RelationManager {
   // LevelNotify (shown) when the reading failed.
   ErrorLevel FindLinked(const rt::FileKey& hisKey, BufferedPairs& pairs, bool useBuffer,
                         std::vector<std::string>& positions);
+  // Uses this table for reading and calls `each` on every linked record, read again at its
+  // position (one a deeper cascade changed or removed meanwhile is skipped); the file's state
+  // is restored after. Stops at the first result of `each` that is not LevelQuiet and returns
+  // it; LevelNotify (shown) when the table cannot be used or read.
+  ErrorLevel ForEachLinked(const rt::FileKey& hisKey, BufferedPairs& pairs, bool useBuffer,
+                           const std::function<ErrorLevel()>& each);
+  // Deletes, by their delete modes, the records related to this table's current record.
+  ErrorLevel CascadeDeleteRelated(bool confirm);
   void ClearRecord();
 
   bool killed_ = false;

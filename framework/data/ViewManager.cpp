@@ -6,6 +6,7 @@
 #include "framework/data/FileManager.h"
 #include "framework/data/FileMessages.h"
 #include "framework/data/RelationManager.h"
+#include "platform/runtime/expressions/Expression.h"
 #include "platform/runtime/expressions/View.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
@@ -21,17 +22,6 @@ std::string ClipRight(std::string s) {
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && rt::SameName(text.substr(0, prefix.size()), prefix);
-}
-
-// A string value as a quoted literal of the filter language: quotes doubled.
-std::string Quoted(std::string_view text) {
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  out += '\'';
-  return out;
 }
 
 }  // namespace
@@ -207,7 +197,7 @@ std::string ViewManager::FilterText() {
   std::string text;
   auto value = [&](const FieldPair& pair, const std::string& label) {
     if (!pair.Left.IsNull() && pair.Left.IsText()) {
-      std::string literal = Quoted(ClipRight(pair.Right.Text()));
+      std::string literal = rt::QuotedLiteral(ClipRight(pair.Right.Text()));
       if (StartsWithNoCase(label, "UPPER(")) return "UPPER(" + literal + ")";
       if (StartsWithNoCase(label, "LOWER(")) return "LOWER(" + literal + ")";
       return literal;

@@ -355,6 +355,13 @@ std::int32_t ErrorManager::GetErrorId() {
   return CurrentStatus().ErrorBuffer.Id;
 }
 
+void ErrorManager::AddErrorOnce(std::uint16_t id, std::string_view text, std::string_view title,
+                                std::uint8_t level) {
+  CriticalSectionGuard guard(CritSect.get());  // no other thread adds it in between
+  ErrorEntry found;
+  if (FindError(id, found) != LevelQuiet) AddError(id, text, title, level);
+}
+
 ErrorLevel ErrorManager::FindError(std::uint16_t id, ErrorEntry& destination) {
   CriticalSectionGuard guard(CritSect.get());
   if (!Errors) return LevelNotify;

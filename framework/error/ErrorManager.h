@@ -59,6 +59,10 @@ class ErrorManager {
   // Appends every entry of a packed table. A malformed block (truncated, or with trailing
   // bytes) adds nothing and gives LevelNotify; otherwise LevelQuiet.
   virtual ErrorLevel AddErrors(std::span<const std::uint8_t> table);
+  // Appends the entry unless the table has one with that identifier: a procedure's own
+  // messages join the table on first use.
+  void AddErrorOnce(std::uint16_t id, std::string_view text, std::string_view title,
+                    std::uint8_t level);
   // Appends the prepared history record.
   virtual void AddHistory();
   // Presents the history with the given caption and buttons through the registered presenter

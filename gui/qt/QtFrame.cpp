@@ -95,11 +95,6 @@ void QtFrame::UpdateInputState() {
   menuBar()->setEnabled(TakesInput());
 }
 
-void QtFrame::SetBlocked(bool blocked) {
-  blocked_ = std::max(0, blocked_ + (blocked ? 1 : -1));
-  UpdateInputState();
-}
-
 void QtFrame::ApplyControl(const rt::ControlView& c) {
   types_[c.number] = c.type;
   if (!rt::IsMenuType(c.type)) return;  // the frame shows only its menu
@@ -230,12 +225,7 @@ int QtFrame::ControlType(int number) const {
 }
 
 void QtFrame::closeEvent(QCloseEvent* event) {
-  if (Closing()) {
-    event->accept();
-    return;
-  }
-  event->ignore();
-  if (TakesInput()) Send(rt::event::kCloseWindow);
+  AskToClose(event);
 }
 
 }  // namespace gui

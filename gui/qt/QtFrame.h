@@ -36,7 +36,6 @@ class QtFrame : public QMainWindow, public QtSurface {
   void FocusControl(int number) override;
   QWidget* ControlWidget(int number) const override;
   int ControlType(int number) const override;
-  void SetBlocked(bool blocked) override;
   void Activated() override {}
 
   QMdiArea* Area() const { return area_; }
@@ -60,7 +59,7 @@ class QtFrame : public QMainWindow, public QtSurface {
   void FillWindowMenu();
   // The windows Tile and Cascade arrange, in the given order, shown at their normal size.
   QList<QMdiSubWindow*> Arrangeable(int order);
-  void UpdateInputState();
+  void UpdateInputState() override;
 
   DialogUnits units_;
   QMdiArea* area_;

@@ -6,6 +6,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QStyle>
+#include <initializer_list>
 
 namespace gui {
 
@@ -35,6 +36,13 @@ void DrawPage(QPainter& p, const QColor& fill) {
   p.drawLine(QPointF(20, 9), QPointF(26, 9));
 }
 
+// Strokes of a thick round-capped pen: the action's mark drawn over the page.
+void DrawMark(QPainter& p, const QColor& color, std::initializer_list<QLine> strokes) {
+  p.setPen(QPen(color, 4, Qt::SolidLine, Qt::RoundCap));
+  for (const QLine& stroke : strokes)
+    p.drawLine(stroke);
+}
+
 QIcon Drawn(const QString& which) {
   QPixmap pixmap = Canvas();
   QPainter p(&pixmap);
@@ -46,20 +54,15 @@ QIcon Drawn(const QString& which) {
       p.drawLine(10, y, 23, y);
   } else if (which == "insert") {
     DrawPage(p, Qt::white);
-    p.setPen(QPen(QColor(30, 150, 30), 4, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(16, 12, 16, 26);
-    p.drawLine(9, 19, 23, 19);
+    DrawMark(p, QColor(30, 150, 30), {QLine(16, 12, 16, 26), QLine(9, 19, 23, 19)});
   } else if (which == "change") {
     DrawPage(p, Qt::white);
-    p.setPen(QPen(QColor(200, 140, 20), 4, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(11, 26, 24, 13);
+    DrawMark(p, QColor(200, 140, 20), {QLine(11, 26, 24, 13)});
     p.setPen(QPen(QColor(60, 60, 60), 2));
     p.drawLine(9, 28, 11, 26);
   } else if (which == "delete") {
     DrawPage(p, Qt::white);
-    p.setPen(QPen(QColor(200, 30, 30), 4, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(11, 14, 22, 25);
-    p.drawLine(22, 14, 11, 25);
+    DrawMark(p, QColor(200, 30, 30), {QLine(11, 14, 22, 25), QLine(22, 14, 11, 25)});
   } else if (which == "view") {
     DrawPage(p, Qt::white);
     p.setPen(QPen(QColor(30, 70, 170), 3));

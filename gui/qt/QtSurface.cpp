@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui/qt/QtSurface.h"
 
+#include <QCloseEvent>
+#include <algorithm>
 #include <atomic>
+
+#include "platform/runtime/windows/Events.h"
 
 namespace gui {
 
@@ -24,6 +28,20 @@ void QtSurface::Send(int event, int control) const {
   m.event = event;
   m.control = control;
   Send(std::move(m));
+}
+
+void QtSurface::SetBlocked(bool blocked) {
+  blocked_ = std::max(0, blocked_ + (blocked ? 1 : -1));
+  UpdateInputState();
+}
+
+void QtSurface::AskToClose(QCloseEvent* event) const {
+  if (Closing()) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  if (TakesInput()) Send(rt::event::kCloseWindow);
 }
 
 }  // namespace gui

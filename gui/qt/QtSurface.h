@@ -10,6 +10,7 @@
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/runtime/windows/UiBackend.h"
 
+class QCloseEvent;
 class QWidget;
 
 namespace gui {
@@ -31,8 +32,9 @@ class QtSurface {
   virtual void FocusControl(int number) = 0;
   virtual QWidget* ControlWidget(int number) const = 0;
   virtual int ControlType(int number) const = 0;
-  // The window's thread is busy with a blocking request (a message box...): no input.
-  virtual void SetBlocked(bool blocked) = 0;
+  // The window's thread is busy with a blocking request (a message box...): no input. Calls
+  // nest.
+  virtual void SetBlocked(bool blocked);
   // The window now has the focus: a focus request made while it was inactive applies now.
   virtual void Activated() = 0;
   // The runtime has closed the window: the close box no longer asks the runtime.
@@ -48,6 +50,12 @@ class QtSurface {
   static std::uint64_t Sent();
 
  protected:
+  // Shows on screen whether the window takes input, after a change of either.
+  virtual void UpdateInputState() = 0;
+  // The close box: the runtime decides whether the window closes, while it takes input; a
+  // window the runtime has closed goes at once.
+  void AskToClose(QCloseEvent* event) const;
+
   bool enabled_ = true;
   int blocked_ = 0;
 

@@ -214,19 +214,8 @@ void QtWindow::UpdateInputState() {
   }
 }
 
-void QtWindow::SetBlocked(bool blocked) {
-  blocked_ = std::max(0, blocked_ + (blocked ? 1 : -1));
-  UpdateInputState();
-}
-
 void QtWindow::closeEvent(QCloseEvent* event) {
-  if (Closing()) {
-    event->accept();
-    return;
-  }
-  // The runtime decides whether the window closes.
-  event->ignore();
-  if (TakesInput()) Send(rt::event::kCloseWindow);
+  AskToClose(event);
 }
 
 bool QtWindow::Shown(int number, int depth) const {

@@ -33,7 +33,6 @@ class QtWindow : public QWidget, public QtSurface {
   void FocusControl(int number) override;
   QWidget* ControlWidget(int number) const override;
   int ControlType(int number) const override;
-  void SetBlocked(bool blocked) override;
   void Activated() override;
   // The client size limits in dialog units (0: none).
   void SetSizeLimits(int minWidth, int minHeight, int maxWidth, int maxHeight);
@@ -73,7 +72,7 @@ class QtWindow : public QWidget, public QtSurface {
   bool HandleKey(int control, int keyCode);
   void AcceptEditedEntries();
   void PressDefaultButton();
-  void UpdateInputState();
+  void UpdateInputState() override;
   void LayoutChildren();
   void ApplySize(const rt::Rect& pos);
   int MenuBarHeight() const;

@@ -14,6 +14,7 @@
 #include "platform/pdf/PdfEngineRegistry.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/threads/Threads.h"
 #include "tests/pdf/PdfTestFiles.h"
 #include "tests/pdf/PdfTestWriter.h"
 
@@ -256,6 +257,8 @@ TEST(PdfEngineThreads, ConcurrentCallsAreSerialised) {
   }
   finder.join();
   renderer.join();
+  // The finder's searches ran the rest of the document on runtime threads: join them too.
+  rt::JoinAllThreads();
   EXPECT_EQ(badAnswers.load(), 0);
 }
 

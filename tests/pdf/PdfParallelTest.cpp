@@ -206,6 +206,7 @@ TEST_F(PdfParallelText, DamageMidWayGivesTheSameResultOnEveryPath) {
   engine->WaitForSearch();
   EXPECT_EQ(engine->Matches(), SequentialMatches(lostReference, "quick", true));
   EXPECT_LT(engine->Matches().size(), 30u * 3);
+  rt::JoinAllThreads();  // the background searches' threads end with the test
 }
 
 TEST_F(PdfParallelText, CroppedPagesGiveTheSameTextAndMatchesOnEveryPath) {

@@ -466,4 +466,14 @@ std::vector<ExpressionTerm> Expression::ConjunctionTerms(const Bindings& binding
   return terms;
 }
 
+std::string QuotedLiteral(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  out += '\'';
+  return out;
+}
+
 }  // namespace rt

@@ -92,4 +92,7 @@ class Expression {
   bool failed_ = false;
 };
 
+// `text` as a string literal of the expression language: in single quotes, each quote doubled.
+std::string QuotedLiteral(std::string_view text);
+
 }  // namespace rt

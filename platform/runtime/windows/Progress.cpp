@@ -59,13 +59,26 @@ void Progress::Start(std::string label, int total) {
   Publish(shown);
 }
 
-std::function<void(int)>& StepHook() {
-  static std::function<void(int)> hook;
-  return hook;
+namespace {
+
+// The test hook, set by a test's thread and read by the workers': guarded, and called on a
+// copy, so that no lock is held while it runs.
+struct StepHookSlot {
+  std::mutex mutex;
+  std::function<void(int)> hook;
+};
+
+StepHookSlot& StepHook() {
+  static StepHookSlot slot;
+  return slot;
 }
 
+}  // namespace
+
 void SetProgressStepHook(std::function<void(int done)> hook) {
-  StepHook() = std::move(hook);
+  StepHookSlot& slot = StepHook();
+  std::lock_guard lock(slot.mutex);
+  slot.hook = std::move(hook);
 }
 
 void Progress::Step(int units) {
@@ -83,7 +96,13 @@ void Progress::Step(int units) {
     shown = ShownLocked(board);
   }
   Publish(shown);
-  if (const std::function<void(int)>& hook = StepHook()) hook(done);
+  std::function<void(int)> hook;
+  {
+    StepHookSlot& slot = StepHook();
+    std::lock_guard lock(slot.mutex);
+    hook = slot.hook;
+  }
+  if (hook) hook(done);
 }
 
 bool Progress::Cancelled() const {
