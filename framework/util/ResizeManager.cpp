@@ -2,6 +2,7 @@
 #include "framework/util/ResizeManager.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <initializer_list>
 
@@ -193,6 +194,18 @@ struct Axis {
   bool locked;  // the control's size on this axis does not scale
 };
 
+// An axis's position codes, in the order of the rules they stand for (Fixed to Centre); any
+// other code scales.
+using AxisCodes = std::array<std::uint16_t, 5>;
+constexpr AxisCodes kHorizontalCodes{PosFixX, PosFixRight, PosFixLeft, PosFixCentreX, PosCentreX};
+constexpr AxisCodes kVerticalCodes{PosFixY, PosFixBottom, PosFixTop, PosFixCentreY, PosCentreY};
+
+AxisRule RuleOf(std::uint16_t code, const AxisCodes& codes) {
+  for (std::size_t i = 0; i < codes.size(); ++i)
+    if (code == codes[i]) return static_cast<AxisRule>(i);
+  return AxisRule::Scale;
+}
+
 double AxisPosition(AxisRule rule, const Axis& a) {
   const double rel = static_cast<double>(a.own) - a.beforeStart;
   const double factor = a.locked ? 1.0 : a.scale;
@@ -239,20 +252,10 @@ void ResizeManager::ComputePosition(const Position& before, const Position& afte
     vertical = ry < before.Height - ry - c.Height ? PosFixTop : PosFixBottom;
 
   const double x =
-      AxisPosition(horizontal == PosFixX         ? AxisRule::Fixed
-                   : horizontal == PosFixRight   ? AxisRule::FixEnd
-                   : horizontal == PosFixLeft    ? AxisRule::FixStart
-                   : horizontal == PosFixCentreX ? AxisRule::FixCentre
-                   : horizontal == PosCentreX    ? AxisRule::Centre
-                                                 : AxisRule::Scale,
+      AxisPosition(RuleOf(horizontal, kHorizontalCodes),
                    {c.XPos, before.XPos, before.Width, after.XPos, after.Width, sx, lockWidth});
   const double y =
-      AxisPosition(vertical == PosFixY         ? AxisRule::Fixed
-                   : vertical == PosFixBottom  ? AxisRule::FixEnd
-                   : vertical == PosFixTop     ? AxisRule::FixStart
-                   : vertical == PosFixCentreY ? AxisRule::FixCentre
-                   : vertical == PosCentreY    ? AxisRule::Centre
-                                               : AxisRule::Scale,
+      AxisPosition(RuleOf(vertical, kVerticalCodes),
                    {c.YPos, before.YPos, before.Height, after.YPos, after.Height, sy, lockHeight});
   result.XPos = Whole(x);
   result.YPos = Whole(y);
