@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -87,7 +88,8 @@ void Idle(int ms) {
 double Percentile(std::vector<double> values, double share) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
-  const auto index = static_cast<std::size_t>(share * static_cast<double>(values.size() - 1) + 0.5);
+  const auto index =
+      static_cast<std::size_t>(std::lround(share * static_cast<double>(values.size() - 1)));
   return values[std::min(index, values.size() - 1)];
 }
 
@@ -406,7 +408,6 @@ void BenchBrowse(const std::string& manual, const std::string& other, int moves)
   std::vector<double> preview;
   int extraPaints = 0;
   int blank = 0;
-  int row = 0;
   for (int i = 0; i < moves; ++i) {
     const bool down = (i / 5) % 2 == 0;
     const int pages = view->PageCount();
@@ -414,7 +415,6 @@ void BenchBrowse(const std::string& manual, const std::string& other, int moves)
     Clock timer;
     timer.start();
     QTest::keyClick(tree, down ? Qt::Key_Down : Qt::Key_Up);
-    row += down ? 1 : -1;
     const double ms = PaintedWhen(*view, timer, [&] {
       return view->PageCount() != pages && view->HasRenderedPage(view->TopPage());
     });

@@ -86,7 +86,9 @@ QtPdfRenderer::QtPdfRenderer(std::weak_ptr<rt::PdfEngine> engine, Deliver delive
   // Rendered pages are large blocks made and freed on several threads. Left to the heaps
   // (the allocator's default once a large block has been freed), they stay with the process
   // after a viewer closes; served straight from the system, they go back to it when freed.
-  static const bool once = mallopt(M_MMAP_THRESHOLD, kLargeBlock) != 0;
+  // Set once, under the static's initialisation guard; the allocator locks its own state.
+  static const bool once =
+      mallopt(M_MMAP_THRESHOLD, kLargeBlock) != 0;  // NOLINT(concurrency-mt-unsafe)
   static_cast<void>(once);
 #endif
 }

@@ -161,7 +161,8 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
         !(search_.Job() && search_.Job()->Cancelled())) {
       job = search_.Job();
       if (!job) return 0;
-      wantMatches = static_cast<std::size_t>(search_.CurrentIndex() + 2);
+      const int wanted = search_.CurrentIndex() + 2;  // this match and the next
+      wantMatches = static_cast<std::size_t>(wanted);
     } else {
       pages = documents_.PageCount();
       const std::u32string searched = PdfPageText::Needle(needle, caseInsensitive);

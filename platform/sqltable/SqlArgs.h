@@ -31,7 +31,8 @@ class SqlArgs {
     args_.emplace_back(SqlBytes{std::string_view(static_cast<const char*>(data), size)});
   }
   void Value(KeyValue v) {
-    std::visit([this](auto&& x) { args_.emplace_back(std::move(x)); }, std::move(v));
+    std::visit([this](auto&& x) { args_.emplace_back(std::forward<decltype(x)>(x)); },
+               std::move(v));
   }
 
   std::vector<SqlArg>::const_iterator begin() const { return args_.begin(); }
