@@ -3,8 +3,6 @@
 
 #include <poppler/cpp/poppler-document.h>
 #include <poppler/cpp/poppler-global.h>
-#include <poppler/cpp/poppler-page-renderer.h>
-#include <poppler/cpp/poppler-page.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,7 +15,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/pdf/PdfEngineInstance.h"
+#include "platform/pdf/PdfCoreDocument.h"
 #include "platform/pdf/PdfEngineLock.h"
 #include "platform/pdf/PdfPageText.h"
 #include "platform/pdf/PdfTextLayout.h"
@@ -31,15 +29,28 @@ struct PdfDocumentSet::Document {
   std::uint64_t byteSize = 0;
   // The library reads the document from these bytes, which other instances share.
   std::shared_ptr<const std::vector<char>> bytes;
-  std::unique_ptr<poppler::document> document;
+  // Page sizes and drawing.
+  std::unique_ptr<PdfCoreDocument> core;
+  // The C++ interface's view of the document, for its properties; opened on first use.
+  std::unique_ptr<poppler::document> described;
+  bool describedTried = false;
   int pageCount = 0;
-  std::vector<std::unique_ptr<poppler::page>> pages;  // made on first use
   // The instance for text and search, made on first use (see PdfTextLayout).
   std::unique_ptr<PdfTextLayout> layout;
 
-  poppler::page* Page(int index) {
-    if (!pages[index]) pages[index].reset(document->create_page(index));
-    return pages[index].get();
+  // Null when the document cannot be read this way.
+  poppler::document* Described() {
+    if (!describedTried) {
+      describedTried = true;
+      try {
+        std::lock_guard<std::mutex> lock(PdfEngineLock::Mutex());
+        described.reset(
+            poppler::document::load_from_raw_data(bytes->data(), static_cast<int>(bytes->size())));
+      } catch (...) {
+        described.reset();
+      }
+    }
+    return described.get();
   }
 
   // Null when the document cannot be read for its text.
@@ -94,16 +105,6 @@ bool Truncated(std::string_view file) {
   for (std::string_view keyword : {"endobj", " obj", "stream", "trailer", "startxref"})
     if (Contains(after, keyword)) return true;
   return false;
-}
-
-PdfSize DisplayedSize(const poppler::page& page) {
-  poppler::rectf box = page.page_rect(poppler::crop_box);
-  PdfSize size{std::abs(box.width()), std::abs(box.height())};
-  auto orientation = page.orientation();
-  if (orientation == poppler::page::landscape || orientation == poppler::page::seascape) {
-    std::swap(size.width, size.height);
-  }
-  return size;
 }
 
 }  // namespace
@@ -202,24 +203,21 @@ PdfError PdfDocumentSet::Add(std::vector<char> bytes, const std::string& name, b
   entry->name = name;
   entry->byteSize = bytes.size();
   try {
-    std::lock_guard<std::mutex> lock(PdfEngineLock::Mutex());
     entry->bytes = std::make_shared<const std::vector<char>>(std::move(bytes));
-    entry->document.reset(poppler::document::load_from_raw_data(
-        entry->bytes->data(), static_cast<int>(entry->bytes->size())));
-    if (!entry->document) {
+    entry->core = std::make_unique<PdfCoreDocument>(entry->bytes);
+    if (entry->core->OpenStatus() == PdfCoreDocument::Status::kDamaged) {
       return Fail(kBadFileError, "The PDF document is damaged and cannot be read", name);
     }
-    if (entry->document->is_locked()) {
+    if (entry->core->OpenStatus() == PdfCoreDocument::Status::kLocked) {
       return Fail(kAccessDenied, "The PDF document is password-protected", name);
     }
-    entry->pageCount = entry->document->pages();
+    entry->pageCount = entry->core->PageCount();
   } catch (const std::bad_alloc&) {
     return Fail(kFileSystemError, "Not enough memory to open the document", name);
   } catch (...) {
     return Fail(kBadFileError, "The PDF document is damaged and cannot be read", name);
   }
   if (entry->pageCount <= 0) return Fail(kBadFileError, "The PDF document has no pages", name);
-  entry->pages.resize(entry->pageCount);
   documents_.push_back(std::move(entry));
   Reindex();
   return {};
@@ -252,13 +250,7 @@ std::vector<std::string> PdfDocumentSet::DocumentNames() const {
 PdfSize PdfDocumentSet::PageSize(int page) const {
   int index = 0;
   Document* document = Locate(page, index);
-  if (document == nullptr) return {};
-  try {
-    poppler::page* p = document->Page(index);
-    return p ? DisplayedSize(*p) : PdfSize{};
-  } catch (...) {
-    return {};
-  }
+  return document == nullptr ? PdfSize{} : document->core->PageSize(index);
 }
 
 std::vector<PdfSize> PdfDocumentSet::PageSizes() const {
@@ -388,19 +380,18 @@ PdfError PdfDocumentSet::RenderPage(int page, double pixelsPerPoint, PdfImage& i
   if (!std::isfinite(pixelsPerPoint) || pixelsPerPoint <= 0) {
     return Fail(kBadNameError, "Invalid rendering scale", {});
   }
-  poppler::page* p = nullptr;
-  try {
-    p = document->Page(index);
-  } catch (...) {
-    p = nullptr;
-  }
-  return PdfEngineInstance::Render(p, pixelsPerPoint, document->name, image);
+  return document->core->Render(index, pixelsPerPoint, document->name, image);
 }
 
 std::vector<PdfProperty> PdfDocumentSet::Properties() const {
   std::vector<PdfProperty> properties;
   for (const auto& entry : documents_) {
-    const poppler::document& d = *entry->document;
+    const poppler::document* described = entry->Described();
+    if (described == nullptr) {
+      properties.push_back(PdfProperty{"File", entry->name});
+      continue;
+    }
+    const poppler::document& d = *described;
     auto add = [&](const char* label, std::string value) {
       properties.push_back(PdfProperty{label, std::move(value)});
     };
@@ -420,8 +411,7 @@ std::vector<PdfProperty> PdfDocumentSet::Properties() const {
       add("PDF version", std::to_string(major) + "." + std::to_string(minor));
       add("Pages", std::to_string(entry->pageCount));
       std::string pageSize;
-      if (poppler::page* first = entry->Page(0)) {
-        const PdfSize size = DisplayedSize(*first);
+      if (const PdfSize size = entry->core->PageSize(0); size.width > 0 || size.height > 0) {
         pageSize = FormatNumber(size.width) + " x " + FormatNumber(size.height) + " pt (" +
                    FormatNumber(size.width * 25.4 / 72) + " x " +
                    FormatNumber(size.height * 25.4 / 72) + " mm)";

@@ -47,10 +47,22 @@ PdfError PdfEngine::Record(PdfError error) {
   return error;
 }
 
+PdfViewState& PdfEngine::Laid() const {
+  if (layoutPending_) {
+    layoutPending_ = false;
+    view_.SetPages(documents_.PageSizes());
+    view_.GoToPage(0);
+  }
+  return view_;
+}
+
 void PdfEngine::DocumentsChanged(bool keepPosition) {
   search_.Reset();
-  view_.SetPages(documents_.PageSizes());
-  if (!keepPosition) view_.GoToPage(0);
+  if (keepPosition) {
+    view_.SetPages(documents_.PageSizes());
+  } else {
+    layoutPending_ = true;  // laid out at the next call that needs the view
+  }
   ++revision_;
   ++documentsVersion_;
 }
@@ -64,6 +76,7 @@ PdfError PdfEngine::LoadFile(const std::string& fileName) {
 
 PdfError PdfEngine::AppendFile(const std::string& fileName) {
   const auto lock = Lock();
+  Laid();  // the view of the pages shown so far, whose position the append keeps
   PdfError error = documents_.AppendFile(fileName);
   if (error.Ok()) DocumentsChanged(true);
   return Record(std::move(error));
@@ -78,6 +91,7 @@ PdfError PdfEngine::LoadBytes(std::vector<char> bytes, const std::string& name) 
 
 PdfError PdfEngine::AppendBytes(std::vector<char> bytes, const std::string& name) {
   const auto lock = Lock();
+  Laid();  // the view of the pages shown so far, whose position the append keeps
   PdfError error = documents_.AppendBytes(std::move(bytes), name);
   if (error.Ok()) DocumentsChanged(true);
   return Record(std::move(error));
@@ -108,7 +122,7 @@ PdfError PdfEngine::LastError() const {
 int PdfEngine::SelectedPage(int scope, int which) const {
   if (scope == 0 && which == 1) return kWholeDocument;
   int page = kNoPage;
-  if (scope == 0 && which == 0) page = view_.CurrentPage();
+  if (scope == 0 && which == 0) page = Laid().CurrentPage();
   if ((scope == 1 || scope == 2) && which >= 0) page = which == 0 ? 0 : which - 1;
   return page >= 0 && page < documents_.PageCount() ? page : kNoPage;
 }
@@ -170,7 +184,7 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
         PdfSearchJob::Params params;
         params.sources = documents_.Sources();
         params.pageCount = pages;
-        params.startPage = view_.CurrentPage();
+        params.startPage = Laid().CurrentPage();
         params.needle = searched;
         params.caseInsensitive = caseInsensitive;
         params.texts = documents_.KeptTextsForSearch();
@@ -205,7 +219,7 @@ int PdfEngine::FindText(std::string_view text, bool highlight, bool findNext, bo
   search_.SetCurrent(current);
   if (current >= 0 && !dontGoToPage) {
     const PdfMatch match = job->At(static_cast<std::size_t>(current));
-    view_.ShowBox(match.page, match.box);
+    Laid().ShowBox(match.page, match.box);
   }
   ++revision_;
   return count;
@@ -256,44 +270,44 @@ bool PdfEngine::Highlight() const {
 
 bool PdfEngine::Zoom(int command) {
   const auto lock = Lock();
-  if (!view_.Zoom(command)) return false;
+  if (!Laid().Zoom(command)) return false;
   ++revision_;
   return true;
 }
 
 void PdfEngine::SetViewport(int width, int height) {
   const auto lock = Lock();
-  view_.SetViewport(width, height);
+  Laid().SetViewport(width, height);
   ++revision_;
 }
 
 void PdfEngine::SetScreenDpi(double dpi) {
   const auto lock = Lock();
-  view_.SetScreenDpi(dpi);
+  Laid().SetScreenDpi(dpi);
   ++revision_;
 }
 
 void PdfEngine::FitToControl() {
   const auto lock = Lock();
-  view_.FitToViewport();
+  Laid().FitToViewport();
   ++revision_;
 }
 
 void PdfEngine::GoToPage(int page) {
   const auto lock = Lock();
-  view_.GoToPage(page);
+  Laid().GoToPage(page);
   ++revision_;
 }
 
 void PdfEngine::ScrollTo(int x, int y) {
   const auto lock = Lock();
-  view_.ScrollTo(x, y);
+  Laid().ScrollTo(x, y);
   ++revision_;
 }
 
 PdfViewState PdfEngine::View() const {
   const auto lock = Lock();
-  return view_;
+  return Laid();
 }
 
 bool PdfEngine::SetPrintOption(int command) {
@@ -346,7 +360,7 @@ PdfError PdfEngine::RenderPage(int page, double pixelsPerPoint, PdfImage& image)
 
 PdfError PdfEngine::RenderViewPage(int page, PdfImage& image) {
   const auto lock = Lock();
-  return documents_.RenderPage(page, view_.PixelsPerPoint(), image);
+  return documents_.RenderPage(page, Laid().PixelsPerPoint(), image);
 }
 
 std::vector<PdfSource> PdfEngine::Sources(std::uint64_t& version) const {

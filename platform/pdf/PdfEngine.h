@@ -124,13 +124,17 @@ class PdfEngine : public std::enable_shared_from_this<PdfEngine> {
   std::string SelectedText(int scope, int which);
   std::size_t SelectedLength(int scope, int which);
   int SelectedPage(int scope, int which) const;  // -1: none, -2: whole document
+  // The view, laid out first when the documents changed since: a load reads every page's
+  // size only once the view is asked for, so that drawing a page need not wait for them.
+  PdfViewState& Laid() const;
   // The engine's lock for one call (a search waits for its matches without it).
   std::unique_lock<std::mutex> Lock() const;
 
   mutable std::mutex mutex_;
   int id_ = 0;
   PdfDocumentSet documents_;
-  PdfViewState view_;
+  mutable PdfViewState view_;  // see Laid()
+  mutable bool layoutPending_ = false;
   PdfSearch search_;
   PdfPrintOptions printOptions_;
   PdfError lastError_;

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "platform/pdf/PdfCoreDocument.h"
 #include "platform/pdf/PdfDocumentSet.h"
 #include "platform/pdf/PdfEngineLock.h"
 #include "platform/runtime/threads/ErrorCodes.h"
@@ -45,29 +46,18 @@ PdfError PdfEngineInstance::RenderPage(int page, double pixelsPerPoint, PdfImage
   if (page < 0 || source == sources_.size() || page < sources_[source].firstPage)
     return Fail(kNoRecordError, "No such page", std::to_string(page + 1));
   Opened& opened = opened_[source];
-  PdfEngineLock::Prepare();
   if (!opened.tried) {
     opened.tried = true;
-    const std::vector<char>& bytes = *sources_[source].bytes;
     try {
-      // Loading touches the library's shared state, as the engine's own loads do.
-      std::lock_guard<std::mutex> lock(PdfEngineLock::Mutex());
-      opened.document.reset(
-          poppler::document::load_from_raw_data(bytes.data(), static_cast<int>(bytes.size())));
+      opened.document = std::make_unique<PdfCoreDocument>(sources_[source].bytes);
     } catch (...) {
       opened.document.reset();
     }
-    if (opened.document) opened.pages.resize(static_cast<std::size_t>(sources_[source].pageCount));
+    if (opened.document && opened.document->OpenStatus() != PdfCoreDocument::Status::kOk)
+      opened.document.reset();
   }
   if (!opened.document) return Fail(kBadFileError, "The document cannot be read", {});
-  const auto index = static_cast<std::size_t>(page - sources_[source].firstPage);
-  try {
-    if (!opened.pages[index])
-      opened.pages[index].reset(opened.document->create_page(static_cast<int>(index)));
-  } catch (...) {
-    return Fail(kBadFileError, "The page cannot be read", {});
-  }
-  return Render(opened.pages[index].get(), pixelsPerPoint, {}, image);
+  return opened.document->Render(page - sources_[source].firstPage, pixelsPerPoint, {}, image);
 }
 
 PdfError PdfEngineInstance::Render(poppler::page* page, double pixelsPerPoint,

@@ -22,6 +22,8 @@ class page;
 
 namespace rt {
 
+class PdfCoreDocument;
+
 class PdfEngineInstance {
  public:
   explicit PdfEngineInstance(std::vector<PdfSource> sources);
@@ -33,15 +35,15 @@ class PdfEngineInstance {
   // Renders a set page at a scale (pixels per point), as PdfEngine::RenderPage does.
   PdfError RenderPage(int page, double pixelsPerPoint, PdfImage& image);
 
-  // Renders one page of an open document; `name` labels errors. Shared with the engine's own
-  // rendering, so that both draw alike and refuse the same sizes.
+  // Renders one page of a document opened through the library's C++ interface; `name`
+  // labels errors. Draws as the engine and the instances do (PdfCoreDocument), through that
+  // interface's own renderer.
   static PdfError Render(poppler::page* page, double pixelsPerPoint, const std::string& name,
                          PdfImage& image);
 
  private:
   struct Opened {
-    std::unique_ptr<poppler::document> document;
-    std::vector<std::unique_ptr<poppler::page>> pages;  // made on first use
+    std::unique_ptr<PdfCoreDocument> document;
     bool tried = false;
   };
 

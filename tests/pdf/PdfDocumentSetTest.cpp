@@ -221,6 +221,32 @@ TEST(PdfDocumentSetRender, DrawsThePageAtTheAskedScale) {
   EXPECT_TRUE(ink);
 }
 
+TEST(PdfDocumentSetRender, DrawsTheSamePixelsAsTheLibrarysOwnRenderer) {
+  // Pages of different sizes, one with a crop box, text in two sizes, at scales that round.
+  TestOptions options;
+  options.fontSize = 17;
+  options.lineHeight = 19;
+  const std::vector<char> bytes = Bytes(PdfTestWriter::Build(
+      {TestPage{{"First page", "with two lines"}, 300, 200},
+       TestPage{{"Cropped", "lower line cut off", "", "", "", "", "gone"}, 400, 500, 90},
+       TestPage{{"Wide page"}, 842, 595}},
+      options));
+  PdfDocumentSet set;
+  ASSERT_TRUE(set.LoadBytes(bytes, "").Ok());
+  for (int page = 0; page < set.PageCount(); ++page) {
+    for (double scale : {0.75, 150 / 72.0}) {
+      rt::PdfImage expected;
+      rt::PdfImage image;
+      ASSERT_TRUE(pdftest::LibraryRendering(bytes, page, scale, expected).Ok());
+      ASSERT_TRUE(set.RenderPage(page, scale, image).Ok());
+      EXPECT_EQ(image.width, expected.width) << page;
+      EXPECT_EQ(image.height, expected.height) << page;
+      EXPECT_EQ(image.stride, expected.stride) << page;
+      EXPECT_TRUE(image.bytes == expected.bytes) << "page " << page << " at " << scale;
+    }
+  }
+}
+
 TEST(PdfDocumentSetRender, RefusesBadPagesAndScales) {
   PdfDocumentSet set;
   rt::PdfImage image;

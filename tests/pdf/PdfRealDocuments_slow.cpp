@@ -41,6 +41,18 @@ TEST_P(PdfRealDocuments, ParallelTextAndSearchEqualTheSequentialPath) {
   engine->WaitForSearch();
   EXPECT_EQ(engine->Matches(),
             SequentialMatches(reference, "the", true, reference.PageCount() / 2));
+
+  // The first pages drawn as the library's own renderer draws them.
+  const std::vector<char> bytes = *reference.Sources().front().bytes;
+  for (int page = 0; page < 3; ++page) {
+    rt::PdfImage expected;
+    rt::PdfImage image;
+    ASSERT_TRUE(pdftest::LibraryRendering(bytes, page, 150 / 72.0, expected).Ok());
+    ASSERT_TRUE(engine->RenderPage(page, 150 / 72.0, image).Ok());
+    EXPECT_EQ(image.width, expected.width);
+    EXPECT_EQ(image.height, expected.height);
+    EXPECT_TRUE(image.bytes == expected.bytes) << "page " << page + 1;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Manuals, PdfRealDocuments,

@@ -2,10 +2,15 @@
 #pragma once
 // Test helpers: a temporary folder removed at the end of the test, and file writing.
 
+#include <poppler/cpp/poppler-document.h>
+#include <poppler/cpp/poppler-page.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/pdf/PdfDocumentSet.h"
+#include "platform/pdf/PdfEngineInstance.h"
 #include "platform/pdf/PdfMatch.h"
 #include "support/TempDir.h"
 
@@ -39,6 +44,16 @@ inline std::vector<rt::PdfMatch> SequentialMatches(rt::PdfDocumentSet& set,
       matches.push_back(rt::PdfMatch{page, box});
   }
   return matches;
+}
+
+// A page drawn through the library's C++ interface and its own renderer, the way the engine
+// drew before it rendered through the core interface: the reference its pixels must equal.
+inline rt::PdfError LibraryRendering(const std::vector<char>& bytes, int page, double scale,
+                                     rt::PdfImage& image) {
+  std::unique_ptr<poppler::document> document(
+      poppler::document::load_from_raw_data(bytes.data(), static_cast<int>(bytes.size())));
+  std::unique_ptr<poppler::page> drawn(document ? document->create_page(page) : nullptr);
+  return rt::PdfEngineInstance::Render(drawn.get(), scale, "reference", image);
 }
 
 }  // namespace pdftest

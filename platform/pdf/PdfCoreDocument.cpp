@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "platform/pdf/PdfCoreDocument.h"
+
+#include <poppler/ErrorCodes.h>
+#include <poppler/GlobalParams.h>
+#include <poppler/Object.h>
+#include <poppler/PDFDoc.h>
+#include <poppler/Page.h>
+#include <poppler/SplashOutputDev.h>
+#include <poppler/Stream.h>
+#include <poppler/splash/SplashBitmap.h>
+
+#include <cmath>
+#include <cstdint>
+#include <mutex>
+#include <new>
+
+#include "platform/pdf/PdfDocumentSet.h"
+#include "platform/pdf/PdfEngineLock.h"
+#include "platform/runtime/threads/ErrorCodes.h"
+
+namespace rt {
+namespace {
+
+void IgnoreDiagnostic(ErrorCategory, Goffset, const char*) {}
+
+PdfError Fail(int code, const std::string& reason, const std::string& name) {
+  return PdfError{code, name.empty() ? reason : reason + ": " + name};
+}
+
+// The library's process-wide parameters are made (and its diagnostics silenced) by the
+// engine's preparation before anything else of a document.
+struct Prepared {
+  Prepared() { PdfEngineLock::Prepare(); }
+};
+
+}  // namespace
+
+struct PdfCoreDocument::State {
+  Prepared prepared;
+  // Holds the library's process-wide parameters while the document lives; declared before
+  // the document, so it goes after it.
+  GlobalParamsIniter globals{&IgnoreDiagnostic};
+  std::shared_ptr<const std::vector<char>> bytes;
+  std::unique_ptr<PDFDoc> document;
+  Status status = Status::kDamaged;
+};
+
+PdfCoreDocument::PdfCoreDocument(std::shared_ptr<const std::vector<char>> bytes)
+    : state_(std::make_unique<State>()) {
+  state_->bytes = std::move(bytes);
+  if (!state_->bytes || state_->bytes->empty()) return;
+  try {
+    auto stream = std::make_unique<MemStream>(
+        state_->bytes->data(), 0, static_cast<Goffset>(state_->bytes->size()), Object(objNull));
+    std::lock_guard<std::mutex> lock(PdfEngineLock::Mutex());
+    // Empty passwords, as the C++ interface passes them.
+    state_->document = std::make_unique<PDFDoc>(stream.release(), GooString(""), GooString(""));
+    if (state_->document->isOk()) {
+      state_->status = Status::kOk;
+    } else {
+      state_->status =
+          state_->document->getErrorCode() == errEncrypted ? Status::kLocked : Status::kDamaged;
+      state_->document.reset();
+    }
+  } catch (...) {
+    state_->document.reset();
+    state_->status = Status::kDamaged;
+  }
+}
+
+PdfCoreDocument::~PdfCoreDocument() = default;
+
+PdfCoreDocument::Status PdfCoreDocument::OpenStatus() const {
+  return state_->status;
+}
+
+int PdfCoreDocument::PageCount() const {
+  return state_->document ? state_->document->getNumPages() : 0;
+}
+
+PdfSize PdfCoreDocument::PageSize(int index) {
+  if (!state_->document || index < 0 || index >= PageCount()) return {};
+  try {
+    Page* page = state_->document->getPage(index + 1);
+    if (page == nullptr) return {};
+    const PDFRectangle* box = page->getCropBox();
+    PdfSize size{std::abs(box->x2 - box->x1), std::abs(box->y2 - box->y1)};
+    const int rotate = page->getRotate();
+    if (rotate == 90 || rotate == 270) std::swap(size.width, size.height);
+    return size;
+  } catch (...) {
+    return {};
+  }
+}
+
+PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::string& name,
+                                 PdfImage& image) {
+  image = PdfImage{};
+  if (!std::isfinite(pixelsPerPoint) || pixelsPerPoint <= 0)
+    return Fail(kBadNameError, "Invalid rendering scale", {});
+  PDFDoc* document = state_->document.get();
+  Page* page = nullptr;
+  try {
+    if (document != nullptr && index >= 0 && index < PageCount())
+      page = document->getPage(index + 1);
+  } catch (...) {
+    page = nullptr;
+  }
+  if (page == nullptr) return Fail(kBadFileError, "The page cannot be read", name);
+  try {
+    const PdfSize size = PageSize(index);
+    const double width = std::ceil(size.width * pixelsPerPoint);
+    const double height = std::ceil(size.height * pixelsPerPoint);
+    if (width * height > static_cast<double>(PdfDocumentSet::kMaxRenderPixels) || width > 1e6 ||
+        height > 1e6) {
+      return Fail(kFileSystemError, "The page is too large to render at this zoom", {});
+    }
+    // The settings the engine has always drawn with: 32-bit pixels on white paper, smoothed
+    // shapes and text, no font hinting.
+    SplashColor paper;
+    paper[0] = paper[1] = paper[2] = 0xff;
+    SplashOutputDev device(splashModeXBGR8, 4, false, paper, true, splashThinLineDefault);
+    device.setFontAntialias(true);
+    device.setFreeTypeHinting(false, false);
+    device.setVectorAntialias(true);
+    device.startDoc(document);
+    const double dpi = 72.0 * pixelsPerPoint;
+    document->displayPageSlice(&device, index + 1, dpi, dpi, 0, false, true, false, -1, -1, -1, -1,
+                               nullptr, nullptr, nullptr, nullptr, true);
+    const std::unique_ptr<SplashBitmap> bitmap(device.takeBitmap());
+    if (!bitmap || bitmap->getDataPtr() == nullptr || bitmap->getWidth() <= 0 ||
+        bitmap->getHeight() <= 0 || bitmap->getRowSize() != bitmap->getWidth() * 4)
+      return Fail(kBadFileError, "The page could not be rendered", name);
+    image.width = bitmap->getWidth();
+    image.height = bitmap->getHeight();
+    image.stride = bitmap->getRowSize();
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bitmap->getDataPtr());
+    image.bytes.assign(data, data + static_cast<std::size_t>(image.stride) * image.height);
+  } catch (const std::bad_alloc&) {
+    image = PdfImage{};
+    return Fail(kFileSystemError, "Not enough memory to render the page", {});
+  } catch (...) {
+    image = PdfImage{};
+    return Fail(kBadFileError, "The page could not be rendered", name);
+  }
+  return {};
+}
+
+}  // namespace rt

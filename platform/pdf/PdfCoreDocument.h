@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// A document opened through the PDF library's core interface, for page sizes and drawing.
+//
+// Drawing here writes the library's bitmap straight into the engine's image (one copy),
+// where the library's C++ interface copies it into an image of its own first; the pixels
+// are the same. Page sizes come from the page objects alone, without the C++ interface's
+// page wrappers. Not thread-safe: one thread uses a document at a time.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/pdf/PdfError.h"
+#include "platform/pdf/PdfImage.h"
+#include "platform/pdf/PdfSize.h"
+
+namespace rt {
+
+class PdfCoreDocument {
+ public:
+  enum class Status { kOk, kLocked, kDamaged };
+
+  // Opens the document from `bytes` (kept alive by the document).
+  explicit PdfCoreDocument(std::shared_ptr<const std::vector<char>> bytes);
+  ~PdfCoreDocument();
+  PdfCoreDocument(const PdfCoreDocument&) = delete;
+  PdfCoreDocument& operator=(const PdfCoreDocument&) = delete;
+
+  Status OpenStatus() const;
+  int PageCount() const;
+  // Size of a page (0-based) in points with its rotation applied; zero when unreadable.
+  PdfSize PageSize(int index);
+  // Renders a page (0-based) at a scale (pixels per point); `name` labels errors.
+  PdfError Render(int index, double pixelsPerPoint, const std::string& name, PdfImage& image);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace rt
