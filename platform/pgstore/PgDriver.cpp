@@ -174,6 +174,11 @@ std::uint64_t PgDriver::ChangeCount() {
   return changes_;
 }
 
+int PgDriver::HearCommittedChanges() {
+  if (int e = Connect()) return e;
+  return conn_.Exec("SELECT 1", "view");
+}
+
 int PgDriver::CheckSchema(const std::vector<std::string>& then) {
   // One catalog query: the table's comment (kind 0, no row when the table is missing), its
   // columns with their types (kind 1), and each key's index comment (kind 1 + key number).

@@ -102,6 +102,10 @@ class PgDriver : public SqlTableDriver {
   int ReadRow(const PgResult& r, int row, Row& out) const;
   // Other clients' changes heard since the last call (main connection), plus this driver's own.
   std::uint64_t ChangeCount();
+  // Hears every other client's commit that ended before this call: the server sends the
+  // notifications it has for this connection before it answers a statement (on their own they
+  // arrive whenever the listening backend gets to them).
+  int HearCommittedChanges();
 
   std::string conninfo_;
   PgConnection conn_;

@@ -224,7 +224,10 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
       ClearCache();
       cacheDirection_ = direction;
       cacheChanges_ = driver_.ChangeCount();
-      if (!armed && scan.kind == AnchorKind::Start && BoundUsable(direction)) {
+      // Kept ends are checked against every commit that ended before this read (another
+      // client's insert at the top must show at once, not when its notification comes).
+      if (!armed && scan.kind == AnchorKind::Start && BoundUsable(direction) &&
+          driver_.HearCommittedChanges() == kNoError && BoundUsable(direction)) {
         // The first row of the order was read along with an earlier page; the rows after
         // it are read from it.
         const Bound& bound = BoundOf(direction);

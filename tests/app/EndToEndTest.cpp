@@ -41,6 +41,7 @@
 #include "support/PgServer.h"
 #include "support/Robot.h"
 #include "support/SurfaceRecorder.h"
+#include "support/TestDriver.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -82,7 +83,7 @@ class EndToEndTest : public ::testing::Test {
     for (int thread : rt::RunningThreads())
       rt::PostCloseDown(thread);
     if (program_.joinable()) program_.join();
-    if (onServer_) ChooseDemoDataDriver(rt::kStoreDriverName);
+    if (onServer_) ChooseDemoDataDriver(testing_support::TestDriver());
     surfaces_.reset();
     rt::ClearHooks();
     work_.reset();

@@ -33,6 +33,7 @@
 #include "support/OtherProcess.h"
 #include "support/Robot.h"
 #include "support/SurfaceRecorder.h"
+#include "support/TestDriver.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -89,6 +90,7 @@ void StoreRaw(const std::vector<std::pair<std::string, std::string>>& documents)
 class SearchDocumentsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (testing_support::OnServer()) GTEST_SKIP() << "the text index is kept beside a local table";
     work_.emplace("search-documents");
     ASSERT_TRUE(work_->Ok());
   }

@@ -33,6 +33,7 @@
 #include "platform/store/Store.h"
 #include "support/PgServer.h"
 #include "support/Robot.h"
+#include "support/TestDriver.h"
 #include "support/WorkDir.h"
 
 namespace {
@@ -321,7 +322,7 @@ TEST(StartupTest, TableSectionChoosesTheDriver) {
       });
     });
     rt::ClearHooks();
-    ChooseDemoDataDriver(rt::kStoreDriverName);
+    ChooseDemoDataDriver(testing_support::TestDriver());
     const std::vector<std::string> captions = testing_support::CaptionsOf(*backend);
     for (const rt::UiRequest& message : testing_support::MessagesOf(*backend))
       EXPECT_EQ(message.text.find("sekrit7"), std::string::npos) << message.text;

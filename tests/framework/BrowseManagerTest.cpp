@@ -41,7 +41,7 @@ class BrowseTest : public testing_support::BrowseFixtureTest {
     testing_support::DocRows rows;
     for (int id : ids)
       rows.emplace_back(id, "doc" + std::to_string(id));
-    testing_support::AddDocs(rows);
+    EXPECT_TRUE(testing_support::AddDocs(rows));
   }
 
   // Builds the browse; `configure` runs before the first fill.

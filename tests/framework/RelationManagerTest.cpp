@@ -38,7 +38,8 @@ std::unique_ptr<rt::File> MakeParents() {
   rt::RecordLayout layout("Parent");
   layout.AddField("PAR:Code", rt::FieldType::String, 10);
   layout.AddField("PAR:Name", rt::FieldType::String, 20);
-  auto file = std::make_unique<rt::File>("PARENTS", "PAR", "STORE", std::move(layout));
+  auto file = std::make_unique<rt::File>("PARENTS", "PAR", testing_support::TestDriver(),
+                                         std::move(layout));
   file->AddKey("PAR:CodeKey", {{1, true, false}}, true, true);
   return file;
 }
@@ -49,7 +50,8 @@ std::unique_ptr<rt::File> MakeChildren() {
   rt::RecordLayout layout("Child");
   layout.AddField("CHI:ID", rt::FieldType::Long);
   layout.AddField("CHI:Parent", rt::FieldType::String, 10);
-  auto file = std::make_unique<rt::File>("CHILDREN", "CHI", "STORE", std::move(layout));
+  auto file = std::make_unique<rt::File>("CHILDREN", "CHI", testing_support::TestDriver(),
+                                         std::move(layout));
   file->AddKey("CHI:IdKey", {{1, true, false}}, true, true);
   file->AddKey("CHI:ParentKey", {{2, true, false}, {1, true, false}}, true);
   return file;

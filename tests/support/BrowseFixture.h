@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A browse over a real STORE table for tests: the table DOCS (DOC:ID, DOC:Name), its file and
-// relation managers, a window with a list of five rows and optional buttons and locator
-// entry, and a BrowseManager wired to them. Everything here belongs to the thread that made
-// it: build it on the thread that drives the browse (the test thread, or a runtime thread
-// whose event loop runs `Controller.Ask()`).
+// A browse over a real table (on the test run's driver, STORE by default) for tests: the table
+// DOCS (DOC:ID, DOC:Name), its file and relation managers, a window with a list of five rows
+// and optional buttons and locator entry, and a BrowseManager wired to them. Everything here
+// belongs to the thread that made it: build it on the thread that drives the browse (the test
+// thread, or a runtime thread whose event loop runs `Controller.Ask()`).
 
 #include <gtest/gtest.h>
 
@@ -29,6 +29,7 @@
 #include "platform/runtime/values/Queue.h"
 #include "platform/runtime/windows/HeadlessBackend.h"
 #include "platform/runtime/windows/Window.h"
+#include "tests/support/TestDriver.h"
 #include "tests/support/WorkDir.h"
 
 namespace testing_support {
@@ -41,16 +42,16 @@ inline constexpr int kDocsByIdDown = 4;    // DOC:ID descending
 
 using DocRows = std::vector<std::pair<int, std::string>>;
 
-// DOCS through the named driver (a driver over STORE's files, or STORE itself).
-std::unique_ptr<rt::File> MakeDocsFile(const std::string& driver = "STORE");
+// DOCS through the named driver (a driver over STORE's files, STORE itself, or PGSTORE).
+std::unique_ptr<rt::File> MakeDocsFile(const std::string& driver = TestDriver());
 // Adds rows through a handle of their own (through `driver`), in one transaction (the table
 // must exist). False when the table would not open or a row was refused.
-bool AddDocs(const DocRows& rows, const std::string& driver = "STORE");
+bool AddDocs(const DocRows& rows, const std::string& driver = TestDriver());
 // Rows `first` to `last`, each named "doc<id>".
 bool AddDocRange(int first, int last);
 // Renames or removes a row through a handle of its own, as another station would.
-bool RenameDoc(int id, const std::string& name, const std::string& driver = "STORE");
-bool RemoveDoc(int id, const std::string& driver = "STORE");
+bool RenameDoc(int id, const std::string& name, const std::string& driver = TestDriver());
+bool RemoveDoc(int id, const std::string& driver = TestDriver());
 
 // A file manager over `file` started the way an application's table class starts it; the
 // class deriving from it adds the keys (and shuts it down in its destructor, while its own
@@ -95,7 +96,7 @@ class BrowseFixture {
 
   // Starts the thread's error manager and creates DOCS, through `driver`, when it is not
   // there yet.
-  explicit BrowseFixture(const std::string& driver = "STORE");
+  explicit BrowseFixture(const std::string& driver = TestDriver());
   ~BrowseFixture();
   BrowseFixture(const BrowseFixture&) = delete;
   BrowseFixture& operator=(const BrowseFixture&) = delete;
@@ -140,7 +141,7 @@ class BrowseFixture {
 // the headless backend and the fixture's table, ready for `f_->Open`.
 class BrowseFixtureTest : public ::testing::Test {
  protected:
-  explicit BrowseFixtureTest(std::string folder, std::string driver = "STORE")
+  explicit BrowseFixtureTest(std::string folder, std::string driver = TestDriver())
       : folder_(std::move(folder)), driver_(std::move(driver)) {}
   void SetUp() override {
     work_.emplace(folder_);

@@ -3,12 +3,15 @@
 
 #include <fstream>
 
+#include "support/TestDriver.h"
+
 namespace testing_support {
 
 namespace fs = std::filesystem;
 
 WorkDir::WorkDir(std::string_view prefix) : previous_(fs::current_path()), dir_(prefix) {
   if (dir_.Ok()) fs::current_path(dir_.Path());
+  FreshTables();
 }
 
 WorkDir::~WorkDir() {

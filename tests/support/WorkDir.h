@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A fresh folder that is the working directory while the object lives: the tables, INI files
-// and logs a test makes stay apart from every other test's.
+// and logs a test makes stay apart from every other test's (on the server driver, the
+// process's database is emptied as well).
 
 #include <filesystem>
 #include <string>
