@@ -15,11 +15,6 @@
 #include "platform/pdf/PdfImage.h"
 #include "platform/pdf/PdfParallelPages.h"
 
-namespace poppler {
-class document;
-class page;
-}  // namespace poppler
-
 namespace rt {
 
 class PdfCoreDocument;
@@ -34,12 +29,6 @@ class PdfEngineInstance {
   int PageCount() const;
   // Renders a set page at a scale (pixels per point), as PdfEngine::RenderPage does.
   PdfError RenderPage(int page, double pixelsPerPoint, PdfImage& image);
-
-  // Renders one page of a document opened through the library's C++ interface; `name`
-  // labels errors. Draws as the engine and the instances do (PdfCoreDocument), through that
-  // interface's own renderer.
-  static PdfError Render(poppler::page* page, double pixelsPerPoint, const std::string& name,
-                         PdfImage& image);
 
  private:
   struct Opened {

@@ -3,6 +3,7 @@
 // Test helpers: a temporary folder removed at the end of the test, and file writing.
 
 #include <poppler/cpp/poppler-document.h>
+#include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 
 #include <memory>
@@ -53,7 +54,19 @@ inline rt::PdfError LibraryRendering(const std::vector<char>& bytes, int page, d
   std::unique_ptr<poppler::document> document(
       poppler::document::load_from_raw_data(bytes.data(), static_cast<int>(bytes.size())));
   std::unique_ptr<poppler::page> drawn(document ? document->create_page(page) : nullptr);
-  return rt::PdfEngineInstance::Render(drawn.get(), scale, "reference", image);
+  if (!drawn) return rt::PdfError{1, "no such page"};
+  poppler::page_renderer renderer;
+  renderer.set_image_format(poppler::image::format_argb32);
+  renderer.set_render_hint(poppler::page_renderer::antialiasing, true);
+  renderer.set_render_hint(poppler::page_renderer::text_antialiasing, true);
+  const poppler::image rendered = renderer.render_page(drawn.get(), 72 * scale, 72 * scale);
+  if (!rendered.is_valid()) return rt::PdfError{1, "not rendered"};
+  image.width = rendered.width();
+  image.height = rendered.height();
+  image.stride = rendered.bytes_per_row();
+  const auto* data = reinterpret_cast<const std::uint8_t*>(rendered.const_data());
+  image.bytes.assign(data, data + static_cast<std::size_t>(image.stride) * image.height);
+  return {};
 }
 
 }  // namespace pdftest
