@@ -75,6 +75,10 @@ PdfCoreDocument::Status PdfCoreDocument::OpenStatus() const {
   return state_->status;
 }
 
+PDFDoc* PdfCoreDocument::Core() const {
+  return state_->document.get();
+}
+
 int PdfCoreDocument::PageCount() const {
   return state_->document ? state_->document->getNumPages() : 0;
 }

@@ -15,6 +15,8 @@
 #include "platform/pdf/PdfImage.h"
 #include "platform/pdf/PdfSize.h"
 
+class PDFDoc;
+
 namespace rt {
 
 class PdfCoreDocument {
@@ -33,6 +35,9 @@ class PdfCoreDocument {
   PdfSize PageSize(int index);
   // Renders a page (0-based) at a scale (pixels per point); `name` labels errors.
   PdfError Render(int index, double pixelsPerPoint, const std::string& name, PdfImage& image);
+  // The library's document, for the other users of the core interface in this folder (the
+  // text layout); null when it could not be opened.
+  PDFDoc* Core() const;
 
  private:
   struct State;

@@ -1,29 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/pdf/PdfTextLayout.h"
 
-#include <poppler/Error.h>
-#include <poppler/GlobalParams.h>
-#include <poppler/Object.h>
 #include <poppler/PDFDoc.h>
-#include <poppler/Stream.h>
 #include <poppler/TextOutputDev.h>
 
-#include <mutex>
-
-#include "platform/pdf/PdfEngineLock.h"
+#include "platform/pdf/PdfCoreDocument.h"
 #include "platform/pdf/PdfPageText.h"
 
 namespace rt {
 namespace {
-
-void IgnoreDiagnostic(ErrorCategory, Goffset, const char*) {}
-
-// The engine's preparation of the library, which makes the library's process-wide
-// parameters (fonts, encodings) once and installs its diagnostics handler, before anything
-// else of an instance.
-struct Prepared {
-  Prepared() { PdfEngineLock::Prepare(); }
-};
 
 void AppendText(void* stream, const char* text, int length) {
   if (length > 0) static_cast<std::string*>(stream)->append(text, static_cast<std::size_t>(length));
@@ -40,49 +25,37 @@ PdfRect Box(double xMin, double yMin, double xMax, double yMax) {
 }  // namespace
 
 struct PdfTextLayout::State {
-  Prepared prepared;
-  // Holds the library's process-wide parameters while the instance lives (counted, under the
-  // library's own lock), so that an instance ending on a runtime thread as the process
-  // closes down never outlives them. Declared before the document: it goes after it.
-  GlobalParamsIniter globals{&IgnoreDiagnostic};
-  std::shared_ptr<const std::vector<char>> bytes;
-  std::unique_ptr<PDFDoc> document;
+  // The document holds the library's process-wide parameters while it lives; declared
+  // before the device, so it goes after it.
+  PdfCoreDocument document;
   std::string dumped;  // the text device writes each page's text here
   std::unique_ptr<TextOutputDev> device;
   int laidOut = -1;  // the page whose layout the device holds
+
+  explicit State(std::shared_ptr<const std::vector<char>> bytes) : document(std::move(bytes)) {}
 };
 
 PdfTextLayout::PdfTextLayout(std::shared_ptr<const std::vector<char>> bytes)
-    : state_(std::make_unique<State>()) {
-  state_->bytes = std::move(bytes);
-  if (!state_->bytes || state_->bytes->empty()) return;
+    : state_(std::make_unique<State>(std::move(bytes))) {
+  if (state_->document.Core() == nullptr) return;
   try {
-    auto stream = std::make_unique<MemStream>(
-        state_->bytes->data(), 0, static_cast<Goffset>(state_->bytes->size()), Object(objNull));
-    std::lock_guard<std::mutex> lock(PdfEngineLock::Mutex());
-    state_->document = std::make_unique<PDFDoc>(stream.release());  // the document owns it
-    if (!state_->document->isOk()) {
-      state_->document.reset();
-      return;
-    }
     // The settings of the library's page text: the page's text in its physical layout.
     state_->device =
         std::make_unique<TextOutputDev>(&AppendText, &state_->dumped, true, 0.0, false, false);
     if (!state_->device->isOk()) state_->device.reset();
   } catch (...) {
     state_->device.reset();
-    state_->document.reset();
   }
 }
 
 PdfTextLayout::~PdfTextLayout() = default;
 
 bool PdfTextLayout::Ok() const {
-  return state_->document && state_->device;
+  return state_->document.Core() != nullptr && state_->device != nullptr;
 }
 
 int PdfTextLayout::PageCount() const {
-  return Ok() ? state_->document->getNumPages() : 0;
+  return Ok() ? state_->document.PageCount() : 0;
 }
 
 bool PdfTextLayout::LayOut(int page) {
@@ -90,8 +63,9 @@ bool PdfTextLayout::LayOut(int page) {
   if (state_->laidOut == page) return true;
   state_->laidOut = -1;
   state_->dumped.clear();
-  if (state_->document->getPage(page + 1) == nullptr) return false;
-  state_->document->displayPage(state_->device.get(), page + 1, 72, 72, 0, false, true, false);
+  PDFDoc* document = state_->document.Core();
+  if (document->getPage(page + 1) == nullptr) return false;
+  document->displayPage(state_->device.get(), page + 1, 72, 72, 0, false, true, false);
   state_->laidOut = page;
   return true;
 }

@@ -184,11 +184,20 @@ int PgConnection::PrepareAndRun(const std::string& name, const std::string& sql,
                                   params.Lengths(), params.Formats(), 1));
     return kNoError;
   }
-  // The replies: the prepare's, the run's (each followed by an end marker), then the sync.
-  PgResult made;
-  int step = 0;  // 0 the prepare's reply, 1 the run's, 2 the sync
+  // The replies: the prepare's, then the run's.
+  std::vector<PgResult> replies;
+  if (!ReadPipeline(2, replies)) return Lost(what);
+  PgResult made = replies.empty() ? PgResult() : std::move(replies[0]);
+  if (replies.size() > 1) out = std::move(replies[1]);
+  if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
+  return kNoError;
+}
+
+bool PgConnection::ReadPipeline(std::size_t expected, std::vector<PgResult>& replies) {
+  // Each reply is followed by an end marker, the sync's reply comes last; after a failure the
+  // server skips the rest up to the sync, each skipped statement saying so.
   int ends = 0;  // end markers in a row: a broken connection gives nothing else
-  while (step < 3 && ends < 3) {
+  while (ends < 3) {
     PGresult* r = PQgetResult(conn_);
     if (r == nullptr) {
       ++ends;
@@ -197,20 +206,10 @@ int PgConnection::PrepareAndRun(const std::string& name, const std::string& sql,
     }
     ends = 0;
     PgResult result(r);
-    const ExecStatusType status = result.Status();
-    if (status == PGRES_PIPELINE_SYNC) {
-      step = 3;
-    } else if (step == 0) {
-      made = std::move(result);
-      step = 1;
-    } else if (step == 1) {
-      out = std::move(result);
-      step = 2;
-    }
+    if (result.Status() == PGRES_PIPELINE_SYNC) return PQexitPipelineMode(conn_) == 1;
+    if (replies.size() < expected) replies.push_back(std::move(result));
   }
-  if (step < 3 || PQexitPipelineMode(conn_) != 1) return Lost(what);
-  if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
-  return kNoError;
+  return false;
 }
 
 int PgConnection::RunOnce(const std::string& sql, const PgParams& params, PgResult& out,
@@ -247,28 +246,10 @@ int PgConnection::RunOnce(const std::string& sql, const PgParams& params, PgResu
     }
     return kNoError;
   }
-  // One reply per statement (each followed by an end marker), then the sync's; after a
-  // failure the server skips the rest up to the sync, which each say.
+  // One reply per statement.
   const std::size_t expected = before.size() + 1 + after.size();
   std::vector<PgResult> replies;
-  bool synced = false;
-  int ends = 0;  // end markers in a row: a broken connection gives nothing else
-  while (!synced && ends < 3) {
-    PGresult* r = PQgetResult(conn_);
-    if (r == nullptr) {
-      ++ends;
-      if (!Connected()) break;
-      continue;
-    }
-    ends = 0;
-    PgResult result(r);
-    if (result.Status() == PGRES_PIPELINE_SYNC) {
-      synced = true;
-    } else if (replies.size() < expected) {
-      replies.push_back(std::move(result));
-    }
-  }
-  if (!synced || replies.size() != expected || PQexitPipelineMode(conn_) != 1) return Lost(what);
+  if (!ReadPipeline(expected, replies) || replies.size() != expected) return Lost(what);
   for (PgResult& reply : replies) {
     if (reply.Status() != PGRES_TUPLES_OK && reply.Status() != PGRES_COMMAND_OK) {
       return Fail(reply.Get(), what);

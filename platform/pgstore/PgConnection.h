@@ -75,6 +75,9 @@ class PgConnection {
                     PgResult& out, std::string_view what);
   int ConnectionFailure(std::string_view what);
   int Lost(std::string_view what);
+  // Reads a pipeline's replies up to its sync, keeping at most `expected` of them in order,
+  // and leaves pipeline mode; false when the connection broke first.
+  bool ReadPipeline(std::size_t expected, std::vector<PgResult>& replies);
 
   std::string conninfo_;
   std::string password_;  // blanked out of every message
