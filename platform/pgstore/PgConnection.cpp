@@ -1,15 +1,39 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/pgstore/PgConnection.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/threads/Threads.h"
+#include "platform/runtime/windows/EventQueue.h"
 
 namespace rt {
 
 namespace {
+
+// How often a wait for the server asks whether to give up.
+constexpr int kSliceMs = 100;
+// How long a reply is still waited for once the waiting thread was asked to close down: a
+// server that answers finishes the statement (a write the user confirmed is not lost to a
+// quick exit), one that does not holds the program's end back no longer than this.
+constexpr std::chrono::seconds kCloseGrace{2};
+// Connection settings the driver brings unless the connection string names them: a server
+// gone while the connection idled (the listener's, most of the time) is noticed after about a
+// minute instead of hours, and a request the server's machine never acknowledges breaks the
+// connection after 30 s instead of the system's quarter of an hour.
+constexpr std::pair<const char*, const char*> kDefaultSettings[] = {
+    {"keepalives_idle", "30"},
+    {"keepalives_interval", "10"},
+    {"keepalives_count", "3"},
+    {"tcp_user_timeout", "30000"},
+};
 
 std::atomic<std::uint64_t> gRoundTrips{0};
 std::atomic<std::uint64_t> gConnections{0};
@@ -74,20 +98,173 @@ void PgConnection::Disconnect() {
   prepared_.clear();
 }
 
+void PgConnection::SetInterrupt(int wakeFd, std::function<bool()> stop) {
+  wakeFd_ = wakeFd;
+  stop_ = std::move(stop);
+}
+
+bool PgConnection::StopRequested() const {
+  if (stop_) return stop_();
+  // A runtime thread asked to close down (the program ends, or its window's owner closes).
+  return ThreadNumber() != 0 && MyEvents().CloseDownRequested();
+}
+
+PGconn* PgConnection::StartConnect() const {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(conninfo_.c_str(), &error);
+  PQfreemem(error);
+  // A string libpq cannot read: the connect fails at once, saying why.
+  if (!options) return PQconnectStart(conninfo_.c_str());
+  std::vector<const char*> keys;
+  std::vector<const char*> values;
+  for (const auto& [key, value] : kDefaultSettings) {
+    keys.push_back(key);
+    values.push_back(value);
+  }
+  // The string's own settings come later and win.
+  for (PQconninfoOption* o = options; o->keyword; ++o) {
+    if (o->val && *o->val) {
+      keys.push_back(o->keyword);
+      values.push_back(o->val);
+    }
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  PGconn* conn = PQconnectStartParams(keys.data(), values.data(), 0);
+  PQconninfoFree(options);
+  return conn;
+}
+
+std::optional<std::chrono::seconds> PgConnection::ConnectTimeout() const {
+  // What the connection uses, so the client library's environment counts as well.
+  int seconds = kDefaultConnectTimeout;
+  if (PQconninfoOption* options = PQconninfo(conn_)) {
+    for (PQconninfoOption* o = options; o->keyword; ++o) {
+      if (std::strcmp(o->keyword, "connect_timeout") == 0 && o->val && *o->val) {
+        seconds = std::atoi(o->val);
+      }
+    }
+    PQconninfoFree(options);
+  }
+  // As the client library reads it: 0 or less waits without a bound, 1 means 2.
+  if (seconds <= 0) return std::nullopt;
+  return std::chrono::seconds(std::max(seconds, 2));
+}
+
+std::string PgConnection::ServerNamed() const {
+  // As the client library names the server in its own failures.
+  const std::string host = PQhost(conn_) ? PQhost(conn_) : "";
+  const std::string port = PQport(conn_) ? PQport(conn_) : "";
+  if (!host.empty() && host.front() == '/') {
+    return "connection to server on socket \"" + host + "/.s.PGSQL." + port + "\"";
+  }
+  return "connection to server at \"" + host + "\", port " + port;
+}
+
+PgConnection::Waited PgConnection::Await(
+    short events, std::optional<std::chrono::steady_clock::time_point> deadline, bool replying) {
+  bool stopping = false;
+  std::chrono::steady_clock::time_point stopSeen;
+  while (true) {
+    const int socket = PQsocket(conn_);
+    if (socket < 0) return Waited::kReady;  // nothing to wait for: libpq reports the failure
+    const auto now = std::chrono::steady_clock::now();
+    int slice = kSliceMs;
+    if (deadline) {
+      if (now >= *deadline) return Waited::kTimedOut;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now).count();
+      slice = static_cast<int>(std::min<long long>(slice, left));
+    }
+    pollfd fds[2] = {{socket, events, 0}, {wakeFd_, POLLIN, 0}};
+    const int ready = ::poll(fds, wakeFd_ >= 0 ? 2 : 1, slice);
+    if (ready < 0 && errno != EINTR) return Waited::kReady;
+    if (ready > 0 && fds[0].revents != 0) return Waited::kReady;
+    if (ready > 0 && wakeFd_ >= 0 && fds[1].revents != 0) {
+      char bytes[64];
+      while (::read(wakeFd_, bytes, sizeof bytes) > 0) {
+      }
+    }
+    if (!StopRequested()) continue;
+    // Its own interrupt gives a connection up at once; a closing thread's reply gets a grace.
+    if (!replying || stop_) return Waited::kGivenUp;
+    if (!stopping) {
+      stopping = true;
+      stopSeen = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - stopSeen >= kCloseGrace) {
+      return Waited::kGivenUp;
+    }
+  }
+}
+
 int PgConnection::Connect() {
   if (Connected()) return kNoError;
   Disconnect();
   gConnections.fetch_add(1, std::memory_order_relaxed);
-  conn_ = PQconnectdb(conninfo_.c_str());
+  conn_ = StartConnect();
+  if (!conn_ || PQstatus(conn_) == CONNECTION_BAD) return ConnectionFailure("connect");
+  // The connect runs step by step, each step waiting on the socket without blocking, so that
+  // a server that never answers is given up at the deadline or when the wait is interrupted.
+  const std::optional<std::chrono::seconds> timeout = ConnectTimeout();
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  if (timeout) deadline = std::chrono::steady_clock::now() + *timeout;
+  PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+  while (state != PGRES_POLLING_OK) {
+    if (state == PGRES_POLLING_FAILED) return ConnectionFailure("connect");
+    if (state == PGRES_POLLING_READING || state == PGRES_POLLING_WRITING) {
+      switch (Await(state == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline, false)) {
+        case Waited::kTimedOut:
+          return ConnectionFailure("connect", ServerNamed() + " failed: timeout expired (" +
+                                                  std::to_string(timeout->count()) + " s)");
+        case Waited::kGivenUp:
+          return ConnectionFailure("connect",
+                                   ServerNamed() + " failed: given up before the server answered");
+        case Waited::kReady:
+          break;
+      }
+    }
+    state = PQconnectPoll(conn_);
+  }
   if (!Connected()) return ConnectionFailure("connect");
+  // Statements are sent without blocking too: AwaitReply does the waiting.
+  if (PQsetnonblocking(conn_, 1) != 0) return ConnectionFailure("connect");
   // Notices (an identifier shortened, a table already there) are not errors.
   PQsetNoticeProcessor(
       conn_, [](void*, const char*) {}, nullptr);
   return kNoError;
 }
 
-int PgConnection::ConnectionFailure(std::string_view what) {
-  const std::string message = Scrub(Trimmed(conn_ ? PQerrorMessage(conn_) : "out of memory"));
+bool PgConnection::AwaitReply() {
+  while (true) {
+    const int flushed = PQflush(conn_);
+    // A broken connection: reading the reply says so without waiting.
+    if (flushed < 0 || PQconsumeInput(conn_) == 0) return true;
+    if (flushed == 0 && !PQisBusy(conn_)) return true;
+    const short events = static_cast<short>(POLLIN | (flushed == 1 ? POLLOUT : 0));
+    if (Await(events, std::nullopt, true) == Waited::kGivenUp) {
+      // The server goes on with the statement until it notices the closed connection; a
+      // transaction it was in is rolled back then.
+      Disconnect();
+      gaveUp_ = "given up waiting for the server's answer";
+      return false;
+    }
+  }
+}
+
+PgResult PgConnection::Exchange(bool sent) {
+  PgResult last;
+  if (!sent) return last;
+  while (true) {
+    if (!AwaitReply()) return PgResult();
+    PGresult* r = PQgetResult(conn_);
+    if (r == nullptr) return last;
+    last = PgResult(r);
+  }
+}
+
+int PgConnection::ConnectionFailure(std::string_view what, std::string reason) {
+  const std::string message =
+      Scrub(reason.empty() ? Trimmed(conn_ ? PQerrorMessage(conn_) : "out of memory")
+                           : std::move(reason));
   const bool refused = (conn_ && PQconnectionNeedsPassword(conn_)) ||
                        Mentions(message, {"authentication", "password", "pg_hba.conf",
                                           "permission denied", "role \"", "SSL"});
@@ -98,8 +275,9 @@ int PgConnection::ConnectionFailure(std::string_view what) {
 }
 
 int PgConnection::Lost(std::string_view what) {
-  const std::string message = Scrub(Trimmed(conn_ ? PQerrorMessage(conn_) : ""));
+  const std::string message = conn_ ? Scrub(Trimmed(PQerrorMessage(conn_))) : gaveUp_;
   Disconnect();
+  gaveUp_.clear();
   SetError(kFileSystemError, {}, "0",
            std::string(what) + ": the connection to the server was lost: " + message);
   return kFileSystemError;
@@ -141,8 +319,8 @@ int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& 
     it = prepared_.emplace(std::move(key), name).first;
   } else {
     CountRoundTrip();
-    out = PgResult(PQexecPrepared(conn_, it->second.c_str(), params.Count(), params.Values(),
-                                  params.Lengths(), params.Formats(), 1));
+    out = Exchange(PQsendQueryPrepared(conn_, it->second.c_str(), params.Count(), params.Values(),
+                                       params.Lengths(), params.Formats(), 1) == 1);
   }
   const ExecStatusType status = out.Status();
   if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) return kNoError;
@@ -152,7 +330,7 @@ int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& 
     // The table's columns changed since the statement was prepared: prepare it again, so
     // that the reply's types are checked against what the driver expects.
     CountRoundTrip();
-    PQclear(PQexec(conn_, ("DEALLOCATE " + it->second).c_str()));
+    Exchange(PQsendQuery(conn_, ("DEALLOCATE " + it->second).c_str()) == 1);
     prepared_.erase(it);
     return Run(sql, params, out, what);
   }
@@ -177,11 +355,12 @@ int PgConnection::PrepareAndRun(const std::string& name, const std::string& sql,
     }
     if (!Connected()) return Lost(what);
     // The client library refused the pipeline: the two messages one after the other.
-    PgResult made(PQprepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()));
+    PgResult made = Exchange(
+        PQsendPrepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()) == 1);
     if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
     CountRoundTrip();
-    out = PgResult(PQexecPrepared(conn_, name.c_str(), params.Count(), params.Values(),
-                                  params.Lengths(), params.Formats(), 1));
+    out = Exchange(PQsendQueryPrepared(conn_, name.c_str(), params.Count(), params.Values(),
+                                       params.Lengths(), params.Formats(), 1) == 1);
     return kNoError;
   }
   // The replies: the prepare's, then the run's.
@@ -198,6 +377,7 @@ bool PgConnection::ReadPipeline(std::size_t expected, std::vector<PgResult>& rep
   // server skips the rest up to the sync, each skipped statement saying so.
   int ends = 0;  // end markers in a row: a broken connection gives nothing else
   while (ends < 3) {
+    if (!AwaitReply()) return false;
     PGresult* r = PQgetResult(conn_);
     if (r == nullptr) {
       ++ends;
@@ -236,8 +416,8 @@ int PgConnection::RunOnce(const std::string& sql, const PgParams& params, PgResu
     for (const std::string& command : before) {
       if (int e = Exec(command, what)) return e;
     }
-    out = PgResult(PQexecParams(conn_, sql.c_str(), params.Count(), params.Types(), params.Values(),
-                                params.Lengths(), params.Formats(), 1));
+    out = Exchange(PQsendQueryParams(conn_, sql.c_str(), params.Count(), params.Types(),
+                                     params.Values(), params.Lengths(), params.Formats(), 1) == 1);
     if (out.Status() != PGRES_TUPLES_OK && out.Status() != PGRES_COMMAND_OK) {
       return Fail(out.Get(), what);
     }
@@ -262,7 +442,7 @@ int PgConnection::RunOnce(const std::string& sql, const PgParams& params, PgResu
 int PgConnection::Exec(const std::string& sql, std::string_view what) {
   if (int e = Connect()) return e;
   CountRoundTrip();
-  PgResult r(PQexec(conn_, sql.c_str()));
+  PgResult r = Exchange(PQsendQuery(conn_, sql.c_str()) == 1);
   const ExecStatusType status = r.Status();
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) return Fail(r.Get(), what);
   return kNoError;

@@ -5,6 +5,14 @@
 // (never the connection string's password). A connection the server dropped is made again by
 // the next Connect.
 //
+// Nothing waits for the server without a way out: a connect gives up after the connection
+// string's connect_timeout (kDefaultConnectTimeout seconds when it names none; 0 waits without
+// a bound), and a connect or a reply being waited for is given up when the connection's
+// interrupt says so (SetInterrupt; by default when the runtime thread waiting is asked to close
+// down, a reply after a short grace). Unless the connection string says otherwise, TCP
+// keepalives notice within about a minute that a server went away while the connection idled,
+// and data unacknowledged for 30 s breaks the connection.
+//
 // Error codes, as STORE gives them for the same situation with a local file:
 //   2  (file not found)  the server cannot be reached, or the database or table is missing;
 //   5  (access denied)   the server refuses the user (authentication, privileges, read-only);
@@ -14,7 +22,10 @@
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,10 +39,17 @@ namespace rt {
 
 class PgConnection {
  public:
+  // How long a connect waits when the connection string names no connect_timeout.
+  static constexpr int kDefaultConnectTimeout = 10;
+
   explicit PgConnection(std::string conninfo);
   ~PgConnection();
   PgConnection(const PgConnection&) = delete;
   PgConnection& operator=(const PgConnection&) = delete;
+
+  // Waits for the server give up at once when `stop` returns true; it is asked every tenth
+  // of a second and whenever `wakeFd` (non-blocking, drained here) becomes readable.
+  void SetInterrupt(int wakeFd, std::function<bool()> stop);
 
   // Connects unless connected; the error code.
   int Connect();
@@ -73,7 +91,25 @@ class PgConnection {
  private:
   int PrepareAndRun(const std::string& name, const std::string& sql, const PgParams& params,
                     PgResult& out, std::string_view what);
-  int ConnectionFailure(std::string_view what);
+  enum class Waited { kReady, kTimedOut, kGivenUp };
+
+  PGconn* StartConnect() const;
+  // The server being connected to, for a failure's text.
+  std::string ServerNamed() const;
+  // The connect's bound: the connection string's connect_timeout, or the default.
+  std::optional<std::chrono::seconds> ConnectTimeout() const;
+  // Waits until the socket is ready for `events`, the deadline passes, or the wait is given
+  // up (`replying`: the default interrupt grants a reply a grace first).
+  Waited Await(short events, std::optional<std::chrono::steady_clock::time_point> deadline,
+               bool replying);
+  bool StopRequested() const;
+  // Sends what is buffered and waits until a reply can be read without blocking; false
+  // when the wait was given up (the connection is then dropped).
+  bool AwaitReply();
+  // The reply to what was just sent (`sent`: sending succeeded), as a blocking exchange gives
+  // it: the last result, null when nothing was sent or the wait was given up.
+  PgResult Exchange(bool sent);
+  int ConnectionFailure(std::string_view what, std::string reason = {});
   int Lost(std::string_view what);
   // Reads a pipeline's replies up to its sync, keeping at most `expected` of them in order,
   // and leaves pipeline mode; false when the connection broke first.
@@ -84,6 +120,9 @@ class PgConnection {
   PGconn* conn_ = nullptr;
   std::unordered_map<std::string, std::string> prepared_;  // statement key -> name
   std::uint64_t prepares_ = 0;                             // statements prepared, naming them
+  int wakeFd_ = -1;
+  std::function<bool()> stop_;
+  std::string gaveUp_;  // why the last wait was given up, for the failure's text
 };
 
 }  // namespace rt

@@ -5,8 +5,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <vector>
-
 #include "platform/pgstore/PgConnection.h"
 
 namespace rt {
@@ -80,12 +78,17 @@ std::uint64_t PgListener::Subscribe(const std::string& quotedChannel,
   s.quoted = quotedChannel;
   s.channel = Unquoted(quotedChannel);
   s.own = std::move(own);
-  s.changed = std::move(changed);
+  if (changed) s.changed = std::make_shared<const std::function<void()>>(std::move(changed));
   if (connected_ && listening_.count(s.quoted) != 0) {
     s.covered = true;
     return id;
   }
-  if (!thread_.joinable()) return id;
+  // From a callback the thread would wait for itself: it listens once the callback returned,
+  // and then calls the subscriber back.
+  if (!thread_.joinable() || std::this_thread::get_id() == runner_) {
+    Wake();
+    return id;
+  }
   // The thread connects if need be and listens on the channel; a failure leaves the
   // subscriber to be called back once it listens.
   s.waiting = true;
@@ -98,11 +101,41 @@ std::uint64_t PgListener::Subscribe(const std::string& quotedChannel,
 }
 
 void PgListener::Unsubscribe(std::uint64_t id) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   subscribers_.erase(id);
   if (subscribers_.empty()) {
     lastLeft_ = std::chrono::steady_clock::now();
     Wake();
+  }
+  // A call in flight ends first, unless it is the one leaving.
+  if (std::this_thread::get_id() != runner_) {
+    called_.wait(lock, [&] { return calling_ != id; });
+  }
+}
+
+bool PgListener::Unwanted() {
+  std::lock_guard lock(mutex_);
+  return stop_ || subscribers_.empty();
+}
+
+void PgListener::CallBack(const std::vector<std::uint64_t>& ids) {
+  for (const std::uint64_t id : ids) {
+    std::shared_ptr<const std::function<void()>> call;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = subscribers_.find(id);
+      if (it == subscribers_.end() || !it->second.changed) continue;
+      call = it->second.changed;
+      calling_ = id;
+    }
+    (*call)();
+    // Released before Unsubscribe may return: the function's captures end on this thread.
+    call.reset();
+    {
+      std::lock_guard lock(mutex_);
+      calling_ = 0;
+    }
+    called_.notify_all();
   }
 }
 
@@ -127,16 +160,20 @@ bool PgListener::ListenToAll(PgConnection& conn) {
   }
   for (const std::string& quoted : channels) {
     if (conn.Exec("LISTEN " + quoted, "listen") != kNoError) return false;
-    std::lock_guard lock(mutex_);
-    listening_.insert(quoted);
-    for (auto& [id, s] : subscribers_) {
-      if (s.quoted != quoted || s.covered) continue;
-      s.covered = true;
-      // Not waiting in Subscribe: it was not listened on for a while (a lost connection, a
-      // slow start), and changes may have gone unheard.
-      if (!s.waiting && s.changed) s.changed();
+    std::vector<std::uint64_t> missed;
+    {
+      std::lock_guard lock(mutex_);
+      listening_.insert(quoted);
+      for (auto& [id, s] : subscribers_) {
+        if (s.quoted != quoted || s.covered) continue;
+        s.covered = true;
+        // Not waiting in Subscribe: it was not listened on for a while (a lost connection, a
+        // slow start), and changes may have gone unheard.
+        if (!s.waiting) missed.push_back(id);
+      }
     }
     listened_.notify_all();
+    CallBack(missed);
   }
   return true;
 }
@@ -146,15 +183,16 @@ void PgListener::Dispatch(PgConnection& conn) {
   while (PGnotify* n = PQnotifies(conn.Get()))
     heard.push_back(n);
   if (heard.empty()) return;
+  // One call per subscriber for the whole burst.
+  std::vector<std::uint64_t> changed;
   {
     std::lock_guard lock(mutex_);
-    // One call per subscriber for the whole burst.
     for (auto& [id, s] : subscribers_) {
-      if (!s.covered || !s.changed) continue;
+      if (!s.covered) continue;
       const int own = s.own ? s.own->load() : 0;
       for (const PGnotify* n : heard) {
         if (s.channel == n->relname && n->be_pid != own) {
-          s.changed();
+          changed.push_back(id);
           break;
         }
       }
@@ -162,16 +200,25 @@ void PgListener::Dispatch(PgConnection& conn) {
   }
   for (PGnotify* n : heard)
     PQfreemem(n);
+  CallBack(changed);
 }
 
 void PgListener::Run() {
+  {
+    std::lock_guard lock(mutex_);
+    runner_ = std::this_thread::get_id();
+  }
   PgConnection conn(conninfo_);
+  // A connect or LISTEN the server does not answer ends as soon as nobody needs it.
+  conn.SetInterrupt(wake_[0], [this] { return Unwanted(); });
   auto drain = [this] {
     char bytes[64];
     while (::read(wake_[0], bytes, sizeof bytes) > 0) {
     }
   };
   auto pause = [&](int ms) {
+    // The wait's wake-up may have been read by the connect given up.
+    if (Unwanted()) return;
     pollfd stop{wake_[0], POLLIN, 0};
     if (::poll(&stop, 1, ms) > 0) drain();
   };

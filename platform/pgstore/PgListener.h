@@ -10,10 +10,13 @@
 // server could not be reached or did not answer within a few seconds; then, as after a lost
 // connection, the subscriber is called back once its channel is listened on again, since
 // changes may have gone unheard meanwhile. The connection stays open for a while after the last
-// subscriber left, so that the next watch finds it ready.
+// subscriber left, so that the next watch finds it ready. A connect or a LISTEN that the server
+// does not answer is given up at once when the last subscriber leaves or the listener stops.
 //
-// Callbacks run on the listening thread while it holds its lock: they must not subscribe or
-// unsubscribe. Once Unsubscribe returns no callback of that subscriber runs.
+// Callbacks run on the listening thread without its lock held: they may take locks of their
+// own and subscribe or unsubscribe (a subscription made from a callback does not wait for its
+// channel). Once Unsubscribe returns, no callback of that subscriber is running or will run;
+// so a thread must not unsubscribe while holding a lock that the subscriber's callback takes.
 
 #include <sys/types.h>
 
@@ -28,6 +31,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace rt {
 
@@ -54,7 +58,9 @@ class PgListener {
     std::string quoted;
     std::string channel;  // as notifications name it
     std::shared_ptr<std::atomic<int>> own;
-    std::function<void()> changed;
+    // Shared with a call in flight, so that a subscriber leaving from its own callback does
+    // not destroy the function running.
+    std::shared_ptr<const std::function<void()>> changed;
     bool covered = false;  // listened on since it subscribed: nothing missed
     bool waiting = false;  // its Subscribe waits for the channel
   };
@@ -67,11 +73,18 @@ class PgListener {
   // failed.
   bool ListenToAll(PgConnection& conn);
   void Dispatch(PgConnection& conn);
+  // Calls the subscribers still subscribed, one at a time, outside the lock.
+  void CallBack(const std::vector<std::uint64_t>& ids);
+  // The thread waits for a server no longer needed (the caller holds no lock).
+  bool Unwanted();
 
   const std::string conninfo_;
   const pid_t pid_;  // a forked child has the object but not the thread
   std::mutex mutex_;
   std::condition_variable listened_;
+  std::condition_variable called_;  // a callback returned
+  std::uint64_t calling_ = 0;       // the subscriber whose callback runs (0: none)
+  std::thread::id runner_;          // the listening thread
   std::map<std::uint64_t, Subscriber> subscribers_;
   std::set<std::string> listening_;  // quoted channels listened on the current connection
   bool connected_ = false;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What only a table on a server meets: a server missing, unreachable or refusing; replies no
-// driver wrote; the server going away in the middle of a transaction or a BLOB write; and
-// other clients' changes announced to a watcher.
+// What only a table on a server meets: a server missing, unreachable, refusing or never
+// answering; replies no driver wrote; the server going away in the middle of a transaction or a
+// BLOB write; and other clients' changes announced to a watcher.
 
 #include <atomic>
 #include <chrono>
@@ -10,7 +10,11 @@
 
 #include "StoreTestTable.h"
 #include "platform/pgstore/PgDriver.h"
+#include "platform/pgstore/PgListener.h"
 #include "platform/runtime/threads/ErrorState.h"
+#include "platform/runtime/threads/Threads.h"
+#include "support/SilentServer.h"
+#include "support/Watchdog.h"
 
 using namespace storetest;
 
@@ -59,6 +63,47 @@ TEST_P(PgDriverTest, MissingUnreachableAndRefusedServersAndForeignTables) {
   EXPECT_EQ(other->Open(rt::kOpenReadWriteDenyNone), rt::kBadFileError);
   EXPECT_EQ(other->Create(), 0);  // kept as it is
   EXPECT_EQ(other->Open(rt::kOpenReadWriteDenyNone), rt::kBadFileError);
+}
+
+// A server that takes the connection and never answers: opening gives up at the connect's
+// bound as an unreachable server, and a connect under way ends when the program closes or the
+// listener stops, even without a bound.
+TEST_P(PgDriverTest, ServerThatNeverAnswersIsGivenUp) {
+  testing_support::Watchdog watchdog("a server that never answers");
+  testing_support::SilentServer silent;
+  ASSERT_TRUE(silent.Listening());
+  const std::string conninfo = silent.Conninfo() + " user=pgtest dbname=nowhere password=sekrit7";
+  rt::RegisterPgDriver(conninfo + " connect_timeout=2");
+  auto f = MakeTable(path_);
+  EXPECT_EQ(f->Open(rt::kOpenReadWriteDenyNone), rt::kNoFileError);
+  EXPECT_NE(ErrorText().find("failed: timeout expired"), std::string::npos) << ErrorText();
+  EXPECT_EQ(ErrorText().find("sekrit7"), std::string::npos) << ErrorText();
+  ASSERT_TRUE(silent.AwaitClient());
+
+  // A browse's thread opening the table as the program closes.
+  rt::RegisterPgDriver(conninfo + " connect_timeout=0");
+  std::atomic<int> opened{-1};
+  std::string text;
+  rt::RunProgram([&] {
+    rt::Start([&](const std::vector<std::string>&) {
+      auto table = MakeTable(path_);
+      opened = table->Open(rt::kOpenReadWriteDenyNone);
+      text = ErrorText();
+    });
+    ASSERT_TRUE(silent.AwaitClient());
+  });
+  EXPECT_EQ(opened, rt::kNoFileError);
+  EXPECT_NE(text.find("failed: given up"), std::string::npos) << text;
+  EXPECT_EQ(text.find("sekrit7"), std::string::npos) << text;
+
+  // The listener stopped while connecting for a watch (its subscription waited a few
+  // seconds for the channel, then returned).
+  {
+    rt::PgListener listener(conninfo + " connect_timeout=0");
+    listener.Subscribe("\"TESTDATA\"", nullptr, [] {});
+    ASSERT_TRUE(silent.AwaitClient());
+  }
+  rt::RegisterPgDriver(server_->Conninfo());
 }
 
 // Values the driver never wrote are refused as damage naming the record, never shown.
