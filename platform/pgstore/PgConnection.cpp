@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/Threads.h"
@@ -24,6 +26,16 @@ constexpr int kSliceMs = 100;
 // server that answers finishes the statement (a write the user confirmed is not lost to a
 // quick exit), one that does not holds the program's end back no longer than this.
 constexpr std::chrono::seconds kCloseGrace{2};
+// How long a server that let a connect time out is taken as not answering: opening a table
+// that failed goes on to create it at once, which would wait the whole bound again.
+constexpr std::chrono::seconds kUnansweredMemory{3};
+struct Unanswered {
+  std::string failure;
+  std::chrono::steady_clock::time_point at;
+};
+std::mutex gUnansweredMutex;
+// Per connection string: drivers are made anew for each open and create.
+std::map<std::string, Unanswered> gUnanswered;
 // Connection settings the driver brings unless the connection string names them: a server
 // gone while the connection idled (the listener's, most of the time) is noticed after about a
 // minute instead of hours, and a request the server's machine never acknowledges breaks the
@@ -199,6 +211,17 @@ PgConnection::Waited PgConnection::Await(
 int PgConnection::Connect() {
   if (Connected()) return kNoError;
   Disconnect();
+  {
+    std::lock_guard lock(gUnansweredMutex);
+    auto it = gUnanswered.find(conninfo_);
+    if (it != gUnanswered.end()) {
+      if (std::chrono::steady_clock::now() - it->second.at < kUnansweredMemory) {
+        SetError(kNoFileError, {}, "0", it->second.failure);
+        return kNoFileError;
+      }
+      gUnanswered.erase(it);
+    }
+  }
   gConnections.fetch_add(1, std::memory_order_relaxed);
   conn_ = StartConnect();
   if (!conn_ || PQstatus(conn_) == CONNECTION_BAD) return ConnectionFailure("connect");
@@ -212,9 +235,14 @@ int PgConnection::Connect() {
     if (state == PGRES_POLLING_FAILED) return ConnectionFailure("connect");
     if (state == PGRES_POLLING_READING || state == PGRES_POLLING_WRITING) {
       switch (Await(state == PGRES_POLLING_READING ? POLLIN : POLLOUT, deadline, false)) {
-        case Waited::kTimedOut:
-          return ConnectionFailure("connect", ServerNamed() + " failed: timeout expired (" +
-                                                  std::to_string(timeout->count()) + " s)");
+        case Waited::kTimedOut: {
+          const int code =
+              ConnectionFailure("connect", ServerNamed() + " failed: timeout expired (" +
+                                               std::to_string(timeout->count()) + " s)");
+          std::lock_guard lock(gUnansweredMutex);
+          gUnanswered[conninfo_] = {LastError().driverText, std::chrono::steady_clock::now()};
+          return code;
+        }
         case Waited::kGivenUp:
           return ConnectionFailure("connect",
                                    ServerNamed() + " failed: given up before the server answered");

@@ -7,7 +7,8 @@
 //
 // Nothing waits for the server without a way out: a connect gives up after the connection
 // string's connect_timeout (kDefaultConnectTimeout seconds when it names none; 0 waits without
-// a bound), and a connect or a reply being waited for is given up when the connection's
+// a bound; a connect within a few seconds after one timed out fails the same way without
+// waiting again), and a connect or a reply being waited for is given up when the connection's
 // interrupt says so (SetInterrupt; by default when the runtime thread waiting is asked to close
 // down, a reply after a short grace). Unless the connection string says otherwise, TCP
 // keepalives notice within about a minute that a server went away while the connection idled,
