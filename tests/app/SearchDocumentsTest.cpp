@@ -29,6 +29,7 @@
 #include "pdf/PdfTestWriter.h"
 #include "platform/pdf/PdfEngine.h"
 #include "platform/pgstore/PgStore.h"
+#include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/values/Text.h"
 #include "platform/runtime/windows/Events.h"
@@ -411,7 +412,6 @@ TEST_F(SearchDocumentsTest, IndexingKilledPartWayResumesWithEveryPageOnce) {
 }
 
 TEST_F(SearchDocumentsTest, TheSameSearchGivesTheSameAnswersOnBothDrivers) {
-  if (testing_support::OnServer()) GTEST_SKIP() << "the default pass compares both drivers";
   std::string why;
   const testing_support::PgServer* server = testing_support::PgServer::Shared(&why);
   ASSERT_TRUE(server) << why;
@@ -421,6 +421,9 @@ TEST_F(SearchDocumentsTest, TheSameSearchGivesTheSameAnswersOnBothDrivers) {
   for (int i = 0; i < 40; ++i)
     filler += "word" + std::to_string(i % 7) + (i % 9 == 8 ? ". " : " ");
   const std::string longWord(600, 'k');
+  std::string huge;  // megabytes of text on one page, its words' places in several statements
+  for (int i = 0; i < 600000; ++i)
+    huge += "w" + std::to_string(i % 50000) + " ";
   const std::map<std::int64_t, std::vector<std::string>> texts = {
       {1,
        {"Caf\xC3\xA9 cr\xC3\xA8me br\xC3\xBBl\xC3\xA9"
@@ -432,7 +435,7 @@ TEST_F(SearchDocumentsTest, TheSameSearchGivesTheSameAnswersOnBothDrivers) {
        {std::string("nul\0byte inside quick", 21), "\xFF\xFE broken \xC3 words caf\xC3", "",
         "... !!! ---", "\xC2\xAB\xC2\xBB"}},
       {3,
-       {longWord + " tail", longWord + "z apple", "apple apple banana apple", "apple banana",
+       {longWord + " tail", longWord + "z apple", "apple apple banana apple", huge, "apple banana",
         "\xCE\x91\xCE\x98\xCE\x97\xCE\x9D\xCE\x91 "
         "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0"}},
   };
@@ -463,6 +466,8 @@ TEST_F(SearchDocumentsTest, TheSameSearchGivesTheSameAnswersOnBothDrivers) {
       {{{"\xC2\xAB\xC2\xBB"}, false}},
       {{{"\xC2\xAB\xC2\xBB"}, false}, {{"apple"}, false}},
       {{{"nothing"}, false}},
+      {{{"w49999"}, false}},
+      {{{"w4999"}, true}},
   };
   std::vector<std::vector<rt::TextHit>> answers[2];
   const std::string drivers[2] = {rt::kStoreDriverName, rt::kPgDriverName};
@@ -501,6 +506,20 @@ TEST_F(SearchDocumentsTest, TheSameSearchGivesTheSameAnswersOnBothDrivers) {
     }
   }
   EXPECT_GT(found, 30u);  // the queries found something to compare
+
+  // No table on the server yet, or no server: 2, as for a missing file, the password unsaid.
+  ASSERT_TRUE(server->Clear());
+  ChooseDemoDataDriver(rt::kPgDriverName);
+  std::unique_ptr<rt::TextIndex> index;
+  EXPECT_EQ(TextIndexer::OpenIndex(index), rt::kNoFileError);
+  rt::RegisterPgDriver("host=/nonexistent/folder dbname=nowhere user=pgtest password=sekrit7");
+  EXPECT_EQ(TextIndexer::OpenIndex(index), rt::kNoFileError);
+  EXPECT_FALSE(index);
+  EXPECT_EQ(rt::FileErrorText().find("sekrit7"), std::string::npos) << rt::FileErrorText();
+  EXPECT_FALSE(rt::FileErrorText().empty());
+  rt::RegisterPgDriver(server->Conninfo());
+  ChooseDemoDataDriver(testing_support::TestDriver());
+  DestroyDemoData();
 }
 
 TEST_F(SearchDocumentsTest, TwoClientsIndexOneTableAtOnceWithEveryPageOnce) {
@@ -514,8 +533,11 @@ TEST_F(SearchDocumentsTest, TwoClientsIndexOneTableAtOnceWithEveryPageOnce) {
     documents.emplace_back("doc" + std::to_string(d) + ".pdf", PdfTestWriter::Simple(pages));
   }
   StoreRaw(documents);
-  auto first = OpenIndex();
+  // Opened at once: one index is made.
+  std::unique_ptr<rt::TextIndex> first;
+  std::thread opener([&] { first = OpenIndex(); });
   auto second = OpenIndex();
+  opener.join();
   ASSERT_TRUE(first && second);
   // Both index at once, slowly enough to meet; meanwhile one document is deleted and one
   // replaced.
