@@ -31,8 +31,6 @@ constexpr int kChunksPerRead = 16;
 constexpr std::size_t kWordHead = 512;
 // Words of a few pages go in one statement, a new one after this many bytes of its text.
 constexpr std::size_t kTermBatchBytes = std::size_t{4} << 20;
-// Record ids per statement when pages are looked up by id.
-constexpr std::size_t kIdsPerRead = 5000;
 // The ranking constants of the local index.
 constexpr double kK1 = 1.2;
 constexpr double kB = 0.75;
@@ -167,18 +165,19 @@ int PgTextIndex::Prepare() {
   // One maker at a time in every client, so clients starting at once end with one index.
   const std::string schema =
       "CREATE TABLE IF NOT EXISTS " + docs_ +
-      " (rid bigint PRIMARY KEY, ver bigint NOT NULL, state int NOT NULL, done int NOT NULL); "
+      " (rid bigint PRIMARY KEY, ver bigint NOT NULL, state int NOT NULL, done int NOT NULL, "
+      "pages bigint NOT NULL DEFAULT 0, words bigint NOT NULL DEFAULT 0); "
       "CREATE TABLE IF NOT EXISTS " +
       pages_ +
       " (id bigserial PRIMARY KEY, rid bigint NOT NULL, ver bigint NOT NULL, page int NOT NULL, "
       "tokens int NOT NULL, body bytea NOT NULL, UNIQUE (rid, ver, page)); "
       "CREATE TABLE IF NOT EXISTS " +
-      terms_ + " (term bytea NOT NULL, pid bigint NOT NULL REFERENCES " + pages_ +
-      " (id) ON DELETE CASCADE, hits bytea NOT NULL); "
-      "CREATE INDEX IF NOT EXISTS " +
+      terms_ +
+      " (term bytea NOT NULL, rid bigint NOT NULL, ver bigint NOT NULL, postings bytea NOT "
+      "NULL); CREATE INDEX IF NOT EXISTS " +
       SqlIdentifier(bare_ + "$text_word") + " ON " + terms_ + " (substr(term, 1, " +
-      std::to_string(kWordHead) + "), pid); CREATE INDEX IF NOT EXISTS " +
-      SqlIdentifier(bare_ + "$text_page") + " ON " + terms_ + " (pid)";
+      std::to_string(kWordHead) + ")); CREATE INDEX IF NOT EXISTS " +
+      SqlIdentifier(bare_ + "$text_record") + " ON " + terms_ + " (rid, ver)";
   const int e = Transaction("make the text index", [&] {
     PgParams p;
     p.Text("PGSTORE:" + textChannel_);
@@ -281,8 +280,9 @@ bool PgTextIndex::Changed() {
 }
 
 int PgTextIndex::ClearRecord(std::int64_t record, std::int64_t version) {
-  // Under the lock of the record's row: its pages go a batch per transaction, the row last,
-  // and nothing of that version is added meanwhile.
+  // Under the lock of the record's row: its words go a batch per transaction, then its pages
+  // (with the totals they count in), the row last, and nothing of that version is added
+  // meanwhile.
   for (;;) {
     bool more = false;
     const int e = Transaction("remove text entries", [&] {
@@ -294,12 +294,26 @@ int PgTextIndex::ClearRecord(std::int64_t record, std::int64_t version) {
                        p, r, "remove text entries"))
         return e2;
       if (r.Rows() == 0) return kNoError;  // cleared meanwhile
-      if (int e2 =
-              Run("DELETE FROM " + pages_ + " WHERE id IN (SELECT id FROM " + pages_ +
-                      " WHERE rid = $1 AND ver = $2 LIMIT " + std::to_string(kRemoveBatch) + ")",
-                  p, r, "remove text entries"))
+      if (int e2 = Run("DELETE FROM " + terms_ + " WHERE ctid = ANY(ARRAY(SELECT ctid FROM " +
+                           terms_ + " WHERE rid = $1 AND ver = $2 LIMIT " +
+                           std::to_string(kRemoveBatch * 64) + "))",
+                       p, r, "remove text entries"))
         return e2;
       if (r.Changed() > 0) {
+        more = true;
+        return kNoError;
+      }
+      if (int e2 = Run("WITH gone AS (DELETE FROM " + pages_ + " WHERE id IN (SELECT id FROM " +
+                           pages_ + " WHERE rid = $1 AND ver = $2 LIMIT " +
+                           std::to_string(kRemoveBatch) + ") RETURNING tokens) UPDATE " + docs_ +
+                           " SET pages = pages - (SELECT count(*) FROM gone), words = words - "
+                           "(SELECT coalesce(sum(tokens), 0) FROM gone) WHERE rid = $1 AND ver = "
+                           "$2 RETURNING (SELECT count(*) FROM gone)::int8",
+                       p, r, "remove text entries"))
+        return e2;
+      std::int64_t gone = 0;
+      if (r.Rows() != 1 || !r.Int(0, 0, gone)) return Damaged("an answer of another type");
+      if (gone > 0) {
         more = true;
         return kNoError;
       }
@@ -521,28 +535,42 @@ int PgTextIndex::BeginDocument(std::int64_t record, std::int64_t version, int& n
   return e;
 }
 
+namespace {
+
+void AppendNumber(std::string& out, std::uint64_t value, int bytes) {
+  for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
+    out += static_cast<char>((value >> shift) & 0xFF);
+}
+
+std::uint64_t ReadNumber(std::string_view bytes, std::size_t at, int size) {
+  std::uint64_t value = 0;
+  for (int k = 0; k < size; ++k)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
+  return value;
+}
+
+}  // namespace
+
 int PgTextIndex::AddPages(std::int64_t record, std::int64_t version, int firstPage,
                           const std::vector<std::string>& texts) {
   if (texts.empty()) return kNoError;
-  // The words of each page with their places, found before the transaction starts.
+  // The words of each page, found before the transaction starts.
   struct PageWords {
     std::size_t text = 0;
-    std::int64_t tokens = 0;
-    std::map<std::string, std::string> places;  // word -> places, 4 bytes each
+    std::vector<std::string> words;
   };
   std::vector<PageWords> pages;
-  std::vector<std::string> words;
+  std::int64_t wordCount = 0;
   for (std::size_t n = 0; n < texts.size(); ++n) {
     if (!HasWordCharacter(texts[n])) continue;
-    if (int e = analyzer_->Words(texts[n], words)) return e;
     PageWords& page = pages.emplace_back();
     page.text = n;
-    page.tokens = static_cast<std::int64_t>(words.size());
-    for (std::size_t at = 0; at < words.size(); ++at) {
-      std::string& place = page.places[words[at]];
-      for (int shift = 24; shift >= 0; shift -= 8)
-        place += static_cast<char>((at >> shift) & 0xFF);
+    if (int e = analyzer_->Words(texts[n], page.words)) return e;
+    if (page.words.size() > UINT32_MAX) {
+      SetError(kFileSystemError, {}, "0", "a page has too many words to index");
+      return kFileSystemError;
     }
+    wordCount += static_cast<std::int64_t>(page.words.size());
   }
   return Transaction("index pages", [&] {
     PgParams u;
@@ -550,10 +578,12 @@ int PgTextIndex::AddPages(std::int64_t record, std::int64_t version, int firstPa
     u.Int(version);
     u.Int(firstPage);
     u.Int(static_cast<std::int64_t>(texts.size()));
+    u.Int(static_cast<std::int64_t>(pages.size()));
+    u.Int(wordCount);
     PgResult r;
     if (int e = Run("UPDATE " + docs_ +
-                        " SET done = done + $4 WHERE rid = $1 AND ver = $2 AND state = 0 AND "
-                        "done = $3",
+                        " SET done = done + $4, pages = pages + $5, words = words + $6 WHERE rid "
+                        "= $1 AND ver = $2 AND state = 0 AND done = $3",
                     u, r, "index pages"))
       return e;
     if (r.Changed() != 1) {
@@ -561,31 +591,16 @@ int PgTextIndex::AddPages(std::int64_t record, std::int64_t version, int firstPa
       SetError(kRecordChangedError);
       return kRecordChangedError;
     }
-    std::string termList;
-    std::string pageList;
-    std::string placeList;
-    auto flush = [&] {
-      if (termList.empty()) return kNoError;
-      PgParams t;
-      t.Text("{" + termList + "}");
-      t.Text("{" + pageList + "}");
-      t.Text("{" + placeList + "}");
-      termList.clear();
-      pageList.clear();
-      placeList.clear();
-      PgResult done;
-      return Run("INSERT INTO " + terms_ +
-                     " (term, pid, hits) SELECT decode(t, 'hex'), p, decode(h, 'hex') FROM "
-                     "unnest($1::text::text[], $2::text::int8[], $3::text::text[]) AS u(t, p, h)",
-                 t, done, "index pages");
-    };
+    // Each word's postings over these pages: page row, the page's count of words, the count
+    // of places and the places.
+    std::map<std::string, std::string> postings;
     for (const PageWords& page : pages) {
       const std::string& text = texts[page.text];
       PgParams p;
       p.Int(record);
       p.Int(version);
       p.Int(static_cast<std::int64_t>(firstPage) + static_cast<std::int64_t>(page.text));
-      p.Int(page.tokens);
+      p.Int(static_cast<std::int64_t>(page.words.size()));
       p.Bytes(text.data(), text.size());
       if (int e =
               Run("INSERT INTO " + pages_ +
@@ -594,19 +609,45 @@ int PgTextIndex::AddPages(std::int64_t record, std::int64_t version, int firstPa
         return e;
       std::int64_t id = 0;
       if (r.Rows() != 1 || !r.Int(0, 0, id)) return Damaged("an answer of another type");
-      const std::string pid = std::to_string(id);
-      for (const auto& [word, places] : page.places) {
-        if (!termList.empty()) {
-          termList += ',';
-          pageList += ',';
-          placeList += ',';
-        }
-        AppendHex(termList, word);
-        pageList += pid;
-        AppendHex(placeList, places);
-        if (termList.size() + placeList.size() >= kTermBatchBytes) {
-          if (int e = flush()) return e;
-        }
+      std::map<std::string_view, std::vector<std::uint32_t>> places;
+      for (std::size_t at = 0; at < page.words.size(); ++at)
+        places[page.words[at]].push_back(static_cast<std::uint32_t>(at));
+      for (const auto& [word, list] : places) {
+        std::string& out = postings[std::string(word)];
+        AppendNumber(out, static_cast<std::uint64_t>(id), 8);
+        AppendNumber(out, page.words.size(), 4);
+        AppendNumber(out, list.size(), 4);
+        for (std::uint32_t at : list)
+          AppendNumber(out, at, 4);
+      }
+    }
+    // Several statements when the words are many, each a bounded text.
+    std::string termList;
+    std::string postingList;
+    auto flush = [&] {
+      if (termList.empty()) return kNoError;
+      PgParams t;
+      t.Text("{" + termList + "}");
+      t.Text("{" + postingList + "}");
+      t.Int(record);
+      t.Int(version);
+      termList.clear();
+      postingList.clear();
+      PgResult done;
+      return Run("INSERT INTO " + terms_ +
+                     " (term, rid, ver, postings) SELECT decode(t, 'hex'), $3, $4, decode(h, "
+                     "'hex') FROM unnest($1::text::text[], $2::text::text[]) AS u(t, h)",
+                 t, done, "index pages");
+    };
+    for (const auto& [word, list] : postings) {
+      if (!termList.empty()) {
+        termList += ',';
+        postingList += ',';
+      }
+      AppendHex(termList, word);
+      AppendHex(postingList, list);
+      if (termList.size() + postingList.size() >= kTermBatchBytes) {
+        if (int e = flush()) return e;
       }
     }
     return flush();
@@ -635,80 +676,90 @@ int PgTextIndex::FinishDocument(std::int64_t record, std::int64_t version, TextS
   return e;
 }
 
-int PgTextIndex::Places(const std::string& word, bool prefix,
-                        std::vector<std::pair<std::int64_t, std::vector<std::uint32_t>>>& places) {
-  places.clear();
+int PgTextIndex::Places(const std::string& word, bool prefix, std::vector<Posting>& postings) {
+  postings.clear();
   const std::string head = word.substr(0, kWordHead);
+  const std::string key = "substr(term, 1, " + std::to_string(kWordHead) + ")";
   PgParams p;
   PgResult r;
   int e = kNoError;
   if (!prefix) {
     p.Bytes(head.data(), head.size());
     p.Bytes(word.data(), word.size());
-    e = Run("SELECT pid, hits FROM " + terms_ + " WHERE substr(term, 1, " +
-                std::to_string(kWordHead) + ") = $1 AND term = $2 ORDER BY pid",
-            p, r, "search");
+    e = Run("SELECT postings FROM " + terms_ + " WHERE " + key + " = $1 AND term = $2", p, r,
+            "search");
   } else {
     const std::string above = Successor(head);
     p.Bytes(head.data(), head.size());
     p.Bytes(above.data(), above.size());
     p.Int(static_cast<std::int64_t>(word.size()));
     p.Bytes(word.data(), word.size());
-    const std::string key = "substr(term, 1, " + std::to_string(kWordHead) + ")";
-    e = Run("SELECT pid, hits FROM " + terms_ + " WHERE " + key + " >= $1 AND " + key +
-                " < $2 AND substr(term, 1, $3::int4) = $4 ORDER BY pid",
+    e = Run("SELECT postings FROM " + terms_ + " WHERE " + key + " >= $1 AND " + key +
+                " < $2 AND substr(term, 1, $3::int4) = $4",
             p, r, "search");
   }
   if (e) return e;
   for (int i = 0; i < r.Rows(); ++i) {
-    std::int64_t pid = 0;
-    std::string_view hits;
-    if (!r.Int(i, 0, pid) || !r.Blob(i, 1, hits) || hits.size() % 4 != 0)
-      return Damaged("an answer of another type");
-    if (places.empty() || places.back().first != pid)
-      places.emplace_back(pid, std::vector<std::uint32_t>());
-    std::vector<std::uint32_t>& list = places.back().second;
-    for (std::size_t at = 0; at < hits.size(); at += 4) {
-      std::uint32_t v = 0;
-      for (std::size_t k = 0; k < 4; ++k)
-        v = (v << 8) | static_cast<unsigned char>(hits[at + k]);
-      list.push_back(v);
+    std::string_view bytes;
+    if (!r.Blob(i, 0, bytes)) return Damaged("an answer of another type");
+    for (std::size_t at = 0; at < bytes.size();) {
+      if (bytes.size() - at < 16) return Damaged("word places cut short");
+      Posting posting;
+      posting.page = static_cast<std::int64_t>(ReadNumber(bytes, at, 8));
+      posting.words = static_cast<std::int64_t>(ReadNumber(bytes, at + 8, 4));
+      const std::uint64_t count = ReadNumber(bytes, at + 12, 4);
+      at += 16;
+      if ((bytes.size() - at) / 4 < count) return Damaged("word places cut short");
+      posting.places.reserve(count);
+      for (std::uint64_t k = 0; k < count; ++k, at += 4)
+        posting.places.push_back(static_cast<std::uint32_t>(ReadNumber(bytes, at, 4)));
+      postings.push_back(std::move(posting));
     }
   }
-  // A prefix matches several words on one page: their places merged.
-  for (auto& [pid, list] : places)
-    std::sort(list.begin(), list.end());
+  // By page; a prefix matches several words on one page: their places merged.
+  std::sort(postings.begin(), postings.end(),
+            [](const Posting& a, const Posting& b) { return a.page < b.page; });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < postings.size(); ++i) {
+    if (kept > 0 && postings[kept - 1].page == postings[i].page) {
+      std::vector<std::uint32_t>& into = postings[kept - 1].places;
+      into.insert(into.end(), postings[i].places.begin(), postings[i].places.end());
+      std::sort(into.begin(), into.end());
+    } else {
+      if (kept != i) postings[kept] = std::move(postings[i]);
+      ++kept;
+    }
+  }
+  postings.resize(kept);
   return kNoError;
 }
 
-int PgTextIndex::Occurrences(const Phrase& phrase,
-                             std::vector<std::pair<std::int64_t, int>>& pages) {
+int PgTextIndex::Occurrences(const Phrase& phrase, std::vector<Occurrence>& pages) {
   pages.clear();
-  std::vector<std::vector<std::pair<std::int64_t, std::vector<std::uint32_t>>>> lists(
-      phrase.words.size());
+  std::vector<std::vector<Posting>> lists(phrase.words.size());
   for (std::size_t j = 0; j < phrase.words.size(); ++j) {
     const bool prefix = phrase.prefix && j + 1 == phrase.words.size();
     if (int e = Places(phrase.words[j], prefix, lists[j])) return e;
     if (lists[j].empty()) return kNoError;
   }
-  auto byPage = [](const auto& entry, std::int64_t pid) { return entry.first < pid; };
-  for (const auto& [pid, first] : lists[0]) {
+  auto byPage = [](const Posting& posting, std::int64_t page) { return posting.page < page; };
+  for (const Posting& first : lists[0]) {
     std::vector<const std::vector<std::uint32_t>*> others;
     for (std::size_t j = 1; j < lists.size(); ++j) {
-      auto it = std::lower_bound(lists[j].begin(), lists[j].end(), pid, byPage);
-      if (it == lists[j].end() || it->first != pid) break;
-      others.push_back(&it->second);
+      auto it = std::lower_bound(lists[j].begin(), lists[j].end(), first.page, byPage);
+      if (it == lists[j].end() || it->page != first.page) break;
+      others.push_back(&it->places);
     }
     if (others.size() + 1 != lists.size()) continue;
     int count = 0;
-    for (std::uint32_t at : first) {
+    for (std::uint32_t at : first.places) {
       bool whole = true;
       for (std::size_t j = 0; j < others.size() && whole; ++j)
         whole = std::binary_search(others[j]->begin(), others[j]->end(),
                                    at + static_cast<std::uint32_t>(j + 1));
       if (whole) ++count;
     }
-    if (count > 0) pages.emplace_back(pid, count);
+    if (count > 0) pages.push_back({first.page, first.words, count});
   }
   return kNoError;
 }
@@ -743,8 +794,9 @@ int PgTextIndex::Search(const std::vector<TextTerm>& query, std::size_t limit,
   if (int e = BeginRead("search")) return e;
   int result = [&] {
     PgResult r;
-    if (int e = Run("SELECT count(*)::int8, coalesce(sum(tokens), 0)::int8 FROM " + pages_, {}, r,
-                    "search"))
+    if (int e =
+            Run("SELECT coalesce(sum(pages), 0)::int8, coalesce(sum(words), 0)::int8 FROM " + docs_,
+                {}, r, "search"))
       return e;
     std::int64_t rows = 0;
     std::int64_t tokens = 0;
@@ -755,55 +807,42 @@ int PgTextIndex::Search(const std::vector<TextTerm>& query, std::size_t limit,
     // Every phrase's pages with their counts, its weight by how rare it is (BM25), and the
     // pages holding all of them.
     std::vector<double> weights;
-    std::map<std::int64_t, std::vector<int>> candidates;
+    struct Candidate {
+      std::int64_t words = 0;
+      std::vector<int> counts;  // per phrase
+    };
+    std::map<std::int64_t, Candidate> candidates;
     for (std::size_t i = 0; i < phrases.size(); ++i) {
-      std::vector<std::pair<std::int64_t, int>> pages;
+      std::vector<Occurrence> pages;
       if (int e = Occurrences(phrases[i], pages)) return e;
       const auto hitCount = static_cast<std::int64_t>(pages.size());
       double idf = std::log((rows - hitCount + 0.5) / (hitCount + 0.5));
       if (idf <= 0.0) idf = 1e-6;
       weights.push_back(idf);
       if (i == 0) {
-        for (const auto& [pid, count] : pages)
-          candidates[pid].push_back(count);
+        for (const Occurrence& o : pages)
+          candidates[o.page] = {o.words, {o.count}};
       } else {
-        std::map<std::int64_t, std::vector<int>> kept;
-        for (const auto& [pid, count] : pages) {
-          auto it = candidates.find(pid);
+        std::map<std::int64_t, Candidate> kept;
+        for (const Occurrence& o : pages) {
+          auto it = candidates.find(o.page);
           if (it == candidates.end()) continue;
-          it->second.push_back(count);
+          it->second.counts.push_back(o.count);
           kept.insert(std::move(*it));
         }
         candidates = std::move(kept);
       }
       if (candidates.empty()) return kNoError;
     }
-    std::vector<std::int64_t> ids;
-    for (const auto& entry : candidates)
-      ids.push_back(entry.first);
-    for (std::size_t from = 0; from < ids.size(); from += kIdsPerRead) {
-      PgParams p;
-      p.Text(IdArray(ids, from, std::min(ids.size(), from + kIdsPerRead)));
-      if (int e =
-              Run("SELECT id, tokens::int8 FROM " + pages_ + " WHERE id = ANY($1::text::int8[])", p,
-                  r, "search"))
-        return e;
-      for (int i = 0; i < r.Rows(); ++i) {
-        std::int64_t pid = 0;
-        std::int64_t length = 0;
-        if (!r.Int(i, 0, pid) || !r.Int(i, 1, length)) return Damaged("an answer of another type");
-        auto it = candidates.find(pid);
-        if (it == candidates.end()) continue;
-        double score = 0.0;
-        const auto documentLength = static_cast<double>(length);
-        for (std::size_t k = 0; k < weights.size(); ++k) {
-          const auto frequency = static_cast<double>(it->second[k]);
-          score +=
-              weights[k] * ((frequency * (kK1 + 1.0)) /
-                            (frequency + kK1 * (1 - kB + kB * documentLength / averageLength)));
-        }
-        ranked.push_back({pid, -1.0 * score});
+    for (const auto& [pid, candidate] : candidates) {
+      double score = 0.0;
+      const auto documentLength = static_cast<double>(candidate.words);
+      for (std::size_t k = 0; k < weights.size(); ++k) {
+        const auto frequency = static_cast<double>(candidate.counts[k]);
+        score += weights[k] * ((frequency * (kK1 + 1.0)) /
+                               (frequency + kK1 * (1 - kB + kB * documentLength / averageLength)));
       }
+      ranked.push_back({pid, -1.0 * score});
     }
     std::sort(ranked.begin(), ranked.end(), [](const Found& a, const Found& b) {
       return a.rank < b.rank || (a.rank == b.rank && a.pid < b.pid);

@@ -5,12 +5,14 @@
 // so it runs on any one thread beside the program's File objects on the same table.
 //
 // Storage: "<table>$text_docs" has one row per indexed record (record id, version indexed,
-// state, pages done); "<table>$text_pages" the page texts (record id, version, page, words
-// counted) and "<table>$text_terms" each page's words with their places, a btree on the
-// word, removed with their page. The words are found and folded by the word rules of the
-// local index (TextAnalyzer.h), and matches, ranks and passages computed as it computes them,
-// so both drivers answer a search alike. Texts and words are stored as bytes: any page text
-// (NUL bytes, invalid UTF-8) is kept as it is.
+// state, pages done, and the pages and words stored for it, which give the ranking's totals
+// without reading the pages); "<table>$text_pages" the page texts (record id, version, page,
+// words counted) and "<table>$text_terms" the words of the pages written together, one row
+// per word with its places on each of those pages, in a btree on the word. One row per word
+// and batch of pages keeps a common word's rows few. The words are found and folded by the word
+// rules of the local index (TextAnalyzer.h), and matches, ranks and passages computed as it
+// computes them, so both drivers answer a search alike. Texts and words are stored as bytes: any
+// page text (NUL bytes, invalid UTF-8) is kept as it is.
 //
 // Several clients may index at once: a client indexing a record holds an advisory lock on it
 // (the others leave it out of their work), pages and their record's count of pages done are
@@ -62,6 +64,18 @@ class PgTextIndex : public TextIndex {
 
  private:
   struct Phrase;
+  // A word's places on one page, with the page's count of words.
+  struct Posting {
+    std::int64_t page = 0;  // the page's row
+    std::int64_t words = 0;
+    std::vector<std::uint32_t> places;
+  };
+  // A phrase's occurrences on one page.
+  struct Occurrence {
+    std::int64_t page = 0;
+    std::int64_t words = 0;
+    int count = 0;
+  };
   PgTextIndex(const std::string& conninfo, const std::string& bare, int blob,
               std::unique_ptr<TextAnalyzer> analyzer);
   int Prepare();
@@ -77,10 +91,10 @@ class PgTextIndex : public TextIndex {
   int ClearRecord(std::int64_t record, std::int64_t version);
   int Unlock();
   int Damaged(std::string_view what);
-  // The pages holding the phrase, each with its count of occurrences.
-  int Occurrences(const Phrase& phrase, std::vector<std::pair<std::int64_t, int>>& pages);
-  int Places(const std::string& word, bool prefix,
-             std::vector<std::pair<std::int64_t, std::vector<std::uint32_t>>>& places);
+  // The pages holding the phrase, by page row, each with its count of occurrences.
+  int Occurrences(const Phrase& phrase, std::vector<Occurrence>& pages);
+  // The pages holding the word (or, with `prefix`, a word it begins), by page row.
+  int Places(const std::string& word, bool prefix, std::vector<Posting>& postings);
 
   std::string conninfo_;
   std::unique_ptr<PgConnection> conn_;
