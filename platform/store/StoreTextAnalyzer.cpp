@@ -104,10 +104,12 @@ int StoreTextAnalyzer::Snippets(const std::vector<TextTerm>& query,
   const std::string match = StoreTextIndex::MatchExpression(query);
   if (match.empty() || texts.empty()) return kNoError;
   // The pages go into the private table as rows 1..n and the local index's passage function
-  // picks each one's passage; the table is emptied again afterwards.
-  int result = [&] {
+  // picks each one's passage; a rollback empties the table again.
+  int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return Fail(rc, "passages");
+  const int result = [&] {
     StoreStatement insert;
-    int rc = insert.Prepare(db_, "INSERT INTO passages (rowid, body) VALUES (?1, ?2)");
+    rc = insert.Prepare(db_, "INSERT INTO passages (rowid, body) VALUES (?1, ?2)");
     if (rc != SQLITE_OK) return Fail(rc, "passages");
     for (std::size_t i = 0; i < texts.size(); ++i) {
       insert.Reset();
@@ -128,8 +130,7 @@ int StoreTextAnalyzer::Snippets(const std::vector<TextTerm>& query,
     }
     return rc == SQLITE_DONE ? kNoError : Fail(rc, "passages");
   }();
-  const int rc = sqlite3_exec(db_, "DELETE FROM passages", nullptr, nullptr, nullptr);
-  if (result == kNoError && rc != SQLITE_OK) result = Fail(rc, "passages");
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   return result;
 }
 
