@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <new>
@@ -20,6 +21,8 @@ namespace rt {
 
 namespace {
 
+// How often a client looks for records another client stopped indexing unannounced.
+constexpr auto kLookAgain = std::chrono::seconds(2);
 // Pages removed per transaction when a record's entries go.
 constexpr int kRemoveBatch = 64;
 // Largest document read for indexing (the PDF engine refuses larger ones).
@@ -173,12 +176,12 @@ int PgTextIndex::Prepare() {
       "tokens int NOT NULL, body bytea NOT NULL, UNIQUE (rid, ver, page)); "
       "CREATE TABLE IF NOT EXISTS " +
       terms_ +
-      " (term bytea NOT NULL, rid bigint NOT NULL, ver bigint NOT NULL, postings bytea NOT "
-      "NULL); CREATE INDEX IF NOT EXISTS " +
-      SqlIdentifier(bare_ + "$text_word") + " ON " + terms_ + " (substr(term, 1, " +
-      std::to_string(kWordHead) + ")); CREATE INDEX IF NOT EXISTS " +
-      SqlIdentifier(bare_ + "$text_record") + " ON " + terms_ + " (rid, ver)";
-  const int e = Transaction("make the text index", [&] {
+      " (head bytea NOT NULL, tail bytea NOT NULL, rid bigint NOT NULL, ver bigint NOT NULL, "
+      "postings bytea NOT NULL); CREATE INDEX IF NOT EXISTS " +
+      SqlIdentifier(bare_ + "$text_word") + " ON " + terms_ +
+      " (head); CREATE INDEX IF NOT EXISTS " + SqlIdentifier(bare_ + "$text_record") + " ON " +
+      terms_ + " (rid, ver)";
+  const int e = Transaction("make the text index", false, [&] {
     PgParams p;
     p.Text("PGSTORE:" + textChannel_);
     PgResult r;
@@ -203,6 +206,11 @@ int PgTextIndex::Connect() {
     return e;
   }
   const int backend = conn_->BackendPid();
+  if (backend != ownBackend_->load()) {
+    // A commit of the index lost to a crash of the server takes its count of pages done with
+    // it, so those pages are indexed again: the index's commits need not wait for the disk.
+    if (int e = conn_->Exec("SET synchronous_commit = off", "connect")) return e;
+  }
   ownBackend_->store(backend);
   if (lockedRecord_ != 0 && backend != lockBackend_) lockedRecord_ = 0;  // gone with its session
   return kNoError;
@@ -236,13 +244,16 @@ int PgTextIndex::Exec(const std::string& sql, std::string_view what) {
 }
 
 template <typename Steps>
-int PgTextIndex::Transaction(std::string_view what, Steps&& steps) {
+int PgTextIndex::Transaction(std::string_view what, bool announce, Steps&& steps) {
   if (int e = Exec("BEGIN", what)) return e;
   inTransaction_ = true;
   int result = steps();
-  // The commit is announced to the other clients when it happens.
-  if (result == kNoError)
-    result = Exec("SELECT pg_notify(" + SqlLiteral(textChannel_) + ", ''); COMMIT", what);
+  // An announcement reaches the other clients when the commit happens.
+  if (result == kNoError) {
+    result = Exec(announce ? "SELECT pg_notify(" + SqlLiteral(textChannel_) + ", ''); COMMIT"
+                           : std::string("COMMIT"),
+                  what);
+  }
   inTransaction_ = false;
   if (result != kNoError) {
     const ErrorState failure = LastError();
@@ -276,7 +287,15 @@ int PgTextIndex::Damaged(std::string_view what) {
 }
 
 bool PgTextIndex::Changed() {
-  return changed_->exchange(false);
+  bool changed = changed_->exchange(false);
+  // A client that stops indexing a record (its session ended) says nothing: while others hold
+  // records this client would index, it looks again now and then.
+  const auto now = std::chrono::steady_clock::now();
+  if (heldElsewhere_ && now >= nextLook_) {
+    nextLook_ = now + kLookAgain;
+    changed = true;
+  }
+  return changed;
 }
 
 int PgTextIndex::ClearRecord(std::int64_t record, std::int64_t version) {
@@ -285,7 +304,7 @@ int PgTextIndex::ClearRecord(std::int64_t record, std::int64_t version) {
   // meanwhile.
   for (;;) {
     bool more = false;
-    const int e = Transaction("remove text entries", [&] {
+    const int e = Transaction("remove text entries", true, [&] {
       PgParams p;
       p.Int(record);
       p.Int(version);
@@ -361,20 +380,26 @@ int PgTextIndex::Pending(std::size_t limit, std::vector<TextWork>& work) {
                   "locktype = 'advisory' AND classid::int8 = $2 AND objsubid = 2 AND pid <> "
                   "pg_backend_pid() AND database = (SELECT oid FROM pg_database WHERE datname "
                   "= current_database())) "
-                  "SELECT r._rid, r._ver, coalesce(d.done, 0)::int8 FROM " +
+                  "SELECT r._rid, r._ver, coalesce(d.done, 0)::int8, (EXISTS (SELECT 1 FROM held "
+                  "WHERE held.k = r._rid & 2147483647))::int::int8 AS taken FROM " +
                       table_ + " r LEFT JOIN " + docs_ +
-                      " d ON d.rid = r._rid WHERE (d.rid IS NULL OR (d.ver = r._ver AND d.state "
-                      "= 0)) AND NOT EXISTS (SELECT 1 FROM held WHERE held.k = r._rid & "
-                      "2147483647) ORDER BY d.rid IS NULL, r._rid LIMIT $1",
+                      " d ON d.rid = r._rid WHERE d.rid IS NULL OR (d.ver = r._ver AND d.state "
+                      "= 0) ORDER BY taken, d.rid IS NULL, r._rid LIMIT $1",
                   p, r, "list documents to index"))
     return e;
+  heldElsewhere_ = false;
   for (int i = 0; i < r.Rows(); ++i) {
     TextWork item;
     std::int64_t done = 0;
-    if (!r.Int(i, 0, item.record) || !r.Int(i, 1, item.version) || !r.Int(i, 2, done) || done < 0 ||
-        done > INT32_MAX) {
+    std::int64_t taken = 0;
+    if (!r.Int(i, 0, item.record) || !r.Int(i, 1, item.version) || !r.Int(i, 2, done) ||
+        !r.Int(i, 3, taken) || done < 0 || done > INT32_MAX) {
       work.clear();
       return Damaged("an answer of another type");
+    }
+    if (taken != 0) {
+      heldElsewhere_ = true;
+      continue;
     }
     item.nextPage = static_cast<int>(done);
     work.push_back(item);
@@ -482,7 +507,7 @@ int PgTextIndex::BeginDocument(std::int64_t record, std::int64_t version, int& n
     lockBackend_ = conn_->BackendPid();
   }
   std::int64_t stale = -1;
-  const int e = Transaction("start indexing a document", [&] {
+  const int e = Transaction("start indexing a document", false, [&] {
     PgParams p;
     p.Int(record);
     PgResult r;
@@ -572,7 +597,7 @@ int PgTextIndex::AddPages(std::int64_t record, std::int64_t version, int firstPa
     }
     wordCount += static_cast<std::int64_t>(page.words.size());
   }
-  return Transaction("index pages", [&] {
+  return Transaction("index pages", false, [&] {
     PgParams u;
     u.Int(record);
     u.Int(version);
@@ -622,31 +647,44 @@ int PgTextIndex::AddPages(std::int64_t record, std::int64_t version, int firstPa
       }
     }
     // Several statements when the words are many, each a bounded text.
-    std::string termList;
+    std::string headList;
+    std::string tailList;
     std::string postingList;
     auto flush = [&] {
-      if (termList.empty()) return kNoError;
+      if (headList.empty()) return kNoError;
       PgParams t;
-      t.Text("{" + termList + "}");
+      t.Text("{" + headList + "}");
+      t.Text("{" + tailList + "}");
       t.Text("{" + postingList + "}");
       t.Int(record);
       t.Int(version);
-      termList.clear();
+      headList.clear();
+      tailList.clear();
       postingList.clear();
       PgResult done;
       return Run("INSERT INTO " + terms_ +
-                     " (term, rid, ver, postings) SELECT decode(t, 'hex'), $3, $4, decode(h, "
-                     "'hex') FROM unnest($1::text::text[], $2::text::text[]) AS u(t, h)",
+                     " (head, tail, rid, ver, postings) SELECT decode(w, 'hex'), decode(t, 'hex'), "
+                     "$4, $5, decode(p, 'hex') FROM unnest($1::text::text[], $2::text::text[], "
+                     "$3::text::text[]) AS u(w, t, p)",
                  t, done, "index pages");
     };
     for (const auto& [word, list] : postings) {
-      if (!termList.empty()) {
-        termList += ',';
+      if (!headList.empty()) {
+        headList += ',';
+        tailList += ',';
         postingList += ',';
       }
-      AppendHex(termList, word);
+      // A word's first bytes are the btree's key (its entries have a size limit), the rest
+      // is compared once the key found it.
+      const std::string_view bytes(word);
+      AppendHex(headList, bytes.substr(0, kWordHead));
+      if (bytes.size() > kWordHead) {
+        AppendHex(tailList, bytes.substr(kWordHead));
+      } else {
+        tailList += "\"\"";
+      }
       AppendHex(postingList, list);
-      if (termList.size() + postingList.size() >= kTermBatchBytes) {
+      if (headList.size() + tailList.size() + postingList.size() >= kTermBatchBytes) {
         if (int e = flush()) return e;
       }
     }
@@ -655,7 +693,7 @@ int PgTextIndex::AddPages(std::int64_t record, std::int64_t version, int firstPa
 }
 
 int PgTextIndex::FinishDocument(std::int64_t record, std::int64_t version, TextState state) {
-  const int e = Transaction("finish indexing a document", [&] {
+  const int e = Transaction("finish indexing a document", true, [&] {
     // A document indexed to the end without a single page of text has no text layer.
     PgParams p;
     p.Int(record);
@@ -679,24 +717,26 @@ int PgTextIndex::FinishDocument(std::int64_t record, std::int64_t version, TextS
 int PgTextIndex::Places(const std::string& word, bool prefix, std::vector<Posting>& postings) {
   postings.clear();
   const std::string head = word.substr(0, kWordHead);
-  const std::string key = "substr(term, 1, " + std::to_string(kWordHead) + ")";
+  const std::string tail = word.size() > kWordHead ? word.substr(kWordHead) : std::string();
   PgParams p;
   PgResult r;
   int e = kNoError;
   if (!prefix) {
     p.Bytes(head.data(), head.size());
-    p.Bytes(word.data(), word.size());
-    e = Run("SELECT postings FROM " + terms_ + " WHERE " + key + " = $1 AND term = $2", p, r,
-            "search");
-  } else {
+    p.Bytes(tail.data(), tail.size());
+    e = Run("SELECT postings FROM " + terms_ + " WHERE head = $1 AND tail = $2", p, r, "search");
+  } else if (tail.empty()) {
     const std::string above = Successor(head);
     p.Bytes(head.data(), head.size());
     p.Bytes(above.data(), above.size());
-    p.Int(static_cast<std::int64_t>(word.size()));
-    p.Bytes(word.data(), word.size());
-    e = Run("SELECT postings FROM " + terms_ + " WHERE " + key + " >= $1 AND " + key +
-                " < $2 AND substr(term, 1, $3::int4) = $4",
-            p, r, "search");
+    e = Run("SELECT postings FROM " + terms_ + " WHERE head >= $1 AND head < $2", p, r, "search");
+  } else {
+    p.Bytes(head.data(), head.size());
+    p.Int(static_cast<std::int64_t>(tail.size()));
+    p.Bytes(tail.data(), tail.size());
+    e = Run(
+        "SELECT postings FROM " + terms_ + " WHERE head = $1 AND substr(tail, 1, $2::int4) = $3", p,
+        r, "search");
   }
   if (e) return e;
   for (int i = 0; i < r.Rows(); ++i) {

@@ -18,10 +18,11 @@
 // (the others leave it out of their work), pages and their record's count of pages done are
 // written in one transaction that checks the count (a second writer is refused with 89, so no
 // page is in twice), and every transaction locks at most one record's row, so none waits for
-// another in a circle. Every commit of the index is announced; Changed() hears those of other
-// clients and every change to the table.
+// another in a circle. A record's indexing finished and stale entries removed are announced;
+// Changed() hears those of other clients and every change to the table.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -82,9 +83,10 @@ class PgTextIndex : public TextIndex {
   int Connect();
   int Run(const std::string& sql, const PgParams& params, PgResult& out, std::string_view what);
   int Exec(const std::string& sql, std::string_view what);
-  // Runs `steps` in a transaction, committed (and announced) when they succeed.
+  // Runs `steps` in a transaction, committed when they succeed; `announce` tells the other
+  // clients (their Changed()) of the commit.
   template <typename Steps>
-  int Transaction(std::string_view what, Steps&& steps);
+  int Transaction(std::string_view what, bool announce, Steps&& steps);
   // A read-only transaction on one snapshot; EndRead ends it, `result` staying the answer.
   int BeginRead(std::string_view what);
   int EndRead(int result);
@@ -111,6 +113,8 @@ class PgTextIndex : public TextIndex {
   std::int64_t lockedRecord_ = 0;  // the record this client indexes (0: none)
   int lockBackend_ = 0;            // the backend holding that lock
   bool inTransaction_ = false;
+  bool heldElsewhere_ = false;  // the last work list left out records others index
+  std::chrono::steady_clock::time_point nextLook_;
   std::shared_ptr<std::atomic<int>> ownBackend_;
   std::shared_ptr<std::atomic<bool>> changed_;
   std::shared_ptr<PgListener> listener_;
