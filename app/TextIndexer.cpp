@@ -10,12 +10,15 @@
 
 #include "app/DemoData.h"
 #include "platform/pdf/PdfDocumentSet.h"
+#include "platform/pgstore/PgStore.h"
+#include "platform/pgstore/PgTextIndex.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 #include "platform/runtime/threads/ErrorState.h"
 #include "platform/runtime/threads/ThreadPriority.h"
 #include "platform/runtime/threads/Threads.h"
 #include "platform/runtime/windows/EventQueue.h"
 #include "platform/store/Store.h"
+#include "platform/store/StoreTextAnalyzer.h"
 #include "platform/store/StoreTextIndex.h"
 
 namespace {
@@ -125,11 +128,17 @@ void Run() {
 int TextIndexer::OpenIndex(std::unique_ptr<rt::TextIndex>& index) {
   index.reset();
   rt::File& table = DemoData();
-  if (table.DriverName() != rt::kStoreDriverName) {
-    rt::SetError(rt::kNoDriverError);
-    return rt::kNoDriverError;
+  if (table.DriverName() == rt::kStoreDriverName)
+    return rt::StoreTextIndex::Open(table.PhysicalName(), kDemoDataBlob, index);
+  if (table.DriverName() == rt::kPgDriverName) {
+    // The server's index finds and folds words by the local index's rules, so a search
+    // answers alike on either driver.
+    std::unique_ptr<rt::TextAnalyzer> analyzer;
+    if (int e = rt::StoreTextAnalyzer::Make(analyzer)) return e;
+    return rt::PgTextIndex::Open(table.PhysicalName(), kDemoDataBlob, std::move(analyzer), index);
   }
-  return rt::StoreTextIndex::Open(table.PhysicalName(), kDemoDataBlob, index);
+  rt::SetError(rt::kNoDriverError);
+  return rt::kNoDriverError;
 }
 
 int TextIndexer::IndexPending(rt::TextIndex& index, const std::function<bool()>& stop,

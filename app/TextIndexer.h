@@ -23,7 +23,9 @@ class TextIndexer {
   static constexpr int kProgressEvent = rt::event::kTimer;
 
   // Opens the text index of the calling thread's document table through the index of its
-  // driver; 80 when the driver keeps none, 2 while the table does not exist yet.
+  // driver (STORE keeps it in the table's file, PGSTORE on the server beside the table); 80
+  // when the driver keeps none, 2 while the table does not exist yet (or the server cannot be
+  // reached).
   static int OpenIndex(std::unique_ptr<rt::TextIndex>& index);
 
   // Starts the indexer thread (once); Stop asks it to end and returns at once: it ends at its

@@ -99,6 +99,11 @@ void RegisterPgDriver(std::string conninfo) {
   });
 }
 
+std::string PgDriver::RegisteredConninfo() {
+  std::lock_guard lock(ConninfoMutex());
+  return Conninfo();
+}
+
 std::string PgDriver::TableName(const std::string& physicalName) {
   return SqlIdentifier(BareName(physicalName));
 }

@@ -51,6 +51,8 @@ class PgDriver : public SqlTableDriver {
 
   // The table's name on the server (quoted) and its notification channel.
   static std::string TableName(const std::string& physicalName);
+  // The connection string the driver was registered with (RegisterPgDriver).
+  static std::string RegisteredConninfo();
 
  private:
   friend class PgViewCursor;
