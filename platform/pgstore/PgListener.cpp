@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "platform/pgstore/PgConnection.h"
 
 namespace rt {
@@ -47,8 +49,16 @@ PgListener::PgListener(std::string conninfo) : conninfo_(std::move(conninfo)), p
 
 PgListener::~PgListener() {
   if (pid_ != ::getpid()) {
-    // A forked child: the thread (and whoever held the lock) stayed in the parent.
-    if (thread_.joinable()) thread_.detach();
+    // A forked child: the thread (and whoever held the lock) stayed in the parent. Its handle
+    // names no thread here, so it can be neither joined nor detached; it is only kept from
+    // being destroyed, which would end the process.
+    union Parked {
+      Parked() {}
+      ~Parked() {}
+      std::thread thread;
+    };
+    static Parked parked;
+    if (thread_.joinable()) std::construct_at(&parked.thread, std::move(thread_));
   } else {
     {
       std::lock_guard lock(mutex_);
