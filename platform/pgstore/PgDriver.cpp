@@ -174,9 +174,16 @@ std::uint64_t PgDriver::ChangeCount() {
   return changes_;
 }
 
-int PgDriver::HearCommittedChanges() {
-  if (int e = Connect()) return e;
-  return conn_.Exec("SELECT 1", "view");
+namespace {
+std::atomic<std::uint64_t> gCommitsInProcess{0};
+}  // namespace
+
+std::uint64_t PgDriver::CommitsInProcess() {
+  return gCommitsInProcess.load(std::memory_order_acquire);
+}
+
+void PgDriver::CountCommit() {
+  gCommitsInProcess.fetch_add(1, std::memory_order_release);
 }
 
 int PgDriver::CheckSchema(const std::vector<std::string>& then) {
@@ -402,6 +409,7 @@ int PgDriver::BeginTransaction(int timeoutSeconds) {
 int PgDriver::CommitTransaction() {
   int result = Connect();  // fails when the connection, and the transaction with it, is gone
   if (!result) result = conn_.Exec("COMMIT", "commit");
+  if (!result) CountCommit();
   if (result != kNoError && conn_.Connected()) {
     const ErrorState failure = LastError();
     conn_.Exec("ROLLBACK", "commit");

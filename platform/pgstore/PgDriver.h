@@ -102,10 +102,11 @@ class PgDriver : public SqlTableDriver {
   int ReadRow(const PgResult& r, int row, Row& out) const;
   // Other clients' changes heard since the last call (main connection), plus this driver's own.
   std::uint64_t ChangeCount();
-  // Hears every other client's commit that ended before this call: the server sends the
-  // notifications it has for this connection before it answers a statement (on their own they
-  // arrive whenever the listening backend gets to them).
-  int HearCommittedChanges();
+  // Writes committed to any server table by this process's drivers so far. Another driver's
+  // commit is heard on this connection only when its notification arrives, which may be after
+  // this thread has gone on (its writer told it so at once); the count tells it sooner.
+  static std::uint64_t CommitsInProcess();
+  static void CountCommit();
 
   std::string conninfo_;
   PgConnection conn_;

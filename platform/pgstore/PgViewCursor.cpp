@@ -179,7 +179,8 @@ int PgViewCursor::ReadRecord(std::int64_t rid, int missingCode) {
 
 bool PgViewCursor::BoundUsable(int direction) {
   const Bound& b = BoundOf(direction);
-  if (!b.valid || b.inTransaction != driver_.inTransaction_ || driver_.ChangeCount() != b.changes)
+  if (!b.valid || b.inTransaction != driver_.inTransaction_ || driver_.ChangeCount() != b.changes ||
+      PgDriver::CommitsInProcess() != b.commits)
     return false;
   return timeout_ == 0 ||
          std::chrono::steady_clock::now() - b.time <= std::chrono::seconds(timeout_);
@@ -224,10 +225,7 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
       ClearCache();
       cacheDirection_ = direction;
       cacheChanges_ = driver_.ChangeCount();
-      // Kept ends are checked against every commit that ended before this read (another
-      // client's insert at the top must show at once, not when its notification comes).
-      if (!armed && scan.kind == AnchorKind::Start && BoundUsable(direction) &&
-          driver_.HearCommittedChanges() == kNoError && BoundUsable(direction)) {
+      if (!armed && scan.kind == AnchorKind::Start && BoundUsable(direction)) {
         // The first row of the order was read along with an earlier page; the rows after
         // it are read from it.
         const Bound& bound = BoundOf(direction);
@@ -239,6 +237,8 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
         // Read from a record's position, the browse takes that record again before the rows
         // after it.
         const std::size_t limit = armed ? 1 : batch_ + (scan.kind == AnchorKind::Inclusive ? 1 : 0);
+        // Counted before the read: a commit during it may or may not be in what it reads.
+        const std::uint64_t commits = PgDriver::CommitsInProcess();
         if (int e = Fetch(direction, scan, limit, bounds)) {
           const ErrorState error = LastError();
           ClearCache();
@@ -254,6 +254,7 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
           for (Bound& b : bounds_) {
             b.valid = true;
             b.changes = cacheChanges_;
+            b.commits = commits;
             b.inTransaction = driver_.inTransaction_;
             b.time = cacheTime_;
           }

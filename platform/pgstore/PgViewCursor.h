@@ -11,7 +11,13 @@
 // server after that change committed (the server sends the notification before its reply),
 // so rows read ahead may be used until then. A read that fetches rows while the order's first
 // and last rows are not known (a new cursor, a change since) reads them in the same statement,
-// so that the thumb's limits a browse reads next cost no round trip; a read from a record's
+// so that the thumb's limits a browse reads next, and a later read from either end, cost no
+// round trip. The kept ends are used while no commit is known since they were read: none
+// heard on the table's connection (to a connection waiting for its next statement the server
+// sends another client's notification as soon as that client commits) and none made by a
+// driver of this process (whose notification may still be on its way when the writer's
+// thread tells this one of its change). A commit of another process so recent that its
+// notification has not arrived is as one made just after the read. A read from a record's
 // position fetches one row more, since the browse takes that record again first. A cursor
 // whose table was closed answers 37; the anchor and positions are KeysetCursor's.
 
@@ -64,6 +70,7 @@ class PgViewCursor final : public KeysetCursor {
     bool found = false;  // false: the view has no row
     Entry entry;
     std::uint64_t changes = 0;
+    std::uint64_t commits = 0;   // PgDriver::CommitsInProcess() before the read
     bool inTransaction = false;  // read inside a transaction: gone with its rollback
     std::chrono::steady_clock::time_point time;
   };
