@@ -660,6 +660,16 @@ TEST_P(ViewPositionTest, TheOrdersEndsFollowChangesAndARolledBackInsert) {
   ASSERT_EQ(file_->Get(*file_->Key(1)), 0);
   ASSERT_EQ(file_->Delete(), 0);
   EXPECT_EQ(ends(), (std::vector<int>{0, 60}));
+
+  // Another handle of this process changes the table and the ends are read at once, before
+  // any other exchange could bring the server's word of it; the same again after a page.
+  for (int id = -2; id > -12; --id) {
+    Set(*other, id, "other", 0);
+    ASSERT_EQ(other->Add(), 0);
+    EXPECT_EQ(ends(), (std::vector<int>{id, 60}));
+    ASSERT_EQ(view.Set(1), 0);
+    ASSERT_EQ(view.Next(), 0);
+  }
 }
 
 TEST_P(ViewPositionTest, WatchedRegetDetectsAnotherStationsChange) {
