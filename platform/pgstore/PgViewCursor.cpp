@@ -146,7 +146,12 @@ int PgViewCursor::ReadValue(const PgResult& r, int row, int column, KeyValue& ou
   } else if (r.Real(row, column, d)) {
     out = d;
   } else if (r.Text(row, column, t)) {
-    out = std::string(t);
+    // A refilled entry's text keeps its storage.
+    if (auto* text = std::get_if<std::string>(&out)) {
+      text->assign(t);
+    } else {
+      out = std::string(t);
+    }
   } else {
     return driver_.Damaged(0, "order value of another type");
   }
@@ -187,7 +192,7 @@ bool PgViewCursor::BoundUsable(int direction) {
 }
 
 bool PgViewCursor::CacheUsable(int direction) {
-  if (next_ >= cache_.size() || cacheDirection_ != direction) return false;
+  if (next_ >= end_ || cacheDirection_ != direction) return false;
   if (driver_.ChangeCount() != cacheChanges_) return false;
   return timeout_ == 0 ||
          std::chrono::steady_clock::now() - cacheTime_ <= std::chrono::seconds(timeout_);
@@ -200,46 +205,43 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
   const bool skipBlobs = driver_.skipBlobs_;
   if (armed || !CacheUsable(direction)) ClearCache();
   File& file = driver_.file_;
-  // The file's state before the first row is applied, put back when no row is taken.
-  std::vector<std::uint8_t> record(file.Record(), file.Record() + file.RecordSize());
-  const std::string nulls = file.GetNulls();
-  const std::int64_t rid = driver_.currentRid_;
-  const std::int64_t version = driver_.currentVersion_;
-  const bool watched = driver_.watched_;
-  std::vector<PgDriver::Blob> blobs = driver_.blobs_;
-  bool applied = false;
+  bool saved = false;
   auto restore = [&] {
     driver_.watchArmed_ = armed;
     driver_.skipBlobs_ = skipBlobs;
-    if (!applied) return;
-    std::memcpy(file.Record(), record.data(), record.size());
-    file.SetNulls(nulls);
-    driver_.currentRid_ = rid;
-    driver_.currentVersion_ = version;
-    driver_.watched_ = watched;
-    driver_.blobs_ = std::move(blobs);
+    if (!saved) return;
+    std::memcpy(file.Record(), saved_.record.data(), saved_.record.size());
+    file.SetNulls(saved_.nulls);
+    driver_.currentRid_ = saved_.rid;
+    driver_.currentVersion_ = saved_.version;
+    driver_.watched_ = saved_.watched;
+    driver_.blobs_.swap(saved_.blobs);
   };
-  Anchor scan = anchor_;
+  // Without a filter the first row read is taken: the record buffer needs no copy to put
+  // back, since nothing is applied when the order has no row left.
+  const bool filtered = static_cast<bool>(accept);
+  const Anchor* from = &anchor_;
   while (true) {
-    if (next_ >= cache_.size()) {
+    if (next_ >= end_) {
       ClearCache();
       cacheDirection_ = direction;
       cacheChanges_ = driver_.ChangeCount();
-      if (!armed && scan.kind == AnchorKind::Start && BoundUsable(direction)) {
+      if (!armed && from->kind == AnchorKind::Start && BoundUsable(direction)) {
         // The first row of the order was read along with an earlier page; the rows after
         // it are read from it.
         const Bound& bound = BoundOf(direction);
         if (!bound.found) break;
-        cache_.push_back(bound.entry);
+        Slot() = bound.entry;
         cacheTime_ = bound.time;
       } else {
         const bool bounds = !armed && !(BoundUsable(1) && BoundUsable(-1));
         // Read from a record's position, the browse takes that record again before the rows
         // after it.
-        const std::size_t limit = armed ? 1 : batch_ + (scan.kind == AnchorKind::Inclusive ? 1 : 0);
+        const std::size_t limit =
+            armed ? 1 : batch_ + (from->kind == AnchorKind::Inclusive ? 1 : 0);
         // Counted before the read: a commit during it may or may not be in what it reads.
         const std::uint64_t commits = PgDriver::CommitsInProcess();
-        if (int e = Fetch(direction, scan, limit, bounds)) {
+        if (int e = Fetch(direction, *from, limit, bounds)) {
           const ErrorState error = LastError();
           ClearCache();
           DropBounds();
@@ -260,20 +262,31 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
           }
         }
       }
-      if (cache_.empty()) break;
+      if (end_ == 0) break;
     }
     Entry& entry = cache_[next_++];
+    if (!saved && filtered) {
+      saved = true;
+      saved_.record.assign(file.Record(), file.Record() + file.RecordSize());
+      saved_.nulls = file.GetNulls();
+      saved_.rid = driver_.currentRid_;
+      saved_.version = driver_.currentVersion_;
+      saved_.watched = driver_.watched_;
+      saved_.blobs = driver_.blobs_;
+    }
     driver_.watchArmed_ = false;
     driver_.skipBlobs_ = skipBlobs;
     driver_.Apply(entry.row);
-    applied = true;
-    scan.kind = AnchorKind::Record;
-    scan.values = entry.values;
-    scan.rid = entry.row.rid;
-    if (!accept || accept()) {
+    scan_.kind = AnchorKind::Record;
+    scan_.values.swap(entry.values);
+    scan_.rid = entry.row.rid;
+    from = &scan_;
+    if (!filtered || accept()) {
       driver_.watched_ = armed;
-      current_ = scan;
-      anchor_ = std::move(scan);
+      // The row becomes the anchor and the current row; the old anchor's storage is reused
+      // as scratch.
+      current_ = scan_;
+      std::swap(anchor_, scan_);
       hasCurrent_ = true;
       ClearError();
       return kNoError;
@@ -292,9 +305,8 @@ int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit, bo
       const int m = static_cast<int>(from.values.size());
       if (rowValues_) return FetchLevel(direction, from, KeysetLevel::Row, m, limit, bounds);
       if (int e = FetchLevel(direction, from, KeysetLevel::Equal, m, limit, bounds)) return e;
-      for (int level = m - 1; level >= 0 && cache_.size() < limit; --level) {
-        if (int e =
-                FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size(), false))
+      for (int level = m - 1; level >= 0 && end_ < limit; --level) {
+        if (int e = FetchLevel(direction, from, KeysetLevel::Past, level, limit - end_, false))
           return e;
       }
       return kNoError;
@@ -306,9 +318,8 @@ int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit, bo
                           limit, bounds);
       }
       if (int e = FetchLevel(direction, from, KeysetLevel::Record, n, limit, bounds)) return e;
-      for (int level = n - 1; level >= 0 && cache_.size() < limit; --level) {
-        if (int e =
-                FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size(), false))
+      for (int level = n - 1; level >= 0 && end_ < limit; --level) {
+        if (int e = FetchLevel(direction, from, KeysetLevel::Past, level, limit - end_, false))
           return e;
       }
       return kNoError;
@@ -322,16 +333,30 @@ void PgViewCursor::BindOrderValue(PgParams& p, std::size_t component, const KeyV
   p.Value(ColumnValue(driver_.file_.Layout().Field(c.field).type, v));
 }
 
-int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal,
-                             std::size_t limit, bool bounds) {
-  const bool strict = from.kind == AnchorKind::Record;
-  const bool withRecord = from.kind != AnchorKind::Values;
-  const std::string select = "SELECT " + selectList_ + (bounds ? ", 0::int8" : "") + " FROM " +
-                             driver_.table_ + " WHERE true";
-  std::string sql = select;
-  std::vector<int> binds;
+const PgViewCursor::LevelStatement& PgViewCursor::LevelSql(int direction, AnchorKind kind,
+                                                           KeysetLevel level, int equal,
+                                                           std::size_t limit, bool bounds) {
+  const bool forward = direction > 0;
+  const bool strict = kind == AnchorKind::Record;
+  const bool withRecord = kind != AnchorKind::Values;
+  const std::uint64_t id =
+      ((((static_cast<std::uint64_t>(limit) * 8 + static_cast<std::uint64_t>(level)) * 2 +
+         (forward ? 1 : 0)) *
+            2 +
+        (strict ? 1 : 0)) *
+           2 +
+       (withRecord ? 1 : 0)) *
+          2048 +
+      static_cast<std::uint64_t>(equal) * 2 + (bounds ? 1 : 0);
+  auto [it, added] = levelSql_.try_emplace(id);
+  LevelStatement& statement = it->second;
+  if (!added) return statement;
+  std::string& sql = statement.sql;
+  sql = "SELECT " + selectList_ + (bounds ? ", 0::int8" : "") + " FROM " + driver_.table_ +
+        " WHERE true";
   int next = 1;
-  AppendKeysetConditions(order_, level, equal, direction > 0, strict, withRecord, sql, binds, next);
+  AppendKeysetConditions(order_, level, equal, forward, strict, withRecord, sql, statement.binds,
+                         next);
   // The filter's parameters follow the keyset's.
   std::string where = where_;
   for (std::size_t i = whereBinds_.size(); i-- > 0;) {
@@ -341,7 +366,7 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
   }
   sql += where;
   const bool whole = level == KeysetLevel::All || level == KeysetLevel::Row;
-  AppendKeysetOrder(order_, whole ? 0 : equal, direction > 0, sql);
+  AppendKeysetOrder(order_, whole ? 0 : equal, forward, sql);
   // The page's size is part of the text, not a parameter, so that the plan the server makes
   // once for the statement (see PgDriver::kGenericPlans) knows it: every read shape's plan
   // is then a short scan of the order's index (checked with EXPLAIN on 1,000,000 rows).
@@ -357,6 +382,14 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
     AppendKeysetOrder(order_, 0, false, last);
     sql = "(" + sql + ") UNION ALL (" + first + " LIMIT 1) UNION ALL (" + last + " LIMIT 1)";
   }
+  return statement;
+}
+
+int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal,
+                             std::size_t limit, bool bounds) {
+  const LevelStatement& statement = LevelSql(direction, from.kind, level, equal, limit, bounds);
+  const std::string& sql = statement.sql;
+  const std::vector<int>& binds = statement.binds;
   PgParams p;
   for (int b : binds) {
     if (b < 0) {
@@ -389,7 +422,7 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
     std::int64_t part = 0;
     if (bounds && (!r.Int(i, partColumn, part) || part < 0 || part > 2))
       return driver_.Damaged(0, "part of a view read of another type");
-    Entry& entry = part == 0 ? cache_.emplace_back() : bounds_[part - 1].entry;
+    Entry& entry = part == 0 ? Slot() : bounds_[part - 1].entry;
     if (part != 0) bounds_[part - 1].found = true;
     if (int e = driver_.ReadRow(r, i, entry.row)) return e;
     entry.values.resize(order_.expressions.size());

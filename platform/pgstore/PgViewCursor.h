@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/pgstore/PgDriver.h"
@@ -50,12 +51,26 @@ class PgViewCursor final : public KeysetCursor {
     PgDriver::Row row;
     std::vector<KeyValue> values;
   };
+  // The file's state before a read, put back when the read takes no record.
+  struct Saved {
+    std::vector<std::uint8_t> record;
+    std::string nulls;
+    std::int64_t rid = 0;
+    std::int64_t version = 0;
+    bool watched = false;
+    std::vector<PgDriver::Blob> blobs;
+  };
 
   int Alive() const override;
   int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found) override;
   int ReadRecord(std::int64_t rid, int missingCode) override;
   int BufferValue(const ViewOrderComponent& component, KeyValue& value) override;
-  void ClearCache() override { cache_.clear(), next_ = 0; }
+  void ClearCache() override { next_ = end_ = 0; }
+  // The next entry of the row cache to fill (its storage kept from earlier reads).
+  Entry& Slot() {
+    if (end_ == cache_.size()) cache_.emplace_back();
+    return cache_[end_++];
+  }
   int EnsureIndex();
   // Fetch and FetchLevel append up to `limit` rows to the empty row cache; with `bounds`
   // the same statement also reads the first and the last row of the order (the thumb's
@@ -63,6 +78,14 @@ class PgViewCursor final : public KeysetCursor {
   int Fetch(int direction, const Anchor& from, std::size_t limit, bool bounds);
   int FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal, std::size_t limit,
                  bool bounds);
+  // The statement of one keyset read and the order values its parameters take (the index of
+  // each, -1 for the record id), made once per shape.
+  struct LevelStatement {
+    std::string sql;
+    std::vector<int> binds;
+  };
+  const LevelStatement& LevelSql(int direction, AnchorKind kind, KeysetLevel level, int equal,
+                                 std::size_t limit, bool bounds);
   // The first row of the order in a direction, read along with other rows and kept until
   // the table changes (or the batch's time runs out).
   struct Bound {
@@ -92,8 +115,15 @@ class PgViewCursor final : public KeysetCursor {
   // A filter on another expression than the order's first: the filter's values decide which
   // index serves a read best, so each read is planned with them.
   bool plannedPerRun_ = false;
+  // Rows read ahead: cache_[next_, end_) are still to be taken. The entries are kept and
+  // refilled, so that reading allocates little once the first page was read.
   std::vector<Entry> cache_;
   std::size_t next_ = 0;
+  std::size_t end_ = 0;
+  // Scratch of Read: the last row taken, and the file's state before the first of them.
+  Anchor scan_;
+  Saved saved_;
+  std::unordered_map<std::uint64_t, LevelStatement> levelSql_;
   int cacheDirection_ = 0;
   std::uint64_t cacheChanges_ = 0;
   std::chrono::steady_clock::time_point cacheTime_;
