@@ -355,6 +355,7 @@ int PgDriver::Close() {
   open_ = false;
   conn_.Disconnect();
   ownBackend_->store(0);
+  orderEnds_.clear();
   ClearError();
   return kNoError;
 }

@@ -44,13 +44,12 @@ class PgViewCursor final : public KeysetCursor {
   void Flush() override {
     ClearCache();
     DropBounds();
+    driver_.orderEnds_.erase(signature_);
   }
 
  private:
-  struct Entry {
-    PgDriver::Row row;
-    std::vector<KeyValue> values;
-  };
+  using Entry = PgDriver::ViewRow;
+  using Bound = PgDriver::OrderEnd;
   // The file's state before a read, put back when the read takes no record.
   struct Saved {
     std::vector<std::uint8_t> record;
@@ -72,12 +71,12 @@ class PgViewCursor final : public KeysetCursor {
     return cache_[end_++];
   }
   int EnsureIndex();
-  // Fetch and FetchLevel append up to `limit` rows to the empty row cache; with `bounds`
-  // the same statement also reads the first and the last row of the order (the thumb's
-  // limits, read next by a browse) into bounds_.
-  int Fetch(int direction, const Anchor& from, std::size_t limit, bool bounds);
+  // Fetch and FetchLevel append up to `limit` rows to the empty row cache; the same
+  // statement also reads the order's `ends` (the thumb's limits, read next by a browse) into
+  // bounds_.
+  int Fetch(int direction, const Anchor& from, std::size_t limit, int ends);
   int FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal, std::size_t limit,
-                 bool bounds);
+                 int ends);
   // The statement of one keyset read and the order values its parameters take (the index of
   // each, -1 for the record id), made once per shape.
   struct LevelStatement {
@@ -85,21 +84,18 @@ class PgViewCursor final : public KeysetCursor {
     std::vector<int> binds;
   };
   const LevelStatement& LevelSql(int direction, AnchorKind kind, KeysetLevel level, int equal,
-                                 std::size_t limit, bool bounds);
-  // The first row of the order in a direction, read along with other rows and kept until
-  // the table changes (or the batch's time runs out).
-  struct Bound {
-    bool valid = false;
-    bool found = false;  // false: the view has no row
-    Entry entry;
-    std::uint64_t changes = 0;
-    std::uint64_t commits = 0;   // PgDriver::CommitsInProcess() before the read
-    bool inTransaction = false;  // read inside a transaction: gone with its rollback
-    std::chrono::steady_clock::time_point time;
-  };
+                                 std::size_t limit, int ends);
   Bound& BoundOf(int direction) { return bounds_[direction > 0 ? 0 : 1]; }
-  bool BoundUsable(int direction);
+  bool BoundUsable(int direction) { return Fresh(BoundOf(direction)); }
+  // Whether a kept end still holds: no change known since it was read.
+  bool Fresh(const Bound& b);
   void DropBounds() { bounds_[0].valid = bounds_[1].valid = false; }
+  // Takes the ends of the order among all rows that the driver keeps, where the filter
+  // cannot move them (KeepsEnd), as this view's ends.
+  void AdoptOrderEnds();
+  // Reads-ahead of the order's ends: bit 0 the first row, bit 1 the last.
+  static constexpr int kFirstEnd = 1;
+  static constexpr int kLastEnd = 2;
   void BindOrderValue(PgParams& p, std::size_t component, const KeyValue& v) const;
   int ReadValue(const PgResult& r, int row, int column, KeyValue& out) const;
   bool CacheUsable(int direction);
@@ -111,6 +107,13 @@ class PgViewCursor final : public KeysetCursor {
   std::string selectList_;
   std::string where_;
   std::vector<KeyValue> whereBinds_;
+  // Of each condition in where_: the comparison, and whether it is of the order's first
+  // expression.
+  std::vector<std::pair<CompareOp, bool>> whereOps_;
+  std::string signature_;  // the order's, naming its ends in PgDriver::orderEnds_
+  // Per end (first, last): the filter cannot move it. The end of the order among all rows
+  // then is the view's end when it passes the filter, and the view has no row otherwise.
+  bool keepsEnd_[2] = {false, false};
   bool rowValues_ = false;  // all ascending: one row-value comparison per read
   // A filter on another expression than the order's first: the filter's values decide which
   // index serves a read best, so each read is planned with them.
