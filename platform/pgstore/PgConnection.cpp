@@ -317,6 +317,11 @@ std::uint64_t PgConnection::Connections() {
 
 int PgConnection::TakeNotifications() {
   if (!Connected() || PQconsumeInput(conn_) == 0) return 0;
+  return TakeReceivedNotifications();
+}
+
+int PgConnection::TakeReceivedNotifications() {
+  if (!conn_) return 0;
   int others = 0;
   const int self = PQbackendPID(conn_);
   while (PGnotify* n = PQnotifies(conn_)) {

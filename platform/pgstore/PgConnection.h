@@ -60,6 +60,9 @@ class PgConnection {
   // Reads what the server sent meanwhile without waiting; the number of notifications that
   // came from other backends.
   int TakeNotifications();
+  // The same of the notifications already received (along with replies), without reading
+  // from the server.
+  int TakeReceivedNotifications();
 
   // The exchanges with the server made so far by every connection of the process (each
   // statement sent and its reply; a connection made counts in Connections()): a benchmark's

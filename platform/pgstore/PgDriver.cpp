@@ -169,6 +169,11 @@ int PgDriver::Connect() {
   return kNoError;
 }
 
+std::uint64_t PgDriver::HeardChanges() {
+  changes_ += static_cast<std::uint64_t>(conn_.TakeReceivedNotifications());
+  return changes_;
+}
+
 std::uint64_t PgDriver::ChangeCount() {
   if (conn_.Get()) changes_ += static_cast<std::uint64_t>(conn_.TakeNotifications());
   return changes_;

@@ -105,6 +105,8 @@ class PgDriver : public SqlTableDriver {
   int ReadRow(const PgResult& r, int row, Row& out) const;
   // Other clients' changes heard since the last call (main connection), plus this driver's own.
   std::uint64_t ChangeCount();
+  // The same without reading from the server: the changes heard with the replies so far.
+  std::uint64_t HeardChanges();
   // Writes committed to any server table by this process's drivers so far. Another driver's
   // commit is heard on this connection only when its notification arrives, which may be after
   // this thread has gone on (its writer told it so at once); the count tells it sooner.

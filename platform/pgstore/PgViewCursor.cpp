@@ -247,7 +247,7 @@ int PgViewCursor::ReadRecord(std::int64_t rid, int missingCode) {
 }
 
 bool PgViewCursor::Fresh(const Bound& b) {
-  if (!b.valid || b.inTransaction != driver_.inTransaction_ || driver_.ChangeCount() != b.changes ||
+  if (!b.valid || b.inTransaction != driver_.inTransaction_ || heard_ != b.changes ||
       PgDriver::CommitsInProcess() != b.commits)
     return false;
   return timeout_ == 0 ||
@@ -278,7 +278,7 @@ void PgViewCursor::AdoptOrderEnds() {
 
 bool PgViewCursor::CacheUsable(int direction) {
   if (next_ >= end_ || cacheDirection_ != direction) return false;
-  if (driver_.ChangeCount() != cacheChanges_) return false;
+  if (driver_.HeardChanges() != cacheChanges_) return false;
   return timeout_ == 0 ||
          std::chrono::steady_clock::now() - cacheTime_ <= std::chrono::seconds(timeout_);
 }
@@ -310,7 +310,8 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
     if (next_ >= end_) {
       ClearCache();
       cacheDirection_ = direction;
-      cacheChanges_ = driver_.ChangeCount();
+      // What the server sent meanwhile is read once, here: kept ends are checked against it.
+      heard_ = cacheChanges_ = driver_.ChangeCount();
       if (!armed) AdoptOrderEnds();
       if (!armed && from->kind == AnchorKind::Start && BoundUsable(direction)) {
         // The first row of the order was read along with an earlier page; the rows after
@@ -337,7 +338,7 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
           return e;
         }
         // A write of this driver during the fetch is not one: count from after it.
-        cacheChanges_ = driver_.ChangeCount();
+        heard_ = cacheChanges_ = driver_.HeardChanges();
         cacheTime_ = std::chrono::steady_clock::now();
         for (int k = 0; k < 2; ++k) {
           if (!(ends & (k == 0 ? kFirstEnd : kLastEnd))) continue;

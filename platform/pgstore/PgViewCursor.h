@@ -9,7 +9,8 @@
 // Rows read ahead are dropped once this or another client changes the table or the batch's
 // time runs out. The driver hears another client's change with its first exchange with the
 // server after that change committed (the server sends the notification before its reply),
-// so rows read ahead may be used until then. A read that fetches rows while the order's first
+// so rows read ahead may be used until then (taking one reads nothing from the server). A
+// read that fetches rows while the order's first
 // and last rows are not known (a new cursor, a change since) reads them in the same statement,
 // so that the thumb's limits a browse reads next, and a later read from either end, cost no
 // round trip. The kept ends are used while no commit is known since they were read: none
@@ -87,7 +88,8 @@ class PgViewCursor final : public KeysetCursor {
                                  std::size_t limit, int ends);
   Bound& BoundOf(int direction) { return bounds_[direction > 0 ? 0 : 1]; }
   bool BoundUsable(int direction) { return Fresh(BoundOf(direction)); }
-  // Whether a kept end still holds: no change known since it was read.
+  // Whether a kept end still holds: no change known since it was read (heard_ the changes
+  // known at this read).
   bool Fresh(const Bound& b);
   void DropBounds() { bounds_[0].valid = bounds_[1].valid = false; }
   // Takes the ends of the order among all rows that the driver keeps, where the filter
@@ -114,7 +116,8 @@ class PgViewCursor final : public KeysetCursor {
   // Per end (first, last): the filter cannot move it. The end of the order among all rows
   // then is the view's end when it passes the filter, and the view has no row otherwise.
   bool keepsEnd_[2] = {false, false};
-  bool rowValues_ = false;  // all ascending: one row-value comparison per read
+  std::uint64_t heard_ = 0;  // PgDriver::ChangeCount() at the read under way
+  bool rowValues_ = false;   // all ascending: one row-value comparison per read
   // A filter on another expression than the order's first: the filter's values decide which
   // index serves a read best, so each read is planned with them.
   bool plannedPerRun_ = false;
