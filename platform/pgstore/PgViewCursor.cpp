@@ -310,8 +310,11 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
     if (next_ >= end_) {
       ClearCache();
       cacheDirection_ = direction;
-      // What the server sent meanwhile is read once, here: kept ends are checked against it.
-      heard_ = cacheChanges_ = driver_.ChangeCount();
+      // A read from an end may take a kept end for its first row: what the server sent
+      // meanwhile is read first. Any other read sends a statement, whose exchange hears it;
+      // kept ends it leaves out of that statement are checked again when taken.
+      heard_ = cacheChanges_ = from->kind == AnchorKind::Start && !armed ? driver_.ChangeCount()
+                                                                         : driver_.HeardChanges();
       if (!armed) AdoptOrderEnds();
       if (!armed && from->kind == AnchorKind::Start && BoundUsable(direction)) {
         // The first row of the order was read along with an earlier page; the rows after
