@@ -261,7 +261,8 @@ void PgViewCursor::AdoptOrderEnds() {
   for (int k = 0; k < 2; ++k) {
     const Bound& end = kept->second[k];
     if (!keepsEnd_[k] || Fresh(bounds_[k]) || !Fresh(end)) continue;
-    // A NULL sorts after every value on the server and passes no comparison.
+    // A NULL sorts beyond every value on the server (last ascending, first descending) and
+    // passes no comparison.
     if (end.found && end.leadNull) continue;
     bool passes = end.found;
     bool known = true;

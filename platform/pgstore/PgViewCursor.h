@@ -10,17 +10,17 @@
 // time runs out. The driver hears another client's change with its first exchange with the
 // server after that change committed (the server sends the notification before its reply),
 // so rows read ahead may be used until then (taking one reads nothing from the server). A
-// read that fetches rows while the order's first
-// and last rows are not known (a new cursor, a change since) reads them in the same statement,
-// so that the thumb's limits a browse reads next, and a later read from either end, cost no
-// round trip. The kept ends are used while no commit is known since they were read: none
-// heard on the table's connection (to a connection waiting for its next statement the server
-// sends another client's notification as soon as that client commits) and none made by a
-// driver of this process (whose notification may still be on its way when the writer's
-// thread tells this one of its change). A commit of another process so recent that its
-// notification has not arrived is as one made just after the read. A read from a record's
-// position fetches one row more, since the browse takes that record again first. A cursor
-// whose table was closed answers 37; the anchor and positions are KeysetCursor's.
+// read that fetches rows while the order's first and last rows are not known (a new cursor, a
+// change since) reads them in the same statement, so that the thumb's limits a browse reads
+// next, and a later read from either end, cost no round trip; an end the view's filter cannot
+// move is the order's end among all rows, which the driver keeps for the views after. The kept ends
+// are used while no commit is known since they were read: none heard on the table's connection (to
+// a connection waiting for its next statement the server sends another client's notification as
+// soon as that client commits) and none made by a driver of this process (whose notification may
+// still be on its way when the writer's thread tells this one of its change). A commit of another
+// process so recent that its notification has not arrived is as one made just after the read. A
+// read from a record's position fetches one row more, since the browse takes that record again
+// first. A cursor whose table was closed answers 37; the anchor and positions are KeysetCursor's.
 
 #include <chrono>
 #include <cstdint>
@@ -93,9 +93,9 @@ class PgViewCursor final : public KeysetCursor {
   bool Fresh(const Bound& b);
   void DropBounds() { bounds_[0].valid = bounds_[1].valid = false; }
   // Takes the ends of the order among all rows that the driver keeps, where the filter
-  // cannot move them (KeepsEnd), as this view's ends.
+  // cannot move them (keepsEnd_), as this view's ends.
   void AdoptOrderEnds();
-  // Reads-ahead of the order's ends: bit 0 the first row, bit 1 the last.
+  // The order's ends a read fetches with its rows: bit 0 the first row, bit 1 the last.
   static constexpr int kFirstEnd = 1;
   static constexpr int kLastEnd = 2;
   void BindOrderValue(PgParams& p, std::size_t component, const KeyValue& v) const;
