@@ -340,16 +340,21 @@ int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& 
   key += '\x01';
   for (int i = 0; i < params.Count(); ++i)
     key += std::to_string(params.Types()[i]) + ",";
+  // A connection made again has no statements prepared, nor any to drop.
+  if (prepared_.empty()) unprepare_.clear();
   auto it = prepared_.find(key);
   if (it == prepared_.end()) {
+    if (prepared_.size() >= kMaxPrepared) Evict();
     const std::string name = "p" + std::to_string(++prepares_);
     if (int e = PrepareAndRun(name, sql, params, out, what)) return e;
-    it = prepared_.emplace(std::move(key), name).first;
+    it = prepared_.emplace(std::move(key), Prepared{name}).first;
   } else {
     CountRoundTrip();
-    out = Exchange(PQsendQueryPrepared(conn_, it->second.c_str(), params.Count(), params.Values(),
-                                       params.Lengths(), params.Formats(), 1) == 1);
+    out =
+        Exchange(PQsendQueryPrepared(conn_, it->second.name.c_str(), params.Count(),
+                                     params.Values(), params.Lengths(), params.Formats(), 1) == 1);
   }
+  it->second.used = ++uses_;
   const ExecStatusType status = out.Status();
   if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK) return kNoError;
   const char* state = PQresultErrorField(out.Get(), PG_DIAG_SQLSTATE);
@@ -358,20 +363,38 @@ int PgConnection::Run(const std::string& sql, const PgParams& params, PgResult& 
     // The table's columns changed since the statement was prepared: prepare it again, so
     // that the reply's types are checked against what the driver expects.
     CountRoundTrip();
-    Exchange(PQsendQuery(conn_, ("DEALLOCATE " + it->second).c_str()) == 1);
+    Exchange(PQsendQuery(conn_, ("DEALLOCATE " + it->second.name).c_str()) == 1);
     prepared_.erase(it);
     return Run(sql, params, out, what);
   }
   return Fail(out.Get(), what);
 }
 
-// The statement is prepared and run in one exchange with the server (a pipeline of the two
-// messages), so that a statement's first run costs no extra round trip. The error code when
-// the statement was not prepared; otherwise the run's result is left in `out`.
+void PgConnection::Evict() {
+  auto oldest = prepared_.begin();
+  for (auto it = prepared_.begin(); it != prepared_.end(); ++it) {
+    if (it->second.used < oldest->second.used) oldest = it;
+  }
+  unprepare_.push_back(std::move(oldest->second.name));
+  prepared_.erase(oldest);
+}
+
+// The statement is prepared and run in one exchange with the server (a pipeline of the
+// messages, after those dropping statements evicted from the cache), so that a statement's
+// first run costs no extra round trip. The error code when the statement was not prepared;
+// otherwise the run's result is left in `out`.
 int PgConnection::PrepareAndRun(const std::string& name, const std::string& sql,
                                 const PgParams& params, PgResult& out, std::string_view what) {
   CountRoundTrip();
-  if (PQenterPipelineMode(conn_) != 1 ||
+  std::vector<std::string> drops;
+  for (const std::string& old : unprepare_)
+    drops.push_back("DEALLOCATE " + old);
+  bool sent = PQenterPipelineMode(conn_) == 1;
+  for (const std::string& drop : drops) {
+    sent = sent &&
+           PQsendQueryParams(conn_, drop.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  }
+  if (!sent ||
       PQsendPrepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()) != 1 ||
       PQsendQueryPrepared(conn_, name.c_str(), params.Count(), params.Values(), params.Lengths(),
                           params.Formats(), 1) != 1 ||
@@ -382,7 +405,11 @@ int PgConnection::PrepareAndRun(const std::string& name, const std::string& sql,
       if (PQexitPipelineMode(conn_) != 1) return Lost(what);
     }
     if (!Connected()) return Lost(what);
-    // The client library refused the pipeline: the two messages one after the other.
+    // The client library refused the pipeline: the messages one after the other.
+    for (const std::string& drop : drops) {
+      if (int e = Exec(drop, what)) return e;
+    }
+    unprepare_.clear();
     PgResult made = Exchange(
         PQsendPrepare(conn_, name.c_str(), sql.c_str(), params.Count(), params.Types()) == 1);
     if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
@@ -391,11 +418,24 @@ int PgConnection::PrepareAndRun(const std::string& name, const std::string& sql,
                                        params.Lengths(), params.Formats(), 1) == 1);
     return kNoError;
   }
-  // The replies: the prepare's, then the run's.
+  // The replies: each drop's, the prepare's, then the run's. A failed drop (in a transaction
+  // that failed before) skips the rest: the drops are sent again with the next prepare.
   std::vector<PgResult> replies;
-  if (!ReadPipeline(2, replies)) return Lost(what);
-  PgResult made = replies.empty() ? PgResult() : std::move(replies[0]);
-  if (replies.size() > 1) out = std::move(replies[1]);
+  if (!ReadPipeline(drops.size() + 2, replies)) return Lost(what);
+  for (std::size_t i = 0; i < drops.size(); ++i) {
+    if (i < replies.size() && replies[i].Status() == PGRES_COMMAND_OK) continue;
+    const char* state =
+        i < replies.size() ? PQresultErrorField(replies[i].Get(), PG_DIAG_SQLSTATE) : nullptr;
+    if (state && std::strcmp(state, "26000") == 0) {
+      // A statement to drop that the server does not know: nothing left to drop.
+      unprepare_.clear();
+      return PrepareAndRun(name, sql, params, out, what);
+    }
+    return Fail(i < replies.size() ? replies[i].Get() : nullptr, what);
+  }
+  unprepare_.clear();
+  PgResult made = replies.size() > drops.size() ? std::move(replies[drops.size()]) : PgResult();
+  if (replies.size() > drops.size() + 1) out = std::move(replies[drops.size() + 1]);
   if (made.Status() != PGRES_COMMAND_OK) return Fail(made.Get(), what);
   return kNoError;
 }
@@ -486,6 +526,11 @@ std::uint64_t PgConnection::Connections() {
 
 int PgConnection::TakeNotifications() {
   if (!Connected() || PQconsumeInput(conn_) == 0) return 0;
+  return TakeReceivedNotifications();
+}
+
+int PgConnection::TakeReceivedNotifications() {
+  if (!conn_) return 0;
   int others = 0;
   const int self = PQbackendPID(conn_);
   while (PGnotify* n = PQnotifies(conn_)) {

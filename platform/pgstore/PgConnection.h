@@ -62,7 +62,9 @@ class PgConnection {
   PGconn* Get() const { return conn_; }
 
   // Runs a statement with parameters in one round trip (prepared on first use); binary
-  // results. The error code (the thread's error set on failure).
+  // results. The error code (the thread's error set on failure). At most kMaxPrepared
+  // statements stay prepared: the one used least recently is dropped on the server in the
+  // exchange that prepares a new one.
   int Run(const std::string& sql, const PgParams& params, PgResult& out, std::string_view what);
   // Runs a statement with parameters once, unprepared (binary results), in one round trip
   // with the statements without parameters or results `before` and `after` it (settings, a
@@ -77,6 +79,9 @@ class PgConnection {
   // Reads what the server sent meanwhile without waiting; the number of notifications that
   // came from other backends.
   int TakeNotifications();
+  // The same of the notifications already received (along with replies), without reading
+  // from the server.
+  int TakeReceivedNotifications();
 
   // The exchanges with the server made so far by every connection of the process (each
   // statement sent and its reply; a connection made counts in Connections()): a benchmark's
@@ -119,8 +124,18 @@ class PgConnection {
   std::string conninfo_;
   std::string password_;  // blanked out of every message
   PGconn* conn_ = nullptr;
-  std::unordered_map<std::string, std::string> prepared_;  // statement key -> name
-  std::uint64_t prepares_ = 0;                             // statements prepared, naming them
+  struct Prepared {
+    std::string name;
+    std::uint64_t used = 0;  // uses_ at its last run
+  };
+  static constexpr std::size_t kMaxPrepared = 100;
+  // Makes room for one more prepared statement: the name of the one dropped goes to
+  // unprepare_.
+  void Evict();
+  std::unordered_map<std::string, Prepared> prepared_;  // statement key -> statement
+  std::vector<std::string> unprepare_;  // prepared statements to drop with the next prepare
+  std::uint64_t prepares_ = 0;          // statements prepared, naming them
+  std::uint64_t uses_ = 0;
   int wakeFd_ = -1;
   std::function<bool()> stop_;
   std::string gaveUp_;  // why the last wait was given up, for the failure's text

@@ -174,14 +174,26 @@ int PgDriver::Connect() {
   return kNoError;
 }
 
+std::uint64_t PgDriver::HeardChanges() {
+  changes_ += static_cast<std::uint64_t>(conn_.TakeReceivedNotifications());
+  return changes_;
+}
+
 std::uint64_t PgDriver::ChangeCount() {
   if (conn_.Get()) changes_ += static_cast<std::uint64_t>(conn_.TakeNotifications());
   return changes_;
 }
 
-int PgDriver::HearCommittedChanges() {
-  if (int e = Connect()) return e;
-  return conn_.Exec("SELECT 1", "view");
+namespace {
+std::atomic<std::uint64_t> gCommitsInProcess{0};
+}  // namespace
+
+std::uint64_t PgDriver::CommitsInProcess() {
+  return gCommitsInProcess.load(std::memory_order_acquire);
+}
+
+void PgDriver::CountCommit() {
+  gCommitsInProcess.fetch_add(1, std::memory_order_release);
 }
 
 int PgDriver::CheckSchema(const std::vector<std::string>& then) {
@@ -353,6 +365,7 @@ int PgDriver::Close() {
   open_ = false;
   conn_.Disconnect();
   ownBackend_->store(0);
+  orderEnds_.clear();
   ClearError();
   return kNoError;
 }
@@ -407,6 +420,7 @@ int PgDriver::BeginTransaction(int timeoutSeconds) {
 int PgDriver::CommitTransaction() {
   int result = Connect();  // fails when the connection, and the transaction with it, is gone
   if (!result) result = conn_.Exec("COMMIT", "commit");
+  if (!result) CountCommit();
   if (result != kNoError && conn_.Connected()) {
     const ErrorState failure = LastError();
     conn_.Exec("ROLLBACK", "commit");

@@ -19,11 +19,14 @@
 // next operation connects again; a transaction it interrupted is over (its changes are gone
 // on the server, and a rollback puts the driver's state back).
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/pgstore/PgConnection.h"
@@ -104,10 +107,35 @@ class PgDriver : public SqlTableDriver {
   int ReadRow(const PgResult& r, int row, Row& out) const;
   // Other clients' changes heard since the last call (main connection), plus this driver's own.
   std::uint64_t ChangeCount();
-  // Hears every other client's commit that ended before this call: the server sends the
-  // notifications it has for this connection before it answers a statement (on their own they
-  // arrive whenever the listening backend gets to them).
-  int HearCommittedChanges();
+  // The same without reading from the server: the changes heard with the replies so far.
+  std::uint64_t HeardChanges();
+  // Writes committed to any server table by this process's drivers so far. Another driver's
+  // commit is heard on this connection only when its notification arrives, which may be after
+  // this thread has gone on (its writer told it so at once); the count tells it sooner.
+  static std::uint64_t CommitsInProcess();
+  static void CountCommit();
+
+  // A row of a view's read: the record and the values of the view's order.
+  struct ViewRow {
+    Row row;
+    std::vector<KeyValue> values;
+  };
+  // The first or the last row of a view's order, read along with other rows and kept until
+  // the table changes (or the view's batch time runs out).
+  struct OrderEnd {
+    bool valid = false;
+    bool found = false;     // false: the view has no row
+    bool leadNull = false;  // the order's first value is NULL on the server
+    ViewRow entry;
+    std::uint64_t changes = 0;   // ChangeCount() after the read
+    std::uint64_t commits = 0;   // CommitsInProcess() before the read
+    bool inTransaction = false;  // read inside a transaction: gone with its rollback
+    std::chrono::steady_clock::time_point time;
+  };
+  // The first and the last row of each view order (by its signature) among all the table's
+  // rows, as a view last read them: a view whose filter cannot move one of them takes it
+  // from here instead of reading it again.
+  std::unordered_map<std::string, std::array<OrderEnd, 2>> orderEnds_;
 
   std::string conninfo_;
   PgConnection conn_;

@@ -122,6 +122,7 @@ int PgDriver::InWrite(std::string_view what, const std::function<int()>& steps) 
     return result;
   }
   ++changes_;
+  if (own) CountCommit();
   return kNoError;
 }
 

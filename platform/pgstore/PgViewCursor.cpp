@@ -38,6 +38,56 @@ std::string Hash(const std::string& text) {
   return out;
 }
 
+// A whole number compared with an integer column is sent as one, so that the column's index
+// serves the comparison (FetchLevel); anything else as it is.
+bool SentAsInteger(double d) {
+  return d == static_cast<double>(static_cast<std::int64_t>(d)) && std::abs(d) < 9e15;
+}
+
+// The sign of the comparison of an order value with a filter's value as the server makes it;
+// false when the two do not compare.
+bool CompareAsServer(const KeyValue& a, const KeyValue& b, int& sign) {
+  auto order = [&](auto x, auto y) {
+    sign = x < y ? -1 : (y < x ? 1 : 0);
+    return true;
+  };
+  const auto* bd = std::get_if<double>(&b);
+  if (const auto* ai = std::get_if<std::int64_t>(&a); ai && bd) {
+    if (SentAsInteger(*bd)) return order(*ai, static_cast<std::int64_t>(*bd));
+    return order(static_cast<double>(*ai), *bd);
+  }
+  if (const auto* ad = std::get_if<double>(&a); ad && bd) return order(*ad, *bd);
+  const auto* as = std::get_if<std::string>(&a);
+  const auto* bs = std::get_if<std::string>(&b);
+  if (as && bs) {
+    // Byte order, as the table's texts compare.
+    const int c = as->compare(*bs);
+    sign = c < 0 ? -1 : (c > 0 ? 1 : 0);
+    return true;
+  }
+  return false;
+}
+
+bool Holds(CompareOp op, int sign) {
+  switch (op) {
+    case CompareOp::Equal:
+      return sign == 0;
+    case CompareOp::NotEqual:
+      return sign != 0;
+    case CompareOp::Less:
+      return sign < 0;
+    case CompareOp::Greater:
+      return sign > 0;
+    case CompareOp::LessEqual:
+      return sign <= 0;
+    case CompareOp::GreaterEqual:
+      return sign >= 0;
+    case CompareOp::Like:
+      break;
+  }
+  return false;
+}
+
 }  // namespace
 
 PgViewCursor::PgViewCursor(PgDriver& driver, std::weak_ptr<int> alive, ViewQuery query)
@@ -87,9 +137,23 @@ int PgViewCursor::Prepare() {
     if (c.fold == CaseFold::Lower) expr = "lower(" + expr + ")";
     // Numbered after the keyset's own parameters, which FetchLevel renumbers (see there).
     where_ += " AND " + expr + op + "$W" + std::to_string(param++);
-    if (order_.expressions.empty() || expr != order_.expressions.front()) plannedPerRun_ = true;
+    const bool lead = !order_.expressions.empty() && expr == order_.expressions.front();
+    if (!lead) plannedPerRun_ = true;
+    whereOps_.emplace_back(c.op, lead);
     whereBinds_.push_back(std::move(value));
     ++applied_;
+  }
+  signature_ = ViewSignature(query_.order);
+  for (int k = 0; k < 2 && !order_.expressions.empty(); ++k) {
+    // The end holding the lowest values of the order's first expression stays while the
+    // filter only bounds that expression from above, the other end while it only bounds it
+    // from below.
+    const bool lowest = (k == 0) == order_.ascending.front();
+    keepsEnd_[k] = std::all_of(whereOps_.begin(), whereOps_.end(), [&](const auto& w) {
+      if (!w.second) return false;
+      if (lowest) return w.first == CompareOp::Less || w.first == CompareOp::LessEqual;
+      return w.first == CompareOp::Greater || w.first == CompareOp::GreaterEqual;
+    });
   }
   if (int e = EnsureIndex()) return e;
   ClearError();
@@ -146,7 +210,12 @@ int PgViewCursor::ReadValue(const PgResult& r, int row, int column, KeyValue& ou
   } else if (r.Real(row, column, d)) {
     out = d;
   } else if (r.Text(row, column, t)) {
-    out = std::string(t);
+    // A refilled entry's text keeps its storage.
+    if (auto* text = std::get_if<std::string>(&out)) {
+      text->assign(t);
+    } else {
+      out = std::string(t);
+    }
   } else {
     return driver_.Damaged(0, "order value of another type");
   }
@@ -177,17 +246,40 @@ int PgViewCursor::ReadRecord(std::int64_t rid, int missingCode) {
   return driver_.ReadByRid(rid, missingCode);
 }
 
-bool PgViewCursor::BoundUsable(int direction) {
-  const Bound& b = BoundOf(direction);
-  if (!b.valid || b.inTransaction != driver_.inTransaction_ || driver_.ChangeCount() != b.changes)
+bool PgViewCursor::Fresh(const Bound& b) {
+  if (!b.valid || b.inTransaction != driver_.inTransaction_ || heard_ != b.changes ||
+      PgDriver::CommitsInProcess() != b.commits)
     return false;
   return timeout_ == 0 ||
          std::chrono::steady_clock::now() - b.time <= std::chrono::seconds(timeout_);
 }
 
+void PgViewCursor::AdoptOrderEnds() {
+  if (!keepsEnd_[0] && !keepsEnd_[1]) return;
+  const auto kept = driver_.orderEnds_.find(signature_);
+  if (kept == driver_.orderEnds_.end()) return;
+  for (int k = 0; k < 2; ++k) {
+    const Bound& end = kept->second[k];
+    if (!keepsEnd_[k] || Fresh(bounds_[k]) || !Fresh(end)) continue;
+    // A NULL sorts beyond every value on the server (last ascending, first descending) and
+    // passes no comparison.
+    if (end.found && end.leadNull) continue;
+    bool passes = end.found;
+    bool known = true;
+    for (std::size_t i = 0; i < whereOps_.size() && passes; ++i) {
+      int sign = 0;
+      known = CompareAsServer(end.entry.values.front(), whereBinds_[i], sign);
+      passes = known && Holds(whereOps_[i].first, sign);
+    }
+    if (!known) continue;
+    bounds_[k] = end;
+    bounds_[k].found = passes;
+  }
+}
+
 bool PgViewCursor::CacheUsable(int direction) {
-  if (next_ >= cache_.size() || cacheDirection_ != direction) return false;
-  if (driver_.ChangeCount() != cacheChanges_) return false;
+  if (next_ >= end_ || cacheDirection_ != direction) return false;
+  if (driver_.HeardChanges() != cacheChanges_) return false;
   return timeout_ == 0 ||
          std::chrono::steady_clock::now() - cacheTime_ <= std::chrono::seconds(timeout_);
 }
@@ -199,47 +291,49 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
   const bool skipBlobs = driver_.skipBlobs_;
   if (armed || !CacheUsable(direction)) ClearCache();
   File& file = driver_.file_;
-  // The file's state before the first row is applied, put back when no row is taken.
-  std::vector<std::uint8_t> record(file.Record(), file.Record() + file.RecordSize());
-  const std::string nulls = file.GetNulls();
-  const std::int64_t rid = driver_.currentRid_;
-  const std::int64_t version = driver_.currentVersion_;
-  const bool watched = driver_.watched_;
-  std::vector<PgDriver::Blob> blobs = driver_.blobs_;
-  bool applied = false;
+  bool saved = false;
   auto restore = [&] {
     driver_.watchArmed_ = armed;
     driver_.skipBlobs_ = skipBlobs;
-    if (!applied) return;
-    std::memcpy(file.Record(), record.data(), record.size());
-    file.SetNulls(nulls);
-    driver_.currentRid_ = rid;
-    driver_.currentVersion_ = version;
-    driver_.watched_ = watched;
-    driver_.blobs_ = std::move(blobs);
+    if (!saved) return;
+    std::memcpy(file.Record(), saved_.record.data(), saved_.record.size());
+    file.SetNulls(saved_.nulls);
+    driver_.currentRid_ = saved_.rid;
+    driver_.currentVersion_ = saved_.version;
+    driver_.watched_ = saved_.watched;
+    driver_.blobs_.swap(saved_.blobs);
   };
-  Anchor scan = anchor_;
+  // Without a filter the first row read is taken: the record buffer needs no copy to put
+  // back, since nothing is applied when the order has no row left.
+  const bool filtered = static_cast<bool>(accept);
+  const Anchor* from = &anchor_;
   while (true) {
-    if (next_ >= cache_.size()) {
+    if (next_ >= end_) {
       ClearCache();
       cacheDirection_ = direction;
-      cacheChanges_ = driver_.ChangeCount();
-      // Kept ends are checked against every commit that ended before this read (another
-      // client's insert at the top must show at once, not when its notification comes).
-      if (!armed && scan.kind == AnchorKind::Start && BoundUsable(direction) &&
-          driver_.HearCommittedChanges() == kNoError && BoundUsable(direction)) {
+      // A read from an end may take a kept end for its first row: what the server sent
+      // meanwhile is read first. Any other read sends a statement, whose exchange hears it;
+      // kept ends it leaves out of that statement are checked again when taken.
+      heard_ = cacheChanges_ = from->kind == AnchorKind::Start && !armed ? driver_.ChangeCount()
+                                                                         : driver_.HeardChanges();
+      if (!armed) AdoptOrderEnds();
+      if (!armed && from->kind == AnchorKind::Start && BoundUsable(direction)) {
         // The first row of the order was read along with an earlier page; the rows after
         // it are read from it.
         const Bound& bound = BoundOf(direction);
         if (!bound.found) break;
-        cache_.push_back(bound.entry);
+        Slot() = bound.entry;
         cacheTime_ = bound.time;
       } else {
-        const bool bounds = !armed && !(BoundUsable(1) && BoundUsable(-1));
+        const int ends =
+            armed ? 0 : (BoundUsable(1) ? 0 : kFirstEnd) | (BoundUsable(-1) ? 0 : kLastEnd);
         // Read from a record's position, the browse takes that record again before the rows
         // after it.
-        const std::size_t limit = armed ? 1 : batch_ + (scan.kind == AnchorKind::Inclusive ? 1 : 0);
-        if (int e = Fetch(direction, scan, limit, bounds)) {
+        const std::size_t limit =
+            armed ? 1 : batch_ + (from->kind == AnchorKind::Inclusive ? 1 : 0);
+        // Counted before the read: a commit during it may or may not be in what it reads.
+        const std::uint64_t commits = PgDriver::CommitsInProcess();
+        if (int e = Fetch(direction, *from, limit, ends)) {
           const ErrorState error = LastError();
           ClearCache();
           DropBounds();
@@ -248,31 +342,45 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
           return e;
         }
         // A write of this driver during the fetch is not one: count from after it.
-        cacheChanges_ = driver_.ChangeCount();
+        heard_ = cacheChanges_ = driver_.HeardChanges();
         cacheTime_ = std::chrono::steady_clock::now();
-        if (bounds) {
-          for (Bound& b : bounds_) {
-            b.valid = true;
-            b.changes = cacheChanges_;
-            b.inTransaction = driver_.inTransaction_;
-            b.time = cacheTime_;
-          }
+        for (int k = 0; k < 2; ++k) {
+          if (!(ends & (k == 0 ? kFirstEnd : kLastEnd))) continue;
+          Bound& b = bounds_[k];
+          b.valid = true;
+          b.changes = cacheChanges_;
+          b.commits = commits;
+          b.inTransaction = driver_.inTransaction_;
+          b.time = cacheTime_;
+          // The end of the order among all rows, for the views after this one.
+          if (keepsEnd_[k] && (b.found || whereOps_.empty())) driver_.orderEnds_[signature_][k] = b;
         }
       }
-      if (cache_.empty()) break;
+      if (end_ == 0) break;
     }
     Entry& entry = cache_[next_++];
+    if (!saved && filtered) {
+      saved = true;
+      saved_.record.assign(file.Record(), file.Record() + file.RecordSize());
+      saved_.nulls = file.GetNulls();
+      saved_.rid = driver_.currentRid_;
+      saved_.version = driver_.currentVersion_;
+      saved_.watched = driver_.watched_;
+      saved_.blobs = driver_.blobs_;
+    }
     driver_.watchArmed_ = false;
     driver_.skipBlobs_ = skipBlobs;
     driver_.Apply(entry.row);
-    applied = true;
-    scan.kind = AnchorKind::Record;
-    scan.values = entry.values;
-    scan.rid = entry.row.rid;
-    if (!accept || accept()) {
+    scan_.kind = AnchorKind::Record;
+    scan_.values.swap(entry.values);
+    scan_.rid = entry.row.rid;
+    from = &scan_;
+    if (!filtered || accept()) {
       driver_.watched_ = armed;
-      current_ = scan;
-      anchor_ = std::move(scan);
+      // The row becomes the anchor and the current row; the old anchor's storage is reused
+      // as scratch.
+      current_ = scan_;
+      std::swap(anchor_, scan_);
       hasCurrent_ = true;
       ClearError();
       return kNoError;
@@ -282,18 +390,17 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
   return Code(kNoRecordError);
 }
 
-int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit, bool bounds) {
+int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit, int ends) {
   const int n = static_cast<int>(order_.expressions.size());
   switch (from.kind) {
     case AnchorKind::Start:
-      return FetchLevel(direction, from, KeysetLevel::All, 0, limit, bounds);
+      return FetchLevel(direction, from, KeysetLevel::All, 0, limit, ends);
     case AnchorKind::Values: {
       const int m = static_cast<int>(from.values.size());
-      if (rowValues_) return FetchLevel(direction, from, KeysetLevel::Row, m, limit, bounds);
-      if (int e = FetchLevel(direction, from, KeysetLevel::Equal, m, limit, bounds)) return e;
-      for (int level = m - 1; level >= 0 && cache_.size() < limit; --level) {
-        if (int e =
-                FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size(), false))
+      if (rowValues_) return FetchLevel(direction, from, KeysetLevel::Row, m, limit, ends);
+      if (int e = FetchLevel(direction, from, KeysetLevel::Equal, m, limit, ends)) return e;
+      for (int level = m - 1; level >= 0 && end_ < limit; --level) {
+        if (int e = FetchLevel(direction, from, KeysetLevel::Past, level, limit - end_, 0))
           return e;
       }
       return kNoError;
@@ -302,12 +409,11 @@ int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit, bo
     case AnchorKind::Record: {
       if (rowValues_ || n == 0) {
         return FetchLevel(direction, from, n == 0 ? KeysetLevel::Record : KeysetLevel::Row, n,
-                          limit, bounds);
+                          limit, ends);
       }
-      if (int e = FetchLevel(direction, from, KeysetLevel::Record, n, limit, bounds)) return e;
-      for (int level = n - 1; level >= 0 && cache_.size() < limit; --level) {
-        if (int e =
-                FetchLevel(direction, from, KeysetLevel::Past, level, limit - cache_.size(), false))
+      if (int e = FetchLevel(direction, from, KeysetLevel::Record, n, limit, ends)) return e;
+      for (int level = n - 1; level >= 0 && end_ < limit; --level) {
+        if (int e = FetchLevel(direction, from, KeysetLevel::Past, level, limit - end_, 0))
           return e;
       }
       return kNoError;
@@ -321,16 +427,30 @@ void PgViewCursor::BindOrderValue(PgParams& p, std::size_t component, const KeyV
   p.Value(ColumnValue(driver_.file_.Layout().Field(c.field).type, v));
 }
 
-int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal,
-                             std::size_t limit, bool bounds) {
-  const bool strict = from.kind == AnchorKind::Record;
-  const bool withRecord = from.kind != AnchorKind::Values;
-  const std::string select = "SELECT " + selectList_ + (bounds ? ", 0::int8" : "") + " FROM " +
-                             driver_.table_ + " WHERE true";
-  std::string sql = select;
-  std::vector<int> binds;
+const PgViewCursor::LevelStatement& PgViewCursor::LevelSql(int direction, AnchorKind kind,
+                                                           KeysetLevel level, int equal,
+                                                           std::size_t limit, int ends) {
+  const bool forward = direction > 0;
+  const bool strict = kind == AnchorKind::Record;
+  const bool withRecord = kind != AnchorKind::Values;
+  const std::uint64_t id =
+      ((((static_cast<std::uint64_t>(limit) * 8 + static_cast<std::uint64_t>(level)) * 2 +
+         (forward ? 1 : 0)) *
+            2 +
+        (strict ? 1 : 0)) *
+           2 +
+       (withRecord ? 1 : 0)) *
+          2048 +
+      static_cast<std::uint64_t>(equal) * 4 + static_cast<std::uint64_t>(ends);
+  auto [it, added] = levelSql_.try_emplace(id);
+  LevelStatement& statement = it->second;
+  if (!added) return statement;
+  std::string& sql = statement.sql;
+  sql = "SELECT " + selectList_ + (ends ? ", 0::int8" : "") + " FROM " + driver_.table_ +
+        " WHERE true";
   int next = 1;
-  AppendKeysetConditions(order_, level, equal, direction > 0, strict, withRecord, sql, binds, next);
+  AppendKeysetConditions(order_, level, equal, forward, strict, withRecord, sql, statement.binds,
+                         next);
   // The filter's parameters follow the keyset's.
   std::string where = where_;
   for (std::size_t i = whereBinds_.size(); i-- > 0;) {
@@ -340,22 +460,31 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
   }
   sql += where;
   const bool whole = level == KeysetLevel::All || level == KeysetLevel::Row;
-  AppendKeysetOrder(order_, whole ? 0 : equal, direction > 0, sql);
+  AppendKeysetOrder(order_, whole ? 0 : equal, forward, sql);
   // The page's size is part of the text, not a parameter, so that the plan the server makes
   // once for the statement (see PgDriver::kGenericPlans) knows it: every read shape's plan
   // is then a short scan of the order's index (checked with EXPLAIN on 1,000,000 rows).
   sql += " LIMIT " + std::to_string(limit);
-  if (bounds) {
+  if (ends) {
     // The first and the last row of the order, told apart by the last column: each part of
     // a UNION ALL comes out whole and in its own order.
-    std::string first =
-        "SELECT " + selectList_ + ", 1::int8 FROM " + driver_.table_ + " WHERE true" + where;
-    std::string last =
-        "SELECT " + selectList_ + ", 2::int8 FROM " + driver_.table_ + " WHERE true" + where;
-    AppendKeysetOrder(order_, 0, true, first);
-    AppendKeysetOrder(order_, 0, false, last);
-    sql = "(" + sql + ") UNION ALL (" + first + " LIMIT 1) UNION ALL (" + last + " LIMIT 1)";
+    sql = "(" + sql + ")";
+    for (int part = 1; part <= 2; ++part) {
+      if (!(ends & (part == 1 ? kFirstEnd : kLastEnd))) continue;
+      std::string end = "SELECT " + selectList_ + ", " + std::to_string(part) + "::int8 FROM " +
+                        driver_.table_ + " WHERE true" + where;
+      AppendKeysetOrder(order_, 0, part == 1, end);
+      sql += " UNION ALL (" + end + " LIMIT 1)";
+    }
   }
+  return statement;
+}
+
+int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal,
+                             std::size_t limit, int ends) {
+  const LevelStatement& statement = LevelSql(direction, from.kind, level, equal, limit, ends);
+  const std::string& sql = statement.sql;
+  const std::vector<int>& binds = statement.binds;
   PgParams p;
   for (int b : binds) {
     if (b < 0) {
@@ -368,7 +497,7 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
     // A whole number compared with an integer column is sent as one, so that the column's
     // index serves the comparison.
     const auto* d = std::get_if<double>(&v);
-    if (d && *d == static_cast<double>(static_cast<std::int64_t>(*d)) && std::abs(*d) < 9e15) {
+    if (d && SentAsInteger(*d)) {
       p.Int(static_cast<std::int64_t>(*d));
     } else {
       p.Value(v);
@@ -379,17 +508,20 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
                              : driver_.Run(sql, p, r, "view read")) {
     return e;
   }
-  if (bounds) {
-    for (Bound& b : bounds_)
-      b.found = false;
+  for (int k = 0; k < 2; ++k) {
+    if (ends & (k == 0 ? kFirstEnd : kLastEnd)) bounds_[k].found = false;
   }
   const int partColumn = r.Columns() - 1;
   for (int i = 0; i < r.Rows(); ++i) {
     std::int64_t part = 0;
-    if (bounds && (!r.Int(i, partColumn, part) || part < 0 || part > 2))
+    if (ends && (!r.Int(i, partColumn, part) || part < 0 || part > 2 ||
+                 (part > 0 && !(ends & (part == 1 ? kFirstEnd : kLastEnd)))))
       return driver_.Damaged(0, "part of a view read of another type");
-    Entry& entry = part == 0 ? cache_.emplace_back() : bounds_[part - 1].entry;
-    if (part != 0) bounds_[part - 1].found = true;
+    Entry& entry = part == 0 ? Slot() : bounds_[part - 1].entry;
+    if (part != 0) {
+      bounds_[part - 1].found = true;
+      bounds_[part - 1].leadNull = !valueColumns_.empty() && r.Null(i, valueColumns_.front());
+    }
     if (int e = driver_.ReadRow(r, i, entry.row)) return e;
     entry.values.resize(order_.expressions.size());
     for (std::size_t v = 0; v < entry.values.size(); ++v) {

@@ -9,16 +9,24 @@
 // Rows read ahead are dropped once this or another client changes the table or the batch's
 // time runs out. The driver hears another client's change with its first exchange with the
 // server after that change committed (the server sends the notification before its reply),
-// so rows read ahead may be used until then. A read that fetches rows while the order's first
-// and last rows are not known (a new cursor, a change since) reads them in the same statement,
-// so that the thumb's limits a browse reads next cost no round trip; a read from a record's
-// position fetches one row more, since the browse takes that record again first. A cursor
-// whose table was closed answers 37; the anchor and positions are KeysetCursor's.
+// so rows read ahead may be used until then (taking one reads nothing from the server). A
+// read that fetches rows while the order's first and last rows are not known (a new cursor, a
+// change since) reads them in the same statement, so that the thumb's limits a browse reads
+// next, and a later read from either end, cost no round trip; an end the view's filter cannot
+// move is the order's end among all rows, which the driver keeps for the views after. The kept ends
+// are used while no commit is known since they were read: none heard on the table's connection (to
+// a connection waiting for its next statement the server sends another client's notification as
+// soon as that client commits) and none made by a driver of this process (whose notification may
+// still be on its way when the writer's thread tells this one of its change). A commit of another
+// process so recent that its notification has not arrived is as one made just after the read. A
+// read from a record's position fetches one row more, since the browse takes that record again
+// first. A cursor whose table was closed answers 37; the anchor and positions are KeysetCursor's.
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/pgstore/PgDriver.h"
@@ -37,39 +45,59 @@ class PgViewCursor final : public KeysetCursor {
   void Flush() override {
     ClearCache();
     DropBounds();
+    driver_.orderEnds_.erase(signature_);
   }
 
  private:
-  struct Entry {
-    PgDriver::Row row;
-    std::vector<KeyValue> values;
+  using Entry = PgDriver::ViewRow;
+  using Bound = PgDriver::OrderEnd;
+  // The file's state before a read, put back when the read takes no record.
+  struct Saved {
+    std::vector<std::uint8_t> record;
+    std::string nulls;
+    std::int64_t rid = 0;
+    std::int64_t version = 0;
+    bool watched = false;
+    std::vector<PgDriver::Blob> blobs;
   };
 
   int Alive() const override;
   int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found) override;
   int ReadRecord(std::int64_t rid, int missingCode) override;
   int BufferValue(const ViewOrderComponent& component, KeyValue& value) override;
-  void ClearCache() override { cache_.clear(), next_ = 0; }
+  void ClearCache() override { next_ = end_ = 0; }
+  // The next entry of the row cache to fill (its storage kept from earlier reads).
+  Entry& Slot() {
+    if (end_ == cache_.size()) cache_.emplace_back();
+    return cache_[end_++];
+  }
   int EnsureIndex();
-  // Fetch and FetchLevel append up to `limit` rows to the empty row cache; with `bounds`
-  // the same statement also reads the first and the last row of the order (the thumb's
-  // limits, read next by a browse) into bounds_.
-  int Fetch(int direction, const Anchor& from, std::size_t limit, bool bounds);
+  // Fetch and FetchLevel append up to `limit` rows to the empty row cache; the same
+  // statement also reads the order's `ends` (the thumb's limits, read next by a browse) into
+  // bounds_.
+  int Fetch(int direction, const Anchor& from, std::size_t limit, int ends);
   int FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal, std::size_t limit,
-                 bool bounds);
-  // The first row of the order in a direction, read along with other rows and kept until
-  // the table changes (or the batch's time runs out).
-  struct Bound {
-    bool valid = false;
-    bool found = false;  // false: the view has no row
-    Entry entry;
-    std::uint64_t changes = 0;
-    bool inTransaction = false;  // read inside a transaction: gone with its rollback
-    std::chrono::steady_clock::time_point time;
+                 int ends);
+  // The statement of one keyset read and the order values its parameters take (the index of
+  // each, -1 for the record id), made once per shape.
+  struct LevelStatement {
+    std::string sql;
+    std::vector<int> binds;
   };
+  const LevelStatement& LevelSql(int direction, AnchorKind kind, KeysetLevel level, int equal,
+                                 std::size_t limit, int ends);
   Bound& BoundOf(int direction) { return bounds_[direction > 0 ? 0 : 1]; }
-  bool BoundUsable(int direction);
+  bool BoundUsable(int direction) { return Fresh(BoundOf(direction)); }
+  // Whether a kept end still holds: no change known since it was read (heard_ the changes
+  // known at this read).
+  bool Fresh(const Bound& b);
   void DropBounds() { bounds_[0].valid = bounds_[1].valid = false; }
+  // Takes the ends of the order among all rows that the driver keeps, where the filter
+  // cannot move them (keepsEnd_), as this view's ends.
+  void AdoptOrderEnds();
+  // The order's ends a read fetches with its rows: bit 0 the first row, bit 1 the last.
+  static constexpr int kFirstEnd = 1;
+  static constexpr int kLastEnd = 2;
   void BindOrderValue(PgParams& p, std::size_t component, const KeyValue& v) const;
   int ReadValue(const PgResult& r, int row, int column, KeyValue& out) const;
   bool CacheUsable(int direction);
@@ -81,12 +109,27 @@ class PgViewCursor final : public KeysetCursor {
   std::string selectList_;
   std::string where_;
   std::vector<KeyValue> whereBinds_;
-  bool rowValues_ = false;  // all ascending: one row-value comparison per read
+  // Of each condition in where_: the comparison, and whether it is of the order's first
+  // expression.
+  std::vector<std::pair<CompareOp, bool>> whereOps_;
+  std::string signature_;  // the order's, naming its ends in PgDriver::orderEnds_
+  // Per end (first, last): the filter cannot move it. The end of the order among all rows
+  // then is the view's end when it passes the filter, and the view has no row otherwise.
+  bool keepsEnd_[2] = {false, false};
+  std::uint64_t heard_ = 0;  // PgDriver::ChangeCount() at the read under way
+  bool rowValues_ = false;   // all ascending: one row-value comparison per read
   // A filter on another expression than the order's first: the filter's values decide which
   // index serves a read best, so each read is planned with them.
   bool plannedPerRun_ = false;
+  // Rows read ahead: cache_[next_, end_) are still to be taken. The entries are kept and
+  // refilled, so that reading allocates little once the first page was read.
   std::vector<Entry> cache_;
   std::size_t next_ = 0;
+  std::size_t end_ = 0;
+  // Scratch of Read: the last row taken, and the file's state before the first of them.
+  Anchor scan_;
+  Saved saved_;
+  std::unordered_map<std::uint64_t, LevelStatement> levelSql_;
   int cacheDirection_ = 0;
   std::uint64_t cacheChanges_ = 0;
   std::chrono::steady_clock::time_point cacheTime_;

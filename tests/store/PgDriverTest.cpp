@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What only a table on a server meets: a server missing, unreachable, refusing or never
 // answering; replies no driver wrote; the server going away in the middle of a transaction or a
-// BLOB write; and other clients' changes announced to a watcher.
+// BLOB write; other clients' changes announced to a watcher; a long session's prepared
+// statements.
 
 #include <atomic>
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <mutex>
 
 #include "StoreTestTable.h"
+#include "platform/pgstore/PgConnection.h"
 #include "platform/pgstore/PgDriver.h"
 #include "platform/pgstore/PgListener.h"
 #include "platform/runtime/threads/ErrorState.h"
@@ -226,6 +228,50 @@ TEST_P(PgDriverTest, OtherClientsChangesAreAnnounced) {
   EXPECT_EQ(count, 2);
   std::lock_guard lock(mutex);
   EXPECT_EQ(calls, 3);
+}
+
+// A session of ever new statements (a new filter shape each) keeps a bounded number prepared
+// on the server; a statement dropped from the cache runs again, and drops a failed
+// transaction held up are made after it.
+TEST_P(PgDriverTest, PreparedStatementsStayBoundedOverALongSession) {
+  rt::PgConnection conn(server_->Conninfo());
+  auto run = [&](int n, std::int64_t* value = nullptr) {
+    rt::PgParams p;
+    p.Int(n);
+    rt::PgResult r;
+    const int e = conn.Run("SELECT $1::int8 + " + std::to_string(n), p, r, "test");
+    if (e == 0 && value) {
+      EXPECT_TRUE(r.Int(0, 0, *value));
+    }
+    return e;
+  };
+  auto preparedOnServer = [&] {
+    rt::PgResult r;
+    EXPECT_EQ(conn.Run("SELECT count(*) FROM pg_prepared_statements", rt::PgParams(), r, "test"),
+              0);
+    std::int64_t count = -1;
+    EXPECT_TRUE(r.Int(0, 0, count));
+    return count;
+  };
+  constexpr int kStatements = 500;
+  for (int n = 1; n <= kStatements; ++n)
+    ASSERT_EQ(run(n), 0);
+  const std::int64_t bounded = preparedOnServer();
+  EXPECT_GT(bounded, 10);
+  EXPECT_LT(bounded, kStatements / 2);
+  std::int64_t value = 0;
+  ASSERT_EQ(run(1, &value), 0);
+  EXPECT_EQ(value, 2);
+
+  ASSERT_EQ(conn.Exec("BEGIN", "test"), 0);
+  EXPECT_NE(conn.Exec("SELECT 1/0", "test"), 0);
+  EXPECT_NE(run(kStatements + 1), 0);  // the transaction failed: nothing runs in it
+  ASSERT_EQ(conn.Exec("ROLLBACK", "test"), 0);
+  for (int n = kStatements + 2; n <= kStatements + 50; ++n)
+    ASSERT_EQ(run(n), 0);
+  EXPECT_LE(preparedOnServer(), bounded);
+  ASSERT_EQ(run(kStatements + 1, &value), 0);
+  EXPECT_EQ(value, 2 * (kStatements + 1));
 }
 
 }  // namespace

@@ -660,6 +660,67 @@ TEST_P(ViewPositionTest, TheOrdersEndsFollowChangesAndARolledBackInsert) {
   ASSERT_EQ(file_->Get(*file_->Key(1)), 0);
   ASSERT_EQ(file_->Delete(), 0);
   EXPECT_EQ(ends(), (std::vector<int>{0, 60}));
+
+  // Another handle of this process changes the table and the ends are read at once, before
+  // any other exchange could bring the server's word of it; the same again after a page.
+  for (int id = -2; id > -12; --id) {
+    Set(*other, id, "other", 0);
+    ASSERT_EQ(other->Add(), 0);
+    EXPECT_EQ(ends(), (std::vector<int>{id, 60}));
+    ASSERT_EQ(view.Set(1), 0);
+    ASSERT_EQ(view.Next(), 0);
+  }
+}
+
+// The ends of filtered orders, each filter after others of the same order: a range on the
+// order's first expression, open on one side, empty, or closed; another handle's insert and
+// delete in between; a descending and a folded text order.
+TEST_P(ViewPositionTest, FilteredOrdersEndsFollowTheFilterAndOtherHandlesChanges) {
+  rt::View view(*file_);
+  auto ends = [&](const std::string& order, const std::string& filter) {
+    EXPECT_EQ(view.SetOrder(order), 0);
+    EXPECT_EQ(view.SetFilter(filter), 0) << filter;
+    if (!view.IsOpen()) {
+      EXPECT_EQ(view.Open(), 0);
+    }
+    std::vector<int> ids;
+    for (bool last : {false, true}) {
+      EXPECT_EQ(view.Set(), 0);
+      const int e = last ? view.Previous() : view.Next();
+      ids.push_back(e == 0 ? Id() : -e);
+    }
+    return ids;
+  };
+  const int none = -rt::kNoRecordError;
+  EXPECT_EQ(ends("DEM:ID", ""), (std::vector<int>{1, 60}));
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID >= 30"), (std::vector<int>{30, 60}));
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID > 60"), (std::vector<int>{none, none}));
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID <= 20"), (std::vector<int>{1, 20}));
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID > 10 AND DEM:ID < 15"), (std::vector<int>{11, 14}));
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID < 0.5"), (std::vector<int>{none, none}));
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID >= 59.5"), (std::vector<int>{60, 60}));
+
+  auto other = DemoTable(path_, driver_);
+  ASSERT_EQ(other->Open(rt::kOpenReadWriteDenyNone), 0);
+  Set(*other, 70, "other", 0);
+  ASSERT_EQ(other->Add(), 0);
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID >= 30"), (std::vector<int>{30, 70}));
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID > 60"), (std::vector<int>{70, 70}));
+  ASSERT_EQ(other->Delete(), 0);
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID > 60"), (std::vector<int>{none, none}));
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID >= 31"), (std::vector<int>{31, 60}));
+
+  EXPECT_EQ(ends("-DEM:ID", ""), (std::vector<int>{60, 1}));
+  EXPECT_EQ(ends("-DEM:ID", "DEM:ID >= 30"), (std::vector<int>{60, 30}));
+  EXPECT_EQ(ends("-DEM:ID", "DEM:ID <= 20"), (std::vector<int>{20, 1}));
+  // Names run from "name99" (ID 1) down to "name40" (ID 60).
+  EXPECT_EQ(ends("UPPER(DEM:FileName)", ""), (std::vector<int>{60, 1}));
+  EXPECT_EQ(ends("UPPER(DEM:FileName)", "UPPER(DEM:FileName) >= 'NAME90'"),
+            (std::vector<int>{10, 1}));
+  EXPECT_EQ(ends("UPPER(DEM:FileName)", "UPPER(DEM:FileName) < 'NAME5'"),
+            (std::vector<int>{60, 51}));
+  EXPECT_EQ(ends("UPPER(DEM:FileName)", "UPPER(DEM:FileName) > 'name'"),
+            (std::vector<int>{none, none}));
 }
 
 TEST_P(ViewPositionTest, WatchedRegetDetectsAnotherStationsChange) {
