@@ -8,10 +8,14 @@
 #include <poppler/Page.h>
 #include <poppler/SplashOutputDev.h>
 #include <poppler/Stream.h>
+#include <poppler/splash/Splash.h>
 #include <poppler/splash/SplashBitmap.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <new>
 
@@ -32,6 +36,42 @@ PdfError Fail(int code, const std::string& reason, const std::string& name) {
 // engine's preparation before anything else of a document.
 struct Prepared {
   Prepared() { PdfEngineLock::Prepare(); }
+};
+
+// Pages being drawn in the process now, on any instance.
+std::atomic<int> drawsInProgress{0};
+
+struct DrawCount {
+  DrawCount() { ++drawsInProgress; }
+  ~DrawCount() { --drawsInProgress; }
+  DrawCount(const DrawCount&) = delete;
+  DrawCount& operator=(const DrawCount&) = delete;
+};
+
+// The library's drawing device, clipped to a band of rows as soon as it has started the
+// page. The page keeps the bitmap size and transform of a whole-page draw, and every drawing
+// operation tests each pixel against the clip, so the band's pixels are the whole draw's;
+// glyphs and shapes wholly outside the band are not rasterised.
+class BandDevice : public SplashOutputDev {
+ public:
+  BandDevice(SplashColorPtr paper, int firstRow, int endRow)
+      : SplashOutputDev(splashModeXBGR8, 4, false, paper, true, splashThinLineDefault),
+        firstRow_(firstRow),
+        endRow_(endRow) {}
+
+  void startPage(int pageNumber, GfxState* graphics, XRef* references) override {
+    SplashOutputDev::startPage(pageNumber, graphics, references);
+    Splash* drawing = getSplash();
+    const SplashBitmap* page = getBitmap();
+    if (drawing == nullptr || page == nullptr) return;
+    if (firstRow_ <= 0 && endRow_ >= page->getHeight()) return;
+    drawing->clipToRect(0, std::max(0, firstRow_), page->getWidth(),
+                        std::min(endRow_, page->getHeight()));
+  }
+
+ private:
+  int firstRow_;
+  int endRow_;
 };
 
 }  // namespace
@@ -100,6 +140,15 @@ PdfSize PdfCoreDocument::PageSize(int index) {
 
 PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::string& name,
                                  PdfImage& image) {
+  return RenderRows(index, pixelsPerPoint, 0, std::numeric_limits<int>::max(), name, image);
+}
+
+int PdfCoreDocument::DrawsInProgress() {
+  return drawsInProgress.load();
+}
+
+PdfError PdfCoreDocument::RenderRows(int index, double pixelsPerPoint, int firstRow, int endRow,
+                                     const std::string& name, PdfImage& image) {
   image = PdfImage{};
   if (!std::isfinite(pixelsPerPoint) || pixelsPerPoint <= 0)
     return Fail(kBadNameError, "Invalid rendering scale", {});
@@ -112,6 +161,7 @@ PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::st
     page = nullptr;
   }
   if (page == nullptr) return Fail(kBadFileError, "The page cannot be read", name);
+  const DrawCount counted;
   try {
     const PdfSize size = PageSize(index);
     const double width = std::ceil(size.width * pixelsPerPoint);
@@ -124,7 +174,7 @@ PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::st
     // shapes and text, no font hinting.
     SplashColor paper;
     paper[0] = paper[1] = paper[2] = 0xff;
-    SplashOutputDev device(splashModeXBGR8, 4, false, paper, true, splashThinLineDefault);
+    BandDevice device(paper, firstRow, endRow);
     device.setFontAntialias(true);
     device.setFreeTypeHinting(false, false);
     device.setVectorAntialias(true);
@@ -134,13 +184,16 @@ PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::st
                                nullptr, nullptr, nullptr, nullptr, true);
     const std::unique_ptr<SplashBitmap> bitmap(device.takeBitmap());
     if (!bitmap || bitmap->getDataPtr() == nullptr || bitmap->getWidth() <= 0 ||
-        bitmap->getHeight() <= 0 || bitmap->getRowSize() != bitmap->getWidth() * 4)
+        bitmap->getHeight() <= 0 || bitmap->getMode() != splashModeXBGR8 ||
+        bitmap->getRowSize() != bitmap->getWidth() * 4)
       return Fail(kBadFileError, "The page could not be rendered", name);
+    // The bitmap's rows are the image's, top down without padding: its memory (from the C
+    // allocator) becomes the image's as it is.
+    const std::size_t bytes = static_cast<std::size_t>(bitmap->getRowSize()) * bitmap->getHeight();
     image.width = bitmap->getWidth();
     image.height = bitmap->getHeight();
     image.stride = bitmap->getRowSize();
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bitmap->getDataPtr());
-    image.bytes.assign(data, data + static_cast<std::size_t>(image.stride) * image.height);
+    image.bytes = PdfPixels::Adopt(bitmap->takeData(), bytes);
   } catch (const std::bad_alloc&) {
     image = PdfImage{};
     return Fail(kFileSystemError, "Not enough memory to render the page", {});

@@ -2,7 +2,7 @@
 #pragma once
 // A document opened through the PDF library's core interface, for page sizes and drawing.
 //
-// Drawing here writes the library's bitmap straight into the engine's image (one copy),
+// Drawing here hands the library's bitmap memory to the engine's image as it is (no copy),
 // where the library's C++ interface copies it into an image of its own first; the pixels
 // are the same. Page sizes come from the page objects alone, without the C++ interface's
 // page wrappers. Not thread-safe: one thread uses a document at a time.
@@ -35,6 +35,13 @@ class PdfCoreDocument {
   PdfSize PageSize(int index);
   // Renders a page (0-based) at a scale (pixels per point); `name` labels errors.
   PdfError Render(int index, double pixelsPerPoint, const std::string& name, PdfImage& image);
+  // As Render, drawing only rows [firstRow, endRow) of the page: the image has the whole
+  // page's size, the other rows are left paper white, and the rows drawn are byte for byte
+  // those Render draws (the same transform, the drawing clipped to the band).
+  PdfError RenderRows(int index, double pixelsPerPoint, int firstRow, int endRow,
+                      const std::string& name, PdfImage& image);
+  // The pages being drawn in the process at this moment, on any document.
+  static int DrawsInProgress();
   // The library's document, for the other users of the core interface in this folder (the
   // text layout); null when it could not be opened.
   PDFDoc* Core() const;
