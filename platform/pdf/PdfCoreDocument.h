@@ -35,13 +35,6 @@ class PdfCoreDocument {
   PdfSize PageSize(int index);
   // Renders a page (0-based) at a scale (pixels per point); `name` labels errors.
   PdfError Render(int index, double pixelsPerPoint, const std::string& name, PdfImage& image);
-  // As Render, drawing only rows [firstRow, endRow) of the page: the image has the whole
-  // page's size, the other rows are left paper white, and the rows drawn are byte for byte
-  // those Render draws (the same transform, the drawing clipped to the band).
-  PdfError RenderRows(int index, double pixelsPerPoint, int firstRow, int endRow,
-                      const std::string& name, PdfImage& image);
-  // The pages being drawn in the process at this moment, on any document.
-  static int DrawsInProgress();
   // The library's document, for the other users of the core interface in this folder (the
   // text layout); null when it could not be opened.
   PDFDoc* Core() const;

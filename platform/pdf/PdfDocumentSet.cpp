@@ -17,7 +17,6 @@
 
 #include "platform/pdf/PdfCoreDocument.h"
 #include "platform/pdf/PdfEngineLock.h"
-#include "platform/pdf/PdfPageBands.h"
 #include "platform/pdf/PdfPageText.h"
 #include "platform/pdf/PdfTextLayout.h"
 #include "platform/runtime/files/LockedFileRegistry.h"
@@ -32,8 +31,6 @@ struct PdfDocumentSet::Document {
   std::shared_ptr<const std::vector<char>> bytes;
   // Page sizes and drawing.
   std::unique_ptr<PdfCoreDocument> core;
-  // Drawing a page in two bands on `core` and a second instance, made on first draw.
-  std::unique_ptr<PdfPageBands> bands;
   // The C++ interface's view of the document, for its properties; opened on first use.
   std::unique_ptr<poppler::document> described;
   bool describedTried = false;
@@ -383,12 +380,7 @@ PdfError PdfDocumentSet::RenderPage(int page, double pixelsPerPoint, PdfImage& i
   if (!std::isfinite(pixelsPerPoint) || pixelsPerPoint <= 0) {
     return Fail(kBadNameError, "Invalid rendering scale", {});
   }
-  try {
-    if (!document->bands) document->bands = std::make_unique<PdfPageBands>(document->bytes);
-  } catch (...) {
-    return document->core->Render(index, pixelsPerPoint, document->name, image);
-  }
-  return document->bands->Render(*document->core, index, pixelsPerPoint, document->name, image);
+  return document->core->Render(index, pixelsPerPoint, document->name, image);
 }
 
 std::vector<PdfProperty> PdfDocumentSet::Properties() const {

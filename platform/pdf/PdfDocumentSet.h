@@ -82,9 +82,7 @@ class PdfDocumentSet {
   // page's text, made by the same layout, is kept too.
   std::vector<PdfRect> Search(int page, const std::string& text, bool caseInsensitive);
 
-  // Renders a page at the given scale (pixels per point; 1 is 72 dpi). A large page is drawn
-  // in two bands at once on a second instance of its document (see PdfPageBands), kept with
-  // the document.
+  // Renders a page at the given scale (pixels per point; 1 is 72 dpi).
   PdfError RenderPage(int page, double pixelsPerPoint, PdfImage& image);
 
   // Properties of every document in order, each group starting with its "File" line.

@@ -6,10 +6,7 @@
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,7 +15,6 @@
 #include "platform/pdf/PdfDocumentSet.h"
 #include "platform/pdf/PdfEngineInstance.h"
 #include "platform/pdf/PdfMatch.h"
-#include "platform/pdf/PdfPageBands.h"
 #include "support/TempDir.h"
 
 namespace pdftest {
@@ -78,44 +74,22 @@ inline rt::PdfError LibraryRendering(const std::vector<char>& bytes, int page, d
   return {};
 }
 
-// Draws each page at each resolution whole on one instance, then in two halves at once
-// (one on a second instance, see PdfPageBands), then in two bands split a third of the way
-// down on two instances; returns "page N at D dpi" for every draw that fails or whose
-// pixels differ from the whole draw's, or whose band drew outside its rows (left white).
-inline std::vector<std::string> BandedDrawDifferences(const std::vector<char>& bytes,
-                                                      const std::vector<int>& pages,
-                                                      const std::vector<double>& dpis) {
-  const auto shared = std::make_shared<const std::vector<char>>(bytes);
-  rt::PdfCoreDocument document(shared);
-  rt::PdfCoreDocument other(shared);
-  rt::PdfPageBands bands(shared);
-  auto white = [](const std::uint8_t* from, const std::uint8_t* to) {
-    return std::all_of(from, to, [](std::uint8_t byte) { return byte == 0xFF; });
-  };
+// Draws each page at each resolution on a core-interface instance of `bytes` and through
+// the library's own renderer (LibraryRendering); returns "page N at D dpi" for every page
+// that fails either way or whose pixels differ.
+inline std::vector<std::string> RenderingDifferences(const std::vector<char>& bytes,
+                                                     const std::vector<int>& pages,
+                                                     const std::vector<double>& dpis) {
+  rt::PdfCoreDocument document(std::make_shared<const std::vector<char>>(bytes));
   std::vector<std::string> differences;
   for (int page : pages) {
     for (double dpi : dpis) {
-      const double scale = dpi / 72;
-      rt::PdfImage whole;
-      rt::PdfImage halves;
-      rt::PdfImage top;
-      rt::PdfImage bottom;
-      bool same = document.Render(page, scale, {}, whole).Ok() &&
-                  bands.RenderInBands(document, page, scale, {}, halves).Ok() &&
-                  halves.width == whole.width && halves.height == whole.height &&
-                  halves.bytes == whole.bytes;
-      const int third = whole.height / 3 + 1;
-      const std::size_t cut = static_cast<std::size_t>(third) * whole.stride;
-      same =
-          same && document.RenderRows(page, scale, 0, third, {}, top).Ok() &&
-          other.RenderRows(page, scale, third, std::numeric_limits<int>::max(), {}, bottom).Ok() &&
-          top.bytes.size() == whole.bytes.size() && bottom.bytes.size() == whole.bytes.size() &&
-          std::memcmp(top.bytes.data(), whole.bytes.data(), cut) == 0 &&
-          std::memcmp(bottom.bytes.data() + cut, whole.bytes.data() + cut,
-                      whole.bytes.size() - cut) == 0 &&
-          white(top.bytes.data() + cut, top.bytes.data() + top.bytes.size()) &&
-          white(bottom.bytes.data(), bottom.bytes.data() + cut);
-      if (!same) {
+      rt::PdfImage image;
+      rt::PdfImage expected;
+      if (!document.Render(page, dpi / 72, {}, image).Ok() ||
+          !LibraryRendering(bytes, page, dpi / 72, expected).Ok() ||
+          image.width != expected.width || image.height != expected.height ||
+          image.stride != expected.stride || !(image.bytes == expected.bytes)) {
         differences.push_back("page " + std::to_string(page + 1) + " at " +
                               std::to_string(static_cast<int>(dpi)) + " dpi");
       }
