@@ -8,6 +8,7 @@
 //   - every match of "the", on a fresh engine, until the last is known (pdftotext);
 //   - the first match of "the" from the first page (the engine holds the document with its
 //     first page drawn, as a viewer does; pdftotext -l 1, the tool's text of that page).
+// An argument runs only the cases whose name holds it (e.g. bench_pdf "first page").
 // Documents: a generated one of 1,000 pages, and the manuals that Debian's valgrind and
 // gnucobol3 packages install (decompressed into a temporary folder; skipped when missing).
 
@@ -35,6 +36,9 @@ constexpr int kLinesPerPage = 40;
 constexpr int kRuns = 5;
 constexpr int kRenderDpi = 150;
 
+// Cases whose name holds this text run (all of them by default).
+std::string onlyCase;
+
 double Seconds(const std::function<bool()>& work) {
   const auto start = std::chrono::steady_clock::now();
   if (!work()) return -1;
@@ -61,6 +65,7 @@ double CpuSeconds(int who) {
 // `engine` returns its own time (seconds; negative: failed), for cases timing part of a run.
 void Compare(const char* what, const std::function<double()>& engine,
              const std::function<bool()>& tool) {
+  if (std::string(what).find(onlyCase) == std::string::npos) return;
   std::vector<double> engineTimes;
   std::vector<double> toolTimes;
   std::vector<double> engineCpu;
@@ -172,8 +177,10 @@ void Bench(const std::string& label, const std::string& pdf, const std::filesyst
       [&] {
         return Run("pdftotext -l 1 -enc UTF-8 " + Quote(pdf) + " " + textOut + " 2>/dev/null");
       });
-  std::printf("  text: %zu bytes; \"the\": %zu matches, the first on page %d\n", textBytes, matches,
-              firstPage + 1);
+  if (textBytes > 0 || matches > 0 || firstPage >= 0) {
+    std::printf("  text: %zu bytes; \"the\": %zu matches, the first on page %d\n", textBytes,
+                matches, firstPage + 1);
+  }
 }
 
 // The manual of an installed package, decompressed into `dir`; empty when it is missing.
@@ -190,8 +197,9 @@ std::string Manual(const std::string& gz, const std::filesystem::path& dir,
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   namespace fs = std::filesystem;
+  if (argc > 1) onlyCase = argv[1];  // e.g. "first page"
   PrintLoad("at the start");
   const fs::path dir = fs::temp_directory_path() / ("bench_pdf_" + std::to_string(getpid()));
   fs::create_directories(dir);

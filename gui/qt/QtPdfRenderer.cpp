@@ -52,14 +52,14 @@ bool YieldToInteractiveThreads() {
 }
 
 void FreePixels(void* pixels) {
-  std::unique_ptr<std::vector<std::uint8_t>> owned(static_cast<std::vector<std::uint8_t>*>(pixels));
+  std::unique_ptr<rt::PdfPixels> owned(static_cast<rt::PdfPixels*>(pixels));
 }
 
 // The rendered bytes become the image's own, without a copy. Pages are opaque: in the
 // screen's own format a paint copies them instead of blending every pixel.
 QImage ToImage(rt::PdfImage image) {
   if (image.Empty()) return {};
-  auto pixels = std::make_unique<std::vector<std::uint8_t>>(std::move(image.bytes));
+  auto pixels = std::make_unique<rt::PdfPixels>(std::move(image.bytes));
   QImage wrapped(pixels->data(), image.width, image.height, image.stride, QImage::Format_RGB32,
                  FreePixels, pixels.get());
   if (wrapped.isNull()) return {};

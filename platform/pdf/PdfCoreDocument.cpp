@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -33,6 +34,47 @@ PdfError Fail(int code, const std::string& reason, const std::string& name) {
 struct Prepared {
   Prepared() { PdfEngineLock::Prepare(); }
 };
+
+// x / 255 for x up to 255 * 255, rounded as the library rounds its blends.
+inline std::uint8_t Div255(int x) {
+  return static_cast<std::uint8_t>((x + (x >> 8) + 0x80) >> 8);
+}
+
+// Lays a page drawn on a transparent background onto white paper, as the library's device
+// does at the end of a page when it is given a paper colour: each pixel's colour blended
+// with white by its coverage, every pixel opaque. The same arithmetic, but runs of eight
+// blank or wholly covered pixels (most of a page) are done at once rather than blended.
+void OntoWhitePaper(std::uint8_t* data, const std::uint8_t* alpha, int width, int height,
+                    int stride) {
+  auto blend = [](std::uint8_t* pixel, int coverage) {
+    const int paper = (255 - coverage) * 255;
+    pixel[0] = Div255(paper + coverage * pixel[0]);
+    pixel[1] = Div255(paper + coverage * pixel[1]);
+    pixel[2] = Div255(paper + coverage * pixel[2]);
+    pixel[3] = 0xFF;
+  };
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = data + static_cast<std::size_t>(y) * stride;
+    const std::uint8_t* cover = alpha + static_cast<std::size_t>(y) * width;
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+      std::uint64_t eight = 0;
+      std::memcpy(&eight, cover + x, sizeof eight);
+      std::uint8_t* pixels = row + static_cast<std::size_t>(x) * 4;
+      if (eight == 0) {
+        std::memset(pixels, 0xFF, 32);  // blank paper
+      } else if (eight == ~std::uint64_t{0}) {
+        for (int k = 0; k < 8; ++k)
+          pixels[k * 4 + 3] = 0xFF;  // covered: the drawn colour stays
+      } else {
+        for (int k = 0; k < 8; ++k)
+          blend(pixels + k * 4, cover[x + k]);
+      }
+    }
+    for (; x < width; ++x)
+      blend(row + static_cast<std::size_t>(x) * 4, cover[x]);
+  }
+}
 
 }  // namespace
 
@@ -121,10 +163,10 @@ PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::st
       return Fail(kFileSystemError, "The page is too large to render at this zoom", {});
     }
     // The settings the engine has always drawn with: 32-bit pixels on white paper, smoothed
-    // shapes and text, no font hinting.
-    SplashColor paper;
-    paper[0] = paper[1] = paper[2] = 0xff;
-    SplashOutputDev device(splashModeXBGR8, 4, false, paper, true, splashThinLineDefault);
+    // shapes and text, no font hinting. The device draws on a transparent background (no
+    // paper colour given) and the page is laid onto white paper here, with the same result
+    // and less work than the device's own pass over every pixel.
+    SplashOutputDev device(splashModeXBGR8, 4, false, nullptr, true, splashThinLineDefault);
     device.setFontAntialias(true);
     device.setFreeTypeHinting(false, false);
     device.setVectorAntialias(true);
@@ -133,14 +175,19 @@ PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::st
     document->displayPageSlice(&device, index + 1, dpi, dpi, 0, false, true, false, -1, -1, -1, -1,
                                nullptr, nullptr, nullptr, nullptr, true);
     const std::unique_ptr<SplashBitmap> bitmap(device.takeBitmap());
-    if (!bitmap || bitmap->getDataPtr() == nullptr || bitmap->getWidth() <= 0 ||
-        bitmap->getHeight() <= 0 || bitmap->getRowSize() != bitmap->getWidth() * 4)
+    if (!bitmap || bitmap->getDataPtr() == nullptr || bitmap->getAlphaPtr() == nullptr ||
+        bitmap->getWidth() <= 0 || bitmap->getHeight() <= 0 ||
+        bitmap->getMode() != splashModeXBGR8 || bitmap->getRowSize() != bitmap->getWidth() * 4)
       return Fail(kBadFileError, "The page could not be rendered", name);
+    OntoWhitePaper(bitmap->getDataPtr(), bitmap->getAlphaPtr(), bitmap->getWidth(),
+                   bitmap->getHeight(), bitmap->getRowSize());
+    // The bitmap's rows are the image's, top down without padding: its memory (from the C
+    // allocator) becomes the image's as it is.
+    const std::size_t bytes = static_cast<std::size_t>(bitmap->getRowSize()) * bitmap->getHeight();
     image.width = bitmap->getWidth();
     image.height = bitmap->getHeight();
     image.stride = bitmap->getRowSize();
-    const auto* data = reinterpret_cast<const std::uint8_t*>(bitmap->getDataPtr());
-    image.bytes.assign(data, data + static_cast<std::size_t>(image.stride) * image.height);
+    image.bytes = PdfPixels::Adopt(bitmap->takeData(), bytes);
   } catch (const std::bad_alloc&) {
     image = PdfImage{};
     return Fail(kFileSystemError, "Not enough memory to render the page", {});

@@ -2,7 +2,7 @@
 #pragma once
 // A document opened through the PDF library's core interface, for page sizes and drawing.
 //
-// Drawing here writes the library's bitmap straight into the engine's image (one copy),
+// Drawing here hands the library's bitmap memory to the engine's image as it is (no copy),
 // where the library's C++ interface copies it into an image of its own first; the pixels
 // are the same. Page sizes come from the page objects alone, without the C++ interface's
 // page wrappers. Not thread-safe: one thread uses a document at a time.

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A rendered page: width x height pixels, rows of `stride` bytes, each pixel a native-endian
-// 32-bit 0xAARRGGBB value. Plain data, so any surface can draw it.
+// 32-bit 0xAARRGGBB value. Plain data, so any surface can draw it; move-only, the pixels
+// having one owner (a front end may hand them on to an image of its own).
 
 #include <cstdint>
 #include <cstring>
-#include <vector>
+
+#include "platform/pdf/PdfPixels.h"
 
 namespace rt {
 
@@ -13,7 +15,7 @@ struct PdfImage {
   int width = 0;
   int height = 0;
   int stride = 0;
-  std::vector<std::uint8_t> bytes;
+  PdfPixels bytes;
 
   bool Empty() const { return width <= 0 || height <= 0; }
   // The pixel at (x, y); the caller keeps x and y inside the image.

@@ -226,10 +226,12 @@ TEST(PdfDocumentSetRender, DrawsTheSamePixelsAsTheLibrarysOwnRenderer) {
   TestOptions options;
   options.fontSize = 17;
   options.lineHeight = 19;
+  // An A4 page, whose height in pixels is not whole at most scales, full of text.
+  const std::vector<std::string> full(40, "Full lines gjpqy ABCDEFGHIJKLM 0123456789");
   const std::vector<char> bytes = Bytes(PdfTestWriter::Build(
       {TestPage{{"First page", "with two lines"}, 300, 200},
        TestPage{{"Cropped", "lower line cut off", "", "", "", "", "gone"}, 400, 500, 90},
-       TestPage{{"Wide page"}, 842, 595}},
+       TestPage{{"Wide page"}, 842, 595}, TestPage{full, 595.276, 841.89}},
       options));
   PdfDocumentSet set;
   ASSERT_TRUE(set.LoadBytes(bytes, "").Ok());
@@ -243,8 +245,17 @@ TEST(PdfDocumentSetRender, DrawsTheSamePixelsAsTheLibrarysOwnRenderer) {
       EXPECT_EQ(image.height, expected.height) << page;
       EXPECT_EQ(image.stride, expected.stride) << page;
       EXPECT_TRUE(image.bytes == expected.bytes) << "page " << page << " at " << scale;
+      // The image owns the library's bitmap: moved on and dropped, it is freed once (the
+      // address-sanitised build reports a second free or a leak).
+      rt::PdfImage moved = std::move(image);
+      EXPECT_TRUE(image.bytes.empty() && image.bytes.data() == nullptr);
+      EXPECT_TRUE(moved.bytes == expected.bytes);
+      moved = std::move(expected);
+      EXPECT_TRUE(expected.bytes.empty());
     }
   }
+  // The A4 page at resolutions whose pixel heights are not whole.
+  EXPECT_EQ(pdftest::RenderingDifferences(bytes, {3}, {72, 96, 113}), std::vector<std::string>{});
 }
 
 TEST(PdfDocumentSetRender, RefusesBadPagesAndScales) {

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The parallel and kept-text paths on long documents: the manuals Debian's valgrind and
-// gnucobol3 packages install (scripts/install-deps; skipped where missing) and a generated
+// The parallel, kept-text and drawing paths on long documents: the manuals Debian's valgrind
+// and gnucobol3 packages install (scripts/install-deps; skipped where missing) and a generated
 // document of 2,000 pages.
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <numeric>
 
 #include "platform/pdf/PdfDocumentSet.h"
 #include "platform/pdf/PdfEngine.h"
@@ -53,6 +54,15 @@ TEST_P(PdfRealDocuments, ParallelTextAndSearchEqualTheSequentialPath) {
     EXPECT_EQ(image.height, expected.height);
     EXPECT_TRUE(image.bytes == expected.bytes) << "page " << page + 1;
   }
+  // Every page at 150 dpi, every tenth at other resolutions (A4 pages in the GnuCOBOL
+  // manual: heights in pixels not whole).
+  std::vector<int> pages(static_cast<std::size_t>(reference.PageCount()));
+  std::iota(pages.begin(), pages.end(), 0);
+  EXPECT_EQ(pdftest::RenderingDifferences(bytes, pages, {150}), std::vector<std::string>{});
+  std::vector<int> tenth;
+  for (int page = 0; page < reference.PageCount(); page += 10)
+    tenth.push_back(page);
+  EXPECT_EQ(pdftest::RenderingDifferences(bytes, tenth, {72, 96, 113}), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Manuals, PdfRealDocuments,

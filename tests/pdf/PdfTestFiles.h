@@ -6,10 +6,12 @@
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/pdf/PdfCoreDocument.h"
 #include "platform/pdf/PdfDocumentSet.h"
 #include "platform/pdf/PdfEngineInstance.h"
 #include "platform/pdf/PdfMatch.h"
@@ -65,8 +67,35 @@ inline rt::PdfError LibraryRendering(const std::vector<char>& bytes, int page, d
   image.height = rendered.height();
   image.stride = rendered.bytes_per_row();
   const auto* data = reinterpret_cast<const std::uint8_t*>(rendered.const_data());
-  image.bytes.assign(data, data + static_cast<std::size_t>(image.stride) * image.height);
+  const std::size_t size = static_cast<std::size_t>(image.stride) * image.height;
+  image.bytes = rt::PdfPixels::Allocate(size);
+  if (image.bytes.size() != size) return rt::PdfError{1, "out of memory"};
+  std::memcpy(image.bytes.data(), data, size);
   return {};
+}
+
+// Draws each page at each resolution on a core-interface instance of `bytes` and through
+// the library's own renderer (LibraryRendering); returns "page N at D dpi" for every page
+// that fails either way or whose pixels differ.
+inline std::vector<std::string> RenderingDifferences(const std::vector<char>& bytes,
+                                                     const std::vector<int>& pages,
+                                                     const std::vector<double>& dpis) {
+  rt::PdfCoreDocument document(std::make_shared<const std::vector<char>>(bytes));
+  std::vector<std::string> differences;
+  for (int page : pages) {
+    for (double dpi : dpis) {
+      rt::PdfImage image;
+      rt::PdfImage expected;
+      if (!document.Render(page, dpi / 72, {}, image).Ok() ||
+          !LibraryRendering(bytes, page, dpi / 72, expected).Ok() ||
+          image.width != expected.width || image.height != expected.height ||
+          image.stride != expected.stride || !(image.bytes == expected.bytes)) {
+        differences.push_back("page " + std::to_string(page + 1) + " at " +
+                              std::to_string(static_cast<int>(dpi)) + " dpi");
+      }
+    }
+  }
+  return differences;
 }
 
 }  // namespace pdftest
