@@ -447,8 +447,8 @@ TEST_F(SearchDocumentsTest, TheSameSearchGivesTheSameAnswersOnBothDrivers) {
         "... !!! ---", "\xC2\xAB\xC2\xBB"}},
       {3,
        {longWord + " tail", longWord + "z apple", "apple apple banana apple", huge, "apple banana",
-        "\xCE\x91\xCE\x98\xCE\x97\xCE\x9D\xCE\x91 "
-        "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0"}},
+        std::string("\xCE\x91\xCE\x98\xCE\x97\xCE\x9D\xCE\x91 ") +
+            "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0"}},
   };
   const std::vector<std::vector<rt::TextTerm>> queries = {
       {{{"quick"}, false}},
