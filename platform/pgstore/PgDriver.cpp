@@ -45,15 +45,6 @@ std::string AsciiLower(std::string s) {
   return s;
 }
 
-std::string BareName(const std::string& physicalName) {
-  std::string name = physicalName;
-  const auto slash = name.find_last_of('/');
-  if (slash != std::string::npos) name = name.substr(slash + 1);
-  const auto dot = name.find('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return name;
-}
-
 std::string& Conninfo() {
   static std::string conninfo;
   return conninfo;
@@ -102,6 +93,15 @@ void RegisterPgDriver(std::string conninfo) {
 std::string PgDriver::RegisteredConninfo() {
   std::lock_guard lock(ConninfoMutex());
   return Conninfo();
+}
+
+std::string PgDriver::BareName(const std::string& physicalName) {
+  std::string name = physicalName;
+  const auto slash = name.find_last_of('/');
+  if (slash != std::string::npos) name = name.substr(slash + 1);
+  const auto dot = name.find('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
 }
 
 std::string PgDriver::TableName(const std::string& physicalName) {

@@ -52,7 +52,9 @@ class PgDriver : public SqlTableDriver {
   std::unique_ptr<ChangeWatch> WatchOtherClients(std::function<void()> changed) override;
   int OpenViewCursor(const ViewQuery& query, std::unique_ptr<ViewCursor>& cursor) override;
 
-  // The table's name on the server (quoted) and its notification channel.
+  // The table's name on the server unquoted (the file name without folder and extension),
+  // and quoted, which is also its notification channel.
+  static std::string BareName(const std::string& physicalName);
   static std::string TableName(const std::string& physicalName);
   // The connection string the driver was registered with (RegisterPgDriver).
   static std::string RegisteredConninfo();

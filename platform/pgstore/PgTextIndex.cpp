@@ -44,15 +44,6 @@ bool HasWordCharacter(std::string_view text) {
   return false;
 }
 
-std::string BareName(const std::string& physicalName) {
-  std::string name = physicalName;
-  const auto slash = name.find_last_of('/');
-  if (slash != std::string::npos) name = name.substr(slash + 1);
-  const auto dot = name.find('.');
-  if (dot != std::string::npos && dot > 0) name.resize(dot);
-  return name;
-}
-
 void AppendHex(std::string& out, std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   for (unsigned char c : bytes) {
@@ -123,7 +114,7 @@ PgTextIndex::~PgTextIndex() {
 int PgTextIndex::Open(const std::string& physicalName, int blob,
                       std::unique_ptr<TextAnalyzer> analyzer, std::unique_ptr<TextIndex>& index) {
   index.reset();
-  const std::string bare = BareName(physicalName);
+  const std::string bare = PgDriver::BareName(physicalName);
   if (bare.empty()) {
     SetError(kNoFileError, physicalName);
     return kNoFileError;
@@ -216,8 +207,7 @@ int PgTextIndex::Connect() {
   return kNoError;
 }
 
-int PgTextIndex::Run(const std::string& sql, const PgParams& params, PgResult& out,
-                     std::string_view what) {
+int PgTextIndex::Ready(std::string_view what) {
   // Inside a transaction a lost connection fails it: connecting again would run the rest of
   // its statements on their own.
   if (inTransaction_ && !conn_->Connected()) {
@@ -225,21 +215,17 @@ int PgTextIndex::Run(const std::string& sql, const PgParams& params, PgResult& o
              std::string(what) + ": the connection to the server was lost");
     return kFileSystemError;
   }
-  if (!inTransaction_) {
-    if (int e = Connect()) return e;
-  }
+  return inTransaction_ ? kNoError : Connect();
+}
+
+int PgTextIndex::Run(const std::string& sql, const PgParams& params, PgResult& out,
+                     std::string_view what) {
+  if (int e = Ready(what)) return e;
   return conn_->Run(sql, params, out, what);
 }
 
 int PgTextIndex::Exec(const std::string& sql, std::string_view what) {
-  if (inTransaction_ && !conn_->Connected()) {
-    SetError(kFileSystemError, {}, "0",
-             std::string(what) + ": the connection to the server was lost");
-    return kFileSystemError;
-  }
-  if (!inTransaction_) {
-    if (int e = Connect()) return e;
-  }
+  if (int e = Ready(what)) return e;
   return conn_->Exec(sql, what);
 }
 

@@ -81,6 +81,8 @@ class PgTextIndex : public TextIndex {
               std::unique_ptr<TextAnalyzer> analyzer);
   int Prepare();
   int Connect();
+  // Connected, or still in the transaction's connection; else why not.
+  int Ready(std::string_view what);
   int Run(const std::string& sql, const PgParams& params, PgResult& out, std::string_view what);
   int Exec(const std::string& sql, std::string_view what);
   // Runs `steps` in a transaction, committed when they succeed; `announce` tells the other
