@@ -101,6 +101,10 @@ class PgViewCursor final : public KeysetCursor {
   void BindOrderValue(PgParams& p, std::size_t component, const KeyValue& v) const;
   int ReadValue(const PgResult& r, int row, int column, KeyValue& out) const;
   bool CacheUsable(int direction);
+  // Whether every row the filter passes lies past the anchor in the reading direction (its
+  // value of the order's first expression short of a bound of the filter): the read from it
+  // then is the read from the start.
+  bool ShortOfFilter(int direction, const Anchor& from) const;
 
   PgDriver& driver_;
   std::weak_ptr<int> alive_;
