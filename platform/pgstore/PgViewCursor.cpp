@@ -306,7 +306,9 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
   // Without a filter the first row read is taken: the record buffer needs no copy to put
   // back, since nothing is applied when the order has no row left.
   const bool filtered = static_cast<bool>(accept);
-  const Anchor* from = &anchor_;
+  // An anchor short of the filter's bound starts where the view starts.
+  static const Anchor kStart;
+  const Anchor* from = ShortOfFilter(direction, anchor_) ? &kStart : &anchor_;
   while (true) {
     if (next_ >= end_) {
       ClearCache();
@@ -388,6 +390,29 @@ int PgViewCursor::Read(int direction, const std::function<bool()>& accept) {
   }
   restore();
   return Code(kNoRecordError);
+}
+
+bool PgViewCursor::ShortOfFilter(int direction, const Anchor& from) const {
+  if (from.kind == AnchorKind::Start || from.values.empty()) return false;
+  // Reading towards higher values of the order's first expression, a lower bound (or an
+  // equality) above the anchor's value leaves no row between the anchor and the view's
+  // first; towards lower values, an upper bound below it.
+  const bool rising = (direction > 0) == order_.ascending.front();
+  for (std::size_t i = 0; i < whereOps_.size(); ++i) {
+    if (!whereOps_[i].second) continue;
+    int sign = 0;
+    if (!CompareAsServer(from.values.front(), whereBinds_[i], sign)) continue;
+    const CompareOp op = whereOps_[i].first;
+    if (rising && ((op == CompareOp::GreaterEqual || op == CompareOp::Equal) ? sign < 0
+                   : op == CompareOp::Greater                                ? sign <= 0
+                                                                             : false))
+      return true;
+    if (!rising && ((op == CompareOp::LessEqual || op == CompareOp::Equal) ? sign > 0
+                    : op == CompareOp::Less                                ? sign >= 0
+                                                                           : false))
+      return true;
+  }
+  return false;
 }
 
 int PgViewCursor::Fetch(int direction, const Anchor& from, std::size_t limit, int ends) {
@@ -482,7 +507,11 @@ const PgViewCursor::LevelStatement& PgViewCursor::LevelSql(int direction, Anchor
 
 int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal,
                              std::size_t limit, int ends) {
-  const LevelStatement& statement = LevelSql(direction, from.kind, level, equal, limit, ends);
+  // A page read from an end starts with that end (the same rows in the same order): its
+  // first row is taken as the end, with no scan of its own.
+  const int own = level == KeysetLevel::All ? ends & (direction > 0 ? kFirstEnd : kLastEnd) : 0;
+  const int sent = ends & ~own;
+  const LevelStatement& statement = LevelSql(direction, from.kind, level, equal, limit, sent);
   const std::string& sql = statement.sql;
   const std::vector<int>& binds = statement.binds;
   PgParams p;
@@ -514,19 +543,23 @@ int PgViewCursor::FetchLevel(int direction, const Anchor& from, KeysetLevel leve
   const int partColumn = r.Columns() - 1;
   for (int i = 0; i < r.Rows(); ++i) {
     std::int64_t part = 0;
-    if (ends && (!r.Int(i, partColumn, part) || part < 0 || part > 2 ||
-                 (part > 0 && !(ends & (part == 1 ? kFirstEnd : kLastEnd)))))
+    if (sent && (!r.Int(i, partColumn, part) || part < 0 || part > 2 ||
+                 (part > 0 && !(sent & (part == 1 ? kFirstEnd : kLastEnd)))))
       return driver_.Damaged(0, "part of a view read of another type");
+    // The page's first row is the end read along with it.
+    const int end = part != 0 ? static_cast<int>(part) - 1
+                              : (own && end_ == 0 ? (own == kFirstEnd ? 0 : 1) : -1);
     Entry& entry = part == 0 ? Slot() : bounds_[part - 1].entry;
-    if (part != 0) {
-      bounds_[part - 1].found = true;
-      bounds_[part - 1].leadNull = !valueColumns_.empty() && r.Null(i, valueColumns_.front());
+    if (end >= 0) {
+      bounds_[end].found = true;
+      bounds_[end].leadNull = !valueColumns_.empty() && r.Null(i, valueColumns_.front());
     }
     if (int e = driver_.ReadRow(r, i, entry.row)) return e;
     entry.values.resize(order_.expressions.size());
     for (std::size_t v = 0; v < entry.values.size(); ++v) {
       if (int e = ReadValue(r, i, valueColumns_[v], entry.values[v])) return e;
     }
+    if (part == 0 && end >= 0) bounds_[end].entry = entry;
   }
   return kNoError;
 }

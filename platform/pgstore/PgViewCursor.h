@@ -12,7 +12,8 @@
 // so rows read ahead may be used until then (taking one reads nothing from the server). A
 // read that fetches rows while the order's first and last rows are not known (a new cursor, a
 // change since) reads them in the same statement, so that the thumb's limits a browse reads
-// next, and a later read from either end, cost no round trip; an end the view's filter cannot
+// next, and a later read from either end, cost no round trip (a page read from an end starts
+// with that end, which it needs no scan for); an end the view's filter cannot
 // move is the order's end among all rows, which the driver keeps for the views after. The kept ends
 // are used while no commit is known since they were read: none heard on the table's connection (to
 // a connection waiting for its next statement the server sends another client's notification as
@@ -101,6 +102,10 @@ class PgViewCursor final : public KeysetCursor {
   void BindOrderValue(PgParams& p, std::size_t component, const KeyValue& v) const;
   int ReadValue(const PgResult& r, int row, int column, KeyValue& out) const;
   bool CacheUsable(int direction);
+  // Whether every row the filter passes lies past the anchor in the reading direction (its
+  // value of the order's first expression short of a bound of the filter): the read from it
+  // then is the read from the start.
+  bool ShortOfFilter(int direction, const Anchor& from) const;
 
   PgDriver& driver_;
   std::weak_ptr<int> alive_;

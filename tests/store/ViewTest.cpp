@@ -709,6 +709,42 @@ TEST_P(ViewPositionTest, FilteredOrdersEndsFollowTheFilterAndOtherHandlesChanges
   ASSERT_EQ(other->Delete(), 0);
   EXPECT_EQ(ends("DEM:ID", "DEM:ID > 60"), (std::vector<int>{none, none}));
   EXPECT_EQ(ends("DEM:ID", "DEM:ID >= 31"), (std::vector<int>{31, 60}));
+  // The view's first row deleted by another handle after a page read from the start, and
+  // an empty view that another handle's insert fills.
+  Set(*other, 31, "", 0);
+  ASSERT_EQ(other->Get(*other->Key(1)), 0);
+  ASSERT_EQ(other->Delete(), 0);
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID >= 31"), (std::vector<int>{32, 60}));
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID > 60"), (std::vector<int>{none, none}));
+  Set(*other, 61, "other", 0);
+  ASSERT_EQ(other->Add(), 0);
+  EXPECT_EQ(ends("DEM:ID", "DEM:ID > 60"), (std::vector<int>{61, 61}));
+  ASSERT_EQ(other->Delete(), 0);
+
+  // A read from a record short of the filter's bound starts where the view starts, in either
+  // direction of the order; from beyond the bound it finds nothing.
+  auto from = [&](int id, bool forward) {
+    Set(*file_, id, "", 0);
+    EXPECT_EQ(file_->Get(*file_->Key(1)), 0);
+    EXPECT_EQ(view.ResetToFile(), 0);
+    std::vector<int> ids;
+    for (int i = 0; i < 2; ++i) {
+      const int e = forward ? view.Next() : view.Previous();
+      ids.push_back(e == 0 ? Id() : -e);
+    }
+    return ids;
+  };
+  ASSERT_EQ(view.SetFilter("DEM:ID >= 30"), 0);
+  EXPECT_EQ(from(10, true), (std::vector<int>{30, 32}));
+  EXPECT_EQ(from(10, false), (std::vector<int>{none, none}));
+  EXPECT_EQ(from(40, true), (std::vector<int>{40, 41}));
+  ASSERT_EQ(view.SetFilter("DEM:ID > 30 AND DEM:ID <= 33"), 0);
+  EXPECT_EQ(from(50, false), (std::vector<int>{33, 32}));
+  EXPECT_EQ(from(30, true), (std::vector<int>{32, 33}));
+  ASSERT_EQ(view.SetOrder("-DEM:ID"), 0);
+  ASSERT_EQ(view.SetFilter("DEM:ID <= 20"), 0);
+  EXPECT_EQ(from(45, true), (std::vector<int>{20, 19}));
+  EXPECT_EQ(from(45, false), (std::vector<int>{none, none}));
 
   EXPECT_EQ(ends("-DEM:ID", ""), (std::vector<int>{60, 1}));
   EXPECT_EQ(ends("-DEM:ID", "DEM:ID >= 30"), (std::vector<int>{60, 30}));

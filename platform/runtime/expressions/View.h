@@ -9,7 +9,8 @@
 // The view reads through the file's driver (ViewCursor.h): STORE reads one batch of rows per
 // trip with keyset continuation in the view's order, so a read costs the same anywhere in a
 // table of any size. Comparisons of the filter that the driver can check exactly are handed
-// to it; the view still tests every record against the whole filter.
+// to it; the view still tests every record against the whole filter, unless the filter is
+// nothing but such comparisons of whole-number or String fields and the driver checks them all.
 //
 // Every operation sets the thread's error state and returns its code, 0 on success: 33 end
 // of the view (or no current record), 35 record not found, 37 view (or file) not open,
@@ -117,6 +118,9 @@ class View {
   int timeout_ = 0;
   int prefetch_ = 0;
   bool refused_ = false;  // the last filter set did not compile
+  // The filter is exactly query_.conditions, of fields whose comparisons a driver's SQL
+  // answers as the evaluator does (AnalyseFilter).
+  bool conditionsAreFilter_ = false;
 };
 
 }  // namespace rt
