@@ -86,6 +86,7 @@ struct PdfCoreDocument::State {
   std::shared_ptr<const std::vector<char>> bytes;
   std::unique_ptr<PDFDoc> document;
   Status status = Status::kDamaged;
+  int glyphCachesWidened = 0;
 };
 
 PdfCoreDocument::PdfCoreDocument(std::shared_ptr<const std::vector<char>> bytes)
@@ -117,6 +118,10 @@ PdfCoreDocument::Status PdfCoreDocument::OpenStatus() const {
   return state_->status;
 }
 
+int PdfCoreDocument::GlyphCachesWidened() const {
+  return state_->glyphCachesWidened;
+}
+
 PDFDoc* PdfCoreDocument::Core() const {
   return state_->document.get();
 }
@@ -143,6 +148,7 @@ PdfSize PdfCoreDocument::PageSize(int index) {
 PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::string& name,
                                  PdfImage& image) {
   image = PdfImage{};
+  state_->glyphCachesWidened = 0;
   if (!std::isfinite(pixelsPerPoint) || pixelsPerPoint <= 0)
     return Fail(kBadNameError, "Invalid rendering scale", {});
   PDFDoc* document = state_->document.get();
@@ -170,6 +176,7 @@ PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::st
     const double dpi = 72.0 * pixelsPerPoint;
     document->displayPageSlice(&device, index + 1, dpi, dpi, 0, false, true, false, -1, -1, -1, -1,
                                nullptr, nullptr, nullptr, nullptr, true);
+    state_->glyphCachesWidened = device.WidenedCaches();
     const std::unique_ptr<SplashBitmap> bitmap(device.takeBitmap());
     if (!bitmap || bitmap->getDataPtr() == nullptr || bitmap->getAlphaPtr() == nullptr ||
         bitmap->getWidth() <= 0 || bitmap->getHeight() <= 0 ||

@@ -35,6 +35,8 @@ class PdfCoreDocument {
   PdfSize PageSize(int index);
   // Renders a page (0-based) at a scale (pixels per point); `name` labels errors.
   PdfError Render(int index, double pixelsPerPoint, const std::string& name, PdfImage& image);
+  // How many fonts' glyph caches the last Render widened (for tests).
+  int GlyphCachesWidened() const;
   // The library's document, for the other users of the core interface in this folder (the
   // text layout); null when it could not be opened.
   PDFDoc* Core() const;

@@ -67,15 +67,10 @@ void PdfDrawingDevice::drawChar(GfxState* state, double x, double y, double dx, 
                                 const Unicode* u, int uLen) {
   SplashOutputDev::drawChar(state, x, y, dx, dy, originX, originY, code, nBytes, u, uLen);
   SplashFont* current = getCurrentFont();
-  if (current != nullptr && current != widened_) {
-    widened_ = current;
-    WidenGlyphCache(*current, kGlyphCacheBytes);
+  if (current != nullptr && current != seen_) {
+    seen_ = current;
+    if (WidenGlyphCache(*current, kGlyphCacheBytes)) ++widenedCaches_;
   }
-}
-
-int PdfDrawingDevice::GlyphCacheSlots(SplashFont& font) {
-  using A = GlyphCacheAccess;
-  return font.*A::kCache == nullptr ? 0 : font.*A::kCacheSets * font.*A::kCacheAssoc;
 }
 
 bool PdfDrawingDevice::WidenGlyphCache(SplashFont& font, std::size_t maxBytes) {

@@ -35,11 +35,12 @@ class PdfDrawingDevice : public SplashOutputDev {
   // `maxBytes`; false when it is left as it was (already as wide, glyphs too large, not
   // smoothed, or no memory).
   static bool WidenGlyphCache(SplashFont& font, std::size_t maxBytes);
-  // How many glyphs `font`'s cache holds (for tests).
-  static int GlyphCacheSlots(SplashFont& font);
+  // How many fonts' caches this device has widened.
+  int WidenedCaches() const { return widenedCaches_; }
 
  private:
-  SplashFont* widened_ = nullptr;  // the font drawn with last, already seen
+  SplashFont* seen_ = nullptr;  // the font drawn with last, already widened if it can be
+  int widenedCaches_ = 0;
 };
 
 }  // namespace rt
