@@ -7,8 +7,8 @@
 // The library gives each font a cache of its drawn glyphs sized by the font's bounding box:
 // a text font at 150 dpi gets 8 or 16 glyphs, fewer than a page of text uses, so nearly
 // every character is loaded from the font and rasterised again (most of the work of drawing
-// such a page). The device widens each font's cache when it first draws with it, to as many
-// glyphs as fit in kGlyphCacheBytes. A glyph comes out of the cache exactly as it was drawn
+// such a page). The device widens each font's cache when it first draws with it, to up to
+// 512 glyphs within kGlyphCacheBytes. A glyph comes out of the cache exactly as it was drawn
 // into it, so the pixels are the same; only the work changes. Not thread-safe: one thread
 // draws with a device at a time (each draw makes its own).
 
