@@ -4,8 +4,9 @@
 //
 // Drawing here hands the library's bitmap memory to the engine's image as it is (no copy),
 // where the library's C++ interface copies it into an image of its own first; the pixels
-// are the same. Page sizes come from the page objects alone, without the C++ interface's
-// page wrappers. Not thread-safe: one thread uses a document at a time.
+// are the same. The device keeps a page of glyphs per font (PdfDrawingDevice). Page sizes
+// come from the page objects alone, without the C++ interface's page wrappers. Not
+// thread-safe: one thread uses a document at a time.
 
 #include <memory>
 #include <string>
