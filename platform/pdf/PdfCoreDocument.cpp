@@ -6,7 +6,6 @@
 #include <poppler/Object.h>
 #include <poppler/PDFDoc.h>
 #include <poppler/Page.h>
-#include <poppler/SplashOutputDev.h>
 #include <poppler/Stream.h>
 #include <poppler/splash/SplashBitmap.h>
 
@@ -17,6 +16,7 @@
 #include <new>
 
 #include "platform/pdf/PdfDocumentSet.h"
+#include "platform/pdf/PdfDrawingDevice.h"
 #include "platform/pdf/PdfEngineLock.h"
 #include "platform/runtime/threads/ErrorCodes.h"
 
@@ -86,6 +86,7 @@ struct PdfCoreDocument::State {
   std::shared_ptr<const std::vector<char>> bytes;
   std::unique_ptr<PDFDoc> document;
   Status status = Status::kDamaged;
+  int glyphCachesWidened = 0;
 };
 
 PdfCoreDocument::PdfCoreDocument(std::shared_ptr<const std::vector<char>> bytes)
@@ -117,6 +118,10 @@ PdfCoreDocument::Status PdfCoreDocument::OpenStatus() const {
   return state_->status;
 }
 
+int PdfCoreDocument::GlyphCachesWidened() const {
+  return state_->glyphCachesWidened;
+}
+
 PDFDoc* PdfCoreDocument::Core() const {
   return state_->document.get();
 }
@@ -143,6 +148,7 @@ PdfSize PdfCoreDocument::PageSize(int index) {
 PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::string& name,
                                  PdfImage& image) {
   image = PdfImage{};
+  state_->glyphCachesWidened = 0;
   if (!std::isfinite(pixelsPerPoint) || pixelsPerPoint <= 0)
     return Fail(kBadNameError, "Invalid rendering scale", {});
   PDFDoc* document = state_->document.get();
@@ -162,18 +168,15 @@ PdfError PdfCoreDocument::Render(int index, double pixelsPerPoint, const std::st
         height > 1e6) {
       return Fail(kFileSystemError, "The page is too large to render at this zoom", {});
     }
-    // The settings the engine has always drawn with: 32-bit pixels on white paper, smoothed
-    // shapes and text, no font hinting. The device draws on a transparent background (no
-    // paper colour given) and the page is laid onto white paper here, with the same result
-    // and less work than the device's own pass over every pixel.
-    SplashOutputDev device(splashModeXBGR8, 4, false, nullptr, true, splashThinLineDefault);
-    device.setFontAntialias(true);
-    device.setFreeTypeHinting(false, false);
-    device.setVectorAntialias(true);
+    // The device draws on a transparent background (no paper colour given) and the page is
+    // laid onto white paper here, with the same result and less work than the device's own
+    // pass over every pixel.
+    PdfDrawingDevice device;
     device.startDoc(document);
     const double dpi = 72.0 * pixelsPerPoint;
     document->displayPageSlice(&device, index + 1, dpi, dpi, 0, false, true, false, -1, -1, -1, -1,
                                nullptr, nullptr, nullptr, nullptr, true);
+    state_->glyphCachesWidened = device.WidenedCaches();
     const std::unique_ptr<SplashBitmap> bitmap(device.takeBitmap());
     if (!bitmap || bitmap->getDataPtr() == nullptr || bitmap->getAlphaPtr() == nullptr ||
         bitmap->getWidth() <= 0 || bitmap->getHeight() <= 0 ||

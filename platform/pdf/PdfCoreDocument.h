@@ -4,8 +4,9 @@
 //
 // Drawing here hands the library's bitmap memory to the engine's image as it is (no copy),
 // where the library's C++ interface copies it into an image of its own first; the pixels
-// are the same. Page sizes come from the page objects alone, without the C++ interface's
-// page wrappers. Not thread-safe: one thread uses a document at a time.
+// are the same. The device keeps a page of glyphs per font (PdfDrawingDevice). Page sizes
+// come from the page objects alone, without the C++ interface's page wrappers. Not
+// thread-safe: one thread uses a document at a time.
 
 #include <memory>
 #include <string>
@@ -35,6 +36,8 @@ class PdfCoreDocument {
   PdfSize PageSize(int index);
   // Renders a page (0-based) at a scale (pixels per point); `name` labels errors.
   PdfError Render(int index, double pixelsPerPoint, const std::string& name, PdfImage& image);
+  // How many fonts' glyph caches the last Render widened (for tests).
+  int GlyphCachesWidened() const;
   // The library's document, for the other users of the core interface in this folder (the
   // text layout); null when it could not be opened.
   PDFDoc* Core() const;
