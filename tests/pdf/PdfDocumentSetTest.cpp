@@ -248,15 +248,53 @@ TEST(PdfDocumentSetRender, DrawsTheSamePixelsAsTheLibrarysOwnRenderer) {
       // The image owns the library's bitmap: moved on and dropped, it is freed once (the
       // address-sanitised build reports a second free or a leak).
       rt::PdfImage moved = std::move(image);
-      // NOLINTNEXTLINE(bugprone-use-after-move): the moved-from image's state is the check
+      // NOLINTNEXTLINE(bugprone-use-after-move): the moved-from image is what is checked
       EXPECT_TRUE(image.bytes.empty() && image.bytes.data() == nullptr);
       EXPECT_TRUE(moved.bytes == expected.bytes);
       moved = std::move(expected);
-      EXPECT_TRUE(expected.bytes.empty());  // NOLINT(bugprone-use-after-move): as above
+      EXPECT_TRUE(expected.bytes.empty());  // NOLINT(bugprone-use-after-move)
     }
   }
   // The A4 page at resolutions whose pixel heights are not whole.
   EXPECT_EQ(pdftest::RenderingDifferences(bytes, {3}, {72, 96, 113}), std::vector<std::string>{});
+}
+
+// Text is drawn with each font's glyph cache widened to hold a page of glyphs; glyphs come
+// out of it as the library's own small cache gives them, including when the page holds more
+// glyphs than the cache (every printable character, on lines at fractional positions).
+TEST(PdfDocumentSetRender, WidenedGlyphCachesDrawTheLibrarysPixels) {
+  std::string printable;
+  for (char32_t c = 0x21; c <= 0xFF; ++c) {
+    if (c >= 0x7F && c <= 0xA0) continue;
+    if (c < 0x80) {
+      printable += static_cast<char>(c);
+    } else {
+      printable += static_cast<char>(0xC0 | (c >> 6));
+      printable += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  TestOptions text;
+  text.lineHeight = 13.7;
+  const std::vector<std::string> lines(24, printable.substr(0, 60) + " " + printable.substr(60));
+  const std::vector<char> page = Bytes(PdfTestWriter::Build({TestPage{lines, 1400, 400}}, text));
+  TestOptions huge;
+  huge.fontSize = 300;
+  huge.lineHeight = 300;
+  const std::vector<char> big = Bytes(PdfTestWriter::Build({TestPage{{"Wg"}, 600, 400}}, huge));
+
+  rt::PdfCoreDocument document(std::make_shared<const std::vector<char>>(page));
+  rt::PdfImage image;
+  for (double dpi : {72.0, 150.0}) {
+    ASSERT_TRUE(document.Render(0, dpi / 72, {}, image).Ok());
+    EXPECT_EQ(document.GlyphCachesWidened(), 1) << dpi;
+  }
+  EXPECT_EQ(pdftest::RenderingDifferences(page, {0}, {72, 113, 150, 300}),
+            std::vector<std::string>{});
+  // Glyphs of 600 pixels would take more memory than a widened cache may: left as they are.
+  rt::PdfCoreDocument bigDocument(std::make_shared<const std::vector<char>>(big));
+  ASSERT_TRUE(bigDocument.Render(0, 150 / 72.0, {}, image).Ok());
+  EXPECT_EQ(bigDocument.GlyphCachesWidened(), 0);
+  EXPECT_EQ(pdftest::RenderingDifferences(big, {0}, {150}), std::vector<std::string>{});
 }
 
 TEST(PdfDocumentSetRender, RefusesBadPagesAndScales) {
