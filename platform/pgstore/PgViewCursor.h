@@ -52,15 +52,6 @@ class PgViewCursor final : public KeysetCursor {
  private:
   using Entry = PgDriver::ViewRow;
   using Bound = PgDriver::OrderEnd;
-  // The file's state before a read, put back when the read takes no record.
-  struct Saved {
-    std::vector<std::uint8_t> record;
-    std::string nulls;
-    std::int64_t rid = 0;
-    std::int64_t version = 0;
-    bool watched = false;
-    std::vector<PgDriver::Blob> blobs;
-  };
 
   int Alive() const override;
   int LookUp(std::int64_t rid, std::vector<KeyValue>& values, bool& found) override;
@@ -133,7 +124,7 @@ class PgViewCursor final : public KeysetCursor {
   std::size_t end_ = 0;
   // Scratch of Read: the last row taken, and the file's state before the first of them.
   Anchor scan_;
-  Saved saved_;
+  PgDriver::Current saved_;  // the file's state before a read
   std::unordered_map<std::uint64_t, LevelStatement> levelSql_;
   int cacheDirection_ = 0;
   std::uint64_t cacheChanges_ = 0;

@@ -276,4 +276,22 @@ int SqlTableDriver::SetPrefetch(int count) {
   return kNoError;
 }
 
+void SqlTableDriver::SaveCurrent(Current& into) const {
+  into.record.assign(file_.Record(), file_.Record() + file_.RecordSize());
+  into.nulls = file_.GetNulls();
+  into.rid = currentRid_;
+  into.version = currentVersion_;
+  into.watched = watched_;
+  into.blobs = blobs_;
+}
+
+void SqlTableDriver::RestoreCurrent(Current& from) {
+  std::memcpy(file_.Record(), from.record.data(), from.record.size());
+  file_.SetNulls(from.nulls);
+  currentRid_ = from.rid;
+  currentVersion_ = from.version;
+  watched_ = from.watched;
+  blobs_.swap(from.blobs);
+}
+
 }  // namespace rt

@@ -104,6 +104,19 @@ class SqlTableDriver : public FileDriver {
     std::uint64_t sum = 0;
   };
   using ChunkVisitor = std::function<int(const StoredChunk&)>;
+  // The current record and what goes with it, as a view's read saves it before trying rows
+  // and puts it back when the read takes none.
+  struct Current {
+    std::vector<std::uint8_t> record;
+    std::string nulls;
+    std::int64_t rid = 0;
+    std::int64_t version = 0;
+    bool watched = false;
+    std::vector<Blob> blobs;
+  };
+  void SaveCurrent(Current& into) const;
+  // Puts `from` back as the current record; its BLOBs are swapped in, not copied.
+  void RestoreCurrent(Current& from);
   enum class Anchor : std::uint8_t { Start, End, Values, Record, Inclusive };
   struct Cursor {
     int key = 0;  // 0: record order

@@ -296,18 +296,11 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
   const bool skipBlobs = driver_.skipBlobs_;
   if (armed || !CacheUsable(direction)) ClearCache();
 
-  File& file = driver_.file_;
   bool saved = false;
   auto restore = [&] {
     driver_.watchArmed_ = armed;
     driver_.skipBlobs_ = skipBlobs;
-    if (!saved) return;
-    std::memcpy(file.Record(), saved_.record.data(), saved_.record.size());
-    file.SetNulls(saved_.nulls);
-    driver_.currentRid_ = saved_.rid;
-    driver_.currentVersion_ = saved_.version;
-    driver_.watched_ = saved_.watched;
-    driver_.blobs_.swap(saved_.blobs);
+    if (saved) driver_.RestoreCurrent(saved_);
   };
 
   // Without a filter the first row read is taken: the record buffer needs no copy to put
@@ -342,12 +335,7 @@ int StoreViewCursor::Read(int direction, const std::function<bool()>& accept) {
     Entry& entry = cache_[cacheNext_++];
     if (!saved && filtered) {
       saved = true;
-      saved_.record.assign(file.Record(), file.Record() + file.RecordSize());
-      saved_.nulls = file.GetNulls();
-      saved_.rid = driver_.currentRid_;
-      saved_.version = driver_.currentVersion_;
-      saved_.watched = driver_.watched_;
-      saved_.blobs = driver_.blobs_;
+      driver_.SaveCurrent(saved_);
     }
     driver_.watchArmed_ = false;
     driver_.skipBlobs_ = skipBlobs;

@@ -50,15 +50,6 @@ class StoreViewCursor final : public KeysetCursor {
     StoreDriver::Row row;
     std::vector<KeyValue> values;
   };
-  // The file's state before a read, put back when the read takes no record.
-  struct Saved {
-    std::vector<std::uint8_t> record;
-    std::string nulls;
-    std::int64_t rid = 0;
-    std::int64_t version = 0;
-    bool watched = false;
-    std::vector<StoreDriver::Blob> blobs;
-  };
   // How a level query limits its rows. Row compares the anchor's values (and record id) as
   // one row value: a single range in the index instead of one query per level.
   using Level = KeysetLevel;
@@ -110,7 +101,7 @@ class StoreViewCursor final : public KeysetCursor {
   std::size_t cacheEnd_ = 0;
   // Scratch of Read: the last row taken, and the file's state before the first of them.
   Anchor scan_;
-  Saved saved_;
+  StoreDriver::Current saved_;  // the file's state before a read
   // The SQL of each kind of level query, built once.
   std::unordered_map<int, std::string> levelSql_;
   int cacheDirection_ = 0;
