@@ -265,14 +265,18 @@ void BenchViewer(const std::string& manual, int pageDowns, int zooms) {
   int longestUndrawn = 0;
   int fullPages = 0;
   int notWhole = 0;
-  for (int i = 0; i < zooms; ++i) {
-    const int command = commandsCycle[i % 4];
+  // Gives a zoom command; the time to the first paint at the new scale (negative: none).
+  auto zoom = [&](int command, Clock& timer) {
     const QSize before = view->PageRect(view->TopPage()).size();
-    Clock timer;
     timer.start();
     commands.Post(command);
-    const double first =
-        PaintedWhen(*view, timer, [&] { return view->PageRect(view->TopPage()).size() != before; });
+    return PaintedWhen(*view, timer,
+                       [&] { return view->PageRect(view->TopPage()).size() != before; });
+  };
+  for (int i = 0; i < zooms; ++i) {
+    const int command = commandsCycle[i % 4];
+    Clock timer;
+    const double first = zoom(command, timer);
     double done = first;
     if (first >= 0 && view->UndrawnRows() != 0)
       done = PaintedWhen(*view, timer, [&] { return view->UndrawnRows() == 0; });
@@ -290,13 +294,8 @@ void BenchViewer(const std::string& manual, int pageDowns, int zooms) {
   // while its sharp pages are still being rendered.
   std::vector<double> rapid;
   for (int i = 0; i < zooms; ++i) {
-    const int command = commandsCycle[i % 4];
-    const QSize before = view->PageRect(view->TopPage()).size();
     Clock timer;
-    timer.start();
-    commands.Post(command);
-    const double first =
-        PaintedWhen(*view, timer, [&] { return view->PageRect(view->TopPage()).size() != before; });
+    const double first = zoom(commandsCycle[i % 4], timer);
     if (first >= 0) rapid.push_back(first);
   }
   PumpUntil([&] { return view->UndrawnRows() == 0; });
