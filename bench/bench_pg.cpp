@@ -15,6 +15,7 @@
 // (default 100).
 
 #include <libpq-fe.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -311,6 +312,30 @@ int Run(const std::vector<int>& sizes) {
   return result;
 }
 
+// Runs the benchmark, and the private server it starts, on one CPU (the first the process may
+// use), unless BENCH_PG_SPREAD is set. Between a client and a server process on different CPUs
+// each round trip costs two wake-ups of an idle CPU, which on a virtual machine take tens of
+// microseconds, and where the system places each connection's server process changes from
+// connection to connection: round trips of one run then differ by up to 3x. On one CPU both
+// sides pay the same switch per round trip, and each figure is the work of the client and the
+// server. A server named by PGSTORE_TEST_SERVER keeps the CPUs it was started on.
+void PinToOneCpu() {
+  if (std::getenv("BENCH_PG_SPREAD")) return;
+  cpu_set_t allowed;
+  if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (!CPU_ISSET(cpu, &allowed)) continue;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    if (::sched_setaffinity(0, sizeof one, &one) == 0) {
+      std::printf("CPU %d runs the benchmark%s (BENCH_PG_SPREAD=1 lets them spread)\n", cpu,
+                  std::getenv("PGSTORE_TEST_SERVER") ? "" : " and its server");
+    }
+    return;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -320,6 +345,7 @@ int main(int argc, char** argv) {
   if (argc > 2) gRepeats = std::max(1, std::atoi(argv[2]));
   if (argc > 3) gDocumentSize = static_cast<std::size_t>(std::max(1, std::atoi(argv[3]))) << 20;
   bench::gWallClock = true;
+  PinToOneCpu();
   rt::InstallHeadlessBackend();
   int result = 0;
   rt::RunProgram([&] { result = Run(sizes); });

@@ -265,7 +265,9 @@ bool PgConnection::AwaitReply() {
   while (true) {
     const int flushed = PQflush(conn_);
     // A broken connection: reading the reply says so without waiting.
-    if (flushed < 0 || PQconsumeInput(conn_) == 0) return true;
+    if (flushed < 0) return true;
+    // The socket is read only when what was read before holds no whole reply, and only once
+    // it is ready: a reply costs one wait and one read.
     if (flushed == 0 && !PQisBusy(conn_)) return true;
     const short events = static_cast<short>(POLLIN | (flushed == 1 ? POLLOUT : 0));
     if (Await(events, std::nullopt, true) == Waited::kGivenUp) {
@@ -275,6 +277,7 @@ bool PgConnection::AwaitReply() {
       gaveUp_ = "given up waiting for the server's answer";
       return false;
     }
+    if (PQconsumeInput(conn_) == 0) return true;
   }
 }
 

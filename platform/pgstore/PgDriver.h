@@ -122,6 +122,21 @@ class PgDriver : public SqlTableDriver {
     Row row;
     std::vector<KeyValue> values;
   };
+  // A view read's statement and the order values its parameters take (the index of each, -1
+  // for the record id), made once per read shape.
+  struct ViewStatement {
+    std::string sql;
+    std::vector<int> binds;
+  };
+  // What a closed view cursor leaves to the next one: the statements of its read shapes, for
+  // a view of the same order and filter text (a filter's values are parameters), and its row
+  // cache's storage. A filter applied anew then builds no statement and allocates little.
+  struct ViewSpare {
+    std::string shape;
+    std::unordered_map<std::uint64_t, ViewStatement> statements;
+    std::vector<ViewRow> rows;
+  };
+  ViewSpare viewSpare_;
   // The first or the last row of a view's order, read along with other rows and kept until
   // the table changes (or the view's batch time runs out).
   struct OrderEnd {

@@ -5,6 +5,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -22,13 +23,15 @@ inline constexpr Oid kPgBytea = 17;
 class PgResult {
  public:
   PgResult() = default;
-  explicit PgResult(PGresult* r) : r_(r) {}
+  explicit PgResult(PGresult* r) : r_(r) { NoteTypes(); }
   ~PgResult() { PQclear(r_); }
-  PgResult(PgResult&& other) noexcept : r_(std::exchange(other.r_, nullptr)) {}
+  PgResult(PgResult&& other) noexcept { *this = std::move(other); }
   PgResult& operator=(PgResult&& other) noexcept {
     if (this != &other) {
       PQclear(r_);
       r_ = std::exchange(other.r_, nullptr);
+      std::copy(other.types_, other.types_ + other.noted_, types_);
+      noted_ = std::exchange(other.noted_, 0);
     }
     return *this;
   }
@@ -40,7 +43,9 @@ class PgResult {
   int Rows() const { return r_ ? PQntuples(r_) : 0; }
   int Columns() const { return r_ ? PQnfields(r_) : 0; }
   std::int64_t Changed() const;
-  Oid Type(int column) const { return PQftype(r_, column); }
+  Oid Type(int column) const {
+    return column >= 0 && column < noted_ ? types_[column] : PQftype(r_, column);
+  }
   bool Null(int row, int column) const { return PQgetisnull(r_, row, column) != 0; }
   std::string_view Bytes(int row, int column) const {
     return {PQgetvalue(r_, row, column), static_cast<std::size_t>(PQgetlength(r_, row, column))};
@@ -53,7 +58,13 @@ class PgResult {
   bool Blob(int row, int column, std::string_view& value) const;
 
  private:
+  // The first columns' types are noted once, since every value read checks its column's.
+  void NoteTypes();
+  static constexpr int kNotedTypes = 16;
+
   PGresult* r_ = nullptr;
+  Oid types_[kNotedTypes] = {};
+  int noted_ = 0;
 };
 
 }  // namespace rt

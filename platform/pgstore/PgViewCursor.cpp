@@ -93,6 +93,15 @@ bool Holds(CompareOp op, int sign) {
 PgViewCursor::PgViewCursor(PgDriver& driver, std::weak_ptr<int> alive, ViewQuery query)
     : KeysetCursor(std::move(query)), driver_(driver), alive_(std::move(alive)) {
   order_.numbered = true;
+  cache_.swap(driver_.viewSpare_.rows);
+}
+
+PgViewCursor::~PgViewCursor() {
+  if (alive_.expired()) return;
+  PgDriver::ViewSpare& spare = driver_.viewSpare_;
+  spare.shape = std::move(shape_);
+  spare.statements.swap(levelSql_);
+  if (cache_.size() > spare.rows.size()) spare.rows.swap(cache_);
 }
 
 int PgViewCursor::Alive() const {
@@ -143,7 +152,13 @@ int PgViewCursor::Prepare() {
     whereBinds_.push_back(std::move(value));
     ++applied_;
   }
+  // A unique key's order needs no record id to break ties: the server then reads the key's
+  // index in order instead of sorting each run of equal values by record id.
+  const FileKey* key = OrderKey();
+  order_.distinct = key && key->Unique();
   signature_ = ViewSignature(query_.order);
+  shape_ = signature_ + '\n' + where_;
+  if (driver_.viewSpare_.shape == shape_) levelSql_.swap(driver_.viewSpare_.statements);
   for (int k = 0; k < 2 && !order_.expressions.empty(); ++k) {
     // The end holding the lowest values of the order's first expression stays while the
     // filter only bounds that expression from above, the other end while it only bounds it
@@ -160,10 +175,8 @@ int PgViewCursor::Prepare() {
   return kNoError;
 }
 
-// An order no key gives gets an index of its own, so that a read starts anywhere at the same
-// cost; the record id ends it, as it ends the order.
-int PgViewCursor::EnsureIndex() {
-  if (query_.order.empty() || !driver_.Writable()) return kNoError;
+const FileKey* PgViewCursor::OrderKey() const {
+  if (query_.order.empty()) return nullptr;
   const File& file = driver_.file_;
   for (int k = 1; k <= file.KeyCount(); ++k) {
     const FileKey& key = *file.Key(k);
@@ -180,8 +193,15 @@ int PgViewCursor::EnsureIndex() {
       }
       (kc.ascending == oc.ascending ? reversed : same) = false;
     }
-    if (same || reversed) return kNoError;
+    if (same || reversed) return &key;
   }
+  return nullptr;
+}
+
+// An order no key gives gets an index of its own, so that a read starts anywhere at the same
+// cost; the record id ends it, as it ends the order.
+int PgViewCursor::EnsureIndex() {
+  if (query_.order.empty() || !driver_.Writable() || OrderKey()) return kNoError;
   std::string columns;
   for (std::size_t i = 0; i < order_.expressions.size(); ++i)
     columns += order_.expressions[i] + (order_.ascending[i] ? " ASC, " : " DESC, ");

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The PGSTORE driver's reading of a table in a view's order: ORDER BY the order's expressions
-// (a column, or upper()/lower() of one) with the record id as the tie breaker, continued from
+// (a column, or upper()/lower() of one) with the record id as the tie breaker (none needed for a
+// unique key's order, whose index then gives the rows without a sort), continued from
 // the last row's values and record id (KeysetSql.h): one row-value comparison when the order is
 // all ascending, otherwise one level of the order at a time; never OFFSET. An order no key
 // gives gets an index made on demand ("<table>#v<hash>", kept for later views). Filter
@@ -39,6 +40,9 @@ namespace rt {
 class PgViewCursor final : public KeysetCursor {
  public:
   PgViewCursor(PgDriver& driver, std::weak_ptr<int> alive, ViewQuery query);
+  ~PgViewCursor() override;
+  PgViewCursor(const PgViewCursor&) = delete;
+  PgViewCursor& operator=(const PgViewCursor&) = delete;
 
   int Prepare();
 
@@ -63,6 +67,8 @@ class PgViewCursor final : public KeysetCursor {
     if (end_ == cache_.size()) cache_.emplace_back();
     return cache_[end_++];
   }
+  // The key whose index gives the view's order (read forward or backward), if any.
+  const FileKey* OrderKey() const;
   int EnsureIndex();
   // Fetch and FetchLevel append up to `limit` rows to the empty row cache; the same
   // statement also reads the order's `ends` (the thumb's limits, read next by a browse) into
@@ -70,12 +76,7 @@ class PgViewCursor final : public KeysetCursor {
   int Fetch(int direction, const Anchor& from, std::size_t limit, int ends);
   int FetchLevel(int direction, const Anchor& from, KeysetLevel level, int equal, std::size_t limit,
                  int ends);
-  // The statement of one keyset read and the order values its parameters take (the index of
-  // each, -1 for the record id), made once per shape.
-  struct LevelStatement {
-    std::string sql;
-    std::vector<int> binds;
-  };
+  using LevelStatement = PgDriver::ViewStatement;
   const LevelStatement& LevelSql(int direction, AnchorKind kind, KeysetLevel level, int equal,
                                  std::size_t limit, int ends);
   Bound& BoundOf(int direction) { return bounds_[direction > 0 ? 0 : 1]; }
@@ -109,6 +110,7 @@ class PgViewCursor final : public KeysetCursor {
   // expression.
   std::vector<std::pair<CompareOp, bool>> whereOps_;
   std::string signature_;  // the order's, naming its ends in PgDriver::orderEnds_
+  std::string shape_;      // the order's and the filter's text: PgDriver::ViewSpare::shape
   // Per end (first, last): the filter cannot move it. The end of the order among all rows
   // then is the view's end when it passes the filter, and the view has no row otherwise.
   bool keepsEnd_[2] = {false, false};

@@ -48,9 +48,13 @@ void AppendKeysetConditions(const KeysetOrder& order, KeysetLevel level, int equ
 
 void AppendKeysetOrder(const KeysetOrder& order, int from, bool forward, std::string& sql) {
   sql += " ORDER BY ";
-  for (std::size_t i = static_cast<std::size_t>(from); i < order.expressions.size(); ++i) {
-    sql += order.expressions[i] + (order.ascending[i] == forward ? " ASC, " : " DESC, ");
+  const auto first = static_cast<std::size_t>(from);
+  for (std::size_t i = first; i < order.expressions.size(); ++i) {
+    if (i > first) sql += ", ";
+    sql += order.expressions[i] + (order.ascending[i] == forward ? " ASC" : " DESC");
   }
+  if (order.distinct && first < order.expressions.size()) return;
+  if (first < order.expressions.size()) sql += ", ";
   sql += order.record + (forward ? " ASC" : " DESC");
 }
 

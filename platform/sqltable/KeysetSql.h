@@ -24,6 +24,9 @@ struct KeysetOrder {
   std::vector<bool> ascending;
   std::string record = "_rid";  // the record id column, the last tie breaker
   bool numbered = false;        // placeholders "$1", "$2", ... instead of "?"
+  // The expressions are a unique index's columns: no two rows share their values (unless
+  // one is NULL), so ORDER BY needs no record id and the index serves it without a sort.
+  bool distinct = false;
 };
 
 // Appends the level's conditions (each " AND ...") to sql; `strict` excludes the anchor's
@@ -33,7 +36,7 @@ void AppendKeysetConditions(const KeysetOrder& order, KeysetLevel level, int equ
                             bool strict, bool withRecord, std::string& sql, std::vector<int>& binds,
                             int& next);
 // Appends " ORDER BY" with the expressions from number `from` on (those before are fixed by
-// equality) and the record id, in the reading direction.
+// equality) and the record id (left out of a distinct order's), in the reading direction.
 void AppendKeysetOrder(const KeysetOrder& order, int from, bool forward, std::string& sql);
 // The next placeholder ("?" or "$n").
 std::string Placeholder(const KeysetOrder& order, int& next);
