@@ -8,7 +8,8 @@
 // large object (\lo_import, the bytes sent through the client connection as the driver sends
 // them), interleaved runs. Prints medians, ratios and the process's peak resident memory;
 // never checks them. Every time is wall-clock time, so that it holds the server's work and
-// the round trips on both sides; each figure is the median of its samples.
+// the round trips on both sides; each figure is the median of its samples. The run and its
+// server stay on one CPU (PinToOneCpu).
 //
 // Arguments: [rows [repeats]]. With rows, only a table of that many rows is read; repeats
 // (default 200) sets how often each action is timed. A document size in MB may follow
