@@ -229,11 +229,13 @@ void Window::Close() {
   acceptAll_ = false;
   auto& stack = ThreadWindows();
   std::erase(stack, this);
-  Backend()->WindowClosed(id_);
+  // The window below takes input again before the close is announced, so that whoever sees
+  // this window gone finds that one ready.
   if (below_) {
     below_->SetEnabled(true);
     below_ = nullptr;
   }
+  Backend()->WindowClosed(id_);
   // A close-down closes every window of the thread: hand it on to the next one.
   EventQueue& q = MyEvents();
   if (q.CloseDownRequested() && !stack.empty()) q.RequestCloseDown();
