@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -43,11 +44,13 @@ TEST_F(ErrorWindowGuiTest, EachOfEightButtonsAndEscAnswer) {
   QPointer<gui::QtWindow> previous;
   for (int i = 0; i <= texts.size(); ++i) {
     gui::QtWindow* window = nullptr;
-    // Each answer closes the window; the next message has a window of its own.
+    // Each answer closes the window; the next message has a window of its own, whose
+    // buttons come one by one.
     ASSERT_TRUE(PumpUntil([&] {
       window = FindWindow("Eight");
       return window && window != previous && window->isVisible() &&
-             ShownButton(window, texts.last());
+             std::all_of(texts.begin(), texts.end(),
+                         [&](const QString& text) { return ShownButton(window, text); });
     }));
     previous = window;
     std::vector<QPushButton*> shown;
