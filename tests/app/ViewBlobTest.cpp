@@ -312,7 +312,11 @@ TEST_F(ViewBlobTest, FindDialogSearchesTheViewerAndIsHarmlessOnceTheViewerHasClo
   // normally.
   robot_->CloseWindow(window);
   ASSERT_TRUE(robot_->WaitClosed(window));
+  // The viewer's control lets its engine go when the viewer has killed it, a moment after the
+  // window is gone.
+  const std::weak_ptr<rt::PdfEngine> shown = engine;
   engine.reset();
+  ASSERT_TRUE(robot_->WaitUntil([&] { return shown.expired(); }));
   // (Program main now waits outside any event loop, so the robot cannot wait for idle: the
   // dialog handling Close after the two searches shows that it took them in its stride.)
   ASSERT_TRUE(robot_->Type(find, kFindTextEntry, "beta"));

@@ -50,6 +50,10 @@ bool Robot::WaitClosed(int windowId) {
   return PollUntil(timeout_, [&] { return !backend_->FindWindow(windowId).has_value(); });
 }
 
+bool Robot::WaitUntil(const std::function<bool()>& condition) {
+  return PollUntil(timeout_, condition);
+}
+
 bool Robot::WaitIdle() {
   // Idle must hold twice in a row: a thread may be between two events.
   return PollUntil(timeout_, [&] {

@@ -5,6 +5,7 @@
 // Input to a disabled control or to a window that takes no input is refused (false).
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,8 @@ class Robot {
   bool WaitClosed(int windowId);
   // Waits until every runtime thread waits for events with nothing queued.
   bool WaitIdle();
+  // Waits until `condition` holds (asked every few milliseconds); false on timeout.
+  bool WaitUntil(const std::function<bool()>& condition);
   std::optional<rt::WindowView> Window(int windowId) const;
   std::optional<rt::ControlView> Control(int windowId, int control) const;
   int CountWindows(std::string_view captionOrName) const;
