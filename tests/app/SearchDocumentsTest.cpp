@@ -274,8 +274,7 @@ TEST_F(SearchWindowTest, FindsStoredChangedAndDeletedDocumentsAndOpensTheViewerA
   EXPECT_TRUE(engine->Highlight());
   ASSERT_TRUE(robot.CloseWindow(viewer));
   ASSERT_TRUE(robot.WaitClosed(viewer));
-  // So does a double click on the row, once the search window has taken the viewer's close.
-  ASSERT_TRUE(robot.WaitIdle());
+  // So does a double click on the row.
   ASSERT_TRUE(robot.DoubleClickRow(search, kSearchDocumentsList, 1));
   const int again = robot.WaitForWindow("Pagelet DEMO");
   ASSERT_NE(again, 0);
