@@ -307,6 +307,12 @@ int QtPdfView::CurrentPage() const {
   return frame_ ? frame_->view.CurrentPage() : -1;
 }
 
+bool QtPdfView::Follows(std::uint64_t revision) const {
+  return frame_ && frame_->revision >= revision &&
+         frame_->view.ViewportWidth() == viewport()->width() &&
+         frame_->view.ViewportHeight() == viewport()->height();
+}
+
 int QtPdfView::UndrawnRows() const {
   if (!frame_) return viewport()->height();
   std::vector<bool> undrawn(static_cast<std::size_t>(std::max(0, viewport()->height())));

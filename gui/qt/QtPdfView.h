@@ -7,6 +7,7 @@
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "gui/qt/QtPdfFrame.h"
@@ -64,6 +65,9 @@ class QtPdfView : public QAbstractScrollArea {
   // The view's rectangle of a page at the current scroll position (empty: no such page).
   QRect PageRect(int page) const;
   int CurrentPage() const;
+  // Whether the frame shown was taken at or after the engine's `revision` and laid out for
+  // the viewport's present size.
+  bool Follows(std::uint64_t revision) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -79,9 +83,8 @@ class QtPdfView : public QAbstractScrollArea {
 
   std::shared_ptr<QtPdfRenderer> renderer_;
   std::shared_ptr<const QtPdfFrame> frame_;
-  bool applying_ = false;
-  bool searchPoll_ = false;  // a refresh for a running search's matches is due       // scroll bars
-                             // set from a frame, not by the user
+  bool applying_ = false;       // scroll bars set from a frame, not by the user
+  bool searchPoll_ = false;     // a refresh for a running search's matches is due
   QWidget* toolbar_ = nullptr;  // child
   PaintStats stats_;
 };

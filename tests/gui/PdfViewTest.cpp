@@ -187,12 +187,16 @@ class PdfPagingTest : public PdfViewTest {
     engine_.reset();
     PdfViewTest::TearDown();
   }
-  // Pumps until every visible row of the pages is drawn sharp.
+  // Pumps until the view shows the engine as the last change left it, every visible row of
+  // the pages drawn sharp.
   bool Drawn() {
-    return PumpUntil([this] { return view_->PageCount() > 0 && view_->UndrawnRows() == 0; });
+    return PumpUntil([this] {
+      return view_->PageCount() > 0 && view_->Follows(changed_) && view_->UndrawnRows() == 0;
+    });
   }
   void Engine(const std::function<void(rt::PdfEngine&)>& change) {
     change(*engine_);
+    changed_ = engine_->Revision();
     view_->Refresh(false, true);
   }
   bool SeenWhole(int page) const {
@@ -202,6 +206,7 @@ class PdfPagingTest : public PdfViewTest {
   std::shared_ptr<rt::PdfEngine> engine_;
   std::unique_ptr<gui::QtPdfViewer> viewer_;
   gui::QtPdfView* view_ = nullptr;
+  std::uint64_t changed_ = 0;  // the engine's revision after the last change
 };
 
 // 100% scrolled into a page, then Full Page and Two Pages: every row is drawn in the end and
@@ -209,7 +214,8 @@ class PdfPagingTest : public PdfViewTest {
 TEST_F(PdfPagingTest, FittingAfterHundredPercentDrawsEverythingAndShowsThePageWhole) {
   Engine([](rt::PdfEngine& e) { e.GoToPage(47); });
   Engine([](rt::PdfEngine& e) { e.Zoom(rt::PdfViewState::kZoom100); });
-  ASSERT_TRUE(PumpUntil([&] { return view_->CurrentPage() == 47 && view_->UndrawnRows() == 0; }));
+  ASSERT_TRUE(Drawn());
+  ASSERT_EQ(view_->CurrentPage(), 47);
   // The user scrolls into the middle of the page.
   view_->verticalScrollBar()->setValue(view_->verticalScrollBar()->value() + 300);
   ASSERT_TRUE(Drawn());
@@ -240,7 +246,11 @@ TEST_F(PdfPagingTest, PageDownShowsPagesRenderedAhead) {
     int next = view_->TopPage();
     while (next + 1 < view_->PageCount() && view_->PageRect(next + 1).top() < below)
       ++next;
-    ASSERT_TRUE(PumpUntil([&] { return view_->HasRenderedPage(next); }));
+    ASSERT_TRUE(PumpUntil([&] { return view_->HasRenderedPage(next); }))
+        << "step " << step << ", page " << next << ", scrolled to "
+        << view_->verticalScrollBar()->value() << ", shown frame current "
+        << view_->Follows(changed_) << ", frames " << view_->Stats().frames << ", rendered ahead "
+        << view_->AheadRendered();
     const int missing = view_->Stats().missingPages;
     QTest::keyClick(view_, Qt::Key_PageDown);
     EXPECT_EQ(view_->UndrawnRows(), 0);
