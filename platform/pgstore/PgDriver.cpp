@@ -2,6 +2,7 @@
 #include "platform/pgstore/PgDriver.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -170,7 +171,9 @@ int PgDriver::Connect() {
   ++changes_;  // whatever was read before may have changed unheard
   if (int e = conn_.Connect()) return e;
   ownBackend_->store(conn_.BackendPid());
-  if (open_) return conn_.Exec("LISTEN " + table_ + "; " + kGenericPlans, "listen");
+  if (open_) {
+    return conn_.Exec("LISTEN " + table_ + "; " + kGenericPlans + "; " + LockTimeout(), "listen");
+  }
   return kNoError;
 }
 
@@ -346,10 +349,12 @@ int PgDriver::Create() {
 int PgDriver::Open(int mode) {
   mode_ = mode;
   if (bare_.empty() || bare_.size() > kMaxTableName) return Code(kNoFileError);
+  const std::string recover = file_.Option("RECOVER");
+  if (!recover.empty()) lockWaitMs_ = std::max(1, std::atoi(recover.c_str())) * 1000;
   int result = Connect();
-  // The schema check, the LISTEN and the plan setting in one round trip: a refused table
-  // drops the connection.
-  if (!result) result = CheckSchema({"LISTEN " + table_, kGenericPlans});
+  // The schema check, the LISTEN and the session's settings in one round trip: a refused
+  // table drops the connection.
+  if (!result) result = CheckSchema({"LISTEN " + table_, kGenericPlans, LockTimeout()});
   if (result) {
     conn_.Disconnect();
     return result;
@@ -393,6 +398,13 @@ int PgDriver::Send(std::string_view option, std::string_view value, std::string&
   if (option != "FILEBUFFERS" && option != "RECOVER" && option != "QUICKSCAN") {
     return NotSupported();
   }
+  if (option == "RECOVER") {
+    lockWaitMs_ = std::max(1, std::atoi(std::string(value).c_str())) * 1000;
+    // A connection made later takes it when it connects.
+    if (open_ && conn_.Connected() && !inTransaction_) {
+      if (int e = conn_.Exec(LockTimeout(), "lock wait")) return e;
+    }
+  }
   reply = std::string(value);
   ClearError();
   return kNoError;
@@ -406,6 +418,10 @@ KeyValue PgDriver::KeyArgument(const KeyComponent& c, const KeyValue& value) con
 
 int PgDriver::ReadRow(const PgResult& r, int at, Row& row) const {
   return ReadRowFrom(PgColumns(r, at), row);
+}
+
+std::string PgDriver::LockTimeout() const {
+  return "SET lock_timeout = " + std::to_string(lockWaitMs_);
 }
 
 // ---- Transactions ----

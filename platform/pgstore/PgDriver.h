@@ -68,6 +68,10 @@ class PgDriver : public SqlTableDriver {
   // key, the order of a view), and planning cost most of a short read's time on the server.
   // Reads whose plan depends on the values use RunPlannedPerRun.
   static constexpr const char* kGenericPlans = "SET plan_cache_mode = force_generic_plan";
+  // Outside a transaction a statement waits this long for a row or table lock another client
+  // holds, as STORE waits for a busy file (the RECOVER option sets both), then fails instead
+  // of holding its thread for as long as the other client keeps the lock.
+  std::string LockTimeout() const;
 
   // Texts compare in byte order; a case-free text component compares folded to lower case.
   std::string ComponentExpr(const KeyComponent& c) const override;
@@ -159,6 +163,7 @@ class PgDriver : public SqlTableDriver {
   std::string bare_;  // the name without quotes: channel and lock name
   bool open_ = false;
   bool writing_ = false;  // the steps of a write are running
+  int lockWaitMs_ = 5000;
   std::uint64_t changes_ = 0;
   // The backend of the main connection, read by change watches to leave its own changes out.
   std::shared_ptr<std::atomic<int>> ownBackend_ = std::make_shared<std::atomic<int>>(0);

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What only a table on a server meets: a server missing, unreachable, refusing or never
 // answering; replies no driver wrote; the server going away in the middle of a transaction or a
-// BLOB write; other clients' changes announced to a watcher; a long session's prepared
-// statements.
+// BLOB write; other clients' changes announced to a watcher; a row another client holds
+// locked; a long session's prepared statements.
 
 #include <atomic>
 #include <chrono>
@@ -228,6 +228,33 @@ TEST_P(PgDriverTest, OtherClientsChangesAreAnnounced) {
   EXPECT_EQ(count, 2);
   std::lock_guard lock(mutex);
   EXPECT_EQ(calls, 3);
+}
+
+// A write waits for a row another client holds locked as long as the RECOVER option says,
+// then fails saying why instead of holding its thread; once the lock goes, it succeeds.
+TEST_P(PgDriverTest, RowLockedByAnotherClientIsWaitedForThenGivenUp) {
+  testing_support::Watchdog watchdog("a write behind another client's lock");
+  auto holder = Opened();
+  ASSERT_EQ(AddRow(*holder, 1, "one", 1), 0);
+  auto waiter = Opened();
+  ASSERT_EQ(waiter->Send("RECOVER=1"), 0);
+  ASSERT_EQ(Read(*waiter, 1), 0);
+  ASSERT_EQ(holder->StartTransaction(30), 0);
+  ASSERT_EQ(Read(*holder, 1), 0);
+  rt::WriteText(holder->Layout().Field(2), holder->Record(), "held");
+  ASSERT_EQ(holder->Put(), 0);
+
+  const auto start = std::chrono::steady_clock::now();
+  rt::WriteText(waiter->Layout().Field(2), waiter->Record(), "waited");
+  EXPECT_NE(waiter->Put(), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  EXPECT_NE(ErrorText().find("lock"), std::string::npos) << ErrorText();
+  ASSERT_EQ(holder->Rollback(), 0);
+  ASSERT_EQ(Read(*waiter, 1), 0);
+  rt::WriteText(waiter->Layout().Field(2), waiter->Record(), "waited");
+  ASSERT_EQ(waiter->Put(), 0);
+  ASSERT_EQ(Read(*holder, 1), 0);
+  EXPECT_EQ(Name(*holder), "waited");
 }
 
 // A session of ever new statements (a new filter shape each) keeps a bounded number prepared
