@@ -172,7 +172,10 @@ int PgDriver::Connect() {
   if (int e = conn_.Connect()) return e;
   ownBackend_->store(conn_.BackendPid());
   if (open_) {
-    return conn_.Exec("LISTEN " + table_ + "; " + kGenericPlans + "; " + LockTimeout(), "listen");
+    std::string sql;
+    for (const std::string& statement : SessionStatements())
+      sql += (sql.empty() ? "" : "; ") + statement;
+    return conn_.Exec(sql, "listen");
   }
   return kNoError;
 }
@@ -354,7 +357,7 @@ int PgDriver::Open(int mode) {
   int result = Connect();
   // The schema check, the LISTEN and the session's settings in one round trip: a refused
   // table drops the connection.
-  if (!result) result = CheckSchema({"LISTEN " + table_, kGenericPlans, LockTimeout()});
+  if (!result) result = CheckSchema(SessionStatements());
   if (result) {
     conn_.Disconnect();
     return result;
@@ -401,7 +404,7 @@ int PgDriver::Send(std::string_view option, std::string_view value, std::string&
   if (option == "RECOVER") {
     lockWaitMs_ = std::max(1, std::atoi(std::string(value).c_str())) * 1000;
     // A connection made later takes it when it connects.
-    if (open_ && conn_.Connected() && !inTransaction_) {
+    if (open_ && conn_.Connected() && !inTransaction_ && !LockTimeout().empty()) {
       if (int e = conn_.Exec(LockTimeout(), "lock wait")) return e;
     }
   }
@@ -421,7 +424,14 @@ int PgDriver::ReadRow(const PgResult& r, int at, Row& row) const {
 }
 
 std::string PgDriver::LockTimeout() const {
+  if (conninfo_.find("lock_timeout") != std::string::npos) return {};
   return "SET lock_timeout = " + std::to_string(lockWaitMs_);
+}
+
+std::vector<std::string> PgDriver::SessionStatements() const {
+  std::vector<std::string> settings{"LISTEN " + table_, kGenericPlans};
+  if (std::string wait = LockTimeout(); !wait.empty()) settings.push_back(std::move(wait));
+  return settings;
 }
 
 // ---- Transactions ----

@@ -70,8 +70,11 @@ class PgDriver : public SqlTableDriver {
   static constexpr const char* kGenericPlans = "SET plan_cache_mode = force_generic_plan";
   // Outside a transaction a statement waits this long for a row or table lock another client
   // holds, as STORE waits for a busy file (the RECOVER option sets both), then fails instead
-  // of holding its thread for as long as the other client keeps the lock.
+  // of holding its thread for as long as the other client keeps the lock. Empty when the
+  // connection string sets the server's lock_timeout itself.
   std::string LockTimeout() const;
+  // What an open table's connection runs once connected (the LISTEN and the settings).
+  std::vector<std::string> SessionStatements() const;
 
   // Texts compare in byte order; a case-free text component compares folded to lower case.
   std::string ComponentExpr(const KeyComponent& c) const override;
