@@ -27,6 +27,9 @@ struct QtPdfFrame {
   std::uint64_t documentsVersion = 0;  // the engine's documents the view shows
   bool searching = false;              // matches are still being collected in the background
   bool followEngine = false;           // the engine moved the view: scroll to its position
+  // The view's scroll requests the renderer had taken when the snapshot was made: a frame
+  // that follows the engine does not undo a scroll the user made after it.
+  std::uint64_t scrolls = 0;
   bool stretched = false;
   bool ahead = false;  // the previous frame with pages rendered ahead added
 };

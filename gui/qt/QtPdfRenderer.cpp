@@ -119,6 +119,7 @@ void QtPdfRenderer::ScrollTo(int x, int y) {
   pending_.scroll = true;
   pending_.x = x;
   pending_.y = y;
+  ++scrolls_;
   pending_.refresh = true;
   ScheduleUpdate();
 }
@@ -182,6 +183,7 @@ void QtPdfRenderer::Send(std::shared_ptr<QtPdfFrame> frame) {
 void QtPdfRenderer::Update() {
   for (;;) {
     Pending wanted;
+    std::uint64_t scrolls = 0;
     {
       std::lock_guard lock(mutex_);
       if (stopped_ || !pending_.refresh) {
@@ -190,6 +192,7 @@ void QtPdfRenderer::Update() {
       }
       wanted = pending_;
       pending_ = Pending{};
+      scrolls = scrolls_;
     }
     std::shared_ptr<rt::PdfEngine> engine = engine_.lock();
     if (!engine) {
@@ -206,6 +209,7 @@ void QtPdfRenderer::Update() {
     if (wanted.zoom != 0) engine->Zoom(wanted.zoom);
     if (wanted.pageStep != 0) engine->GoToPage(engine->View().CurrentPage() + wanted.pageStep);
     std::shared_ptr<QtPdfFrame> frame = Snapshot(*engine, wanted.followEngine);
+    frame->scrolls = scrolls;
     if (frame->view.PageCount() == 0)
       frame->error = QString::fromStdString(engine->LastError().text);
     engine.reset();

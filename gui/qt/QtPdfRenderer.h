@@ -118,7 +118,8 @@ class QtPdfRenderer : public std::enable_shared_from_this<QtPdfRenderer> {
   bool targetComplete_ = false;
   std::uint64_t targetSerial_ = 0;
   std::uint64_t renderedSerial_ = 0;
-  double shownScale_ = 0;  // of the last frame delivered
+  std::uint64_t scrolls_ = 0;  // ScrollTo calls so far
+  double shownScale_ = 0;      // of the last frame delivered
   // Rendered pages by page index, for the documents of `cacheVersion_`.
   std::map<int, CachedPage> cache_;
   std::uint64_t cacheVersion_ = 0;

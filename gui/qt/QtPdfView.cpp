@@ -126,7 +126,12 @@ void QtPdfView::Show(std::shared_ptr<const QtPdfFrame> frame) {
   }
   if (horizontalScrollBar()->value() != frame_->view.ScrollX() ||
       verticalScrollBar()->value() != frame_->view.ScrollY())
-    renderer_->ScrollTo(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    ScrollRenderer();
+}
+
+void QtPdfView::ScrollRenderer() {
+  ++scrolls_;
+  renderer_->ScrollTo(horizontalScrollBar()->value(), verticalScrollBar()->value());
 }
 
 bool QtPdfView::ChangesPicture(const QtPdfFrame& next) const {
@@ -164,7 +169,9 @@ void QtPdfView::UpdateScrollBars(bool relayout) {
   verticalScrollBar()->setRange(0, view.MaxScrollY());
   verticalScrollBar()->setPageStep(viewport()->height());
   verticalScrollBar()->setSingleStep(20);
-  if (frame_->followEngine || relayout) {
+  // A frame that follows the engine but was taken before the user's last scroll reached the
+  // renderer does not undo that scroll; a new layout always takes the engine's position.
+  if ((frame_->followEngine && frame_->scrolls == scrolls_) || relayout) {
     horizontalScrollBar()->setValue(view.ScrollX());
     verticalScrollBar()->setValue(view.ScrollY());
   }
@@ -181,9 +188,7 @@ void QtPdfView::resizeEvent(QResizeEvent* event) {
 }
 
 void QtPdfView::scrollContentsBy(int, int) {
-  if (!applying_) {
-    renderer_->ScrollTo(horizontalScrollBar()->value(), verticalScrollBar()->value());
-  }
+  if (!applying_) ScrollRenderer();
   viewport()->update();
 }
 

@@ -78,6 +78,7 @@ class QtPdfView : public QAbstractScrollArea {
   void Show(std::shared_ptr<const QtPdfFrame> frame);
   void AddToolbar();
   void UpdateScrollBars(bool relayout);
+  void ScrollRenderer();
   // Whether the frame changes what the viewport shows at its current scroll position.
   bool ChangesPicture(const QtPdfFrame& next) const;
 
@@ -85,6 +86,7 @@ class QtPdfView : public QAbstractScrollArea {
   std::shared_ptr<const QtPdfFrame> frame_;
   bool applying_ = false;       // scroll bars set from a frame, not by the user
   bool searchPoll_ = false;     // a refresh for a running search's matches is due
+  std::uint64_t scrolls_ = 0;   // scroll requests sent to the renderer
   QWidget* toolbar_ = nullptr;  // child
   PaintStats stats_;
 };

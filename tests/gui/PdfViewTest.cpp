@@ -281,6 +281,20 @@ TEST_F(PdfPagingTest, PageDownShowsPagesRenderedAhead) {
   EXPECT_LE(view_->CachedBytes(), around + spare);
 }
 
+// The engine moves the view (a control's Go To Page) and the user presses Page Down before
+// the frame that follows the engine reaches the view: the later Page Down is not undone.
+TEST_F(PdfPagingTest, AFrameFollowingTheEngineDoesNotUndoALaterScroll) {
+  view_->setFocus();
+  Engine([](rt::PdfEngine& e) { e.GoToPage(10); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the frame waits in the queue
+  QTest::keyClick(view_, Qt::Key_PageDown);
+  const int scrolled = view_->verticalScrollBar()->value();
+  ASSERT_TRUE(Drawn());
+  PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(view_->verticalScrollBar()->value(), scrolled);
+  EXPECT_EQ(view_->UndrawnRows(), 0);
+}
+
 // Matches the search finds after Find returned are shown as they come, and a scroll the user
 // made meanwhile stays.
 TEST_F(PdfPagingTest, BackgroundMatchesAppearWithoutUndoingAScroll) {
