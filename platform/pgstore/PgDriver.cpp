@@ -202,9 +202,10 @@ void PgDriver::CountCommit() {
   gCommitsInProcess.fetch_add(1, std::memory_order_release);
 }
 
-int PgDriver::CheckSchema(const std::vector<std::string>& then) {
+int PgDriver::CheckSchema(const std::vector<std::string>& then, bool* announced) {
   // One catalog query: the table's comment (kind 0, no row when the table is missing), its
-  // columns with their types (kind 1), and each key's index comment (kind 1 + key number).
+  // columns with their types (kind 1), each key's index comment (kind 1 + key number) and
+  // whether the change trigger is there (the kind after the keys').
   std::string sql =
       "SELECT 0::int8, coalesce(obj_description(c.oid, 'pg_class'), ''), 0::int8 FROM pg_class "
       "c WHERE c.oid = to_regclass($1) UNION ALL SELECT 1::int8, attname::text, atttypid::int8 "
@@ -214,6 +215,11 @@ int PgDriver::CheckSchema(const std::vector<std::string>& then) {
            "::int8, coalesce(obj_description(to_regclass(" + SqlLiteral(IndexName(*file_.Key(k))) +
            "), 'pg_class'), ''), 0::int8";
   }
+  const int triggerKind = 2 + file_.KeyCount();
+  sql += " UNION ALL SELECT " + std::to_string(triggerKind) +
+         "::int8, '', count(*)::int8 FROM pg_trigger WHERE tgrelid = to_regclass($1) AND tgname "
+         "= " +
+         SqlLiteral(NotifyName());
   PgParams p;
   p.Text(table_);
   PgResult r;
@@ -227,7 +233,7 @@ int PgDriver::CheckSchema(const std::vector<std::string>& then) {
     std::int64_t type = 0;
     std::string_view text;
     if (r.Columns() != 3 || !r.Int(i, 0, kind) || !r.Text(i, 1, text) || !r.Int(i, 2, type) ||
-        kind < 0 || kind > 1 + file_.KeyCount()) {
+        kind < 0 || kind > triggerKind) {
       SetError(kBadFileError, {}, "0", "unexpected reply from the server");
       return kBadFileError;
     }
@@ -236,6 +242,8 @@ int PgDriver::CheckSchema(const std::vector<std::string>& then) {
       comment = text;
     } else if (kind == 1) {
       columns.emplace_back(text, type);
+    } else if (kind == triggerKind) {
+      if (announced) *announced = type > 0;
     } else {
       signatures[static_cast<std::size_t>(kind - 2)] = text;
     }
@@ -290,6 +298,50 @@ int PgDriver::CreateIndexes(bool replace) {
   return kNoError;
 }
 
+std::string PgDriver::NotifyName() const {
+  return bare_ + "$notify";
+}
+
+int PgDriver::CreateNotifyTrigger() {
+  const std::string name = SqlIdentifier(NotifyName());
+  if (int e = conn_.Exec("CREATE OR REPLACE FUNCTION " + name +
+                             "() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN PERFORM "
+                             "pg_notify(TG_ARGV[0], ''); RETURN NULL; END$$",
+                         "announce changes")) {
+    return e;
+  }
+  return conn_.Exec("CREATE TRIGGER " + name + " AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON " +
+                        table_ + " FOR EACH STATEMENT EXECUTE FUNCTION " + name + "(" +
+                        SqlLiteral(bare_) + ")",
+                    "announce changes");
+}
+
+void PgDriver::AddNotifyTrigger() {
+  int result = LockTableCreation("announce changes");
+  if (!result) {
+    PgParams p;
+    p.Text(table_);
+    p.Text(NotifyName());
+    PgResult r;
+    std::int64_t found = 0;
+    result =
+        conn_.Run("SELECT count(*) FROM pg_trigger WHERE tgrelid = to_regclass($1) AND tgname = $2",
+                  p, r, "announce changes");
+    if (!result && r.Rows() == 1 && r.Int(0, 0, found) && found == 0)
+      result = CreateNotifyTrigger();
+  }
+  if (conn_.Connected()) conn_.Exec(result ? "ROLLBACK" : "COMMIT", "announce changes");
+  ClearError();
+}
+
+int PgDriver::LockTableCreation(std::string_view what) {
+  if (int e = conn_.Exec("BEGIN", what)) return e;
+  PgParams p;
+  p.Text("PGSTORE:" + bare_);
+  PgResult r;
+  return conn_.Run("SELECT pg_advisory_xact_lock(hashtext($1)::int8)", p, r, what);
+}
+
 // ---- Create, open, close, build ----
 
 int PgDriver::Create() {
@@ -299,13 +351,7 @@ int PgDriver::Create() {
   }
   if (int e = Connect()) return e;
   // One creator at a time per table name, in every client: the others find it made.
-  int result = conn_.Exec("BEGIN", "create " + bare_);
-  if (!result) {
-    PgParams p;
-    p.Text("PGSTORE:" + bare_);
-    PgResult r;
-    result = conn_.Run("SELECT pg_advisory_xact_lock(hashtext($1)::int8)", p, r, "create " + bare_);
-  }
+  int result = LockTableCreation("create " + bare_);
   if (!result) {
     std::string table = "CREATE TABLE IF NOT EXISTS " + table_ +
                         " (_rid bigserial PRIMARY KEY, _ver bigint NOT NULL DEFAULT 1, _nulls "
@@ -335,6 +381,7 @@ int PgDriver::Create() {
                             "create " + bare_);
       }
       if (!result) result = CreateIndexes(false);
+      if (!result) result = CreateNotifyTrigger();
     }
   }
   if (!result) {
@@ -357,11 +404,13 @@ int PgDriver::Open(int mode) {
   int result = Connect();
   // The schema check, the LISTEN and the session's settings in one round trip: a refused
   // table drops the connection.
-  if (!result) result = CheckSchema(SessionStatements());
+  bool announced = true;
+  if (!result) result = CheckSchema(SessionStatements(), &announced);
   if (result) {
     conn_.Disconnect();
     return result;
   }
+  if (!announced && Writable()) AddNotifyTrigger();
   open_ = true;
   Forget();
   ClearError();

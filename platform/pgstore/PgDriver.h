@@ -100,9 +100,21 @@ class PgDriver : public SqlTableDriver {
   std::string IndexSql(const FileKey& key) const;
   std::string KeySignature(const FileKey& key) const;
   // The table's schema checked in one query; the statements `then` run in the same round
-  // trip.
-  int CheckSchema(const std::vector<std::string>& then);
+  // trip. `announced` tells whether the table has its change trigger.
+  int CheckSchema(const std::vector<std::string>& then, bool* announced = nullptr);
   int CreateIndexes(bool replace);
+  // Every writer's change to the rows is announced on the table's channel, another
+  // program's (a script, an administrator's session) as the driver's own: a statement
+  // trigger notifies as the driver's writes do, and the server delivers one notification per
+  // transaction and channel. Made with the table, in its creation transaction.
+  std::string NotifyName() const;
+  int CreateNotifyTrigger();
+  // Gives a table made before it had one its trigger, under the creation lock; best effort
+  // (only the table's owner may): the driver's own writes are announced without it.
+  void AddNotifyTrigger();
+  // Starts a transaction holding the lock that makes and alters the table one client at a
+  // time.
+  int LockTableCreation(std::string_view what);
   int Connect();
 
   // Runs a statement: outside a write on a connection made again if it was lost, inside one
