@@ -25,11 +25,14 @@ constexpr const char* kFormatComment = "PGSTORE 1";
 // Longer names would be shortened by the server, and two tables could then share one.
 constexpr std::size_t kMaxTableName = 48;
 
-const char* ServerType(FieldType t) {
+// A field's column as a table is made: the driver always writes a value, and another
+// program's insert that leaves the column out stores the blank value. No row has a NULL that
+// keyset reads could not continue from.
+std::string ColumnDefinition(FieldType t) {
   const std::string_view sql = SqlColumnType(t);
-  if (sql == "REAL") return "double precision";
-  if (sql == "TEXT") return "text COLLATE \"C\"";
-  return "bigint";
+  if (sql == "REAL") return "double precision NOT NULL DEFAULT 0";
+  if (sql == "TEXT") return "text COLLATE \"C\" NOT NULL DEFAULT ''";
+  return "bigint NOT NULL DEFAULT 0";
 }
 
 Oid ServerTypeOid(FieldType t) {
@@ -359,7 +362,7 @@ int PgDriver::Create() {
     for (int b = 1; b <= file_.BlobCount(); ++b)
       table += ", _bsize" + std::to_string(b) + " bigint NOT NULL DEFAULT 0";
     for (int f = 1; f <= file_.Layout().FieldCount(); ++f)
-      table += ", " + Column(f) + " " + ServerType(file_.Layout().Field(f).type);
+      table += ", " + Column(f) + " " + ColumnDefinition(file_.Layout().Field(f).type);
     table += ")";
     PgParams p;
     p.Text(table_);

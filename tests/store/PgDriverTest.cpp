@@ -133,6 +133,13 @@ TEST_P(PgDriverTest, HostileRepliesAreRefusedWith47) {
   EXPECT_NE(ErrorText().find("checksum"), std::string::npos) << ErrorText();
   ASSERT_EQ(Read(*f, 4), 0);
   EXPECT_EQ(Grp(*f), 1);
+  // No NULL that reads in key order could not continue from: refused, or a blank value for a
+  // column another program's insert leaves out.
+  EXPECT_FALSE(server_->Exec("UPDATE \"TESTDATA\" SET \"ID\" = NULL WHERE \"ID\" = 4"));
+  ASSERT_TRUE(server_->Exec("INSERT INTO \"TESTDATA\" (\"Name\") VALUES ('foreign')"));
+  ASSERT_EQ(Read(*f, 0), 0);
+  EXPECT_EQ(Name(*f), "foreign");
+  EXPECT_EQ(Grp(*f), 0);
   // A column's type changed behind the driver's back: every read of it is refused.
   ASSERT_TRUE(server_->Exec("ALTER TABLE \"TESTDATA\" ALTER COLUMN \"Grp\" TYPE text"));
   EXPECT_EQ(Read(*f, 4), rt::kBadFileError);
