@@ -220,9 +220,8 @@ int PgDriver::CheckSchema(const std::vector<std::string>& then, bool* announced)
   }
   const int triggerKind = 2 + file_.KeyCount();
   sql += " UNION ALL SELECT " + std::to_string(triggerKind) +
-         "::int8, '', count(*)::int8 FROM pg_trigger WHERE tgrelid = to_regclass($1) AND tgname "
-         "= " +
-         SqlLiteral(NotifyName());
+         "::int8, '', count(*)::int8 FROM pg_trigger WHERE tgrelid = to_regclass($1) AND tgname = ";
+  sql += SqlLiteral(NotifyName());
   PgParams p;
   p.Text(table_);
   PgResult r;
