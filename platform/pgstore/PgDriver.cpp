@@ -35,6 +35,11 @@ std::string ColumnDefinition(FieldType t) {
   return "bigint NOT NULL DEFAULT 0";
 }
 
+// The RECOVER option's seconds (at least one) as the server's lock_timeout.
+int LockWaitMs(const std::string& seconds) {
+  return std::max(1, std::atoi(seconds.c_str())) * 1000;
+}
+
 Oid ServerTypeOid(FieldType t) {
   const std::string_view sql = SqlColumnType(t);
   if (sql == "REAL") return kPgFloat8;
@@ -402,7 +407,7 @@ int PgDriver::Open(int mode) {
   mode_ = mode;
   if (bare_.empty() || bare_.size() > kMaxTableName) return Code(kNoFileError);
   const std::string recover = file_.Option("RECOVER");
-  if (!recover.empty()) lockWaitMs_ = std::max(1, std::atoi(recover.c_str())) * 1000;
+  if (!recover.empty()) lockWaitMs_ = LockWaitMs(recover);
   int result = Connect();
   // The schema check, the LISTEN and the session's settings in one round trip: a refused
   // table drops the connection.
@@ -453,7 +458,7 @@ int PgDriver::Send(std::string_view option, std::string_view value, std::string&
     return NotSupported();
   }
   if (option == "RECOVER") {
-    lockWaitMs_ = std::max(1, std::atoi(std::string(value).c_str())) * 1000;
+    lockWaitMs_ = LockWaitMs(std::string(value));
     // A connection made later takes it when it connects.
     if (open_ && conn_.Connected() && !inTransaction_ && !LockTimeout().empty()) {
       if (int e = conn_.Exec(LockTimeout(), "lock wait")) return e;
